@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the browser and its tests need, only when something is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    libgtkmm-4.0-dev libwebkitgtk-6.0-dev libsoup-3.0-dev libarchive-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    xvfb xauth imagemagick xdotool
+    fonts-dejavu-core adwaita-icon-theme
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

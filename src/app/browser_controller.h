@@ -1,0 +1,2 @@
+#pragma once
+namespace qv { int runBrowser(int argc, char** argv); }

@@ -1,0 +1,2 @@
+#include "app/browser_controller.h"
+namespace qv { int runBrowser(int, char**) { return 0; } }

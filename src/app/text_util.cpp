@@ -1,0 +1,111 @@
+// Trimming and UTF-8 helpers.
+#include "app/text_util.h"
+
+#include <cstdint>
+
+namespace qv {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Length of the valid UTF-8 sequence starting at i, or 0 when it is invalid.
+size_t validSequenceLength(std::string_view s, size_t i)
+{
+    auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    uint8_t c = byte(i);
+    if (c < 0x80)
+        return 1;
+    size_t len;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+        len = 2;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        len = 3;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        len = 4;
+        cp = c & 0x07;
+    } else
+        return 0;
+    if (i + len > s.size())
+        return 0;
+    for (size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000))
+        return 0;
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+        return 0;
+    return len;
+}
+
+} // namespace
+
+std::string trim(std::string_view text)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+bool isValidUtf8(std::string_view text)
+{
+    for (size_t i = 0; i < text.size();) {
+        size_t len = validSequenceLength(text, i);
+        if (!len)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string utf8FromString(std::string_view text)
+{
+    return isValidUtf8(text) ? std::string(text) : std::string();
+}
+
+std::string sanitizeUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        size_t len = validSequenceLength(text, i);
+        if (len) {
+            out.append(text.substr(i, len));
+            i += len;
+        } else {
+            out.append("\xEF\xBF\xBD");
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string toLowerAscii(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix)
+{
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+} // namespace qv

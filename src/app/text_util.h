@@ -1,0 +1,25 @@
+// Small text helpers shared by the pure logic: trimming and UTF-8 validity.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Space, tab, CR and LF removed from both ends; all-blank input gives "".
+std::string trim(std::string_view text);
+
+// The text when it is valid UTF-8, otherwise "" (a string without a UTF-8 form).
+std::string utf8FromString(std::string_view text);
+
+bool isValidUtf8(std::string_view text);
+
+// Invalid sequences replaced by U+FFFD, so the text can always be serialised.
+std::string sanitizeUtf8(std::string_view text);
+
+std::string toLowerAscii(std::string_view text);
+
+bool startsWith(std::string_view text, std::string_view prefix);
+bool endsWith(std::string_view text, std::string_view suffix);
+
+} // namespace qv

@@ -1,0 +1,1 @@
+# Sources of src/extensions: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
