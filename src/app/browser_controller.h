@@ -1,2 +1,262 @@
+// BrowserController: the one owner of the browser's state, windows and web views.
+// Its operations are defined in one source file per concern next to each subsystem.
 #pragma once
-namespace qv { int runBrowser(int argc, char** argv); }
+
+#include "app/json_text.h"
+#include "app/user_defaults.h"
+#include "platform/gobject_ptr.h"
+
+#include <gtkmm.h>
+#include <webkit/webkit.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+class TabContextButton;
+
+using TabID = std::string;
+using ProfileID = std::string;
+using ExtensionID = std::string;
+
+// One open tab. Only a lazy tab is ever without a web view.
+struct BrowserTab {
+    TabID id;
+    GObjectPtr<WebKitWebView> webView;
+    std::string url;
+    std::string title;
+    ProfileID profileID;
+    bool lazy = false;
+    Glib::RefPtr<Gdk::Texture> favicon;
+};
+
+// The control an action came from: its kind and the tag or identifier it carries.
+struct Sender {
+    enum class Kind { Button, MenuItem, Other };
+    Kind kind = Kind::Other;
+    long tag = -1;
+    std::string identifier;
+
+    static Sender button(long tag) { return { Kind::Button, tag, {} }; }
+    static Sender menuItem(long tag) { return { Kind::MenuItem, tag, {} }; }
+    static Sender other() { return {}; }
+};
+
+// What a new web view is made from when the engine asks for one (a page opening a window).
+struct WebViewConfiguration {
+    WebKitWebView* relatedView = nullptr;
+};
+
+struct RGB {
+    double r = 0, g = 0, b = 0;
+};
+
+class BrowserController {
+public:
+    explicit BrowserController(Glib::RefPtr<Gtk::Application> application);
+    ~BrowserController();
+    BrowserController(const BrowserController&) = delete;
+    BrowserController& operator=(const BrowserController&) = delete;
+
+    // --- Launch and application (app/launch.cpp, app/main_menu.cpp) ---
+    void applicationDidFinishLaunching();
+    void installMainMenu();
+    Glib::RefPtr<Gio::Menu> makeMainMenu();
+    UserDefaults& defaults() { return *m_defaults; }
+    // The common failure report: logged, then a modal alert "Quivel Browser" with "OK".
+    void showError(const std::string& message);
+
+    // --- Windows (app/window_lifecycle.cpp) ---
+    bool windowShouldClose(Gtk::Window& window);
+    void windowWillClose(Gtk::Window& window);
+    void windowDidBecomeKey(Gtk::Window& window);
+    std::vector<Gtk::Window*> auxiliaryWindows() const;
+    // Gives an auxiliary window the close rules, theme and key handling of the browser.
+    void adoptAuxiliaryWindow(Gtk::Window& window);
+
+    // --- Browser window and chrome (app/browser_window.cpp, app/theme.cpp) ---
+    void createWindow();
+    GObjectPtr<WebKitWebView> newBrowserWebViewWithConfiguration(
+        const WebViewConfiguration* configuration);
+    GObjectPtr<WebKitWebView> newBrowserWebView() { return newBrowserWebViewWithConfiguration(nullptr); }
+    void setBrowserElementFullscreen(bool fullscreen, WebKitWebView* webView);
+    void applyBrowserChromeVisibility();
+    void toggleDarkMode();
+    void applyTheme();
+    bool darkMode() const;
+
+    // --- Tabs (tabs/tab_lifecycle.cpp) ---
+    TabID createBrowserTabWithURL(const std::optional<std::string>& url,
+        const WebViewConfiguration* configuration = nullptr);
+    void createNewTab();
+    void selectBrowserTab(const Sender& sender);
+    void selectBrowserTabAtIndex(size_t index) { selectBrowserTab(Sender::button(static_cast<long>(index))); }
+    void unloadBrowserTab(BrowserTab& tab);
+    void toggleLazyTabs(const Sender& sender);
+    void closeBrowserTab(const Sender& sender);
+    void closeBrowserTabAtIndex(size_t index);
+    WebKitWebView* browserTabForID(const TabID& id) const;
+    std::optional<TabID> tabIDForWebView(WebKitWebView* webView) const;
+    std::optional<size_t> indexOfSelectedTab() const;
+    void saveTabsSnapshot();
+
+    // --- Tab strip (tabs/tab_strip.cpp) ---
+    void refreshTabBar();
+    void moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after);
+    void moveBrowserTabWithIDToWindowPoint(const TabID& moving, double x, double y);
+    bool tabInsertionAtWindowPoint(double x, double y, TabID* targetID, bool* after,
+        double* markerX);
+    void updateTabDropIndicatorAtWindowPoint(double x, double y);
+    void clearTabDropIndicator();
+    void finishTabDropIndicatorFade();
+
+    // --- Navigation (navigation/*.cpp) ---
+    void openRequest();
+    void goBack();
+    void goForward();
+    void reloadPage();
+    void goHome();
+    void focusAddressBar();
+    void updateNavigationButtons();
+    std::string homePageURLForProfile(const ProfileID& profileID) const;
+    std::string searchURLForProfile(const ProfileID& profileID, const std::string& text) const;
+
+    // --- Profiles (profiles/*.cpp) ---
+    void loadProfiles();
+    void saveProfiles();
+    WebKitNetworkSession* websiteDataStoreForProfile(const ProfileID& profileID);
+    std::string userAgentForProfile(const ProfileID& profileID) const;
+    ProfileID currentProfile() const;
+
+    // --- History (history/*.cpp) ---
+    void loadHistory();
+
+    // --- Downloads (downloads/*.cpp) ---
+    void loadDownloads();
+
+    // --- Extensions (extensions/*.cpp) ---
+    void loadExtensions();
+    Glib::RefPtr<Gio::Menu> makeExtensionsMenu();
+    void emitExtensionEvent(const std::string& name, const Json& detail);
+    bool isExtensionWebView(WebKitWebView* webView) const;
+    // Reply of the user-activity reporter's message; also feeds "page.userInteraction".
+    Json handleUserActivityMessage(WebKitWebView* webView, const Json& detail);
+
+    // --- Auxiliary windows not built yet answer by doing nothing ---
+    void showHistory();
+    void showJavaScriptEditor();
+    void showDownloads();
+    void showExtensionManager();
+    void showActivity();
+    void showSettings();
+    void showSourceEditor();
+
+    // --- Read access for tests and the activity window ---
+    Gtk::ApplicationWindow* window() const { return m_window.get(); }
+    Gtk::Entry* requestField() const { return m_requestField; }
+    WebKitWebView* selectedWebView() const { return m_webView; }
+    const std::vector<BrowserTab>& browserTabs() const { return m_browserTabs; }
+    std::vector<BrowserTab>& mutableBrowserTabs() { return m_browserTabs; }
+    Gtk::Box* tabBar() const { return m_tabBar; }
+    Gtk::Widget* tabDropIndicator() const { return m_tabDropIndicator; }
+    const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
+    const std::filesystem::path& tabsFileURL() const { return m_tabsFileURL; }
+    Gtk::Button* backButton() const { return m_backButton; }
+    Gtk::Button* forwardButton() const { return m_forwardButton; }
+    Gtk::Box* browserToolbar() const { return m_browserToolbar; }
+    bool browserElementFullscreen() const { return m_browserElementFullscreen; }
+    bool closingApplication() const { return m_closingApplication; }
+
+private:
+    friend class TabContextButton;
+
+    // Tabs
+    std::string normalizedAddressForTab(const std::string& address) const;
+    void profilesWindowDidChangeCurrentProfile();
+    void activityTableDidChange();
+    void showWebViewInContent(WebKitWebView* webView);
+    void leaveElementFullscreenIfNeeded();
+    void unloadSelectedTabIfLazy();
+    // Stops a web view, disconnects our signals and takes it out of its container.
+    void detachWebView(WebKitWebView* webView);
+    void startLoading(WebKitWebView* webView, const std::string& url);
+
+    // Chrome
+    Gtk::Button* makeToolbarButton(const char* iconName, const char* title, const char* identifier,
+        void (BrowserController::*action)());
+    void connectWebViewSignals(WebKitWebView* webView);
+    void scrollTabIntoView(Gtk::Widget* item);
+    void applyWindowCss();
+
+    // Navigation callbacks (navigation/navigation_delegate.cpp)
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* uri, GError*, gpointer self);
+    static void onURIChanged(WebKitWebView*, GParamSpec*, gpointer self);
+    static void onTitleChanged(WebKitWebView*, GParamSpec*, gpointer self);
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
+        gpointer self);
+    static gboolean onEnterFullscreen(WebKitWebView*, gpointer self);
+    static gboolean onLeaveFullscreen(WebKitWebView*, gpointer self);
+    static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer self);
+    static gboolean onUserActivityMessage(WebKitUserContentManager*, JSCValue*,
+        WebKitScriptMessageReply*, gpointer self);
+
+    void webViewDidFinishNavigation(WebKitWebView* webView);
+
+    // --- Application and browser window ---
+    Glib::RefPtr<Gtk::Application> m_application;
+    std::unique_ptr<UserDefaults> m_defaults;
+    bool m_closingApplication = false;
+    bool m_browserElementFullscreen = false;
+    bool m_extensionTabsVisible = false;
+    bool m_extensionToolbarVisible = false;
+    std::unique_ptr<Gtk::ApplicationWindow> m_window;
+    Gtk::Entry* m_requestField = nullptr;
+    Gtk::Box* m_requestFieldCapsule = nullptr;
+    Gtk::Box* m_browserToolbar = nullptr;
+    Gtk::Revealer* m_tabBarRevealer = nullptr;
+    Gtk::Revealer* m_toolbarRevealer = nullptr;
+    Gtk::Box* m_webContentView = nullptr;
+    Gtk::ToggleButton* m_darkModeButton = nullptr;
+    Gtk::Button* m_backButton = nullptr;
+    Gtk::Button* m_forwardButton = nullptr;
+    WebKitWebView* m_webView = nullptr; // the selected tab's; owned by that tab
+    Glib::RefPtr<Gtk::CssProvider> m_themeCss;
+
+    // --- Tabs ---
+    Gtk::Box* m_tabBar = nullptr;
+    Gtk::ScrolledWindow* m_tabScrollView = nullptr;
+    Gtk::Fixed* m_tabDropLayer = nullptr;
+    Gtk::Widget* m_tabDropIndicator = nullptr;
+    Gtk::Widget* m_tabDropGapView = nullptr;
+    Gtk::Widget* m_tabDropTargetItem = nullptr;
+    sigc::connection m_tabDropFadeTimer;
+    std::vector<BrowserTab> m_browserTabs;
+    bool m_browserTabsCreated = false;
+    std::filesystem::path m_tabsFileURL;
+
+    // --- Navigation ---
+    uint64_t m_addressLookupGeneration = 0;
+
+    // --- Extensions ---
+    bool m_extensionsLoaded = false;
+
+    // --- Profiles ---
+    ProfileID m_currentProfileID;
+
+    // --- History ---
+    std::filesystem::path m_historyFileURL;
+};
+
+// Builds the application and the controller and runs the launch sequence to the end.
+int runBrowser(int argc, char** argv);
+
+} // namespace qv

@@ -4,7 +4,15 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/json_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uuid.cpp
     ${CMAKE_CURRENT_LIST_DIR}/atomic_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/user_defaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/launch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/main_menu.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/window_lifecycle.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/browser_window.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/theme.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/view_helpers.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/auxiliary_windows.cpp
 )

@@ -1,1 +1,16 @@
 # Sources of src/extensions: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/extension_url.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_manifest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_permissions.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_storage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_events.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_network.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/bridge_reply.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/bridge_page_scripts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/bridge_dispatcher.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/bridge_actions_page.cpp
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/extension_host.cpp
+)

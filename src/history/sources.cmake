@@ -1,1 +1,7 @@
-# Sources of src/history: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+# Sources of src/history.
+list(APPEND QV_CORE_SOURCES
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/history_recording.cpp
+)
+list(APPEND QV_CORE_SOURCES ${CMAKE_CURRENT_LIST_DIR}/history_store.cpp)

@@ -1,1 +1,7 @@
-# Sources of src/navigation: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+# Sources of src/navigation.
+list(APPEND QV_CORE_SOURCES
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/navigation_delegate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/address_commands.cpp
+)

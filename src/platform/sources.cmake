@@ -1,4 +1,6 @@
 # Sources of src/platform: our own layers over GLib, libsoup, libarchive and GTK.
 list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/log.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_locations.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/alerts.cpp
 )

@@ -1,1 +1,6 @@
-# Sources of src/profiles: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+# Sources of src/profiles.
+list(APPEND QV_CORE_SOURCES
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/profile_store.cpp
+)

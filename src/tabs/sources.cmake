@@ -1,1 +1,9 @@
-# Sources of src/tabs: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+# Sources of src/tabs.
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/tab_model.cpp
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/tab_lifecycle.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_strip.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_context_button.cpp
+)

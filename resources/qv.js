@@ -1,0 +1,1 @@
+// Bridge client for extension pages.

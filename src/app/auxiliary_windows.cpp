@@ -1,0 +1,16 @@
+// Auxiliary windows that are not built yet: their toolbar buttons and menu items do nothing.
+#include "app/browser_controller.h"
+
+namespace qv {
+
+void BrowserController::showHistory() { }
+void BrowserController::showJavaScriptEditor() { }
+void BrowserController::showDownloads() { }
+void BrowserController::showExtensionManager() { }
+void BrowserController::showActivity() { }
+void BrowserController::showSettings() { }
+void BrowserController::showSourceEditor() { }
+void BrowserController::activityTableDidChange() { }
+void BrowserController::loadDownloads() { }
+
+} // namespace qv

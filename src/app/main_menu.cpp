@@ -1,0 +1,122 @@
+// The main menu, its actions and keyboard shortcuts.
+#include "app/browser_controller.h"
+
+namespace qv {
+
+namespace {
+
+// Editing commands go to whatever has the keyboard focus in the key window.
+void forwardEditCommand(const Glib::RefPtr<Gtk::Application>& application, const char* textAction,
+    const char* webCommand)
+{
+    Gtk::Window* window = application->get_active_window();
+    if (!window)
+        return;
+    Gtk::Widget* focus = window->get_focus();
+    for (GtkWidget* w = focus ? focus->gobj() : nullptr; w; w = gtk_widget_get_parent(w)) {
+        if (WEBKIT_IS_WEB_VIEW(w)) {
+            webkit_web_view_execute_editing_command(WEBKIT_WEB_VIEW(w), webCommand);
+            return;
+        }
+    }
+    if (focus)
+        gtk_widget_activate_action(focus->gobj(), textAction, nullptr);
+}
+
+} // namespace
+
+Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
+{
+    auto bar = Gio::Menu::create();
+
+    auto appMenu = Gio::Menu::create();
+    appMenu->append("Quit Quivel Browser", "app.quit");
+    bar->append_submenu("Quivel Browser", appMenu);
+
+    auto file = Gio::Menu::create();
+    file->append("New Tab", "app.new-tab");
+    file->append("Close Tab", "app.close-tab");
+    bar->append_submenu("File", file);
+
+    auto edit = Gio::Menu::create();
+    auto history = Gio::Menu::create();
+    history->append("Undo", "app.undo");
+    history->append("Redo", "app.redo");
+    auto clipboard = Gio::Menu::create();
+    clipboard->append("Cut", "app.cut");
+    clipboard->append("Copy", "app.copy");
+    clipboard->append("Paste", "app.paste");
+    clipboard->append("Select All", "app.select-all");
+    edit->append_section(history);
+    edit->append_section(clipboard);
+    bar->append_submenu("Edit", edit);
+
+    auto view = Gio::Menu::create();
+    auto navigation = Gio::Menu::create();
+    navigation->append("Back", "app.back");
+    navigation->append("Forward", "app.forward");
+    navigation->append("Reload Page", "app.reload");
+    navigation->append("Focus Address Bar", "app.focus-address-bar");
+    auto screen = Gio::Menu::create();
+    screen->append("Enter Full Screen", "app.toggle-full-screen");
+    view->append_section(navigation);
+    view->append_section(screen);
+    bar->append_submenu("View", view);
+
+    bar->append_submenu("Extensions", makeExtensionsMenu());
+
+    auto developer = Gio::Menu::create();
+    developer->append("JavaScript Console", "app.javascript-console");
+    developer->append("Edit Page Source", "app.edit-page-source");
+    bar->append_submenu("Developer", developer);
+    return bar;
+}
+
+void BrowserController::installMainMenu()
+{
+    auto& app = m_application;
+    auto add = [&](const char* name, std::function<void()> action, const char* accel) {
+        if (!app->lookup_action(name))
+            app->add_action(name, std::move(action));
+        if (accel)
+            app->set_accel_for_action(std::string("app.") + name, accel);
+    };
+    add("quit", [this] { m_application->quit(); }, "<Control>q");
+    add("new-tab", [this] { createNewTab(); }, "<Control>t");
+    add("close-tab", [this] { closeBrowserTab(Sender::menuItem(-1)); }, "<Control>w");
+    add("undo", [this] { forwardEditCommand(m_application, "text.undo", WEBKIT_EDITING_COMMAND_UNDO); },
+        "<Control>z");
+    add("redo", [this] { forwardEditCommand(m_application, "text.redo", WEBKIT_EDITING_COMMAND_REDO); },
+        "<Control><Shift>z");
+    add("cut", [this] { forwardEditCommand(m_application, "clipboard.cut", WEBKIT_EDITING_COMMAND_CUT); },
+        "<Control>x");
+    add("copy",
+        [this] { forwardEditCommand(m_application, "clipboard.copy", WEBKIT_EDITING_COMMAND_COPY); },
+        "<Control>c");
+    add("paste",
+        [this] { forwardEditCommand(m_application, "clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE); },
+        "<Control>v");
+    add("select-all",
+        [this] {
+            forwardEditCommand(m_application, "selection.select-all",
+                WEBKIT_EDITING_COMMAND_SELECT_ALL);
+        },
+        "<Control>a");
+    add("back", [this] { goBack(); }, "<Control>bracketleft");
+    add("forward", [this] { goForward(); }, "<Control>bracketright");
+    add("reload", [this] { reloadPage(); }, "<Control>r");
+    add("focus-address-bar", [this] { focusAddressBar(); }, "<Control>l");
+    // Control plus Command becomes Control plus Super.
+    add("toggle-full-screen",
+        [this] {
+            if (Gtk::Window* key = m_application->get_active_window())
+                key->is_fullscreen() ? key->unfullscreen() : key->fullscreen();
+        },
+        "<Control><Super>f");
+    add("manage-extensions", [this] { showExtensionManager(); }, nullptr);
+    add("javascript-console", [this] { showJavaScriptEditor(); }, "<Control>j");
+    add("edit-page-source", [this] { showSourceEditor(); }, "<Control>u");
+    app->set_menubar(makeMainMenu());
+}
+
+} // namespace qv

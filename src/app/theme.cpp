@@ -1,0 +1,97 @@
+// The light and dark themes, applied to every window at once.
+#include "app/browser_controller.h"
+
+#include "app/view_helpers.h"
+
+namespace qv {
+
+namespace {
+
+struct ThemeColours {
+    RGB window, strip, capsule, text;
+};
+
+ThemeColours themeColours(bool dark)
+{
+    if (dark)
+        return { { 0.105, 0.112, 0.135 }, { 0.075, 0.088, 0.12 }, { 0.17, 0.19, 0.25 }, { 1, 1, 1 } };
+    return { { 0.975, 0.982, 0.995 }, { 0.92, 0.94, 0.97 }, { 1, 1, 1 }, { 0, 0, 0 } };
+}
+
+} // namespace
+
+bool BrowserController::darkMode() const { return m_defaults->boolForKey(kDarkModeKey); }
+
+void BrowserController::toggleDarkMode()
+{
+    bool dark = m_darkModeButton && m_darkModeButton->get_active();
+    if (auto saved = m_defaults->setBool(kDarkModeKey, dark); !saved)
+        showError(saved.error());
+    applyTheme();
+}
+
+void BrowserController::applyWindowCss()
+{
+    bool dark = darkMode();
+    ThemeColours c = themeColours(dark);
+    std::string css;
+    css += ".qv-browser, .qv-root, .qv-content { background: " + cssColor(c.window) + "; }\n";
+    css += ".qv-toolbar { background: " + cssColor(c.window)
+        + "; border-radius: 28px; padding: 8px 12px; }\n";
+    css += ".qv-tabscroll, .qv-tabscroll > viewport { background: transparent; }\n";
+    css += ".qv-tabbar { background: " + cssColor(c.strip)
+        + "; border-radius: 23px; padding: 4px 14px; }\n";
+    css += ".qv-capsule { background: " + cssColor(c.capsule)
+        + "; border-radius: 18px; min-height: 36px; }\n";
+    css += ".qv-address, .qv-address text { background: transparent; border: none; box-shadow: none;"
+           " outline: none; min-height: 22px; padding: 0; font-size: 14px; color: "
+        + cssColor(c.text) + "; caret-color: " + cssColor(c.text) + "; }\n";
+    css += ".qv-tab-item { border-radius: 17px; padding: 3px 5px 3px 7px; min-height: 30px;"
+           " border: 0 solid transparent; }\n";
+    // The accent colour, as GTK's own theme uses it.
+    const std::string accent = "rgb(53,132,228)";
+    const std::string accentText = dark ? "rgb(120,174,237)" : "rgb(28,113,216)";
+    css += ".qv-tab-item.selected { background: rgba(53,132,228,0.2); }\n";
+    css += ".qv-tab-item.qv-drop-target { border: 1.5px solid " + accent + "; }\n";
+    css += ".qv-tab-title { font-size: 12px; padding: 0 4px; min-height: 0; color: "
+        + cssColor(c.text) + "; }\n";
+    css += ".qv-tab-item.selected .qv-tab-title { font-weight: 600; color: " + accentText + "; }\n";
+    css += ".qv-drop-indicator { background: white; border-radius: 3px; box-shadow: 0 0 7px "
+        + accent + "; }\n";
+    if (!m_themeCss) {
+        m_themeCss = Gtk::CssProvider::create();
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(display, m_themeCss,
+                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+    m_themeCss->load_from_data(css);
+}
+
+void BrowserController::applyTheme()
+{
+    bool dark = darkMode();
+    if (m_darkModeButton) {
+        const char* label = dark ? "Switch to light mode" : "Switch to dark mode";
+        m_darkModeButton->set_tooltip_text(label);
+        setAccessibleLabel(*m_darkModeButton, label);
+        if (m_darkModeButton->get_active() != dark)
+            m_darkModeButton->set_active(dark);
+    }
+    // GTK's dark preference themes every window and the pages' colour-scheme preference.
+    if (auto settings = Gtk::Settings::get_default())
+        settings->property_gtk_application_prefer_dark_theme() = dark;
+    RGB tint = iconTintForTheme(dark);
+    for (Gtk::Window* window : m_application->get_windows())
+        tintIconButtons(*window, tint);
+    applyWindowCss();
+    if (m_browserToolbar) {
+        for (Gtk::Widget* child = m_browserToolbar->get_first_child(); child;
+             child = child->get_next_sibling()) {
+            if (auto* button = dynamic_cast<Gtk::Button*>(child))
+                styleMainToolbarButton(*button, dark);
+        }
+    }
+    refreshTabBar();
+}
+
+} // namespace qv

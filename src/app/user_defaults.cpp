@@ -1,0 +1,136 @@
+// The defaults document: validation on read, atomic rewrite on every change.
+#include "app/user_defaults.h"
+
+#include "app/atomic_file.h"
+#include "app/text_util.h"
+
+#include <system_error>
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
+{
+    if (key == kDarkModeKey)
+        return DefaultsType::Boolean;
+    if (key == kCurrentProfileKey)
+        return DefaultsType::String;
+    if (key == kProfilesKey || key == kEnabledExtensionsKey || key == kDeletedBundledExtensionsKey)
+        return DefaultsType::Array;
+    if (key == kExtensionPermissionsKey || startsWith(key, kExtensionStoragePrefix))
+        return DefaultsType::Object;
+    return std::nullopt;
+}
+
+static bool hasType(const Json& value, DefaultsType type)
+{
+    switch (type) {
+    case DefaultsType::Boolean:
+        return value.is_boolean();
+    case DefaultsType::String:
+        return value.is_string();
+    case DefaultsType::Array:
+        return value.is_array();
+    case DefaultsType::Object:
+        return value.is_object();
+    }
+    return false;
+}
+
+DefaultsValidation validateDefaults(const Json& document)
+{
+    DefaultsValidation result;
+    for (auto it = document.begin(); it != document.end(); ++it) {
+        auto type = defaultsTypeForKey(it.key());
+        if (type && !hasType(it.value(), *type))
+            result.droppedKeys.push_back(it.key());
+        else
+            result.values[it.key()] = it.value();
+    }
+    return result;
+}
+
+UserDefaults::UserDefaults(fs::path file)
+    : m_file(std::move(file))
+{
+    FileRead read = readWholeFile(m_file);
+    if (read.status == ReadStatus::Missing)
+        return;
+    std::string problem;
+    if (read.status == ReadStatus::Failed) {
+        // Unreadable: leave it where it is; writing a new one would lose nothing we could read,
+        // but the user may still fix the permissions, so keep a copy attempt below.
+        problem = "cannot be read (" + read.error + ")";
+    } else if (auto doc = parseJson(read.contents); !doc) {
+        problem = read.contents.empty() ? "is empty" : "is not JSON";
+    } else if (!doc->is_object()) {
+        problem = "is not a JSON object";
+    } else {
+        DefaultsValidation v = validateDefaults(*doc);
+        m_values = std::move(v.values);
+        if (!v.droppedKeys.empty()) {
+            problem = "has keys of the wrong type:";
+            for (auto& k : v.droppedKeys)
+                problem += " " + k;
+        }
+    }
+    if (problem.empty())
+        return;
+
+    // Keep what the user had before any write replaces it; never overwrite an earlier copy.
+    fs::path base = m_file;
+    base += ".bad";
+    fs::path candidate = base;
+    std::error_code ec;
+    for (int n = 2; fs::exists(candidate, ec) && n < 1000; ++n)
+        candidate = fs::path(base.string() + "." + std::to_string(n));
+    bool kept = false;
+    if (read.status == ReadStatus::Ok)
+        kept = writeFileAtomically(candidate, read.contents).ok();
+    else
+        kept = fs::copy_file(m_file, candidate, ec) && !ec;
+    if (kept)
+        m_badCopyPath = candidate;
+    m_loadProblem = "Defaults file " + m_file.string() + " " + problem + "; using defaults"
+        + (kept ? ", kept the old file as " + candidate.string() : ", could not keep a copy");
+}
+
+bool UserDefaults::boolForKey(std::string_view key) const
+{
+    auto it = m_values.find(key);
+    return it != m_values.end() && it->is_boolean() && it->get<bool>();
+}
+
+std::string UserDefaults::stringForKey(std::string_view key) const
+{
+    auto it = m_values.find(key);
+    return it != m_values.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+Json UserDefaults::objectForKey(std::string_view key) const
+{
+    auto it = m_values.find(key);
+    return it != m_values.end() ? *it : Json();
+}
+
+Result<Done> UserDefaults::setObject(std::string_view key, Json value)
+{
+    m_values[std::string(key)] = std::move(value);
+    return write();
+}
+
+Result<Done> UserDefaults::removeObject(std::string_view key)
+{
+    m_values.erase(std::string(key));
+    return write();
+}
+
+Result<Done> UserDefaults::write()
+{
+    std::error_code ec;
+    fs::create_directories(m_file.parent_path(), ec);
+    return writeFileAtomically(m_file, dumpJson(m_values, 2) + "\n");
+}
+
+} // namespace qv

@@ -1,0 +1,62 @@
+// User defaults: one JSON document of typed keys, read once and rewritten atomically on every set.
+#pragma once
+
+#include "app/json_text.h"
+#include "app/result.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+inline constexpr const char* kDarkModeKey = "QuivelDarkMode";
+inline constexpr const char* kProfilesKey = "QuivelProfiles";
+inline constexpr const char* kCurrentProfileKey = "QuivelCurrentProfile";
+inline constexpr const char* kEnabledExtensionsKey = "QuivelEnabledExtensions";
+inline constexpr const char* kDeletedBundledExtensionsKey = "QuivelDeletedBundledExtensions";
+inline constexpr const char* kExtensionPermissionsKey = "QuivelExtensionPermissions";
+inline constexpr const char* kExtensionStoragePrefix = "QuivelExtensionStorage.";
+
+enum class DefaultsType { Boolean, String, Array, Object };
+
+// The type every known key must have; nothing for keys the browser does not know.
+std::optional<DefaultsType> defaultsTypeForKey(std::string_view key);
+
+// Drops members whose type is wrong for their key and says which ones went.
+struct DefaultsValidation {
+    Json values = Json::object();
+    std::vector<std::string> droppedKeys;
+};
+DefaultsValidation validateDefaults(const Json& document);
+
+class UserDefaults {
+public:
+    // Reads the file once. A file that is empty, not a JSON object or holds wrongly typed keys is
+    // copied aside (see badCopyPath) before anything new is written, and loadProblem says why.
+    explicit UserDefaults(std::filesystem::path file);
+
+    bool boolForKey(std::string_view key) const;
+    std::string stringForKey(std::string_view key) const;
+    // The stored value, or null when the key is missing.
+    Json objectForKey(std::string_view key) const;
+
+    Result<Done> setObject(std::string_view key, Json value);
+    Result<Done> setBool(std::string_view key, bool value) { return setObject(key, Json(value)); }
+    Result<Done> removeObject(std::string_view key);
+
+    const std::optional<std::string>& loadProblem() const { return m_loadProblem; }
+    const std::filesystem::path& badCopyPath() const { return m_badCopyPath; }
+    const std::filesystem::path& file() const { return m_file; }
+
+private:
+    Result<Done> write();
+
+    std::filesystem::path m_file;
+    std::filesystem::path m_badCopyPath;
+    Json m_values = Json::object();
+    std::optional<std::string> m_loadProblem;
+};
+
+} // namespace qv

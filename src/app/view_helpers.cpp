@@ -1,0 +1,145 @@
+// Icon buttons and their tinting.
+#include "app/view_helpers.h"
+
+#include <cstdio>
+#include <map>
+
+namespace qv {
+
+namespace {
+
+const std::map<std::string, std::string>& iconTable()
+{
+    static const std::map<std::string, std::string> table = {
+        { "activity", "view-grid-symbolic" },
+        { "download", "folder-download-symbolic" },
+        { "edit-source", "edit-find-symbolic" },
+        { "enter", "go-jump-symbolic" },
+        { "extension", "application-x-addon-symbolic" },
+        { "history", "document-open-recent-symbolic" },
+        { "home", "go-home-symbolic" },
+        { "script", "utilities-terminal-symbolic" },
+        { "setting", "emblem-system-symbolic" },
+        { "theme-switch", "weather-clear-night-symbolic" },
+    };
+    return table;
+}
+
+// Buttons marked this way keep their colour when a window is re-tinted (white or red ones).
+constexpr const char* kKeepTintClass = "qv-keep-tint";
+constexpr const char* kIconButtonClass = "qv-icon-button";
+
+bool iconExists(const std::string& name)
+{
+    auto display = Gdk::Display::get_default();
+    if (!display)
+        return false;
+    return Gtk::IconTheme::get_for_display(display)->has_icon(name);
+}
+
+} // namespace
+
+RGB iconTintForTheme(bool dark) { return dark ? kDarkIconTint : kLightIconTint; }
+
+std::string cssColor(const RGB& c)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "rgb(%d,%d,%d)", static_cast<int>(c.r * 255 + 0.5),
+        static_cast<int>(c.g * 255 + 0.5), static_cast<int>(c.b * 255 + 0.5));
+    return buffer;
+}
+
+std::string symbolForIconName(const std::string& iconName)
+{
+    auto it = iconTable().find(iconName);
+    return it == iconTable().end() ? std::string() : it->second;
+}
+
+void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
+{
+    gtk_accessible_update_property(GTK_ACCESSIBLE(widget.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
+        label.c_str(), -1);
+}
+
+void setWidgetCss(Gtk::Widget& widget, const std::string& css)
+{
+    static const char* kKey = "qv-widget-css";
+    auto* old = static_cast<GtkCssProvider*>(g_object_get_data(G_OBJECT(widget.gobj()), kKey));
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkStyleContext* context = gtk_widget_get_style_context(widget.gobj());
+    if (old)
+        gtk_style_context_remove_provider(context, GTK_STYLE_PROVIDER(old));
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css.c_str(), -1);
+    gtk_style_context_add_provider(context, GTK_STYLE_PROVIDER(provider),
+        GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 10);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    g_object_set_data_full(G_OBJECT(widget.gobj()), kKey, provider, g_object_unref);
+}
+
+Gtk::Button* symbolButton(const std::string& symbol, const std::string& title, int pixelSize)
+{
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbol);
+    image->set_pixel_size(pixelSize);
+    button->set_child(*image);
+    button->set_tooltip_text(title);
+    setAccessibleLabel(*button, title);
+    button->add_css_class(kIconButtonClass);
+    return button;
+}
+
+Gtk::Button* iconButton(const std::string& iconName, const std::string& title,
+    std::function<void()> action, bool dark)
+{
+    std::string symbol = symbolForIconName(iconName);
+    Gtk::Button* button;
+    if (!symbol.empty() && iconExists(symbol)) {
+        button = symbolButton(symbol, title, 17);
+        button->set_size_request(36, 36);
+    } else {
+        button = Gtk::make_managed<Gtk::Button>(title);
+        button->set_tooltip_text(title);
+        setAccessibleLabel(*button, title);
+    }
+    button->set_name(iconName);
+    button->add_css_class("circular");
+    if (action)
+        button->signal_clicked().connect(std::move(action));
+    tintSymbolButton(*button, iconTintForTheme(dark));
+    return button;
+}
+
+void tintSymbolButton(Gtk::Button& button, const RGB& colour)
+{
+    // Symbolic icons take the widget's foreground colour.
+    if (dynamic_cast<Gtk::Image*>(button.get_child()))
+        setWidgetCss(button, "button { color: " + cssColor(colour) + "; }");
+}
+
+void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol)
+{
+    setWidgetCss(button,
+        "button { background: " + cssColor(bezel) + "; color: " + cssColor(symbol)
+            + "; border: none; box-shadow: none; min-width: 0; min-height: 0; padding: 0; }");
+}
+
+void tintIconButtons(Gtk::Widget& view, const RGB& colour)
+{
+    if (auto* button = dynamic_cast<Gtk::Button*>(&view)) {
+        if (button->has_css_class(kIconButtonClass) && !button->has_css_class(kKeepTintClass))
+            tintSymbolButton(*button, colour);
+    }
+    for (Gtk::Widget* child = view.get_first_child(); child; child = child->get_next_sibling())
+        tintIconButtons(*child, colour);
+}
+
+void styleMainToolbarButton(Gtk::Button& button, bool dark)
+{
+    RGB bezel = dark ? RGB { 0.2, 0.24, 0.32 } : RGB { 0.9, 0.92, 0.95 };
+    RGB symbol = dark ? RGB { 0.9, 0.92, 0.96 } : RGB { 0.12, 0.38, 0.78 };
+    styleBezelButton(button, bezel, symbol);
+}
+
+} // namespace qv

@@ -1,0 +1,41 @@
+// View helpers shared by every window: icon buttons, tinting and toolbar button styling.
+#pragma once
+
+#include "app/browser_controller.h"
+
+#include <gtkmm.h>
+#include <functional>
+#include <string>
+
+namespace qv {
+
+inline constexpr RGB kLightIconTint { 0.12, 0.38, 0.78 };
+inline constexpr RGB kDarkIconTint { 1, 1, 1 };
+
+RGB iconTintForTheme(bool dark);
+std::string cssColor(const RGB& colour);
+
+// The symbolic icon for a short icon name, or "" when the name is not in the icon table.
+std::string symbolForIconName(const std::string& iconName);
+
+// A button from the icon table: an image button of 36 by 36 when the icon exists in the
+// theme, otherwise a text button titled `title`. Identifier (widget name) is the icon name.
+Gtk::Button* iconButton(const std::string& iconName, const std::string& title,
+    std::function<void()> action, bool dark);
+
+// An image button from a symbolic icon name, with tooltip and accessible label.
+Gtk::Button* symbolButton(const std::string& symbol, const std::string& title, int pixelSize);
+
+void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
+
+// Gives the widget its own small style sheet (replacing an earlier one set by this helper).
+void setWidgetCss(Gtk::Widget& widget, const std::string& css);
+
+void tintSymbolButton(Gtk::Button& button, const RGB& colour);
+// Re-tints every icon button below `view`, except those that keep their own colour.
+void tintIconButtons(Gtk::Widget& view, const RGB& colour);
+void styleMainToolbarButton(Gtk::Button& button, bool dark);
+// Bezel and symbol colours shared by the toolbar, tab close and "+" buttons.
+void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol);
+
+} // namespace qv

@@ -1,0 +1,148 @@
+// Network and download argument checks, and their replies.
+#include "extensions/extension_network.h"
+
+#include "app/text_util.h"
+#include "extensions/extension_url.h"
+
+#include <algorithm>
+#include <array>
+
+namespace qv {
+
+namespace {
+
+bool hasLineBreakOrNul(const std::string& text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+std::string upperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// NSString's lastPathComponent, except that "/", "." and ".." name no file.
+std::string lastPathComponent(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    size_t slash = path.rfind('/');
+    std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (last == "." || last == ".." || last == "/" || last.find('\0') != std::string::npos)
+        return "";
+    return last;
+}
+
+} // namespace
+
+Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
+{
+    using R = Result<ExtensionFetchRequest>;
+    std::string url = jsonString(args, "url");
+    if (!isHTTPURLWithHost(url))
+        return R::failure("Network URL must use HTTP or HTTPS.");
+    ExtensionFetchRequest request;
+    request.url = url;
+    Json options = args.is_object() && args.contains("options") && args["options"].is_object()
+        ? args["options"]
+        : Json::object();
+    auto method = options.find("method");
+    if (method != options.end() && method->is_string())
+        request.method = upperAscii(method->get<std::string>());
+    static const std::array<std::string_view, 6> kMethods
+        = { "GET", "POST", "PUT", "PATCH", "DELETE", "HEAD" };
+    if (std::find(kMethods.begin(), kMethods.end(), request.method) == kMethods.end())
+        return R::failure("Unsupported HTTP method.");
+    auto headers = options.find("headers");
+    if (headers != options.end() && headers->is_object()) {
+        for (const auto& [name, value] : headers->items()) {
+            if (!value.is_string() || name.empty())
+                continue;
+            std::string text = value.get<std::string>();
+            if (hasLineBreakOrNul(name) || hasLineBreakOrNul(text))
+                continue;
+            auto same = std::find_if(request.headers.begin(), request.headers.end(),
+                [&](const auto& header) { return toLowerAscii(header.first) == toLowerAscii(name); });
+            if (same != request.headers.end())
+                same->second = text;
+            else
+                request.headers.emplace_back(name, text);
+        }
+    }
+    auto body = options.find("body");
+    if (body != options.end() && body->is_string())
+        request.body = body->get<std::string>();
+    return request;
+}
+
+std::string base64Encode(std::string_view bytes)
+{
+    static const char* kAlphabet
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned n = (static_cast<unsigned char>(bytes[i]) << 16)
+            | (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += kAlphabet[(n >> 6) & 63];
+        out += kAlphabet[n & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+        bool two = i + 1 < bytes.size();
+        if (two)
+            n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += two ? kAlphabet[(n >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+BridgeReply extensionFetchReply(const ExtensionFetchRequest& request,
+    const ExtensionFetchResponse& response)
+{
+    if (response.body.size() > kMaxExtensionFetchBodyBytes)
+        return BridgeReply::failure("Response exceeds the 4 MB limit.");
+    bool text = isValidUtf8(response.body);
+    return BridgeReply::success(Json {
+        { "url", response.finalURL.empty() ? request.url : response.finalURL },
+        { "status", response.status },
+        { "ok", response.status >= 200 && response.status <= 299 },
+        { "headers", response.headers.is_object() ? response.headers : Json::object() },
+        { "body", text ? response.body : base64Encode(response.body) },
+        { "bodyIsBase64", !text },
+    });
+}
+
+Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
+{
+    std::string url = jsonString(args, "url");
+    auto parsed = parseAbsoluteURL(url);
+    if (!parsed || !isHTTPURLWithHost(url))
+        return Result<ExtensionDownloadRequest>::failure("Download URL must use HTTP or HTTPS.");
+    ExtensionDownloadRequest request;
+    request.url = url;
+    auto suggested = args.find("suggestedName");
+    if (suggested != args.end() && suggested->is_string())
+        request.proposedName = lastPathComponent(suggested->get<std::string>());
+    else
+        request.proposedName = lastPathComponent(percentDecode(parsed->path));
+    if (request.proposedName.empty())
+        request.proposedName = "download";
+    return request;
+}
+
+BridgeReply extensionDownloadReply(const std::string& savedPath, unsigned long long bytes)
+{
+    return BridgeReply::success(Json { { "url", savedPath }, { "bytes", bytes } });
+}
+
+} // namespace qv

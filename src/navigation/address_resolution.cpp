@@ -1,0 +1,670 @@
+// Address normalisation, submission decisions and search addresses, without any platform call.
+#include "navigation/address_resolution.h"
+
+#include "app/text_util.h"
+
+#include <cstdint>
+
+namespace qv {
+
+namespace {
+
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
+bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+bool isUnreserved(char c) { return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+
+bool isSubDelim(char c)
+{
+    switch (c) {
+    case '!': case '$': case '&': case '\'': case '(': case ')':
+    case '*': case '+': case ',': case ';': case '=':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isDigits(std::string_view s)
+{
+    for (char c : s)
+        if (!isDigit(c))
+            return false;
+    return true;
+}
+
+bool isAsciiBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Every character is allowed by the predicate or is a complete "%XX" escape.
+template <class Allowed>
+bool isEscapedRun(std::string_view s, Allowed allowed)
+{
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%') {
+            if (i + 2 >= s.size() || !isHex(s[i + 1]) || !isHex(s[i + 2]))
+                return false;
+            i += 2;
+        } else if (!allowed(s[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isPchar(char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@'; }
+bool isPathChar(char c) { return isPchar(c) || c == '/'; }
+bool isQueryChar(char c) { return isPchar(c) || c == '/' || c == '?'; }
+bool isUserInfoChar(char c) { return isUnreserved(c) || isSubDelim(c) || c == ':'; }
+bool isRegNameChar(char c) { return isUnreserved(c) || isSubDelim(c); }
+
+// An optional port: no digits, or a decimal number up to 65535.
+bool isPort(std::string_view s)
+{
+    if (!isDigits(s))
+        return false;
+    size_t first = s.find_first_not_of('0');
+    if (first == std::string_view::npos)
+        return true;
+    std::string_view significant = s.substr(first);
+    return significant.size() < 5 || (significant.size() == 5 && significant <= "65535");
+}
+
+bool isIPv4Literal(std::string_view s)
+{
+    int parts = 0;
+    size_t i = 0;
+    while (true) {
+        size_t start = i;
+        while (i < s.size() && isDigit(s[i]) && i - start < 4)
+            ++i;
+        size_t len = i - start;
+        if (len == 0 || len > 3 || (len > 1 && s[start] == '0'))
+            return false;
+        int value = 0;
+        for (size_t k = start; k < i; ++k)
+            value = value * 10 + (s[k] - '0');
+        if (value > 255)
+            return false;
+        ++parts;
+        if (i == s.size())
+            return parts == 4;
+        if (s[i] != '.' || parts == 4)
+            return false;
+        ++i;
+    }
+}
+
+bool parseAuthority(std::string_view authority, URLParts& parts)
+{
+    size_t at = authority.find('@');
+    if (at != std::string_view::npos) {
+        if (authority.find('@', at + 1) != std::string_view::npos)
+            return false;
+        std::string_view userInfo = authority.substr(0, at);
+        if (!isEscapedRun(userInfo, isUserInfoChar))
+            return false;
+        parts.userInfo = std::string(userInfo);
+        authority.remove_prefix(at + 1);
+    }
+    std::string_view rest;
+    if (!authority.empty() && authority[0] == '[') {
+        size_t close = authority.find(']');
+        if (close == std::string_view::npos || !isIPv6Literal(authority.substr(1, close - 1)))
+            return false;
+        parts.host = std::string(authority.substr(1, close - 1));
+        parts.hostIsIPv6 = true;
+        rest = authority.substr(close + 1);
+        if (!rest.empty() && rest[0] != ':')
+            return false;
+    } else {
+        size_t colon = authority.find(':');
+        std::string_view host = authority.substr(0, colon);
+        if (!isEscapedRun(host, isRegNameChar))
+            return false;
+        parts.host = std::string(host);
+        rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
+    }
+    if (!rest.empty()) {
+        std::string_view port = rest.substr(1);
+        if (!isPort(port))
+            return false;
+        parts.port = std::string(port);
+    }
+    return true;
+}
+
+// Decodes one UTF-8 character at i; length 0 for an invalid sequence.
+uint32_t decodeAt(std::string_view s, size_t i, size_t& length)
+{
+    auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    uint8_t c = byte(i);
+    length = 0;
+    if (c < 0x80) {
+        length = 1;
+        return c;
+    }
+    size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (!len || i + len > s.size())
+        return 0;
+    uint32_t cp = c & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    length = len;
+    return cp;
+}
+
+bool isUnicodeWhitespace(uint32_t cp)
+{
+    return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680
+        || (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F
+        || cp == 0x205F || cp == 0x3000;
+}
+
+bool startsWithHTTPScheme(std::string_view text)
+{
+    std::string head = toLowerAscii(text.substr(0, 8));
+    return startsWith(head, "http://") || startsWith(head, "https://");
+}
+
+// After "localhost" only a decimal port; after "[" only an IPv6 literal and an optional port.
+bool isLocalhostOrBracketedAuthority(std::string_view authority)
+{
+    if (authority == "localhost")
+        return true;
+    if (startsWith(authority, "localhost:")) {
+        std::string_view port = authority.substr(10);
+        return !port.empty() && isPort(port);
+    }
+    if (startsWith(authority, "[")) {
+        size_t close = authority.find(']');
+        if (close == std::string_view::npos || !isIPv6Literal(authority.substr(1, close - 1)))
+            return false;
+        std::string_view rest = authority.substr(close + 1);
+        return rest.empty() || (rest[0] == ':' && rest.size() > 1 && isPort(rest.substr(1)));
+    }
+    return false;
+}
+
+bool isHostByte(char c)
+{
+    return isAlnum(c) || c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
+}
+
+// The parsed form of normalizedAddress(text), so callers can look at its parts.
+std::optional<URLParts> normalizedParts(std::string_view rawText)
+{
+    std::string text = trimUnicodeWhitespace(rawText);
+    if (text.empty())
+        return std::nullopt;
+    std::string candidate;
+    if (startsWithHTTPScheme(text)) {
+        candidate = text;
+    } else {
+        std::string bytes = utf8FromString(text);
+        if (bytes.empty() || bytes.find_first_of(" \t\n\r") != std::string::npos)
+            return std::nullopt;
+        std::string_view authority = std::string_view(bytes).substr(0, bytes.find_first_of("/?#"));
+        if (!isLocalhostOrBracketedAuthority(authority)) {
+            if (authority.find('.') == std::string_view::npos)
+                return std::nullopt;
+            for (char c : authority)
+                if (!isHostByte(c))
+                    return std::nullopt;
+        }
+        size_t dots = 0;
+        bool digitsAndDots = true;
+        for (char c : authority) {
+            dots += c == '.';
+            digitsAndDots = digitsAndDots && (isDigit(c) || c == '.');
+        }
+        bool oneDotName = dots == 1 && !digitsAndDots
+            && !startsWith(toLowerAscii(authority.substr(0, 4)), "www.");
+        candidate = (oneDotName ? "https://www." : "https://") + bytes;
+    }
+    auto parts = parseURL(candidate);
+    if (!parts || parts->host.empty())
+        return std::nullopt;
+    std::string scheme = toLowerAscii(parts->scheme);
+    if (scheme != "http" && scheme != "https")
+        return std::nullopt;
+    return parts;
+}
+
+// The folder URL that contains the file or folder at an escaped absolute path.
+std::string containingFolderAddress(std::string_view authority, std::string_view path)
+{
+    std::string_view trimmed = path;
+    if (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.remove_suffix(1);
+    size_t slash = trimmed.rfind('/');
+    std::string_view folder = slash == std::string_view::npos ? "/" : trimmed.substr(0, slash + 1);
+    return "file://" + std::string(authority) + std::string(folder);
+}
+
+bool isLocalPathText(std::string_view input)
+{
+    return input == "~" || startsWith(input, "~/") || startsWith(input, "/");
+}
+
+std::optional<RequestDecision> localFileDecision(const std::string& input,
+    const RequestContext& context)
+{
+    if (!context.pathKind)
+        return std::nullopt;
+    RequestDecision decision;
+    decision.kind = RequestKind::OpenFile;
+    decision.input = input;
+    if (startsWith(toLowerAscii(input.substr(0, 7)), "file://")) {
+        // Escapes the user already typed stay as they are; only a stray "%" is escaped.
+        auto parts = parseURL(percentEncode(input, PercentEncodeSet::URLFragment,
+            ExistingEscapes::Keep));
+        if (!parts || toLowerAscii(parts->scheme) != "file" || !parts->hasAuthority
+            || parts->userInfo || parts->port)
+            return std::nullopt;
+        std::string host = toLowerAscii(parts->host);
+        if (!host.empty() && host != "localhost")
+            return std::nullopt;
+        auto path = percentDecode(parts->path);
+        if (!path || path->empty() || (*path)[0] != '/' || path->find('\0') != std::string::npos)
+            return std::nullopt;
+        if (context.pathKind(*path) == PathKind::None)
+            return std::nullopt;
+        parts->scheme = "file";
+        decision.fileAddress = parts->absoluteString();
+        decision.readAccessAddress = containingFolderAddress(parts->host, parts->path);
+        return decision;
+    }
+    if (!isLocalPathText(input))
+        return std::nullopt;
+    std::string path = input;
+    if (path[0] == '~') {
+        std::string home = context.homeDirectory;
+        while (home.size() > 1 && home.back() == '/')
+            home.pop_back();
+        if (home.empty() || home[0] != '/')
+            return std::nullopt;
+        path = home == "/" && path.size() > 1 ? path.substr(1) : home + path.substr(1);
+    }
+    if (path.find('\0') != std::string::npos)
+        return std::nullopt;
+    PathKind kind = context.pathKind(path);
+    if (kind == PathKind::None)
+        return std::nullopt;
+    std::string escaped = percentEncode(path, PercentEncodeSet::FilePath);
+    if (kind == PathKind::Folder && escaped.back() != '/')
+        escaped += '/';
+    decision.fileAddress = "file://" + escaped;
+    decision.readAccessAddress = containingFolderAddress("", escaped);
+    return decision;
+}
+
+bool isAllowed(char c, PercentEncodeSet set)
+{
+    switch (set) {
+    case PercentEncodeSet::SearchQuery:
+        if (c == '+' || c == '&' || c == '=')
+            return false;
+        return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@' || c == '/' || c == '?';
+    case PercentEncodeSet::URLFragment:
+        return isQueryChar(c);
+    case PercentEncodeSet::FilePath:
+        return isPathChar(c);
+    }
+    return false;
+}
+
+} // namespace
+
+std::string URLParts::absoluteString() const
+{
+    std::string out;
+    if (!scheme.empty())
+        out += scheme + ":";
+    if (hasAuthority) {
+        out += "//";
+        if (userInfo)
+            out += *userInfo + "@";
+        out += hostIsIPv6 ? "[" + host + "]" : host;
+        if (port)
+            out += ":" + *port;
+    }
+    out += path;
+    if (query)
+        out += "?" + *query;
+    if (fragment)
+        out += "#" + *fragment;
+    return out;
+}
+
+bool isIPv6Literal(std::string_view s)
+{
+    if (s.empty())
+        return false;
+    int groups = 0;
+    bool compressed = false;
+    size_t i = 0;
+    if (startsWith(s, "::")) {
+        compressed = true;
+        i = 2;
+        if (i == s.size())
+            return true;
+    } else if (s[0] == ':') {
+        return false;
+    }
+    while (i < s.size()) {
+        size_t start = i;
+        while (i < s.size() && isHex(s[i]))
+            ++i;
+        if (i < s.size() && s[i] == '.') {
+            // An IPv4 tail fills the last two groups.
+            if (!isIPv4Literal(s.substr(start)))
+                return false;
+            groups += 2;
+            break;
+        }
+        size_t len = i - start;
+        if (len == 0 || len > 4)
+            return false;
+        ++groups;
+        if (i == s.size())
+            break;
+        if (s[i] != ':')
+            return false;
+        ++i;
+        if (i < s.size() && s[i] == ':') {
+            if (compressed)
+                return false;
+            compressed = true;
+            ++i;
+            if (i == s.size())
+                break;
+        } else if (i == s.size()) {
+            return false;
+        }
+    }
+    return compressed ? groups <= 7 : groups == 8;
+}
+
+std::optional<URLParts> parseURL(std::string_view text)
+{
+    URLParts parts;
+    std::string_view rest = text;
+    size_t colon = text.find(':');
+    size_t delimiter = text.find_first_of("/?#");
+    if (colon != std::string_view::npos && colon > 0
+        && (delimiter == std::string_view::npos || colon < delimiter) && isAlpha(text[0])) {
+        std::string_view scheme = text.substr(0, colon);
+        bool valid = true;
+        for (char c : scheme)
+            valid = valid && (isAlnum(c) || c == '+' || c == '-' || c == '.');
+        if (valid) {
+            parts.scheme = std::string(scheme);
+            rest = text.substr(colon + 1);
+        }
+    }
+    if (startsWith(rest, "//")) {
+        rest.remove_prefix(2);
+        size_t end = rest.find_first_of("/?#");
+        parts.hasAuthority = true;
+        if (!parseAuthority(rest.substr(0, end), parts))
+            return std::nullopt;
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    }
+    size_t hash = rest.find('#');
+    if (hash != std::string_view::npos) {
+        std::string_view fragment = rest.substr(hash + 1);
+        if (!isEscapedRun(fragment, isQueryChar))
+            return std::nullopt;
+        parts.fragment = std::string(fragment);
+        rest = rest.substr(0, hash);
+    }
+    size_t question = rest.find('?');
+    if (question != std::string_view::npos) {
+        std::string_view query = rest.substr(question + 1);
+        if (!isEscapedRun(query, isQueryChar))
+            return std::nullopt;
+        parts.query = std::string(query);
+        rest = rest.substr(0, question);
+    }
+    if (!isEscapedRun(rest, isPathChar))
+        return std::nullopt;
+    // Without a scheme, a colon in the first segment would read as one.
+    if (parts.scheme.empty() && !parts.hasAuthority) {
+        std::string_view first = rest.substr(0, rest.find('/'));
+        if (first.find(':') != std::string_view::npos)
+            return std::nullopt;
+    }
+    parts.path = std::string(rest);
+    return parts;
+}
+
+std::string trimUnicodeWhitespace(std::string_view text)
+{
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t length;
+        uint32_t cp = decodeAt(text, begin, length);
+        if (!length || !isUnicodeWhitespace(cp))
+            break;
+        begin += length;
+    }
+    size_t end = text.size();
+    while (end > begin) {
+        size_t start = end - 1;
+        while (start > begin && end - start < 4 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
+            --start;
+        size_t length;
+        uint32_t cp = decodeAt(text, start, length);
+        if (length != end - start || !isUnicodeWhitespace(cp))
+            break;
+        end = start;
+    }
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::optional<std::string> normalizedAddress(std::string_view text)
+{
+    auto parts = normalizedParts(text);
+    if (!parts)
+        return std::nullopt;
+    return parts->absoluteString();
+}
+
+std::string percentEncode(std::string_view text, PercentEncodeSet set, ExistingEscapes escapes)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool keptEscape = c == '%' && escapes == ExistingEscapes::Keep && i + 2 < text.size()
+            && isHex(text[i + 1]) && isHex(text[i + 2]);
+        if (keptEscape || isAllowed(c, set)) {
+            out += c;
+        } else {
+            auto byte = static_cast<uint8_t>(c);
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> percentDecode(std::string_view text)
+{
+    auto value = [](char c) { return isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))
+            return std::nullopt;
+        out += static_cast<char>(value(text[i + 1]) * 16 + value(text[i + 2]));
+        i += 2;
+    }
+    return out;
+}
+
+std::optional<std::string> addressFromRawRequest(std::string_view bytes)
+{
+    if (bytes.size() < 4 || !(startsWith(bytes, "GET ") || startsWith(bytes, "GET\t")))
+        return std::nullopt;
+    size_t lineEnd = bytes.find('\n');
+    std::string_view requestLine = bytes.substr(0, lineEnd);
+    size_t start = requestLine.find_first_not_of(" \t", 3);
+    if (start == std::string_view::npos)
+        return std::string();
+    size_t end = requestLine.find_first_of(" \t\r\n", start);
+    std::string_view target = requestLine.substr(start, end == std::string_view::npos
+            ? std::string_view::npos : end - start);
+    if (startsWithHTTPScheme(target) || target[0] != '/')
+        return std::string(target);
+    if (lineEnd == std::string_view::npos)
+        return std::string(target);
+    std::string_view headers = bytes.substr(lineEnd + 1);
+    while (!headers.empty()) {
+        size_t next = headers.find('\n');
+        std::string_view line = headers.substr(0, next);
+        headers = next == std::string_view::npos ? std::string_view() : headers.substr(next + 1);
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos || toLowerAscii(line.substr(0, colon)) != "host")
+            continue;
+        std::string value = trim(line.substr(colon + 1));
+        return value.empty() ? std::string() : "http://" + value + std::string(target);
+    }
+    return std::string(target);
+}
+
+std::string submissionInput(std::string_view fieldText)
+{
+    std::string bytes = utf8FromString(fieldText);
+    if (!bytes.empty() && bytes.back() == '#')
+        bytes.pop_back();
+    bytes = trim(bytes);
+    if (bytes.empty())
+        return std::string();
+    auto request = addressFromRawRequest(bytes);
+    return trimUnicodeWhitespace(request ? *request : bytes);
+}
+
+std::vector<std::string> addressCandidates(std::string_view input)
+{
+    std::vector<std::string> candidates;
+    auto add = [&](std::string candidate) {
+        for (const std::string& existing : candidates)
+            if (existing == candidate)
+                return;
+        candidates.push_back(std::move(candidate));
+    };
+    bool schemeTyped = startsWithHTTPScheme(input);
+    auto normalized = normalizedParts(input);
+    if (normalized)
+        add(normalized->absoluteString());
+    if (!schemeTyped) {
+        // Text typed without a scheme names a host, never credentials for another one.
+        for (std::string_view prefix : { "https://", "https://www." }) {
+            std::string candidate = std::string(prefix) + std::string(input);
+            auto parts = normalizedParts(candidate);
+            if (parts && !parts->userInfo)
+                add(candidate);
+        }
+    } else if (normalized) {
+        URLParts parts = *normalized;
+        if (!parts.host.empty() && !startsWith(toLowerAscii(parts.host.substr(0, 4)), "www.")
+            && parts.host.find(':') == std::string::npos) {
+            parts.host = "www." + parts.host;
+            if (parseURL(parts.absoluteString()))
+                add(parts.absoluteString());
+        }
+    }
+    bool bareWord = !input.empty();
+    for (char c : input)
+        bareWord = bareWord && (isAlnum(c) || c == '-');
+    if (bareWord) {
+        for (std::string_view domain : kBareWordDomains)
+            add("https://www." + std::string(input) + "." + std::string(domain));
+    }
+    return candidates;
+}
+
+RequestDecision decideRequest(std::string_view fieldText, const RequestContext& context)
+{
+    RequestDecision decision;
+    decision.input = submissionInput(fieldText);
+    if (decision.input.empty())
+        return decision;
+    if (context.origin == SubmitOrigin::User) {
+        if (auto file = localFileDecision(decision.input, context))
+            return *file;
+    }
+    for (char c : decision.input) {
+        if (static_cast<uint8_t>(c) >= 0x80 || isAsciiBlank(c)) {
+            decision.kind = RequestKind::Search;
+            return decision;
+        }
+    }
+    decision.candidates = addressCandidates(decision.input);
+    decision.kind = decision.candidates.empty() ? RequestKind::Search : RequestKind::Probe;
+    return decision;
+}
+
+bool isAnsweringStatus(int status)
+{
+    return status >= 200 && status <= 499 && status != 404 && status != 410;
+}
+
+std::optional<std::string> firstAnsweringCandidate(const std::vector<std::string>& candidates,
+    const std::vector<std::optional<int>>& statuses)
+{
+    for (size_t i = 0; i < candidates.size() && i < statuses.size(); ++i)
+        if (statuses[i] && isAnsweringStatus(*statuses[i]))
+            return candidates[i];
+    return std::nullopt;
+}
+
+std::string_view searchEngineHost(std::string_view engine)
+{
+    if (engine == "Bing")
+        return "www.bing.com";
+    if (engine == "DuckDuckGo")
+        return "duckduckgo.com";
+    if (engine == "Yahoo")
+        return "search.yahoo.com";
+    if (engine == "Brave")
+        return "search.brave.com";
+    return "www.google.com";
+}
+
+std::string searchURLForProfile(std::string_view query, const BrowserProfile* profile)
+{
+    std::string_view engine = profile ? std::string_view(profile->searchEngine) : "Google";
+    std::string_view path = engine == "DuckDuckGo" ? "/" : "/search";
+    std::string_view key = engine == "Yahoo" ? "p" : "q";
+    return "https://" + std::string(searchEngineHost(engine)) + std::string(path) + "?"
+        + std::string(key) + "="
+        + percentEncode(sanitizeUtf8(query), PercentEncodeSet::SearchQuery);
+}
+
+std::string homePageURLForProfile(const BrowserProfile* profile)
+{
+    return searchURLForProfile("", profile);
+}
+
+std::string homePageURLForProfile(const std::vector<BrowserProfile>& profiles, std::string_view id)
+{
+    return homePageURLForProfile(profileForID(profiles, id.empty() ? kDefaultProfileID : id));
+}
+
+} // namespace qv

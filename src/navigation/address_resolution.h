@@ -1,0 +1,128 @@
+// What typed address-field text asks for: normalisation, candidates, probes and search addresses.
+#pragma once
+
+#include "profiles/profile_model.h"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+// A URL reference split into its parts exactly as written (no case folding, no escaping).
+struct URLParts {
+    std::string scheme; // without ":"; empty for a relative reference
+    bool hasAuthority = false;
+    std::optional<std::string> userInfo;
+    std::string host; // an IPv6 literal without its brackets
+    bool hostIsIPv6 = false;
+    std::optional<std::string> port; // decimal digits, possibly none ("host:")
+    std::string path;
+    std::optional<std::string> query;
+    std::optional<std::string> fragment;
+
+    // The reference put back together; parseURL(s)->absoluteString() == s.
+    std::string absoluteString() const;
+};
+
+// Nothing when the text is not a well-formed RFC 3986 reference: a character outside the URL
+// set (blanks, controls, non-ASCII, "<", "\"" ...), a "%" without two hex digits, a bad IPv6
+// literal or a port that is not decimal.
+std::optional<URLParts> parseURL(std::string_view text);
+
+// The text between the brackets of an IPv6 host, without zone.
+bool isIPv6Literal(std::string_view text);
+
+// Unicode white space and line breaks removed from both ends (UTF-8 in, UTF-8 out).
+std::string trimUnicodeWhitespace(std::string_view text);
+
+// An absolute http/https address for text that names a site ("site.test" gives
+// "https://www.site.test", "localhost:8080" gives "https://localhost:8080"), or nothing.
+std::optional<std::string> normalizedAddress(std::string_view text);
+
+// Percent-encoding. SearchQuery keeps ASCII letters, digits and -._~!$'()*,;:@/? and encodes
+// everything else, "+", "&", "=" and "#" included. URLFragment keeps the fragment set
+// (letters, digits and !$&'()*+,-./:;=?@_~). FilePath keeps letters, digits and
+// -._~!$&'()*+,;=:@/.
+enum class PercentEncodeSet { SearchQuery, URLFragment, FilePath };
+enum class ExistingEscapes { Encode, Keep };
+std::string percentEncode(std::string_view text, PercentEncodeSet set,
+    ExistingEscapes escapes = ExistingEscapes::Encode);
+
+// Escapes decoded; nothing when a "%" is not followed by two hex digits.
+std::optional<std::string> percentDecode(std::string_view text);
+
+// The address text of a raw HTTP request ("GET /x HTTP/1.1" plus headers, the Host header
+// giving "http://host/x"), or nothing when the bytes do not begin with "GET " or "GET\t".
+std::optional<std::string> addressFromRawRequest(std::string_view bytes);
+
+// The input of a submission: invalid UTF-8 gives "", a final "#" dropped, blanks trimmed, a raw
+// request reduced to its address, then Unicode white space trimmed. "" means nothing to submit.
+std::string submissionInput(std::string_view fieldText);
+
+// Top-level domains tried for a bare word, in order of preference.
+inline constexpr std::array<std::string_view, 6> kBareWordDomains
+    = { "com", "org", "net", "app", "me", "click" };
+
+// The ordered, duplicate-free addresses to probe for an input, most preferred first ("news"
+// gives https://news, https://www.news, https://www.news.com ... https://www.news.click).
+// Text typed without a scheme never yields a candidate that carries user info.
+std::vector<std::string> addressCandidates(std::string_view input);
+
+enum class PathKind { None, File, Folder };
+
+// Who submitted: an extension's submit never opens a local file.
+enum class SubmitOrigin { User, Extension };
+
+struct RequestContext {
+    // Replaces "~" at the start of a path; when empty, "~" paths are not local.
+    std::string homeDirectory;
+    // What exists at an absolute path; when unset nothing exists.
+    std::function<PathKind(const std::string& path)> pathKind;
+    SubmitOrigin origin = SubmitOrigin::User;
+};
+
+enum class RequestKind {
+    Ignore, // nothing to submit: the generation does not advance
+    OpenFile, // load fileAddress granting read access to readAccessAddress
+    Search, // load the search address for input now, without probing
+    Probe, // probe candidates; the first answering one wins, else search for input
+};
+
+struct RequestDecision {
+    RequestKind kind = RequestKind::Ignore;
+    std::string input;
+    std::string fileAddress;
+    std::string readAccessAddress;
+    std::vector<std::string> candidates;
+};
+
+// The whole decision of one submission of the address field's text. Every kind but Ignore
+// advances the submission counter. Text is local only when it starts with "/" or "~/", is
+// exactly "~", or is a file:// address, and only when something exists there.
+RequestDecision decideRequest(std::string_view fieldText, const RequestContext& context);
+
+// 200 to 499 answers, except 404 and 410.
+bool isAnsweringStatus(int status);
+
+// The first candidate, in list order, whose probe answered; statuses[i] is the HTTP status of
+// candidates[i], nothing when the probe failed, timed out, got no HTTP response or was not sent.
+std::optional<std::string> firstAnsweringCandidate(const std::vector<std::string>& candidates,
+    const std::vector<std::optional<int>>& statuses);
+
+// The web-search host of an engine name (unknown names get Google's).
+std::string_view searchEngineHost(std::string_view engine);
+
+// The search address for query under the profile's engine ("Google" without a profile).
+std::string searchURLForProfile(std::string_view query, const BrowserProfile* profile);
+
+// The profile's search address for an empty query.
+std::string homePageURLForProfile(const BrowserProfile* profile);
+
+// The home page of the profile with this ID; an empty ID means "default".
+std::string homePageURLForProfile(const std::vector<BrowserProfile>& profiles, std::string_view id);
+
+} // namespace qv

@@ -1,0 +1,62 @@
+// Modal alerts over a nested main loop.
+#include "platform/alerts.h"
+
+#include <gtk/gtk.h>
+
+namespace qv {
+
+namespace {
+
+AlertResponder& responder()
+{
+    static AlertResponder instance;
+    return instance;
+}
+
+struct AlertRun {
+    GMainLoop* loop = nullptr;
+    int response = -1;
+};
+
+void onResponse(GtkDialog*, int responseId, gpointer data)
+{
+    auto* run = static_cast<AlertRun*>(data);
+    run->response = responseId >= 0 ? responseId : -1;
+    if (g_main_loop_is_running(run->loop))
+        g_main_loop_quit(run->loop);
+}
+
+} // namespace
+
+void setAlertResponder(AlertResponder r) { responder() = std::move(r); }
+
+int runModalAlert(GtkWindow* parent, const AlertSpec& alert)
+{
+    if (responder()) {
+        if (auto answer = responder()(alert))
+            return *answer;
+    }
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+        GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+    if (!alert.informativeText.empty())
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
+            alert.informativeText.c_str());
+    for (size_t i = 0; i < alert.buttons.size(); ++i)
+        gtk_dialog_add_button(GTK_DIALOG(dialog), alert.buttons[i].c_str(), static_cast<int>(i));
+    if (!alert.buttons.empty())
+        gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    gtk_window_set_title(GTK_WINDOW(dialog), alert.messageText.c_str());
+
+    AlertRun run;
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    g_signal_connect(dialog, "response", G_CALLBACK(onResponse), &run);
+    gtk_window_present(GTK_WINDOW(dialog));
+    g_main_loop_run(run.loop);
+    g_main_loop_unref(run.loop);
+    gtk_window_destroy(GTK_WINDOW(dialog));
+    return run.response;
+}
+
+} // namespace qv

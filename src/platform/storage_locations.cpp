@@ -1,0 +1,82 @@
+// Storage locations from the XDG variables, read on every call so tests can move them.
+#include "platform/storage_locations.h"
+
+#include "app/storage_rules.h"
+
+#include <glib.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+static fs::path homeDirectory()
+{
+    const char* home = g_getenv("HOME");
+    return home && *home ? fs::path(home) : fs::path(g_get_home_dir());
+}
+
+static fs::path xdgDirectory(const char* variable, const char* fallback)
+{
+    const char* value = g_getenv(variable);
+    if (value && *value && g_path_is_absolute(value))
+        return fs::path(value);
+    return homeDirectory() / fallback;
+}
+
+fs::path dataDirectory() { return xdgDirectory("XDG_DATA_HOME", ".local/share") / "QuivelBrowser"; }
+
+fs::path historyURL()
+{
+    std::error_code ec;
+    fs::path cwd = fs::current_path(ec);
+    HistoryLocation location = historyLocationFor(cwd, dataDirectory());
+    if (location.inDataDirectory)
+        fs::create_directories(location.file.parent_path(), ec);
+    return location.file;
+}
+
+fs::path extensionStoreURL()
+{
+    fs::path store = dataDirectory() / "Extensions";
+    std::error_code ec;
+    fs::create_directories(store, ec);
+    return store;
+}
+
+fs::path defaultsFileURL()
+{
+    return xdgDirectory("XDG_CONFIG_HOME", ".config") / "QuivelBrowser" / "defaults.json";
+}
+
+fs::path downloadsDirectory()
+{
+    const char* dir = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    if (dir && *dir && fs::path(dir) != homeDirectory())
+        return fs::path(dir);
+    return homeDirectory() / "Downloads";
+}
+
+fs::path temporaryDirectory() { return fs::path(g_get_tmp_dir()); }
+
+#ifndef QV_SOURCE_DIR
+#define QV_SOURCE_DIR "."
+#endif
+
+fs::path resourcesDirectory()
+{
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        // The executable's folder, or a parent for test binaries in build subfolders.
+        fs::path dir = exe.parent_path();
+        for (int depth = 0; depth < 3 && !dir.empty(); ++depth, dir = dir.parent_path()) {
+            if (fs::exists(dir / "resources" / "qv.js", ec))
+                return dir / "resources";
+        }
+    }
+    return fs::path(QV_SOURCE_DIR) / "resources";
+}
+
+} // namespace qv

@@ -1,0 +1,40 @@
+// The title button of a tab item: click to select, drag to reorder, secondary click for options.
+#pragma once
+
+#include <gtkmm.h>
+#include <functional>
+#include <string>
+
+namespace qv {
+
+class TabContextButton : public Gtk::Button {
+public:
+    using PointHandler = std::function<void(const std::string& identifier, double x, double y)>;
+
+    TabContextButton();
+
+    void setTabContextMenu(Glib::RefPtr<Gio::MenuModel> menu);
+    void setTabDragUpdateHandler(PointHandler handler) { m_tabDragUpdateHandler = std::move(handler); }
+    void setTabDropHandler(PointHandler handler) { m_tabDropHandler = std::move(handler); }
+    const PointHandler& tabDragUpdateHandler() const { return m_tabDragUpdateHandler; }
+    const PointHandler& tabDropHandler() const { return m_tabDropHandler; }
+
+    // Drags shorter than this are clicks.
+    static constexpr double kDragThreshold = 5;
+
+private:
+    void onDragBegin(double x, double y);
+    void onDragUpdate(double dx, double dy);
+    void onDragEnd(double dx, double dy);
+    bool windowPoint(double localX, double localY, double& wx, double& wy);
+
+    Glib::RefPtr<Gtk::GestureDrag> m_drag;
+    Glib::RefPtr<Gtk::GestureClick> m_secondaryClick;
+    Gtk::PopoverMenu* m_popover = nullptr;
+    PointHandler m_tabDragUpdateHandler;
+    PointHandler m_tabDropHandler;
+    double m_startX = 0, m_startY = 0;
+    bool m_dragging = false;
+};
+
+} // namespace qv

@@ -1,0 +1,69 @@
+// Rules of the tab list that need no window: reordering, drop places, the snapshot format.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+inline constexpr const char* kDefaultProfileID = "default";
+inline constexpr const char* kNewTabTitle = "New Tab";
+inline constexpr const char* kLoadingTitle = "Loading\u2026";
+
+// What the reordering rule needs to know of a tab.
+struct TabKey {
+    std::string id;
+    std::string profileID;
+};
+
+// The new order of all tabs (indices into the given list) after moving `moving` before or after
+// `target` among the tabs of `profileID`; other profiles' tabs keep their slots. Nothing when
+// the move changes nothing or an ID is missing from that profile.
+std::optional<std::vector<size_t>> reorderedTabIndices(const std::vector<TabKey>& tabs,
+    const std::string& profileID, const std::string& moving, const std::string& target,
+    bool after);
+
+// The index of the tab to select after the selected tab at `closedIndex` was closed.
+size_t replacementIndexAfterClose(size_t closedIndex, size_t remainingCount);
+
+// One tab item of the strip, in strip coordinates.
+struct TabItemFrame {
+    std::string id;
+    double x = 0;
+    double width = 0;
+};
+
+struct TabInsertion {
+    std::string targetID;
+    bool after = false;
+    double markerX = 0;
+};
+
+// Where a drop at x lands: before the first item whose midpoint lies right of x, else after
+// the last item. Nothing without items.
+std::optional<TabInsertion> tabInsertionAt(const std::vector<TabItemFrame>& items, double x);
+
+// The drop marker's height for a strip of the given height: 8 less, within 0 to 30.
+double dropMarkerHeight(double stripHeight);
+
+// Wanted index of the drop gap among the strip's arranged items.
+size_t dropGapIndex(std::optional<size_t> gapIndex, size_t targetIndex, bool after,
+    size_t arrangedCount);
+
+// The title a tab item shows.
+std::string displayedTabTitle(const std::string& title);
+
+struct TabSnapshotEntry {
+    std::string id;
+    std::string url;
+    std::string title;
+    std::string profileID;
+    bool lazy = false;
+    bool active = false;
+};
+
+// "tab.json": a pretty-printed array of objects with exactly six members each.
+std::string tabsSnapshotJson(const std::vector<TabSnapshotEntry>& tabs);
+
+} // namespace qv
