@@ -11,3 +11,6 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/bridge_dispatcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_actions_page.cpp
 )
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/extension_host.cpp
+)
