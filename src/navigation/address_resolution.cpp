@@ -272,7 +272,7 @@ std::optional<RequestDecision> localFileDecision(const std::string& input,
         std::string host = toLowerAscii(parts->host);
         if (!host.empty() && host != "localhost")
             return std::nullopt;
-        auto path = percentDecode(parts->path);
+        auto path = decodePercentEscapes(parts->path);
         if (!path || path->empty() || (*path)[0] != '/' || path->find('\0') != std::string::npos)
             return std::nullopt;
         if (context.pathKind(*path) == PathKind::None)
@@ -499,7 +499,7 @@ std::string percentEncode(std::string_view text, PercentEncodeSet set, ExistingE
     return out;
 }
 
-std::optional<std::string> percentDecode(std::string_view text)
+std::optional<std::string> decodePercentEscapes(std::string_view text)
 {
     auto value = [](char c) { return isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string out;
@@ -562,6 +562,8 @@ std::string submissionInput(std::string_view fieldText)
 std::vector<std::string> addressCandidates(std::string_view input)
 {
     std::vector<std::string> candidates;
+    if (input.empty())
+        return candidates;
     auto add = [&](std::string candidate) {
         for (const std::string& existing : candidates)
             if (existing == candidate)

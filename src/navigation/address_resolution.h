@@ -53,7 +53,7 @@ std::string percentEncode(std::string_view text, PercentEncodeSet set,
     ExistingEscapes escapes = ExistingEscapes::Encode);
 
 // Escapes decoded; nothing when a "%" is not followed by two hex digits.
-std::optional<std::string> percentDecode(std::string_view text);
+std::optional<std::string> decodePercentEscapes(std::string_view text);
 
 // The address text of a raw HTTP request ("GET /x HTTP/1.1" plus headers, the Host header
 // giving "http://host/x"), or nothing when the bytes do not begin with "GET " or "GET\t".

@@ -1,5 +1,6 @@
 # Sources of src/navigation.
 list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/address_resolution.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/navigation_delegate.cpp

@@ -1,5 +1,6 @@
 # Sources of src/profiles.
 list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/profile_model.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/profile_store.cpp

@@ -1,0 +1,578 @@
+// The history file: layout, timestamps, re-reading, read-only states, clearing and deleting.
+#include "history/history_store.h"
+
+#include "app/atomic_file.h"
+#include "app/text_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace qv {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+HistoryClock::time_point at(int y, unsigned m, unsigned d, int hh, int mm, int ss,
+    int milliseconds = 0)
+{
+    sys_days day = year_month_day { year { y }, month { m }, std::chrono::day { d } };
+    return day + hours { hh } + minutes { mm } + seconds { ss } + std::chrono::milliseconds { milliseconds };
+}
+
+class HistoryStoreTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "qv-history-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        m_file = m_dir / "history.json";
+    }
+    void TearDown() override
+    {
+        std::error_code error;
+        fs::permissions(m_dir, fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(m_dir, error);
+    }
+
+    std::string fileText() const { return readWholeFile(m_file).contents; }
+    Json fileJson() const
+    {
+        auto json = parseJson(fileText());
+        EXPECT_TRUE(json.has_value());
+        return json.value_or(Json());
+    }
+    void writeText(const std::string& text) const { ASSERT_TRUE(writeFileAtomically(m_file, text)); }
+    void writeJson(const Json& json) const { writeText(json.dump(4)); }
+
+    fs::path m_dir;
+    fs::path m_file;
+};
+
+Json record(const std::string& url, const std::string& time, const std::string& title = "")
+{
+    return Json { { "url", url }, { "title", title }, { "time", time } };
+}
+
+TEST(HistoryTime, TimestampIsISO8601UTCWithoutFraction)
+{
+    EXPECT_EQ(historyTimestamp(at(2026, 12, 6, 22, 22, 48, 999)), "2026-12-06T22:22:48Z");
+    EXPECT_EQ(historyTimestamp(at(2026, 1, 5, 3, 4, 5)), "2026-01-05T03:04:05Z");
+    EXPECT_EQ(historyTimestamp(at(1999, 12, 31, 23, 59, 59, 500)), "1999-12-31T23:59:59Z");
+}
+
+TEST(HistoryTime, DayKeysAreUnpaddedUTCKeys)
+{
+    HistoryDayKeys keys = historyDayKeys(at(2026, 1, 5, 0, 0, 0));
+    EXPECT_EQ(keys.year, "2026");
+    EXPECT_EQ(keys.yearNumber, 2026);
+    EXPECT_EQ(keys.month, "Jan");
+    EXPECT_EQ(keys.day, "5");
+    for (unsigned m = 1; m <= 12; ++m)
+        EXPECT_EQ(historyDayKeys(at(2026, m, 28, 12, 0, 0)).month, kHistoryMonthKeys[m - 1]);
+    EXPECT_EQ(historyDayKeys(at(2026, 12, 31, 23, 59, 59, 999)).day, "31");
+}
+
+TEST(HistoryText, MatchesTheLibrarysPrettyPrinting)
+{
+    Json document = parseJson(R"({"years": {"2026": {"Dec": {"6": [
+        {"url": "https://a.test/\"q\"\\", "title": "tab\there\nline \u0001 \u007f caf\u00e9 \ud83d\ude00 </b>",
+         "time": "2026-12-06T22:22:48Z"}, {}, []]}}, "x": 1},
+        "now": {"year": 2026, "month": "Dec", "day": "6", "array": 3},
+        "other": [1.5, -2, 1e300, true, false, null, {"a": {}}, "\u001f"]})")
+                        .value();
+    EXPECT_EQ(prettyHistoryText(document), document.dump(2));
+    EXPECT_EQ(prettyHistoryText(Json::object()), "{}");
+}
+
+TEST_F(HistoryStoreTest, MissingFileGivesEmptyWritableHistory)
+{
+    HistoryStore store(m_file);
+    EXPECT_TRUE(store.load());
+    EXPECT_TRUE(store.entries().empty());
+    EXPECT_FALSE(store.readOnly());
+    EXPECT_FALSE(fs::exists(m_file));
+}
+
+TEST_F(HistoryStoreTest, FirstVisitWritesTheDocumentedLayout)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    auto added = store.addVisit("https://site.test/a", "A page", at(2026, 12, 6, 22, 22, 48, 700));
+    ASSERT_TRUE(added);
+    EXPECT_TRUE(*added);
+    Json expected = {
+        { "years", { { "2026", { { "Dec", { { "6", Json::array({ record("https://site.test/a",
+                                                               "2026-12-06T22:22:48Z", "A page") }) } } } } } } },
+        { "now", { { "year", 2026 }, { "month", "Dec" }, { "day", "6" }, { "array", 1 } } },
+    };
+    EXPECT_EQ(fileJson(), expected);
+    EXPECT_EQ(fileText(), expected.dump(2));
+    EXPECT_TRUE(fileJson()["now"]["year"].is_number());
+    ASSERT_EQ(store.entries().size(), 1u);
+    const HistoryEntry& entry = store.entries()[0];
+    EXPECT_EQ(entry.url, "https://site.test/a");
+    EXPECT_EQ(entry.title, "A page");
+    EXPECT_EQ(entry.time, "2026-12-06T22:22:48Z");
+    EXPECT_EQ(entry.year, "2026");
+    EXPECT_EQ(entry.month, "Dec");
+    EXPECT_EQ(entry.day, "6");
+    EXPECT_EQ(entry.index, 0u);
+}
+
+TEST_F(HistoryStoreTest, VisitsAroundMidnightUTCGoToDifferentDays)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 3, 31, 23, 59, 59, 999)));
+    ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 4, 1, 0, 0, 0)));
+    Json years = fileJson()["years"]["2026"];
+    ASSERT_EQ(years["Mar"]["31"].size(), 1u);
+    EXPECT_EQ(years["Mar"]["31"][0]["time"], "2026-03-31T23:59:59Z");
+    ASSERT_EQ(years["Apr"]["1"].size(), 1u);
+    EXPECT_EQ(years["Apr"]["1"][0]["time"], "2026-04-01T00:00:00Z");
+    EXPECT_EQ(fileJson()["now"], (Json { { "year", 2026 }, { "month", "Apr" }, { "day", "1" },
+                                     { "array", 1 } }));
+}
+
+TEST_F(HistoryStoreTest, RepeatedVisitsAppendOldestFirstAndListNewestFirst)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(store.addVisit("https://same.test/", std::nullopt, at(2026, 5, 2, 10, 0, i)));
+    Json day = fileJson()["years"]["2026"]["May"]["2"];
+    ASSERT_EQ(day.size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(day[i]["time"], historyTimestamp(at(2026, 5, 2, 10, 0, i)));
+        EXPECT_EQ(day[i]["title"], "");
+    }
+    EXPECT_EQ(fileJson()["now"]["array"], 5);
+    ASSERT_EQ(store.entries().size(), 5u);
+    EXPECT_EQ(store.entries()[0].index, 4u);
+    EXPECT_EQ(store.entries()[4].index, 0u);
+    // The incrementally built text is still exactly the full pretty form.
+    EXPECT_EQ(fileText(), fileJson().dump(2));
+
+    HistoryStore reloaded(m_file);
+    ASSERT_TRUE(reloaded.load());
+    ASSERT_EQ(reloaded.entries().size(), 5u);
+    EXPECT_EQ(reloaded.entries()[0].time, "2026-05-02T10:00:04Z");
+    EXPECT_EQ(reloaded.entries()[0].index, 4u);
+}
+
+TEST_F(HistoryStoreTest, OtherKeysAreKeptWhenTheFileIsRewritten)
+{
+    writeJson({ { "years", Json::object() }, { "owner", { { "a", 1 } } }, { "v", 2 } });
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+    EXPECT_EQ(fileJson()["owner"], (Json { { "a", 1 } }));
+    EXPECT_EQ(fileJson()["v"], 2);
+}
+
+TEST_F(HistoryStoreTest, OutsideChangeIsReadBeforeTheNextVisit)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://mine.test/1", "", at(2026, 6, 1, 8, 0, 0)));
+    Json changed = fileJson();
+    changed["years"]["2026"]["Jun"]["1"].push_back(record("https://other.test/", "2026-06-01T08:30:00Z"));
+    changed["years"]["2025"] = { { "Jan", { { "2", Json::array({ record("https://old.test/",
+                                                   "2025-01-02T00:00:00Z") }) } } } };
+    writeJson(changed);
+    ASSERT_TRUE(store.addVisit("https://mine.test/2", "", at(2026, 6, 1, 9, 0, 0)));
+    Json day = fileJson()["years"]["2026"]["Jun"]["1"];
+    ASSERT_EQ(day.size(), 3u);
+    EXPECT_EQ(day[0]["url"], "https://mine.test/1");
+    EXPECT_EQ(day[1]["url"], "https://other.test/");
+    EXPECT_EQ(day[2]["url"], "https://mine.test/2");
+    EXPECT_EQ(fileJson()["years"]["2025"]["Jan"]["2"][0]["url"], "https://old.test/");
+    EXPECT_EQ(store.entries()[0].index, 2u);
+    EXPECT_EQ(fileText(), fileJson().dump(2));
+}
+
+TEST_F(HistoryStoreTest, SameSizeOutsideChangeWithNewTimeIsNoticed)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://aaaa.test/", "", at(2026, 6, 1, 8, 0, 0)));
+    std::string text = fileText();
+    std::string swapped = text;
+    swapped.replace(swapped.find("aaaa"), 4, "bbbb");
+    auto before = fs::last_write_time(m_file);
+    writeText(swapped);
+    fs::last_write_time(m_file, before + seconds(1));
+    ASSERT_TRUE(store.addVisit("https://c.test/", "", at(2026, 6, 1, 9, 0, 0)));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jun"]["1"][0]["url"], "https://bbbb.test/");
+}
+
+TEST_F(HistoryStoreTest, UnchangedFileIsNotReadAgain)
+{
+    // A file that keeps its size and modification time is taken to be the one last written,
+    // which is what lets a visit skip parsing a large file.
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://aaaa.test/", "", at(2026, 6, 1, 8, 0, 0)));
+    auto stamp = fs::last_write_time(m_file);
+    std::string swapped = fileText();
+    swapped.replace(swapped.find("aaaa"), 4, "bbbb");
+    writeText(swapped);
+    fs::last_write_time(m_file, stamp);
+    ASSERT_TRUE(store.addVisit("https://c.test/", "", at(2026, 6, 1, 9, 0, 0)));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jun"]["1"][0]["url"], "https://aaaa.test/");
+}
+
+TEST_F(HistoryStoreTest, FileRemovedOutsideStartsAFreshDocument)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 6, 1, 8, 0, 0)));
+    fs::remove(m_file);
+    ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 6, 1, 9, 0, 0)));
+    Json day = fileJson()["years"]["2026"]["Jun"]["1"];
+    ASSERT_EQ(day.size(), 1u);
+    EXPECT_EQ(day[0]["url"], "https://b.test/");
+}
+
+TEST_F(HistoryStoreTest, BrokenFileMakesHistoryReadOnlyAndIsNeverOverwritten)
+{
+    const std::string broken = "{\"years\": {\"2026\": {\"Jan\": {\"1\": [ {\"url\": \"x\"";
+    writeText(broken);
+    HistoryStore store(m_file);
+    auto loaded = store.load();
+    ASSERT_FALSE(loaded);
+    EXPECT_TRUE(startsWith(loaded.error(), "Cannot read history file " + m_file.string() + ": "))
+        << loaded.error();
+    EXPECT_GT(loaded.error().size(), ("Cannot read history file " + m_file.string() + ": ").size());
+    EXPECT_TRUE(store.readOnly());
+    EXPECT_TRUE(store.entries().empty());
+
+    auto added = store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0));
+    ASSERT_TRUE(added);
+    EXPECT_FALSE(*added);
+    auto cleared = store.clear();
+    ASSERT_FALSE(cleared);
+    EXPECT_EQ(cleared.error(), kHistoryReadOnlyMessage);
+    auto deleted = store.deleteEntries({ 0 });
+    ASSERT_FALSE(deleted);
+    EXPECT_EQ(deleted.error(), kHistoryReadOnlyMessage);
+    EXPECT_TRUE(store.load());
+    EXPECT_TRUE(store.readOnly());
+    EXPECT_EQ(fileText(), broken);
+}
+
+TEST_F(HistoryStoreTest, WrongShapeIsReportedAsInvalidFormat)
+{
+    for (const char* text : { "[1, 2]", "{}", "{\"years\": []}", "\"years\"", "null" }) {
+        writeText(text);
+        HistoryStore store(m_file);
+        auto loaded = store.load();
+        ASSERT_FALSE(loaded) << text;
+        EXPECT_EQ(loaded.error(),
+            "Cannot read history file " + m_file.string() + ": invalid history format");
+        EXPECT_TRUE(store.readOnly());
+        EXPECT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+        EXPECT_EQ(fileText(), text);
+    }
+}
+
+TEST_F(HistoryStoreTest, FolderInPlaceOfTheFileMakesHistoryReadOnly)
+{
+    fs::create_directory(m_file);
+    HistoryStore store(m_file);
+    auto loaded = store.load();
+    ASSERT_FALSE(loaded);
+    EXPECT_TRUE(startsWith(loaded.error(), "Cannot read history file "));
+    EXPECT_TRUE(store.readOnly());
+    auto added = store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0));
+    ASSERT_TRUE(added);
+    EXPECT_FALSE(*added);
+    EXPECT_TRUE(fs::is_directory(m_file));
+}
+
+TEST_F(HistoryStoreTest, FileBrokenAfterLoadingStopsTheNextVisit)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+    writeText("not json at all");
+    auto added = store.addVisit("https://b.test/", "", at(2026, 1, 1, 0, 0, 1));
+    ASSERT_FALSE(added);
+    EXPECT_TRUE(startsWith(added.error(), "Cannot update history file: ")) << added.error();
+    EXPECT_TRUE(store.readOnly());
+    auto again = store.addVisit("https://c.test/", "", at(2026, 1, 1, 0, 0, 2));
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(*again);
+    EXPECT_EQ(fileText(), "not json at all");
+    EXPECT_EQ(store.entries().size(), 1u);
+}
+
+TEST_F(HistoryStoreTest, FolderAppearingAfterLoadingStopsTheNextVisit)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    fs::create_directory(m_file);
+    auto added = store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0));
+    ASSERT_FALSE(added);
+    EXPECT_TRUE(startsWith(added.error(), "Cannot update history file: "));
+    EXPECT_TRUE(store.readOnly());
+    EXPECT_TRUE(fs::is_directory(m_file));
+}
+
+TEST_F(HistoryStoreTest, FailedWriteKeepsEntriesAndTheNextVisitRetries)
+{
+    fs::path file = m_dir / "later" / "history.json";
+    HistoryStore store(file);
+    ASSERT_TRUE(store.load());
+    auto added = store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0));
+    ASSERT_FALSE(added);
+    EXPECT_TRUE(startsWith(added.error(), "Could not save history: ")) << added.error();
+    EXPECT_TRUE(store.entries().empty());
+    EXPECT_FALSE(store.readOnly());
+    fs::create_directory(m_dir / "later");
+    ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 1, 1, 0, 0, 1)));
+    auto json = parseJson(readWholeFile(file).contents);
+    ASSERT_TRUE(json.has_value());
+    ASSERT_EQ((*json)["years"]["2026"]["Jan"]["1"].size(), 1u);
+    EXPECT_EQ((*json)["years"]["2026"]["Jan"]["1"][0]["url"], "https://b.test/");
+}
+
+TEST_F(HistoryStoreTest, PartlyBadFileListsReadableEntriesAndKeepsTheRest)
+{
+    writeJson({ { "years",
+        { { "2026",
+              { { "Feb",
+                    { { "3",
+                          Json::array({ record("https://ok.test/0", "2026-02-03T01:00:00Z"),
+                              Json { { "url", "https://no-time.test/" } },
+                              Json { { "url", 5 }, { "time", "2026-02-03T02:00:00Z" } }, "text",
+                              record("https://ok.test/4", "2026-02-03T03:00:00Z", "T") }) },
+                        { "4", "not a day" } } },
+                  { "Mar", 7 } } },
+            { "2025", "not a year" } } } });
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_EQ(store.entries().size(), 2u);
+    EXPECT_EQ(store.entries()[0].url, "https://ok.test/4");
+    EXPECT_EQ(store.entries()[0].index, 4u);
+    EXPECT_EQ(store.entries()[0].title, "T");
+    EXPECT_EQ(store.entries()[1].url, "https://ok.test/0");
+    EXPECT_EQ(store.entries()[1].index, 0u);
+
+    ASSERT_TRUE(store.addVisit("https://new.test/", "", at(2026, 2, 3, 4, 0, 0)));
+    Json day = fileJson()["years"]["2026"]["Feb"]["3"];
+    ASSERT_EQ(day.size(), 6u);
+    EXPECT_EQ(day[2]["url"], 5);
+    EXPECT_EQ(day[3], "text");
+    EXPECT_EQ(fileJson()["years"]["2026"]["Mar"], 7);
+    EXPECT_EQ(fileJson()["years"]["2025"], "not a year");
+    EXPECT_EQ(store.entries()[0].index, 5u);
+
+    // Deleting by index still finds the right record after the skipped ones.
+    ASSERT_TRUE(store.deleteEntries({ 1 }));
+    day = fileJson()["years"]["2026"]["Feb"]["3"];
+    ASSERT_EQ(day.size(), 5u);
+    EXPECT_EQ(day[3], "text");
+    EXPECT_EQ(day[4]["url"], "https://new.test/");
+}
+
+TEST_F(HistoryStoreTest, WrongTypesOnTheVisitsPathAreReplaced)
+{
+    writeJson({ { "years", { { "2026", { { "Jan", { { "1", "x" } } } } } } } });
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"].size(), 1u);
+    writeJson({ { "years", { { "2026", 3 } } } });
+    ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 1, 1, 0, 0, 1)));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"][0]["url"], "https://b.test/");
+}
+
+TEST_F(HistoryStoreTest, InvalidUtf8TitleIsStoredRepairedAndStaysReadable)
+{
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    auto added = store.addVisit("https://a.test/\xFF", "bad \xC3 title \xFF\xFE",
+        at(2026, 1, 1, 0, 0, 0));
+    ASSERT_TRUE(added);
+    EXPECT_TRUE(*added);
+    Json visit = fileJson()["years"]["2026"]["Jan"]["1"][0];
+    EXPECT_EQ(visit["title"], "bad \xEF\xBF\xBD title \xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(visit["url"], "https://a.test/\xEF\xBF\xBD");
+    HistoryStore reloaded(m_file);
+    ASSERT_TRUE(reloaded.load());
+    ASSERT_EQ(reloaded.entries().size(), 1u);
+    EXPECT_FALSE(reloaded.readOnly());
+}
+
+TEST_F(HistoryStoreTest, ClearWritesAnEmptyRootWithoutOtherKeys)
+{
+    writeJson({ { "years", { { "2026", { { "Jan", { { "1", Json::array({ record("https://a.test/",
+                                                             "2026-01-01T00:00:00Z") }) } } } } } } },
+        { "now", { { "year", 2026 } } }, { "keep", true } });
+    HistoryStore store(m_file);
+    ASSERT_TRUE(store.load());
+    ASSERT_EQ(store.entries().size(), 1u);
+    ASSERT_TRUE(store.clear());
+    EXPECT_EQ(fileJson(), (Json { { "years", Json::object() } }));
+    EXPECT_TRUE(store.entries().empty());
+    ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 1, 2, 0, 0, 0)));
+    EXPECT_EQ(fileJson()["years"].size(), 1u);
+}
+
+class HistoryDeleteTest : public HistoryStoreTest {
+protected:
+    void SetUp() override
+    {
+        HistoryStoreTest::SetUp();
+        writeJson({ { "years",
+                        { { "2025",
+                              { { "Dec",
+                                  { { "31", Json::array({ record("https://y25.test/", "2025-12-31T10:00:00Z") }) } } } } },
+                            { "2026",
+                                { { "Jan",
+                                      { { "1", Json::array({ record("https://d1.test/0", "2026-01-01T10:00:00Z"),
+                                                   record("https://d1.test/1", "2026-01-01T11:00:00Z"),
+                                                   record("https://d1.test/2", "2026-01-01T12:00:00Z") }) },
+                                          { "2", Json::array({ record("https://d2.test/", "2026-01-02T10:00:00Z") }) } } },
+                                    { "Feb",
+                                        { { "5", Json::array({ record("https://feb.test/", "2026-02-05T10:00:00Z") }) } } } } } } },
+            { "now", { { "year", 2026 }, { "month", "Feb" }, { "day", "5" }, { "array", 1 } } } });
+        m_store.emplace(m_file);
+        ASSERT_TRUE(store().load());
+        ASSERT_EQ(store().entries().size(), 6u);
+    }
+
+    HistoryStore& store() { return *m_store; }
+    const HistoryStore& store() const { return *m_store; }
+
+    size_t rowOf(const std::string& url) const
+    {
+        for (size_t i = 0; i < store().entries().size(); ++i)
+            if (store().entries()[i].url == url)
+                return i;
+        ADD_FAILURE() << url;
+        return store().entries().size();
+    }
+
+    std::optional<HistoryStore> m_store;
+};
+
+TEST_F(HistoryDeleteTest, DeletingTheLastVisitOfADayRemovesTheDay)
+{
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://d2.test/") }));
+    Json jan = fileJson()["years"]["2026"]["Jan"];
+    EXPECT_FALSE(jan.contains("2"));
+    EXPECT_EQ(jan["1"].size(), 3u);
+    EXPECT_EQ(store().entries().size(), 5u);
+}
+
+TEST_F(HistoryDeleteTest, DeletingTheLastVisitOfAMonthRemovesTheMonth)
+{
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://feb.test/") }));
+    Json year = fileJson()["years"]["2026"];
+    EXPECT_FALSE(year.contains("Feb"));
+    EXPECT_TRUE(year.contains("Jan"));
+    // "now" is left pointing where it pointed.
+    EXPECT_EQ(fileJson()["now"]["month"], "Feb");
+}
+
+TEST_F(HistoryDeleteTest, DeletingTheLastVisitOfAYearRemovesTheYear)
+{
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://y25.test/") }));
+    EXPECT_FALSE(fileJson()["years"].contains("2025"));
+    EXPECT_TRUE(fileJson()["years"].contains("2026"));
+}
+
+TEST_F(HistoryDeleteTest, DeletingEverythingLeavesEmptyYears)
+{
+    ASSERT_TRUE(store().deleteEntries({ 0, 1, 2, 3, 4, 5, 99 }));
+    EXPECT_EQ(fileJson()["years"], Json::object());
+    EXPECT_TRUE(store().entries().empty());
+    EXPECT_EQ(fileText(), fileJson().dump(2));
+}
+
+TEST_F(HistoryDeleteTest, DeletingSeveralVisitsOfOneDayRenumbersTheRest)
+{
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://d1.test/0"), rowOf("https://d1.test/1") }));
+    Json day = fileJson()["years"]["2026"]["Jan"]["1"];
+    ASSERT_EQ(day.size(), 1u);
+    EXPECT_EQ(day[0]["url"], "https://d1.test/2");
+    EXPECT_EQ(store().entries()[rowOf("https://d1.test/2")].index, 0u);
+    // The renumbered entry can be deleted in turn.
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://d1.test/2") }));
+    EXPECT_FALSE(fileJson()["years"]["2026"]["Jan"].contains("1"));
+}
+
+TEST_F(HistoryDeleteTest, DeletingAfterAnOutsideAppendStillWorks)
+{
+    Json changed = fileJson();
+    changed["years"]["2026"]["Jan"]["1"].push_back(record("https://late.test/", "2026-01-01T13:00:00Z"));
+    writeJson(changed);
+    ASSERT_TRUE(store().deleteEntries({ rowOf("https://d1.test/1") }));
+    Json day = fileJson()["years"]["2026"]["Jan"]["1"];
+    ASSERT_EQ(day.size(), 3u);
+    EXPECT_EQ(day[1]["url"], "https://d1.test/2");
+    EXPECT_EQ(day[2]["url"], "https://late.test/");
+    EXPECT_EQ(store().entries().size(), 6u);
+}
+
+TEST_F(HistoryDeleteTest, DeletingAfterAnOutsideRemovalIsRefusedAndChangesNothing)
+{
+    Json changed = fileJson();
+    changed["years"]["2026"]["Jan"]["1"].erase(0);
+    writeJson(changed);
+    std::string before = fileText();
+    auto deleted = store().deleteEntries({ rowOf("https://d2.test/"), rowOf("https://d1.test/2") });
+    ASSERT_FALSE(deleted);
+    EXPECT_EQ(deleted.error(), kHistoryChangedWhileDeletingMessage);
+    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(store().entries().size(), 6u);
+    // Nothing half-done stays in memory either: the next visit keeps the day intact.
+    ASSERT_TRUE(store().addVisit("https://n.test/", "", at(2026, 3, 1, 0, 0, 0)));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["2"].size(), 1u);
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"].size(), 2u);
+}
+
+TEST_F(HistoryDeleteTest, DeletingWhenTheDayIsGoneIsRefused)
+{
+    Json changed = fileJson();
+    changed["years"]["2026"].erase("Feb");
+    writeJson(changed);
+    auto deleted = store().deleteEntries({ rowOf("https://feb.test/") });
+    ASSERT_FALSE(deleted);
+    EXPECT_EQ(deleted.error(), kHistoryChangedWhileDeletingMessage);
+}
+
+TEST_F(HistoryDeleteTest, DeletingWithAnUnreadableFileIsRefused)
+{
+    for (const char* text : { "broken", "[]" }) {
+        writeText(text);
+        auto deleted = store().deleteEntries({ 0 });
+        ASSERT_FALSE(deleted);
+        EXPECT_EQ(deleted.error(), kHistoryDeleteUnreadableMessage);
+        EXPECT_EQ(fileText(), text);
+    }
+    fs::remove(m_file);
+    auto deleted = store().deleteEntries({ 0 });
+    ASSERT_FALSE(deleted);
+    EXPECT_EQ(deleted.error(), kHistoryDeleteUnreadableMessage);
+    EXPECT_FALSE(fs::exists(m_file));
+}
+
+TEST_F(HistoryDeleteTest, VisitAddedThisSessionCanBeDeleted)
+{
+    ASSERT_TRUE(store().addVisit("https://new.test/", "", at(2026, 1, 1, 23, 0, 0)));
+    ASSERT_TRUE(store().deleteEntries({ 0 }));
+    EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"].size(), 3u);
+    EXPECT_EQ(store().entries().size(), 6u);
+}
+
+} // namespace
+
+} // namespace qv
