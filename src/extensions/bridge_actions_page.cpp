@@ -59,8 +59,8 @@ void sourceAction(Dispatch& d, const ResolvedTab& tab)
         if (length < 1 || length > 8192)
             d.reply(BridgeReply::failure("Provide a loaded resource URL up to 8192 characters."));
         else
-            runScript(d, tab.index, sourceReadResourceScript(url->get<std::string>()),
-                stringOrEmpty);
+            runScript(
+                d, tab.index, sourceReadResourceScript(url->get<std::string>()), stringOrEmpty);
     } else if (a == "source.insertCSS") {
         const Json* css = stringArgument(args, "css");
         if (!css)

@@ -40,8 +40,8 @@ struct Dispatch {
 
 // The tab a "tabId" argument names among all tabs: "" is the selected tab, otherwise the
 // first tab with that ID, loaded or not.
-std::optional<std::size_t> findTabIndex(const std::vector<BridgeTabInfo>& tabs,
-    const std::string& tabID);
+std::optional<std::size_t> findTabIndex(
+    const std::vector<BridgeTabInfo>& tabs, const std::string& tabID);
 
 struct ResolvedTab {
     std::size_t index = 0;

@@ -53,8 +53,8 @@ bool Dispatch::has(std::string_view permission) const
     return extensionHasPermission(record, granted, permission);
 }
 
-std::optional<std::size_t> findTabIndex(const std::vector<BridgeTabInfo>& tabs,
-    const std::string& tabID)
+std::optional<std::size_t> findTabIndex(
+    const std::vector<BridgeTabInfo>& tabs, const std::string& tabID)
 {
     for (std::size_t i = 0; i < tabs.size(); ++i) {
         if (tabID.empty() ? tabs[i].selected : tabs[i].id == tabID)
@@ -154,7 +154,8 @@ void tabsList(Dispatch& d)
 {
     Json list = Json::array();
     for (const BridgeTabInfo& tab : d.host.browserTabs()) {
-        std::string url = tab.hasWebView && !tab.currentURL.empty() ? tab.currentURL : tab.storedURL;
+        std::string url
+            = tab.hasWebView && !tab.currentURL.empty() ? tab.currentURL : tab.storedURL;
         list.push_back(Json {
             { "id", tab.id },
             { "url", url },
@@ -221,8 +222,8 @@ void spoofingSetUserAgent(Dispatch& d)
     auto value = d.args().find("userAgent");
     if (value != d.args().end() && !value->is_null()) {
         if (!value->is_string() || utf16Length(value->get_ref<const std::string&>()) > 1024) {
-            d.reply(BridgeReply::failure(
-                "User-Agent must be null or a string up to 1024 characters."));
+            d.reply(
+                BridgeReply::failure("User-Agent must be null or a string up to 1024 characters."));
             return;
         }
         agent = value->get<std::string>();
@@ -363,9 +364,11 @@ std::size_t utf16Length(std::string_view text)
     std::size_t units = 0;
     for (std::size_t i = 0; i < text.size();) {
         auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-            : (c & 0xF8) == 0xF0                                                 ? 4
-                                                                                 : 1;
+        std::size_t length = c < 0x80 ? 1
+            : (c & 0xE0) == 0xC0      ? 2
+            : (c & 0xF0) == 0xE0      ? 3
+            : (c & 0xF8) == 0xF0      ? 4
+                                      : 1;
         if (i + length > text.size())
             length = 1;
         units += length == 4 ? 2 : 1;
@@ -418,8 +421,8 @@ void dispatchBridgeMessage(const Json& body, const BridgeMessageSource& source,
         ExtensionID id = caller.record->id();
         std::string permission = permissionForBridgeAction(request.action);
         if (!extensionHasPermission(*caller.record, caller.grantedPermissions, permission)) {
-            reply(BridgeReply::failure("Extension " + id + " does not have the " + permission
-                + " permission."));
+            reply(BridgeReply::failure(
+                "Extension " + id + " does not have the " + permission + " permission."));
             return;
         }
         bridge::Dispatch dispatch { std::move(request), id, *caller.record,
@@ -456,8 +459,8 @@ std::optional<Json> userInteractionDetail(const Json& body, const UserActivitySo
     return detail;
 }
 
-void handleUserActivityMessage(const Json& body, const UserActivitySource& source,
-    BridgeHost& host, BridgeReplyHandler handler)
+void handleUserActivityMessage(const Json& body, const UserActivitySource& source, BridgeHost& host,
+    BridgeReplyHandler handler)
 {
     bridge::ReplyOnce reply(std::move(handler));
     try {

@@ -22,13 +22,13 @@ using TabID = std::string;
 
 // One entry of `browserTabs`, in tab order, as the bridge sees it.
 struct BridgeTabInfo {
-    TabID id;                // may be empty
-    std::string storedURL;   // the record's `url`
+    TabID id; // may be empty
+    std::string storedURL; // the record's `url`
     std::string storedTitle; // the record's `title`
     bool hasWebView = false; // false for an unloaded lazy tab
-    bool selected = false;   // its web view is the selected `webView`
+    bool selected = false; // its web view is the selected `webView`
     // The rest describes the web view; ignored without one.
-    std::string currentURL;  // the web view's absolute URL, "" when it has none
+    std::string currentURL; // the web view's absolute URL, "" when it has none
     std::string pageTitle;
     bool isLoading = false;
     bool canGoBack = false;
@@ -36,9 +36,9 @@ struct BridgeTabInfo {
 };
 
 struct BridgeUIState {
-    bool darkMode = false;            // "QuivelDarkMode"
-    std::string currentProfileID;     // "" when none
-    std::string currentProfileName;   // "" when that profile does not exist
+    bool darkMode = false; // "QuivelDarkMode"
+    std::string currentProfileID; // "" when none
+    std::string currentProfileName; // "" when that profile does not exist
     bool extensionTabsVisible = true;
     bool extensionToolbarVisible = true;
     bool browserElementFullscreen = false;
@@ -80,8 +80,9 @@ public:
     virtual void setDarkMode(bool dark) = 0;
     // Sets each given flag (`extensionTabsVisible`, `extensionToolbarVisible`) and calls
     // `applyBrowserChromeVisibility`.
-    virtual void setChromeVisibility(std::optional<bool> tabsVisible,
-        std::optional<bool> toolbarVisible) = 0;
+    virtual void setChromeVisibility(
+        std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible)
+        = 0;
 
     // The `requestField` text; setting it does not navigate or emit.
     virtual std::string addressFieldText() = 0;
@@ -92,15 +93,16 @@ public:
     // Web view operations; only called for a tab that has a web view.
     virtual void loadURL(std::size_t index, const std::string& url) = 0;
     virtual void reload(std::size_t index) = 0;
-    virtual void goBack(std::size_t index) = 0;    // only called when canGoBack
+    virtual void goBack(std::size_t index) = 0; // only called when canGoBack
     virtual void goForward(std::size_t index) = 0; // only called when canGoForward
     // A custom user agent for that web view; nothing restores WebKit's default.
     virtual void setCustomUserAgent(std::size_t index, const std::optional<std::string>& agent) = 0;
     // Runs the script in the tab's main frame, page world. The completion must be called at
     // most once, on the main thread; if it is dropped uncalled, the request is answered with a
     // failure anyway.
-    virtual void runPageScript(std::size_t index, const PageScript& script,
-        ScriptCompletion completion) = 0;
+    virtual void runPageScript(
+        std::size_t index, const PageScript& script, ScriptCompletion completion)
+        = 0;
 
     // The defaults value under extensionStorageKey(id) (anything; non-objects count as {}),
     // and its replacement.
@@ -113,11 +115,13 @@ public:
 
     // Part of the network service: the request is checked; the host sends it and replies once
     // (extensionFetchReply, or a failure with the transport error's description).
-    virtual void performExtensionFetch(const ExtensionFetchRequest& request,
-        BridgeReplyHandler reply) = 0;
+    virtual void performExtensionFetch(
+        const ExtensionFetchRequest& request, BridgeReplyHandler reply)
+        = 0;
     // Shows the save panel, downloads, records the download and replies once.
-    virtual void performExtensionDownload(const ExtensionDownloadRequest& request,
-        const ExtensionID& id, BridgeReplyHandler reply) = 0;
+    virtual void performExtensionDownload(
+        const ExtensionDownloadRequest& request, const ExtensionID& id, BridgeReplyHandler reply)
+        = 0;
 };
 
 // Where a "qvBridge" message came from.
@@ -154,8 +158,8 @@ std::optional<Json> userInteractionDetail(const Json& body, const UserActivitySo
 
 // Emits "page.userInteraction" for an accepted report, then replies {ok: true}; otherwise
 // replies "Browser interaction event rejected." and emits nothing.
-void handleUserActivityMessage(const Json& body, const UserActivitySource& source,
-    BridgeHost& host, BridgeReplyHandler reply);
+void handleUserActivityMessage(
+    const Json& body, const UserActivitySource& source, BridgeHost& host, BridgeReplyHandler reply);
 
 // Number of UTF-16 code units, how the bridge's character limits count (an invalid byte
 // counts as one).

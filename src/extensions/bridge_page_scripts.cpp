@@ -5,15 +5,22 @@ namespace qv {
 
 namespace {
 
-PageScript expression(std::string source) { return { PageScriptKind::Expression, std::move(source) }; }
+PageScript expression(std::string source)
+{
+    return { PageScriptKind::Expression, std::move(source) };
+}
 
-PageScript bodyWithoutArguments(std::string_view body) { return asyncFunctionWithArguments(body, {}); }
+PageScript bodyWithoutArguments(std::string_view body)
+{
+    return asyncFunctionWithArguments(body, {});
+}
 
 const char* localStorageBody(LocalStorageAction action)
 {
     switch (action) {
     case LocalStorageAction::Get:
-        return "return Object.fromEntries(Array.from({length:localStorage.length},(_,i)=>{const "
+        return "return "
+               "Object.fromEntries(Array.from({length:localStorage.length},(_,i)=>{const "
                "k=localStorage.key(i);return [k,localStorage.getItem(k)]}));";
     case LocalStorageAction::Set:
         return "localStorage.setItem(key,value); return true;";
@@ -30,9 +37,11 @@ const char* localStorageBody(LocalStorageAction action)
 const char* kTypeBody
     = "const e=document.querySelector(selector); if(!e) throw new Error('Element not found'); "
       "e.focus(); "
-      "const proto=e.tagName==='TEXTAREA'?HTMLTextAreaElement.prototype:HTMLInputElement.prototype; "
+      "const "
+      "proto=e.tagName==='TEXTAREA'?HTMLTextAreaElement.prototype:HTMLInputElement.prototype; "
       "const owner=e.tagName==='TEXTAREA'?HTMLTextAreaElement:HTMLInputElement; "
-      "const setter=(e instanceof owner)?Object.getOwnPropertyDescriptor(proto,'value')?.set:undefined; "
+      "const setter=(e instanceof "
+      "owner)?Object.getOwnPropertyDescriptor(proto,'value')?.set:undefined; "
       "if(setter){setter.call(e,text);}else{e.textContent=text;} "
       "e.dispatchEvent(new Event('input',{bubbles:true})); "
       "e.dispatchEvent(new Event('change',{bubbles:true})); return true;";
@@ -45,7 +54,8 @@ const char* elementBody(ElementAction action)
                "found'); e.click(); return true;";
     case ElementAction::Scroll:
         return "const e=document.querySelector(selector); if(!e) throw new Error('Element not "
-               "found'); e.scrollIntoView({block:'center'}); window.scrollBy(Number(x),Number(y)); "
+               "found'); e.scrollIntoView({block:'center'}); "
+               "window.scrollBy(Number(x),Number(y)); "
                "return {scrollX,scrollY};";
     case ElementAction::Type:
         return kTypeBody;
@@ -79,14 +89,15 @@ PageScript pageResourcesScript()
                       "type:r.initiatorType, duration:r.duration, size:r.transferSize}))");
 }
 
-PageScript localStorageScript(LocalStorageAction action, const std::string& key,
-    const std::string& value)
+PageScript localStorageScript(
+    LocalStorageAction action, const std::string& key, const std::string& value)
 {
-    return asyncFunctionWithArguments(localStorageBody(action), { { "key", key }, { "value", value } });
+    return asyncFunctionWithArguments(
+        localStorageBody(action), { { "key", key }, { "value", value } });
 }
 
-PageScript elementActionScript(ElementAction action, const std::string& selector,
-    const std::string& text, double x, double y)
+PageScript elementActionScript(
+    ElementAction action, const std::string& selector, const std::string& text, double x, double y)
 {
     return asyncFunctionWithArguments(elementBody(action),
         { { "selector", selector }, { "text", text }, { "x", x }, { "y", y } });

@@ -32,12 +32,12 @@ PageScript pageHTMLScript();
 PageScript pageResourcesScript();
 
 enum class LocalStorageAction { Get, Set, Remove, Clear };
-PageScript localStorageScript(LocalStorageAction action, const std::string& key,
-    const std::string& value);
+PageScript localStorageScript(
+    LocalStorageAction action, const std::string& key, const std::string& value);
 
 enum class ElementAction { Click, Type, Scroll };
-PageScript elementActionScript(ElementAction action, const std::string& selector,
-    const std::string& text, double x, double y);
+PageScript elementActionScript(
+    ElementAction action, const std::string& selector, const std::string& text, double x, double y);
 
 // The extension's own code, evaluated as it is.
 PageScript executeScriptScript(const std::string& code);

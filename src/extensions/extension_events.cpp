@@ -55,15 +55,16 @@ std::vector<ExtensionID> ExtensionEventSubscriptions::extensionIDs() const
     return ids;
 }
 
-Result<Done> checkEventSubscription(std::string_view name, bool hasAddressBar,
-    bool hasUserActivity)
+Result<Done> checkEventSubscription(std::string_view name, bool hasAddressBar, bool hasUserActivity)
 {
     if (!isExtensionEventName(name))
         return Result<Done>::failure("Unknown Quivel event name.");
     if (startsWith(name, "addressBar.") && !hasAddressBar)
-        return Result<Done>::failure("The addressBar permission is required for address bar events.");
+        return Result<Done>::failure(
+            "The addressBar permission is required for address bar events.");
     if (name == "page.userInteraction" && !hasUserActivity)
-        return Result<Done>::failure("The userActivity permission is required for interaction events.");
+        return Result<Done>::failure(
+            "The userActivity permission is required for interaction events.");
     return Done {};
 }
 

@@ -18,9 +18,16 @@
 namespace qv {
 
 inline constexpr std::array<std::string_view, 10> kExtensionEventNames = {
-    "tabs.created", "tabs.activated", "tabs.removed", "page.navigationStarted",
-    "page.navigationCommitted", "page.loaded", "page.loadFailed", "page.userInteraction",
-    "addressBar.changed", "addressBar.submitted",
+    "tabs.created",
+    "tabs.activated",
+    "tabs.removed",
+    "page.navigationStarted",
+    "page.navigationCommitted",
+    "page.loaded",
+    "page.loadFailed",
+    "page.userInteraction",
+    "addressBar.changed",
+    "addressBar.submitted",
 };
 
 bool isExtensionEventName(std::string_view name);
@@ -50,8 +57,8 @@ private:
 
 // The subscribe and unsubscribe checks, in order: "Unknown Quivel event name.", then the
 // addressBar and userActivity requirements.
-Result<Done> checkEventSubscription(std::string_view name, bool hasAddressBar,
-    bool hasUserActivity);
+Result<Done> checkEventSubscription(
+    std::string_view name, bool hasAddressBar, bool hasUserActivity);
 
 using ExtensionPermissionQuery = std::function<bool(const ExtensionID&, std::string_view)>;
 using ExtensionRunningQuery = std::function<bool(const ExtensionID&)>;

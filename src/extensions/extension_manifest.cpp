@@ -48,8 +48,8 @@ fs::path joinInside(const fs::path& root, std::string_view relative)
 
 // The file the manifest names, checked to be a file inside the folder, also after links are
 // followed; its standardized path on success.
-Result<fs::path> checkedFileInside(const fs::path& root, std::string_view relative,
-    const char* what)
+Result<fs::path> checkedFileInside(
+    const fs::path& root, std::string_view relative, const char* what)
 {
     fs::path file = joinInside(root, relative);
     std::string quoted = std::string(what) + " \"" + sanitizeUtf8(relative) + "\"";
@@ -254,11 +254,20 @@ std::string escapeHTMLAttribute(std::string_view text)
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -270,8 +279,8 @@ std::string runtimeScriptSource(std::string_view relativePath)
     std::string encoded;
     for (unsigned char c : relativePath) {
         // ":" would make the first segment a scheme; "\" is a separator in file URLs.
-        bool escape = c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '\\'
-            || c == ':';
+        bool escape
+            = c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '\\' || c == ':';
         if (escape) {
             encoded += '%';
             encoded += kHex[c >> 4];
@@ -300,7 +309,8 @@ Result<ExtensionRecord> extensionAtDirectory(const fs::path& dir)
     fs::path manifestPath = root / std::string(kManifestFileName);
     Json manifest = Json::object();
     std::error_code ec;
-    if (fs::is_regular_file(manifestPath, ec) && fs::file_size(manifestPath, ec) > kMaxManifestBytes)
+    if (fs::is_regular_file(manifestPath, ec)
+        && fs::file_size(manifestPath, ec) > kMaxManifestBytes)
         return R::failure("manifest.json is larger than 1 MB.");
     FileRead read = readWholeFile(manifestPath);
     if (read.status == ReadStatus::Failed)
@@ -406,8 +416,8 @@ ExtensionLoad loadExtensionRecords(const fs::path& store)
     return load;
 }
 
-BundledCopy bundledCopyDecision(const FileRead& manifest, const std::set<ExtensionID>& deleted,
-    bool destinationExists)
+BundledCopy bundledCopyDecision(
+    const FileRead& manifest, const std::set<ExtensionID>& deleted, bool destinationExists)
 {
     if (manifest.status == ReadStatus::Ok) {
         auto parsed = parseJson(manifest.contents);
@@ -420,8 +430,8 @@ BundledCopy bundledCopyDecision(const FileRead& manifest, const std::set<Extensi
     return destinationExists ? BundledCopy::SkipExisting : BundledCopy::Copy;
 }
 
-void copyBundledExtensions(const fs::path& bundled, const fs::path& store,
-    const std::set<ExtensionID>& deleted)
+void copyBundledExtensions(
+    const fs::path& bundled, const fs::path& store, const std::set<ExtensionID>& deleted)
 {
     auto items = listVisibleItems(bundled);
     if (!items)
@@ -433,8 +443,8 @@ void copyBundledExtensions(const fs::path& bundled, const fs::path& store,
         FileRead manifest = readWholeFile(item / std::string(kManifestFileName));
         if (bundledCopyDecision(manifest, deleted, exists) != BundledCopy::Copy)
             continue;
-        fs::copy(item, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
-            ec);
+        fs::copy(
+            item, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     }
 }
 

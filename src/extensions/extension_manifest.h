@@ -23,8 +23,19 @@ inline constexpr std::string_view kExtensionIDAlphabet = "abcdefghijklmnopqrstuv
 
 // The thirteen permission names, in their fixed order.
 inline constexpr std::array<std::string_view, 13> kExtensionPermissionNames = {
-    "tabs", "page", "scripting", "browser", "spoofing", "storage", "network", "downloads",
-    "events", "addressBar", "userActivity", "source", "ui",
+    "tabs",
+    "page",
+    "scripting",
+    "browser",
+    "spoofing",
+    "storage",
+    "network",
+    "downloads",
+    "events",
+    "addressBar",
+    "userActivity",
+    "source",
+    "ui",
 };
 
 inline constexpr std::string_view kManifestFileName = "manifest.json";
@@ -50,7 +61,7 @@ ExtensionID extensionIDFromName(std::string_view name);
 // `permissions` and `type` (and `url` for website extensions) replaced.
 struct ExtensionRecord {
     Json manifest = Json::object();
-    std::filesystem::path rootURL;                 // the folder as listed
+    std::filesystem::path rootURL; // the folder as listed
     std::optional<std::filesystem::path> entryURL; // file extensions only, standardized
 
     ExtensionID id() const;
@@ -66,11 +77,11 @@ Result<Json> parseManifestText(std::string_view text);
 
 // What a manifest asks for, before the folder is looked at.
 struct ManifestPlan {
-    Json manifest;                       // amended copy
+    Json manifest; // amended copy
     ExtensionID id;
     std::string name;
     bool website = false;
-    std::string websiteURL;              // website extensions
+    std::string websiteURL; // website extensions
     std::optional<std::string> pagePath; // entry, action or browser_action default_popup
     std::optional<std::string> scriptPath;
     std::vector<std::string> permissions;
@@ -121,12 +132,12 @@ enum class BundledCopy { Copy, SkipDeleted, SkipExisting };
 
 // Whether a built-in item goes into the store: skipped when its manifest parses as an object
 // whose `id` is a deleted ID, or when something is already at its place in the store.
-BundledCopy bundledCopyDecision(const FileRead& manifest, const std::set<ExtensionID>& deleted,
-    bool destinationExists);
+BundledCopy bundledCopyDecision(
+    const FileRead& manifest, const std::set<ExtensionID>& deleted, bool destinationExists);
 
 // Copies the built-in items into the store by that decision; copy failures are ignored.
-void copyBundledExtensions(const std::filesystem::path& bundled,
-    const std::filesystem::path& store, const std::set<ExtensionID>& deleted);
+void copyBundledExtensions(const std::filesystem::path& bundled, const std::filesystem::path& store,
+    const std::set<ExtensionID>& deleted);
 
 // The ID set kept in the defaults as an array ("QuivelEnabledExtensions",
 // "QuivelDeletedBundledExtensions"): non-arrays give an empty set, non-strings are skipped.

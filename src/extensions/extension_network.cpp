@@ -64,8 +64,10 @@ Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
             std::string text = value.get<std::string>();
             if (hasLineBreakOrNul(name) || hasLineBreakOrNul(text))
                 continue;
-            auto same = std::find_if(request.headers.begin(), request.headers.end(),
-                [&](const auto& header) { return toLowerAscii(header.first) == toLowerAscii(name); });
+            auto same = std::find_if(
+                request.headers.begin(), request.headers.end(), [&](const auto& header) {
+                    return toLowerAscii(header.first) == toLowerAscii(name);
+                });
             if (same != request.headers.end())
                 same->second = text;
             else
@@ -87,7 +89,8 @@ std::string base64Encode(std::string_view bytes)
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
         unsigned n = (static_cast<unsigned char>(bytes[i]) << 16)
-            | (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+            | (static_cast<unsigned char>(bytes[i + 1]) << 8)
+            | static_cast<unsigned char>(bytes[i + 2]);
         out += kAlphabet[(n >> 18) & 63];
         out += kAlphabet[(n >> 12) & 63];
         out += kAlphabet[(n >> 6) & 63];
@@ -106,8 +109,8 @@ std::string base64Encode(std::string_view bytes)
     return out;
 }
 
-BridgeReply extensionFetchReply(const ExtensionFetchRequest& request,
-    const ExtensionFetchResponse& response)
+BridgeReply extensionFetchReply(
+    const ExtensionFetchRequest& request, const ExtensionFetchResponse& response)
 {
     if (response.body.size() > kMaxExtensionFetchBodyBytes)
         return BridgeReply::failure("Response exceeds the 4 MB limit.");

@@ -32,7 +32,7 @@ Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args);
 // What came back from a finished fetch.
 struct ExtensionFetchResponse {
     std::string finalURL; // after redirects; empty: the requested address is reported
-    int status = 0;       // 0 when the response is not HTTP
+    int status = 0; // 0 when the response is not HTTP
     Json headers = Json::object();
     std::string body;
 };
@@ -40,8 +40,8 @@ struct ExtensionFetchResponse {
 // The success reply {url, status, ok, headers, body, bodyIsBase64}, or "Response exceeds the
 // 4 MB limit." past kMaxExtensionFetchBodyBytes. A transport error is replied by the host with
 // its description, or "Network request failed.".
-BridgeReply extensionFetchReply(const ExtensionFetchRequest& request,
-    const ExtensionFetchResponse& response);
+BridgeReply extensionFetchReply(
+    const ExtensionFetchRequest& request, const ExtensionFetchResponse& response);
 
 std::string base64Encode(std::string_view bytes);
 

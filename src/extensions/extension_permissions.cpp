@@ -19,8 +19,8 @@ Json dictionaryOrEmpty(const Json& dictionary)
 
 } // namespace
 
-std::vector<std::string> grantedPermissionsFromDefaults(const Json& dictionary,
-    const ExtensionID& id)
+std::vector<std::string> grantedPermissionsFromDefaults(
+    const Json& dictionary, const ExtensionID& id)
 {
     std::vector<std::string> names;
     if (!dictionary.is_object())
@@ -35,14 +35,14 @@ std::vector<std::string> grantedPermissionsFromDefaults(const Json& dictionary,
     return names;
 }
 
-bool extensionHasPermission(const ExtensionRecord& record, const std::vector<std::string>& granted,
-    std::string_view name)
+bool extensionHasPermission(
+    const ExtensionRecord& record, const std::vector<std::string>& granted, std::string_view name)
 {
     return contains(record.requestedPermissions(), name) && contains(granted, name);
 }
 
-std::vector<std::string> missingPermissions(const ExtensionRecord& record,
-    const std::vector<std::string>& granted)
+std::vector<std::string> missingPermissions(
+    const ExtensionRecord& record, const std::vector<std::string>& granted)
 {
     std::vector<std::string> missing;
     for (const std::string& name : record.requestedPermissions()) {
@@ -52,8 +52,8 @@ std::vector<std::string> missingPermissions(const ExtensionRecord& record,
     return missing;
 }
 
-Json withGrantedPermissions(const Json& dictionary, const ExtensionID& id,
-    const std::vector<std::string>& names)
+Json withGrantedPermissions(
+    const Json& dictionary, const ExtensionID& id, const std::vector<std::string>& names)
 {
     std::vector<std::string> granted = grantedPermissionsFromDefaults(dictionary, id);
     for (const std::string& name : names) {
@@ -63,8 +63,8 @@ Json withGrantedPermissions(const Json& dictionary, const ExtensionID& id,
     return withReplacedPermissions(dictionary, id, granted);
 }
 
-Json withReplacedPermissions(const Json& dictionary, const ExtensionID& id,
-    const std::vector<std::string>& names)
+Json withReplacedPermissions(
+    const Json& dictionary, const ExtensionID& id, const std::vector<std::string>& names)
 {
     Json copy = dictionaryOrEmpty(dictionary);
     copy[id] = names;

@@ -28,8 +28,24 @@ bool isPathSafeByte(unsigned char c)
     if (isAlpha(static_cast<char>(c)) || isDigit(static_cast<char>(c)))
         return true;
     switch (c) {
-    case '-': case '.': case '_': case '~': case '/': case '!': case '$': case '&': case '\'':
-    case '(': case ')': case '*': case '+': case ',': case ';': case '=': case '@': case ':':
+    case '-':
+    case '.':
+    case '_':
+    case '~':
+    case '/':
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':
+    case '@':
+    case ':':
         return true;
     default:
         return false;

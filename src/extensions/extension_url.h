@@ -10,8 +10,8 @@ namespace qv {
 
 struct ParsedURL {
     std::string scheme; // lower-cased
-    std::string host;   // without brackets for an IPv6 literal
-    std::string path;   // still percent-encoded
+    std::string host; // without brackets for an IPv6 literal
+    std::string path; // still percent-encoded
 };
 
 // An absolute URL ("scheme:" with an optional "//authority"); nothing for text that is not one,

@@ -129,7 +129,8 @@ TEST(ManifestPlan, ValidationFailuresNameTheBrokenRule)
     };
     const Case cases[] = {
         { R"({})", "____", "The extension has no ID." },
-        { R"({"id":"Upper"})", "x", "Extension ID \"Upper\" may only use a-z, 0-9, \"-\", \"_\" and \".\"." },
+        { R"({"id":"Upper"})", "x",
+            "Extension ID \"Upper\" may only use a-z, 0-9, \"-\", \"_\" and \".\"." },
         { R"({"permissions":["tabs","telepathy"]})", "x", "Unknown permission \"telepathy\"." },
         { R"({"permissions":["tabs",7]})", "x", "Permission 2 is not a string." },
         { R"({"type":"URL","url":"ftp://example.com/"})", "x",
@@ -148,7 +149,8 @@ TEST(ManifestPlan, ValidationFailuresNameTheBrokenRule)
 
 TEST(ManifestPlan, DefaultsAndAmendments)
 {
-    auto plan = planManifest(*parseJson(R"({"name":"","extra":{"kept":true},"id":5})"), "My Tool (2)!");
+    auto plan
+        = planManifest(*parseJson(R"({"name":"","extra":{"kept":true},"id":5})"), "My Tool (2)!");
     ASSERT_TRUE(plan.ok());
     EXPECT_EQ(plan->id, "my-tool-2");
     EXPECT_EQ(plan->name, "my-tool-2");
@@ -175,7 +177,8 @@ TEST(ManifestPlan, PagePathPrefersEntryThenActionThenBrowserAction)
     const Case cases[] = {
         { R"({"entry":"a.html","action":{"default_popup":"b.html"}})", "a.html" },
         { R"({"entry":"","action":{"default_popup":"b.html"}})", "b.html" },
-        { R"({"action":{"default_popup":""},"browser_action":{"default_popup":"c.html"}})", "c.html" },
+        { R"({"action":{"default_popup":""},"browser_action":{"default_popup":"c.html"}})",
+            "c.html" },
         { R"({"action":"b.html","browser_action":{"default_popup":"c.html"}})", "c.html" },
         { R"({"entry":7})", std::nullopt },
     };
@@ -301,8 +304,8 @@ TEST_F(ExtensionFolder, ScriptOnlyGetsARuntimePageLoadingIt)
     writeFile(dir / "main.js", "1");
     auto record = extensionAtDirectory(dir);
     ASSERT_TRUE(record.ok()) << record.error();
-    EXPECT_NE(readFile(*record->entryURL).find("<script src=\"main.js\"></script>"),
-        std::string::npos);
+    EXPECT_NE(
+        readFile(*record->entryURL).find("<script src=\"main.js\"></script>"), std::string::npos);
 }
 
 TEST_F(ExtensionFolder, ScriptWithQuoteIsWrittenEscaped)
@@ -330,8 +333,8 @@ TEST_F(ExtensionFolder, RuntimeScriptURLLoadsExactlyTheCheckedFile)
     };
     int n = 0;
     for (const Case& c : cases) {
-        fs::path dir = makeExtension("ext" + std::to_string(n++),
-            Json { { "script", c.manifestScript } }.dump());
+        fs::path dir = makeExtension(
+            "ext" + std::to_string(n++), Json { { "script", c.manifestScript } }.dump());
         writeFile(dir / c.fileOnDisk, "1");
         auto record = extensionAtDirectory(dir);
         ASSERT_TRUE(record.ok()) << c.manifestScript << ": " << record.error();
@@ -370,7 +373,8 @@ TEST_F(ExtensionFolder, FolderNamedIndexHTMLIsNotAPage)
 TEST_F(ExtensionFolder, WebsiteExtensionIgnoresEntryAndScript)
 {
     fs::path dir = makeExtension("x",
-        R"({"type":"URL","url":"https://example.com/app","entry":"missing.html","script":"no.js"})");
+        R"({"type":"URL","url":"https://example.com/app",)"
+        R"("entry":"missing.html","script":"no.js"})");
     auto record = extensionAtDirectory(dir);
     ASSERT_TRUE(record.ok()) << record.error();
     EXPECT_TRUE(record->isWebsite());
@@ -383,7 +387,8 @@ TEST_F(ExtensionFolder, WebsiteExtensionIgnoresEntryAndScript)
 TEST_F(ExtensionFolder, WebsiteExtensionWithFtpAddressIsRejected)
 {
     EXPECT_FALSE(
-        extensionAtDirectory(makeExtension("x", R"({"type":"URL","url":"ftp://example.com"})")).ok());
+        extensionAtDirectory(makeExtension("x", R"({"type":"URL","url":"ftp://example.com"})"))
+            .ok());
 }
 
 TEST_F(ExtensionFolder, DuplicateIDsLoadTheFirstAndLogOnce)
@@ -396,7 +401,8 @@ TEST_F(ExtensionFolder, DuplicateIDsLoadTheFirstAndLogOnce)
     ExtensionLoad load = loadExtensionRecords(store());
     ASSERT_EQ(load.extensions.size(), 1u);
     EXPECT_EQ(load.extensions.at("same").name(), "First");
-    EXPECT_EQ(load.logLines, (std::vector<std::string> { "Duplicate Quivel Extension ID ignored: same" }));
+    EXPECT_EQ(load.logLines,
+        (std::vector<std::string> { "Duplicate Quivel Extension ID ignored: same" }));
 }
 
 TEST_F(ExtensionFolder, UnlistableStoreLogsAndLoadsNothing)
@@ -453,7 +459,7 @@ TEST(GrantedPermissions, HasPermissionNeedsRequestAndGrant)
     Json dictionary = *parseJson(R"({"x":["tabs","network"],"y":"junk"})");
     auto granted = grantedPermissionsFromDefaults(dictionary, "x");
     EXPECT_TRUE(extensionHasPermission(record, granted, "tabs"));
-    EXPECT_FALSE(extensionHasPermission(record, granted, "ui"));      // requested, not granted
+    EXPECT_FALSE(extensionHasPermission(record, granted, "ui")); // requested, not granted
     EXPECT_FALSE(extensionHasPermission(record, granted, "network")); // granted, not requested
     EXPECT_TRUE(grantedPermissionsFromDefaults(dictionary, "y").empty());
     EXPECT_EQ(missingPermissions(record, granted), (std::vector<std::string> { "ui" }));
