@@ -113,7 +113,7 @@ public:
     // `emitExtensionEvent:detail:`.
     virtual void emitExtensionEvent(const std::string& name, const Json& detail) = 0;
 
-    // Part of the network service: the request is checked; the host sends it and replies once
+    // The request is already checked; the host sends it and replies exactly once
     // (extensionFetchReply, or a failure with the transport error's description).
     virtual void performExtensionFetch(
         const ExtensionFetchRequest& request, BridgeReplyHandler reply)
