@@ -666,7 +666,7 @@ std::string homePageURLForProfile(const BrowserProfile* profile)
 
 std::string homePageURLForProfile(const std::vector<BrowserProfile>& profiles, std::string_view id)
 {
-    return homePageURLForProfile(profileForID(profiles, id.empty() ? kDefaultProfileID : id));
+    return homePageURLForProfile(profileForID(profiles, id.empty() ? kBuiltInProfileID : id));
 }
 
 } // namespace qv

@@ -18,8 +18,8 @@ bool operator==(const BrowserProfile& a, const BrowserProfile& b)
 BrowserProfile builtInProfile()
 {
     BrowserProfile profile;
-    profile.id = std::string(kDefaultProfileID);
-    profile.name = std::string(kDefaultProfileName);
+    profile.id = std::string(kBuiltInProfileID);
+    profile.name = std::string(kBuiltInProfileName);
     profile.userAgent = std::string(kSafariUserAgent);
     profile.searchEngine = std::string(kDefaultSearchEngine);
     return profile;
@@ -40,7 +40,7 @@ bool isKnownSearchEngine(std::string_view engine)
     return std::find(kSearchEngines.begin(), kSearchEngines.end(), engine) != kSearchEngines.end();
 }
 
-bool isValidProfileID(std::string_view id) { return id == kDefaultProfileID || isUUIDString(id); }
+bool isValidProfileID(std::string_view id) { return id == kBuiltInProfileID || isUUIDString(id); }
 
 std::optional<std::string> persistentStoreIdentifier(std::string_view id)
 {
@@ -129,7 +129,7 @@ RepairedProfiles repairStoredProfiles(const Json* storedProfiles, const Json* st
         }
     }
 
-    if (BrowserProfile* builtIn = profileForID(result.profiles, kDefaultProfileID)) {
+    if (BrowserProfile* builtIn = profileForID(result.profiles, kBuiltInProfileID)) {
         if (!builtIn->userAgent) {
             builtIn->userAgent = std::string(kSafariUserAgent);
             builtIn->extra.erase("userAgent");
@@ -143,7 +143,7 @@ RepairedProfiles repairStoredProfiles(const Json* storedProfiles, const Json* st
             profile.searchEngine = std::string(kDefaultSearchEngine);
     }
 
-    result.currentProfileID = std::string(kDefaultProfileID);
+    result.currentProfileID = std::string(kBuiltInProfileID);
     if (storedCurrentProfile && storedCurrentProfile->is_string()) {
         const std::string& stored = storedCurrentProfile->get_ref<const std::string&>();
         if (profileForID(result.profiles, stored))

@@ -14,8 +14,8 @@ namespace qv {
 // "default" for the built-in profile, otherwise an upper-case UUID string.
 using ProfileID = std::string;
 
-inline constexpr std::string_view kDefaultProfileID = "default";
-inline constexpr std::string_view kDefaultProfileName = "Default";
+inline constexpr std::string_view kBuiltInProfileID = "default";
+inline constexpr std::string_view kBuiltInProfileName = "Default";
 inline constexpr std::string_view kNewProfileName = "New Profile";
 
 inline constexpr std::string_view kProfilesDefaultsKey = "QuivelProfiles";
