@@ -58,7 +58,7 @@ struct RGB {
     double r = 0, g = 0, b = 0;
 };
 
-class BrowserController {
+class BrowserController : public sigc::trackable {
 public:
     explicit BrowserController(Glib::RefPtr<Gtk::Application> application);
     ~BrowserController();
@@ -239,6 +239,7 @@ private:
     Gtk::Widget* m_tabDropGapView = nullptr;
     Gtk::Widget* m_tabDropTargetItem = nullptr;
     sigc::connection m_tabDropFadeTimer;
+    sigc::connection m_scrollTabIdle;
     std::vector<BrowserTab> m_browserTabs;
     bool m_browserTabsCreated = false;
     std::filesystem::path m_tabsFileURL;

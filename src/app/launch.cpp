@@ -18,6 +18,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 BrowserController::~BrowserController()
 {
     m_tabDropFadeTimer.disconnect();
+    m_scrollTabIdle.disconnect();
     for (auto& tab : m_browserTabs) {
         if (tab.webView)
             detachWebView(tab.webView.get());

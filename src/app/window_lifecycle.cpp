@@ -35,6 +35,8 @@ void BrowserController::windowWillClose(Gtk::Window& window)
         return;
     for (Gtk::Window* aux : auxiliaryWindows())
         aux->set_visible(false);
+    m_scrollTabIdle.disconnect();
+    m_tabDropFadeTimer.disconnect();
     for (auto& tab : m_browserTabs) {
         if (tab.webView)
             detachWebView(tab.webView.get());

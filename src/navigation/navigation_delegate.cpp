@@ -78,7 +78,12 @@ void BrowserController::onURIChanged(WebKitWebView* view, GParamSpec*, gpointer 
     }
 }
 
-void BrowserController::onTitleChanged(WebKitWebView*, GParamSpec*, gpointer) { }
+void BrowserController::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer self)
+{
+    // The engine can report the title just after the load has finished.
+    if (!webkit_web_view_is_loading(view))
+        static_cast<BrowserController*>(self)->webViewDidFinishNavigation(view);
+}
 
 GtkWidget* BrowserController::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self)
 {

@@ -64,6 +64,7 @@ void BrowserController::refreshTabBar()
     if (!m_tabBar)
         return;
     m_tabDropTargetItem = nullptr;
+    m_scrollTabIdle.disconnect();
     while (Gtk::Widget* child = m_tabBar->get_first_child())
         m_tabBar->remove(*child);
 
@@ -115,13 +116,14 @@ void BrowserController::refreshTabBar()
         });
         title->setTabDropHandler([this](const std::string& id, double x, double y) {
             // The strip is rebuilt by the move; let the button finish its event first.
-            Glib::signal_idle().connect_once(
-                [this, id, x, y] { moveBrowserTabWithIDToWindowPoint(id, x, y); });
+            Glib::signal_idle().connect_once(sigc::track_obj(
+                [this, id, x, y] { moveBrowserTabWithIDToWindowPoint(id, x, y); }, *this));
         });
         auto actions = Gio::SimpleActionGroup::create();
         auto lazy = Gio::SimpleAction::create_bool("lazy", tab.lazy);
         lazy->signal_activate().connect([this, tag](const Glib::VariantBase&) {
-            Glib::signal_idle().connect_once([this, tag] { toggleLazyTabs(Sender::menuItem(tag)); });
+            Glib::signal_idle().connect_once(
+                sigc::track_obj([this, tag] { toggleLazyTabs(Sender::menuItem(tag)); }, *this));
         });
         actions->add_action(lazy);
         title->insert_action_group("tab", actions);
@@ -143,8 +145,13 @@ void BrowserController::refreshTabBar()
         item->append(*close);
 
         m_tabBar->append(*item);
-        if (selected)
-            Glib::signal_idle().connect_once([this, item] { scrollTabIntoView(item); });
+        if (selected) {
+            m_scrollTabIdle.disconnect();
+            m_scrollTabIdle = Glib::signal_idle().connect([this, item] {
+                scrollTabIntoView(item);
+                return false;
+            });
+        }
     }
 
     Gtk::Button* plus = symbolButton("list-add-symbolic", "New tab", 15);

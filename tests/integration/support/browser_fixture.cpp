@@ -1,0 +1,252 @@
+// The integration fixture: temporary home, local server, main-loop waiting.
+#include "browser_fixture.h"
+
+#include <cstdlib>
+#include <thread>
+#include <unistd.h>
+
+namespace qv::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+fs::path g_home;
+fs::path g_workingDirectory;
+} // namespace
+
+const fs::path& testHome() { return g_home; }
+const fs::path& testWorkingDirectory() { return g_workingDirectory; }
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return condition();
+        if (!g_main_context_iteration(nullptr, FALSE))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void spinFor(std::chrono::milliseconds duration)
+{
+    auto deadline = std::chrono::steady_clock::now() + duration;
+    waitUntil([&] { return std::chrono::steady_clock::now() > deadline; }, duration * 2);
+}
+
+TestServer::TestServer()
+{
+    m_server = soup_server_new("server-header", "QuivelTest", nullptr);
+    GError* error = nullptr;
+    GInetAddress* loopback = g_inet_address_new_from_string("127.0.0.1");
+    GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+    soup_server_listen(m_server, address, static_cast<SoupServerListenOptions>(0), &error);
+    g_object_unref(address);
+    g_object_unref(loopback);
+    if (error) {
+        ADD_FAILURE() << "cannot listen on 127.0.0.1: " << error->message;
+        g_error_free(error);
+        return;
+    }
+    GSList* uris = soup_server_get_uris(m_server);
+    if (uris)
+        m_port = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    soup_server_add_handler(m_server, nullptr, &TestServer::handle, this, nullptr);
+}
+
+TestServer::~TestServer()
+{
+    for (SoupServerMessage* message : m_paused) {
+        soup_server_message_set_status(message, 503, nullptr);
+        soup_server_message_unpause(message);
+        g_object_unref(message);
+    }
+    m_paused.clear();
+    soup_server_disconnect(m_server);
+    g_object_unref(m_server);
+}
+
+void TestServer::route(const std::string& path, Response response) { m_routes[path] = std::move(response); }
+
+void TestServer::page(const std::string& path, const std::string& title, const std::string& body)
+{
+    route(path, { 200, "text/html; charset=utf-8",
+                    "<!doctype html><html><head><title>" + title + "</title></head><body>" + body
+                        + "</body></html>",
+                    {} });
+}
+
+void TestServer::hang(const std::string& path) { m_hanging.push_back(path); }
+
+std::string TestServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+int TestServer::requestCount(const std::string& path) const
+{
+    auto it = m_counts.find(path);
+    return it == m_counts.end() ? 0 : it->second;
+}
+
+void TestServer::handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
+    gpointer data)
+{
+    auto* self = static_cast<TestServer*>(data);
+    std::string method = soup_server_message_get_method(message);
+    std::string p = path ? path : "/";
+    self->m_counts[p]++;
+    self->m_log.push_back(method + " " + p);
+    for (const auto& hanging : self->m_hanging) {
+        if (hanging == p) {
+            soup_server_message_pause(message);
+            self->m_paused.push_back(SOUP_SERVER_MESSAGE(g_object_ref(message)));
+            return;
+        }
+    }
+    Response response;
+    if (auto it = self->m_routes.find(p); it != self->m_routes.end())
+        response = it->second;
+    else if (self->m_fallback)
+        response = self->m_fallback(method, p);
+    else
+        response = { 404, "text/plain", "not found", {} };
+    SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
+    for (const auto& [name, value] : response.headers)
+        soup_message_headers_append(headers, name.c_str(), value.c_str());
+    soup_server_message_set_status(message, response.status, nullptr);
+    soup_server_message_set_response(message, response.contentType.c_str(), SOUP_MEMORY_COPY,
+        response.body.data(), response.body.size());
+}
+
+void BrowserTest::SetUp()
+{
+    // Each test starts from empty data and defaults.
+    std::error_code ec;
+    for (auto& entry : fs::directory_iterator(g_home, ec))
+        fs::remove_all(entry.path(), ec);
+    for (auto& entry : fs::directory_iterator(g_workingDirectory, ec))
+        fs::remove_all(entry.path(), ec);
+    fs::create_directories(g_home / ".config", ec);
+    fs::create_directories(g_home / ".local/share", ec);
+    fs::create_directories(g_home / ".cache", ec);
+    setAlertResponder([this](const AlertSpec& alert) -> std::optional<int> {
+        m_alerts.push_back({ alert.messageText, alert.informativeText, alert.buttons });
+        return m_alertAnswer;
+    });
+    m_server = std::make_unique<TestServer>();
+    if (m_launchInSetUp)
+        launch();
+}
+
+void BrowserTest::launch()
+{
+    static int serial = 0;
+    m_application = Gtk::Application::create("org.quivel.BrowserTest" + std::to_string(++serial),
+        Gio::Application::Flags::NON_UNIQUE);
+    m_application->register_application();
+    m_controller = std::make_unique<BrowserController>(m_application);
+    m_controller->loadExtensions();
+    m_controller->installMainMenu();
+    m_controller->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitUntil([&] { return m_controller->window() && m_controller->window()->get_mapped(); }));
+}
+
+void BrowserTest::shutDown()
+{
+    if (m_controller && m_controller->window())
+        m_controller->window()->close();
+    spinFor(std::chrono::milliseconds(50));
+    m_controller.reset();
+    m_application.reset();
+}
+
+void BrowserTest::TearDown()
+{
+    shutDown();
+    m_server.reset();
+    setAlertResponder(nullptr);
+}
+
+void BrowserTest::submitAddress(const std::string& text)
+{
+    Gtk::Entry* field = m_controller->requestField();
+    field->set_text(text);
+    // What Return does in the field.
+    g_signal_emit_by_name(field->gobj(), "activate");
+}
+
+bool BrowserTest::waitForLoad(WebKitWebView* view, const std::string& prefix,
+    std::chrono::milliseconds timeout)
+{
+    return waitUntil(
+        [&] {
+            const char* uri = webkit_web_view_get_uri(view);
+            return uri && std::string(uri).rfind(prefix, 0) == 0 && !webkit_web_view_is_loading(view);
+        },
+        timeout);
+}
+
+std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script)
+{
+    struct Pending {
+        bool done = false;
+        std::string result;
+    } pending;
+    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
+        +[](GObject* object, GAsyncResult* result, gpointer data) {
+            auto* p = static_cast<Pending*>(data);
+            GError* error = nullptr;
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
+            if (value) {
+                char* json = jsc_value_to_json(value, 0);
+                p->result = json ? json : "null";
+                g_free(json);
+                g_object_unref(value);
+            } else if (error) {
+                g_error_free(error);
+            }
+            p->done = true;
+        },
+        &pending);
+    waitUntil([&] { return pending.done; });
+    return pending.result;
+}
+
+bool BrowserTest::waitForLayout()
+{
+    return waitUntil([&] {
+        Gtk::Box* bar = m_controller->tabBar();
+        return bar && bar->get_width() > 0 && bar->get_first_child() && bar->get_first_child()->get_width() > 0;
+    });
+}
+
+} // namespace qv::test
+
+int main(int argc, char** argv)
+{
+    namespace fs = std::filesystem;
+    // A private home and working directory per process, set before GLib caches any of it.
+    char home[] = "/tmp/quivel-test-XXXXXX";
+    if (!mkdtemp(home))
+        return 2;
+    qv::test::g_home = fs::path(home) / "home";
+    qv::test::g_workingDirectory = fs::path(home) / "work";
+    fs::create_directories(qv::test::g_home);
+    fs::create_directories(qv::test::g_workingDirectory);
+    setenv("HOME", qv::test::g_home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (qv::test::g_home / ".config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (qv::test::g_home / ".local/share").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (qv::test::g_home / ".cache").c_str(), 1);
+    setenv("GTK_A11Y", "none", 1);
+    setenv("NO_AT_BRIDGE", "1", 1);
+    if (chdir(qv::test::g_workingDirectory.c_str()) != 0)
+        return 2;
+    testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    std::error_code ec;
+    fs::remove_all(home, ec);
+    return result;
+}

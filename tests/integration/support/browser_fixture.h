@@ -1,0 +1,113 @@
+// Shared fixture: a real BrowserController in a temporary HOME, a SoupServer on 127.0.0.1,
+// and waiting on the main loop with a time-out.
+#pragma once
+
+#include "app/browser_controller.h"
+#include "platform/alerts.h"
+
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// Spins the default main context until the condition holds or the time runs out.
+bool waitUntil(const std::function<bool()>& condition,
+    std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Lets pending idle work and timers run for a while.
+void spinFor(std::chrono::milliseconds duration);
+
+// The per-process temporary home (HOME, XDG folders) and working directory.
+const std::filesystem::path& testHome();
+const std::filesystem::path& testWorkingDirectory();
+
+// A local HTTP server on 127.0.0.1 with an ephemeral port.
+class TestServer {
+public:
+    struct Response {
+        unsigned status = 200;
+        std::string contentType = "text/html; charset=utf-8";
+        std::string body;
+        std::vector<std::pair<std::string, std::string>> headers;
+    };
+    using Handler = std::function<Response(const std::string& method, const std::string& path)>;
+
+    TestServer();
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    // Serves a fixed response on a path ("/page.html").
+    void route(const std::string& path, Response response);
+    // A page with a title and body text.
+    void page(const std::string& path, const std::string& title, const std::string& body = "");
+    // Serves every path it is given no route for (404 otherwise).
+    void fallback(Handler handler) { m_fallback = std::move(handler); }
+    // A path that never answers (the request is paused and left hanging).
+    void hang(const std::string& path);
+
+    std::string url(const std::string& path = "/") const;
+    unsigned port() const { return m_port; }
+    int requestCount(const std::string& path) const;
+    std::vector<std::string> requestLog() const { return m_log; }
+
+private:
+    static void handle(SoupServer*, SoupServerMessage*, const char* path, GHashTable*, gpointer);
+
+    SoupServer* m_server = nullptr;
+    unsigned m_port = 0;
+    std::map<std::string, Response> m_routes;
+    std::map<std::string, int> m_counts;
+    std::vector<std::string> m_log;
+    std::vector<std::string> m_hanging;
+    std::vector<SoupServerMessage*> m_paused;
+    Handler m_fallback;
+};
+
+struct RecordedAlert {
+    std::string messageText;
+    std::string informativeText;
+    std::vector<std::string> buttons;
+};
+
+class BrowserTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Builds the application and runs the launch sequence; SetUp calls it unless a test
+    // wants to prepare files first (set m_launchInSetUp = false in the constructor).
+    void launch();
+    void shutDown();
+
+    BrowserController& controller() { return *m_controller; }
+    WebKitWebView* selectedView() { return m_controller->selectedWebView(); }
+
+    // Types into the address field and presses Return.
+    void submitAddress(const std::string& text);
+    // Waits until the view has finished loading an address starting with `prefix`.
+    bool waitForLoad(WebKitWebView* view, const std::string& prefix,
+        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Runs a script in the page and returns its result as JSON text ("" on failure).
+    std::string evaluate(WebKitWebView* view, const std::string& script);
+    // Waits until the window and its strip have been laid out.
+    bool waitForLayout();
+
+    // The alert answer tests give; alerts are recorded in m_alerts.
+    int m_alertAnswer = 0;
+    std::vector<RecordedAlert> m_alerts;
+    bool m_launchInSetUp = true;
+    Glib::RefPtr<Gtk::Application> m_application;
+    std::unique_ptr<BrowserController> m_controller;
+    std::unique_ptr<TestServer> m_server;
+};
+
+} // namespace qv::test

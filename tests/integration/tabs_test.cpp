@@ -1,0 +1,256 @@
+// Tabs end to end: typed addresses, creating, selecting, closing, lazy tabs and the snapshot.
+#include "support/browser_fixture.h"
+
+#include "app/atomic_file.h"
+#include "app/json_text.h"
+#include "app/uuid.h"
+#include "tabs/tab_model.h"
+
+namespace qv::test {
+
+namespace {
+
+Json readSnapshot(const BrowserController& controller)
+{
+    FileRead read = readWholeFile(controller.tabsFileURL());
+    return read.status == ReadStatus::Ok ? parseJson(read.contents).value_or(Json()) : Json();
+}
+
+std::vector<std::string> tabIDs(const BrowserController& controller)
+{
+    std::vector<std::string> ids;
+    for (const auto& tab : controller.browserTabs())
+        ids.push_back(tab.id);
+    return ids;
+}
+
+} // namespace
+
+class TabsTest : public BrowserTest {
+protected:
+    // Opens `count` extra tabs on local pages titled P0, P1, ... and waits for them to load.
+    void openLocalTabs(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            std::string path = "/p" + std::to_string(i) + ".html";
+            m_server->page(path, "P" + std::to_string(i));
+            controller().createBrowserTabWithURL(m_server->url(path));
+            ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+        }
+    }
+};
+
+TEST_F(TabsTest, LaunchOpensExactlyOneTabWithCaretInAddressField)
+{
+    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().browserTabs()[0].profileID, "default");
+    EXPECT_TRUE(isUUIDString(controller().browserTabs()[0].id));
+    EXPECT_EQ(controller().window()->get_title().raw(), "Quivel Browser");
+    Gtk::Widget* focus = controller().window()->get_focus();
+    EXPECT_TRUE(focus && (focus == controller().requestField() || focus->is_ancestor(*controller().requestField())));
+    int w = 0, h = 0;
+    controller().window()->get_default_size(w, h);
+    EXPECT_EQ(w, 1180);
+    EXPECT_EQ(h, 800);
+}
+
+TEST_F(TabsTest, TypedLocalAddressLoadsIntoSelectedTab)
+{
+    m_server->page("/hello.html", "Hello Page", "<p>hi</p>");
+    WebKitWebView* view = selectedView();
+    submitAddress(m_server->url("/hello.html"));
+    ASSERT_TRUE(waitForLoad(view, m_server->url("/hello.html")));
+    EXPECT_EQ(selectedView(), view);
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Hello Page"; }));
+    EXPECT_EQ(controller().requestField()->get_text().raw(), m_server->url("/hello.html"));
+    EXPECT_EQ(controller().window()->get_title().raw(), "Hello Page");
+    EXPECT_EQ(m_server->requestCount("/hello.html"), 1);
+}
+
+TEST_F(TabsTest, ControlTAndControlWCreateAndCloseTabs)
+{
+    auto accels = m_application->get_accels_for_action("app.new-tab");
+    ASSERT_EQ(accels.size(), 1u);
+    EXPECT_EQ(accels[0], "<Control>t");
+    EXPECT_EQ(m_application->get_accels_for_action("app.close-tab")[0], "<Control>w");
+
+    m_application->activate_action("new-tab");
+    m_application->activate_action("new-tab");
+    ASSERT_EQ(controller().browserTabs().size(), 3u);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 2u);
+    EXPECT_EQ(controller().browserTabs()[2].title, kLoadingTitle);
+
+    m_application->activate_action("close-tab");
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+}
+
+TEST_F(TabsTest, ClosingSelectedLastTabSelectsNewLastTabAndFirstSelectsSecond)
+{
+    openLocalTabs(2); // tabs: home, P0, P1 (selected)
+    auto ids = tabIDs(controller());
+    controller().closeBrowserTabAtIndex(2);
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+    EXPECT_EQ(controller().browserTabs()[1].id, ids[1]);
+
+    openLocalTabs(1);
+    ids = tabIDs(controller());
+    controller().selectBrowserTabAtIndex(0);
+    controller().closeBrowserTabAtIndex(0);
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    EXPECT_EQ(controller().browserTabs()[0].id, ids[1]);
+}
+
+TEST_F(TabsTest, ClosingBackgroundTabKeepsSelection)
+{
+    openLocalTabs(2);
+    WebKitWebView* selected = selectedView();
+    controller().closeBrowserTab(Sender::button(0));
+    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(selectedView(), selected);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+}
+
+TEST_F(TabsTest, ClosingOnlyTabOpensANewOne)
+{
+    std::string before = controller().browserTabs()[0].id;
+    m_application->activate_action("close-tab");
+    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_NE(controller().browserTabs()[0].id, before);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    EXPECT_NE(selectedView(), nullptr);
+}
+
+TEST_F(TabsTest, SelectingAlreadySelectedTabChangesNothing)
+{
+    openLocalTabs(1);
+    WebKitWebView* view = selectedView();
+    controller().selectBrowserTabAtIndex(1);
+    EXPECT_EQ(selectedView(), view);
+    controller().selectBrowserTabAtIndex(7); // out of range: ignored
+    EXPECT_EQ(selectedView(), view);
+}
+
+TEST_F(TabsTest, LazyTabReleasesItsViewWhenLeftAndReloadsWhenSelected)
+{
+    openLocalTabs(2); // home, P0, P1
+    controller().selectBrowserTabAtIndex(1);
+    ASSERT_EQ(controller().browserTabs()[1].title, "P0");
+    controller().toggleLazyTabs(Sender::menuItem(1));
+    // The selected tab keeps its page while selected.
+    EXPECT_TRUE(controller().browserTabs()[1].lazy);
+    EXPECT_TRUE(controller().browserTabs()[1].webView);
+
+    int loadsBefore = m_server->requestCount("/p0.html");
+    controller().createNewTab();
+    const BrowserTab& lazyTab = controller().browserTabs()[1];
+    EXPECT_FALSE(lazyTab.webView);
+    EXPECT_EQ(lazyTab.url, m_server->url("/p0.html"));
+    EXPECT_EQ(controller().browserTabForID(lazyTab.id), nullptr);
+    Json snapshot = readSnapshot(controller());
+    ASSERT_TRUE(snapshot.is_array());
+    EXPECT_EQ(snapshot[1]["url"], m_server->url("/p0.html"));
+    EXPECT_EQ(snapshot[1]["title"], "P0");
+    EXPECT_EQ(snapshot[1]["lazy"], true);
+
+    controller().selectBrowserTabAtIndex(1);
+    ASSERT_NE(controller().browserTabs()[1].webView.get(), nullptr);
+    EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/p0.html")));
+    EXPECT_EQ(m_server->requestCount("/p0.html"), loadsBefore + 1);
+
+    // Another selection unloads it again.
+    controller().selectBrowserTabAtIndex(2);
+    EXPECT_FALSE(controller().browserTabs()[1].webView);
+}
+
+TEST_F(TabsTest, MakingBackgroundTabLazyUnloadsItAtOnceAndNotLazyDoesNotLoadIt)
+{
+    openLocalTabs(2);
+    std::string id = controller().browserTabs()[1].id;
+    controller().toggleLazyTabs(Sender::menuItem(1));
+    EXPECT_EQ(controller().browserTabForID(id), nullptr);
+    controller().toggleLazyTabs(Sender::menuItem(1));
+    EXPECT_FALSE(controller().browserTabs()[1].lazy);
+    EXPECT_EQ(controller().browserTabForID(id), nullptr);
+    // Only menu items toggle lazy mode.
+    controller().toggleLazyTabs(Sender::button(1));
+    EXPECT_FALSE(controller().browserTabs()[1].lazy);
+    EXPECT_EQ(controller().browserTabForID(""), selectedView());
+}
+
+TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
+{
+    openLocalTabs(2);
+    controller().selectBrowserTabAtIndex(1);
+    Json snapshot = readSnapshot(controller());
+    ASSERT_TRUE(snapshot.is_array());
+    ASSERT_EQ(snapshot.size(), 3u);
+    int active = 0;
+    for (size_t i = 0; i < snapshot.size(); ++i) {
+        const Json& entry = snapshot[i];
+        EXPECT_EQ(entry.size(), 6u);
+        EXPECT_EQ(entry["id"], controller().browserTabs()[i].id);
+        EXPECT_TRUE(entry["url"].is_string());
+        EXPECT_TRUE(entry["title"].is_string());
+        EXPECT_EQ(entry["profileID"], "default");
+        EXPECT_EQ(entry["lazy"], false);
+        active += entry["active"].get<bool>() ? 1 : 0;
+    }
+    EXPECT_EQ(active, 1);
+    EXPECT_EQ(snapshot[1]["active"], true);
+    EXPECT_EQ(snapshot[2]["url"], m_server->url("/p1.html"));
+    EXPECT_EQ(snapshot[2]["title"], "P1");
+    EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().historyFileURL().parent_path());
+}
+
+TEST_F(TabsTest, EmptyAddressGivesLoadingTitleAndNoAddressGivesNewTab)
+{
+    controller().createBrowserTabWithURL(std::string());
+    EXPECT_EQ(controller().browserTabs().back().title, kLoadingTitle);
+    controller().createBrowserTabWithURL(std::nullopt);
+    EXPECT_EQ(controller().browserTabs().back().title, kNewTabTitle);
+    spinFor(std::chrono::milliseconds(300));
+    EXPECT_EQ(webkit_web_view_get_uri(selectedView()), nullptr);
+}
+
+TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
+{
+    openLocalTabs(2);
+    ASSERT_TRUE(waitForLayout());
+    std::vector<Gtk::Button*> titles, closes;
+    Gtk::Button* plus = nullptr;
+    for (Gtk::Widget* item = controller().tabBar()->get_first_child(); item; item = item->get_next_sibling()) {
+        if (auto* button = dynamic_cast<Gtk::Button*>(item)) {
+            plus = button;
+            continue;
+        }
+        for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+            if (auto* b = dynamic_cast<Gtk::Button*>(c))
+                (b->get_name() == "tab-close" ? closes : titles).push_back(b);
+        }
+    }
+    ASSERT_EQ(titles.size(), 3u);
+    ASSERT_EQ(closes.size(), 3u);
+    ASSERT_NE(plus, nullptr);
+    EXPECT_EQ(titles[1]->get_name().raw(), controller().browserTabs()[1].id);
+
+    g_signal_emit_by_name(titles[0]->gobj(), "clicked");
+    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    // Buttons of the rebuilt strip close the right tab.
+    std::string secondID = controller().browserTabs()[1].id;
+    for (Gtk::Widget* item = controller().tabBar()->get_first_child(); item; item = item->get_next_sibling()) {
+        for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+            auto* b = dynamic_cast<Gtk::Button*>(c);
+            if (b && b->get_name() == "tab-close") {
+                closes.push_back(b);
+            }
+        }
+    }
+    g_signal_emit_by_name(closes.back()->gobj(), "clicked"); // the last item's close button
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().browserTabs()[1].id, secondID);
+}
+
+} // namespace qv::test
