@@ -70,6 +70,9 @@ void BrowserController::createWindow()
     m_window->set_size_request(760, 480);
     m_window->set_show_menubar(true);
     m_window->add_css_class("qv-browser");
+    // A closed window is hidden, not destroyed: the application still ends with its last
+    // visible window, and the controller's widgets stay valid until the controller goes.
+    m_window->set_hide_on_close(true);
     m_window->signal_close_request().connect(
         [this] {
             bool allow = windowShouldClose(*m_window);

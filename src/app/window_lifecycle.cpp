@@ -8,7 +8,10 @@ namespace qv {
 std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
 {
     // Filled in as each auxiliary window comes to exist, in their fixed order.
-    return {};
+    std::vector<Gtk::Window*> windows;
+    if (m_extensionManagerWindow)
+        windows.push_back(m_extensionManagerWindow.get());
+    return windows;
 }
 
 bool BrowserController::windowShouldClose(Gtk::Window& window)
@@ -59,6 +62,7 @@ void BrowserController::windowDidBecomeKey(Gtk::Window& window)
 void BrowserController::adoptAuxiliaryWindow(Gtk::Window& window)
 {
     m_application->add_window(window);
+    window.set_hide_on_close(true);
     window.signal_close_request().connect(
         [this, &window] {
             bool allow = windowShouldClose(window);

@@ -156,7 +156,7 @@ void BrowserTest::launch()
 
 void BrowserTest::shutDown()
 {
-    if (m_controller && m_controller->window())
+    if (m_controller && m_controller->window() && m_controller->window()->get_visible())
         m_controller->window()->close();
     spinFor(std::chrono::milliseconds(50));
     m_controller.reset();

@@ -1,0 +1,220 @@
+// The browser window: drag reordering in the strip, theme, chrome, close rules, bad start-up data.
+#include "support/browser_fixture.h"
+
+#include "app/atomic_file.h"
+#include "tabs/tab_context_button.h"
+
+#include <fstream>
+
+namespace qv::test {
+
+namespace {
+
+struct ItemGeometry {
+    std::string id;
+    double left, right, midY;
+};
+
+// Window coordinates of each tab item in strip order.
+std::vector<ItemGeometry> tabItems(BrowserController& controller)
+{
+    std::vector<ItemGeometry> items;
+    Gtk::Box* bar = controller.tabBar();
+    for (Gtk::Widget* item = bar->get_first_child(); item; item = item->get_next_sibling()) {
+        TabContextButton* button = nullptr;
+        for (Gtk::Widget* c = item->get_first_child(); c && !button; c = c->get_next_sibling())
+            button = dynamic_cast<TabContextButton*>(c);
+        if (!button)
+            continue;
+        double x0, y0, x1, y1;
+        item->translate_coordinates(*controller.window(), 0, 0, x0, y0);
+        item->translate_coordinates(*controller.window(), item->get_width(), item->get_height(), x1, y1);
+        items.push_back({ button->get_name().raw(), x0, x1, (y0 + y1) / 2 });
+    }
+    return items;
+}
+
+std::vector<std::string> order(const BrowserController& controller)
+{
+    std::vector<std::string> ids;
+    for (const auto& tab : controller.browserTabs())
+        ids.push_back(tab.id);
+    return ids;
+}
+
+} // namespace
+
+class WindowTest : public BrowserTest {
+protected:
+    void threeTabs()
+    {
+        controller().createBrowserTabWithURL(std::nullopt);
+        controller().createBrowserTabWithURL(std::nullopt);
+        ASSERT_TRUE(waitForLayout());
+        spinFor(std::chrono::milliseconds(100));
+        ASSERT_EQ(tabItems(controller()).size(), 3u);
+    }
+};
+
+TEST_F(WindowTest, DroppingBetweenMidpointsMovesTheTabThere)
+{
+    threeTabs();
+    auto ids = order(controller());
+    auto items = tabItems(controller());
+    const auto& b = items[1];
+    const auto& c = items[2];
+    // Between B's and C's midpoints: A lands between B and C.
+    double x = ((b.left + b.right) / 2 + (c.left + c.right) / 2) / 2;
+    TabID target;
+    bool after = true;
+    ASSERT_TRUE(controller().tabInsertionAtWindowPoint(x, b.midY, &target, &after, nullptr));
+    EXPECT_EQ(target, ids[2]);
+    EXPECT_FALSE(after);
+    controller().moveBrowserTabWithIDToWindowPoint(ids[0], x, b.midY);
+    EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[1], ids[0], ids[2] }));
+
+    // Past the last midpoint: last.
+    ASSERT_TRUE(waitForLayout());
+    spinFor(std::chrono::milliseconds(50));
+    items = tabItems(controller());
+    controller().moveBrowserTabWithIDToWindowPoint(ids[1], items[2].right - 2, items[2].midY);
+    EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[0], ids[2], ids[1] }));
+
+    // Outside the strip: nothing moves.
+    controller().moveBrowserTabWithIDToWindowPoint(ids[1], 400, 600);
+    EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[0], ids[2], ids[1] }));
+}
+
+TEST_F(WindowTest, DragShowsMarkerAndGapAndClearingHidesThem)
+{
+    threeTabs();
+    auto items = tabItems(controller());
+    double x = items[1].left + 3;
+    controller().updateTabDropIndicatorAtWindowPoint(x, items[1].midY);
+    Gtk::Widget* marker = controller().tabDropIndicator();
+    EXPECT_TRUE(marker->get_visible());
+    int w = 0, h = 0;
+    marker->get_size_request(w, h);
+    EXPECT_EQ(w, 6);
+    EXPECT_EQ(h, 30);
+    int children = 0;
+    for (Gtk::Widget* c = controller().tabBar()->get_first_child(); c; c = c->get_next_sibling())
+        ++children;
+    EXPECT_EQ(children, 3 + 1 + 1 + 1); // items, gap, "+", spacer
+
+    controller().clearTabDropIndicator();
+    EXPECT_TRUE(waitUntil([&] { return !marker->get_visible(); }, std::chrono::seconds(2)));
+    children = 0;
+    for (Gtk::Widget* c = controller().tabBar()->get_first_child(); c; c = c->get_next_sibling())
+        ++children;
+    EXPECT_EQ(children, 3 + 1 + 1);
+}
+
+TEST_F(WindowTest, ReorderedStripIsWrittenToTheSnapshot)
+{
+    threeTabs();
+    auto ids = order(controller());
+    controller().moveBrowserTabWithID(ids[2], ids[0], false);
+    FileRead read = readWholeFile(controller().tabsFileURL());
+    auto snapshot = parseJson(read.contents);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ((*snapshot)[0]["id"], ids[2]);
+    EXPECT_EQ((*snapshot)[1]["id"], ids[0]);
+    EXPECT_EQ((*snapshot)[2]["id"], ids[1]);
+}
+
+TEST_F(WindowTest, ToolbarHoldsTheButtonsInOrderAroundTheAddressCapsule)
+{
+    std::vector<std::string> names;
+    for (Gtk::Widget* c = controller().browserToolbar()->get_first_child(); c; c = c->get_next_sibling())
+        names.push_back(c->get_name().raw());
+    ASSERT_EQ(names.size(), 12u);
+    EXPECT_EQ(names[0], "back");
+    EXPECT_EQ(names[1], "forward");
+    EXPECT_EQ(names[2], "reload");
+    EXPECT_EQ(names[3], "home");
+    EXPECT_EQ(names[5], "enter");
+    EXPECT_EQ(names[11], "setting");
+    EXPECT_EQ(controller().requestField()->get_placeholder_text(), "Search Google or enter an address");
+    EXPECT_FALSE(controller().backButton()->get_sensitive());
+}
+
+TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)
+{
+    controller().createBrowserTabWithURL(std::nullopt);
+    controller().window()->close();
+    EXPECT_TRUE(controller().closingApplication());
+    for (const auto& tab : controller().browserTabs())
+        EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView.get())), nullptr);
+}
+
+TEST_F(WindowTest, ElementFullscreenInTheSelectedTabHidesChromeOnly)
+{
+    WebKitWebView* background = selectedView();
+    controller().createBrowserTabWithURL(std::nullopt);
+    controller().setBrowserElementFullscreen(true, background);
+    EXPECT_FALSE(controller().browserElementFullscreen());
+    controller().setBrowserElementFullscreen(true, selectedView());
+    EXPECT_TRUE(controller().browserElementFullscreen());
+    // Opening a tab leaves element full screen first.
+    controller().createBrowserTabWithURL(std::nullopt);
+    EXPECT_FALSE(controller().browserElementFullscreen());
+}
+
+class DarkWindowTest : public BrowserTest {
+protected:
+    DarkWindowTest() { m_launchInSetUp = false; }
+};
+
+TEST_F(DarkWindowTest, StoredDarkThemeIsAppliedAtLaunch)
+{
+    std::filesystem::create_directories(testHome() / ".config/QuivelBrowser");
+    ASSERT_TRUE(writeFileAtomically(testHome() / ".config/QuivelBrowser/defaults.json",
+        R"({"QuivelDarkMode": true})").ok());
+    launch();
+    EXPECT_TRUE(controller().darkMode());
+    EXPECT_TRUE(Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme().get_value());
+}
+
+TEST_F(DarkWindowTest, UnreadableDefaultsStartLightAndAreKeptAside)
+{
+    auto dir = testHome() / ".config/QuivelBrowser";
+    std::filesystem::create_directories(dir);
+    ASSERT_TRUE(writeFileAtomically(dir / "defaults.json", "{not json").ok());
+    launch();
+    EXPECT_FALSE(controller().darkMode());
+    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
+    // Selecting a tab writes the current profile; the bad copy stays.
+    controller().createBrowserTabWithURL(std::nullopt);
+    controller().selectBrowserTabAtIndex(0);
+    EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
+    EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
+}
+
+TEST_F(DarkWindowTest, UnwritableDataDirectoryStillOpensTheWindow)
+{
+    // A file where the data folder should be: nothing can be created below it.
+    ASSERT_TRUE(writeFileAtomically(testHome() / ".local/share/QuivelBrowser", "not a folder").ok());
+    launch();
+    EXPECT_NE(controller().window(), nullptr);
+    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    controller().createBrowserTabWithURL(std::nullopt);
+    EXPECT_EQ(controller().browserTabs().size(), 2u);
+}
+
+TEST_F(DarkWindowTest, CMakeListsInWorkingDirectoryKeepsDataFilesThere)
+{
+    ASSERT_TRUE(writeFileAtomically(testWorkingDirectory() / "CMakeLists.txt", "").ok());
+    ASSERT_TRUE(writeFileAtomically(testWorkingDirectory() / "tab.json", "[{\"id\":\"OLD\"}]").ok());
+    launch();
+    EXPECT_EQ(controller().historyFileURL(), testWorkingDirectory() / "history.json");
+    EXPECT_EQ(controller().tabsFileURL(), testWorkingDirectory() / "tab.json");
+    // An old snapshot is never read: one fresh tab.
+    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    auto snapshot = parseJson(readWholeFile(testWorkingDirectory() / "tab.json").contents);
+    ASSERT_TRUE(snapshot && snapshot->size() == 1);
+    EXPECT_NE((*snapshot)[0]["id"], "OLD");
+}
+
+} // namespace qv::test
