@@ -53,9 +53,12 @@ void BrowserController::applyWindowCss()
     const std::string accentText = dark ? "rgb(120,174,237)" : "rgb(28,113,216)";
     css += ".qv-tab-item.selected { background: rgba(53,132,228,0.2); }\n";
     css += ".qv-tab-item.qv-drop-target { border: 1.5px solid " + accent + "; }\n";
-    css += ".qv-tab-title { font-size: 12px; padding: 0 4px; min-height: 0; color: "
+    css += ".qv-tab-title, .qv-tab-title label { font-size: 12px; padding: 0 4px; min-height: 0;"
+           " color: "
         + cssColor(c.text) + "; }\n";
-    css += ".qv-tab-item.selected .qv-tab-title { font-weight: 600; color: " + accentText + "; }\n";
+    css += ".qv-tab-item.selected .qv-tab-title, .qv-tab-item.selected .qv-tab-title label {"
+           " font-weight: 600; color: "
+        + accentText + "; }\n";
     css += ".qv-drop-indicator { background: white; border-radius: 3px; box-shadow: 0 0 7px "
         + accent + "; }\n";
     if (!m_themeCss) {

@@ -7,6 +7,19 @@ namespace qv {
 
 namespace {
 
+// Set on a web view between a finished load and the start of the next one.
+constexpr const char* kLoadFinishedKey = "qv-load-finished";
+
+void setLoadFinished(WebKitWebView* view, bool finished)
+{
+    g_object_set_data(G_OBJECT(view), kLoadFinishedKey, GINT_TO_POINTER(finished ? 1 : 0));
+}
+
+bool loadFinished(WebKitWebView* view)
+{
+    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), kLoadFinishedKey)) != 0;
+}
+
 std::string hostOf(const char* uri)
 {
     if (!uri)
@@ -26,6 +39,9 @@ void BrowserController::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event
 {
     auto* controller = static_cast<BrowserController*>(self);
     switch (event) {
+    case WEBKIT_LOAD_STARTED:
+        setLoadFinished(view, false);
+        break;
     case WEBKIT_LOAD_COMMITTED:
         if (view == controller->m_webView && controller->m_requestField) {
             const char* uri = webkit_web_view_get_uri(view);
@@ -34,6 +50,7 @@ void BrowserController::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event
         controller->updateNavigationButtons();
         break;
     case WEBKIT_LOAD_FINISHED:
+        setLoadFinished(view, true);
         controller->webViewDidFinishNavigation(view);
         break;
     default:
@@ -80,8 +97,9 @@ void BrowserController::onURIChanged(WebKitWebView* view, GParamSpec*, gpointer 
 
 void BrowserController::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer self)
 {
-    // The engine can report the title just after the load has finished.
-    if (!webkit_web_view_is_loading(view))
+    // The engine can report the title after the load has finished; a title that arrives
+    // while loading is picked up when the load finishes.
+    if (loadFinished(view))
         static_cast<BrowserController*>(self)->webViewDidFinishNavigation(view);
 }
 
