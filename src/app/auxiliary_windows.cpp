@@ -6,7 +6,6 @@ namespace qv {
 void BrowserController::showHistory() { }
 void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showDownloads() { }
-void BrowserController::showExtensionManager() { }
 void BrowserController::showActivity() { }
 void BrowserController::showSettings() { }
 void BrowserController::showSourceEditor() { }

@@ -4,6 +4,7 @@
 
 #include "app/json_text.h"
 #include "app/user_defaults.h"
+#include "extensions/bridge_dispatcher.h"
 #include "platform/gobject_ptr.h"
 
 #include <gtkmm.h>
@@ -148,12 +149,53 @@ public:
     bool isExtensionWebView(WebKitWebView* webView) const;
     // Reply of the user-activity reporter's message; also feeds "page.userInteraction".
     Json handleUserActivityMessage(WebKitWebView* webView, const Json& detail);
+    // Runtime host (extensions/extension_host.cpp); a sender's identifier is the ExtensionID.
+    void openExtension(const Sender& sender);
+    void toggleExtension(const Sender& sender);
+    bool requestPermissionsForExtension(const ExtensionID& id);
+    bool extensionHasPermission(const ExtensionID& id, std::string_view name) const;
+    // Manager window (extensions/extension_manager_window.cpp).
+    void showExtensionManager();
+    void refreshExtensionManager();
+    void displaySelectedExtension();
+    void selectExtension(const Sender& sender);
+    void showExtensionSettings();
+    // What the bridge changes in the browser window (extensions/bridge_host_adapter.cpp).
+    void setExtensionChromeVisibility(std::optional<bool> tabsVisible,
+        std::optional<bool> toolbarVisible);
+    void setDarkModeFromExtension(bool dark);
+    // "addressBar.submit": the field resolved as if typed, but never to a local file or folder.
+    void submitAddressFieldFromExtension();
+    // Read access for the bridge and tests.
+    const std::map<ExtensionID, ExtensionRecord>& extensions() const { return m_extensions; }
+    const std::map<ExtensionID, GObjectPtr<WebKitWebView>>& extensionWebViews() const
+    {
+        return m_extensionWebViews;
+    }
+    const std::map<WebKitWebView*, ExtensionID>& extensionIDByWebView() const
+    {
+        return m_extensionIDByWebView;
+    }
+    const std::set<ExtensionID>& enabledExtensionIDs() const { return m_enabledExtensionIDs; }
+    ExtensionEventSubscriptions& extensionEventSubscriptions()
+    {
+        return m_extensionEventSubscriptions;
+    }
+    Gtk::Window* extensionManagerWindow() const { return m_extensionManagerWindow.get(); }
+    Gtk::Box* extensionListStack() const { return m_extensionListStack; }
+    Gtk::Box* extensionPageContainer() const { return m_extensionPageContainer; }
+    Gtk::Label* extensionPageTitle() const { return m_extensionPageTitle; }
+    Gtk::Label* extensionPageHint() const { return m_extensionPageHint; }
+    Gtk::Button* extensionSettingsButton() const { return m_extensionSettingsButton; }
+    const std::string& selectedExtensionID() const { return m_selectedExtensionID; }
+    bool extensionSettingsVisible() const { return m_extensionSettingsVisible; }
+    bool extensionTabsVisible() const { return m_extensionTabsVisible; }
+    bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
     void showHistory();
     void showJavaScriptEditor();
     void showDownloads();
-    void showExtensionManager();
     void showActivity();
     void showSettings();
     void showSourceEditor();
@@ -211,6 +253,21 @@ private:
 
     void webViewDidFinishNavigation(WebKitWebView* webView);
 
+    // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
+    GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
+    // Stops the web view, disconnects our signals, unregisters the bridge and forgets it.
+    void stopExtensionWebView(const ExtensionID& id);
+    void stopAllExtensionWebViews();
+    void saveEnabledExtensionIDs();
+    std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
+    void buildExtensionManagerWindow();
+    Gtk::Widget* makeExtensionRow(const ExtensionID& id, const ExtensionRecord& record);
+    static gboolean onExtensionBridgeMessage(WebKitUserContentManager*, JSCValue*,
+        WebKitScriptMessageReply*, gpointer self);
+    static gboolean onExtensionDecidePolicy(WebKitWebView*, WebKitPolicyDecision*,
+        WebKitPolicyDecisionType, gpointer self);
+    static GtkWidget* onExtensionCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+
     // --- Application and browser window ---
     Glib::RefPtr<Gtk::Application> m_application;
     std::unique_ptr<UserDefaults> m_defaults;
@@ -249,6 +306,21 @@ private:
 
     // --- Extensions ---
     bool m_extensionsLoaded = false;
+    std::map<ExtensionID, ExtensionRecord> m_extensions;
+    std::map<ExtensionID, GObjectPtr<WebKitWebView>> m_extensionWebViews;
+    std::map<WebKitWebView*, ExtensionID> m_extensionIDByWebView; // keys do not own
+    ExtensionEventSubscriptions m_extensionEventSubscriptions;
+    std::set<ExtensionID> m_enabledExtensionIDs;
+    std::unique_ptr<BridgeHost> m_bridgeHost;
+    std::unique_ptr<Gtk::Window> m_extensionManagerWindow;
+    Gtk::Box* m_extensionListStack = nullptr; // an ExtensionListStackView
+    Gtk::ScrolledWindow* m_extensionListScroll = nullptr;
+    Gtk::Box* m_extensionPageContainer = nullptr;
+    Gtk::Label* m_extensionPageTitle = nullptr;
+    Gtk::Label* m_extensionPageHint = nullptr;
+    Gtk::Button* m_extensionSettingsButton = nullptr;
+    std::string m_selectedExtensionID;
+    bool m_extensionSettingsVisible = false;
 
     // --- Profiles ---
     ProfileID m_currentProfileID;

@@ -19,6 +19,7 @@ BrowserController::~BrowserController()
 {
     m_tabDropFadeTimer.disconnect();
     m_scrollTabIdle.disconnect();
+    stopAllExtensionWebViews();
     for (auto& tab : m_browserTabs) {
         if (tab.webView)
             detachWebView(tab.webView.get());

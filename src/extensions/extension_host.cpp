@@ -1,35 +1,437 @@
-// Running extensions, their menu and event delivery.
+// Running extensions: loading the set, their web views and bridge, permissions and events.
 #include "app/browser_controller.h"
+
+#include "app/atomic_file.h"
+#include "extensions/bridge_host_adapter.h"
+#include "extensions/extension_permissions.h"
+#include "extensions/extension_runtime_rules.h"
+#include "extensions/extension_url.h"
+#include "platform/alerts.h"
+#include "platform/log.h"
+#include "platform/storage_locations.h"
+
+#include <memory>
 
 namespace qv {
 
-void BrowserController::loadExtensions() { m_extensionsLoaded = true; }
+namespace fs = std::filesystem;
 
-Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()
+namespace {
+
+constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
+
+Sender extensionSender(const ExtensionID& id)
 {
-    auto menu = Gio::Menu::create();
-    menu->append("Manage Extensions\u2026", "app.manage-extensions");
-    return menu;
+    Sender sender = Sender::button(-1);
+    sender.identifier = id;
+    return sender;
 }
 
-void BrowserController::emitExtensionEvent(const std::string&, const Json&) { }
-
-bool BrowserController::isExtensionWebView(WebKitWebView*) const { return false; }
-
-Json BrowserController::handleUserActivityMessage(WebKitWebView*, const Json&)
+fs::path bridgeClientLocation()
 {
-    return Json { { "ok", true } };
+    std::error_code ec;
+    fs::path bundled = resourcesDirectory() / "qv.js";
+    if (fs::exists(bundled, ec))
+        return bundled;
+    return fs::current_path(ec) / "qv.js";
 }
 
-gboolean BrowserController::onUserActivityMessage(WebKitUserContentManager*, JSCValue* value,
-    WebKitScriptMessageReply* reply, gpointer self)
+fs::path bundledExtensionsLocation()
+{
+    std::error_code ec;
+    fs::path bundled = resourcesDirectory() / "Extensions";
+    if (fs::exists(bundled, ec))
+        return bundled;
+    return fs::current_path(ec) / "extensions";
+}
+
+std::string webViewURI(WebKitWebView* view)
+{
+    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
+    return uri ? uri : "";
+}
+
+// Replies go back through the message's own channel; both handles are kept until then.
+BridgeReplyHandler scriptMessageReplyHandler(WebKitScriptMessageReply* reply, JSCContext* context)
+{
+    std::shared_ptr<WebKitScriptMessageReply> channel(
+        webkit_script_message_reply_ref(reply), webkit_script_message_reply_unref);
+    auto jsContext = GObjectPtr<JSCContext>::retain(context);
+    return [channel, jsContext](const BridgeReply& answer) {
+        JSCValue* value = jsc_value_new_from_json(jsContext.get(), answer.text().c_str());
+        webkit_script_message_reply_return_value(channel.get(), value);
+        g_object_unref(value);
+    };
+}
+
+} // namespace
+
+Json jsonFromScriptValue(JSCValue* value)
+{
+    if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value))
+        return nullptr;
+    char* text = jsc_value_to_json(value, 0);
+    if (!text)
+        return nullptr; // functions and symbols have no JSON form
+    Json parsed = parseEngineJson(text).value_or(Json());
+    g_free(text);
+    return parsed;
+}
+
+void BrowserController::loadExtensions()
+{
+    // A reload must not leave web views running that the new maps do not know.
+    std::vector<ExtensionID> wereRunning;
+    for (const auto& entry : m_extensionWebViews)
+        wereRunning.push_back(entry.first);
+    stopAllExtensionWebViews();
+
+    m_extensions.clear();
+    m_extensionWebViews.clear();
+    m_extensionIDByWebView.clear();
+    m_extensionEventSubscriptions.clear();
+    m_enabledExtensionIDs
+        = extensionIDSetFromDefaults(m_defaults->objectForKey(kEnabledExtensionsKey));
+    m_extensionsLoaded = true;
+    if (!m_bridgeHost)
+        m_bridgeHost = std::make_unique<ControllerBridgeHost>(*this);
+
+    std::error_code ec;
+    fs::path store = extensionStoreURL();
+    if (!fs::exists(store, ec))
+        fs::create_directories(store, ec);
+    copyBundledExtensions(bundledExtensionsLocation(), store,
+        extensionIDSetFromDefaults(m_defaults->objectForKey(kDeletedBundledExtensionsKey)));
+    if (!fs::exists(store, ec))
+        store = fs::current_path(ec) / "extensions";
+    ExtensionLoad load = loadExtensionRecords(store);
+    for (const std::string& line : load.logLines)
+        logLine(line);
+    m_extensions = std::move(load.extensions);
+
+    if (wereRunning.empty())
+        return;
+    // Restarting must not move the manager's selection to whichever extension came last.
+    std::string selected = m_selectedExtensionID;
+    bool settingsVisible = m_extensionSettingsVisible;
+    for (const ExtensionID& id : wereRunning) {
+        if (m_enabledExtensionIDs.count(id) && m_extensions.count(id))
+            openExtension(extensionSender(id));
+    }
+    m_selectedExtensionID = selected;
+    m_extensionSettingsVisible = settingsVisible && m_extensions.count(selected);
+    refreshExtensionManager();
+}
+
+bool BrowserController::isExtensionWebView(WebKitWebView* webView) const
+{
+    return webView && m_extensionIDByWebView.count(webView);
+}
+
+bool BrowserController::extensionHasPermission(const ExtensionID& id, std::string_view name) const
+{
+    auto it = m_extensions.find(id);
+    if (it == m_extensions.end())
+        return false;
+    auto granted = grantedPermissionsFromDefaults(m_defaults->objectForKey(kExtensionPermissionsKey), id);
+    return qv::extensionHasPermission(it->second, granted, name);
+}
+
+bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
+{
+    auto it = m_extensions.find(id);
+    if (it == m_extensions.end())
+        return false;
+    Json dictionary = m_defaults->objectForKey(kExtensionPermissionsKey);
+    auto missing = missingPermissions(it->second, grantedPermissionsFromDefaults(dictionary, id));
+    if (missing.empty())
+        return true;
+    Gtk::Window* parent = m_extensionManagerWindow ? m_extensionManagerWindow.get() : m_window.get();
+    int answer = runModalAlert(parent ? parent->gobj() : nullptr,
+        { permissionPromptMessage(it->second.name()), permissionPromptInformativeText(missing),
+            { "Deny", "Allow" } });
+    if (answer != 1)
+        return false;
+    if (auto saved = m_defaults->setObject(kExtensionPermissionsKey,
+            withGrantedPermissions(dictionary, id, missing));
+        !saved)
+        logLine(saved.error());
+    return true;
+}
+
+void BrowserController::saveEnabledExtensionIDs()
+{
+    if (auto saved = m_defaults->setObject(kEnabledExtensionsKey,
+            extensionIDSetToDefaults(m_enabledExtensionIDs));
+        !saved)
+        logLine(saved.error());
+}
+
+void BrowserController::openExtension(const Sender& sender)
+{
+    const ExtensionID id = sender.identifier;
+    if (m_extensionWebViews.count(id)) {
+        if (m_selectedExtensionID != id)
+            m_extensionSettingsVisible = false;
+        m_selectedExtensionID = id;
+        refreshExtensionManager();
+        return;
+    }
+    if (!m_extensions.count(id) || !requestPermissionsForExtension(id))
+        return;
+    if (m_selectedExtensionID != id)
+        m_extensionSettingsVisible = false;
+    m_selectedExtensionID = id;
+
+    FileRead script = readWholeFile(bridgeClientLocation());
+    if (script.status != ReadStatus::Ok) {
+        showError("Cannot load qv.js: "
+            + (script.status == ReadStatus::Missing ? std::string("No such file or directory")
+                                                    : script.error));
+        return;
+    }
+    // The manager is built before the web view is registered: building it reloads the
+    // extension set, which would otherwise stop this web view straight away. Building it also
+    // starts the enabled extensions, which may include this one.
+    if (!m_extensionManagerWindow) {
+        showExtensionManager();
+        if (m_extensionWebViews.count(id)) {
+            m_selectedExtensionID = id;
+            refreshExtensionManager();
+            return;
+        }
+    }
+    auto record = m_extensions.find(id);
+    if (record == m_extensions.end())
+        return;
+
+    GObjectPtr<WebKitWebView> view = newExtensionWebView(script.contents);
+    m_extensionWebViews[id] = view;
+    m_extensionIDByWebView[view.get()] = id;
+    m_enabledExtensionIDs.insert(id);
+    saveEnabledExtensionIDs();
+    refreshExtensionManager();
+
+    const ExtensionRecord& extension = record->second;
+    if (extension.isWebsite() && !extension.websiteURL().empty()) {
+        webkit_web_view_load_uri(view.get(), extension.websiteURL().c_str());
+    } else if (extension.entryURL) {
+        // Sub-resources of file pages load without further grants; the navigation fence keeps
+        // every frame inside the folder.
+        std::string entry = fileURLFromPath(*extension.entryURL);
+        webkit_web_view_load_uri(view.get(), entry.c_str());
+    }
+}
+
+void BrowserController::toggleExtension(const Sender& sender)
+{
+    const ExtensionID id = sender.identifier;
+    if (m_enabledExtensionIDs.count(id)) {
+        stopExtensionWebView(id);
+        m_enabledExtensionIDs.erase(id);
+        saveEnabledExtensionIDs();
+        refreshExtensionManager();
+        return;
+    }
+    m_extensionSettingsVisible = false;
+    m_selectedExtensionID = id;
+    openExtension(sender);
+}
+
+GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::string& bridgeScript)
+{
+    WebKitUserContentManager* content = webkit_user_content_manager_new();
+    webkit_user_content_manager_register_script_message_handler_with_reply(
+        content, kBridgeMessageHandlerName, nullptr);
+    g_signal_connect(content, "script-message-with-reply-received::qvBridge",
+        G_CALLBACK(onExtensionBridgeMessage), this);
+    for (const char* source : { bridgeScript.c_str(), kInstallScript }) {
+        WebKitUserScript* script = webkit_user_script_new(source,
+            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+            nullptr, nullptr);
+        webkit_user_content_manager_add_script(content, script);
+        webkit_user_script_unref(script);
+    }
+
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_enable_developer_extras(settings, TRUE);
+    // Appended to the engine's own user agent; profiles do not apply to extensions.
+    webkit_settings_set_user_agent_with_application_details(settings, "QuivelBrowser", "1.0");
+
+    GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
+        webkit_network_session_get_default(), "user-content-manager", content, "settings",
+        settings, nullptr));
+    g_object_unref(content);
+    g_object_unref(settings);
+    auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+    gtk_widget_set_hexpand(widget, TRUE);
+    gtk_widget_set_vexpand(widget, TRUE);
+    g_signal_connect(view.get(), "decide-policy", G_CALLBACK(onExtensionDecidePolicy), this);
+    g_signal_connect(view.get(), "create", G_CALLBACK(onExtensionCreate), this);
+    return view;
+}
+
+void BrowserController::stopExtensionWebView(const ExtensionID& id)
+{
+    auto it = m_extensionWebViews.find(id);
+    if (it != m_extensionWebViews.end()) {
+        GObjectPtr<WebKitWebView> view = std::move(it->second);
+        m_extensionWebViews.erase(it);
+        webkit_web_view_stop_loading(view.get());
+        g_signal_handlers_disconnect_by_data(view.get(), this);
+        WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view.get());
+        g_signal_handlers_disconnect_by_data(content, this);
+        webkit_user_content_manager_unregister_script_message_handler(
+            content, kBridgeMessageHandlerName, nullptr);
+        m_extensionIDByWebView.erase(view.get());
+        GtkWidget* widget = GTK_WIDGET(view.get());
+        if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
+            if (GTK_IS_BOX(parent))
+                gtk_box_remove(GTK_BOX(parent), widget);
+            else
+                gtk_widget_unparent(widget);
+        }
+    }
+    m_extensionEventSubscriptions.removeExtension(id);
+}
+
+void BrowserController::stopAllExtensionWebViews()
+{
+    std::vector<ExtensionID> running;
+    for (const auto& entry : m_extensionWebViews)
+        running.push_back(entry.first);
+    for (const ExtensionID& id : running)
+        stopExtensionWebView(id);
+}
+
+std::optional<ExtensionID> BrowserController::extensionIDForContentManager(
+    WebKitUserContentManager* manager) const
+{
+    for (const auto& [id, view] : m_extensionWebViews) {
+        if (webkit_web_view_get_user_content_manager(view.get()) == manager)
+            return id;
+    }
+    return std::nullopt;
+}
+
+gboolean BrowserController::onExtensionBridgeMessage(WebKitUserContentManager* manager,
+    JSCValue* value, WebKitScriptMessageReply* reply, gpointer self)
 {
     auto* controller = static_cast<BrowserController*>(self);
-    char* text = jsc_value_to_json(value, 0);
-    Json detail = text ? parseJson(text).value_or(Json()) : Json();
-    g_free(text);
-    Json answer = controller->handleUserActivityMessage(nullptr, detail);
-    JSCValue* result = jsc_value_new_from_json(jsc_value_get_context(value), dumpJson(answer).c_str());
+    BridgeReplyHandler answer = scriptMessageReplyHandler(reply, jsc_value_get_context(value));
+    Json body = jsonFromScriptValue(value);
+
+    // Each extension has a content manager of its own, which names the sender. The engine
+    // does not say which frame posted; qv.js is only injected into the main frame and every
+    // frame's navigation is fenced into the extension's folder.
+    BridgeMessageSource source;
+    BridgeCaller caller;
+    auto id = controller->extensionIDForContentManager(manager);
+    WebKitWebView* view = id ? controller->m_extensionWebViews.at(*id).get() : nullptr;
+    source.hasWebView = view != nullptr;
+    source.frameURL = webViewURI(view);
+    if (id) {
+        auto record = controller->m_extensions.find(*id);
+        if (record != controller->m_extensions.end())
+            caller.record = &record->second;
+        caller.grantedPermissions = grantedPermissionsFromDefaults(
+            controller->m_defaults->objectForKey(kExtensionPermissionsKey), *id);
+    }
+    dispatchBridgeMessage(body, source, caller, *controller->m_bridgeHost, std::move(answer));
+    return TRUE;
+}
+
+gboolean BrowserController::onExtensionDecidePolicy(WebKitWebView* view,
+    WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer self)
+{
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+        return FALSE;
+    auto* controller = static_cast<BrowserController*>(self);
+    auto owner = controller->m_extensionIDByWebView.find(view);
+    auto record = owner == controller->m_extensionIDByWebView.end()
+        ? controller->m_extensions.end()
+        : controller->m_extensions.find(owner->second);
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    if (record != controller->m_extensions.end() && uri
+        && extensionMayNavigateTo(record->second, uri))
+        webkit_policy_decision_use(decision);
+    else
+        webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+GtkWidget* BrowserController::onExtensionCreate(WebKitWebView*, WebKitNavigationAction*, gpointer)
+{
+    // Extension pages open no windows of their own; tabs come from "tabs.create".
+    return nullptr;
+}
+
+void BrowserController::emitExtensionEvent(const std::string& name, const Json& detail)
+{
+    auto recipients = extensionEventRecipients(
+        m_extensionEventSubscriptions, name,
+        [this](const ExtensionID& id, std::string_view permission) {
+            return extensionHasPermission(id, permission);
+        },
+        [this](const ExtensionID& id) { return m_extensionWebViews.count(id) > 0; });
+    if (recipients.empty())
+        return;
+    PageScript script = extensionEventDeliveryScript(name, detail);
+    for (const ExtensionID& id : recipients) {
+        auto* eventName = new std::string(name);
+        webkit_web_view_call_async_javascript_function(m_extensionWebViews.at(id).get(),
+            script.source.c_str(), static_cast<gssize>(script.source.size()), nullptr, nullptr,
+            nullptr, nullptr,
+            +[](GObject* object, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::string> event(static_cast<std::string*>(data));
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
+                    WEBKIT_WEB_VIEW(object), result, &error);
+                if (value)
+                    g_object_unref(value);
+                if (error) {
+                    logLine(extensionEventFailureLogLine(*event, error->message));
+                    g_error_free(error);
+                }
+            },
+            eventName);
+    }
+}
+
+Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)
+{
+    if (!m_bridgeHost)
+        return BridgeReply::interactionRejected().json();
+    UserActivitySource source;
+    // The reporter runs only in the main frame of its own world.
+    source.isMainFrame = webView != nullptr;
+    source.tabID = webView ? tabIDForWebView(webView) : std::nullopt;
+    Json answer;
+    qv::handleUserActivityMessage(detail, source, *m_bridgeHost,
+        [&answer](const BridgeReply& reply) { answer = reply.json(); });
+    return answer;
+}
+
+gboolean BrowserController::onUserActivityMessage(WebKitUserContentManager* manager,
+    JSCValue* value, WebKitScriptMessageReply* reply, gpointer self)
+{
+    auto* controller = static_cast<BrowserController*>(self);
+    // A tab's web view is found by its content manager; a window a page opened shares its
+    // opener's, and its reports count for the first tab that has it.
+    WebKitWebView* view = nullptr;
+    for (const auto& tab : controller->m_browserTabs) {
+        if (tab.webView && webkit_web_view_get_user_content_manager(tab.webView.get()) == manager) {
+            view = tab.webView.get();
+            break;
+        }
+    }
+    Json answer = controller->handleUserActivityMessage(view, jsonFromScriptValue(value));
+    JSCValue* result
+        = jsc_value_new_from_json(jsc_value_get_context(value), dumpJson(answer).c_str());
     webkit_script_message_reply_return_value(reply, result);
     g_object_unref(result);
     return TRUE;

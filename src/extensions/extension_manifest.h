@@ -43,9 +43,7 @@ inline constexpr std::string_view kRuntimePageFileName = "__quivel_runtime__.htm
 // Manifests are small; anything this large is not one and is not read into memory.
 inline constexpr std::uintmax_t kMaxManifestBytes = 1024 * 1024;
 
-inline constexpr std::string_view kEnabledExtensionsKey = "QuivelEnabledExtensions";
-inline constexpr std::string_view kDeletedBundledExtensionsKey = "QuivelDeletedBundledExtensions";
-inline constexpr std::string_view kExtensionPermissionsKey = "QuivelExtensionPermissions";
+// The defaults keys of the extension system are named in app/user_defaults.h.
 
 bool isExtensionPermissionName(std::string_view name);
 std::vector<std::string> allExtensionPermissionNames();

@@ -1,0 +1,63 @@
+// The browser as the bridge dispatcher sees it: BridgeHost on top of the controller.
+#pragma once
+
+#include "app/browser_controller.h"
+#include "extensions/bridge_dispatcher.h"
+
+namespace qv {
+
+// A script value as JSON: undefined, null and values without a JSON form give null.
+Json jsonFromScriptValue(JSCValue* value);
+
+class ControllerBridgeHost final : public BridgeHost {
+public:
+    explicit ControllerBridgeHost(BrowserController& controller)
+        : m_controller(controller)
+    {
+    }
+
+    std::vector<BridgeTabInfo> browserTabs() override;
+    void selectBrowserTab(std::size_t index) override;
+    void closeBrowserTab(std::size_t index) override;
+    TabID createBrowserTab(const std::string& url) override;
+
+    std::string homePageURL() override;
+    std::optional<std::string> normalizedAddress(const std::string& text) override;
+    std::string searchURL(const std::string& query) override;
+
+    BridgeUIState uiState() override;
+    void setDarkMode(bool dark) override;
+    void setChromeVisibility(
+        std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible) override;
+
+    std::string addressFieldText() override;
+    void setAddressFieldText(const std::string& text) override;
+    void submitAddressField(AddressSubmitter submitter) override;
+
+    void loadURL(std::size_t index, const std::string& url) override;
+    void reload(std::size_t index) override;
+    void goBack(std::size_t index) override;
+    void goForward(std::size_t index) override;
+    void setCustomUserAgent(std::size_t index, const std::optional<std::string>& agent) override;
+    void runPageScript(
+        std::size_t index, const PageScript& script, ScriptCompletion completion) override;
+
+    Json extensionStorage(const ExtensionID& id) override;
+    void setExtensionStorage(const ExtensionID& id, const Json& dictionary) override;
+
+    ExtensionEventSubscriptions& extensionEventSubscriptions() override;
+    void emitExtensionEvent(const std::string& name, const Json& detail) override;
+
+    void performExtensionFetch(
+        const ExtensionFetchRequest& request, BridgeReplyHandler reply) override;
+    void performExtensionDownload(const ExtensionDownloadRequest& request, const ExtensionID& id,
+        BridgeReplyHandler reply) override;
+
+private:
+    // The web view of the tab at index in browserTabs, or nothing.
+    WebKitWebView* webViewAt(std::size_t index) const;
+
+    BrowserController& m_controller;
+};
+
+} // namespace qv

@@ -1,0 +1,310 @@
+// The extension manager window: the list, the page area and the settings page; the menu.
+#include "app/browser_controller.h"
+
+#include "app/view_helpers.h"
+#include "extensions/extension_manager_views.h"
+#include "extensions/extension_runtime_rules.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int kDividerPosition = 278;
+constexpr int kMinimumListWidth = 220;
+constexpr int kMinimumPageWidth = 320;
+
+constexpr const char* kNoSelectionTitle = "Select an Extension";
+constexpr const char* kNoSelectionHint
+    = "Install an Extension ZIP, then turn it on to use its page here.";
+
+constexpr const char* kManagerCss = R"CSS(
+.qv-extension-panel { background: @theme_bg_color; padding: 18px 16px 16px 16px; }
+.qv-extension-title { font-size: 25pt; font-weight: bold; }
+.qv-extension-list { background: transparent; }
+.qv-extension-row { border-radius: 11px; border: 1px solid alpha(@borders, 0.8);
+    background: alpha(@theme_base_color, 0.68); padding: 7px 7px 7px 9px; }
+.qv-extension-row.selected { background: alpha(@theme_selected_bg_color, 0.18);
+    border-color: alpha(@theme_selected_bg_color, 0.6); }
+.qv-extension-name { font-size: 13pt; font-weight: 500; padding: 0; min-height: 0; }
+.qv-extension-row.selected .qv-extension-name { font-weight: 600; }
+.qv-extension-status { font-size: 10pt; font-weight: 500; }
+.qv-extension-status.running { color: #26a269; }
+.qv-extension-page-title { font-size: 21pt; font-weight: 600; }
+.qv-extension-page { border-radius: 12px; border: 1px solid @borders; }
+)CSS";
+
+Sender extensionSender(const ExtensionID& id)
+{
+    Sender sender = Sender::button(-1);
+    sender.identifier = id;
+    return sender;
+}
+
+Gtk::Label* secondaryLabel(const std::string& text)
+{
+    auto* label = Gtk::make_managed<Gtk::Label>(text);
+    label->add_css_class("dim-label");
+    label->set_wrap(true);
+    label->set_xalign(0);
+    return label;
+}
+
+void setSymbol(Gtk::Button& button, const char* symbol, const char* label)
+{
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbol);
+    image->set_pixel_size(16);
+    button.set_child(*image);
+    button.set_tooltip_text(label);
+    setAccessibleLabel(button, label);
+}
+
+} // namespace
+
+Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()
+{
+    auto menu = Gio::Menu::create();
+    menu->append("Manage Extensions\u2026", "app.manage-extensions");
+    return menu;
+}
+
+void BrowserController::showExtensionManager()
+{
+    if (m_extensionManagerWindow) {
+        m_extensionManagerWindow->present();
+    } else {
+        loadExtensions();
+        buildExtensionManagerWindow();
+    }
+    refreshExtensionManager();
+    // Enabled extensions come back here after launch; each may ask for its permissions.
+    std::set<ExtensionID> enabled = m_enabledExtensionIDs;
+    for (const ExtensionID& id : enabled) {
+        if (m_extensions.count(id) && !m_extensionWebViews.count(id))
+            openExtension(extensionSender(id));
+    }
+}
+
+void BrowserController::buildExtensionManagerWindow()
+{
+    auto window = std::make_unique<Gtk::Window>();
+    window->set_title("Quivel Extensions");
+    window->set_default_size(1040, 730);
+    window->set_size_request(700, 460);
+    window->add_css_class("qv-extension-manager");
+
+    static Glib::RefPtr<Gtk::CssProvider> css;
+    if (!css) {
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kManagerCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    auto* panel = Gtk::make_managed<ExtensionPanelView>();
+    panel->set_size_request(kMinimumListWidth, -1);
+    auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
+    title->add_css_class("qv-extension-title");
+    title->set_xalign(0);
+    panel->append(*title);
+    panel->append(*secondaryLabel("Your browser tools and mini apps"));
+    auto* list = Gtk::make_managed<ExtensionListStackView>();
+    m_extensionListStack = list;
+    m_extensionListScroll = Gtk::make_managed<Gtk::ScrolledWindow>();
+    m_extensionListScroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    m_extensionListScroll->set_has_frame(false);
+    m_extensionListScroll->set_vexpand(true);
+    m_extensionListScroll->set_child(*list);
+    panel->append(*m_extensionListScroll);
+
+    auto* page = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    page->set_size_request(kMinimumPageWidth, -1);
+    page->set_margin(20);
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_extensionPageTitle = Gtk::make_managed<Gtk::Label>(kNoSelectionTitle);
+    m_extensionPageTitle->add_css_class("qv-extension-page-title");
+    m_extensionPageTitle->set_xalign(0);
+    m_extensionPageTitle->set_hexpand(true);
+    m_extensionPageTitle->set_ellipsize(Pango::EllipsizeMode::END);
+    m_extensionSettingsButton = Gtk::make_managed<Gtk::Button>();
+    m_extensionSettingsButton->add_css_class("circular");
+    m_extensionSettingsButton->set_valign(Gtk::Align::CENTER);
+    setSymbol(*m_extensionSettingsButton, "emblem-system-symbolic", "Extension settings");
+    m_extensionSettingsButton->signal_clicked().connect([this] { showExtensionSettings(); });
+    header->append(*m_extensionPageTitle);
+    header->append(*m_extensionSettingsButton);
+    page->append(*header);
+    m_extensionPageHint = secondaryLabel(kNoSelectionHint);
+    page->append(*m_extensionPageHint);
+    m_extensionPageContainer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    m_extensionPageContainer->add_css_class("qv-extension-page");
+    m_extensionPageContainer->set_overflow(Gtk::Overflow::HIDDEN);
+    m_extensionPageContainer->set_vexpand(true);
+    m_extensionPageContainer->set_hexpand(true);
+    page->append(*m_extensionPageContainer);
+
+    auto* split = Gtk::make_managed<Gtk::Paned>(Gtk::Orientation::HORIZONTAL);
+    split->set_start_child(*panel);
+    split->set_end_child(*page);
+    // The size requests keep the divider 220 from the left and 320 from the right edge.
+    split->set_shrink_start_child(false);
+    split->set_shrink_end_child(false);
+    split->set_resize_start_child(false);
+    split->set_position(kDividerPosition);
+    window->set_child(*split);
+
+    // Once the window is destroyed (the browser is closing) its views must not be touched.
+    window->signal_destroy().connect([this] {
+        m_extensionListStack = nullptr;
+        m_extensionListScroll = nullptr;
+        m_extensionPageContainer = nullptr;
+        m_extensionPageTitle = nullptr;
+        m_extensionPageHint = nullptr;
+        m_extensionSettingsButton = nullptr;
+    });
+    m_extensionManagerWindow = std::move(window);
+    adoptAuxiliaryWindow(*m_extensionManagerWindow);
+    m_extensionManagerWindow->present();
+}
+
+Gtk::Widget* BrowserController::makeExtensionRow(const ExtensionID& id, const ExtensionRecord& record)
+{
+    bool running = m_enabledExtensionIDs.count(id) > 0;
+    std::string name = record.name().empty() ? id : record.name();
+
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    row->add_css_class("qv-extension-row");
+    row->set_name(id);
+    if (id == m_selectedExtensionID)
+        row->add_css_class("selected");
+
+    auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 1);
+    text->set_hexpand(true);
+    auto* nameButton = Gtk::make_managed<Gtk::Button>();
+    auto* nameLabel = Gtk::make_managed<Gtk::Label>(name);
+    nameLabel->set_xalign(0);
+    nameLabel->set_ellipsize(Pango::EllipsizeMode::END);
+    nameButton->set_child(*nameLabel);
+    nameButton->set_has_frame(false);
+    nameButton->add_css_class("qv-extension-name");
+    nameButton->set_name(id);
+    nameButton->signal_clicked().connect([this, id] { selectExtension(extensionSender(id)); });
+    auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
+    status->add_css_class("qv-extension-status");
+    status->add_css_class(running ? "running" : "dim-label");
+    status->set_xalign(0);
+    status->set_margin_start(8);
+    text->append(*nameButton);
+    text->append(*status);
+
+    auto* check = Gtk::make_managed<Gtk::CheckButton>();
+    check->set_active(running);
+    check->set_name(id);
+    check->set_valign(Gtk::Align::CENTER);
+    setAccessibleLabel(*check, std::string(running ? "Turn off" : "Turn on") + " " + name);
+    // The list is rebuilt by the toggle, so the row must not go away inside its own signal.
+    check->signal_toggled().connect([this, id] {
+        Glib::signal_idle().connect_once([this, id] { toggleExtension(extensionSender(id)); });
+    });
+
+    row->append(*text);
+    row->append(*check);
+    return row;
+}
+
+void BrowserController::refreshExtensionManager()
+{
+    if (!m_extensionListStack)
+        return;
+    static_cast<ExtensionListStackView*>(m_extensionListStack)->removeAllRows();
+    if (m_extensions.empty()) {
+        m_extensionListStack->append(*secondaryLabel("No Extensions installed yet."));
+    } else {
+        for (const ExtensionID& id : extensionManagerOrder(m_extensions))
+            m_extensionListStack->append(*makeExtensionRow(id, m_extensions.at(id)));
+    }
+    displaySelectedExtension();
+}
+
+void BrowserController::displaySelectedExtension()
+{
+    if (!m_extensionPageContainer || !m_extensionListStack)
+        return;
+    while (Gtk::Widget* child = m_extensionPageContainer->get_first_child())
+        m_extensionPageContainer->remove(*child);
+    // Selection shows in the rows without rebuilding the list.
+    for (Gtk::Widget* row = m_extensionListStack->get_first_child(); row;
+         row = row->get_next_sibling()) {
+        if (row->get_name().raw() == m_selectedExtensionID)
+            row->add_css_class("selected");
+        else
+            row->remove_css_class("selected");
+    }
+
+    auto it = m_extensions.find(m_selectedExtensionID);
+    m_extensionSettingsButton->set_visible(it != m_extensions.end());
+    if (it == m_extensions.end()) {
+        m_extensionSettingsVisible = false;
+        m_extensionPageTitle->set_text(kNoSelectionTitle);
+        m_extensionPageHint->set_text(kNoSelectionHint);
+        return;
+    }
+    const ExtensionRecord& record = it->second;
+    const ExtensionID& id = it->first;
+    m_extensionPageTitle->set_text(record.name().empty() ? id : record.name());
+    if (m_extensionSettingsVisible)
+        setSymbol(*m_extensionSettingsButton, "go-previous-symbolic", "Back to Extension");
+    else
+        setSymbol(*m_extensionSettingsButton, "emblem-system-symbolic", "Extension settings");
+    tintSymbolButton(*m_extensionSettingsButton, iconTintForTheme(darkMode()));
+
+    if (m_extensionSettingsVisible) {
+        m_extensionPageHint->set_text("Manage this Extension");
+        auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+        stack->set_margin(24);
+        stack->set_valign(Gtk::Align::START);
+        std::string version = jsonString(record.manifest, "version");
+        bool on = m_enabledExtensionIDs.count(id) > 0;
+        stack->append(*secondaryLabel(
+            (version.empty() ? std::string("Extension") : version) + " \u00B7 " + (on ? "On" : "Off")));
+        m_extensionPageContainer->append(*stack);
+        return;
+    }
+    auto view = m_extensionWebViews.find(id);
+    if (view == m_extensionWebViews.end()) {
+        m_extensionPageHint->set_text(
+            "This Extension is off. Turn it on in the list to run its page.");
+        auto* off = secondaryLabel("Extension is turned off");
+        off->set_justify(Gtk::Justification::CENTER);
+        off->set_xalign(0.5);
+        off->set_vexpand(true);
+        off->set_hexpand(true);
+        m_extensionPageContainer->append(*off);
+        return;
+    }
+    m_extensionPageHint->set_text(record.isWebsite()
+            ? "Website Extension \u00B7 isolated runtime \u00B7 Quivel API bridge"
+            : "File Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
+    GtkWidget* widget = GTK_WIDGET(view->second.get());
+    if (GtkWidget* parent = gtk_widget_get_parent(widget))
+        gtk_box_remove(GTK_BOX(parent), widget);
+    gtk_box_append(GTK_BOX(m_extensionPageContainer->gobj()), widget);
+}
+
+void BrowserController::selectExtension(const Sender& sender)
+{
+    m_selectedExtensionID = sender.identifier;
+    m_extensionSettingsVisible = false;
+    displaySelectedExtension();
+}
+
+void BrowserController::showExtensionSettings()
+{
+    if (!m_extensions.count(m_selectedExtensionID))
+        return;
+    m_extensionSettingsVisible = !m_extensionSettingsVisible;
+    displaySelectedExtension();
+}
+
+} // namespace qv
