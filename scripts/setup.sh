@@ -6,7 +6,7 @@ packages=(
     build-essential cmake pkg-config
     libgtkmm-4.0-dev libwebkitgtk-6.0-dev libsoup-3.0-dev libarchive-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    xvfb xauth imagemagick xdotool
+    xvfb xauth imagemagick xdotool libx11-dev libxi-dev
     fonts-dejavu-core adwaita-icon-theme
 )
 
