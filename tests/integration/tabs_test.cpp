@@ -36,6 +36,9 @@ protected:
             m_server->page(path, "P" + std::to_string(i));
             controller().createBrowserTabWithURL(m_server->url(path));
             ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+            // The page title can arrive just after the load finishes.
+            std::string title = "P" + std::to_string(i);
+            ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title == title; }));
         }
     }
 };
