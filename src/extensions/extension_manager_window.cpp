@@ -26,6 +26,9 @@ constexpr const char* kManagerCss = R"CSS(
 .qv-extension-row.selected { background: alpha(@theme_selected_bg_color, 0.18);
     border-color: alpha(@theme_selected_bg_color, 0.6); }
 .qv-extension-name { font-size: 13pt; font-weight: 500; padding: 0; min-height: 0; }
+.qv-extension-name, .qv-extension-name:hover, .qv-extension-name:active {
+    background: none; box-shadow: none; }
+.qv-extension-name:hover label { text-decoration: underline; }
 .qv-extension-row.selected .qv-extension-name { font-weight: 600; }
 .qv-extension-status { font-size: 10pt; font-weight: 500; }
 .qv-extension-status.running { color: #26a269; }
