@@ -51,8 +51,8 @@ double runInPage(WebKitWebView* view, const std::string& body)
         bool done = false;
         double value = -1;
     } pending;
-    webkit_web_view_call_async_javascript_function(view, body.c_str(), -1, nullptr, nullptr,
-        nullptr, nullptr,
+    webkit_web_view_call_async_javascript_function(
+        view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
         +[](GObject* object, GAsyncResult* result, gpointer data) {
             auto* p = static_cast<Pending*>(data);
             GError* error = nullptr;
@@ -74,8 +74,8 @@ double runInPage(WebKitWebView* view, const std::string& body)
 }
 
 // The floor: a reply-capable handler that answers every message with the same constant.
-gboolean replyConstant(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
-    gpointer)
+gboolean replyConstant(
+    WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply, gpointer)
 {
     JSCValue* constant = jsc_value_new_boolean(jsc_value_get_context(value), TRUE);
     webkit_script_message_reply_return_value(reply, constant);
@@ -85,8 +85,8 @@ gboolean replyConstant(WebKitUserContentManager*, JSCValue* value, WebKitScriptM
 
 // The same floor answering with the very reply the dispatcher gives "browser.getInfo", so the
 // two differ only in the work of the dispatcher itself.
-gboolean replyConstantReply(WebKitUserContentManager*, JSCValue* value,
-    WebKitScriptMessageReply* reply, gpointer)
+gboolean replyConstantReply(
+    WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply, gpointer)
 {
     static const char* kReply
         = R"({"ok":true,"value":{"engine":"WebKit","name":"Quivel Browser","version":"1.0"}})";
@@ -141,8 +141,8 @@ bool setUp()
     qv::setAlertResponder([](const qv::AlertSpec&) -> std::optional<int> { return 1; });
 
     g_bench = new Bench;
-    g_bench->application = Gtk::Application::create("org.quivel.BridgeBench",
-        Gio::Application::Flags::NON_UNIQUE);
+    g_bench->application
+        = Gtk::Application::create("org.quivel.BridgeBench", Gio::Application::Flags::NON_UNIQUE);
     g_bench->application->register_application();
     g_bench->controller = std::make_unique<qv::BrowserController>(g_bench->application);
     qv::BrowserController& controller = *g_bench->controller;
@@ -167,7 +167,8 @@ bool setUp()
         g_signal_connect(content, "script-message-with-reply-received::qvFloorReply",
             G_CALLBACK(replyConstantReply), nullptr);
         webkit_user_content_manager_register_script_message_handler(content, "qvAck", nullptr);
-        g_signal_connect(content, "script-message-received::qvAck", G_CALLBACK(acknowledge), nullptr);
+        g_signal_connect(
+            content, "script-message-received::qvAck", G_CALLBACK(acknowledge), nullptr);
         g_bench->views.push_back(view);
     }
     for (WebKitWebView* view : g_bench->views) {
@@ -201,9 +202,12 @@ std::string inFlightBatch(const std::string& post)
         + "); await Promise.all(all); return performance.now() - t0;";
 }
 
-const std::string kFloorPost = "webkit.messageHandlers.qvFloor.postMessage({action: 'browser.getInfo', args: {}})";
-const std::string kFloorReplyPost = "webkit.messageHandlers.qvFloorReply.postMessage({action: 'browser.getInfo', args: {}})";
-const std::string kBridgePost = "webkit.messageHandlers.qvBridge.postMessage({action: 'browser.getInfo', args: {}})";
+const std::string kFloorPost
+    = "webkit.messageHandlers.qvFloor.postMessage({action: 'browser.getInfo', args: {}})";
+const std::string kFloorReplyPost
+    = "webkit.messageHandlers.qvFloorReply.postMessage({action: 'browser.getInfo', args: {}})";
+const std::string kBridgePost
+    = "webkit.messageHandlers.qvBridge.postMessage({action: 'browser.getInfo', args: {}})";
 const std::string kClientPost = "qv.request('browser.getInfo')";
 
 void runBatches(benchmark::State& state, const std::string& body, int batch)
@@ -221,14 +225,38 @@ void runBatches(benchmark::State& state, const std::string& body, int batch)
     state.SetItemsProcessed(state.iterations() * batch);
 }
 
-void BM_FloorSerial(benchmark::State& state) { runBatches(state, serialBatch(kFloorPost), kSerialBatch); }
-void BM_FloorReplySerial(benchmark::State& state) { runBatches(state, serialBatch(kFloorReplyPost), kSerialBatch); }
-void BM_DispatcherSerial(benchmark::State& state) { runBatches(state, serialBatch(kBridgePost), kSerialBatch); }
-void BM_ClientSerial(benchmark::State& state) { runBatches(state, serialBatch(kClientPost), kSerialBatch); }
-void BM_FloorInFlight(benchmark::State& state) { runBatches(state, inFlightBatch(kFloorPost), kInFlightBatch); }
-void BM_FloorReplyInFlight(benchmark::State& state) { runBatches(state, inFlightBatch(kFloorReplyPost), kInFlightBatch); }
-void BM_DispatcherInFlight(benchmark::State& state) { runBatches(state, inFlightBatch(kBridgePost), kInFlightBatch); }
-void BM_ClientInFlight(benchmark::State& state) { runBatches(state, inFlightBatch(kClientPost), kInFlightBatch); }
+void BM_FloorSerial(benchmark::State& state)
+{
+    runBatches(state, serialBatch(kFloorPost), kSerialBatch);
+}
+void BM_FloorReplySerial(benchmark::State& state)
+{
+    runBatches(state, serialBatch(kFloorReplyPost), kSerialBatch);
+}
+void BM_DispatcherSerial(benchmark::State& state)
+{
+    runBatches(state, serialBatch(kBridgePost), kSerialBatch);
+}
+void BM_ClientSerial(benchmark::State& state)
+{
+    runBatches(state, serialBatch(kClientPost), kSerialBatch);
+}
+void BM_FloorInFlight(benchmark::State& state)
+{
+    runBatches(state, inFlightBatch(kFloorPost), kInFlightBatch);
+}
+void BM_FloorReplyInFlight(benchmark::State& state)
+{
+    runBatches(state, inFlightBatch(kFloorReplyPost), kInFlightBatch);
+}
+void BM_DispatcherInFlight(benchmark::State& state)
+{
+    runBatches(state, inFlightBatch(kBridgePost), kInFlightBatch);
+}
+void BM_ClientInFlight(benchmark::State& state)
+{
+    runBatches(state, inFlightBatch(kClientPost), kInFlightBatch);
+}
 
 // Time from emitting an event until all ten subscribed pages have run their listener.
 void BM_EventToTenExtensions(benchmark::State& state)
@@ -239,7 +267,8 @@ void BM_EventToTenExtensions(benchmark::State& state)
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kEventBatch; ++i)
             controller.emitExtensionEvent("tabs.removed", { { "tabId", "BENCH" } });
-        if (!spinUntil([&] { return g_bench->acknowledgements >= target; }, std::chrono::seconds(60))) {
+        if (!spinUntil(
+                [&] { return g_bench->acknowledgements >= target; }, std::chrono::seconds(60))) {
             state.SkipWithError("events were not acknowledged");
             return;
         }

@@ -3,8 +3,8 @@
 
 #include "extensions/extension_storage.h"
 #include "navigation/address_resolution.h"
-#include "profiles/profile_model.h"
 #include "platform/log.h"
+#include "profiles/profile_model.h"
 
 #include <memory>
 
@@ -129,8 +129,7 @@ std::string ControllerBridgeHost::addressFieldText()
 
 void ControllerBridgeHost::setAddressFieldText(const std::string& text)
 {
-    if (Gtk::Entry* field = m_controller.requestField())
-        field->set_text(text);
+    m_controller.setAddressFieldText(text);
 }
 
 void ControllerBridgeHost::submitAddressField(AddressSubmitter submitter)
@@ -187,8 +186,8 @@ void ControllerBridgeHost::runPageScript(
     auto* pending = new PendingScript { std::move(completion) };
     auto length = static_cast<gssize>(script.source.size());
     if (script.kind == PageScriptKind::Expression) {
-        webkit_web_view_evaluate_javascript(view, script.source.c_str(), length, nullptr, nullptr,
-            nullptr,
+        webkit_web_view_evaluate_javascript(
+            view, script.source.c_str(), length, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<PendingScript> owned(static_cast<PendingScript*>(data));
                 GError* error = nullptr;
@@ -198,8 +197,8 @@ void ControllerBridgeHost::runPageScript(
             },
             pending);
     } else {
-        webkit_web_view_call_async_javascript_function(view, script.source.c_str(), length,
-            nullptr, nullptr, nullptr, nullptr,
+        webkit_web_view_call_async_javascript_function(
+            view, script.source.c_str(), length, nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<PendingScript> owned(static_cast<PendingScript*>(data));
                 GError* error = nullptr;
@@ -267,13 +266,6 @@ void BrowserController::setDarkModeFromExtension(bool dark)
     if (m_darkModeButton && m_darkModeButton->get_active() != dark)
         m_darkModeButton->set_active(dark);
     applyTheme();
-}
-
-void BrowserController::submitAddressFieldFromExtension()
-{
-    // The address resolver without its local-file step belongs to the navigation code; until
-    // it offers that entry point, an extension's submission goes the way a typed one does.
-    openRequest();
 }
 
 } // namespace qv

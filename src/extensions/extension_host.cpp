@@ -133,7 +133,8 @@ bool BrowserController::extensionHasPermission(const ExtensionID& id, std::strin
     auto it = m_extensions.find(id);
     if (it == m_extensions.end())
         return false;
-    auto granted = grantedPermissionsFromDefaults(m_defaults->objectForKey(kExtensionPermissionsKey), id);
+    auto granted
+        = grantedPermissionsFromDefaults(m_defaults->objectForKey(kExtensionPermissionsKey), id);
     return qv::extensionHasPermission(it->second, granted, name);
 }
 
@@ -146,14 +147,15 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
     auto missing = missingPermissions(it->second, grantedPermissionsFromDefaults(dictionary, id));
     if (missing.empty())
         return true;
-    Gtk::Window* parent = m_extensionManagerWindow ? m_extensionManagerWindow.get() : m_window.get();
+    Gtk::Window* parent
+        = m_extensionManagerWindow ? m_extensionManagerWindow.get() : m_window.get();
     int answer = runModalAlert(parent ? parent->gobj() : nullptr,
         { permissionPromptMessage(it->second.name()), permissionPromptInformativeText(missing),
             { "Deny", "Allow" } });
     if (answer != 1)
         return false;
-    if (auto saved = m_defaults->setObject(kExtensionPermissionsKey,
-            withGrantedPermissions(dictionary, id, missing));
+    if (auto saved = m_defaults->setObject(
+            kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
         !saved)
         logLine(saved.error());
     return true;
@@ -161,8 +163,8 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
 
 void BrowserController::saveEnabledExtensionIDs()
 {
-    if (auto saved = m_defaults->setObject(kEnabledExtensionsKey,
-            extensionIDSetToDefaults(m_enabledExtensionIDs));
+    if (auto saved = m_defaults->setObject(
+            kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
         !saved)
         logLine(saved.error());
 }
@@ -246,9 +248,9 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     g_signal_connect(content, "script-message-with-reply-received::qvBridge",
         G_CALLBACK(onExtensionBridgeMessage), this);
     for (const char* source : { bridgeScript.c_str(), kInstallScript }) {
-        WebKitUserScript* script = webkit_user_script_new(source,
-            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            nullptr, nullptr);
+        WebKitUserScript* script
+            = webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
         webkit_user_content_manager_add_script(content, script);
         webkit_user_script_unref(script);
     }
@@ -259,9 +261,9 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     // Appended to the engine's own user agent; profiles do not apply to extensions.
     webkit_settings_set_user_agent_with_application_details(settings, "QuivelBrowser", "1.0");
 
-    GtkWidget* widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
-        webkit_network_session_get_default(), "user-content-manager", content, "settings",
-        settings, nullptr));
+    GtkWidget* widget = GTK_WIDGET(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", webkit_network_session_get_default(),
+            "user-content-manager", content, "settings", settings, nullptr));
     g_object_unref(content);
     g_object_unref(settings);
     auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
@@ -383,9 +385,9 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
     PageScript script = extensionEventDeliveryScript(name, detail);
     for (const ExtensionID& id : recipients) {
         auto* eventName = new std::string(name);
-        webkit_web_view_call_async_javascript_function(m_extensionWebViews.at(id).get(),
-            script.source.c_str(), static_cast<gssize>(script.source.size()), nullptr, nullptr,
-            nullptr, nullptr,
+        webkit_web_view_call_async_javascript_function(
+            m_extensionWebViews.at(id).get(), script.source.c_str(),
+            static_cast<gssize>(script.source.size()), nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<std::string> event(static_cast<std::string*>(data));
                 GError* error = nullptr;

@@ -171,7 +171,8 @@ void BrowserController::buildExtensionManagerWindow()
     m_extensionManagerWindow->present();
 }
 
-Gtk::Widget* BrowserController::makeExtensionRow(const ExtensionID& id, const ExtensionRecord& record)
+Gtk::Widget* BrowserController::makeExtensionRow(
+    const ExtensionID& id, const ExtensionRecord& record)
 {
     bool running = m_enabledExtensionIDs.count(id) > 0;
     std::string name = record.name().empty() ? id : record.name();
@@ -269,8 +270,8 @@ void BrowserController::displaySelectedExtension()
         stack->set_valign(Gtk::Align::START);
         std::string version = jsonString(record.manifest, "version");
         bool on = m_enabledExtensionIDs.count(id) > 0;
-        stack->append(*secondaryLabel(
-            (version.empty() ? std::string("Extension") : version) + " \u00B7 " + (on ? "On" : "Off")));
+        stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
+            + " \u00B7 " + (on ? "On" : "Off")));
         m_extensionPageContainer->append(*stack);
         return;
     }

@@ -19,8 +19,7 @@ bool extensionMayNavigateTo(const ExtensionRecord& record, std::string_view url)
     if (parsed->scheme != "file")
         return false;
     auto path = pathFromFileURL(url);
-    return path
-        && isPathInsideOrEqual(standardizedPath(*path), standardizedPath(record.rootURL));
+    return path && isPathInsideOrEqual(standardizedPath(*path), standardizedPath(record.rootURL));
 }
 
 std::vector<ExtensionID> extensionManagerOrder(
@@ -50,7 +49,8 @@ std::optional<unsigned> hexEscapeAt(std::string_view text, std::size_t i)
         auto c = static_cast<unsigned char>(text[k]);
         if (!std::isxdigit(c))
             return std::nullopt;
-        value = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
+        value
+            = value * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
     }
     return value;
 }

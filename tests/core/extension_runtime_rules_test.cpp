@@ -81,8 +81,7 @@ TEST(ExtensionManagerOrder, EqualNamesKeepAStableIDOrder)
         { "z-tool", named("z-tool", "Tool") },
         { "a-tool", named("a-tool", "tool") },
     };
-    EXPECT_EQ(extensionManagerOrder(extensions),
-        (std::vector<ExtensionID> { "a-tool", "z-tool" }));
+    EXPECT_EQ(extensionManagerOrder(extensions), (std::vector<ExtensionID> { "a-tool", "z-tool" }));
 }
 
 TEST(EngineJson, ParsesOrdinaryJson)
@@ -96,7 +95,9 @@ TEST(EngineJson, LoneSurrogatesBecomeReplacementCharacters)
 {
     auto value = parseEngineJson(R"(["a\ud800b","\udc00","\ud83d\ude00","\\ud800"])");
     ASSERT_TRUE(value);
-    EXPECT_EQ((*value)[0], "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ((*value)[0],
+        "a\xEF\xBF\xBD"
+        "b");
     EXPECT_EQ((*value)[1], "\xEF\xBF\xBD");
     EXPECT_EQ((*value)[2], "\xF0\x9F\x98\x80"); // a proper pair stays one character
     EXPECT_EQ((*value)[3], "\\ud800"); // an escaped backslash is not an escape

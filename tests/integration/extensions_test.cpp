@@ -95,8 +95,8 @@ protected:
             bool done = false;
             Json result;
         } pending;
-        webkit_web_view_call_async_javascript_function(view, body.c_str(), -1, nullptr, nullptr,
-            nullptr, nullptr,
+        webkit_web_view_call_async_javascript_function(
+            view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 auto* p = static_cast<Pending*>(data);
                 GError* error = nullptr;
@@ -130,7 +130,8 @@ protected:
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
 
-    static Json fileExtensionManifest(const std::string& id, const std::string& name, Json permissions)
+    static Json fileExtensionManifest(
+        const std::string& id, const std::string& name, Json permissions)
     {
         return { { "id", id }, { "name", name }, { "version", "2.1" },
             { "permissions", std::move(permissions) } };
@@ -155,9 +156,11 @@ TEST_F(ExtensionsTest, BridgeCallRoundTripAnswersFromTheBrowser)
     EXPECT_EQ(callAsync(view, "return await qv.request('tabs.close', {tabId: 'NOPE'});"),
         (Json { { "ok", false }, { "error", "No browser tab with that ID exists." } }));
     EXPECT_EQ(callAsync(view, "return await qv.request('ui.getState');"),
-        (Json { { "ok", false }, { "error", "Extension probe does not have the ui permission." } }));
-    EXPECT_EQ(callAsync(view, "try { await qv.call('ui.getState'); return 'resolved'; }"
-                              " catch (e) { return e.name + ': ' + e.message; }"),
+        (Json {
+            { "ok", false }, { "error", "Extension probe does not have the ui permission." } }));
+    EXPECT_EQ(callAsync(view,
+                  "try { await qv.call('ui.getState'); return 'resolved'; }"
+                  " catch (e) { return e.name + ': ' + e.message; }"),
         "QuivelError: Extension probe does not have the ui permission.");
 }
 
@@ -263,9 +266,10 @@ TEST_F(ExtensionsTest, EventDeliveryFailureIsLogged)
     launch();
     WebKitWebView* view = startExtension("listener");
     ASSERT_TRUE(view);
-    callAsync(view, "await qv.on('tabs.removed', () => {}); "
-                    "globalThis.__qvDispatchNativeEvent = () => { throw new Error('broken'); };"
-                    " return true;");
+    callAsync(view,
+        "await qv.on('tabs.removed', () => {}); "
+        "globalThis.__qvDispatchNativeEvent = () => { throw new Error('broken'); };"
+        " return true;");
     std::vector<std::string> logged;
     setLogObserver([&](std::string_view line) { logged.emplace_back(line); });
     controller().emitExtensionEvent("tabs.removed", { { "tabId", "X" } });
@@ -277,7 +281,8 @@ TEST_F(ExtensionsTest, FileExtensionCannotNavigateToAWebsiteOrAnotherFolder)
 {
     fs::path dir = writeExtension("fence", fileExtensionManifest("fence", "Fence", Json::array()),
         { { "index.html", kBasicPage }, { "second.html", kBasicPage } });
-    fs::path other = writeExtension("other", fileExtensionManifest("other", "Other", Json::array()));
+    fs::path other
+        = writeExtension("other", fileExtensionManifest("other", "Other", Json::array()));
     m_server->page("/away.html", "Away");
     writeDefaults(Json::object());
     launch();
@@ -285,10 +290,12 @@ TEST_F(ExtensionsTest, FileExtensionCannotNavigateToAWebsiteOrAnotherFolder)
     ASSERT_TRUE(view);
     std::string index = webkit_web_view_get_uri(view);
 
-    callAsync(view, "location.href = " + jsonForScript(m_server->url("/away.html")) + "; return 1;");
+    callAsync(
+        view, "location.href = " + jsonForScript(m_server->url("/away.html")) + "; return 1;");
     spinFor(std::chrono::milliseconds(500));
     EXPECT_EQ(webkit_web_view_get_uri(view), index);
-    callAsync(view, "document.body.insertAdjacentHTML('beforeend', '<iframe src=' + "
+    callAsync(view,
+        "document.body.insertAdjacentHTML('beforeend', '<iframe src=' + "
             + jsonForScript(m_server->url("/away.html")) + " + '></iframe>'); return 1;");
     callAsync(view, "location.href = 'file://" + (other / "index.html").string() + "'; return 1;");
     spinFor(std::chrono::milliseconds(500));
@@ -305,30 +312,35 @@ TEST_F(ExtensionsTest, PageActionsChangeAPageServedLocally)
     writeExtension("tool", fileExtensionManifest("tool", "Tool", { "page", "source", "tabs" }));
     writeDefaults({ { kExtensionPermissionsKey, { { "tool", { "page", "source", "tabs" } } } } });
     launch();
-    openServedTab("/form.html", "<p id=\"t\">text</p><input id=\"q\"><button id=\"go\" "
-                                "onclick=\"document.title='clicked'\">Go</button>");
+    openServedTab("/form.html",
+        "<p id=\"t\">text</p><input id=\"q\"><button id=\"go\" "
+        "onclick=\"document.title='clicked'\">Go</button>");
     WebKitWebView* tab = selectedView();
     WebKitWebView* view = startExtension("tool");
     ASSERT_TRUE(view);
 
-    Json styleID = callAsync(view, "return await qv.source.insertCSS('#t { color: rgb(1, 2, 3); }');");
+    Json styleID
+        = callAsync(view, "return await qv.source.insertCSS('#t { color: rgb(1, 2, 3); }');");
     ASSERT_TRUE(styleID.is_string());
-    EXPECT_EQ(evaluate(tab, "getComputedStyle(document.getElementById('t')).color"),
-        "\"rgb(1, 2, 3)\"");
+    EXPECT_EQ(
+        evaluate(tab, "getComputedStyle(document.getElementById('t')).color"), "\"rgb(1, 2, 3)\"");
     EXPECT_EQ(callAsync(view, "return await qv.page.click('#go');"), true);
     EXPECT_TRUE(waitUntil([&] { return evaluate(tab, "document.title") == "\"clicked\""; }));
     EXPECT_EQ(callAsync(view, "return await qv.page.getText();"), "text\n\nGo");
-    EXPECT_EQ(callAsync(view, "return await qv.source.removeCSS(" + dumpJson(styleID) + ");"), true);
-    EXPECT_EQ(evaluate(tab, "getComputedStyle(document.getElementById('t')).color"),
-        "\"rgb(0, 0, 0)\"");
-    EXPECT_EQ(callAsync(view, "return await qv.request('page.click', {selector: '#missing'});")["ok"],
+    EXPECT_EQ(
+        callAsync(view, "return await qv.source.removeCSS(" + dumpJson(styleID) + ");"), true);
+    EXPECT_EQ(
+        evaluate(tab, "getComputedStyle(document.getElementById('t')).color"), "\"rgb(0, 0, 0)\"");
+    EXPECT_EQ(
+        callAsync(view, "return await qv.request('page.click', {selector: '#missing'});")["ok"],
         false);
 }
 
 TEST_F(ExtensionsTest, TextWithQuotesScriptEndAndLineSeparatorReachesThePageIntact)
 {
     writeExtension("tool", fileExtensionManifest("tool", "Tool", { "page", "source", "storage" }));
-    writeDefaults({ { kExtensionPermissionsKey, { { "tool", { "page", "source", "storage" } } } } });
+    writeDefaults(
+        { { kExtensionPermissionsKey, { { "tool", { "page", "source", "storage" } } } } });
     launch();
     openServedTab("/input.html", "<input id=\"q\">");
     WebKitWebView* tab = selectedView();
@@ -336,15 +348,16 @@ TEST_F(ExtensionsTest, TextWithQuotesScriptEndAndLineSeparatorReachesThePageInta
     ASSERT_TRUE(view);
     const std::string expected = "a\"b'c`</script><script>window.pwned=1</script>\xE2\x80\xA8"
                                  "d\xE2\x80\xA9${1}\\n";
-    callAsync(view, "window.s = \"a\\\"b'c`</script><script>window.pwned=1<\\/script>\\u2028d"
-                    "\\u2029${1}\\\\n\"; return s.length;");
+    callAsync(view,
+        "window.s = \"a\\\"b'c`</script><script>window.pwned=1<\\/script>\\u2028d"
+        "\\u2029${1}\\\\n\"; return s.length;");
 
     EXPECT_EQ(callAsync(view, "return await qv.page.type('#q', s);"), true);
     EXPECT_EQ(parsedOrNull(evaluate(tab, "document.getElementById('q').value")), expected);
     EXPECT_EQ(callAsync(view, "return await qv.page.localStorage.set(s, s);"), true);
     EXPECT_EQ(callAsync(view, "return (await qv.page.localStorage.get())[s];"), expected);
-    EXPECT_EQ(callAsync(view, "return await qv.source.insertCSS('/* ' + s + ' */');").is_string(),
-        true);
+    EXPECT_EQ(
+        callAsync(view, "return await qv.source.insertCSS('/* ' + s + ' */');").is_string(), true);
     EXPECT_EQ(callAsync(view, "return await qv.storage.set('k', {s});"), true);
     EXPECT_EQ(callAsync(view, "return (await qv.storage.get('k')).s;"), expected);
     EXPECT_EQ(evaluate(tab, "typeof window.pwned"), "\"undefined\"");
@@ -360,12 +373,12 @@ TEST_F(ExtensionsTest, ReplyHoldingInvalidUnicodeIsStillDelivered)
     WebKitWebView* view = startExtension("tool");
     ASSERT_TRUE(view);
 
-    Json reply = callAsync(view, "return await qv.request('scripting.executeScript', "
-                                 "{code: \"'x\\\\uD800y' + '\\\\uDC00'\"});");
+    Json reply = callAsync(view,
+        "return await qv.request('scripting.executeScript', "
+        "{code: \"'x\\\\uD800y' + '\\\\uDC00'\"});");
     EXPECT_EQ(reply, (Json { { "ok", true }, { "value", "x\xEF\xBF\xBDy\xEF\xBF\xBD" } }));
-    ASSERT_TRUE(waitUntil([&] {
-        return controller().browserTabs().back().title.rfind("T", 0) == 0;
-    }));
+    ASSERT_TRUE(
+        waitUntil([&] { return controller().browserTabs().back().title.rfind("T", 0) == 0; }));
     Json tabs = callAsync(view, "return await qv.request('tabs.list');");
     ASSERT_EQ(tabs["ok"], true);
     std::string title = tabs["value"].back()["title"];
@@ -376,8 +389,8 @@ TEST_F(ExtensionsTest, ReplyHoldingInvalidUnicodeIsStillDelivered)
 TEST_F(ExtensionsTest, WebsiteExtensionLoadsItsAddressButTheBridgeRefusesIt)
 {
     m_server->page("/site.html", "Site");
-    writeExtension("site", { { "id", "site" }, { "type", "URL" }, { "url", m_server->url("/site.html") } },
-        {});
+    writeExtension("site",
+        { { "id", "site" }, { "type", "URL" }, { "url", m_server->url("/site.html") } }, {});
     writeDefaults(Json::object());
     m_alertAnswer = 1;
     launch();
@@ -393,7 +406,8 @@ TEST_F(ExtensionsTest, LoadingExtensionsAgainLeavesNoUnrecognisedWebView)
 {
     writeExtension("one", fileExtensionManifest("one", "One", { "browser" }));
     writeExtension("two", fileExtensionManifest("two", "Two", { "browser" }));
-    writeDefaults({ { kExtensionPermissionsKey, { { "one", { "browser" } }, { "two", { "browser" } } } } });
+    writeDefaults(
+        { { kExtensionPermissionsKey, { { "one", { "browser" } }, { "two", { "browser" } } } } });
     launch();
     ASSERT_TRUE(startExtension("one"));
     ASSERT_TRUE(startExtension("two"));
@@ -452,7 +466,8 @@ TEST_F(ExtensionsTest, ManagerListsByNameAndShowsTheRunningPage)
 
     controller().showExtensionSettings();
     EXPECT_EQ(controller().extensionPageHint()->get_text().raw(), "Manage this Extension");
-    EXPECT_EQ(controller().extensionSettingsButton()->get_tooltip_text().raw(), "Back to Extension");
+    EXPECT_EQ(
+        controller().extensionSettingsButton()->get_tooltip_text().raw(), "Back to Extension");
     controller().showExtensionSettings();
     EXPECT_EQ(controller().extensionPageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
 
@@ -508,7 +523,8 @@ TEST_F(ExtensionsTest, BuiltInExtensionsAreCopiedUnlessDeletedAndDuplicatesAreLo
     ASSERT_TRUE(controller().extensions().count("dup"));
     EXPECT_EQ(controller().extensions().at("dup").name(), "First");
     // The launch loads once before the menu and never again, so the line appears once.
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), "Duplicate Quivel Extension ID ignored: dup"), 1);
+    EXPECT_EQ(
+        std::count(logged.begin(), logged.end(), "Duplicate Quivel Extension ID ignored: dup"), 1);
 }
 
 TEST_F(ExtensionsTest, BuiltInTabListShowsTabsAndSwitchesToTheClickedOne)
@@ -524,36 +540,44 @@ TEST_F(ExtensionsTest, BuiltInTabListShowsTabsAndSwitchesToTheClickedOne)
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/two.html")));
     WebKitWebView* view = startExtension("tab-list");
     ASSERT_TRUE(view);
-    ASSERT_TRUE(waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "3"; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "3"; }));
 
     TabID second = controller().browserTabs()[1].id;
     evaluate(view, "document.querySelector('li[data-tab-id=\"" + second + "\"]').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return controller().indexOfSelectedTab() == 1u; }));
     // The activation event redraws the list with the new active row.
     EXPECT_TRUE(waitUntil([&] {
-        return evaluate(view, "document.querySelector('li.active').dataset.tabId") == "\"" + second + "\"";
+        return evaluate(view, "document.querySelector('li.active').dataset.tabId")
+            == "\"" + second + "\"";
     }));
-    evaluate(view, "document.querySelector('li[data-tab-id=\"" + second + "\"] .close').click(); 1");
+    evaluate(
+        view, "document.querySelector('li[data-tab-id=\"" + second + "\"] .close').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 2u; }));
-    EXPECT_TRUE(waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "2"; }));
+    EXPECT_TRUE(
+        waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "2"; }));
 }
 
 TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
 {
-    writeDefaults({ { kDeletedBundledExtensionsKey, Json::array() },
-                      { kExtensionPermissionsKey,
-                          { { "page-styler", { "tabs", "page", "source", "storage", "events" } } } } },
+    writeDefaults(
+        { { kDeletedBundledExtensionsKey, Json::array() },
+            { kExtensionPermissionsKey,
+                { { "page-styler", { "tabs", "page", "source", "storage", "events" } } } } },
         true);
     launch();
     openServedTab("/article.html", "<p>Article</p>");
     WebKitWebView* tab = selectedView();
     WebKitWebView* view = startExtension("page-styler");
     ASSERT_TRUE(view);
-    ASSERT_TRUE(waitUntil([&] { return evaluate(view, "document.querySelectorAll('#styles button').length") == "4"; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return evaluate(view, "document.querySelectorAll('#styles button').length") == "4";
+    }));
 
     evaluate(view, "document.querySelector('button[data-style=night]').click(); 1");
     ASSERT_TRUE(waitUntil([&] {
-        return evaluate(tab, "getComputedStyle(document.body).backgroundColor") == "\"rgb(21, 23, 28)\"";
+        return evaluate(tab, "getComputedStyle(document.body).backgroundColor")
+            == "\"rgb(21, 23, 28)\"";
     }));
     std::string site = "127.0.0.1:" + std::to_string(m_server->port());
     Json storage;
@@ -567,10 +591,11 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     webkit_web_view_reload(tab);
     ASSERT_TRUE(waitForLoad(tab, m_server->url("/article.html")));
     controller().emitExtensionEvent("page.loaded",
-        { { "tabId", controller().browserTabs().back().id }, { "url", m_server->url("/article.html") },
-            { "title", "Served" } });
+        { { "tabId", controller().browserTabs().back().id },
+            { "url", m_server->url("/article.html") }, { "title", "Served" } });
     EXPECT_TRUE(waitUntil([&] {
-        return evaluate(tab, "getComputedStyle(document.body).backgroundColor") == "\"rgb(21, 23, 28)\"";
+        return evaluate(tab, "getComputedStyle(document.body).backgroundColor")
+            == "\"rgb(21, 23, 28)\"";
     }));
 }
 
@@ -586,15 +611,18 @@ TEST_F(ExtensionsTest, ClicksInATabReachAnExtensionHoldingUserActivity)
     WebKitWebView* watch = startExtension("watch");
     WebKitWebView* blind = startExtension("blind");
     ASSERT_TRUE(watch && blind);
-    callAsync(watch, "window.seen = []; await qv.on('page.userInteraction', d => seen.push(d)); return 1;");
-    EXPECT_EQ(callAsync(blind, "return await qv.request('events.subscribe', {name: 'page.userInteraction'});"),
-        (Json { { "ok", false }, { "error", "The userActivity permission is required for interaction events." } }));
+    callAsync(watch,
+        "window.seen = []; await qv.on('page.userInteraction', d => seen.push(d)); return 1;");
+    EXPECT_EQ(callAsync(blind,
+                  "return await qv.request('events.subscribe', {name: 'page.userInteraction'});"),
+        (Json { { "ok", false },
+            { "error", "The userActivity permission is required for interaction events." } }));
 
     evaluate(tab, "document.getElementById('b').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") == 1; }));
     EXPECT_EQ(callAsync(watch, "return seen[0];"),
-        (Json { { "tabId", controller().browserTabs().back().id }, { "type", "click" }, { "tag", "button" },
-            { "id", "b" }, { "role", "button" }, { "inputType", "" } }));
+        (Json { { "tabId", controller().browserTabs().back().id }, { "type", "click" },
+            { "tag", "button" }, { "id", "b" }, { "role", "button" }, { "inputType", "" } }));
 }
 
 TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)
@@ -606,7 +634,8 @@ TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)
     ASSERT_TRUE(view);
     EXPECT_EQ(callAsync(view, "return await qv.ui.setTheme('DARK');"), true);
     EXPECT_TRUE(controller().darkMode());
-    EXPECT_EQ(callAsync(view, "return await qv.ui.setChromeVisibility({tabsVisible: false});"), true);
+    EXPECT_EQ(
+        callAsync(view, "return await qv.ui.setChromeVisibility({tabsVisible: false});"), true);
     EXPECT_FALSE(controller().extensionTabsVisible());
     EXPECT_TRUE(controller().extensionToolbarVisible());
     Json state = callAsync(view, "return await qv.ui.getState();");
