@@ -15,9 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kIndent = 2;
-
-void appendIndent(std::string& out, int depth) { out.append(static_cast<size_t>(depth * kIndent), ' '); }
+void appendIndent(std::string& out, int depth)
+{
+    out.append(static_cast<size_t>(depth * kHistoryIndent), ' ');
+}
 
 // The same escaping as nlohmann's dump without ensure_ascii, so the text reads back unchanged.
 void appendQuoted(std::string& out, std::string_view raw)
@@ -37,13 +38,27 @@ void appendQuoted(std::string& out, std::string_view raw)
         out.append(raw.substr(plain, i - plain));
         plain = i + 1;
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             out += "\\u00";
             out += hex[c >> 4];
@@ -154,10 +169,10 @@ std::string historyTimestamp(HistoryClock::time_point moment)
     year_month_day date { day };
     hh_mm_ss clock { seconds - day };
     char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-        static_cast<int>(clock.seconds().count()));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+        static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+        static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
     return text;
 }
 
@@ -342,10 +357,11 @@ void HistoryStore::appendYears(std::string& out, const Json& years)
     out += '}';
 }
 
-std::string HistoryStore::serializeDocument()
+const std::string& HistoryStore::serializeDocument()
 {
-    std::string out;
-    out.reserve(m_lastTextSize + 1024);
+    // The buffer is kept between writes: a fresh one of this size costs a page fault per page.
+    std::string& out = m_text;
+    out.clear();
     if (m_document.empty()) {
         out += "{}";
         return out;
@@ -365,7 +381,6 @@ std::string HistoryStore::serializeDocument()
             appendPretty(out, *it, 1);
     }
     out += "\n}";
-    m_lastTextSize = out.size();
     return out;
 }
 
@@ -387,8 +402,8 @@ Result<Done> HistoryStore::load()
     return Done {};
 }
 
-Result<bool> HistoryStore::addVisit(std::string_view url, std::optional<std::string_view> title,
-    HistoryClock::time_point moment)
+Result<bool> HistoryStore::addVisit(
+    std::string_view url, std::optional<std::string_view> title, HistoryClock::time_point moment)
 {
     if (m_readOnly)
         return false;
@@ -432,7 +447,7 @@ Result<bool> HistoryStore::addVisit(std::string_view url, std::optional<std::str
         return Result<bool>::failure("Could not save history: " + written.error());
     }
     rememberWrite();
-    m_entries.insert(m_entries.begin(), std::move(entry));
+    m_entries.push_front(std::move(entry));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -46,7 +47,12 @@ HistoryDayKeys historyDayKeys(HistoryClock::time_point moment);
 // ISO 8601 internet date-time in UTC without fractional seconds: "2026-12-06T22:22:48Z".
 std::string historyTimestamp(HistoryClock::time_point moment);
 
-// The pretty-printed text the store writes for a document (two-space indent, keys in order).
+// Spaces per level of the written text. One space keeps a large file a tenth smaller than two,
+// and writing the file is most of the cost of recording a visit.
+inline constexpr int kHistoryIndent = 1;
+
+// The pretty-printed text the store writes for a document: the same text as
+// dumpJson(document, kHistoryIndent), made much faster for the cached day arrays.
 std::string prettyHistoryText(const Json& document);
 
 inline constexpr std::string_view kHistoryReadOnlyMessage
@@ -68,7 +74,7 @@ public:
     const std::filesystem::path& fileURL() const { return m_file; }
     bool readOnly() const { return m_readOnly; }
     // Every listed visit of the file, newest first.
-    const std::vector<HistoryEntry>& entries() const { return m_entries; }
+    const std::deque<HistoryEntry>& entries() const { return m_entries; }
 
     // Reads the file into entries(). A missing file gives an empty, writable history. A file
     // that cannot be read or parsed, or has the wrong shape, makes the store read-only; the
@@ -111,18 +117,19 @@ private:
     void forgetDocument();
     void rememberWrite();
     void rebuildEntries();
-    std::string serializeDocument();
+    const std::string& serializeDocument();
     void appendYears(std::string& out, const Json& years);
 
     std::filesystem::path m_file;
     bool m_readOnly = false;
-    std::vector<HistoryEntry> m_entries;
+    // A deque, because every visit goes in at the front of a list that may be very long.
+    std::deque<HistoryEntry> m_entries;
     // The file's document as last read or written, valid while m_stamp is set.
     Json m_document;
     std::optional<FileStamp> m_stamp;
     // The serialised records of each day array of m_document, extended as records are added.
     DayCache m_dayText;
-    size_t m_lastTextSize = 0;
+    std::string m_text;
 };
 
 } // namespace qv

@@ -4,6 +4,7 @@
 #include "app/text_util.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace qv {
 
@@ -16,16 +17,7 @@ bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' &&
 
 bool isUnreserved(char c) { return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
-bool isSubDelim(char c)
-{
-    switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')':
-    case '*': case '+': case ',': case ';': case '=':
-        return true;
-    default:
-        return false;
-    }
-}
+bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c); }
 
 bool isDigits(std::string_view s)
 {
@@ -41,8 +33,7 @@ bool isAsciiBlank(char c)
 }
 
 // Every character is allowed by the predicate or is a complete "%XX" escape.
-template <class Allowed>
-bool isEscapedRun(std::string_view s, Allowed allowed)
+template <class Allowed> bool isEscapedRun(std::string_view s, Allowed allowed)
 {
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '%') {
@@ -254,8 +245,8 @@ bool isLocalPathText(std::string_view input)
     return input == "~" || startsWith(input, "~/") || startsWith(input, "/");
 }
 
-std::optional<RequestDecision> localFileDecision(const std::string& input,
-    const RequestContext& context)
+std::optional<RequestDecision> localFileDecision(
+    const std::string& input, const RequestContext& context)
 {
     if (!context.pathKind)
         return std::nullopt;
@@ -264,8 +255,8 @@ std::optional<RequestDecision> localFileDecision(const std::string& input,
     decision.input = input;
     if (startsWith(toLowerAscii(input.substr(0, 7)), "file://")) {
         // Escapes the user already typed stay as they are; only a stray "%" is escaped.
-        auto parts = parseURL(percentEncode(input, PercentEncodeSet::URLFragment,
-            ExistingEscapes::Keep));
+        auto parts
+            = parseURL(percentEncode(input, PercentEncodeSet::URLFragment, ExistingEscapes::Keep));
         if (!parts || toLowerAscii(parts->scheme) != "file" || !parts->hasAuthority
             || parts->userInfo || parts->port)
             return std::nullopt;
@@ -459,7 +450,8 @@ std::string trimUnicodeWhitespace(std::string_view text)
     size_t end = text.size();
     while (end > begin) {
         size_t start = end - 1;
-        while (start > begin && end - start < 4 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
+        while (
+            start > begin && end - start < 4 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80)
             --start;
         size_t length;
         uint32_t cp = decodeAt(text, start, length);
@@ -527,8 +519,8 @@ std::optional<std::string> addressFromRawRequest(std::string_view bytes)
     if (start == std::string_view::npos)
         return std::string();
     size_t end = requestLine.find_first_of(" \t\r\n", start);
-    std::string_view target = requestLine.substr(start, end == std::string_view::npos
-            ? std::string_view::npos : end - start);
+    std::string_view target = requestLine.substr(
+        start, end == std::string_view::npos ? std::string_view::npos : end - start);
     if (startsWithHTTPScheme(target) || target[0] != '/')
         return std::string(target);
     if (lineEnd == std::string_view::npos)
@@ -627,8 +619,8 @@ bool isAnsweringStatus(int status)
     return status >= 200 && status <= 499 && status != 404 && status != 410;
 }
 
-std::optional<std::string> firstAnsweringCandidate(const std::vector<std::string>& candidates,
-    const std::vector<std::optional<int>>& statuses)
+std::optional<std::string> firstAnsweringCandidate(
+    const std::vector<std::string>& candidates, const std::vector<std::optional<int>>& statuses)
 {
     for (size_t i = 0; i < candidates.size() && i < statuses.size(); ++i)
         if (statuses[i] && isAnsweringStatus(*statuses[i]))

@@ -49,8 +49,8 @@ std::optional<std::string> normalizedAddress(std::string_view text);
 // -._~!$&'()*+,;=:@/.
 enum class PercentEncodeSet { SearchQuery, URLFragment, FilePath };
 enum class ExistingEscapes { Encode, Keep };
-std::string percentEncode(std::string_view text, PercentEncodeSet set,
-    ExistingEscapes escapes = ExistingEscapes::Encode);
+std::string percentEncode(
+    std::string_view text, PercentEncodeSet set, ExistingEscapes escapes = ExistingEscapes::Encode);
 
 // Escapes decoded; nothing when a "%" is not followed by two hex digits.
 std::optional<std::string> decodePercentEscapes(std::string_view text);
@@ -110,8 +110,8 @@ bool isAnsweringStatus(int status);
 
 // The first candidate, in list order, whose probe answered; statuses[i] is the HTTP status of
 // candidates[i], nothing when the probe failed, timed out, got no HTTP response or was not sent.
-std::optional<std::string> firstAnsweringCandidate(const std::vector<std::string>& candidates,
-    const std::vector<std::optional<int>>& statuses);
+std::optional<std::string> firstAnsweringCandidate(
+    const std::vector<std::string>& candidates, const std::vector<std::optional<int>>& statuses);
 
 // The web-search host of an engine name (unknown names get Google's).
 std::string_view searchEngineHost(std::string_view engine);

@@ -161,7 +161,8 @@ std::optional<std::string> userAgentForProfilePreset(std::string_view presetName
 {
     if (presetName == "WebKit")
         return std::string();
-    if (presetName == "Safari Default" || presetName == "Safari" || presetName == "Safari-compatible")
+    if (presetName == "Safari Default" || presetName == "Safari"
+        || presetName == "Safari-compatible")
         return std::string(kSafariUserAgent);
     if (presetName == "Chrome" || presetName == "Chrome (sample)")
         return std::string(kChromeUserAgent);

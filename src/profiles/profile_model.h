@@ -72,7 +72,8 @@ bool isValidProfileID(std::string_view id);
 std::optional<std::string> persistentStoreIdentifier(std::string_view id);
 
 // The profile whose "id" equals id; nothing for an empty ID or one that names no profile.
-const BrowserProfile* profileForID(const std::vector<BrowserProfile>& profiles, std::string_view id);
+const BrowserProfile* profileForID(
+    const std::vector<BrowserProfile>& profiles, std::string_view id);
 BrowserProfile* profileForID(std::vector<BrowserProfile>& profiles, std::string_view id);
 
 // A stored element, when it is an object whose "id" and "name" are strings.

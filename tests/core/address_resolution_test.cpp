@@ -65,20 +65,21 @@ INSTANTIATE_TEST_SUITE_P(Rules, NormalizedAddressTest,
         NormalizeCase { "news", nullptr }, NormalizeCase { "", nullptr },
         NormalizeCase { " \t\r\n", nullptr }, NormalizeCase { "user@site.test", nullptr },
         NormalizeCase { "news_site.test", nullptr }, NormalizeCase { "50%.test", nullptr },
-        NormalizeCase { "stra\xC3\x9F" "e.de", nullptr },
+        NormalizeCase { "stra\xC3\x9F"
+                        "e.de",
+            nullptr },
         NormalizeCase { "two words.test", nullptr }, NormalizeCase { "site.test/a b", nullptr },
-        NormalizeCase { "site.test/<script>", nullptr },
-        NormalizeCase { "site.test:abc", nullptr }, NormalizeCase { "site.test:99999", nullptr },
-        NormalizeCase { "https://", nullptr }, NormalizeCase { "http:///path", nullptr },
-        NormalizeCase { "ftp://site.test", nullptr }, NormalizeCase { "ftp.site.test:x", nullptr },
+        NormalizeCase { "site.test/<script>", nullptr }, NormalizeCase { "site.test:abc", nullptr },
+        NormalizeCase { "site.test:99999", nullptr }, NormalizeCase { "https://", nullptr },
+        NormalizeCase { "http:///path", nullptr }, NormalizeCase { "ftp://site.test", nullptr },
+        NormalizeCase { "ftp.site.test:x", nullptr },
         NormalizeCase { "javascript:alert(1)", nullptr },
         NormalizeCase { "data:text/html,<b>x</b>", nullptr },
         NormalizeCase { "\xFF.test", nullptr },
         // After "localhost" only a decimal port; after "[" only an IPv6 literal and a port.
         NormalizeCase { "localhost:x@evil.test/login", nullptr },
-        NormalizeCase { "localhost:@evil.test", nullptr },
-        NormalizeCase { "localhost:", nullptr }, NormalizeCase { "localhost:80x", nullptr },
-        NormalizeCase { "localhostevil", nullptr },
+        NormalizeCase { "localhost:@evil.test", nullptr }, NormalizeCase { "localhost:", nullptr },
+        NormalizeCase { "localhost:80x", nullptr }, NormalizeCase { "localhostevil", nullptr },
         NormalizeCase { "[::1]@evil.test", nullptr }, NormalizeCase { "[::1]x", nullptr },
         NormalizeCase { "[::1]:", nullptr }, NormalizeCase { "[evil.test]", nullptr },
         NormalizeCase { "[1.2.3.4]", nullptr }, NormalizeCase { "[::1", nullptr }));
@@ -110,8 +111,8 @@ TEST(URLParsing, RejectsMalformedReferences)
 
 TEST(URLParsing, IPv6Literals)
 {
-    for (const char* good : { "::", "::1", "1::", "2001:db8::7", "1:2:3:4:5:6:7:8",
-             "::ffff:1.2.3.4", "fe80::1:2" })
+    for (const char* good :
+        { "::", "::1", "1::", "2001:db8::7", "1:2:3:4:5:6:7:8", "::ffff:1.2.3.4", "fe80::1:2" })
         EXPECT_TRUE(isIPv6Literal(good)) << good;
     for (const char* bad : { "", ":", ":1", "1:", "1:::2", "1::2::3", "1:2:3:4:5:6:7:8:9",
              "12345::", "::1.2.3", "::1.2.3.256", "g::1", "1:2:3:4:5:6:7::8:9" })
@@ -126,7 +127,10 @@ TEST(PercentEncoding, SearchQueryEscapesOperatorsAndKeepsSlashAndQuestionMark)
     EXPECT_EQ(percentEncode("#tag", PercentEncodeSet::SearchQuery), "%23tag");
     EXPECT_EQ(percentEncode("a/b?c", PercentEncodeSet::SearchQuery), "a/b?c");
     EXPECT_EQ(percentEncode("100%", PercentEncodeSet::SearchQuery), "100%25");
-    EXPECT_EQ(percentEncode("stra\xC3\x9F" "e", PercentEncodeSet::SearchQuery), "stra%C3%9Fe");
+    EXPECT_EQ(percentEncode("stra\xC3\x9F"
+                            "e",
+                  PercentEncodeSet::SearchQuery),
+        "stra%C3%9Fe");
 }
 
 TEST(PercentEncoding, KeepingEscapesDoesNotEscapeTwice)
@@ -183,17 +187,16 @@ INSTANTIATE_TEST_SUITE_P(Rules, AddressCandidatesTest,
         CandidateCase { "HTTP://Site.test/x", { "HTTP://Site.test/x", "HTTP://www.Site.test/x" } },
         CandidateCase { "https://www.site.test", { "https://www.site.test" } },
         CandidateCase { "https://WWW.site.test", { "https://WWW.site.test" } },
-        CandidateCase { "https://user@site.test",
-            { "https://user@site.test", "https://user@www.site.test" } },
-        CandidateCase { "localhost:3000",
-            { "https://localhost:3000", "https://www.localhost:3000" } },
+        CandidateCase {
+            "https://user@site.test", { "https://user@site.test", "https://user@www.site.test" } },
+        CandidateCase {
+            "localhost:3000", { "https://localhost:3000", "https://www.localhost:3000" } },
         CandidateCase { "http://[::1]:8080/", { "http://[::1]:8080/" } },
         CandidateCase { "192.168.0.1", { "https://192.168.0.1", "https://www.192.168.0.1" } },
         // Nothing that names another host through user info.
-        CandidateCase { "localhost:x@evil.test/login", {} },
-        CandidateCase { "a@evil.test", {} }, CandidateCase { "site.test:x@evil.test", {} },
-        CandidateCase { "javascript:alert(1)", {} }, CandidateCase { "https://", {} },
-        CandidateCase { "", {} }));
+        CandidateCase { "localhost:x@evil.test/login", {} }, CandidateCase { "a@evil.test", {} },
+        CandidateCase { "site.test:x@evil.test", {} }, CandidateCase { "javascript:alert(1)", {} },
+        CandidateCase { "https://", {} }, CandidateCase { "", {} }));
 
 TEST(AddressCandidates, EveryCandidateIsAnHTTPAddress)
 {
@@ -237,8 +240,8 @@ TEST(Probing, FirstAnsweringCandidateInListOrderWins)
 }
 
 // Submissions.
-RequestContext contextWith(std::map<std::string, PathKind> paths,
-    SubmitOrigin origin = SubmitOrigin::User)
+RequestContext contextWith(
+    std::map<std::string, PathKind> paths, SubmitOrigin origin = SubmitOrigin::User)
 {
     RequestContext context;
     context.homeDirectory = "/home/u";
@@ -256,17 +259,19 @@ TEST(SubmissionInput, DropsFinalHashTrimsAndReadsRawRequests)
     EXPECT_EQ(submissionInput("  site.test#  "), "site.test#");
     EXPECT_EQ(submissionInput("#"), "");
     EXPECT_EQ(submissionInput(" \t\r\n"), "");
-    EXPECT_EQ(submissionInput("\xFF" "abc"), "");
+    EXPECT_EQ(submissionInput("\xFF"
+                              "abc"),
+        "");
     EXPECT_EQ(submissionInput("\xC2\xA0"), "");
-    EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\r\nHost: site.test\r\n\r\n"),
-        "http://site.test/docs");
+    EXPECT_EQ(
+        submissionInput("GET /docs HTTP/1.1\r\nHost: site.test\r\n\r\n"), "http://site.test/docs");
     EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\nhost:site.test"), "http://site.test/docs");
     EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\nX-Host: a"), "/docs");
     EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\nHost : a"), "/docs");
     EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\nAccept\nHost: a\nHost: b"), "http://a/docs");
     EXPECT_EQ(submissionInput("GET /docs HTTP/1.1\nHost:  \nHost: b"), "");
-    EXPECT_EQ(submissionInput("GET https://site.test/x HTTP/1.1\nHost: other"),
-        "https://site.test/x");
+    EXPECT_EQ(
+        submissionInput("GET https://site.test/x HTTP/1.1\nHost: other"), "https://site.test/x");
     EXPECT_EQ(submissionInput("GET\tsite.test HTTP/1.1"), "site.test");
     EXPECT_EQ(submissionInput("GET \t \nHost: a"), "");
     EXPECT_EQ(submissionInput("GET"), "GET");
@@ -283,8 +288,10 @@ TEST(Submission, BlankOrInvalidTextIsIgnored)
 TEST(Submission, BlanksAndNonASCIIAreSearchedWithoutProbing)
 {
     auto context = contextWith({});
-    for (const char* text : { "two words", "stra\xC3\x9F" "e", "get /x", "a\tb", "a\vb",
-             "caf\xC3\xA9.test" }) {
+    for (const char* text : { "two words",
+             "stra\xC3\x9F"
+             "e",
+             "get /x", "a\tb", "a\vb", "caf\xC3\xA9.test" }) {
         auto decision = decideRequest(text, context);
         EXPECT_EQ(decision.kind, RequestKind::Search) << text;
         EXPECT_TRUE(decision.candidates.empty());
@@ -313,11 +320,11 @@ TEST(Submission, WordsAndHostsAreProbed)
     auto typed = decideRequest("site.test#", context);
     EXPECT_EQ(typed.kind, RequestKind::Probe);
     EXPECT_EQ(typed.input, "site.test");
-    EXPECT_EQ(typed.candidates, (std::vector<std::string> { "https://www.site.test",
-                                    "https://site.test" }));
+    EXPECT_EQ(typed.candidates,
+        (std::vector<std::string> { "https://www.site.test", "https://site.test" }));
     auto request = decideRequest("GET /docs HTTP/1.1\nHost: site.test", context);
-    EXPECT_EQ(request.candidates, (std::vector<std::string> { "http://site.test/docs",
-                                      "http://www.site.test/docs" }));
+    EXPECT_EQ(request.candidates,
+        (std::vector<std::string> { "http://site.test/docs", "http://www.site.test/docs" }));
 }
 
 TEST(Submission, ExistingTildePathOpensAsFile)
@@ -365,8 +372,8 @@ TEST(Submission, WordNamingAFileInTheWorkingDirectoryIsNotLocal)
 
 TEST(Submission, FileAddressAlreadyEscapedIsNotEscapedTwice)
 {
-    auto context = contextWith({ { "/tmp/My Page.html", PathKind::File },
-        { "/tmp/100%.html", PathKind::File } });
+    auto context = contextWith(
+        { { "/tmp/My Page.html", PathKind::File }, { "/tmp/100%.html", PathKind::File } });
     auto escaped = decideRequest("file:///tmp/My%20Page.html", context);
     ASSERT_EQ(escaped.kind, RequestKind::OpenFile);
     EXPECT_EQ(escaped.fileAddress, "file:///tmp/My%20Page.html");
@@ -407,15 +414,16 @@ TEST(Submission, PathWithNulIsNotCutShort)
         asked.push_back(path);
         return PathKind::File;
     };
-    EXPECT_NE(decideRequest(std::string("/etc/passwd\0x", 13), context).kind,
-        RequestKind::OpenFile);
+    EXPECT_NE(
+        decideRequest(std::string("/etc/passwd\0x", 13), context).kind, RequestKind::OpenFile);
     EXPECT_TRUE(asked.empty());
 }
 
 TEST(Submission, ExtensionSubmitNeverOpensALocalFile)
 {
-    auto context = contextWith({ { "/tmp/a.html", PathKind::File }, { "/home/u", PathKind::Folder } },
-        SubmitOrigin::Extension);
+    auto context
+        = contextWith({ { "/tmp/a.html", PathKind::File }, { "/home/u", PathKind::Folder } },
+            SubmitOrigin::Extension);
     for (const char* text : { "/tmp/a.html", "file:///tmp/a.html", "~" })
         EXPECT_NE(decideRequest(text, context).kind, RequestKind::OpenFile) << text;
     EXPECT_EQ(decideRequest("news", context).kind, RequestKind::Probe);

@@ -16,11 +16,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 
-HistoryClock::time_point at(int y, unsigned m, unsigned d, int hh, int mm, int ss,
-    int milliseconds = 0)
+HistoryClock::time_point at(
+    int y, unsigned m, unsigned d, int hh, int mm, int ss, int milliseconds = 0)
 {
     sys_days day = year_month_day { year { y }, month { m }, std::chrono::day { d } };
-    return day + hours { hh } + minutes { mm } + seconds { ss } + std::chrono::milliseconds { milliseconds };
+    return day + hours { hh } + minutes { mm } + seconds { ss }
+    + std::chrono::milliseconds { milliseconds };
 }
 
 class HistoryStoreTest : public testing::Test {
@@ -46,7 +47,10 @@ protected:
         EXPECT_TRUE(json.has_value());
         return json.value_or(Json());
     }
-    void writeText(const std::string& text) const { ASSERT_TRUE(writeFileAtomically(m_file, text)); }
+    void writeText(const std::string& text) const
+    {
+        ASSERT_TRUE(writeFileAtomically(m_file, text));
+    }
     void writeJson(const Json& json) const { writeText(json.dump(4)); }
 
     fs::path m_dir;
@@ -80,12 +84,13 @@ TEST(HistoryTime, DayKeysAreUnpaddedUTCKeys)
 TEST(HistoryText, MatchesTheLibrarysPrettyPrinting)
 {
     Json document = parseJson(R"({"years": {"2026": {"Dec": {"6": [
-        {"url": "https://a.test/\"q\"\\", "title": "tab\there\nline \u0001 \u007f caf\u00e9 \ud83d\ude00 </b>",
-         "time": "2026-12-06T22:22:48Z"}, {}, []]}}, "x": 1},
+        {"url": "https://a.test/\"q\"\\", "title": "tab\there\nline \u0001 \u007f",
+         "time": "2026-12-06T22:22:48Z"}, {"title": "caf\u00e9 \ud83d\ude00 </b>"}, {}, []]}},
+        "x": 1},
         "now": {"year": 2026, "month": "Dec", "day": "6", "array": 3},
         "other": [1.5, -2, 1e300, true, false, null, {"a": {}}, "\u001f"]})")
                         .value();
-    EXPECT_EQ(prettyHistoryText(document), document.dump(2));
+    EXPECT_EQ(prettyHistoryText(document), document.dump(kHistoryIndent));
     EXPECT_EQ(prettyHistoryText(Json::object()), "{}");
 }
 
@@ -105,13 +110,13 @@ TEST_F(HistoryStoreTest, FirstVisitWritesTheDocumentedLayout)
     auto added = store.addVisit("https://site.test/a", "A page", at(2026, 12, 6, 22, 22, 48, 700));
     ASSERT_TRUE(added);
     EXPECT_TRUE(*added);
-    Json expected = {
-        { "years", { { "2026", { { "Dec", { { "6", Json::array({ record("https://site.test/a",
-                                                               "2026-12-06T22:22:48Z", "A page") }) } } } } } } },
-        { "now", { { "year", 2026 }, { "month", "Dec" }, { "day", "6" }, { "array", 1 } } },
-    };
+    Json expected = parseJson(R"({
+        "years": {"2026": {"Dec": {"6": [
+            {"url": "https://site.test/a", "title": "A page", "time": "2026-12-06T22:22:48Z"}]}}},
+        "now": {"year": 2026, "month": "Dec", "day": "6", "array": 1}})")
+                        .value();
     EXPECT_EQ(fileJson(), expected);
-    EXPECT_EQ(fileText(), expected.dump(2));
+    EXPECT_EQ(fileText(), expected.dump(kHistoryIndent));
     EXPECT_TRUE(fileJson()["now"]["year"].is_number());
     ASSERT_EQ(store.entries().size(), 1u);
     const HistoryEntry& entry = store.entries()[0];
@@ -135,8 +140,8 @@ TEST_F(HistoryStoreTest, VisitsAroundMidnightUTCGoToDifferentDays)
     EXPECT_EQ(years["Mar"]["31"][0]["time"], "2026-03-31T23:59:59Z");
     ASSERT_EQ(years["Apr"]["1"].size(), 1u);
     EXPECT_EQ(years["Apr"]["1"][0]["time"], "2026-04-01T00:00:00Z");
-    EXPECT_EQ(fileJson()["now"], (Json { { "year", 2026 }, { "month", "Apr" }, { "day", "1" },
-                                     { "array", 1 } }));
+    EXPECT_EQ(fileJson()["now"],
+        (Json { { "year", 2026 }, { "month", "Apr" }, { "day", "1" }, { "array", 1 } }));
 }
 
 TEST_F(HistoryStoreTest, RepeatedVisitsAppendOldestFirstAndListNewestFirst)
@@ -156,7 +161,7 @@ TEST_F(HistoryStoreTest, RepeatedVisitsAppendOldestFirstAndListNewestFirst)
     EXPECT_EQ(store.entries()[0].index, 4u);
     EXPECT_EQ(store.entries()[4].index, 0u);
     // The incrementally built text is still exactly the full pretty form.
-    EXPECT_EQ(fileText(), fileJson().dump(2));
+    EXPECT_EQ(fileText(), fileJson().dump(kHistoryIndent));
 
     HistoryStore reloaded(m_file);
     ASSERT_TRUE(reloaded.load());
@@ -181,9 +186,10 @@ TEST_F(HistoryStoreTest, OutsideChangeIsReadBeforeTheNextVisit)
     ASSERT_TRUE(store.load());
     ASSERT_TRUE(store.addVisit("https://mine.test/1", "", at(2026, 6, 1, 8, 0, 0)));
     Json changed = fileJson();
-    changed["years"]["2026"]["Jun"]["1"].push_back(record("https://other.test/", "2026-06-01T08:30:00Z"));
-    changed["years"]["2025"] = { { "Jan", { { "2", Json::array({ record("https://old.test/",
-                                                   "2025-01-02T00:00:00Z") }) } } } };
+    changed["years"]["2026"]["Jun"]["1"].push_back(
+        record("https://other.test/", "2026-06-01T08:30:00Z"));
+    changed["years"]["2025"] = { { "Jan",
+        { { "2", Json::array({ record("https://old.test/", "2025-01-02T00:00:00Z") }) } } } };
     writeJson(changed);
     ASSERT_TRUE(store.addVisit("https://mine.test/2", "", at(2026, 6, 1, 9, 0, 0)));
     Json day = fileJson()["years"]["2026"]["Jun"]["1"];
@@ -193,7 +199,7 @@ TEST_F(HistoryStoreTest, OutsideChangeIsReadBeforeTheNextVisit)
     EXPECT_EQ(day[2]["url"], "https://mine.test/2");
     EXPECT_EQ(fileJson()["years"]["2025"]["Jan"]["2"][0]["url"], "https://old.test/");
     EXPECT_EQ(store.entries()[0].index, 2u);
-    EXPECT_EQ(fileText(), fileJson().dump(2));
+    EXPECT_EQ(fileText(), fileJson().dump(kHistoryIndent));
 }
 
 TEST_F(HistoryStoreTest, SameSizeOutsideChangeWithNewTimeIsNoticed)
@@ -397,8 +403,8 @@ TEST_F(HistoryStoreTest, InvalidUtf8TitleIsStoredRepairedAndStaysReadable)
 {
     HistoryStore store(m_file);
     ASSERT_TRUE(store.load());
-    auto added = store.addVisit("https://a.test/\xFF", "bad \xC3 title \xFF\xFE",
-        at(2026, 1, 1, 0, 0, 0));
+    auto added
+        = store.addVisit("https://a.test/\xFF", "bad \xC3 title \xFF\xFE", at(2026, 1, 1, 0, 0, 0));
     ASSERT_TRUE(added);
     EXPECT_TRUE(*added);
     Json visit = fileJson()["years"]["2026"]["Jan"]["1"][0];
@@ -412,8 +418,12 @@ TEST_F(HistoryStoreTest, InvalidUtf8TitleIsStoredRepairedAndStaysReadable)
 
 TEST_F(HistoryStoreTest, ClearWritesAnEmptyRootWithoutOtherKeys)
 {
-    writeJson({ { "years", { { "2026", { { "Jan", { { "1", Json::array({ record("https://a.test/",
-                                                             "2026-01-01T00:00:00Z") }) } } } } } } },
+    writeJson({ { "years",
+                    { { "2026",
+                        { { "Jan",
+                            { { "1",
+                                Json::array({ record(
+                                    "https://a.test/", "2026-01-01T00:00:00Z") }) } } } } } } },
         { "now", { { "year", 2026 } } }, { "keep", true } });
     HistoryStore store(m_file);
     ASSERT_TRUE(store.load());
@@ -430,19 +440,21 @@ protected:
     void SetUp() override
     {
         HistoryStoreTest::SetUp();
-        writeJson({ { "years",
-                        { { "2025",
-                              { { "Dec",
-                                  { { "31", Json::array({ record("https://y25.test/", "2025-12-31T10:00:00Z") }) } } } } },
-                            { "2026",
-                                { { "Jan",
-                                      { { "1", Json::array({ record("https://d1.test/0", "2026-01-01T10:00:00Z"),
-                                                   record("https://d1.test/1", "2026-01-01T11:00:00Z"),
-                                                   record("https://d1.test/2", "2026-01-01T12:00:00Z") }) },
-                                          { "2", Json::array({ record("https://d2.test/", "2026-01-02T10:00:00Z") }) } } },
-                                    { "Feb",
-                                        { { "5", Json::array({ record("https://feb.test/", "2026-02-05T10:00:00Z") }) } } } } } } },
-            { "now", { { "year", 2026 }, { "month", "Feb" }, { "day", "5" }, { "array", 1 } } } });
+        writeJson(parseJson(R"({"years": {
+            "2025": {"Dec": {"31": [
+                {"url": "https://y25.test/", "title": "", "time": "2025-12-31T10:00:00Z"}]}},
+            "2026": {
+                "Jan": {
+                    "1": [
+                        {"url": "https://d1.test/0", "title": "", "time": "2026-01-01T10:00:00Z"},
+                        {"url": "https://d1.test/1", "title": "", "time": "2026-01-01T11:00:00Z"},
+                        {"url": "https://d1.test/2", "title": "", "time": "2026-01-01T12:00:00Z"}],
+                    "2": [
+                        {"url": "https://d2.test/", "title": "", "time": "2026-01-02T10:00:00Z"}]},
+                "Feb": {"5": [
+                    {"url": "https://feb.test/", "title": "", "time": "2026-02-05T10:00:00Z"}]}}},
+            "now": {"year": 2026, "month": "Feb", "day": "5", "array": 1}})")
+                      .value());
         m_store.emplace(m_file);
         ASSERT_TRUE(store().load());
         ASSERT_EQ(store().entries().size(), 6u);
@@ -494,7 +506,7 @@ TEST_F(HistoryDeleteTest, DeletingEverythingLeavesEmptyYears)
     ASSERT_TRUE(store().deleteEntries({ 0, 1, 2, 3, 4, 5, 99 }));
     EXPECT_EQ(fileJson()["years"], Json::object());
     EXPECT_TRUE(store().entries().empty());
-    EXPECT_EQ(fileText(), fileJson().dump(2));
+    EXPECT_EQ(fileText(), fileJson().dump(kHistoryIndent));
 }
 
 TEST_F(HistoryDeleteTest, DeletingSeveralVisitsOfOneDayRenumbersTheRest)
@@ -512,7 +524,8 @@ TEST_F(HistoryDeleteTest, DeletingSeveralVisitsOfOneDayRenumbersTheRest)
 TEST_F(HistoryDeleteTest, DeletingAfterAnOutsideAppendStillWorks)
 {
     Json changed = fileJson();
-    changed["years"]["2026"]["Jan"]["1"].push_back(record("https://late.test/", "2026-01-01T13:00:00Z"));
+    changed["years"]["2026"]["Jan"]["1"].push_back(
+        record("https://late.test/", "2026-01-01T13:00:00Z"));
     writeJson(changed);
     ASSERT_TRUE(store().deleteEntries({ rowOf("https://d1.test/1") }));
     Json day = fileJson()["years"]["2026"]["Jan"]["1"];

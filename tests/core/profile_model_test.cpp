@@ -47,7 +47,8 @@ TEST(ProfileRepair, MalformedElementsAreDroppedAndOrderKept)
 {
     std::string stored = R"([1, "x", null, {"id": 5, "name": "A"}, {"id": "a"},
         {"name": "no id"}, {"id": "B", "name": 7},
-        {"id": ")" + kSomeID + R"(", "name": "Work", "userAgent": "", "searchEngine": "Bing"},
+        {"id": ")"
+        + kSomeID + R"(", "name": "Work", "userAgent": "", "searchEngine": "Bing"},
         {"id": "default", "name": "Mine", "userAgent": "UA", "searchEngine": "Brave"}])";
     RepairedProfiles result = repair(stored.c_str(), "\"default\"");
     ASSERT_EQ(result.profiles.size(), 2u);
@@ -83,7 +84,8 @@ TEST(ProfileRepair, BuiltInProfileWithoutStringUserAgentGetsSafari)
 TEST(ProfileRepair, OtherProfileWithoutUserAgentKeepsLackingIt)
 {
     std::string stored = R"([{"id": "default", "name": "D", "userAgent": "", "searchEngine":
-        "Google"}, {"id": ")" + kSomeID + R"(", "name": "W", "searchEngine": "Google"}])";
+        "Google"}, {"id": ")"
+        + kSomeID + R"(", "name": "W", "searchEngine": "Google"}])";
     RepairedProfiles result = repair(stored.c_str(), "\"default\"");
     ASSERT_EQ(result.profiles.size(), 2u);
     EXPECT_FALSE(result.profiles[1].userAgent.has_value());
@@ -97,7 +99,8 @@ TEST(ProfileRepair, UnknownOrWronglyTypedSearchEnginesBecomeGoogle)
     const char* engines[] = { "\"google\"", "\"Bing \"", "\"\"", "3", "null", "[]", "\"Ask\"" };
     for (const char* engine : engines) {
         std::string stored = std::string(R"([{"id": "default", "name": "D", "userAgent": "",
-            "searchEngine": )") + engine + "}]";
+            "searchEngine": )")
+            + engine + "}]";
         RepairedProfiles result = repair(stored.c_str(), "\"default\"");
         EXPECT_EQ(result.profiles[0].searchEngine, "Google") << engine;
         EXPECT_EQ(profileToJson(result.profiles[0])["searchEngine"], "Google");
@@ -126,8 +129,8 @@ TEST(ProfileRepair, CurrentProfileNamingNoProfileFallsBackToDefault)
 {
     std::string stored = R"([{"id": ")" + kSomeID + R"(", "name": "W"}])";
     EXPECT_EQ(repair(stored.c_str(), ("\"" + kSomeID + "\"").c_str()).currentProfileID, kSomeID);
-    for (const char* current : { "\"0F8E3C6A-0000-4E1F-9A5C-3D2B1A0F9E8D\"", "\"\"", "7",
-             "null", "[\"default\"]" })
+    for (const char* current :
+        { "\"0F8E3C6A-0000-4E1F-9A5C-3D2B1A0F9E8D\"", "\"\"", "7", "null", "[\"default\"]" })
         EXPECT_EQ(repair(stored.c_str(), current).currentProfileID, "default") << current;
     EXPECT_EQ(repair(stored.c_str(), nullptr).currentProfileID, "default");
 }
