@@ -5,7 +5,11 @@
 #include "app/json_text.h"
 #include "app/user_defaults.h"
 #include "extensions/bridge_dispatcher.h"
+#include "history/history_store.h"
+#include "navigation/address_resolution.h"
 #include "platform/gobject_ptr.h"
+#include "platform/http_client.h"
+#include "profiles/profile_model.h"
 
 #include <gtkmm.h>
 #include <webkit/webkit.h>
@@ -119,7 +123,27 @@ public:
     void finishTabDropIndicatorFade();
 
     // --- Navigation (navigation/*.cpp) ---
+    // Submits the address field's text as the user typed it.
     void openRequest();
+    void openRequest(SubmitOrigin origin);
+    // The address field's text changed by the user: "addressBar.changed", a final "#" submits.
+    void controlTextDidChange();
+    // Probes the candidates at once; when the last has answered and no later submission was
+    // made, the first answering one (else the search for query) loads in the submitting tab.
+    void resolveAddressCandidates(const std::vector<std::string>& candidates,
+        const std::string& query, uint64_t generation);
+    // Loads into the selected tab; an address that is no URL gives the error alert.
+    void loadResolvedAddress(const std::optional<std::string>& address);
+    void updateAddressFieldForURL(const std::string& url);
+    // Sets the address field's text without counting as a user edit.
+    void setAddressFieldText(const std::string& text);
+    uint64_t addressLookupGeneration() const { return m_addressLookupGeneration; }
+    // Tests point candidates at local servers; nullptr restores the resolver's own list.
+    using AddressCandidateBuilder = std::function<std::vector<std::string>(const std::string&)>;
+    void setAddressCandidateBuilder(AddressCandidateBuilder builder)
+    {
+        m_addressCandidateBuilder = std::move(builder);
+    }
     void goBack();
     void goForward();
     void reloadPage();
@@ -128,16 +152,35 @@ public:
     void updateNavigationButtons();
     std::string homePageURLForProfile(const ProfileID& profileID) const;
     std::string searchURLForProfile(const ProfileID& profileID, const std::string& text) const;
+    std::string searchURLForCurrentProfile(const std::string& query) const;
 
     // --- Profiles (profiles/*.cpp) ---
     void loadProfiles();
     void saveProfiles();
+    const std::vector<BrowserProfile>& profiles() const { return m_profiles; }
+    const BrowserProfile* profileForID(const ProfileID& profileID) const;
     WebKitNetworkSession* websiteDataStoreForProfile(const ProfileID& profileID);
     std::string userAgentForProfile(const ProfileID& profileID) const;
     ProfileID currentProfile() const;
+    // Appends a "New Profile" and saves; returns its ID.
+    ProfileID createProfile();
+    // Using a profile: makes it current, selects its first tab or opens its home page.
+    void selectCurrentProfile(const ProfileID& profileID);
+    // After the confirmation alert: closes the profile's tabs, removes it and, on a later
+    // main-loop turn, its website data. False when refused (the built-in profile, unknown ID,
+    // cancelled).
+    bool deleteProfile(const ProfileID& profileID);
+    const std::map<ProfileID, GObjectPtr<WebKitNetworkSession>>& profileDataStores() const
+    {
+        return m_profileDataStores;
+    }
 
     // --- History (history/*.cpp) ---
     void loadHistory();
+    // Files one visit; does nothing while the history is read-only.
+    void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
+    bool historyReadOnly() const { return m_historyStore && m_historyStore->readOnly(); }
+    const std::deque<HistoryEntry>& historyEntries() const;
 
     // --- Downloads (downloads/*.cpp) ---
     void loadDownloads();
@@ -251,7 +294,17 @@ private:
     static gboolean onUserActivityMessage(WebKitUserContentManager*, JSCValue*,
         WebKitScriptMessageReply*, gpointer self);
 
+    void webViewDidCommitNavigation(WebKitWebView* webView);
     void webViewDidFinishNavigation(WebKitWebView* webView);
+    void webViewDidFailNavigation(WebKitWebView* webView, WebKitLoadEvent event, GError* error);
+    // The tab and window titles from the page's current title (it may arrive after the load).
+    void updateTitlesForWebView(WebKitWebView* webView);
+    bool decideNavigationPolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
+        WebKitPolicyDecisionType type);
+    struct AddressProbe;
+    void finishAddressProbe(const AddressProbe& probe);
+    // Loads a resolved address into the tab that submitted it, if that tab is still open.
+    void loadResolvedAddressInTab(const std::string& address, const TabID& tabID);
 
     // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
     GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
@@ -303,6 +356,9 @@ private:
 
     // --- Navigation ---
     uint64_t m_addressLookupGeneration = 0;
+    std::unique_ptr<HttpClient> m_httpClient;
+    AddressCandidateBuilder m_addressCandidateBuilder;
+    int m_programmaticAddressEdits = 0;
 
     // --- Extensions ---
     bool m_extensionsLoaded = false;
@@ -323,10 +379,15 @@ private:
     bool m_extensionSettingsVisible = false;
 
     // --- Profiles ---
+    std::vector<BrowserProfile> m_profiles;
+    std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
 
     // --- History ---
     std::filesystem::path m_historyFileURL;
+    std::unique_ptr<HistoryStore> m_historyStore;
+    // One alert about a read-only history, not one per visit.
+    bool m_historyReadOnlyReported = false;
 };
 
 // Builds the application and the controller and runs the launch sequence to the end.

@@ -156,6 +156,7 @@ void BrowserController::createWindow()
     m_requestField->set_margin_end(12);
     m_requestField->add_css_class("qv-address");
     m_requestField->signal_activate().connect([this] { openRequest(); });
+    m_requestField->signal_changed().connect([this] { controlTextDidChange(); });
     m_requestFieldCapsule->append(*m_requestField);
 
     struct Tool {

@@ -1,35 +1,240 @@
-// Submitting the address field and the profile's search and home addresses.
+// Submitting the address field: file loads, searches, candidate probes; search and home pages.
 #include "app/browser_controller.h"
 
 #include "app/text_util.h"
+#include "tabs/tab_model.h"
+
+#include <thread>
 
 namespace qv {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr auto kProbeTimeout = std::chrono::seconds(3);
+constexpr const char* kInvalidURLMessage = "Could not create a valid URL for this input.";
+
+// Static initialisation runs on the thread that starts the program.
+const std::thread::id g_mainThread = std::this_thread::get_id();
+
+PathKind pathKindAt(const std::string& path)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status))
+        return PathKind::None;
+    return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
+}
+
+// An address a web view can be asked to load.
+bool isLoadableURL(const std::string& address)
+{
+    auto parts = parseURL(address);
+    return parts && !parts->scheme.empty();
+}
+
+} // namespace
+
+struct BrowserController::AddressProbe {
+    std::vector<std::string> candidates;
+    std::vector<std::optional<int>> statuses;
+    size_t outstanding = 0;
+    std::string query;
+    uint64_t generation = 0;
+    TabID tabID;
+};
+
 std::string BrowserController::normalizedAddressForTab(const std::string& address) const
 {
-    return trim(address);
+    return normalizedAddress(address).value_or("");
 }
 
-void BrowserController::openRequest()
+void BrowserController::openRequest() { openRequest(SubmitOrigin::User); }
+
+void BrowserController::submitAddressFieldFromExtension() { openRequest(SubmitOrigin::Extension); }
+
+void BrowserController::openRequest(SubmitOrigin origin)
 {
-    if (!m_requestField || !m_webView)
+    std::string text = m_requestField ? m_requestField->get_text().raw() : std::string();
+    emitExtensionEvent("addressBar.submitted", { { "text", text } });
+
+    RequestContext context;
+    if (const char* home = g_getenv("HOME"); home && *home)
+        context.homeDirectory = home;
+    else
+        context.homeDirectory = g_get_home_dir();
+    context.pathKind = pathKindAt;
+    context.origin = origin;
+    RequestDecision decision = decideRequest(text, context);
+    if (decision.kind == RequestKind::Ignore)
         return;
-    std::string text = trim(m_requestField->get_text().raw());
-    if (startsWith(text, "http://") || startsWith(text, "https://") || startsWith(text, "file://"))
-        webkit_web_view_load_uri(m_webView, text.c_str());
+    uint64_t generation = ++m_addressLookupGeneration;
+
+    switch (decision.kind) {
+    case RequestKind::OpenFile:
+        if (!m_webView)
+            return;
+        setAddressFieldText(decision.fileAddress);
+        webkit_web_view_load_uri(m_webView, decision.fileAddress.c_str());
+        return;
+    case RequestKind::Search:
+        loadResolvedAddress(searchURLForCurrentProfile(decision.input));
+        return;
+    case RequestKind::Probe: {
+        std::vector<std::string> candidates = m_addressCandidateBuilder
+            ? m_addressCandidateBuilder(decision.input)
+            : decision.candidates;
+        if (candidates.empty())
+            loadResolvedAddress(searchURLForCurrentProfile(decision.input));
+        else
+            resolveAddressCandidates(candidates, decision.input, generation);
+        return;
+    }
+    case RequestKind::Ignore:
+        return;
+    }
 }
 
-std::string BrowserController::searchURLForProfile(const ProfileID&, const std::string& text) const
+void BrowserController::resolveAddressCandidates(const std::vector<std::string>& candidates,
+    const std::string& query, uint64_t generation)
 {
-    char* escaped = g_uri_escape_string(text.c_str(), nullptr, FALSE);
-    std::string url = std::string("https://www.google.com/search?q=") + escaped;
-    g_free(escaped);
-    return url;
+    if (!m_httpClient)
+        m_httpClient = std::make_unique<HttpClient>();
+    auto probe = std::make_shared<AddressProbe>();
+    probe->candidates = candidates;
+    probe->statuses.assign(candidates.size(), std::nullopt);
+    probe->query = query;
+    probe->generation = generation;
+    // The result belongs to the tab that was selected when the text was submitted.
+    probe->tabID = tabIDForWebView(m_webView).value_or("");
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        // The client never calls back once it is gone, and the controller owns it.
+        bool sent = m_httpClient->head(candidates[i], kProbeTimeout,
+            [this, probe, i](std::optional<int> status) {
+                probe->statuses[i] = status;
+                if (--probe->outstanding == 0)
+                    finishAddressProbe(*probe);
+            });
+        if (sent)
+            ++probe->outstanding;
+    }
+    if (probe->outstanding == 0) {
+        Glib::signal_idle().connect_once(
+            sigc::track_obj([this, probe] { finishAddressProbe(*probe); }, *this));
+    }
+}
+
+void BrowserController::finishAddressProbe(const AddressProbe& probe)
+{
+    if (probe.generation != m_addressLookupGeneration)
+        return;
+    std::optional<std::string> winner = firstAnsweringCandidate(probe.candidates, probe.statuses);
+    if (winner) {
+        loadResolvedAddressInTab(*winner, probe.tabID);
+        return;
+    }
+    // The search uses the engine of the profile the submitting tab belongs to.
+    ProfileID profile = currentProfile();
+    for (const auto& tab : m_browserTabs) {
+        if (tab.id == probe.tabID)
+            profile = tab.profileID.empty() ? ProfileID(kDefaultProfileID) : tab.profileID;
+    }
+    loadResolvedAddressInTab(searchURLForProfile(profile, probe.query), probe.tabID);
+}
+
+void BrowserController::loadResolvedAddressInTab(const std::string& address, const TabID& tabID)
+{
+    for (auto& tab : m_browserTabs) {
+        if (tab.id != tabID)
+            continue;
+        if (!isLoadableURL(address)) {
+            showError(kInvalidURLMessage);
+            return;
+        }
+        if (!tab.webView) {
+            // A lazy tab left while probing loads the result when it is selected again.
+            tab.url = address;
+            return;
+        }
+        if (tab.webView == m_webView)
+            setAddressFieldText(address);
+        webkit_web_view_load_uri(tab.webView.get(), address.c_str());
+        return;
+    }
+}
+
+void BrowserController::loadResolvedAddress(const std::optional<std::string>& address)
+{
+    if (!address || !isLoadableURL(*address)) {
+        showError(kInvalidURLMessage);
+        return;
+    }
+    if (!m_webView)
+        return;
+    setAddressFieldText(*address);
+    webkit_web_view_load_uri(m_webView, address->c_str());
+}
+
+void BrowserController::updateAddressFieldForURL(const std::string& url)
+{
+    if (url.empty())
+        return;
+    if (std::this_thread::get_id() == g_mainThread) {
+        setAddressFieldText(url);
+        return;
+    }
+    Glib::MainContext::get_default()->invoke(
+        sigc::track_obj(
+            [this, url] {
+                setAddressFieldText(url);
+                return false;
+            },
+            *this));
+}
+
+void BrowserController::setAddressFieldText(const std::string& text)
+{
+    if (!m_requestField)
+        return;
+    ++m_programmaticAddressEdits;
+    m_requestField->set_text(text);
+    --m_programmaticAddressEdits;
+}
+
+void BrowserController::controlTextDidChange()
+{
+    if (!m_requestField || m_programmaticAddressEdits > 0)
+        return;
+    std::string text = m_requestField->get_text().raw();
+    emitExtensionEvent("addressBar.changed", { { "text", text } });
+    if (text.empty() || text.back() != '#')
+        return;
+    // Changing the text from inside its own change signal is left to the next turn.
+    Glib::signal_idle().connect_once(sigc::track_obj(
+        [this, text] {
+            if (!m_requestField || m_requestField->get_text().raw() != text)
+                return;
+            setAddressFieldText(text.substr(0, text.size() - 1));
+            openRequest();
+        },
+        *this));
+}
+
+std::string BrowserController::searchURLForProfile(
+    const ProfileID& profileID, const std::string& text) const
+{
+    return qv::searchURLForProfile(text, profileForID(profileID.empty() ? kDefaultProfileID : profileID));
+}
+
+std::string BrowserController::searchURLForCurrentProfile(const std::string& query) const
+{
+    return searchURLForProfile(currentProfile(), query);
 }
 
 std::string BrowserController::homePageURLForProfile(const ProfileID& profileID) const
 {
-    return searchURLForProfile(profileID, "");
+    return qv::homePageURLForProfile(profileForID(profileID.empty() ? kDefaultProfileID : profileID));
 }
 
 } // namespace qv

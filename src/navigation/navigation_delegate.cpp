@@ -1,7 +1,10 @@
 // The web views' navigation callbacks and the back, forward, reload, home and focus commands.
 #include "app/browser_controller.h"
 
+#include "app/text_util.h"
 #include "tabs/tab_model.h"
+
+#include <libsoup/soup.h>
 
 namespace qv {
 
@@ -9,22 +12,30 @@ namespace {
 
 // Set on a web view between a finished load and the start of the next one.
 constexpr const char* kLoadFinishedKey = "qv-load-finished";
+// Set on a web view whose current load failed; the engine still reports it finished.
+constexpr const char* kLoadFailedKey = "qv-load-failed";
 
-void setLoadFinished(WebKitWebView* view, bool finished)
+void setFlag(WebKitWebView* view, const char* key, bool value)
 {
-    g_object_set_data(G_OBJECT(view), kLoadFinishedKey, GINT_TO_POINTER(finished ? 1 : 0));
+    g_object_set_data(G_OBJECT(view), key, GINT_TO_POINTER(value ? 1 : 0));
 }
 
-bool loadFinished(WebKitWebView* view)
+bool flag(WebKitWebView* view, const char* key)
 {
-    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), kLoadFinishedKey)) != 0;
+    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), key)) != 0;
 }
 
-std::string hostOf(const char* uri)
+std::string webViewURI(WebKitWebView* view)
 {
-    if (!uri)
+    const char* uri = webkit_web_view_get_uri(view);
+    return uri ? uri : "";
+}
+
+std::string hostOf(const std::string& uri)
+{
+    if (uri.empty())
         return {};
-    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+    GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_NONE, nullptr);
     if (!parsed)
         return {};
     const char* host = g_uri_get_host(parsed);
@@ -33,24 +44,102 @@ std::string hostOf(const char* uri)
     return out;
 }
 
+// The web view's title, else the host of its address; "" when it has neither.
+std::string pageTitle(WebKitWebView* view)
+{
+    const char* title = webkit_web_view_get_title(view);
+    if (title && *title)
+        return title;
+    return hostOf(webViewURI(view));
+}
+
+// A navigation stopped or replaced, or one that the response policy turned away: no report.
+bool isQuietFailure(const GError* error)
+{
+    return !error || g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)
+        || g_error_matches(error, WEBKIT_POLICY_ERROR,
+            WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+}
+
+bool isAttachment(WebKitURIResponse* response)
+{
+    SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+    if (!headers)
+        return false;
+    bool attachment = false;
+    soup_message_headers_foreach(
+        headers,
+        +[](const char* name, const char* value, gpointer data) {
+            if (toLowerAscii(name) == "content-disposition"
+                && toLowerAscii(value).find("attachment") != std::string::npos)
+                *static_cast<bool*>(data) = true;
+        },
+        &attachment);
+    return attachment;
+}
+
+// A finished page whose title has not arrived yet: the engine often reports the title just
+// after the finish, and the visit should be recorded with it.
+constexpr const char* kPendingVisitKey = "qv-pending-visit";
+constexpr unsigned kTitleGraceMilliseconds = 250;
+
+struct PendingVisit {
+    std::string url;
+    sigc::connection timeout;
+    ~PendingVisit() { timeout.disconnect(); }
+};
+
+PendingVisit* pendingVisit(WebKitWebView* view)
+{
+    return static_cast<PendingVisit*>(g_object_get_data(G_OBJECT(view), kPendingVisitKey));
+}
+
+// Records the finished load in the history and tells extensions.
+void completeVisit(BrowserController& controller, WebKitWebView* view, const std::string& url)
+{
+    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOf(url);
+    if (!url.empty())
+        controller.saveHistoryEntry(url, title);
+    controller.emitExtensionEvent("page.loaded",
+        { { "tabId", controller.tabIDForWebView(view).value_or("") }, { "url", url },
+            { "title", title } });
+}
+
+// Completes a visit still waiting for its title; the view's data owns the wait.
+void completePendingVisit(BrowserController& controller, WebKitWebView* view)
+{
+    PendingVisit* pending = pendingVisit(view);
+    if (!pending)
+        return;
+    std::string url = pending->url;
+    g_object_set_data(G_OBJECT(view), kPendingVisitKey, nullptr);
+    completeVisit(controller, view, url);
+}
+
+// Saving downloads arrives with the downloads window; until then a download decision is
+// turned away before any byte is written, so no half file is left behind.
+void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_ignore(decision); }
+
 } // namespace
 
 void BrowserController::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self)
 {
     auto* controller = static_cast<BrowserController*>(self);
+    if (controller->isExtensionWebView(view))
+        return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        setLoadFinished(view, false);
+        completePendingVisit(*controller, view);
+        setFlag(view, kLoadFinishedKey, false);
+        setFlag(view, kLoadFailedKey, false);
         break;
     case WEBKIT_LOAD_COMMITTED:
-        if (view == controller->m_webView && controller->m_requestField) {
-            const char* uri = webkit_web_view_get_uri(view);
-            controller->m_requestField->set_text(uri ? uri : "");
-        }
-        controller->updateNavigationButtons();
+        controller->webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
-        setLoadFinished(view, true);
+        if (flag(view, kLoadFailedKey))
+            break;
+        setFlag(view, kLoadFinishedKey, true);
         controller->webViewDidFinishNavigation(view);
         break;
     default:
@@ -58,54 +147,110 @@ void BrowserController::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event
     }
 }
 
-void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
+void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 {
-    for (auto& tab : m_browserTabs) {
-        if (tab.webView != view)
-            continue;
-        const char* title = webkit_web_view_get_title(view);
-        std::string host = hostOf(webkit_web_view_get_uri(view));
-        tab.title = title && *title ? title : !host.empty() ? host : kNewTabTitle;
-        break;
+    if (view == m_webView) {
+        updateAddressFieldForURL(webViewURI(view));
+        updateNavigationButtons();
     }
-    refreshTabBar();
-    if (view == m_webView && m_window) {
-        const char* title = webkit_web_view_get_title(view);
-        m_window->set_title(title && *title ? title : "Quivel Browser");
-    }
-    updateNavigationButtons();
+    emitExtensionEvent("page.navigationCommitted",
+        { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
 }
 
-gboolean BrowserController::onLoadFailed(WebKitWebView* view, WebKitLoadEvent, char*, GError* error,
-    gpointer self)
+void BrowserController::updateTitlesForWebView(WebKitWebView* view)
+{
+    std::string title = pageTitle(view);
+    for (auto& tab : m_browserTabs) {
+        if (tab.webView == view) {
+            tab.title = title.empty() ? kNewTabTitle : title;
+            break;
+        }
+    }
+    refreshTabBar();
+    if (view == m_webView && m_window)
+        m_window->set_title(title.empty() ? "Quivel Browser" : title);
+}
+
+void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
+{
+    updateTitlesForWebView(view);
+    if (view == m_webView) {
+        updateAddressFieldForURL(webViewURI(view));
+        updateNavigationButtons();
+    }
+    completePendingVisit(*this, view);
+    std::string uri = webViewURI(view);
+    const char* title = webkit_web_view_get_title(view);
+    if (title && *title) {
+        completeVisit(*this, view, uri);
+        return;
+    }
+    auto* pending = new PendingVisit { uri, {} };
+    pending->timeout = Glib::signal_timeout().connect(
+        sigc::track_obj(
+            [this, view] {
+                completePendingVisit(*this, view);
+                return false;
+            },
+            *this),
+        kTitleGraceMilliseconds);
+    g_object_set_data_full(G_OBJECT(view), kPendingVisitKey, pending,
+        [](gpointer data) { delete static_cast<PendingVisit*>(data); });
+}
+
+gboolean BrowserController::onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, char*,
+    GError* error, gpointer self)
 {
     auto* controller = static_cast<BrowserController*>(self);
-    if (view == controller->m_webView && controller->m_window && error
-        && !g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED))
-        controller->m_window->set_title(std::string("Load failed: ") + error->message);
-    return FALSE;
+    if (controller->isExtensionWebView(view))
+        return FALSE;
+    controller->webViewDidFailNavigation(view, event, error);
+    // The page stays as it was, with the failure in the window title; no engine error page.
+    return TRUE;
+}
+
+void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoadEvent event,
+    GError* error)
+{
+    setFlag(view, kLoadFailedKey, true);
+    bool quiet = isQuietFailure(error);
+    std::string message = error && error->message && *error->message ? error->message
+                                                                        : "Navigation failed.";
+    bool provisional = event != WEBKIT_LOAD_COMMITTED;
+    if (provisional) {
+        if (view == m_webView && !quiet && m_window)
+            m_window->set_title("Load failed: " + message);
+        updateNavigationButtons();
+    }
+    if (!quiet) {
+        emitExtensionEvent("page.loadFailed",
+            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) },
+                { "error", message } });
+    }
 }
 
 void BrowserController::onURIChanged(WebKitWebView* view, GParamSpec*, gpointer self)
 {
     auto* controller = static_cast<BrowserController*>(self);
-    if (view == controller->m_webView && controller->m_requestField) {
-        const char* uri = webkit_web_view_get_uri(view);
-        controller->m_requestField->set_text(uri ? uri : "");
-    }
+    if (view == controller->m_webView && !controller->isExtensionWebView(view))
+        controller->updateAddressFieldForURL(webViewURI(view));
 }
 
 void BrowserController::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer self)
 {
+    auto* controller = static_cast<BrowserController*>(self);
     // The engine can report the title after the load has finished; a title that arrives
     // while loading is picked up when the load finishes.
-    if (loadFinished(view))
-        static_cast<BrowserController*>(self)->webViewDidFinishNavigation(view);
+    if (!controller->isExtensionWebView(view) && flag(view, kLoadFinishedKey)) {
+        controller->updateTitlesForWebView(view);
+        completePendingVisit(*controller, view);
+    }
 }
 
 GtkWidget* BrowserController::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self)
 {
     auto* controller = static_cast<BrowserController*>(self);
+    // Extension pages cannot open windows.
     if (controller->isExtensionWebView(view))
         return nullptr;
     WebViewConfiguration configuration { view };
@@ -113,10 +258,45 @@ GtkWidget* BrowserController::onCreate(WebKitWebView* view, WebKitNavigationActi
     return GTK_WIDGET(controller->browserTabForID(id));
 }
 
-gboolean BrowserController::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*,
-    WebKitPolicyDecisionType, gpointer)
+gboolean BrowserController::onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+    WebKitPolicyDecisionType type, gpointer self)
 {
-    return FALSE;
+    auto* controller = static_cast<BrowserController*>(self);
+    // Extension pages are fenced by their own handler.
+    if (controller->isExtensionWebView(view))
+        return FALSE;
+    return controller->decideNavigationPolicy(view, decision, type) ? TRUE : FALSE;
+}
+
+bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
+    WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
+{
+    switch (type) {
+    case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+    case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        emitExtensionEvent("page.navigationStarted",
+            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
+        // Every scheme and modifier is allowed for a browser tab.
+        webkit_policy_decision_use(decision);
+        return true;
+    }
+    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
+        auto* responseDecision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        WebKitURIResponse* response = webkit_response_policy_decision_get_response(responseDecision);
+        if ((response && isAttachment(response))
+            || !webkit_response_policy_decision_is_mime_type_supported(responseDecision))
+            decideDownload(decision);
+        else
+            webkit_policy_decision_use(decision);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void BrowserController::goBack()
@@ -133,15 +313,17 @@ void BrowserController::goForward()
 
 void BrowserController::reloadPage()
 {
-    if (m_webView)
+    if (m_webView && !webViewURI(m_webView).empty())
         webkit_web_view_reload(m_webView);
+    else
+        goHome();
 }
 
 void BrowserController::goHome()
 {
     if (!m_requestField)
         return;
-    m_requestField->set_text(homePageURLForProfile(currentProfile()));
+    setAddressFieldText(homePageURLForProfile(currentProfile()));
     openRequest();
 }
 
@@ -151,6 +333,7 @@ void BrowserController::focusAddressBar()
         return;
     m_window->present();
     m_requestField->grab_focus();
+    m_requestField->select_region(0, -1);
 }
 
 void BrowserController::updateNavigationButtons()

@@ -3,4 +3,5 @@ list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/log.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_locations.cpp
     ${CMAKE_CURRENT_LIST_DIR}/alerts.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
 )

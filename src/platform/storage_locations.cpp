@@ -45,6 +45,16 @@ fs::path extensionStoreURL()
     return store;
 }
 
+fs::path profileDataDirectory(const std::string& identifier)
+{
+    return dataDirectory() / "Profiles" / identifier;
+}
+
+fs::path profileCacheDirectory(const std::string& identifier)
+{
+    return xdgDirectory("XDG_CACHE_HOME", ".cache") / "QuivelBrowser" / "Profiles" / identifier;
+}
+
 fs::path defaultsFileURL()
 {
     return xdgDirectory("XDG_CONFIG_HOME", ".config") / "QuivelBrowser" / "defaults.json";

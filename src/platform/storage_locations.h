@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace qv {
 
@@ -14,6 +15,12 @@ std::filesystem::path historyURL();
 
 // "Extensions" in the data directory, created on every call; returned even if creation failed.
 std::filesystem::path extensionStoreURL();
+
+// Where a profile's persistent website data lives: "Profiles/<identifier>" in the data
+// directory, and its caches in "$XDG_CACHE_HOME/QuivelBrowser/Profiles/<identifier>" (default
+// ~/.cache). Not created here.
+std::filesystem::path profileDataDirectory(const std::string& identifier);
+std::filesystem::path profileCacheDirectory(const std::string& identifier);
 
 // "$XDG_CONFIG_HOME/QuivelBrowser/defaults.json" (default ~/.config).
 std::filesystem::path defaultsFileURL();

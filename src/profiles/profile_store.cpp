@@ -1,19 +1,89 @@
-// The current profile and its website data store.
+// Profiles in the user defaults, their website data stores, using and deleting a profile.
 #include "app/browser_controller.h"
 
+#include "platform/alerts.h"
+#include "platform/log.h"
+#include "platform/storage_locations.h"
 #include "tabs/tab_model.h"
 
 namespace qv {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kCookiesFileName = "cookies.sqlite";
+
+// Cookies stay in memory unless the session is given a file for them.
+void keepCookiesIn(WebKitNetworkSession* session, const fs::path& directory)
+{
+    WebKitCookieManager* cookies = webkit_network_session_get_cookie_manager(session);
+    webkit_cookie_manager_set_persistent_storage(cookies, (directory / kCookiesFileName).c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+}
+
+// What is left to remove of a deleted profile once the current action has finished.
+struct ProfileDataRemoval {
+    GObjectPtr<WebKitNetworkSession> session;
+    std::vector<fs::path> folders;
+};
+
+void removeProfileFolders(std::unique_ptr<ProfileDataRemoval> removal)
+{
+    for (const fs::path& folder : removal->folders) {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        if (ec)
+            logLine("Could not remove profile website data: " + ec.message());
+    }
+}
+
+gboolean removeProfileData(gpointer data)
+{
+    std::unique_ptr<ProfileDataRemoval> removal(static_cast<ProfileDataRemoval*>(data));
+    if (!removal->session) {
+        removeProfileFolders(std::move(removal));
+        return G_SOURCE_REMOVE;
+    }
+    WebKitWebsiteDataManager* manager
+        = webkit_network_session_get_website_data_manager(removal->session.get());
+    webkit_website_data_manager_clear(manager, WEBKIT_WEBSITE_DATA_ALL, 0, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<ProfileDataRemoval> removal(static_cast<ProfileDataRemoval*>(data));
+            GError* error = nullptr;
+            if (!webkit_website_data_manager_clear_finish(
+                    WEBKIT_WEBSITE_DATA_MANAGER(source), result, &error)) {
+                logLine(std::string("Could not remove profile website data: ")
+                    + (error ? error->message : "unknown error"));
+            }
+            if (error)
+                g_error_free(error);
+            removeProfileFolders(std::move(removal));
+        },
+        removal.release());
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
 void BrowserController::loadProfiles()
 {
-    std::string stored = m_defaults->stringForKey(kCurrentProfileKey);
-    m_currentProfileID = stored.empty() ? kDefaultProfileID : stored;
+    Json stored = m_defaults->objectForKey(kProfilesKey);
+    Json current = m_defaults->objectForKey(kCurrentProfileKey);
+    RepairedProfiles repaired = repairStoredProfiles(stored.is_null() ? nullptr : &stored,
+        current.is_null() ? nullptr : &current);
+    m_profiles = std::move(repaired.profiles);
+    m_currentProfileID = std::move(repaired.currentProfileID);
+    m_profileDataStores.clear();
+    saveProfiles();
 }
 
 void BrowserController::saveProfiles()
 {
-    if (auto saved = m_defaults->setObject(kCurrentProfileKey, m_currentProfileID); !saved)
+    auto saved = m_defaults->setObject(kProfilesKey, profilesToJson(m_profiles));
+    if (saved && !m_currentProfileID.empty())
+        saved = m_defaults->setObject(kCurrentProfileKey, m_currentProfileID);
+    if (!saved)
         showError(saved.error());
 }
 
@@ -22,12 +92,127 @@ ProfileID BrowserController::currentProfile() const
     return m_currentProfileID.empty() ? ProfileID(kDefaultProfileID) : m_currentProfileID;
 }
 
-WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const ProfileID&)
+const BrowserProfile* BrowserController::profileForID(const ProfileID& profileID) const
 {
-    return webkit_network_session_get_default();
+    return qv::profileForID(m_profiles, profileID);
 }
 
-std::string BrowserController::userAgentForProfile(const ProfileID&) const { return {}; }
+WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const ProfileID& profileID)
+{
+    if (profileID.empty() || profileID == kBuiltInProfileID) {
+        WebKitNetworkSession* session = webkit_network_session_get_default();
+        // The default session lives for the whole process; give it its cookie file once.
+        static bool cookiesKept = false;
+        if (!cookiesKept) {
+            cookiesKept = true;
+            const char* base = webkit_website_data_manager_get_base_data_directory(
+                webkit_network_session_get_website_data_manager(session));
+            if (base) {
+                std::error_code ec;
+                fs::create_directories(base, ec);
+                keepCookiesIn(session, base);
+            }
+        }
+        return session;
+    }
+    if (auto it = m_profileDataStores.find(profileID); it != m_profileDataStores.end())
+        return it->second.get();
+
+    GObjectPtr<WebKitNetworkSession> session;
+    if (auto identifier = persistentStoreIdentifier(profileID)) {
+        fs::path data = profileDataDirectory(*identifier);
+        fs::path cache = profileCacheDirectory(*identifier);
+        std::error_code ec;
+        fs::create_directories(data, ec);
+        fs::create_directories(cache, ec);
+        session = GObjectPtr<WebKitNetworkSession>::adopt(
+            webkit_network_session_new(data.c_str(), cache.c_str()));
+        keepCookiesIn(session.get(), data);
+    } else {
+        // An ID that is no UUID names no folder; its data lasts as long as the process.
+        session = GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+    }
+    WebKitNetworkSession* result = session.get();
+    m_profileDataStores[profileID] = std::move(session);
+    return result;
+}
+
+std::string BrowserController::userAgentForProfile(const ProfileID& profileID) const
+{
+    const BrowserProfile* profile = profileForID(profileID.empty() ? kDefaultProfileID : profileID);
+    return profile ? profile->effectiveUserAgent() : std::string();
+}
+
+ProfileID BrowserController::createProfile()
+{
+    BrowserProfile profile = makeNewProfile();
+    ProfileID id = profile.id;
+    m_profiles.push_back(std::move(profile));
+    saveProfiles();
+    return id;
+}
+
+void BrowserController::selectCurrentProfile(const ProfileID& profileID)
+{
+    if (!profileForID(profileID))
+        return;
+    m_currentProfileID = profileID;
+    saveProfiles();
+    std::optional<size_t> first;
+    for (size_t i = 0; i < m_browserTabs.size() && !first; ++i) {
+        if (m_browserTabs[i].profileID == profileID)
+            first = i;
+    }
+    if (first)
+        selectBrowserTabAtIndex(*first);
+    else
+        createBrowserTabWithURL(homePageURLForProfile(profileID));
+    profilesWindowDidChangeCurrentProfile();
+    refreshTabBar();
+}
+
+bool BrowserController::deleteProfile(const ProfileID& id)
+{
+    // A copy: the caller's ID may live in the list this removes it from.
+    const ProfileID profileID = id;
+    const BrowserProfile* profile = profileForID(profileID);
+    if (!profile || profileID == kBuiltInProfileID)
+        return false;
+    int answer = runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr,
+        { "Delete " + profile->name + "?",
+            "This closes its tabs and permanently deletes its cookies, local storage, and other "
+            "WebKit website data.",
+            { "Delete Profile", "Cancel" } });
+    if (answer != 0)
+        return false;
+
+    if (currentProfile() == profileID) {
+        // The window keeps at least one tab of a surviving profile.
+        m_currentProfileID = kBuiltInProfileID;
+        saveProfiles();
+        createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
+    }
+    for (size_t i = m_browserTabs.size(); i-- > 0;) {
+        if (i < m_browserTabs.size() && m_browserTabs[i].profileID == profileID)
+            closeBrowserTabAtIndex(i);
+    }
+
+    auto removal = std::make_unique<ProfileDataRemoval>();
+    if (auto it = m_profileDataStores.find(profileID); it != m_profileDataStores.end()) {
+        removal->session = std::move(it->second);
+        m_profileDataStores.erase(it);
+    }
+    if (auto identifier = persistentStoreIdentifier(profileID)) {
+        removal->folders.push_back(profileDataDirectory(*identifier));
+        removal->folders.push_back(profileCacheDirectory(*identifier));
+    }
+    g_idle_add(removeProfileData, removal.release());
+
+    std::erase_if(m_profiles, [&](const BrowserProfile& p) { return p.id == profileID; });
+    saveProfiles();
+    profilesWindowDidChangeCurrentProfile();
+    return true;
+}
 
 void BrowserController::profilesWindowDidChangeCurrentProfile() { }
 

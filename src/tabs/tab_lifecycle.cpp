@@ -80,8 +80,7 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
     m_browserTabs.push_back(std::move(tab));
     showWebViewInContent(view.get());
     refreshTabBar();
-    if (m_requestField)
-        m_requestField->set_text(url.value_or(""));
+    setAddressFieldText(url.value_or(""));
     updateNavigationButtons();
     if (url && !url->empty()) {
         std::string address = normalizedAddressForTab(*url);
@@ -117,8 +116,7 @@ void BrowserController::selectBrowserTab(const Sender& sender)
         tab.webView = newBrowserWebView();
     view = tab.webView.get();
     showWebViewInContent(view);
-    if (m_requestField)
-        m_requestField->set_text(webViewURI(view));
+    setAddressFieldText(webViewURI(view));
     std::string title = webViewTitle(view);
     m_window->set_title(title.empty() ? "Quivel Browser" : title);
     refreshTabBar();

@@ -1,0 +1,176 @@
+// Recording visits in "history.json": the file's layout, and damaged files that are never
+// overwritten and reported once.
+#include "support/browser_fixture.h"
+
+#include "app/atomic_file.h"
+#include "app/json_text.h"
+
+#include <fstream>
+
+namespace qv::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string bytesOf(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int alertsStartingWith(const std::vector<RecordedAlert>& alerts, const std::string& prefix)
+{
+    int n = 0;
+    for (const auto& alert : alerts)
+        n += alert.informativeText.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class HistoryRecordingTest : public BrowserTest {
+protected:
+    void visit(const std::string& path)
+    {
+        m_server->page(path, "Title " + path);
+        controller().loadResolvedAddress(m_server->url(path));
+        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+        // The visit is recorded once the page's title has arrived; a read-only history never
+        // lists it, so the wait then simply runs out.
+        waitUntil(
+            [&] {
+                return !controller().historyEntries().empty()
+                    && controller().historyEntries().front().url == m_server->url(path);
+            },
+            1s);
+    }
+};
+
+TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
+{
+    visit("/a.html");
+    FileRead read = readWholeFile(controller().historyFileURL());
+    ASSERT_EQ(read.status, ReadStatus::Ok);
+    Json root = parseJson(read.contents).value_or(Json());
+    ASSERT_TRUE(root.is_object());
+    const Json& now = root["now"];
+    ASSERT_TRUE(now.is_object());
+    std::string year = std::to_string(now["year"].get<long>());
+    const Json& day = root["years"][year][now["month"].get<std::string>()][now["day"].get<std::string>()];
+    ASSERT_TRUE(day.is_array());
+    EXPECT_EQ(now["array"], day.size());
+    const Json& record = day.back();
+    EXPECT_EQ(record["url"], m_server->url("/a.html"));
+    EXPECT_EQ(record["title"], "Title /a.html");
+    std::string time = record["time"];
+    ASSERT_EQ(time.size(), 20u);
+    EXPECT_EQ(time.substr(0, 4), year);
+    EXPECT_EQ(time.back(), 'Z');
+    EXPECT_FALSE(controller().historyReadOnly());
+}
+
+struct DamagedHistory {
+    const char* name;
+    std::string contents;
+};
+
+class DamagedHistoryTest : public HistoryRecordingTest,
+                           public ::testing::WithParamInterface<DamagedHistory> {
+protected:
+    DamagedHistoryTest() { m_launchInSetUp = false; }
+};
+
+TEST_P(DamagedHistoryTest, IsNeverOverwrittenAndReportedOnce)
+{
+    // A "history.json" in the working directory is the history file.
+    fs::path file = testWorkingDirectory() / "history.json";
+    std::ofstream(file, std::ios::binary) << GetParam().contents;
+    std::string before = bytesOf(file);
+    launch();
+    ASSERT_EQ(controller().historyFileURL(), file);
+    EXPECT_TRUE(controller().historyReadOnly());
+    EXPECT_TRUE(controller().historyEntries().empty());
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].messageText, "Quivel Browser");
+    EXPECT_EQ(m_alerts[0].informativeText.rfind("Cannot read history file " + file.string() + ": ", 0), 0u)
+        << m_alerts[0].informativeText;
+    visit("/a.html");
+    visit("/b.html");
+    EXPECT_EQ(bytesOf(file), before);
+    EXPECT_EQ(m_alerts.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DamagedHistoryTest,
+    ::testing::Values(DamagedHistory { "Truncated", "{\"years\": {\"2026\": {\"Jan\": {\"1\": [" },
+        DamagedHistory { "NotJson", "this is not json\n" },
+        DamagedHistory { "RootIsArray", "[{\"url\": \"https://a.test\"}]" },
+        DamagedHistory { "YearsIsArray", "{\"years\": []}" },
+        DamagedHistory { "InvalidUtf8", std::string("{\"years\": {\"\xff\xfe\": {}}}") },
+        DamagedHistory { "Empty", "" }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HistoryRecordingTest, WrongShapeInRootArrayNamesInvalidFormat)
+{
+    shutDown();
+    fs::path file = testWorkingDirectory() / "history.json";
+    std::ofstream(file) << "[]";
+    launch();
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].informativeText,
+        "Cannot read history file " + file.string() + ": invalid history format");
+}
+
+TEST_F(HistoryRecordingTest, FileDamagedWhileRunningIsLeftAloneAfterOneMessage)
+{
+    visit("/a.html");
+    fs::path file = controller().historyFileURL();
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"years\": {";
+    std::string damaged = bytesOf(file);
+    visit("/b.html");
+    visit("/c.html");
+    EXPECT_EQ(bytesOf(file), damaged);
+    EXPECT_TRUE(controller().historyReadOnly());
+    EXPECT_EQ(alertsStartingWith(m_alerts, "Cannot update history file: "), 1);
+    EXPECT_EQ(m_alerts.size(), 1u);
+}
+
+TEST_F(HistoryRecordingTest, HistoryThatCannotBeReadIsReadOnlyButMissingOneIsEmpty)
+{
+    EXPECT_FALSE(controller().historyReadOnly());
+    EXPECT_TRUE(m_alerts.empty());
+    shutDown();
+    // A folder where the file should be: it exists but cannot be read as a file.
+    fs::path file = testWorkingDirectory() / "history.json";
+    fs::create_directories(file);
+    launch();
+    EXPECT_TRUE(controller().historyReadOnly());
+    EXPECT_EQ(alertsStartingWith(m_alerts, "Cannot read history file "), 1);
+    visit("/a.html");
+    EXPECT_TRUE(fs::is_directory(file));
+    EXPECT_EQ(m_alerts.size(), 1u);
+}
+
+TEST_F(HistoryRecordingTest, FailingWriteIsReportedEachTime)
+{
+    shutDown();
+    // With "CMakeLists.txt" in the working directory the history lives there, file or not.
+    fs::path folder = testWorkingDirectory() / "project";
+    fs::create_directories(folder);
+    std::ofstream(folder / "CMakeLists.txt") << "project(x)\n";
+    fs::current_path(folder);
+    launch();
+    fs::current_path(testWorkingDirectory());
+    ASSERT_EQ(controller().historyFileURL(), folder / "history.json");
+    // The folder goes away, so the file can be read as missing but not written.
+    fs::remove_all(folder);
+    visit("/a.html");
+    visit("/b.html");
+    EXPECT_EQ(alertsStartingWith(m_alerts, "Could not save history: "), 2);
+    EXPECT_EQ(m_alerts.size(), 2u);
+    EXPECT_FALSE(controller().historyReadOnly());
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+} // namespace qv::test

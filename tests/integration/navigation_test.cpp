@@ -1,0 +1,231 @@
+// The navigation delegate: finished loads keep the chrome and history in step; new windows,
+// downloads, failures and the navigation commands.
+#include "support/browser_fixture.h"
+
+#include "app/atomic_file.h"
+#include "app/json_text.h"
+#include "platform/storage_locations.h"
+
+namespace qv::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string uriOf(WebKitWebView* view)
+{
+    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
+    return uri ? uri : "";
+}
+
+// Every visit of "history.json" in file order, as (url, title).
+std::vector<std::pair<std::string, std::string>> historyVisits(const fs::path& file)
+{
+    std::vector<std::pair<std::string, std::string>> visits;
+    FileRead read = readWholeFile(file);
+    if (read.status != ReadStatus::Ok)
+        return visits;
+    Json root = parseJson(read.contents).value_or(Json());
+    if (!root.is_object() || !root.contains("years"))
+        return visits;
+    for (auto& [year, months] : root["years"].items())
+        for (auto& [month, days] : months.items())
+            for (auto& [day, records] : days.items())
+                for (auto& record : records)
+                    visits.emplace_back(record.value("url", ""), record.value("title", ""));
+    return visits;
+}
+
+} // namespace
+
+class NavigationTest : public BrowserTest {
+protected:
+    void load(const std::string& path)
+    {
+        controller().loadResolvedAddress(m_server->url(path));
+        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+    }
+    std::string field() { return controller().requestField()->get_text().raw(); }
+    std::string windowTitle() { return controller().window()->get_title().raw(); }
+};
+
+TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
+{
+    m_server->page("/one.html", "One");
+    m_server->page("/two.html", "Two");
+    load("/one.html");
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "One"; }));
+    EXPECT_FALSE(controller().backButton()->get_sensitive());
+    load("/two.html");
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Two"; }));
+    EXPECT_EQ(field(), m_server->url("/two.html"));
+    EXPECT_EQ(windowTitle(), "Two");
+    EXPECT_TRUE(controller().backButton()->get_sensitive());
+    EXPECT_FALSE(controller().forwardButton()->get_sensitive());
+
+    ASSERT_TRUE(waitUntil([&] { return historyVisits(controller().historyFileURL()).size() >= 2; }));
+    auto visits = historyVisits(controller().historyFileURL());
+    EXPECT_EQ(visits[visits.size() - 2], std::make_pair(m_server->url("/one.html"), std::string("One")));
+    EXPECT_EQ(visits.back(), std::make_pair(m_server->url("/two.html"), std::string("Two")));
+    ASSERT_FALSE(controller().historyEntries().empty());
+    EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/two.html"));
+
+    controller().goBack();
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/one.html")));
+    ASSERT_TRUE(waitUntil([&] { return windowTitle() == "One"; }));
+    EXPECT_EQ(field(), m_server->url("/one.html"));
+    EXPECT_EQ(controller().browserTabs()[0].title, "One");
+    EXPECT_TRUE(controller().forwardButton()->get_sensitive());
+    EXPECT_FALSE(controller().backButton()->get_sensitive());
+
+    controller().goForward();
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/two.html")));
+    ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Two"; }));
+}
+
+TEST_F(NavigationTest, BackgroundTabKeepsItsOwnTitleAndLeavesWindowChromeAlone)
+{
+    m_server->page("/front.html", "Front");
+    m_server->page("/back.html", "Back");
+    load("/front.html");
+    controller().createBrowserTabWithURL(m_server->url("/back.html"));
+    WebKitWebView* background = selectedView();
+    controller().selectBrowserTabAtIndex(0);
+    ASSERT_TRUE(waitForLoad(background, m_server->url("/back.html")));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Back"; }));
+    EXPECT_EQ(windowTitle(), "Front");
+    EXPECT_EQ(field(), m_server->url("/front.html"));
+    // Background tabs are recorded too.
+    ASSERT_TRUE(waitUntil([&] {
+        auto visits = historyVisits(controller().historyFileURL());
+        return !visits.empty() && visits.back().first == m_server->url("/back.html");
+    }));
+    auto visits = historyVisits(controller().historyFileURL());
+    EXPECT_EQ(visits.back().first, m_server->url("/back.html"));
+}
+
+TEST_F(NavigationTest, PageWithoutTitleShowsHostEverywhere)
+{
+    m_server->route("/plain.html", { 200, "text/html", "<p>no title</p>", {} });
+    load("/plain.html");
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "127.0.0.1"; }));
+    EXPECT_EQ(windowTitle(), "127.0.0.1");
+    ASSERT_TRUE(waitUntil([&] { return !historyVisits(controller().historyFileURL()).empty(); }));
+    EXPECT_EQ(historyVisits(controller().historyFileURL()).back().second, "127.0.0.1");
+}
+
+TEST_F(NavigationTest, LinkWithBlankTargetOpensAndLoadsNewTab)
+{
+    m_server->page("/target.html", "Target");
+    m_server->page("/links.html", "Links",
+        "<a id=l target=_blank href=/target.html>open</a>");
+    load("/links.html");
+    WebKitWebView* opener = selectedView();
+    webkit_settings_set_javascript_can_open_windows_automatically(
+        webkit_web_view_get_settings(opener), TRUE);
+    evaluate(opener, "document.getElementById('l').click(); true");
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 2; }));
+    WebKitWebView* opened = selectedView();
+    EXPECT_NE(opened, opener);
+    ASSERT_TRUE(waitForLoad(opened, m_server->url("/target.html")));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Target"; }));
+    EXPECT_EQ(uriOf(opener), m_server->url("/links.html"));
+}
+
+TEST_F(NavigationTest, AttachmentsAndUnshowableContentAreNotShownAndLeaveNoFile)
+{
+    m_server->page("/page.html", "Page");
+    m_server->route("/report.txt",
+        { 200, "text/plain", "attached text", { { "Content-Disposition", "Attachment; filename=a.pdf" } } });
+    m_server->route("/blob.bin",
+        { 200, "application/x-quivel-unknown", std::string(4096, 'x'),
+            { { "Content-Disposition", "inline" } } });
+    load("/page.html");
+    ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Page"; }));
+    for (const char* path : { "/report.txt", "/blob.bin" }) {
+        controller().loadResolvedAddress(m_server->url(path));
+        ASSERT_TRUE(waitUntil([&] { return m_server->requestCount(path) == 1; })) << path;
+        spinFor(500ms);
+        EXPECT_EQ(uriOf(selectedView()), m_server->url("/page.html")) << path;
+        EXPECT_EQ(windowTitle(), "Page") << path;
+    }
+    std::error_code ec;
+    EXPECT_FALSE(fs::exists(downloadsDirectory() / "a.pdf", ec));
+    EXPECT_FALSE(fs::exists(downloadsDirectory() / "report.txt", ec));
+    EXPECT_FALSE(fs::exists(downloadsDirectory() / "blob.bin", ec));
+    EXPECT_TRUE(m_alerts.empty());
+}
+
+TEST_F(NavigationTest, LoadFailureShowsInWindowTitleOfSelectedTabOnly)
+{
+    std::string closed;
+    {
+        TestServer gone;
+        closed = gone.url("/x.html");
+    }
+    controller().loadResolvedAddress(closed);
+    ASSERT_TRUE(waitUntil([&] { return windowTitle().rfind("Load failed: ", 0) == 0; }));
+    EXPECT_GT(windowTitle().size(), std::string("Load failed: ").size());
+
+    m_server->page("/ok.html", "Fine");
+    load("/ok.html");
+    ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Fine"; }));
+    controller().createBrowserTabWithURL(closed);
+    WebKitWebView* failing = selectedView();
+    controller().selectBrowserTabAtIndex(0);
+    spinFor(1s);
+    EXPECT_EQ(windowTitle(), "Fine");
+    EXPECT_NE(failing, selectedView());
+}
+
+TEST_F(NavigationTest, StoppedLoadLeavesWindowTitleAlone)
+{
+    m_server->page("/ok.html", "Fine");
+    m_server->hang("/slow.html");
+    load("/ok.html");
+    ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Fine"; }));
+    controller().loadResolvedAddress(m_server->url("/slow.html"));
+    ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/slow.html") == 1; }));
+    webkit_web_view_stop_loading(selectedView());
+    spinFor(500ms);
+    EXPECT_EQ(windowTitle(), "Fine");
+}
+
+TEST_F(NavigationTest, ReloadReloadsPageOrGoesHomeWithoutOne)
+{
+    m_server->page("/r.html", "R");
+    load("/r.html");
+    controller().reloadPage();
+    ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/r.html") == 2; }));
+
+    controller().createBrowserTabWithURL(std::nullopt);
+    uint64_t before = controller().addressLookupGeneration();
+    controller().reloadPage();
+    EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
+    EXPECT_EQ(field(), controller().homePageURLForProfile("default"));
+}
+
+TEST_F(NavigationTest, HomePutsHomePageInFieldAndSubmitsIt)
+{
+    uint64_t before = controller().addressLookupGeneration();
+    controller().goHome();
+    EXPECT_EQ(field(), "https://www.google.com/search?q=");
+    EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
+}
+
+TEST_F(NavigationTest, FocusAddressBarSelectsItsText)
+{
+    m_server->page("/f.html", "F");
+    load("/f.html");
+    controller().window()->set_focus(*controller().window()->get_child());
+    controller().focusAddressBar();
+    int start = 0, end = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        return controller().requestField()->get_selection_bounds(start, end);
+    }));
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, static_cast<int>(m_server->url("/f.html").size()));
+}
+
+} // namespace qv::test

@@ -1,0 +1,198 @@
+// Profiles in the running browser: loading and repair, separate website data that survives a
+// restart, using and deleting a profile.
+#include "support/browser_fixture.h"
+
+#include "app/atomic_file.h"
+#include "app/json_text.h"
+#include "platform/storage_locations.h"
+
+#include <fstream>
+
+namespace qv::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kWorkID = "0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0";
+
+Json storedDefaults()
+{
+    FileRead read = readWholeFile(defaultsFileURL());
+    return read.status == ReadStatus::Ok ? parseJson(read.contents).value_or(Json()) : Json();
+}
+
+void writeDefaults(const Json& document)
+{
+    fs::create_directories(defaultsFileURL().parent_path());
+    std::ofstream(defaultsFileURL()) << dumpJson(document, 2);
+}
+
+} // namespace
+
+class ProfilesTest : public BrowserTest {
+protected:
+    // Loads the store page in the selected tab and runs a script there.
+    std::string onStorePage(const std::string& script)
+    {
+        controller().loadResolvedAddress(m_server->url("/store.html"));
+        EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
+        return evaluate(selectedView(), script);
+    }
+    void SetUp() override
+    {
+        BrowserTest::SetUp();
+        if (m_server)
+            m_server->page("/store.html", "Store");
+    }
+};
+
+class ProfilesBeforeLaunchTest : public ProfilesTest {
+protected:
+    ProfilesBeforeLaunchTest() { m_launchInSetUp = false; }
+};
+
+TEST_F(ProfilesTest, WithoutStoredProfilesOnlyTheBuiltInProfileExistsAndIsStored)
+{
+    ASSERT_EQ(controller().profiles().size(), 1u);
+    const BrowserProfile& profile = controller().profiles()[0];
+    EXPECT_EQ(profile.id, "default");
+    EXPECT_EQ(profile.name, "Default");
+    EXPECT_EQ(profile.userAgent, std::string(kSafariUserAgent));
+    EXPECT_EQ(profile.searchEngine, "Google");
+    EXPECT_EQ(controller().currentProfile(), "default");
+    Json stored = storedDefaults();
+    ASSERT_TRUE(stored.contains("QuivelProfiles"));
+    EXPECT_EQ(stored["QuivelProfiles"].size(), 1u);
+    EXPECT_EQ(stored["QuivelProfiles"][0]["id"], "default");
+    EXPECT_EQ(stored["QuivelCurrentProfile"], "default");
+    // The browser tab sends the profile's User-Agent.
+    EXPECT_EQ(onStorePage("navigator.userAgent"), "\"" + std::string(kSafariUserAgent) + "\"");
+}
+
+TEST_F(ProfilesBeforeLaunchTest, StoredProfilesAreRepairedAndUnknownCurrentFallsBack)
+{
+    writeDefaults({ { "QuivelProfiles",
+                        Json::array({ { { "id", kWorkID }, { "name", "Work" },
+                                          { "searchEngine", "google" }, { "color", "blue" } },
+                            { { "name", "no id" } }, 42 }) },
+        { "QuivelCurrentProfile", "5A5A5A5A-0000-4000-8000-000000000000" } });
+    launch();
+    ASSERT_EQ(controller().profiles().size(), 2u);
+    EXPECT_EQ(controller().profiles()[0].id, "default");
+    EXPECT_EQ(controller().profiles()[1].id, kWorkID);
+    EXPECT_EQ(controller().profiles()[1].searchEngine, "Google");
+    EXPECT_EQ(controller().currentProfile(), "default");
+    Json stored = storedDefaults();
+    EXPECT_EQ(stored["QuivelCurrentProfile"], "default");
+    EXPECT_EQ(stored["QuivelProfiles"][1]["color"], "blue");
+}
+
+TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
+{
+    writeDefaults({ { "QuivelProfiles",
+                        Json::array({ { { "id", kWorkID }, { "name", "Work" },
+                            { "searchEngine", "DuckDuckGo" } } }) },
+        { "QuivelCurrentProfile", kWorkID } });
+    launch();
+    EXPECT_EQ(controller().browserTabs()[0].profileID, kWorkID);
+    EXPECT_EQ(controller().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
+    submitAddress("two words");
+    EXPECT_EQ(controller().requestField()->get_text().raw(),
+        "https://duckduckgo.com/?q=two%20words");
+    EXPECT_EQ(controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
+}
+
+TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
+{
+    ProfileID work = controller().createProfile();
+    ASSERT_TRUE(isValidProfileID(work));
+    controller().selectCurrentProfile(work);
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().browserTabs()[1].profileID, work);
+    EXPECT_EQ(controller().currentProfile(), work);
+    EXPECT_EQ(onStorePage("localStorage.setItem('who', 'work');"
+                          "document.cookie = 'who=work; max-age=86400; path=/';"
+                          "localStorage.getItem('who')"),
+        "\"work\"");
+
+    controller().selectBrowserTabAtIndex(0);
+    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "null");
+    EXPECT_EQ(onStorePage("document.cookie.indexOf('who=work')"), "-1");
+    onStorePage("localStorage.setItem('who', 'default'); document.cookie = 'who=default; "
+                "max-age=86400; path=/'; true");
+    // Let the network process write what it keeps to disk.
+    spinFor(1500ms);
+
+    shutDown();
+    launch();
+    ASSERT_NE(controller().profileForID(work), nullptr);
+    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"default\"");
+    controller().selectCurrentProfile(work);
+    EXPECT_EQ(controller().browserTabs()[1].profileID, work);
+    EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"work\"");
+    EXPECT_EQ(onStorePage("document.cookie"), "\"who=work\"");
+}
+
+TEST_F(ProfilesTest, UsingAProfileSelectsItsFirstTab)
+{
+    ProfileID work = controller().createProfile();
+    controller().selectCurrentProfile(work);
+    WebKitWebView* workView = selectedView();
+    controller().selectCurrentProfile("default");
+    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    controller().selectCurrentProfile(work);
+    EXPECT_EQ(selectedView(), workView);
+    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(storedDefaults()["QuivelCurrentProfile"], work);
+}
+
+TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
+{
+    ProfileID work = controller().createProfile();
+    controller().selectCurrentProfile(work);
+    onStorePage("localStorage.setItem('who', 'work'); true");
+    controller().createBrowserTabWithURL(m_server->url("/store.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
+    ASSERT_EQ(controller().browserTabs().size(), 3u);
+    spinFor(500ms);
+    fs::path data = profileDataDirectory(work);
+    ASSERT_TRUE(fs::exists(data));
+
+    m_alertAnswer = 0;
+    ASSERT_TRUE(controller().deleteProfile(work));
+    ASSERT_FALSE(m_alerts.empty());
+    EXPECT_EQ(m_alerts.back().messageText, "Delete New Profile?");
+    EXPECT_EQ(m_alerts.back().buttons, (std::vector<std::string> { "Delete Profile", "Cancel" }));
+    EXPECT_EQ(controller().profileForID(work), nullptr);
+    EXPECT_EQ(controller().currentProfile(), "default");
+    for (const auto& tab : controller().browserTabs())
+        EXPECT_EQ(tab.profileID, "default");
+    // The home tab of launch plus the Default tab opened because the current profile went.
+    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+    EXPECT_EQ(controller().profileDataStores().count(work), 0u);
+    // The data goes on a later turn of the main loop.
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(data) && !fs::exists(profileCacheDirectory(work)); }, 10s));
+    Json stored = storedDefaults();
+    EXPECT_EQ(stored["QuivelProfiles"].size(), 1u);
+    EXPECT_EQ(stored["QuivelCurrentProfile"], "default");
+}
+
+TEST_F(ProfilesTest, DeletingIsRefusedForDefaultAndWhenCancelled)
+{
+    EXPECT_FALSE(controller().deleteProfile("default"));
+    EXPECT_TRUE(m_alerts.empty());
+    ProfileID work = controller().createProfile();
+    controller().selectCurrentProfile(work);
+    m_alertAnswer = 1;
+    EXPECT_FALSE(controller().deleteProfile(work));
+    EXPECT_NE(controller().profileForID(work), nullptr);
+    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_FALSE(controller().deleteProfile("no such profile"));
+}
+
+} // namespace qv::test
