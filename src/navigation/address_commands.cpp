@@ -224,7 +224,8 @@ void BrowserController::controlTextDidChange()
 std::string BrowserController::searchURLForProfile(
     const ProfileID& profileID, const std::string& text) const
 {
-    return qv::searchURLForProfile(text, profileForID(profileID.empty() ? kDefaultProfileID : profileID));
+    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
+    return qv::searchURLForProfile(text, profileForID(id));
 }
 
 std::string BrowserController::searchURLForCurrentProfile(const std::string& query) const
@@ -234,7 +235,8 @@ std::string BrowserController::searchURLForCurrentProfile(const std::string& que
 
 std::string BrowserController::homePageURLForProfile(const ProfileID& profileID) const
 {
-    return qv::homePageURLForProfile(profileForID(profileID.empty() ? kDefaultProfileID : profileID));
+    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
+    return qv::homePageURLForProfile(profileForID(id));
 }
 
 } // namespace qv

@@ -286,7 +286,8 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
     }
     case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
         auto* responseDecision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
-        WebKitURIResponse* response = webkit_response_policy_decision_get_response(responseDecision);
+        WebKitURIResponse* response
+            = webkit_response_policy_decision_get_response(responseDecision);
         if ((response && isAttachment(response))
             || !webkit_response_policy_decision_is_mime_type_supported(responseDecision))
             decideDownload(decision);

@@ -3,6 +3,7 @@
 
 #include <libsoup/soup.h>
 
+#include <algorithm>
 #include <set>
 
 namespace qv {
@@ -96,8 +97,8 @@ bool HttpClient::head(const std::string& url, std::chrono::milliseconds timeout,
     pending->message = message;
     pending->callback = std::move(callback);
     m_state->pending.insert(pending->cancellable);
-    pending->timeoutSource = g_timeout_add(static_cast<guint>(std::max<long long>(timeout.count(), 0)),
-        cancelOnTimeout, pending);
+    auto milliseconds = static_cast<guint>(std::max<long long>(timeout.count(), 0));
+    pending->timeoutSource = g_timeout_add(milliseconds, cancelOnTimeout, pending);
     soup_session_send_async(sharedSession(), message, G_PRIORITY_DEFAULT, pending->cancellable,
         finishHead, pending);
     return true;

@@ -58,7 +58,8 @@ TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
     const Json& now = root["now"];
     ASSERT_TRUE(now.is_object());
     std::string year = std::to_string(now["year"].get<long>());
-    const Json& day = root["years"][year][now["month"].get<std::string>()][now["day"].get<std::string>()];
+    const Json& day
+        = root["years"][year][now["month"].get<std::string>()][now["day"].get<std::string>()];
     ASSERT_TRUE(day.is_array());
     EXPECT_EQ(now["array"], day.size());
     const Json& record = day.back();
@@ -94,8 +95,8 @@ TEST_P(DamagedHistoryTest, IsNeverOverwrittenAndReportedOnce)
     EXPECT_TRUE(controller().historyEntries().empty());
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].messageText, "Quivel Browser");
-    EXPECT_EQ(m_alerts[0].informativeText.rfind("Cannot read history file " + file.string() + ": ", 0), 0u)
-        << m_alerts[0].informativeText;
+    std::string expected = "Cannot read history file " + file.string() + ": ";
+    EXPECT_EQ(m_alerts[0].informativeText.rfind(expected, 0), 0u) << m_alerts[0].informativeText;
     visit("/a.html");
     visit("/b.html");
     EXPECT_EQ(bytesOf(file), before);

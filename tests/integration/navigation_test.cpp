@@ -64,9 +64,11 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     EXPECT_TRUE(controller().backButton()->get_sensitive());
     EXPECT_FALSE(controller().forwardButton()->get_sensitive());
 
-    ASSERT_TRUE(waitUntil([&] { return historyVisits(controller().historyFileURL()).size() >= 2; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return historyVisits(controller().historyFileURL()).size() >= 2; }));
     auto visits = historyVisits(controller().historyFileURL());
-    EXPECT_EQ(visits[visits.size() - 2], std::make_pair(m_server->url("/one.html"), std::string("One")));
+    EXPECT_EQ(visits[visits.size() - 2],
+        std::make_pair(m_server->url("/one.html"), std::string("One")));
     EXPECT_EQ(visits.back(), std::make_pair(m_server->url("/two.html"), std::string("Two")));
     ASSERT_FALSE(controller().historyEntries().empty());
     EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/two.html"));
@@ -137,7 +139,8 @@ TEST_F(NavigationTest, AttachmentsAndUnshowableContentAreNotShownAndLeaveNoFile)
 {
     m_server->page("/page.html", "Page");
     m_server->route("/report.txt",
-        { 200, "text/plain", "attached text", { { "Content-Disposition", "Attachment; filename=a.pdf" } } });
+        { 200, "text/plain", "attached text",
+            { { "Content-Disposition", "Attachment; filename=a.pdf" } } });
     m_server->route("/blob.bin",
         { 200, "application/x-quivel-unknown", std::string(4096, 'x'),
             { { "Content-Disposition", "inline" } } });
@@ -212,6 +215,25 @@ TEST_F(NavigationTest, HomePutsHomePageInFieldAndSubmitsIt)
     controller().goHome();
     EXPECT_EQ(field(), "https://www.google.com/search?q=");
     EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
+}
+
+TEST_F(NavigationTest, AddressThatIsNoURLGivesAlertAndChangesNothing)
+{
+    m_server->page("/stay.html", "Stay");
+    load("/stay.html");
+    using Address = std::optional<std::string>;
+    for (const Address& bad :
+        { Address(), Address(""), Address("http://exa mple.test/"), Address("no scheme") }) {
+        m_alerts.clear();
+        controller().loadResolvedAddress(bad);
+        ASSERT_EQ(m_alerts.size(), 1u);
+        EXPECT_EQ(m_alerts[0].messageText, "Quivel Browser");
+        EXPECT_EQ(m_alerts[0].informativeText, "Could not create a valid URL for this input.");
+        EXPECT_EQ(m_alerts[0].buttons, std::vector<std::string> { "OK" });
+        EXPECT_EQ(field(), m_server->url("/stay.html"));
+    }
+    spinFor(200ms);
+    EXPECT_EQ(uriOf(selectedView()), m_server->url("/stay.html"));
 }
 
 TEST_F(NavigationTest, FocusAddressBarSelectsItsText)

@@ -101,7 +101,8 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
     submitAddress("two words");
     EXPECT_EQ(controller().requestField()->get_text().raw(),
         "https://duckduckgo.com/?q=two%20words");
-    EXPECT_EQ(controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
+    EXPECT_EQ(
+        controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
 }
 
 TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
@@ -176,7 +177,8 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
     EXPECT_EQ(controller().profileDataStores().count(work), 0u);
     // The data goes on a later turn of the main loop.
-    EXPECT_TRUE(waitUntil([&] { return !fs::exists(data) && !fs::exists(profileCacheDirectory(work)); }, 10s));
+    EXPECT_TRUE(waitUntil(
+        [&] { return !fs::exists(data) && !fs::exists(profileCacheDirectory(work)); }, 10s));
     Json stored = storedDefaults();
     EXPECT_EQ(stored["QuivelProfiles"].size(), 1u);
     EXPECT_EQ(stored["QuivelCurrentProfile"], "default");

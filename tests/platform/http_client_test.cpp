@@ -169,8 +169,9 @@ TEST(HttpClientTest, DestroyedClientNeverCallsBack)
     bool called = false;
     {
         HttpClient client;
-        ASSERT_TRUE(client.head(server.url("/hang"), 3s, [&](std::optional<int>) { called = true; }));
-        ASSERT_TRUE(client.head(server.url("/s/200"), 3s, [&](std::optional<int>) { called = true; }));
+        auto mark = [&](std::optional<int>) { called = true; };
+        ASSERT_TRUE(client.head(server.url("/hang"), 3s, mark));
+        ASSERT_TRUE(client.head(server.url("/s/200"), 3s, mark));
         EXPECT_EQ(client.pendingCount(), 2u);
     }
     spinUntil([] { return false; }, 300ms);
