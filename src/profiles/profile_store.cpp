@@ -28,12 +28,14 @@ struct ProfileDataRemoval {
     std::vector<fs::path> folders;
 };
 
-void removeProfileFolders(std::unique_ptr<ProfileDataRemoval> removal)
+enum class ReportFailures { Yes, No };
+
+void removeProfileFolders(const std::vector<fs::path>& folders, ReportFailures report)
 {
-    for (const fs::path& folder : removal->folders) {
+    for (const fs::path& folder : folders) {
         std::error_code ec;
         fs::remove_all(folder, ec);
-        if (ec)
+        if (ec && report == ReportFailures::Yes)
             logLine("Could not remove profile website data: " + ec.message());
     }
 }
@@ -42,7 +44,7 @@ gboolean removeProfileData(gpointer data)
 {
     std::unique_ptr<ProfileDataRemoval> removal(static_cast<ProfileDataRemoval*>(data));
     if (!removal->session) {
-        removeProfileFolders(std::move(removal));
+        removeProfileFolders(removal->folders, ReportFailures::Yes);
         return G_SOURCE_REMOVE;
     }
     WebKitWebsiteDataManager* manager
@@ -58,7 +60,15 @@ gboolean removeProfileData(gpointer data)
             }
             if (error)
                 g_error_free(error);
-            removeProfileFolders(std::move(removal));
+            // Let go of the session first; its network and web processes can still write a
+            // last file while they wind down, so a second pass follows once they have.
+            removal->session.reset();
+            removeProfileFolders(removal->folders, ReportFailures::Yes);
+            g_timeout_add_seconds(2, +[](gpointer data) {
+                std::unique_ptr<ProfileDataRemoval> late(static_cast<ProfileDataRemoval*>(data));
+                removeProfileFolders(late->folders, ReportFailures::No);
+                return G_SOURCE_REMOVE;
+            }, removal.release());
         },
         removal.release());
     return G_SOURCE_REMOVE;
