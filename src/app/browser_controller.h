@@ -85,6 +85,8 @@ public:
     std::vector<Gtk::Window*> auxiliaryWindows() const;
     // Gives an auxiliary window the close rules, theme and key handling of the browser.
     void adoptAuxiliaryWindow(Gtk::Window& window);
+    // Routes the window's close request and key changes to the window callbacks above.
+    void connectWindowCallbacks(Gtk::Window& window);
 
     // --- Browser window and chrome (app/browser_window.cpp, app/theme.cpp) ---
     void createWindow();

@@ -73,18 +73,7 @@ void BrowserController::createWindow()
     // A closed window is hidden, not destroyed: the application still ends with its last
     // visible window, and the controller's widgets stay valid until the controller goes.
     m_window->set_hide_on_close(true);
-    m_window->signal_close_request().connect(
-        [this] {
-            bool allow = windowShouldClose(*m_window);
-            if (allow)
-                windowWillClose(*m_window);
-            return !allow;
-        },
-        false);
-    m_window->property_is_active().signal_changed().connect([this] {
-        if (m_window->is_active())
-            windowDidBecomeKey(*m_window);
-    });
+    connectWindowCallbacks(*m_window);
 
     m_extensionTabsVisible = true;
     m_extensionToolbarVisible = true;

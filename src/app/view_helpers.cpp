@@ -135,11 +135,13 @@ void tintIconButtons(Gtk::Widget& view, const RGB& colour)
         tintIconButtons(*child, colour);
 }
 
-void styleMainToolbarButton(Gtk::Button& button, bool dark)
+void styleThemedBezelButton(Gtk::Button& button, bool dark)
 {
     RGB bezel = dark ? RGB { 0.2, 0.24, 0.32 } : RGB { 0.9, 0.92, 0.95 };
     RGB symbol = dark ? RGB { 0.9, 0.92, 0.96 } : RGB { 0.12, 0.38, 0.78 };
     styleBezelButton(button, bezel, symbol);
 }
+
+void styleMainToolbarButton(Gtk::Button& button, bool dark) { styleThemedBezelButton(button, dark); }
 
 } // namespace qv

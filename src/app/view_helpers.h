@@ -35,7 +35,8 @@ void tintSymbolButton(Gtk::Button& button, const RGB& colour);
 // Re-tints every icon button below `view`, except those that keep their own colour.
 void tintIconButtons(Gtk::Widget& view, const RGB& colour);
 void styleMainToolbarButton(Gtk::Button& button, bool dark);
-// Bezel and symbol colours shared by the toolbar, tab close and "+" buttons.
+// The theme's bezel and symbol colours, shared by the toolbar, tab close and "+" buttons.
+void styleThemedBezelButton(Gtk::Button& button, bool dark);
 void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol);
 
 } // namespace qv

@@ -63,6 +63,11 @@ void BrowserController::adoptAuxiliaryWindow(Gtk::Window& window)
 {
     m_application->add_window(window);
     window.set_hide_on_close(true);
+    connectWindowCallbacks(window);
+}
+
+void BrowserController::connectWindowCallbacks(Gtk::Window& window)
+{
     window.signal_close_request().connect(
         [this, &window] {
             bool allow = windowShouldClose(window);

@@ -69,8 +69,6 @@ void BrowserController::refreshTabBar()
         m_tabBar->remove(*child);
 
     bool dark = darkMode();
-    RGB bezel = dark ? RGB { 0.2, 0.24, 0.32 } : RGB { 0.9, 0.92, 0.95 };
-    RGB symbol = dark ? RGB { 0.9, 0.92, 0.96 } : RGB { 0.12, 0.38, 0.78 };
     ProfileID profile = currentProfile();
 
     for (size_t i = 0; i < m_browserTabs.size(); ++i) {
@@ -139,7 +137,7 @@ void BrowserController::refreshTabBar()
         close->add_css_class("circular");
         close->set_size_request(22, 22);
         close->set_valign(Gtk::Align::CENTER);
-        styleBezelButton(*close, bezel, symbol);
+        styleThemedBezelButton(*close, dark);
         close->add_css_class("qv-keep-tint");
         close->signal_clicked().connect([this, tag] { closeBrowserTab(Sender::button(tag)); });
         item->append(*close);
@@ -159,7 +157,7 @@ void BrowserController::refreshTabBar()
     plus->add_css_class("circular");
     plus->set_size_request(32, 32);
     plus->set_valign(Gtk::Align::CENTER);
-    styleBezelButton(*plus, bezel, symbol);
+    styleThemedBezelButton(*plus, dark);
     plus->add_css_class("qv-keep-tint");
     plus->signal_clicked().connect([this] { createNewTab(); });
     m_tabBar->append(*plus);
