@@ -52,6 +52,8 @@ struct Sender {
     static Sender button(long tag) { return { Kind::Button, tag, {} }; }
     static Sender menuItem(long tag) { return { Kind::MenuItem, tag, {} }; }
     static Sender other() { return {}; }
+    // A throw-away button carrying an identifier (an extension's ID, say).
+    static Sender identified(std::string id) { return { Kind::Button, -1, std::move(id) }; }
 };
 
 // What a new web view is made from when the engine asks for one (a page opening a window).
@@ -205,6 +207,12 @@ public:
     void displaySelectedExtension();
     void selectExtension(const Sender& sender);
     void showExtensionSettings();
+    // Installation and removal (extensions/extension_installation.cpp).
+    void installExtensionFromButton(const Sender& sender);
+    void installExtensionArchive(const std::filesystem::path& archive);
+    void addExtensionFromURL(const Sender& sender);
+    void exportSelectedExtension(const Sender& sender);
+    void deleteExtension(const Sender& sender);
     // What the bridge changes in the browser window (extensions/bridge_host_adapter.cpp).
     void setExtensionChromeVisibility(std::optional<bool> tabsVisible,
         std::optional<bool> toolbarVisible);
@@ -316,6 +324,9 @@ private:
     void saveEnabledExtensionIDs();
     std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
     void buildExtensionManagerWindow();
+    Gtk::Widget* makeExtensionPanel();
+    Gtk::Widget* makeExtensionSettingsPage(const ExtensionID& id, const ExtensionRecord& record);
+    GtkWindow* extensionAlertParent() const;
     Gtk::Widget* makeExtensionRow(const ExtensionID& id, const ExtensionRecord& record);
     static gboolean onExtensionBridgeMessage(WebKitUserContentManager*, JSCValue*,
         WebKitScriptMessageReply*, gpointer self);

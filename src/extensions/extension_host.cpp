@@ -20,13 +20,6 @@ namespace {
 
 constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
 
-Sender extensionSender(const ExtensionID& id)
-{
-    Sender sender = Sender::button(-1);
-    sender.identifier = id;
-    return sender;
-}
-
 fs::path bridgeClientLocation()
 {
     std::error_code ec;
@@ -116,7 +109,7 @@ void BrowserController::loadExtensions()
     bool settingsVisible = m_extensionSettingsVisible;
     for (const ExtensionID& id : wereRunning) {
         if (m_enabledExtensionIDs.count(id) && m_extensions.count(id))
-            openExtension(extensionSender(id));
+            openExtension(Sender::identified(id));
     }
     m_selectedExtensionID = selected;
     m_extensionSettingsVisible = settingsVisible && m_extensions.count(selected);

@@ -34,14 +34,10 @@ constexpr const char* kManagerCss = R"CSS(
 .qv-extension-status.running { color: #26a269; }
 .qv-extension-page-title { font-size: 21pt; font-weight: 600; }
 .qv-extension-page { border-radius: 12px; border: 1px solid @borders; }
+.qv-extension-drop { border-radius: 14px; border: 1px solid @borders; padding: 8px; }
+.qv-extension-drop.dragging { border: 2px solid @theme_selected_bg_color; padding: 7px; }
+.qv-extension-action { padding: 4px 10px; }
 )CSS";
-
-Sender extensionSender(const ExtensionID& id)
-{
-    Sender sender = Sender::button(-1);
-    sender.identifier = id;
-    return sender;
-}
 
 Gtk::Label* secondaryLabel(const std::string& text)
 {
@@ -60,6 +56,26 @@ void setSymbol(Gtk::Button& button, const char* symbol, const char* label)
     button.set_child(*image);
     button.set_tooltip_text(label);
     setAccessibleLabel(button, label);
+}
+
+// A button with a symbol and a title, as in the panel and on the settings page.
+Gtk::Button* labelledButton(const char* title, const char* symbol, const char* tooltip,
+    const char* accessibleLabel, std::function<void()> action)
+{
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbol);
+    content->append(*image);
+    content->append(*Gtk::make_managed<Gtk::Label>(title));
+    button->set_child(*content);
+    button->set_halign(Gtk::Align::START);
+    button->add_css_class("qv-extension-action");
+    if (tooltip)
+        button->set_tooltip_text(tooltip);
+    setAccessibleLabel(*button, accessibleLabel ? accessibleLabel : title);
+    button->signal_clicked().connect(std::move(action));
+    return button;
 }
 
 } // namespace
@@ -84,7 +100,7 @@ void BrowserController::showExtensionManager()
     std::set<ExtensionID> enabled = m_enabledExtensionIDs;
     for (const ExtensionID& id : enabled) {
         if (m_extensions.count(id) && !m_extensionWebViews.count(id))
-            openExtension(extensionSender(id));
+            openExtension(Sender::identified(id));
     }
 }
 
@@ -105,21 +121,7 @@ void BrowserController::buildExtensionManagerWindow()
                 display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
 
-    auto* panel = Gtk::make_managed<ExtensionPanelView>();
-    panel->set_size_request(kMinimumListWidth, -1);
-    auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
-    title->add_css_class("qv-extension-title");
-    title->set_xalign(0);
-    panel->append(*title);
-    panel->append(*secondaryLabel("Your browser tools and mini apps"));
-    auto* list = Gtk::make_managed<ExtensionListStackView>();
-    m_extensionListStack = list;
-    m_extensionListScroll = Gtk::make_managed<Gtk::ScrolledWindow>();
-    m_extensionListScroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    m_extensionListScroll->set_has_frame(false);
-    m_extensionListScroll->set_vexpand(true);
-    m_extensionListScroll->set_child(*list);
-    panel->append(*m_extensionListScroll);
+    Gtk::Widget* panel = makeExtensionPanel();
 
     auto* page = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
     page->set_size_request(kMinimumPageWidth, -1);
@@ -171,6 +173,62 @@ void BrowserController::buildExtensionManagerWindow()
     m_extensionManagerWindow->present();
 }
 
+Gtk::Widget* BrowserController::makeExtensionPanel()
+{
+    auto* panel = Gtk::make_managed<ExtensionPanelView>();
+    panel->set_size_request(kMinimumListWidth, -1);
+    auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
+    title->add_css_class("qv-extension-title");
+    title->set_xalign(0);
+    panel->append(*title);
+    panel->append(*secondaryLabel("Your browser tools and mini apps"));
+    panel->append(*labelledButton("Install Extension", "application-x-addon-symbolic",
+        "Install from ZIP", "Install Extension from ZIP",
+        [this] { installExtensionFromButton(Sender::button(-1)); }));
+    panel->append(*labelledButton("Add from URL", "insert-link-symbolic",
+        "Load a website as an Extension", "Add Extension from URL",
+        [this] { addExtensionFromURL(Sender::button(-1)); }));
+    auto* drop = Gtk::make_managed<ExtensionDropView>(
+        "Or drop an Extension ZIP here\nHTML pages run like regular websites");
+    // Installing shows alerts; they must not run inside the drop itself.
+    drop->filesDropped = [this](const std::vector<std::filesystem::path>& files) {
+        Glib::signal_idle().connect_once([this, files] {
+            for (const auto& file : files)
+                installExtensionArchive(file);
+        });
+    };
+    panel->append(*drop);
+    auto* list = Gtk::make_managed<ExtensionListStackView>();
+    m_extensionListStack = list;
+    m_extensionListScroll = Gtk::make_managed<Gtk::ScrolledWindow>();
+    m_extensionListScroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    m_extensionListScroll->set_has_frame(false);
+    m_extensionListScroll->set_vexpand(true);
+    m_extensionListScroll->set_child(*list);
+    panel->append(*m_extensionListScroll);
+    return panel;
+}
+
+Gtk::Widget* BrowserController::makeExtensionSettingsPage(
+    const ExtensionID& id, const ExtensionRecord& record)
+{
+    auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    stack->set_margin(24);
+    stack->set_valign(Gtk::Align::START);
+    stack->append(*labelledButton("Export ZIP", "document-save-as-symbolic", nullptr, nullptr,
+        [this] { exportSelectedExtension(Sender::button(-1)); }));
+    auto* remove = labelledButton("Delete Extension", "user-trash-symbolic", nullptr, nullptr,
+        [this, id] { deleteExtension(Sender::identified(id)); });
+    remove->add_css_class("destructive-action");
+    remove->set_name(id);
+    stack->append(*remove);
+    std::string version = jsonString(record.manifest, "version");
+    bool on = m_enabledExtensionIDs.count(id) > 0;
+    stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
+        + " \u00B7 " + (on ? "On" : "Off")));
+    return stack;
+}
+
 Gtk::Widget* BrowserController::makeExtensionRow(
     const ExtensionID& id, const ExtensionRecord& record)
 {
@@ -193,7 +251,7 @@ Gtk::Widget* BrowserController::makeExtensionRow(
     nameButton->set_has_frame(false);
     nameButton->add_css_class("qv-extension-name");
     nameButton->set_name(id);
-    nameButton->signal_clicked().connect([this, id] { selectExtension(extensionSender(id)); });
+    nameButton->signal_clicked().connect([this, id] { selectExtension(Sender::identified(id)); });
     auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
     status->add_css_class("qv-extension-status");
     status->add_css_class(running ? "running" : "dim-label");
@@ -209,7 +267,7 @@ Gtk::Widget* BrowserController::makeExtensionRow(
     setAccessibleLabel(*check, std::string(running ? "Turn off" : "Turn on") + " " + name);
     // The list is rebuilt by the toggle, so the row must not go away inside its own signal.
     check->signal_toggled().connect([this, id] {
-        Glib::signal_idle().connect_once([this, id] { toggleExtension(extensionSender(id)); });
+        Glib::signal_idle().connect_once([this, id] { toggleExtension(Sender::identified(id)); });
     });
 
     row->append(*text);
@@ -265,14 +323,7 @@ void BrowserController::displaySelectedExtension()
 
     if (m_extensionSettingsVisible) {
         m_extensionPageHint->set_text("Manage this Extension");
-        auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
-        stack->set_margin(24);
-        stack->set_valign(Gtk::Align::START);
-        std::string version = jsonString(record.manifest, "version");
-        bool on = m_enabledExtensionIDs.count(id) > 0;
-        stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
-            + " \u00B7 " + (on ? "On" : "Off")));
-        m_extensionPageContainer->append(*stack);
+        m_extensionPageContainer->append(*makeExtensionSettingsPage(id, record));
         return;
     }
     auto view = m_extensionWebViews.find(id);

@@ -13,6 +13,12 @@ AlertResponder& responder()
     return instance;
 }
 
+std::function<std::string(const AlertSpec&)>& fieldResponder()
+{
+    static std::function<std::string(const AlertSpec&)> instance;
+    return instance;
+}
+
 struct AlertRun {
     GMainLoop* loop = nullptr;
     int response = -1;
@@ -30,11 +36,19 @@ void onResponse(GtkDialog*, int responseId, gpointer data)
 
 void setAlertResponder(AlertResponder r) { responder() = std::move(r); }
 
-int runModalAlert(GtkWindow* parent, const AlertSpec& alert)
+void setAlertFieldResponder(std::function<std::string(const AlertSpec&)> r)
+{
+    fieldResponder() = std::move(r);
+}
+
+int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* textField)
 {
     if (responder()) {
-        if (auto answer = responder()(alert))
+        if (auto answer = responder()(alert)) {
+            if (textField)
+                textField->text = fieldResponder() ? fieldResponder()(alert) : std::string();
             return *answer;
+        }
     }
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
@@ -48,12 +62,27 @@ int runModalAlert(GtkWindow* parent, const AlertSpec& alert)
         gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
     G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_window_set_title(GTK_WINDOW(dialog), alert.messageText.c_str());
+    GtkWidget* field = nullptr;
+    if (textField) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        field = gtk_entry_new();
+        gtk_widget_set_size_request(field, 380, 28);
+        gtk_entry_set_placeholder_text(GTK_ENTRY(field), textField->placeholder.c_str());
+        gtk_entry_set_activates_default(GTK_ENTRY(field), TRUE);
+        gtk_box_append(GTK_BOX(area), field);
+    }
 
     AlertRun run;
     run.loop = g_main_loop_new(nullptr, FALSE);
     g_signal_connect(dialog, "response", G_CALLBACK(onResponse), &run);
     gtk_window_present(GTK_WINDOW(dialog));
+    if (field)
+        gtk_widget_grab_focus(field);
     g_main_loop_run(run.loop);
+    if (field)
+        textField->text = gtk_editable_get_text(GTK_EDITABLE(field));
     g_main_loop_unref(run.loop);
     gtk_window_destroy(GTK_WINDOW(dialog));
     return run.response;

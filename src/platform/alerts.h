@@ -17,11 +17,19 @@ struct AlertSpec {
 };
 
 // The index of the pressed button; -1 when the alert was dismissed without one.
-int runModalAlert(GtkWindow* parent, const AlertSpec& alert);
+// A text field in an alert: it takes the initial focus and `text` receives what was typed.
+struct AlertTextField {
+    std::string placeholder;
+    std::string text;
+};
+
+int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* field = nullptr);
 
 // While set, alerts are not shown: the responder answers them (tests). Returning nullopt
 // shows the real alert.
 using AlertResponder = std::function<std::optional<int>(const AlertSpec&)>;
 void setAlertResponder(AlertResponder responder);
+// What the responder "types" into an alert's text field.
+void setAlertFieldResponder(std::function<std::string(const AlertSpec&)> responder);
 
 } // namespace qv

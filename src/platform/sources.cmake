@@ -4,4 +4,6 @@ list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/storage_locations.cpp
     ${CMAKE_CURRENT_LIST_DIR}/alerts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/archive.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/file_panels.cpp
 )

@@ -1,0 +1,210 @@
+// ZIP unpacking and packing with libarchive.
+#include "platform/archive.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace qv {
+
+namespace {
+
+struct ReadArchiveFree {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+struct WriteArchiveFree {
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+struct EntryFree {
+    void operator()(archive_entry* e) const { archive_entry_free(e); }
+};
+
+std::string archiveError(archive* a, const char* fallback)
+{
+    const char* text = archive_error_string(a);
+    return text && *text ? std::string(text) : std::string(fallback);
+}
+
+// The entry's path below the destination, or nothing when it is absolute or climbs out.
+std::optional<fs::path> safeRelativePath(const char* name)
+{
+    if (!name || !*name)
+        return std::nullopt;
+    fs::path path(name);
+    if (path.is_absolute() || path.has_root_name() || path.has_root_directory())
+        return std::nullopt;
+    fs::path clean;
+    for (const fs::path& part : path) {
+        if (part == "..")
+            return std::nullopt;
+        if (part == "." || part.empty())
+            continue;
+        clean /= part;
+    }
+    if (clean.empty())
+        return std::nullopt;
+    return clean;
+}
+
+} // namespace
+
+Result<ZipExtractOutcome> extractZipArchive(
+    const fs::path& archivePath, const fs::path& destination, const ZipExtractLimits& limits)
+{
+    std::unique_ptr<archive, ReadArchiveFree> reader(archive_read_new());
+    archive_read_support_format_zip(reader.get());
+    if (archive_read_open_filename(reader.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK)
+        return Result<ZipExtractOutcome>::failure("archive is invalid");
+
+    std::uint64_t files = 0;
+    std::uint64_t totalBytes = 0;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        archive_entry* entry = nullptr;
+        int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status < ARCHIVE_WARN)
+            return Result<ZipExtractOutcome>::failure("archive is invalid");
+
+        const char* name = archive_entry_pathname_utf8(entry);
+        if (!name)
+            name = archive_entry_pathname(entry);
+        std::optional<fs::path> relative = safeRelativePath(name);
+        if (!relative) {
+            // "./" alone names the destination itself and is harmless.
+            if (name && (std::string_view(name) == "./" || std::string_view(name) == "."))
+                continue;
+            return Result<ZipExtractOutcome>::failure(
+                "entry \u201C" + std::string(name ? name : "") + "\u201D lies outside the folder");
+        }
+        fs::path target = destination / *relative;
+        std::error_code ec;
+        mode_t type = archive_entry_filetype(entry);
+        if (type == AE_IFDIR) {
+            fs::create_directories(target, ec);
+            if (ec)
+                return Result<ZipExtractOutcome>::failure(ec.message());
+            continue;
+        }
+        if (type != AE_IFREG || archive_entry_hardlink(entry))
+            return ZipExtractOutcome::HoldsLink;
+        if (++files > limits.maxFiles)
+            return ZipExtractOutcome::OverLimits;
+
+        fs::create_directories(target.parent_path(), ec);
+        if (ec)
+            return Result<ZipExtractOutcome>::failure(ec.message());
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return Result<ZipExtractOutcome>::failure(
+                "cannot write \u201C" + relative->string() + "\u201D");
+        for (;;) {
+            la_ssize_t read = archive_read_data(reader.get(), buffer.data(), buffer.size());
+            if (read == 0)
+                break;
+            if (read < 0)
+                return Result<ZipExtractOutcome>::failure(
+                    archiveError(reader.get(), "archive is invalid"));
+            totalBytes += static_cast<std::uint64_t>(read);
+            if (totalBytes > limits.maxTotalBytes)
+                return ZipExtractOutcome::OverLimits;
+            out.write(buffer.data(), read);
+            if (!out)
+                return Result<ZipExtractOutcome>::failure(
+                    "cannot write \u201C" + relative->string() + "\u201D");
+        }
+    }
+    return ZipExtractOutcome::Extracted;
+}
+
+Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& destination)
+{
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec))
+        return Result<Done>::failure("the folder does not exist");
+    fs::path base = fs::path(folder).lexically_normal();
+    if (!base.has_filename())
+        base = base.parent_path();
+    const fs::path top = base.filename();
+
+    // Sorted, so the same folder always packs the same way.
+    std::vector<fs::path> items;
+    for (fs::recursive_directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->is_symlink(ec))
+            continue;
+        items.push_back(it->path());
+    }
+    if (ec)
+        return Result<Done>::failure(ec.message());
+    std::sort(items.begin(), items.end());
+
+    fs::path partial = destination;
+    partial += ".partial";
+    std::unique_ptr<archive, WriteArchiveFree> writer(archive_write_new());
+    archive_write_set_format_zip(writer.get());
+    if (archive_write_open_filename(writer.get(), partial.c_str()) != ARCHIVE_OK)
+        return Result<Done>::failure(archiveError(writer.get(), "cannot create the file"));
+
+    auto fail = [&](std::string message) {
+        writer.reset();
+        fs::remove(partial, ec);
+        return Result<Done>::failure(std::move(message));
+    };
+    auto writeHeader = [&](const fs::path& name, mode_t type, std::int64_t size) {
+        std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
+        std::string path = name.generic_string();
+        if (type == AE_IFDIR)
+            path += "/";
+        archive_entry_set_pathname_utf8(entry.get(), path.c_str());
+        archive_entry_set_filetype(entry.get(), type);
+        archive_entry_set_perm(entry.get(), type == AE_IFDIR ? 0755 : 0644);
+        archive_entry_set_size(entry.get(), size);
+        return archive_write_header(writer.get(), entry.get()) == ARCHIVE_OK;
+    };
+
+    if (!writeHeader(top, AE_IFDIR, 0))
+        return fail(archiveError(writer.get(), "cannot write the archive"));
+    std::vector<char> buffer(64 * 1024);
+    for (const fs::path& item : items) {
+        fs::path name = top / item.lexically_relative(base);
+        if (fs::is_directory(item, ec)) {
+            if (!writeHeader(name, AE_IFDIR, 0))
+                return fail(archiveError(writer.get(), "cannot write the archive"));
+            continue;
+        }
+        if (!fs::is_regular_file(item, ec))
+            continue;
+        auto size = fs::file_size(item, ec);
+        std::ifstream in(item, std::ios::binary);
+        if (ec || !in)
+            return fail("cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
+        if (!writeHeader(name, AE_IFREG, static_cast<std::int64_t>(size)))
+            return fail(archiveError(writer.get(), "cannot write the archive"));
+        while (in) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            std::streamsize got = in.gcount();
+            if (got > 0 && archive_write_data(writer.get(), buffer.data(), got) < 0)
+                return fail(archiveError(writer.get(), "cannot write the archive"));
+        }
+    }
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return fail(archiveError(writer.get(), "cannot write the archive"));
+    writer.reset();
+    fs::rename(partial, destination, ec);
+    if (ec) {
+        fs::remove(partial, ec);
+        return Result<Done>::failure("cannot write \u201C" + destination.string() + "\u201D");
+    }
+    return Done {};
+}
+
+} // namespace qv

@@ -1,0 +1,35 @@
+// ZIP archives in process: unpacking into a folder and packing a folder.
+#pragma once
+
+#include "app/result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace qv {
+
+struct ZipExtractLimits {
+    std::uint64_t maxFiles = UINT64_MAX; // regular files
+    std::uint64_t maxTotalBytes = UINT64_MAX; // their sizes added up
+};
+
+enum class ZipExtractOutcome {
+    Extracted,
+    HoldsLink, // a symbolic or hard link, or a device, fifo or socket entry: nothing of it written
+    OverLimits, // more files or bytes than the limits allow: unpacking stopped there
+};
+
+// Unpacks `archive` into the existing folder `destination`. An entry whose path is absolute or
+// climbs out with ".." fails the whole extraction; the limits are enforced while writing, so an
+// archive that expands without end stops at them. What was written stays for the caller to
+// remove. Failures carry a short description of what is wrong with the archive.
+Result<ZipExtractOutcome> extractZipArchive(const std::filesystem::path& archive,
+    const std::filesystem::path& destination, const ZipExtractLimits& limits = {});
+
+// Writes a ZIP of `folder` to `destination` whose one top-level folder is named like `folder`.
+// Links inside are not followed and not stored. The file appears only when it is complete.
+Result<Done> writeZipArchiveOfFolder(
+    const std::filesystem::path& folder, const std::filesystem::path& destination);
+
+} // namespace qv

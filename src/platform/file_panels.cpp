@@ -1,0 +1,124 @@
+// File chooser panels over GtkFileChooserNative.
+#include "platform/file_panels.h"
+
+#include "platform/log.h"
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+namespace qv {
+
+namespace {
+
+FilePanelResponder& panelResponder()
+{
+    static FilePanelResponder instance;
+    return instance;
+}
+
+std::function<void(const std::filesystem::path&)>& revealResponder()
+{
+    static std::function<void(const std::filesystem::path&)> instance;
+    return instance;
+}
+
+struct PanelRun {
+    FilePanelCompletion done;
+};
+
+void onPanelResponse(GtkNativeDialog* dialog, int response, gpointer data)
+{
+    std::unique_ptr<PanelRun> run(static_cast<PanelRun*>(data));
+    std::optional<std::filesystem::path> chosen;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    if (response == GTK_RESPONSE_ACCEPT) {
+        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
+            if (char* path = g_file_get_path(file)) {
+                chosen = std::filesystem::path(path);
+                g_free(path);
+            }
+            g_object_unref(file);
+        }
+    }
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    g_object_unref(dialog);
+    if (run->done)
+        run->done(std::move(chosen));
+}
+
+} // namespace
+
+void setFilePanelResponder(FilePanelResponder responder)
+{
+    panelResponder() = std::move(responder);
+}
+
+void runFilePanel(GtkWindow* parent, const FilePanelSpec& spec, FilePanelCompletion done)
+{
+    if (panelResponder()) {
+        if (auto answer = panelResponder()(spec)) {
+            // Later, like a real panel, so callers never re-enter from inside themselves.
+            auto* run = new PanelRun { std::move(done) };
+            auto chosen = std::make_shared<std::optional<std::filesystem::path>>(*answer);
+            struct Pending {
+                PanelRun* run;
+                std::shared_ptr<std::optional<std::filesystem::path>> chosen;
+            };
+            g_idle_add_full(
+                G_PRIORITY_DEFAULT,
+                [](gpointer data) -> gboolean {
+                    std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+                    std::unique_ptr<PanelRun> owned(pending->run);
+                    if (owned->done)
+                        owned->done(*pending->chosen);
+                    return G_SOURCE_REMOVE;
+                },
+                new Pending { run, chosen }, nullptr);
+            return;
+        }
+    }
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    bool save = spec.kind == FilePanelSpec::Kind::Save;
+    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(spec.title.c_str(), parent,
+        save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
+        spec.acceptLabel.empty() ? nullptr : spec.acceptLabel.c_str(), nullptr);
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
+    if (save && !spec.suggestedName.empty())
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), spec.suggestedName.c_str());
+    if (!spec.filterSuffix.empty()) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, spec.filterName.c_str());
+        gtk_file_filter_add_suffix(filter, spec.filterSuffix.c_str());
+        gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
+        g_object_unref(filter);
+    }
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    g_signal_connect(dialog, "response", G_CALLBACK(onPanelResponse), new PanelRun { std::move(done) });
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
+}
+
+void setRevealResponder(std::function<void(const std::filesystem::path&)> responder)
+{
+    revealResponder() = std::move(responder);
+}
+
+void revealInFileViewer(const std::filesystem::path& file)
+{
+    if (revealResponder()) {
+        revealResponder()(file);
+        return;
+    }
+    GFile* folder = g_file_new_for_path(file.parent_path().c_str());
+    char* uri = g_file_get_uri(folder);
+    GError* error = nullptr;
+    if (!g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
+        logLine(std::string("Could not reveal ") + file.string() + ": "
+            + (error ? error->message : "no file manager"));
+        g_clear_error(&error);
+    }
+    g_free(uri);
+    g_object_unref(folder);
+}
+
+} // namespace qv
