@@ -1,5 +1,5 @@
 // Extensions end to end: real extension pages in real web views talking over the bridge.
-#include "support/browser_fixture.h"
+#include "support/extensions_fixture.h"
 
 #include "app/atomic_file.h"
 #include "app/json_text.h"
@@ -10,133 +10,6 @@
 namespace qv::test {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr const char* kBasicPage = "<!doctype html><html><head><meta charset=\"utf-8\">"
-                                   "<title>Probe</title></head><body><p>probe</p></body></html>";
-
-Sender extensionSender(const std::string& id)
-{
-    Sender sender = Sender::button(-1);
-    sender.identifier = id;
-    return sender;
-}
-
-Json parsedOrNull(const std::string& text) { return parseJson(text).value_or(Json()); }
-
-} // namespace
-
-class ExtensionsTest : public BrowserTest {
-protected:
-    ExtensionsTest() { m_launchInSetUp = false; }
-
-    void TearDown() override
-    {
-        setLogObserver(nullptr);
-        BrowserTest::TearDown();
-    }
-
-    static fs::path store() { return testHome() / ".local/share/QuivelBrowser/Extensions"; }
-
-    // An extension folder in the store: manifest.json plus the given files.
-    static fs::path writeExtension(const std::string& folder, const Json& manifest,
-        std::map<std::string, std::string> files = { { "index.html", kBasicPage } })
-    {
-        fs::path dir = store() / folder;
-        fs::create_directories(dir);
-        EXPECT_TRUE(writeFileAtomically(dir / "manifest.json", dumpJson(manifest, 2)).ok());
-        for (const auto& [name, contents] : files) {
-            fs::create_directories((dir / name).parent_path());
-            EXPECT_TRUE(writeFileAtomically(dir / name, contents).ok());
-        }
-        return dir;
-    }
-
-    // The defaults the controller will read at launch. The built-in extensions are kept out of
-    // the store unless a test asks for them.
-    void writeDefaults(Json values, bool keepBuiltIns = false)
-    {
-        if (!keepBuiltIns && !values.contains(kDeletedBundledExtensionsKey))
-            values[kDeletedBundledExtensionsKey] = Json::array({ "tab-list", "page-styler" });
-        fs::path file = testHome() / ".config/QuivelBrowser/defaults.json";
-        fs::create_directories(file.parent_path());
-        ASSERT_TRUE(writeFileAtomically(file, dumpJson(values, 2)).ok());
-    }
-
-    Json storedDefaults()
-    {
-        FileRead read = readWholeFile(testHome() / ".config/QuivelBrowser/defaults.json");
-        return read.status == ReadStatus::Ok ? parsedOrNull(read.contents) : Json::object();
-    }
-
-    WebKitWebView* extensionView(const std::string& id)
-    {
-        auto& views = controller().extensionWebViews();
-        auto it = views.find(id);
-        return it == views.end() ? nullptr : it->second.get();
-    }
-
-    // Turns the extension on and waits for its page to finish loading.
-    WebKitWebView* startExtension(const std::string& id, const std::string& prefix = "file://")
-    {
-        controller().openExtension(extensionSender(id));
-        WebKitWebView* view = extensionView(id);
-        if (view) {
-            EXPECT_TRUE(waitForLoad(view, prefix));
-        }
-        return view;
-    }
-
-    // Runs an async function body in the page and returns its awaited result as JSON.
-    Json callAsync(WebKitWebView* view, const std::string& body)
-    {
-        struct Pending {
-            bool done = false;
-            Json result;
-        } pending;
-        webkit_web_view_call_async_javascript_function(
-            view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                auto* p = static_cast<Pending*>(data);
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                if (value) {
-                    char* json = jsc_value_to_json(value, 0);
-                    p->result = json ? parsedOrNull(json) : Json();
-                    g_free(json);
-                    g_object_unref(value);
-                } else {
-                    p->result = Json { { "scriptError", error ? error->message : "" } };
-                    if (error)
-                        g_error_free(error);
-                }
-                p->done = true;
-            },
-            &pending);
-        EXPECT_TRUE(waitUntil([&] { return pending.done; }));
-        return pending.result;
-    }
-
-    void openServedTab(const std::string& path, const std::string& body)
-    {
-        m_server->route(path,
-            { 200, "text/html; charset=utf-8",
-                "<!doctype html><html><head><title>Served</title></head><body>" + body
-                    + "</body></html>",
-                {} });
-        controller().createBrowserTabWithURL(m_server->url(path));
-        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
-    }
-
-    static Json fileExtensionManifest(
-        const std::string& id, const std::string& name, Json permissions)
-    {
-        return { { "id", id }, { "name", name }, { "version", "2.1" },
-            { "permissions", std::move(permissions) } };
-    }
-};
 
 TEST_F(ExtensionsTest, BridgeCallRoundTripAnswersFromTheBrowser)
 {
@@ -170,7 +43,7 @@ TEST_F(ExtensionsTest, DeniedPermissionPromptLeavesTheExtensionOffAndWritesNothi
     writeDefaults(Json::object());
     launch();
     m_alertAnswer = 0;
-    controller().openExtension(extensionSender("probe"));
+    controller().openExtension(Sender::identified("probe"));
 
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].messageText, "Allow Probe to use browser permissions?");
@@ -209,10 +82,10 @@ TEST_F(ExtensionsTest, AllowingAsksOnlyForMissingNamesAndLaterStartsNeedNoPrompt
     EXPECT_TRUE(controller().extensionHasPermission("probe", "browser"));
     EXPECT_FALSE(controller().extensionHasPermission("probe", "ui"));
 
-    controller().toggleExtension(extensionSender("probe"));
+    controller().toggleExtension(Sender::identified("probe"));
     EXPECT_FALSE(extensionView("probe"));
     EXPECT_EQ(storedDefaults()[kEnabledExtensionsKey], Json::array());
-    controller().toggleExtension(extensionSender("probe"));
+    controller().toggleExtension(Sender::identified("probe"));
     EXPECT_TRUE(extensionView("probe"));
     EXPECT_EQ(m_alerts.size(), 1u);
 }
@@ -241,7 +114,7 @@ TEST_F(ExtensionsTest, EventsArriveAfterSubscribingAndStopAfterTurningOff)
 
     // The old page is kept alive here only to look into it after it was turned off.
     auto oldView = GObjectPtr<WebKitWebView>::retain(view);
-    controller().toggleExtension(extensionSender("listener"));
+    controller().toggleExtension(Sender::identified("listener"));
     EXPECT_FALSE(extensionView("listener"));
     EXPECT_FALSE(controller().extensionEventSubscriptions().hasSubscriptionSet("listener"));
     controller().createBrowserTabWithURL(m_server->url("/c.html"));
@@ -411,7 +284,7 @@ TEST_F(ExtensionsTest, LoadingExtensionsAgainLeavesNoUnrecognisedWebView)
     launch();
     ASSERT_TRUE(startExtension("one"));
     ASSERT_TRUE(startExtension("two"));
-    controller().selectExtension(extensionSender("one"));
+    controller().selectExtension(Sender::identified("one"));
     auto before1 = GObjectPtr<WebKitWebView>::retain(extensionView("one"));
     auto before2 = GObjectPtr<WebKitWebView>::retain(extensionView("two"));
 
@@ -452,7 +325,7 @@ TEST_F(ExtensionsTest, ManagerListsByNameAndShowsTheRunningPage)
     EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "Select an Extension");
     EXPECT_FALSE(controller().extensionSettingsButton()->get_visible());
 
-    controller().selectExtension(extensionSender("beta"));
+    controller().selectExtension(Sender::identified("beta"));
     EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "beta");
     EXPECT_EQ(controller().extensionPageHint()->get_text().raw(),
         "This Extension is off. Turn it on in the list to run its page.");

@@ -3,6 +3,7 @@
 #include "platform/archive.h"
 
 #include "../core/temp_dir.h"
+#include "zip_writer.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -15,41 +16,9 @@ namespace qv {
 
 namespace fs = std::filesystem;
 using test::TempDir;
+using test::writeZip;
 
 namespace {
-
-struct Entry {
-    Entry(std::string p, std::string c = {}, mode_t t = AE_IFREG, std::string l = {})
-        : path(std::move(p)), contents(std::move(c)), type(t), linkTarget(std::move(l))
-    {
-    }
-    std::string path;
-    std::string contents;
-    mode_t type;
-    std::string linkTarget;
-};
-
-void writeZip(const fs::path& file, const std::vector<Entry>& entries)
-{
-    archive* a = archive_write_new();
-    archive_write_set_format_zip(a);
-    ASSERT_EQ(archive_write_open_filename(a, file.c_str()), ARCHIVE_OK);
-    for (const Entry& e : entries) {
-        archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, e.path.c_str());
-        archive_entry_set_filetype(entry, e.type);
-        archive_entry_set_perm(entry, 0644);
-        if (e.type == AE_IFLNK)
-            archive_entry_set_symlink(entry, e.linkTarget.c_str());
-        archive_entry_set_size(entry, static_cast<la_int64_t>(e.contents.size()));
-        ASSERT_EQ(archive_write_header(a, entry), ARCHIVE_OK) << e.path;
-        if (!e.contents.empty())
-            archive_write_data(a, e.contents.data(), e.contents.size());
-        archive_entry_free(entry);
-    }
-    archive_write_close(a);
-    archive_write_free(a);
-}
 
 std::string readFile(const fs::path& path)
 {

@@ -236,6 +236,8 @@ int main(int argc, char** argv)
     qv::test::g_workingDirectory = fs::path(home) / "work";
     fs::create_directories(qv::test::g_home);
     fs::create_directories(qv::test::g_workingDirectory);
+    fs::create_directories(fs::path(home) / "tmp");
+    setenv("TMPDIR", (fs::path(home) / "tmp").c_str(), 1);
     setenv("HOME", qv::test::g_home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (qv::test::g_home / ".config").c_str(), 1);
     setenv("XDG_DATA_HOME", (qv::test::g_home / ".local/share").c_str(), 1);
