@@ -60,6 +60,8 @@ ExtensionDropView::ExtensionDropView(const Glib::ustring& text)
     add_css_class("qv-extension-drop");
     set_size_request(240, 84);
     set_halign(Gtk::Align::START);
+    // The label centres itself without making the zone grow with the panel.
+    set_vexpand(false);
     auto* label = Gtk::make_managed<Gtk::Label>(text);
     label->set_wrap(true);
     label->set_justify(Gtk::Justification::CENTER);
