@@ -114,6 +114,13 @@ Json UserDefaults::objectForKey(std::string_view key) const
     return it != m_values.end() ? *it : Json();
 }
 
+const Json& UserDefaults::valueForKey(std::string_view key) const
+{
+    static const Json missing;
+    auto it = m_values.find(key);
+    return it != m_values.end() ? *it : missing;
+}
+
 Result<Done> UserDefaults::setObject(std::string_view key, Json value)
 {
     m_values[std::string(key)] = std::move(value);

@@ -41,6 +41,8 @@ public:
     std::string stringForKey(std::string_view key) const;
     // The stored value, or null when the key is missing.
     Json objectForKey(std::string_view key) const;
+    // The same without a copy; valid until the key is next set or removed.
+    const Json& valueForKey(std::string_view key) const;
 
     Result<Done> setObject(std::string_view key, Json value);
     Result<Done> setBool(std::string_view key, bool value) { return setObject(key, Json(value)); }

@@ -414,7 +414,7 @@ void dispatchBridgeMessage(const Json& body, const BridgeMessageSource& source,
         BridgeRequest request = BridgeRequest::fromMessageBody(body);
         auto framePath = pathFromFileURL(source.frameURL);
         if (!caller.record || !framePath
-            || !isPathInsideOrEqual(*framePath, standardizedPath(caller.record->rootURL))) {
+            || !isPathInsideOrEqual(*framePath, caller.record->rootURL)) {
             reply(BridgeReply::failure("Extension identity or local runtime URL is invalid."));
             return;
         }

@@ -61,11 +61,12 @@ BridgeReplyHandler scriptMessageReplyHandler(WebKitScriptMessageReply* reply, JS
 
 Json jsonFromScriptValue(JSCValue* value)
 {
-    if (!value || jsc_value_is_undefined(value) || jsc_value_is_null(value))
+    if (!value)
         return nullptr;
+    // One call into the engine: each takes its lock, and releasing it is not free.
     char* text = jsc_value_to_json(value, 0);
     if (!text)
-        return nullptr; // functions and symbols have no JSON form
+        return nullptr; // undefined, functions and symbols have no JSON form
     Json parsed = parseEngineJson(text).value_or(Json());
     g_free(text);
     return parsed;
@@ -127,7 +128,7 @@ bool BrowserController::extensionHasPermission(const ExtensionID& id, std::strin
     if (it == m_extensions.end())
         return false;
     auto granted
-        = grantedPermissionsFromDefaults(m_defaults->objectForKey(kExtensionPermissionsKey), id);
+        = grantedPermissionsFromDefaults(m_defaults->valueForKey(kExtensionPermissionsKey), id);
     return qv::extensionHasPermission(it->second, granted, name);
 }
 
@@ -331,7 +332,7 @@ gboolean BrowserController::onExtensionBridgeMessage(WebKitUserContentManager* m
         if (record != controller->m_extensions.end())
             caller.record = &record->second;
         caller.grantedPermissions = grantedPermissionsFromDefaults(
-            controller->m_defaults->objectForKey(kExtensionPermissionsKey), *id);
+            controller->m_defaults->valueForKey(kExtensionPermissionsKey), *id);
     }
     dispatchBridgeMessage(body, source, caller, *controller->m_bridgeHost, std::move(answer));
     return TRUE;

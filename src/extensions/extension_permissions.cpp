@@ -38,7 +38,14 @@ std::vector<std::string> grantedPermissionsFromDefaults(
 bool extensionHasPermission(
     const ExtensionRecord& record, const std::vector<std::string>& granted, std::string_view name)
 {
-    return contains(record.requestedPermissions(), name) && contains(granted, name);
+    if (!contains(granted, name))
+        return false;
+    auto requested = record.manifest.find("permissions");
+    if (requested == record.manifest.end() || !requested->is_array())
+        return false;
+    return std::any_of(requested->begin(), requested->end(), [name](const Json& item) {
+        return item.is_string() && item.get_ref<const std::string&>() == name;
+    });
 }
 
 std::vector<std::string> missingPermissions(

@@ -158,20 +158,28 @@ fs::path standardizedPath(const fs::path& path)
     return fs::path(text);
 }
 
+namespace {
+
+bool isStandardizedPathStrictlyInside(const std::string& p, const std::string& r)
+{
+    if (r == "/")
+        return p.size() > 1 && p[0] == '/';
+    return p.size() > r.size() && startsWith(p, r) && p[r.size()] == '/';
+}
+
+} // namespace
+
 bool isPathInsideOrEqual(const fs::path& path, const fs::path& root)
 {
     std::string p = standardizedPath(path).string();
     std::string r = standardizedPath(root).string();
-    return p == r || isPathStrictlyInside(path, root);
+    return p == r || isStandardizedPathStrictlyInside(p, r);
 }
 
 bool isPathStrictlyInside(const fs::path& path, const fs::path& root)
 {
-    std::string p = standardizedPath(path).string();
-    std::string r = standardizedPath(root).string();
-    if (r == "/")
-        return p.size() > 1 && p[0] == '/';
-    return startsWith(p, r + "/");
+    return isStandardizedPathStrictlyInside(
+        standardizedPath(path).string(), standardizedPath(root).string());
 }
 
 } // namespace qv
