@@ -380,6 +380,31 @@ TEST_F(ExtensionInstallationTest, DropZoneTakesOnlyZipFilesAndInstallsEachInOrde
     EXPECT_TRUE(controller().extensions().count("beta"));
     EXPECT_EQ(controller().selectedExtensionID(), "beta"); // the last one installed
     EXPECT_TRUE(m_alerts.empty());
+
+    // What the toolkit hands over on a real drop: a file list in the target's "drop" signal.
+    ASSERT_TRUE(writeZip(archives() / "Gamma.zip", { { "index.html", page("G") } }));
+    GListModel* controllers = gtk_widget_observe_controllers(GTK_WIDGET(drop->gobj()));
+    GtkDropTarget* target = nullptr;
+    for (guint i = 0; i < g_list_model_get_n_items(controllers) && !target; ++i) {
+        GObject* item = G_OBJECT(g_list_model_get_item(controllers, i));
+        if (GTK_IS_DROP_TARGET(item))
+            target = GTK_DROP_TARGET(item);
+        g_object_unref(item);
+    }
+    g_object_unref(controllers);
+    ASSERT_TRUE(target);
+    GFile* files[] = { g_file_new_for_path((archives() / "Gamma.zip").c_str()),
+        g_file_new_for_path((archives() / "readme.txt").c_str()) };
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, GDK_TYPE_FILE_LIST);
+    g_value_take_boxed(&value, gdk_file_list_new_from_array(files, 2));
+    gboolean accepted = FALSE;
+    g_signal_emit_by_name(target, "drop", &value, 10.0, 10.0, &accepted);
+    g_value_unset(&value);
+    for (GFile* file : files)
+        g_object_unref(file);
+    EXPECT_TRUE(accepted);
+    EXPECT_TRUE(waitUntil([&] { return controller().extensions().count("gamma") > 0; }));
 }
 
 } // namespace qv::test
