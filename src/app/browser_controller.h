@@ -79,6 +79,8 @@ public:
     UserDefaults& defaults() { return *m_defaults; }
     // The common failure report: logged, then a modal alert "Quivel Browser" with "OK".
     void showError(const std::string& message);
+    // Stores a defaults value; a failed write is logged (the value stays set for this run).
+    void setDefaultsValue(std::string_view key, Json value);
 
     // --- Windows (app/window_lifecycle.cpp) ---
     bool windowShouldClose(Gtk::Window& window);

@@ -45,6 +45,12 @@ void BrowserController::showError(const std::string& message)
     runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr, { "Quivel Browser", message, { "OK" } });
 }
 
+void BrowserController::setDefaultsValue(std::string_view key, Json value)
+{
+    if (auto saved = m_defaults->setObject(key, std::move(value)); !saved)
+        logLine(saved.error());
+}
+
 int runBrowser(int argc, char** argv)
 {
     auto application = Gtk::Application::create("org.quivel.Browser",

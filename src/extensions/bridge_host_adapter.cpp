@@ -217,8 +217,7 @@ Json ControllerBridgeHost::extensionStorage(const ExtensionID& id)
 
 void ControllerBridgeHost::setExtensionStorage(const ExtensionID& id, const Json& dictionary)
 {
-    if (auto saved = m_controller.defaults().setObject(extensionStorageKey(id), dictionary); !saved)
-        logLine(saved.error());
+    m_controller.setDefaultsValue(extensionStorageKey(id), dictionary);
 }
 
 ExtensionEventSubscriptions& ControllerBridgeHost::extensionEventSubscriptions()
@@ -261,8 +260,7 @@ void BrowserController::setExtensionChromeVisibility(
 
 void BrowserController::setDarkModeFromExtension(bool dark)
 {
-    if (auto saved = m_defaults->setBool(kDarkModeKey, dark); !saved)
-        logLine(saved.error());
+    setDefaultsValue(kDarkModeKey, dark);
     if (m_darkModeButton && m_darkModeButton->get_active() != dark)
         m_darkModeButton->set_active(dark);
     applyTheme();

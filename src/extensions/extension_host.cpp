@@ -148,19 +148,13 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
             { "Deny", "Allow" } });
     if (answer != 1)
         return false;
-    if (auto saved = m_defaults->setObject(
-            kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
-        !saved)
-        logLine(saved.error());
+    setDefaultsValue(kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
     return true;
 }
 
 void BrowserController::saveEnabledExtensionIDs()
 {
-    if (auto saved = m_defaults->setObject(
-            kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
-        !saved)
-        logLine(saved.error());
+    setDefaultsValue(kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
 }
 
 void BrowserController::openExtension(const Sender& sender)

@@ -123,18 +123,12 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
         return;
     }
 
-    Json grants = m_defaults->objectForKey(kExtensionPermissionsKey);
-    if (auto saved = m_defaults->setObject(kExtensionPermissionsKey,
-            withReplacedPermissions(grants, id, checked->requestedPermissions()));
-        !saved)
-        logLine(saved.error());
-    auto deleted = extensionIDSetFromDefaults(m_defaults->objectForKey(kDeletedBundledExtensionsKey));
-    if (deleted.erase(id)) {
-        if (auto saved
-            = m_defaults->setObject(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
-            !saved)
-            logLine(saved.error());
-    }
+    setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id,
+            checked->requestedPermissions()));
+    auto deleted = extensionIDSetFromDefaults(m_defaults->valueForKey(kDeletedBundledExtensionsKey));
+    if (deleted.erase(id))
+        setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     if (auto installed = extensionAtDirectory(destination)) {
         m_extensions[id] = *installed;
     } else {
@@ -179,11 +173,9 @@ void BrowserController::addExtensionFromURL(const Sender&)
         showError("Could not save Website Extension: " + written.error());
         return;
     }
-    Json grants = m_defaults->objectForKey(kExtensionPermissionsKey);
-    if (auto saved = m_defaults->setObject(kExtensionPermissionsKey,
-            withReplacedPermissions(grants, id, websiteExtensionPermissions()));
-        !saved)
-        logLine(saved.error());
+    setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id,
+            websiteExtensionPermissions()));
 
     // Adding the one new record leaves the other running extensions alone.
     auto record = extensionAtDirectory(folder);
@@ -244,20 +236,15 @@ void BrowserController::deleteExtension(const Sender& sender)
     stopExtensionWebView(id);
     m_enabledExtensionIDs.erase(id);
     saveEnabledExtensionIDs();
-    Json grants = m_defaults->objectForKey(kExtensionPermissionsKey);
-    if (auto saved = m_defaults->setObject(kExtensionPermissionsKey, withoutPermissions(grants, id));
-        !saved)
-        logLine(saved.error());
+    setDefaultsValue(kExtensionPermissionsKey,
+        withoutPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id));
     if (auto removed = m_defaults->removeObject(extensionStorageKey(id)); !removed)
         logLine(removed.error());
     std::error_code ignored;
     fs::remove_all(it->second.rootURL, ignored);
-    auto deleted = extensionIDSetFromDefaults(m_defaults->objectForKey(kDeletedBundledExtensionsKey));
+    auto deleted = extensionIDSetFromDefaults(m_defaults->valueForKey(kDeletedBundledExtensionsKey));
     deleted.insert(id);
-    if (auto saved
-        = m_defaults->setObject(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
-        !saved)
-        logLine(saved.error());
+    setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     m_extensions.erase(it);
     if (m_selectedExtensionID == id) {
         m_selectedExtensionID.clear();
