@@ -141,9 +141,7 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
     auto missing = missingPermissions(it->second, grantedPermissionsFromDefaults(dictionary, id));
     if (missing.empty())
         return true;
-    Gtk::Window* parent
-        = m_extensionManagerWindow ? m_extensionManagerWindow.get() : m_window.get();
-    int answer = runModalAlert(parent ? parent->gobj() : nullptr,
+    int answer = runModalAlert(extensionAlertParent(),
         { permissionPromptMessage(it->second.name()), permissionPromptInformativeText(missing),
             { "Deny", "Allow" } });
     if (answer != 1)

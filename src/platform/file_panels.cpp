@@ -59,22 +59,16 @@ void runFilePanel(GtkWindow* parent, const FilePanelSpec& spec, FilePanelComplet
     if (panelResponder()) {
         if (auto answer = panelResponder()(spec)) {
             // Later, like a real panel, so callers never re-enter from inside themselves.
-            auto* run = new PanelRun { std::move(done) };
-            auto chosen = std::make_shared<std::optional<std::filesystem::path>>(*answer);
-            struct Pending {
-                PanelRun* run;
-                std::shared_ptr<std::optional<std::filesystem::path>> chosen;
-            };
+            using Pending = std::pair<FilePanelCompletion, std::optional<std::filesystem::path>>;
             g_idle_add_full(
                 G_PRIORITY_DEFAULT,
                 [](gpointer data) -> gboolean {
                     std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
-                    std::unique_ptr<PanelRun> owned(pending->run);
-                    if (owned->done)
-                        owned->done(*pending->chosen);
+                    if (pending->first)
+                        pending->first(std::move(pending->second));
                     return G_SOURCE_REMOVE;
                 },
-                new Pending { run, chosen }, nullptr);
+                new Pending { std::move(done), std::move(*answer) }, nullptr);
             return;
         }
     }
