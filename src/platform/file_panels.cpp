@@ -54,10 +54,10 @@ void setFilePanelResponder(FilePanelResponder responder)
     panelResponder() = std::move(responder);
 }
 
-void runFilePanel(GtkWindow* parent, const FilePanelSpec& spec, FilePanelCompletion done)
+void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelCompletion done)
 {
     if (panelResponder()) {
-        if (auto answer = panelResponder()(spec)) {
+        if (auto answer = panelResponder()(panel)) {
             // Later, like a real panel, so callers never re-enter from inside themselves.
             using Pending = std::pair<FilePanelCompletion, std::optional<std::filesystem::path>>;
             g_idle_add_full(
@@ -73,17 +73,17 @@ void runFilePanel(GtkWindow* parent, const FilePanelSpec& spec, FilePanelComplet
         }
     }
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    bool save = spec.kind == FilePanelSpec::Kind::Save;
-    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(spec.title.c_str(), parent,
+    bool save = panel.kind == FilePanelSpec::Kind::Save;
+    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(panel.title.c_str(), parent,
         save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
-        spec.acceptLabel.empty() ? nullptr : spec.acceptLabel.c_str(), nullptr);
+        panel.acceptLabel.empty() ? nullptr : panel.acceptLabel.c_str(), nullptr);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
-    if (save && !spec.suggestedName.empty())
-        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), spec.suggestedName.c_str());
-    if (!spec.filterSuffix.empty()) {
+    if (save && !panel.suggestedName.empty())
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), panel.suggestedName.c_str());
+    if (!panel.filterSuffix.empty()) {
         GtkFileFilter* filter = gtk_file_filter_new();
-        gtk_file_filter_set_name(filter, spec.filterName.c_str());
-        gtk_file_filter_add_suffix(filter, spec.filterSuffix.c_str());
+        gtk_file_filter_set_name(filter, panel.filterName.c_str());
+        gtk_file_filter_add_suffix(filter, panel.filterSuffix.c_str());
         gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
         g_object_unref(filter);
     }

@@ -24,7 +24,7 @@ struct FilePanelSpec {
 using FilePanelCompletion = std::function<void(std::optional<std::filesystem::path>)>;
 
 // Shows the panel modal to `parent`; `done` runs once, later, on the main loop.
-void runFilePanel(GtkWindow* parent, const FilePanelSpec& spec, FilePanelCompletion done);
+void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelCompletion done);
 
 // While set, panels are not shown: the responder answers them. An outer nullopt shows the real
 // panel; an inner one cancels.

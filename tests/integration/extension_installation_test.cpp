@@ -45,8 +45,8 @@ protected:
     {
         ExtensionsTest::SetUp();
         fs::create_directories(archives());
-        setFilePanelResponder([this](const FilePanelSpec& spec) {
-            m_panels.push_back(spec);
+        setFilePanelResponder([this](const FilePanelSpec& panel) {
+            m_panels.push_back(panel);
             return std::optional<std::optional<fs::path>>(m_panelAnswer);
         });
         setRevealResponder([this](const fs::path& file) { m_revealed.push_back(file); });
