@@ -13,12 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string uriOf(WebKitWebView* view)
-{
-    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
-    return uri ? uri : "";
-}
-
 int countOf(const std::vector<std::string>& log, const std::string& line)
 {
     return static_cast<int>(std::count(log.begin(), log.end(), line));
@@ -55,6 +49,20 @@ protected:
             });
     }
     std::string field() { return controller().requestField()->get_text().raw(); }
+
+    // A first tab showing /first.html and a second, selected one showing /other.html, with
+    // "first" set to resolve to a probe that answers and one that hangs.
+    void openTwoTabsAndProbeFirst()
+    {
+        serveStatuses();
+        m_server->page("/first.html", "First");
+        m_server->page("/other.html", "Other");
+        controller().loadResolvedAddress(m_server->url("/first.html"));
+        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/first.html")));
+        controller().createBrowserTabWithURL(m_server->url("/other.html"));
+        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/other.html")));
+        candidatesFor("first", { "/200", "/hang" });
+    }
 };
 
 TEST_F(AddressBarTest, ProberLoadsFirstAnsweringCandidateInListOrder)
@@ -120,15 +128,8 @@ TEST_F(AddressBarTest, StaleSubmissionResultIsDroppedWhenNewerOneWasTyped)
 
 TEST_F(AddressBarTest, ProbeResultLoadsInSubmittingTabAfterSwitch)
 {
-    serveStatuses();
-    m_server->page("/first.html", "First");
-    m_server->page("/other.html", "Other");
-    controller().loadResolvedAddress(m_server->url("/first.html"));
-    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/first.html")));
-    controller().createBrowserTabWithURL(m_server->url("/other.html"));
+    ASSERT_NO_FATAL_FAILURE(openTwoTabsAndProbeFirst());
     WebKitWebView* submitting = selectedView();
-    ASSERT_TRUE(waitForLoad(submitting, m_server->url("/other.html")));
-    candidatesFor("first", { "/200", "/hang" });
     submitAddress("first");
     controller().selectBrowserTabAtIndex(0);
     WebKitWebView* first = selectedView();
@@ -142,14 +143,7 @@ TEST_F(AddressBarTest, ProbeResultLoadsInSubmittingTabAfterSwitch)
 
 TEST_F(AddressBarTest, ProbeResultIsDroppedWhenSubmittingTabWasClosed)
 {
-    serveStatuses();
-    m_server->page("/first.html", "First");
-    m_server->page("/other.html", "Other");
-    controller().loadResolvedAddress(m_server->url("/first.html"));
-    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/first.html")));
-    controller().createBrowserTabWithURL(m_server->url("/other.html"));
-    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/other.html")));
-    candidatesFor("first", { "/200", "/hang" });
+    ASSERT_NO_FATAL_FAILURE(openTwoTabsAndProbeFirst());
     submitAddress("first");
     controller().closeBrowserTabAtIndex(1);
     ASSERT_EQ(controller().browserTabs().size(), 1u);

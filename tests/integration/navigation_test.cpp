@@ -13,12 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string uriOf(WebKitWebView* view)
-{
-    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
-    return uri ? uri : "";
-}
-
 // Every visit of "history.json" in file order, as (url, title).
 std::vector<std::pair<std::string, std::string>> historyVisits(const fs::path& file)
 {

@@ -19,6 +19,13 @@
 namespace qv::test {
 
 // Spins the default main context until the condition holds or the time runs out.
+// The view's current address, or "" without one.
+inline std::string uriOf(WebKitWebView* view)
+{
+    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
+    return uri ? uri : "";
+}
+
 bool waitUntil(const std::function<bool()>& condition,
     std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
