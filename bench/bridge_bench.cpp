@@ -1,9 +1,9 @@
 // Bridge round trips from a real extension page through the real dispatcher, beside a bare
 // reply-capable handler that returns a constant, and one event delivered to ten extensions.
 // Runs under a display: xvfb-run -a ./bench/bridge_bench
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "app/browser_controller.h"
-#include "app/json_text.h"
+#include "base/json_text.h"
 #include "platform/alerts.h"
 
 #include <benchmark/benchmark.h>

@@ -1,5 +1,5 @@
 // Cost of recording one visit in a history file that already holds many, against the plain way.
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "history/history_store.h"
 
 #include <benchmark/benchmark.h>

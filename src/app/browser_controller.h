@@ -2,8 +2,8 @@
 // Its operations are defined in one source file per concern next to each subsystem.
 #pragma once
 
-#include "app/json_text.h"
-#include "app/user_defaults.h"
+#include "base/json_text.h"
+#include "base/user_defaults.h"
 #include "extensions/bridge_dispatcher.h"
 #include "history/history_store.h"
 #include "navigation/address_resolution.h"

@@ -1,7 +1,7 @@
 // Bridge actions that work on a tab: page, source, network and download.
 #include "extensions/bridge_dispatch_context.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 namespace qv::bridge {
 

@@ -1,7 +1,7 @@
 // Bridge intake: origin, identity and permission checks, and the interface action families.
 #include "extensions/bridge_dispatcher.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "extensions/bridge_dispatch_context.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_storage.h"

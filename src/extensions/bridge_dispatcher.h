@@ -1,8 +1,8 @@
 // The extension bridge: origin, identity and permission checks, and every action's dispatch.
 #pragma once
 
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/json_text.h"
+#include "base/result.h"
 #include "extensions/bridge_page_scripts.h"
 #include "extensions/bridge_reply.h"
 #include "extensions/extension_events.h"

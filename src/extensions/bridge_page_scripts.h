@@ -1,7 +1,7 @@
 // The scripts the bridge runs in a tab's page, as texts the host evaluates unchanged.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 // The extension bridge's request and reply shapes.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
 // Event names, subscription bookkeeping and delivery texts.
 #include "extensions/extension_events.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 

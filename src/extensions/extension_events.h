@@ -1,8 +1,8 @@
 // Browser events for extensions: names, subscriptions, who receives them and the delivery script.
 #pragma once
 
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/json_text.h"
+#include "base/result.h"
 #include "extensions/bridge_page_scripts.h"
 #include "extensions/extension_manifest.h"
 

@@ -1,7 +1,7 @@
 // Running extensions: loading the set, their web views and bridge, permissions and events.
 #include "app/browser_controller.h"
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "extensions/bridge_host_adapter.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_runtime_rules.h"

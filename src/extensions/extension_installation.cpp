@@ -1,8 +1,8 @@
 // Installing extensions from ZIP archives and website addresses, exporting and deleting them.
 #include "app/browser_controller.h"
 
-#include "app/text_util.h"
-#include "app/uuid.h"
+#include "base/text_util.h"
+#include "base/uuid.h"
 #include "extensions/extension_installation_rules.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_storage.h"

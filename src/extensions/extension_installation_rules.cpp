@@ -1,7 +1,7 @@
 // Rules of the two extension installers.
 #include "extensions/extension_installation_rules.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "navigation/address_resolution.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Reading extension folders into records, and the extension store's load rules.
 #include "extensions/extension_manifest.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "extensions/extension_url.h"
 
 #include <algorithm>

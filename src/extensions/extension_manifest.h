@@ -1,9 +1,9 @@
 // Extension folders and their manifests: the ID rule, permission names, records and the store.
 #pragma once
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
+#include "base/result.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Network and download argument checks, and their replies.
 #include "extensions/extension_network.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "extensions/extension_url.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // Argument checks and reply shapes of the bridge's "network.fetch" and "download.save".
 #pragma once
 
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/json_text.h"
+#include "base/result.h"
 #include "extensions/bridge_reply.h"
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Granted permissions ("QuivelExtensionPermissions") and the questions asked about them.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 #include "extensions/extension_manifest.h"
 
 #include <string>

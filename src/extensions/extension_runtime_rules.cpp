@@ -1,7 +1,7 @@
 // Navigation fences, list order and engine JSON for running extensions.
 #include "extensions/extension_runtime_rules.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "extensions/extension_url.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // the engine's JSON.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 #include "extensions/extension_manifest.h"
 
 #include <map>

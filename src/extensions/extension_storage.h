@@ -1,7 +1,7 @@
 // An extension's key-value store: one defaults dictionary of key -> JSON text.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 #include "extensions/extension_manifest.h"
 
 #include <string>

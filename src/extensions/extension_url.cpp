@@ -1,7 +1,7 @@
 // URL parsing, percent-coding and path containment for the extension system.
 #include "extensions/extension_url.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
 // Reading, appending to, clearing and pruning "history.json".
 #include "history/history_store.h"
 
-#include "app/atomic_file.h"
-#include "app/text_util.h"
+#include "base/atomic_file.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 #include <cstdio>

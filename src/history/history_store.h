@@ -1,8 +1,8 @@
 // The browsing history file "history.json": visits filed under their UTC year, month and day.
 #pragma once
 
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/json_text.h"
+#include "base/result.h"
 
 #include <array>
 #include <chrono>

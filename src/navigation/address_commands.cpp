@@ -1,7 +1,7 @@
 // Submitting the address field: file loads, searches, candidate probes; search and home pages.
 #include "app/browser_controller.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "tabs/tab_model.h"
 
 #include <thread>

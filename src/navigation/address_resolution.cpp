@@ -1,7 +1,7 @@
 // Address normalisation, submission decisions and search addresses, without any platform call.
 #include "navigation/address_resolution.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 #include <cstdint>
 #include <cstring>

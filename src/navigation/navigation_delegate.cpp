@@ -1,7 +1,7 @@
 // The web views' navigation callbacks and the back, forward, reload, home and focus commands.
 #include "app/browser_controller.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 #include "tabs/tab_model.h"
 
 #include <libsoup/soup.h>

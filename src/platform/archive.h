@@ -1,7 +1,7 @@
 // ZIP archives in process: unpacking into a folder and packing a folder.
 #pragma once
 
-#include "app/result.h"
+#include "base/result.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,7 @@
 // Storage locations from the XDG variables, read on every call so tests can move them.
 #include "platform/storage_locations.h"
 
-#include "app/storage_rules.h"
+#include "base/storage_rules.h"
 
 #include <glib.h>
 #include <system_error>

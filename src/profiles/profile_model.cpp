@@ -1,8 +1,8 @@
 // Profile values, their stored JSON form and the repair done when they are loaded.
 #include "profiles/profile_model.h"
 
-#include "app/text_util.h"
-#include "app/uuid.h"
+#include "base/text_util.h"
+#include "base/uuid.h"
 
 #include <algorithm>
 #include <set>

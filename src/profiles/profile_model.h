@@ -1,7 +1,7 @@
 // Browser profiles as stored in the user defaults: the built-in profile, repair, presets.
 #pragma once
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 
 #include <array>
 #include <optional>

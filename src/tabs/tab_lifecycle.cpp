@@ -1,8 +1,8 @@
 // Creating, selecting, unloading and closing tabs; look-ups; the "tab.json" snapshot.
 #include "app/browser_controller.h"
 
-#include "app/atomic_file.h"
-#include "app/uuid.h"
+#include "base/atomic_file.h"
+#include "base/uuid.h"
 #include "tabs/tab_model.h"
 
 namespace qv {

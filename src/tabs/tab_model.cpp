@@ -1,7 +1,7 @@
 // Tab reordering, drop places and the snapshot format.
 #include "tabs/tab_model.h"
 
-#include "app/json_text.h"
+#include "base/json_text.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Address normalisation, submission decisions, candidates, probes and search addresses.
 #include "navigation/address_resolution.h"
 
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 #include <gtest/gtest.h>
 

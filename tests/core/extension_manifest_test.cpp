@@ -1,5 +1,5 @@
 // Extension IDs, manifest validation, runtime pages and the store's load rules.
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "extensions/extension_manifest.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_url.h"

@@ -1,8 +1,8 @@
 // The history file: layout, timestamps, re-reading, read-only states, clearing and deleting.
 #include "history/history_store.h"
 
-#include "app/atomic_file.h"
-#include "app/text_util.h"
+#include "base/atomic_file.h"
+#include "base/text_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Profile repair, stored form, presets and profile IDs.
 #include "profiles/profile_model.h"
 
-#include "app/uuid.h"
+#include "base/uuid.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The working-directory rule for the data files.
-#include "app/atomic_file.h"
-#include "app/storage_rules.h"
+#include "base/atomic_file.h"
+#include "base/storage_rules.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Tab list rules: reordering within a profile, drop places and the snapshot format.
-#include "app/json_text.h"
+#include "base/json_text.h"
 #include "tabs/tab_model.h"
 
 #include <gtest/gtest.h>

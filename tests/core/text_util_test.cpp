@@ -1,7 +1,7 @@
 // Trimming, UTF-8 validity and the JSON boundary.
-#include "app/json_text.h"
-#include "app/text_util.h"
-#include "app/uuid.h"
+#include "base/json_text.h"
+#include "base/text_util.h"
+#include "base/uuid.h"
 
 #include <gtest/gtest.h>
 

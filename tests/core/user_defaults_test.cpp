@@ -1,6 +1,6 @@
 // User defaults: typed keys, bad files kept aside, atomic rewrites.
-#include "app/atomic_file.h"
-#include "app/user_defaults.h"
+#include "base/atomic_file.h"
+#include "base/user_defaults.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

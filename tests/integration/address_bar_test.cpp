@@ -2,7 +2,7 @@
 // files, immediate searches and hostile input.
 #include "support/browser_fixture.h"
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <fstream>
 

@@ -3,8 +3,8 @@
 #include "support/extensions_fixture.h"
 
 #include "../platform/zip_writer.h"
-#include "app/text_util.h"
-#include "app/uuid.h"
+#include "base/text_util.h"
+#include "base/uuid.h"
 #include "extensions/extension_manager_views.h"
 #include "extensions/extension_storage.h"
 #include "platform/archive.h"

@@ -1,8 +1,8 @@
 // Extensions end to end: real extension pages in real web views talking over the bridge.
 #include "support/extensions_fixture.h"
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
 #include "extensions/extension_storage.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"

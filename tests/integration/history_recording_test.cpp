@@ -2,8 +2,8 @@
 // overwritten and reported once.
 #include "support/browser_fixture.h"
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
 
 #include <fstream>
 

@@ -2,8 +2,8 @@
 // restart, using and deleting a profile.
 #include "support/browser_fixture.h"
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
 #include "platform/storage_locations.h"
 
 #include <fstream>

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
-#include "app/uuid.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
+#include "base/uuid.h"
 #include "tabs/tab_model.h"
 
 namespace qv::test {

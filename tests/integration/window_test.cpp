@@ -1,7 +1,7 @@
 // The browser window: drag reordering in the strip, theme, chrome, close rules, bad start-up data.
 #include "support/browser_fixture.h"
 
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 #include "tabs/tab_context_button.h"
 
 #include <fstream>

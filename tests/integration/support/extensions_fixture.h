@@ -3,9 +3,9 @@
 
 #include "support/browser_fixture.h"
 
-#include "app/atomic_file.h"
-#include "app/json_text.h"
-#include "app/user_defaults.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
+#include "base/user_defaults.h"
 #include "platform/log.h"
 
 #include <map>

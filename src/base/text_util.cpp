@@ -1,5 +1,5 @@
 // Trimming and UTF-8 helpers.
-#include "app/text_util.h"
+#include "base/text_util.h"
 
 #include <cstdint>
 

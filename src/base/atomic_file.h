@@ -1,7 +1,7 @@
 // Whole-file writes that replace the old file atomically, and whole-file reads.
 #pragma once
 
-#include "app/result.h"
+#include "base/result.h"
 
 #include <filesystem>
 #include <string>

@@ -1,5 +1,5 @@
 // The JSON boundary: parse and dump without exceptions.
-#include "app/json_text.h"
+#include "base/json_text.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
 // The defaults document: validation on read, atomic rewrite on every change.
-#include "app/user_defaults.h"
+#include "base/user_defaults.h"
 
-#include "app/atomic_file.h"
-#include "app/text_util.h"
+#include "base/atomic_file.h"
+#include "base/text_util.h"
 
 #include <system_error>
 

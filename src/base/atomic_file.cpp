@@ -1,5 +1,5 @@
 // Atomic whole-file replacement with POSIX calls.
-#include "app/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <cerrno>
 #include <cstring>

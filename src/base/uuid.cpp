@@ -1,5 +1,5 @@
 // Version-4 UUIDs from the standard library's random device.
-#include "app/uuid.h"
+#include "base/uuid.h"
 
 #include <random>
 

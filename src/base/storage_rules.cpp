@@ -1,5 +1,5 @@
 // The working-directory rule for "history.json" and its siblings.
-#include "app/storage_rules.h"
+#include "base/storage_rules.h"
 
 #include <system_error>
 

@@ -1,8 +1,8 @@
 // User defaults: one JSON document of typed keys, read once and rewritten atomically on every set.
 #pragma once
 
-#include "app/json_text.h"
-#include "app/result.h"
+#include "base/json_text.h"
+#include "base/result.h"
 
 #include <filesystem>
 #include <optional>

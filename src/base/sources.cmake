@@ -1,0 +1,9 @@
+# Sources of src/base: utilities every layer uses; all of them pure.
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/text_util.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/json_text.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/uuid.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/atomic_file.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/user_defaults.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_rules.cpp
+)
