@@ -3,6 +3,7 @@
 // Runs under a display: xvfb-run -a ./bench/bridge_bench
 #include "base/atomic_file.h"
 #include "app/browser_controller.h"
+#include "app/browser_window.h"
 #include "base/json_text.h"
 #include "platform/alerts.h"
 

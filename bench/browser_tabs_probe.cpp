@@ -3,6 +3,7 @@
 // Usage: browser_tabs_probe URL TABS LAZY. Prints "READY ..." once the tabs are in place and
 // then keeps the main loop running until it is killed, so its parent can read the memory.
 #include "app/browser_controller.h"
+#include "app/browser_window.h"
 #include "platform/alerts.h"
 
 #include <chrono>
@@ -72,7 +73,7 @@ int main(int argc, char** argv)
         if (i > 0)
             controller.createNewTab(); // what Control-T does
         std::string address = url + "?n=" + std::to_string(i);
-        Gtk::Entry* field = controller.requestField();
+        Gtk::Entry* field = &controller.window()->requestField();
         field->set_text(address);
         g_signal_emit_by_name(field->gobj(), "activate"); // what Return does in the field
         if (!waitUntil([&] { return loadedAddress(controller.selectedWebView(), address); },

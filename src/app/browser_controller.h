@@ -25,7 +25,9 @@
 
 namespace qv {
 
-class TabContextButton;
+class BrowserWindow;
+class ExtensionManagerWindow;
+class TabStripView;
 
 using TabID = std::string;
 using ProfileID = std::string;
@@ -61,10 +63,6 @@ struct WebViewConfiguration {
     WebKitWebView* relatedView = nullptr;
 };
 
-struct RGB {
-    double r = 0, g = 0, b = 0;
-};
-
 class BrowserController : public sigc::trackable {
 public:
     explicit BrowserController(Glib::RefPtr<Gtk::Application> application);
@@ -77,9 +75,11 @@ public:
     void installMainMenu();
     Glib::RefPtr<Gio::Menu> makeMainMenu();
     UserDefaults& defaults() { return *m_defaults; }
+    const Glib::RefPtr<Gtk::Application>& application() const { return m_application; }
     // The common failure report: logged, then a modal alert "Quivel Browser" with "OK".
     void showError(const std::string& message);
-    // Stores a defaults value; a failed write is logged (the value stays set for this run).
+    // Stores a defaults value, whoever sets it. A failed write keeps the value for this run;
+    // the first failure of each key is reported with showError, later ones are logged.
     void setDefaultsValue(std::string_view key, Json value);
 
     // --- Windows (app/window_lifecycle.cpp) ---
@@ -87,8 +87,6 @@ public:
     void windowWillClose(Gtk::Window& window);
     void windowDidBecomeKey(Gtk::Window& window);
     std::vector<Gtk::Window*> auxiliaryWindows() const;
-    // Gives an auxiliary window the close rules, theme and key handling of the browser.
-    void adoptAuxiliaryWindow(Gtk::Window& window);
     // Routes the window's close request and key changes to the window callbacks above.
     void connectWindowCallbacks(Gtk::Window& window);
 
@@ -100,6 +98,8 @@ public:
     void setBrowserElementFullscreen(bool fullscreen, WebKitWebView* webView);
     void applyBrowserChromeVisibility();
     void toggleDarkMode();
+    // Stores the theme and applies it to every window; the toggle and extensions both use it.
+    void setDarkMode(bool dark);
     void applyTheme();
     bool darkMode() const;
 
@@ -127,6 +127,7 @@ public:
     void updateTabDropIndicatorAtWindowPoint(double x, double y);
     void clearTabDropIndicator();
     void finishTabDropIndicatorFade();
+    TabStripView* tabStrip() const;
 
     // --- Navigation (navigation/*.cpp) ---
     // Submits the address field's text as the user typed it.
@@ -236,12 +237,7 @@ public:
     {
         return m_extensionEventSubscriptions;
     }
-    Gtk::Window* extensionManagerWindow() const { return m_extensionManagerWindow.get(); }
-    Gtk::Box* extensionListStack() const { return m_extensionListStack; }
-    Gtk::Box* extensionPageContainer() const { return m_extensionPageContainer; }
-    Gtk::Label* extensionPageTitle() const { return m_extensionPageTitle; }
-    Gtk::Label* extensionPageHint() const { return m_extensionPageHint; }
-    Gtk::Button* extensionSettingsButton() const { return m_extensionSettingsButton; }
+    ExtensionManagerWindow* extensionManager() const { return m_extensionManagerWindow.get(); }
     const std::string& selectedExtensionID() const { return m_selectedExtensionID; }
     bool extensionSettingsVisible() const { return m_extensionSettingsVisible; }
     bool extensionTabsVisible() const { return m_extensionTabsVisible; }
@@ -255,25 +251,16 @@ public:
     void showSettings();
     void showSourceEditor();
 
-    // --- Read access for tests and the activity window ---
-    Gtk::ApplicationWindow* window() const { return m_window.get(); }
-    Gtk::Entry* requestField() const { return m_requestField; }
+    // --- The model, for the windows, the bridge and tests ---
+    BrowserWindow* window() const { return m_window.get(); }
     WebKitWebView* selectedWebView() const { return m_webView; }
     const std::vector<BrowserTab>& browserTabs() const { return m_browserTabs; }
-    std::vector<BrowserTab>& mutableBrowserTabs() { return m_browserTabs; }
-    Gtk::Box* tabBar() const { return m_tabBar; }
-    Gtk::Widget* tabDropIndicator() const { return m_tabDropIndicator; }
     const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
     const std::filesystem::path& tabsFileURL() const { return m_tabsFileURL; }
-    Gtk::Button* backButton() const { return m_backButton; }
-    Gtk::Button* forwardButton() const { return m_forwardButton; }
-    Gtk::Box* browserToolbar() const { return m_browserToolbar; }
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
     bool closingApplication() const { return m_closingApplication; }
 
 private:
-    friend class TabContextButton;
-
     // Tabs
     std::string normalizedAddressForTab(const std::string& address) const;
     void profilesWindowDidChangeCurrentProfile();
@@ -281,31 +268,26 @@ private:
     void showWebViewInContent(WebKitWebView* webView);
     void leaveElementFullscreenIfNeeded();
     void unloadSelectedTabIfLazy();
-    // Stops a web view, disconnects our signals and takes it out of its container.
-    void detachWebView(WebKitWebView* webView);
     void startLoading(WebKitWebView* webView, const std::string& url);
 
-    // Chrome
-    Gtk::Button* makeToolbarButton(const char* iconName, const char* title, const char* identifier,
-        void (BrowserController::*action)());
+    // Chrome (app/browser_window.cpp, app/theme.cpp)
     void connectWebViewSignals(WebKitWebView* webView);
-    void scrollTabIntoView(Gtk::Widget* item);
     void applyWindowCss();
+    gboolean webViewEnterFullscreen(WebKitWebView* webView);
+    gboolean webViewLeaveFullscreen(WebKitWebView* webView);
+    gboolean runOpenPanelForFileUpload(WebKitWebView* webView, WebKitFileChooserRequest* request);
+    gboolean userActivityMessageReceived(
+        WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
 
-    // Navigation callbacks (navigation/navigation_delegate.cpp)
-    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
-    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, char* uri, GError*, gpointer self);
-    static void onURIChanged(WebKitWebView*, GParamSpec*, gpointer self);
-    static void onTitleChanged(WebKitWebView*, GParamSpec*, gpointer self);
-    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
-    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
-        gpointer self);
-    static gboolean onEnterFullscreen(WebKitWebView*, gpointer self);
-    static gboolean onLeaveFullscreen(WebKitWebView*, gpointer self);
-    static gboolean onRunFileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer self);
-    static gboolean onUserActivityMessage(WebKitUserContentManager*, JSCValue*,
-        WebKitScriptMessageReply*, gpointer self);
-
+    // The web views' signals (navigation/navigation_delegate.cpp)
+    void webViewLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
+    gboolean webViewLoadFailed(
+        WebKitWebView* webView, WebKitLoadEvent event, char* uri, GError* error);
+    void webViewURIChanged(WebKitWebView* webView, GParamSpec*);
+    void webViewTitleChanged(WebKitWebView* webView, GParamSpec*);
+    GtkWidget* createWebViewForNavigation(WebKitWebView* webView, WebKitNavigationAction* action);
+    gboolean webViewDecidePolicy(
+        WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     void webViewDidCommitNavigation(WebKitWebView* webView);
     void webViewDidFinishNavigation(WebKitWebView* webView);
     void webViewDidFailNavigation(WebKitWebView* webView, WebKitLoadEvent event, GError* error);
@@ -325,16 +307,12 @@ private:
     void stopAllExtensionWebViews();
     void saveEnabledExtensionIDs();
     std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
-    void buildExtensionManagerWindow();
-    Gtk::Widget* makeExtensionPanel();
-    Gtk::Widget* makeExtensionSettingsPage(const ExtensionID& id, const ExtensionRecord& record);
     GtkWindow* extensionAlertParent() const;
-    Gtk::Widget* makeExtensionRow(const ExtensionID& id, const ExtensionRecord& record);
-    static gboolean onExtensionBridgeMessage(WebKitUserContentManager*, JSCValue*,
-        WebKitScriptMessageReply*, gpointer self);
-    static gboolean onExtensionDecidePolicy(WebKitWebView*, WebKitPolicyDecision*,
-        WebKitPolicyDecisionType, gpointer self);
-    static GtkWidget* onExtensionCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    gboolean extensionBridgeMessageReceived(
+        WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
+    gboolean extensionWebViewDecidePolicy(
+        WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    GtkWidget* extensionWebViewCreate(WebKitWebView* webView, WebKitNavigationAction* action);
 
     // --- Application and browser window ---
     Glib::RefPtr<Gtk::Application> m_application;
@@ -343,28 +321,12 @@ private:
     bool m_browserElementFullscreen = false;
     bool m_extensionTabsVisible = false;
     bool m_extensionToolbarVisible = false;
-    std::unique_ptr<Gtk::ApplicationWindow> m_window;
-    Gtk::Entry* m_requestField = nullptr;
-    Gtk::Box* m_requestFieldCapsule = nullptr;
-    Gtk::Box* m_browserToolbar = nullptr;
-    Gtk::Revealer* m_tabBarRevealer = nullptr;
-    Gtk::Revealer* m_toolbarRevealer = nullptr;
-    Gtk::Box* m_webContentView = nullptr;
-    Gtk::ToggleButton* m_darkModeButton = nullptr;
-    Gtk::Button* m_backButton = nullptr;
-    Gtk::Button* m_forwardButton = nullptr;
+    std::set<std::string, std::less<>> m_defaultsWriteFailuresReported;
+    std::unique_ptr<BrowserWindow> m_window;
     WebKitWebView* m_webView = nullptr; // the selected tab's; owned by that tab
     Glib::RefPtr<Gtk::CssProvider> m_themeCss;
 
     // --- Tabs ---
-    Gtk::Box* m_tabBar = nullptr;
-    Gtk::ScrolledWindow* m_tabScrollView = nullptr;
-    Gtk::Fixed* m_tabDropLayer = nullptr;
-    Gtk::Widget* m_tabDropIndicator = nullptr;
-    Gtk::Widget* m_tabDropGapView = nullptr;
-    Gtk::Widget* m_tabDropTargetItem = nullptr;
-    sigc::connection m_tabDropFadeTimer;
-    sigc::connection m_scrollTabIdle;
     std::vector<BrowserTab> m_browserTabs;
     bool m_browserTabsCreated = false;
     std::filesystem::path m_tabsFileURL;
@@ -383,13 +345,7 @@ private:
     ExtensionEventSubscriptions m_extensionEventSubscriptions;
     std::set<ExtensionID> m_enabledExtensionIDs;
     std::unique_ptr<BridgeHost> m_bridgeHost;
-    std::unique_ptr<Gtk::Window> m_extensionManagerWindow;
-    Gtk::Box* m_extensionListStack = nullptr; // an ExtensionListStackView
-    Gtk::ScrolledWindow* m_extensionListScroll = nullptr;
-    Gtk::Box* m_extensionPageContainer = nullptr;
-    Gtk::Label* m_extensionPageTitle = nullptr;
-    Gtk::Label* m_extensionPageHint = nullptr;
-    Gtk::Button* m_extensionSettingsButton = nullptr;
+    std::unique_ptr<ExtensionManagerWindow> m_extensionManagerWindow;
     std::string m_selectedExtensionID;
     bool m_extensionSettingsVisible = false;
 

@@ -1,6 +1,11 @@
 // The launch sequence, the controller's birth and the common failure report.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+#include "app/web_views.h"
+#include "extensions/extension_manager_window.h"
+#include "tabs/tab_strip_view.h"
+
 #include "platform/alerts.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
@@ -17,13 +22,11 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 
 BrowserController::~BrowserController()
 {
-    m_tabDropFadeTimer.disconnect();
-    m_scrollTabIdle.disconnect();
+    if (m_window)
+        m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();
-    for (auto& tab : m_browserTabs) {
-        if (tab.webView)
-            detachWebView(tab.webView.get());
-    }
+    for (auto& tab : m_browserTabs)
+        releaseWebView(tab.webView, this);
     m_browserTabs.clear();
 }
 
@@ -42,12 +45,19 @@ void BrowserController::applicationDidFinishLaunching()
 void BrowserController::showError(const std::string& message)
 {
     logLine(message);
-    runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr, { "Quivel Browser", message, { "OK" } });
+    runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr,
+        { "Quivel Browser", message, { "OK" } });
 }
 
 void BrowserController::setDefaultsValue(std::string_view key, Json value)
 {
-    if (auto saved = m_defaults->setObject(key, std::move(value)); !saved)
+    auto saved = m_defaults->setObject(key, std::move(value));
+    if (saved)
+        return;
+    // One alert per key and run: a disk that refuses every write must not bury the user.
+    if (m_defaultsWriteFailuresReported.insert(std::string(key)).second)
+        showError(saved.error());
+    else
         logLine(saved.error());
 }
 

@@ -1,6 +1,7 @@
 // The light and dark themes, applied to every window at once.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
 #include "app/view_helpers.h"
 
 namespace qv {
@@ -24,9 +25,15 @@ bool BrowserController::darkMode() const { return m_defaults->boolForKey(kDarkMo
 
 void BrowserController::toggleDarkMode()
 {
-    bool dark = m_darkModeButton && m_darkModeButton->get_active();
-    if (auto saved = m_defaults->setBool(kDarkModeKey, dark); !saved)
-        showError(saved.error());
+    if (m_window)
+        setDarkMode(m_window->darkModeButton().get_active());
+}
+
+void BrowserController::setDarkMode(bool dark)
+{
+    if (dark == darkMode())
+        return;
+    setDefaultsValue(kDarkModeKey, dark);
     applyTheme();
 }
 
@@ -73,13 +80,6 @@ void BrowserController::applyWindowCss()
 void BrowserController::applyTheme()
 {
     bool dark = darkMode();
-    if (m_darkModeButton) {
-        const char* label = dark ? "Switch to light mode" : "Switch to dark mode";
-        m_darkModeButton->set_tooltip_text(label);
-        setAccessibleLabel(*m_darkModeButton, label);
-        if (m_darkModeButton->get_active() != dark)
-            m_darkModeButton->set_active(dark);
-    }
     // GTK's dark preference themes every window and the pages' colour-scheme preference.
     if (auto settings = Gtk::Settings::get_default())
         settings->property_gtk_application_prefer_dark_theme() = dark;
@@ -87,13 +87,8 @@ void BrowserController::applyTheme()
     for (Gtk::Window* window : m_application->get_windows())
         tintIconButtons(*window, tint);
     applyWindowCss();
-    if (m_browserToolbar) {
-        for (Gtk::Widget* child = m_browserToolbar->get_first_child(); child;
-             child = child->get_next_sibling()) {
-            if (auto* button = dynamic_cast<Gtk::Button*>(child))
-                styleMainToolbarButton(*button, dark);
-        }
-    }
+    if (m_window)
+        m_window->applyTheme(dark);
     refreshTabBar();
 }
 

@@ -1,13 +1,15 @@
 // View helpers shared by every window: icon buttons, tinting and toolbar button styling.
 #pragma once
 
-#include "app/browser_controller.h"
-
 #include <gtkmm.h>
 #include <functional>
 #include <string>
 
 namespace qv {
+
+struct RGB {
+    double r = 0, g = 0, b = 0;
+};
 
 inline constexpr RGB kLightIconTint { 0.12, 0.38, 0.78 };
 inline constexpr RGB kDarkIconTint { 1, 1, 1 };

@@ -1,16 +1,25 @@
 // Window close rules and what happens when a window becomes key.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
 #include "app/view_helpers.h"
+#include "app/web_views.h"
+#include "extensions/extension_manager_window.h"
+#include "tabs/tab_strip_view.h"
 
 namespace qv {
 
 std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
 {
-    // Filled in as each auxiliary window comes to exist, in their fixed order.
+    // In their fixed order; each exists once it has been shown.
+    Gtk::Window* const ordered[] = {
+        m_extensionManagerWindow.get(),
+    };
     std::vector<Gtk::Window*> windows;
-    if (m_extensionManagerWindow)
-        windows.push_back(m_extensionManagerWindow.get());
+    for (Gtk::Window* window : ordered) {
+        if (window)
+            windows.push_back(window);
+    }
     return windows;
 }
 
@@ -38,32 +47,17 @@ void BrowserController::windowWillClose(Gtk::Window& window)
         return;
     for (Gtk::Window* aux : auxiliaryWindows())
         aux->set_visible(false);
-    m_scrollTabIdle.disconnect();
-    m_tabDropFadeTimer.disconnect();
-    for (auto& tab : m_browserTabs) {
-        if (tab.webView)
-            detachWebView(tab.webView.get());
-    }
+    m_window->tabStrip().cancelPendingWork();
+    for (auto& tab : m_browserTabs)
+        detachWebView(tab.webView.get(), this);
 }
 
 void BrowserController::windowDidBecomeKey(Gtk::Window& window)
 {
     bool dark = darkMode();
     tintIconButtons(window, iconTintForTheme(dark));
-    if (&window == m_window.get() && m_browserToolbar) {
-        for (Gtk::Widget* child = m_browserToolbar->get_first_child(); child;
-             child = child->get_next_sibling()) {
-            if (auto* button = dynamic_cast<Gtk::Button*>(child))
-                styleMainToolbarButton(*button, dark);
-        }
-    }
-}
-
-void BrowserController::adoptAuxiliaryWindow(Gtk::Window& window)
-{
-    m_application->add_window(window);
-    window.set_hide_on_close(true);
-    connectWindowCallbacks(window);
+    if (&window == m_window.get())
+        m_window->applyTheme(dark);
 }
 
 void BrowserController::connectWindowCallbacks(Gtk::Window& window)

@@ -1,6 +1,9 @@
 // BridgeHost on top of the controller: tabs, chrome, address field, page scripts, storage.
 #include "extensions/bridge_host_adapter.h"
 
+#include "app/browser_window.h"
+#include "app/web_views.h"
+
 #include "extensions/extension_storage.h"
 #include "navigation/address_resolution.h"
 #include "platform/log.h"
@@ -11,8 +14,6 @@
 namespace qv {
 
 namespace {
-
-std::string webViewString(const char* value) { return value ? value : ""; }
 
 // The completion of one page script, carried through the engine's callback.
 struct PendingScript {
@@ -51,8 +52,8 @@ std::vector<BridgeTabInfo> ControllerBridgeHost::browserTabs()
         if (WebKitWebView* view = tab.webView.get()) {
             info.hasWebView = true;
             info.selected = view == m_controller.selectedWebView();
-            info.currentURL = webViewString(webkit_web_view_get_uri(view));
-            info.pageTitle = webViewString(webkit_web_view_get_title(view));
+            info.currentURL = webViewURI(view);
+            info.pageTitle = webViewTitle(view);
             info.isLoading = webkit_web_view_is_loading(view);
             info.canGoBack = webkit_web_view_can_go_back(view);
             info.canGoForward = webkit_web_view_can_go_forward(view);
@@ -75,7 +76,7 @@ void ControllerBridgeHost::closeBrowserTab(std::size_t index)
 TabID ControllerBridgeHost::createBrowserTab(const std::string& url)
 {
     TabID id = m_controller.createBrowserTabWithURL(url);
-    if (Gtk::Window* window = m_controller.window())
+    if (BrowserWindow* window = m_controller.window())
         window->present();
     return id;
 }
@@ -123,8 +124,8 @@ void ControllerBridgeHost::setChromeVisibility(
 
 std::string ControllerBridgeHost::addressFieldText()
 {
-    Gtk::Entry* field = m_controller.requestField();
-    return field ? field->get_text().raw() : std::string();
+    BrowserWindow* window = m_controller.window();
+    return window ? window->requestField().get_text().raw() : std::string();
 }
 
 void ControllerBridgeHost::setAddressFieldText(const std::string& text)
@@ -183,30 +184,30 @@ void ControllerBridgeHost::runPageScript(
         completion(Result<Json>::failure("No browser tab with that ID exists."));
         return;
     }
-    auto* pending = new PendingScript { std::move(completion) };
+    AsyncCall<PendingScript> pending(PendingScript { std::move(completion) });
     auto length = static_cast<gssize>(script.source.size());
     if (script.kind == PageScriptKind::Expression) {
         webkit_web_view_evaluate_javascript(
             view, script.source.c_str(), length, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<PendingScript> owned(static_cast<PendingScript*>(data));
+                auto owned = AsyncCall<PendingScript>::take(data);
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_evaluate_javascript_finish(
                     WEBKIT_WEB_VIEW(object), result, &error);
                 finishPageScript(value, error, *owned);
             },
-            pending);
+            pending.release());
     } else {
         webkit_web_view_call_async_javascript_function(
             view, script.source.c_str(), length, nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<PendingScript> owned(static_cast<PendingScript*>(data));
+                auto owned = AsyncCall<PendingScript>::take(data);
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
                     WEBKIT_WEB_VIEW(object), result, &error);
                 finishPageScript(value, error, *owned);
             },
-            pending);
+            pending.release());
     }
 }
 
@@ -258,12 +259,6 @@ void BrowserController::setExtensionChromeVisibility(
     applyBrowserChromeVisibility();
 }
 
-void BrowserController::setDarkModeFromExtension(bool dark)
-{
-    setDefaultsValue(kDarkModeKey, dark);
-    if (m_darkModeButton && m_darkModeButton->get_active() != dark)
-        m_darkModeButton->set_active(dark);
-    applyTheme();
-}
+void BrowserController::setDarkModeFromExtension(bool dark) { setDarkMode(dark); }
 
 } // namespace qv

@@ -1,6 +1,8 @@
 // Running extensions: loading the set, their web views and bridge, permissions and events.
 #include "app/browser_controller.h"
 
+#include "app/web_views.h"
+
 #include "base/atomic_file.h"
 #include "extensions/bridge_host_adapter.h"
 #include "extensions/extension_permissions.h"
@@ -36,12 +38,6 @@ fs::path bundledExtensionsLocation()
     if (fs::exists(bundled, ec))
         return bundled;
     return fs::current_path(ec) / "extensions";
-}
-
-std::string webViewURI(WebKitWebView* view)
-{
-    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
-    return uri ? uri : "";
 }
 
 // Replies go back through the message's own channel; both handles are kept until then.
@@ -231,8 +227,8 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler_with_reply(
         content, kBridgeMessageHandlerName, nullptr);
-    g_signal_connect(content, "script-message-with-reply-received::qvBridge",
-        G_CALLBACK(onExtensionBridgeMessage), this);
+    connectSignal<&BrowserController::extensionBridgeMessageReceived>(
+        content, "script-message-with-reply-received::qvBridge", this);
     for (const char* source : { bridgeScript.c_str(), kInstallScript }) {
         WebKitUserScript* script
             = webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -255,8 +251,9 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);
-    g_signal_connect(view.get(), "decide-policy", G_CALLBACK(onExtensionDecidePolicy), this);
-    g_signal_connect(view.get(), "create", G_CALLBACK(onExtensionCreate), this);
+    connectSignal<&BrowserController::extensionWebViewDecidePolicy>(
+        view.get(), "decide-policy", this);
+    connectSignal<&BrowserController::extensionWebViewCreate>(view.get(), "create", this);
     return view;
 }
 
@@ -266,20 +263,13 @@ void BrowserController::stopExtensionWebView(const ExtensionID& id)
     if (it != m_extensionWebViews.end()) {
         GObjectPtr<WebKitWebView> view = std::move(it->second);
         m_extensionWebViews.erase(it);
-        webkit_web_view_stop_loading(view.get());
-        g_signal_handlers_disconnect_by_data(view.get(), this);
+        // The content manager is this extension's alone.
         WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view.get());
         g_signal_handlers_disconnect_by_data(content, this);
         webkit_user_content_manager_unregister_script_message_handler(
             content, kBridgeMessageHandlerName, nullptr);
         m_extensionIDByWebView.erase(view.get());
-        GtkWidget* widget = GTK_WIDGET(view.get());
-        if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
-            if (GTK_IS_BOX(parent))
-                gtk_box_remove(GTK_BOX(parent), widget);
-            else
-                gtk_widget_unparent(widget);
-        }
+        releaseWebView(view, this);
     }
     m_extensionEventSubscriptions.removeExtension(id);
 }
@@ -303,10 +293,9 @@ std::optional<ExtensionID> BrowserController::extensionIDForContentManager(
     return std::nullopt;
 }
 
-gboolean BrowserController::onExtensionBridgeMessage(WebKitUserContentManager* manager,
-    JSCValue* value, WebKitScriptMessageReply* reply, gpointer self)
+gboolean BrowserController::extensionBridgeMessageReceived(
+    WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
-    auto* controller = static_cast<BrowserController*>(self);
     BridgeReplyHandler answer = scriptMessageReplyHandler(reply, jsc_value_get_context(value));
     Json body = jsonFromScriptValue(value);
 
@@ -315,36 +304,34 @@ gboolean BrowserController::onExtensionBridgeMessage(WebKitUserContentManager* m
     // frame's navigation is fenced into the extension's folder.
     BridgeMessageSource source;
     BridgeCaller caller;
-    auto id = controller->extensionIDForContentManager(manager);
-    WebKitWebView* view = id ? controller->m_extensionWebViews.at(*id).get() : nullptr;
+    auto id = extensionIDForContentManager(manager);
+    WebKitWebView* view = id ? m_extensionWebViews.at(*id).get() : nullptr;
     source.hasWebView = view != nullptr;
     source.frameURL = webViewURI(view);
     if (id) {
-        auto record = controller->m_extensions.find(*id);
-        if (record != controller->m_extensions.end())
+        auto record = m_extensions.find(*id);
+        if (record != m_extensions.end())
             caller.record = &record->second;
         caller.grantedPermissions = grantedPermissionsFromDefaults(
-            controller->m_defaults->valueForKey(kExtensionPermissionsKey), *id);
+            m_defaults->valueForKey(kExtensionPermissionsKey), *id);
     }
-    dispatchBridgeMessage(body, source, caller, *controller->m_bridgeHost, std::move(answer));
+    dispatchBridgeMessage(body, source, caller, *m_bridgeHost, std::move(answer));
     return TRUE;
 }
 
-gboolean BrowserController::onExtensionDecidePolicy(WebKitWebView* view,
-    WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer self)
+gboolean BrowserController::extensionWebViewDecidePolicy(
+    WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
     if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
         return FALSE;
-    auto* controller = static_cast<BrowserController*>(self);
-    auto owner = controller->m_extensionIDByWebView.find(view);
-    auto record = owner == controller->m_extensionIDByWebView.end()
-        ? controller->m_extensions.end()
-        : controller->m_extensions.find(owner->second);
+    auto owner = m_extensionIDByWebView.find(view);
+    auto record = owner == m_extensionIDByWebView.end() ? m_extensions.end()
+                                                        : m_extensions.find(owner->second);
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (record != controller->m_extensions.end() && uri
+    if (record != m_extensions.end() && uri
         && extensionMayNavigateTo(record->second, uri))
         webkit_policy_decision_use(decision);
     else
@@ -352,7 +339,7 @@ gboolean BrowserController::onExtensionDecidePolicy(WebKitWebView* view,
     return TRUE;
 }
 
-GtkWidget* BrowserController::onExtensionCreate(WebKitWebView*, WebKitNavigationAction*, gpointer)
+GtkWidget* BrowserController::extensionWebViewCreate(WebKitWebView*, WebKitNavigationAction*)
 {
     // Extension pages open no windows of their own; tabs come from "tabs.create".
     return nullptr;
@@ -370,12 +357,12 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
         return;
     PageScript script = extensionEventDeliveryScript(name, detail);
     for (const ExtensionID& id : recipients) {
-        auto* eventName = new std::string(name);
+        AsyncCall<std::string> eventName(name);
         webkit_web_view_call_async_javascript_function(
             m_extensionWebViews.at(id).get(), script.source.c_str(),
             static_cast<gssize>(script.source.size()), nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<std::string> event(static_cast<std::string*>(data));
+                auto event = AsyncCall<std::string>::take(data);
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
                     WEBKIT_WEB_VIEW(object), result, &error);
@@ -386,7 +373,7 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
                     g_error_free(error);
                 }
             },
-            eventName);
+            eventName.release());
     }
 }
 
@@ -404,20 +391,19 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
     return answer;
 }
 
-gboolean BrowserController::onUserActivityMessage(WebKitUserContentManager* manager,
-    JSCValue* value, WebKitScriptMessageReply* reply, gpointer self)
+gboolean BrowserController::userActivityMessageReceived(
+    WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
-    auto* controller = static_cast<BrowserController*>(self);
     // A tab's web view is found by its content manager; a window a page opened shares its
     // opener's, and its reports count for the first tab that has it.
     WebKitWebView* view = nullptr;
-    for (const auto& tab : controller->m_browserTabs) {
+    for (const auto& tab : m_browserTabs) {
         if (tab.webView && webkit_web_view_get_user_content_manager(tab.webView.get()) == manager) {
             view = tab.webView.get();
             break;
         }
     }
-    Json answer = controller->handleUserActivityMessage(view, jsonFromScriptValue(value));
+    Json answer = handleUserActivityMessage(view, jsonFromScriptValue(value));
     JSCValue* result
         = jsc_value_new_from_json(jsc_value_get_context(value), dumpJson(answer).c_str());
     webkit_script_message_reply_return_value(reply, result);

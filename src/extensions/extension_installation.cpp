@@ -1,6 +1,9 @@
 // Installing extensions from ZIP archives and website addresses, exporting and deleting them.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+#include "extensions/extension_manager_window.h"
+
 #include "base/text_util.h"
 #include "base/uuid.h"
 #include "extensions/extension_installation_rules.h"
@@ -29,9 +32,9 @@ std::string describedOr(const std::error_code& ec, const char* fallback)
 
 GtkWindow* BrowserController::extensionAlertParent() const
 {
-    Gtk::Window* parent
-        = m_extensionManagerWindow ? m_extensionManagerWindow.get() : m_window.get();
-    return parent ? parent->gobj() : nullptr;
+    if (m_extensionManagerWindow)
+        return m_extensionManagerWindow->gobj();
+    return m_window ? GTK_WINDOW(m_window->gobj()) : nullptr;
 }
 
 void BrowserController::installExtensionFromButton(const Sender&)

@@ -1,4 +1,6 @@
 // The extension manager window: the list, the page area and the settings page; the menu.
+#include "extensions/extension_manager_window.h"
+
 #include "app/browser_controller.h"
 
 #include "app/view_helpers.h"
@@ -90,10 +92,11 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()
 void BrowserController::showExtensionManager()
 {
     if (m_extensionManagerWindow) {
-        m_extensionManagerWindow->present();
+        m_extensionManagerWindow->showInFront();
     } else {
         loadExtensions();
-        buildExtensionManagerWindow();
+        m_extensionManagerWindow = std::make_unique<ExtensionManagerWindow>(*this);
+        m_extensionManagerWindow->showInFront();
     }
     refreshExtensionManager();
     // Enabled extensions come back here after launch; each may ask for its permissions.
@@ -104,247 +107,16 @@ void BrowserController::showExtensionManager()
     }
 }
 
-void BrowserController::buildExtensionManagerWindow()
-{
-    auto window = std::make_unique<Gtk::Window>();
-    window->set_title("Quivel Extensions");
-    window->set_default_size(1040, 730);
-    window->set_size_request(700, 460);
-    window->add_css_class("qv-extension-manager");
-
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kManagerCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
-
-    Gtk::Widget* panel = makeExtensionPanel();
-
-    auto* page = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
-    page->set_size_request(kMinimumPageWidth, -1);
-    page->set_margin(20);
-    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
-    m_extensionPageTitle = Gtk::make_managed<Gtk::Label>(kNoSelectionTitle);
-    m_extensionPageTitle->add_css_class("qv-extension-page-title");
-    m_extensionPageTitle->set_xalign(0);
-    m_extensionPageTitle->set_hexpand(true);
-    m_extensionPageTitle->set_ellipsize(Pango::EllipsizeMode::END);
-    m_extensionSettingsButton = Gtk::make_managed<Gtk::Button>();
-    m_extensionSettingsButton->add_css_class("circular");
-    m_extensionSettingsButton->set_valign(Gtk::Align::CENTER);
-    setSymbol(*m_extensionSettingsButton, "emblem-system-symbolic", "Extension settings");
-    m_extensionSettingsButton->signal_clicked().connect([this] { showExtensionSettings(); });
-    header->append(*m_extensionPageTitle);
-    header->append(*m_extensionSettingsButton);
-    page->append(*header);
-    m_extensionPageHint = secondaryLabel(kNoSelectionHint);
-    page->append(*m_extensionPageHint);
-    m_extensionPageContainer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
-    m_extensionPageContainer->add_css_class("qv-extension-page");
-    m_extensionPageContainer->set_overflow(Gtk::Overflow::HIDDEN);
-    m_extensionPageContainer->set_vexpand(true);
-    m_extensionPageContainer->set_hexpand(true);
-    page->append(*m_extensionPageContainer);
-
-    auto* split = Gtk::make_managed<Gtk::Paned>(Gtk::Orientation::HORIZONTAL);
-    split->set_start_child(*panel);
-    split->set_end_child(*page);
-    // The size requests keep the divider 220 from the left and 320 from the right edge.
-    split->set_shrink_start_child(false);
-    split->set_shrink_end_child(false);
-    split->set_resize_start_child(false);
-    split->set_position(kDividerPosition);
-    window->set_child(*split);
-
-    // Once the window is destroyed (the browser is closing) its views must not be touched.
-    window->signal_destroy().connect([this] {
-        m_extensionListStack = nullptr;
-        m_extensionListScroll = nullptr;
-        m_extensionPageContainer = nullptr;
-        m_extensionPageTitle = nullptr;
-        m_extensionPageHint = nullptr;
-        m_extensionSettingsButton = nullptr;
-    });
-    m_extensionManagerWindow = std::move(window);
-    adoptAuxiliaryWindow(*m_extensionManagerWindow);
-    m_extensionManagerWindow->present();
-}
-
-Gtk::Widget* BrowserController::makeExtensionPanel()
-{
-    auto* panel = Gtk::make_managed<ExtensionPanelView>();
-    panel->set_size_request(kMinimumListWidth, -1);
-    auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
-    title->add_css_class("qv-extension-title");
-    title->set_xalign(0);
-    panel->append(*title);
-    panel->append(*secondaryLabel("Your browser tools and mini apps"));
-    panel->append(*labelledButton("Install Extension", "application-x-addon-symbolic",
-        "Install from ZIP", "Install Extension from ZIP",
-        [this] { installExtensionFromButton(Sender::button(-1)); }));
-    panel->append(*labelledButton("Add from URL", "insert-link-symbolic",
-        "Load a website as an Extension", "Add Extension from URL",
-        [this] { addExtensionFromURL(Sender::button(-1)); }));
-    auto* drop = Gtk::make_managed<ExtensionDropView>(
-        "Or drop an Extension ZIP here\nHTML pages run like regular websites");
-    // Installing shows alerts; they must not run inside the drop itself.
-    drop->filesDropped = [this](const std::vector<std::filesystem::path>& files) {
-        Glib::signal_idle().connect_once([this, files] {
-            for (const auto& file : files)
-                installExtensionArchive(file);
-        });
-    };
-    panel->append(*drop);
-    auto* list = Gtk::make_managed<ExtensionListStackView>();
-    m_extensionListStack = list;
-    m_extensionListScroll = Gtk::make_managed<Gtk::ScrolledWindow>();
-    m_extensionListScroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
-    m_extensionListScroll->set_has_frame(false);
-    m_extensionListScroll->set_vexpand(true);
-    m_extensionListScroll->set_child(*list);
-    panel->append(*m_extensionListScroll);
-    return panel;
-}
-
-Gtk::Widget* BrowserController::makeExtensionSettingsPage(
-    const ExtensionID& id, const ExtensionRecord& record)
-{
-    auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
-    stack->set_margin(24);
-    stack->set_valign(Gtk::Align::START);
-    stack->append(*labelledButton("Export ZIP", "document-save-as-symbolic", nullptr, nullptr,
-        [this] { exportSelectedExtension(Sender::button(-1)); }));
-    auto* remove = labelledButton("Delete Extension", "user-trash-symbolic", nullptr, nullptr,
-        [this, id] { deleteExtension(Sender::identified(id)); });
-    remove->add_css_class("destructive-action");
-    remove->set_name(id);
-    stack->append(*remove);
-    std::string version = jsonString(record.manifest, "version");
-    bool on = m_enabledExtensionIDs.count(id) > 0;
-    stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
-        + " \u00B7 " + (on ? "On" : "Off")));
-    return stack;
-}
-
-Gtk::Widget* BrowserController::makeExtensionRow(
-    const ExtensionID& id, const ExtensionRecord& record)
-{
-    bool running = m_enabledExtensionIDs.count(id) > 0;
-    std::string name = record.name().empty() ? id : record.name();
-
-    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
-    row->add_css_class("qv-extension-row");
-    row->set_name(id);
-    if (id == m_selectedExtensionID)
-        row->add_css_class("selected");
-
-    auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 1);
-    text->set_hexpand(true);
-    auto* nameButton = Gtk::make_managed<Gtk::Button>();
-    auto* nameLabel = Gtk::make_managed<Gtk::Label>(name);
-    nameLabel->set_xalign(0);
-    nameLabel->set_ellipsize(Pango::EllipsizeMode::END);
-    nameButton->set_child(*nameLabel);
-    nameButton->set_has_frame(false);
-    nameButton->add_css_class("qv-extension-name");
-    nameButton->set_name(id);
-    nameButton->signal_clicked().connect([this, id] { selectExtension(Sender::identified(id)); });
-    auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
-    status->add_css_class("qv-extension-status");
-    status->add_css_class(running ? "running" : "dim-label");
-    status->set_xalign(0);
-    status->set_margin_start(8);
-    text->append(*nameButton);
-    text->append(*status);
-
-    auto* check = Gtk::make_managed<Gtk::CheckButton>();
-    check->set_active(running);
-    check->set_name(id);
-    check->set_valign(Gtk::Align::CENTER);
-    setAccessibleLabel(*check, std::string(running ? "Turn off" : "Turn on") + " " + name);
-    // The list is rebuilt by the toggle, so the row must not go away inside its own signal.
-    check->signal_toggled().connect([this, id] {
-        Glib::signal_idle().connect_once([this, id] { toggleExtension(Sender::identified(id)); });
-    });
-
-    row->append(*text);
-    row->append(*check);
-    return row;
-}
-
 void BrowserController::refreshExtensionManager()
 {
-    if (!m_extensionListStack)
-        return;
-    static_cast<ExtensionListStackView*>(m_extensionListStack)->removeAllRows();
-    if (m_extensions.empty()) {
-        m_extensionListStack->append(*secondaryLabel("No Extensions installed yet."));
-    } else {
-        for (const ExtensionID& id : extensionManagerOrder(m_extensions))
-            m_extensionListStack->append(*makeExtensionRow(id, m_extensions.at(id)));
-    }
-    displaySelectedExtension();
+    if (m_extensionManagerWindow)
+        m_extensionManagerWindow->refresh();
 }
 
 void BrowserController::displaySelectedExtension()
 {
-    if (!m_extensionPageContainer || !m_extensionListStack)
-        return;
-    while (Gtk::Widget* child = m_extensionPageContainer->get_first_child())
-        m_extensionPageContainer->remove(*child);
-    // Selection shows in the rows without rebuilding the list.
-    for (Gtk::Widget* row = m_extensionListStack->get_first_child(); row;
-         row = row->get_next_sibling()) {
-        if (row->get_name().raw() == m_selectedExtensionID)
-            row->add_css_class("selected");
-        else
-            row->remove_css_class("selected");
-    }
-
-    auto it = m_extensions.find(m_selectedExtensionID);
-    m_extensionSettingsButton->set_visible(it != m_extensions.end());
-    if (it == m_extensions.end()) {
-        m_extensionSettingsVisible = false;
-        m_extensionPageTitle->set_text(kNoSelectionTitle);
-        m_extensionPageHint->set_text(kNoSelectionHint);
-        return;
-    }
-    const ExtensionRecord& record = it->second;
-    const ExtensionID& id = it->first;
-    m_extensionPageTitle->set_text(record.name().empty() ? id : record.name());
-    if (m_extensionSettingsVisible)
-        setSymbol(*m_extensionSettingsButton, "go-previous-symbolic", "Back to Extension");
-    else
-        setSymbol(*m_extensionSettingsButton, "emblem-system-symbolic", "Extension settings");
-    tintSymbolButton(*m_extensionSettingsButton, iconTintForTheme(darkMode()));
-
-    if (m_extensionSettingsVisible) {
-        m_extensionPageHint->set_text("Manage this Extension");
-        m_extensionPageContainer->append(*makeExtensionSettingsPage(id, record));
-        return;
-    }
-    auto view = m_extensionWebViews.find(id);
-    if (view == m_extensionWebViews.end()) {
-        m_extensionPageHint->set_text(
-            "This Extension is off. Turn it on in the list to run its page.");
-        auto* off = secondaryLabel("Extension is turned off");
-        off->set_justify(Gtk::Justification::CENTER);
-        off->set_xalign(0.5);
-        off->set_vexpand(true);
-        off->set_hexpand(true);
-        m_extensionPageContainer->append(*off);
-        return;
-    }
-    m_extensionPageHint->set_text(record.isWebsite()
-            ? "Website Extension \u00B7 isolated runtime \u00B7 Quivel API bridge"
-            : "File Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
-    GtkWidget* widget = GTK_WIDGET(view->second.get());
-    if (GtkWidget* parent = gtk_widget_get_parent(widget))
-        gtk_box_remove(GTK_BOX(parent), widget);
-    gtk_box_append(GTK_BOX(m_extensionPageContainer->gobj()), widget);
+    if (m_extensionManagerWindow)
+        m_extensionManagerWindow->displaySelectedExtension();
 }
 
 void BrowserController::selectExtension(const Sender& sender)
@@ -360,6 +132,240 @@ void BrowserController::showExtensionSettings()
         return;
     m_extensionSettingsVisible = !m_extensionSettingsVisible;
     displaySelectedExtension();
+}
+
+ExtensionManagerWindow::ExtensionManagerWindow(BrowserController& controller)
+    : AuxiliaryWindow(controller, "Quivel Extensions")
+{
+    set_default_size(1040, 730);
+    set_size_request(700, 460);
+    add_css_class("qv-extension-manager");
+
+    static Glib::RefPtr<Gtk::CssProvider> css;
+    if (!css) {
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kManagerCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    Gtk::Widget* panel = makePanel();
+
+    auto* page = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
+    page->set_size_request(kMinimumPageWidth, -1);
+    page->set_margin(20);
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_pageTitle = Gtk::make_managed<Gtk::Label>(kNoSelectionTitle);
+    m_pageTitle->add_css_class("qv-extension-page-title");
+    m_pageTitle->set_xalign(0);
+    m_pageTitle->set_hexpand(true);
+    m_pageTitle->set_ellipsize(Pango::EllipsizeMode::END);
+    m_settingsButton = Gtk::make_managed<Gtk::Button>();
+    m_settingsButton->add_css_class("circular");
+    m_settingsButton->set_valign(Gtk::Align::CENTER);
+    setSymbol(*m_settingsButton, "emblem-system-symbolic", "Extension settings");
+    m_settingsButton->signal_clicked().connect([this] { this->controller().showExtensionSettings(); });
+    header->append(*m_pageTitle);
+    header->append(*m_settingsButton);
+    page->append(*header);
+    m_pageHint = secondaryLabel(kNoSelectionHint);
+    page->append(*m_pageHint);
+    m_pageContainer = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    m_pageContainer->add_css_class("qv-extension-page");
+    m_pageContainer->set_overflow(Gtk::Overflow::HIDDEN);
+    m_pageContainer->set_vexpand(true);
+    m_pageContainer->set_hexpand(true);
+    page->append(*m_pageContainer);
+
+    auto* split = Gtk::make_managed<Gtk::Paned>(Gtk::Orientation::HORIZONTAL);
+    split->set_start_child(*panel);
+    split->set_end_child(*page);
+    // The size requests keep the divider 220 from the left and 320 from the right edge.
+    split->set_shrink_start_child(false);
+    split->set_shrink_end_child(false);
+    split->set_resize_start_child(false);
+    split->set_position(kDividerPosition);
+    set_child(*split);
+}
+
+Gtk::Box* ExtensionManagerWindow::listStack() const { return m_listStack; }
+
+Gtk::Widget* ExtensionManagerWindow::makePanel()
+{
+    BrowserController& browser = controller();
+    auto* panel = Gtk::make_managed<ExtensionPanelView>();
+    panel->set_size_request(kMinimumListWidth, -1);
+    auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
+    title->add_css_class("qv-extension-title");
+    title->set_xalign(0);
+    panel->append(*title);
+    panel->append(*secondaryLabel("Your browser tools and mini apps"));
+    panel->append(*labelledButton("Install Extension", "application-x-addon-symbolic",
+        "Install from ZIP", "Install Extension from ZIP",
+        [&browser] { browser.installExtensionFromButton(Sender::button(-1)); }));
+    panel->append(*labelledButton("Add from URL", "insert-link-symbolic",
+        "Load a website as an Extension", "Add Extension from URL",
+        [&browser] { browser.addExtensionFromURL(Sender::button(-1)); }));
+    m_dropView = Gtk::make_managed<ExtensionDropView>(
+        "Or drop an Extension ZIP here\nHTML pages run like regular websites");
+    // Installing shows alerts; they must not run inside the drop itself.
+    m_dropView->filesDropped = [&browser](const std::vector<std::filesystem::path>& files) {
+        Glib::signal_idle().connect_once(sigc::track_obj(
+            [&browser, files] {
+                for (const auto& file : files)
+                    browser.installExtensionArchive(file);
+            },
+            browser));
+    };
+    panel->append(*m_dropView);
+    m_listStack = Gtk::make_managed<ExtensionListStackView>();
+    auto* scroll = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroll->set_has_frame(false);
+    scroll->set_vexpand(true);
+    scroll->set_child(*m_listStack);
+    panel->append(*scroll);
+    return panel;
+}
+
+Gtk::Widget* ExtensionManagerWindow::makeSettingsPage(
+    const ExtensionID& id, const ExtensionRecord& record)
+{
+    BrowserController& browser = controller();
+    auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    stack->set_margin(24);
+    stack->set_valign(Gtk::Align::START);
+    stack->append(*labelledButton("Export ZIP", "document-save-as-symbolic", nullptr, nullptr,
+        [&browser] { browser.exportSelectedExtension(Sender::button(-1)); }));
+    auto* remove = labelledButton("Delete Extension", "user-trash-symbolic", nullptr, nullptr,
+        [&browser, id] { browser.deleteExtension(Sender::identified(id)); });
+    remove->add_css_class("destructive-action");
+    remove->set_name(id);
+    stack->append(*remove);
+    std::string version = jsonString(record.manifest, "version");
+    bool on = browser.enabledExtensionIDs().count(id) > 0;
+    stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
+        + " \u00B7 " + (on ? "On" : "Off")));
+    return stack;
+}
+
+Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const ExtensionRecord& record)
+{
+    BrowserController& browser = controller();
+    bool running = browser.enabledExtensionIDs().count(id) > 0;
+    std::string name = record.name().empty() ? id : record.name();
+
+    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    row->add_css_class("qv-extension-row");
+    row->set_name(id);
+    if (id == browser.selectedExtensionID())
+        row->add_css_class("selected");
+
+    auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 1);
+    text->set_hexpand(true);
+    auto* nameButton = Gtk::make_managed<Gtk::Button>();
+    auto* nameLabel = Gtk::make_managed<Gtk::Label>(name);
+    nameLabel->set_xalign(0);
+    nameLabel->set_ellipsize(Pango::EllipsizeMode::END);
+    nameButton->set_child(*nameLabel);
+    nameButton->set_has_frame(false);
+    nameButton->add_css_class("qv-extension-name");
+    nameButton->set_name(id);
+    nameButton->signal_clicked().connect(
+        [&browser, id] { browser.selectExtension(Sender::identified(id)); });
+    auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
+    status->add_css_class("qv-extension-status");
+    status->add_css_class(running ? "running" : "dim-label");
+    status->set_xalign(0);
+    status->set_margin_start(8);
+    text->append(*nameButton);
+    text->append(*status);
+
+    auto* check = Gtk::make_managed<Gtk::CheckButton>();
+    check->set_active(running);
+    check->set_name(id);
+    check->set_valign(Gtk::Align::CENTER);
+    setAccessibleLabel(*check, std::string(running ? "Turn off" : "Turn on") + " " + name);
+    // The list is rebuilt by the toggle, so the row must not go away inside its own signal.
+    check->signal_toggled().connect([&browser, id] {
+        Glib::signal_idle().connect_once(sigc::track_obj(
+            [&browser, id] { browser.toggleExtension(Sender::identified(id)); }, browser));
+    });
+
+    row->append(*text);
+    row->append(*check);
+    return row;
+}
+
+void ExtensionManagerWindow::refresh()
+{
+    m_listStack->removeAllRows();
+    const auto& extensions = controller().extensions();
+    if (extensions.empty()) {
+        m_listStack->append(*secondaryLabel("No Extensions installed yet."));
+    } else {
+        for (const ExtensionID& id : extensionManagerOrder(extensions))
+            m_listStack->append(*makeRow(id, extensions.at(id)));
+    }
+    displaySelectedExtension();
+}
+
+void ExtensionManagerWindow::displaySelectedExtension()
+{
+    BrowserController& browser = controller();
+    while (Gtk::Widget* child = m_pageContainer->get_first_child())
+        m_pageContainer->remove(*child);
+    const std::string& selected = browser.selectedExtensionID();
+    // Selection shows in the rows without rebuilding the list.
+    for (Gtk::Widget* row = m_listStack->get_first_child(); row; row = row->get_next_sibling()) {
+        if (row->get_name().raw() == selected)
+            row->add_css_class("selected");
+        else
+            row->remove_css_class("selected");
+    }
+
+    const auto& extensions = browser.extensions();
+    auto it = extensions.find(selected);
+    m_settingsButton->set_visible(it != extensions.end());
+    if (it == extensions.end()) {
+        m_pageTitle->set_text(kNoSelectionTitle);
+        m_pageHint->set_text(kNoSelectionHint);
+        return;
+    }
+    const ExtensionRecord& record = it->second;
+    const ExtensionID& id = it->first;
+    m_pageTitle->set_text(record.name().empty() ? id : record.name());
+    bool settingsVisible = browser.extensionSettingsVisible();
+    if (settingsVisible)
+        setSymbol(*m_settingsButton, "go-previous-symbolic", "Back to Extension");
+    else
+        setSymbol(*m_settingsButton, "emblem-system-symbolic", "Extension settings");
+    tintSymbolButton(*m_settingsButton, iconTintForTheme(browser.darkMode()));
+
+    if (settingsVisible) {
+        m_pageHint->set_text("Manage this Extension");
+        m_pageContainer->append(*makeSettingsPage(id, record));
+        return;
+    }
+    auto view = browser.extensionWebViews().find(id);
+    if (view == browser.extensionWebViews().end()) {
+        m_pageHint->set_text("This Extension is off. Turn it on in the list to run its page.");
+        auto* off = secondaryLabel("Extension is turned off");
+        off->set_justify(Gtk::Justification::CENTER);
+        off->set_xalign(0.5);
+        off->set_vexpand(true);
+        off->set_hexpand(true);
+        m_pageContainer->append(*off);
+        return;
+    }
+    m_pageHint->set_text(record.isWebsite()
+            ? "Website Extension \u00B7 isolated runtime \u00B7 Quivel API bridge"
+            : "File Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
+    GtkWidget* widget = GTK_WIDGET(view->second.get());
+    if (GtkWidget* parent = gtk_widget_get_parent(widget))
+        gtk_box_remove(GTK_BOX(parent), widget);
+    gtk_box_append(GTK_BOX(m_pageContainer->gobj()), widget);
 }
 
 } // namespace qv

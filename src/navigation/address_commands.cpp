@@ -1,6 +1,8 @@
 // Submitting the address field: file loads, searches, candidate probes; search and home pages.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+
 #include "base/text_util.h"
 #include "tabs/tab_model.h"
 
@@ -56,7 +58,7 @@ void BrowserController::submitAddressFieldFromExtension() { openRequest(SubmitOr
 
 void BrowserController::openRequest(SubmitOrigin origin)
 {
-    std::string text = m_requestField ? m_requestField->get_text().raw() : std::string();
+    std::string text = m_window ? m_window->requestField().get_text().raw() : std::string();
     emitExtensionEvent("addressBar.submitted", { { "text", text } });
 
     RequestContext context;
@@ -195,25 +197,25 @@ void BrowserController::updateAddressFieldForURL(const std::string& url)
 
 void BrowserController::setAddressFieldText(const std::string& text)
 {
-    if (!m_requestField)
+    if (!m_window)
         return;
     ++m_programmaticAddressEdits;
-    m_requestField->set_text(text);
+    m_window->requestField().set_text(text);
     --m_programmaticAddressEdits;
 }
 
 void BrowserController::controlTextDidChange()
 {
-    if (!m_requestField || m_programmaticAddressEdits > 0)
+    if (!m_window || m_programmaticAddressEdits > 0)
         return;
-    std::string text = m_requestField->get_text().raw();
+    std::string text = m_window->requestField().get_text().raw();
     emitExtensionEvent("addressBar.changed", { { "text", text } });
     if (text.empty() || text.back() != '#')
         return;
     // Changing the text from inside its own change signal is left to the next turn.
     Glib::signal_idle().connect_once(sigc::track_obj(
         [this, text] {
-            if (!m_requestField || m_requestField->get_text().raw() != text)
+            if (!m_window || m_window->requestField().get_text().raw() != text)
                 return;
             setAddressFieldText(text.substr(0, text.size() - 1));
             openRequest();

@@ -1,6 +1,8 @@
 // The web views' navigation callbacks and the back, forward, reload, home and focus commands.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+#include "app/web_views.h"
 #include "base/text_util.h"
 #include "tabs/tab_model.h"
 
@@ -25,32 +27,11 @@ bool flag(WebKitWebView* view, const char* key)
     return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), key)) != 0;
 }
 
-std::string webViewURI(WebKitWebView* view)
-{
-    const char* uri = webkit_web_view_get_uri(view);
-    return uri ? uri : "";
-}
-
-std::string hostOf(const std::string& uri)
-{
-    if (uri.empty())
-        return {};
-    GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_NONE, nullptr);
-    if (!parsed)
-        return {};
-    const char* host = g_uri_get_host(parsed);
-    std::string out = host ? host : "";
-    g_uri_unref(parsed);
-    return out;
-}
-
 // The web view's title, else the host of its address; "" when it has neither.
 std::string pageTitle(WebKitWebView* view)
 {
-    const char* title = webkit_web_view_get_title(view);
-    if (title && *title)
-        return title;
-    return hostOf(webViewURI(view));
+    std::string title = webViewTitle(view);
+    return title.empty() ? hostOfURI(webViewURI(view)) : title;
 }
 
 // A navigation stopped or replaced, or one that the response policy turned away: no report.
@@ -97,7 +78,7 @@ PendingVisit* pendingVisit(WebKitWebView* view)
 // Records the finished load in the history and tells extensions.
 void completeVisit(BrowserController& controller, WebKitWebView* view, const std::string& url)
 {
-    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOf(url);
+    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
     if (!url.empty())
         controller.saveHistoryEntry(url, title);
     controller.emitExtensionEvent("page.loaded",
@@ -122,25 +103,24 @@ void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_ign
 
 } // namespace
 
-void BrowserController::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self)
+void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
 {
-    auto* controller = static_cast<BrowserController*>(self);
-    if (controller->isExtensionWebView(view))
+    if (isExtensionWebView(view))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        completePendingVisit(*controller, view);
+        completePendingVisit(*this, view);
         setFlag(view, kLoadFinishedKey, false);
         setFlag(view, kLoadFailedKey, false);
         break;
     case WEBKIT_LOAD_COMMITTED:
-        controller->webViewDidCommitNavigation(view);
+        webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
         if (flag(view, kLoadFailedKey))
             break;
         setFlag(view, kLoadFinishedKey, true);
-        controller->webViewDidFinishNavigation(view);
+        webViewDidFinishNavigation(view);
         break;
     default:
         break;
@@ -180,12 +160,12 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
     }
     completePendingVisit(*this, view);
     std::string uri = webViewURI(view);
-    const char* title = webkit_web_view_get_title(view);
-    if (title && *title) {
+    if (!webViewTitle(view).empty()) {
         completeVisit(*this, view, uri);
         return;
     }
-    auto* pending = new PendingVisit { uri, {} };
+    AsyncCall<PendingVisit> call(PendingVisit { uri, {} });
+    auto* pending = static_cast<PendingVisit*>(call.release());
     pending->timeout = Glib::signal_timeout().connect(
         sigc::track_obj(
             [this, view] {
@@ -195,16 +175,15 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
             *this),
         kTitleGraceMilliseconds);
     g_object_set_data_full(G_OBJECT(view), kPendingVisitKey, pending,
-        [](gpointer data) { delete static_cast<PendingVisit*>(data); });
+        [](gpointer data) { AsyncCall<PendingVisit>::take(data); });
 }
 
-gboolean BrowserController::onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, char*,
-    GError* error, gpointer self)
+gboolean BrowserController::webViewLoadFailed(
+    WebKitWebView* view, WebKitLoadEvent event, char*, GError* error)
 {
-    auto* controller = static_cast<BrowserController*>(self);
-    if (controller->isExtensionWebView(view))
+    if (isExtensionWebView(view))
         return FALSE;
-    controller->webViewDidFailNavigation(view, event, error);
+    webViewDidFailNavigation(view, event, error);
     // The page stays as it was, with the failure in the window title; no engine error page.
     return TRUE;
 }
@@ -229,43 +208,40 @@ void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoad
     }
 }
 
-void BrowserController::onURIChanged(WebKitWebView* view, GParamSpec*, gpointer self)
+void BrowserController::webViewURIChanged(WebKitWebView* view, GParamSpec*)
 {
-    auto* controller = static_cast<BrowserController*>(self);
-    if (view == controller->m_webView && !controller->isExtensionWebView(view))
-        controller->updateAddressFieldForURL(webViewURI(view));
+    if (view == m_webView && !isExtensionWebView(view))
+        updateAddressFieldForURL(webViewURI(view));
 }
 
-void BrowserController::onTitleChanged(WebKitWebView* view, GParamSpec*, gpointer self)
+void BrowserController::webViewTitleChanged(WebKitWebView* view, GParamSpec*)
 {
-    auto* controller = static_cast<BrowserController*>(self);
     // The engine can report the title after the load has finished; a title that arrives
     // while loading is picked up when the load finishes.
-    if (!controller->isExtensionWebView(view) && flag(view, kLoadFinishedKey)) {
-        controller->updateTitlesForWebView(view);
-        completePendingVisit(*controller, view);
+    if (!isExtensionWebView(view) && flag(view, kLoadFinishedKey)) {
+        updateTitlesForWebView(view);
+        completePendingVisit(*this, view);
     }
 }
 
-GtkWidget* BrowserController::onCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer self)
+GtkWidget* BrowserController::createWebViewForNavigation(
+    WebKitWebView* view, WebKitNavigationAction*)
 {
-    auto* controller = static_cast<BrowserController*>(self);
     // Extension pages cannot open windows.
-    if (controller->isExtensionWebView(view))
+    if (isExtensionWebView(view))
         return nullptr;
     WebViewConfiguration configuration { view };
-    TabID id = controller->createBrowserTabWithURL(std::nullopt, &configuration);
-    return GTK_WIDGET(controller->browserTabForID(id));
+    TabID id = createBrowserTabWithURL(std::nullopt, &configuration);
+    return GTK_WIDGET(browserTabForID(id));
 }
 
-gboolean BrowserController::onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
-    WebKitPolicyDecisionType type, gpointer self)
+gboolean BrowserController::webViewDecidePolicy(
+    WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
-    auto* controller = static_cast<BrowserController*>(self);
     // Extension pages are fenced by their own handler.
-    if (controller->isExtensionWebView(view))
+    if (isExtensionWebView(view))
         return FALSE;
-    return controller->decideNavigationPolicy(view, decision, type) ? TRUE : FALSE;
+    return decideNavigationPolicy(view, decision, type) ? TRUE : FALSE;
 }
 
 bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
@@ -322,7 +298,7 @@ void BrowserController::reloadPage()
 
 void BrowserController::goHome()
 {
-    if (!m_requestField)
+    if (!m_window)
         return;
     setAddressFieldText(homePageURLForProfile(currentProfile()));
     openRequest();
@@ -330,19 +306,20 @@ void BrowserController::goHome()
 
 void BrowserController::focusAddressBar()
 {
-    if (!m_requestField || !m_window)
+    if (!m_window)
         return;
     m_window->present();
-    m_requestField->grab_focus();
-    m_requestField->select_region(0, -1);
+    m_window->requestField().grab_focus();
+    m_window->requestField().select_region(0, -1);
 }
 
 void BrowserController::updateNavigationButtons()
 {
-    if (m_backButton)
-        m_backButton->set_sensitive(m_webView && webkit_web_view_can_go_back(m_webView));
-    if (m_forwardButton)
-        m_forwardButton->set_sensitive(m_webView && webkit_web_view_can_go_forward(m_webView));
+    if (!m_window)
+        return;
+    m_window->backButton().set_sensitive(m_webView && webkit_web_view_can_go_back(m_webView));
+    m_window->forwardButton().set_sensitive(
+        m_webView && webkit_web_view_can_go_forward(m_webView));
 }
 
 } // namespace qv

@@ -24,22 +24,25 @@ std::function<void(const std::filesystem::path&)>& revealResponder()
 }
 
 struct PanelRun {
-    FilePanelCompletion done;
+    FilesPanelCompletion done;
 };
 
 void onPanelResponse(GtkNativeDialog* dialog, int response, gpointer data)
 {
     std::unique_ptr<PanelRun> run(static_cast<PanelRun*>(data));
-    std::optional<std::filesystem::path> chosen;
+    std::vector<std::filesystem::path> chosen;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     if (response == GTK_RESPONSE_ACCEPT) {
-        if (GFile* file = gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog))) {
+        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        for (guint i = 0, n = g_list_model_get_n_items(files); i < n; ++i) {
+            auto* file = G_FILE(g_list_model_get_item(files, i));
             if (char* path = g_file_get_path(file)) {
-                chosen = std::filesystem::path(path);
+                chosen.emplace_back(path);
                 g_free(path);
             }
             g_object_unref(file);
         }
+        g_object_unref(files);
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
     g_object_unref(dialog);
@@ -56,10 +59,22 @@ void setFilePanelResponder(FilePanelResponder responder)
 
 void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelCompletion done)
 {
+    runFilesPanel(parent, panel, [done = std::move(done)](std::vector<std::filesystem::path> files) {
+        if (!done)
+            return;
+        if (files.empty())
+            done(std::nullopt);
+        else
+            done(std::move(files.front()));
+    });
+}
+
+void runFilesPanel(GtkWindow* parent, const FilePanelSpec& panel, FilesPanelCompletion done)
+{
     if (panelResponder()) {
         if (auto answer = panelResponder()(panel)) {
             // Later, like a real panel, so callers never re-enter from inside themselves.
-            using Pending = std::pair<FilePanelCompletion, std::optional<std::filesystem::path>>;
+            using Pending = std::pair<FilesPanelCompletion, std::vector<std::filesystem::path>>;
             g_idle_add_full(
                 G_PRIORITY_DEFAULT,
                 [](gpointer data) -> gboolean {
@@ -68,7 +83,10 @@ void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelComple
                         pending->first(std::move(pending->second));
                     return G_SOURCE_REMOVE;
                 },
-                new Pending { std::move(done), std::move(*answer) }, nullptr);
+                new Pending { std::move(done),
+                    *answer ? std::vector { std::move(**answer) }
+                            : std::vector<std::filesystem::path> {} },
+                nullptr);
             return;
         }
     }
@@ -78,6 +96,8 @@ void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelComple
         save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN,
         panel.acceptLabel.empty() ? nullptr : panel.acceptLabel.c_str(), nullptr);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
+    if (!save)
+        gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), panel.multiple);
     if (save && !panel.suggestedName.empty())
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), panel.suggestedName.c_str());
     if (!panel.filterSuffix.empty()) {

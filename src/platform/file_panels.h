@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct _GtkWindow GtkWindow;
 
@@ -18,6 +19,7 @@ struct FilePanelSpec {
     std::string suggestedName; // save panels
     std::string filterName; // e.g. "ZIP archives"; empty for all files
     std::string filterSuffix; // e.g. "zip", matched in any case
+    bool multiple = false; // open panels: more than one file may be chosen
 };
 
 // The chosen file, or nothing when the panel was cancelled.
@@ -25,6 +27,9 @@ using FilePanelCompletion = std::function<void(std::optional<std::filesystem::pa
 
 // Shows the panel modal to `parent`; `done` runs once, later, on the main loop.
 void runFilePanel(GtkWindow* parent, const FilePanelSpec& panel, FilePanelCompletion done);
+// The same for open panels that may choose several files; empty when cancelled.
+using FilesPanelCompletion = std::function<void(std::vector<std::filesystem::path>)>;
+void runFilesPanel(GtkWindow* parent, const FilePanelSpec& panel, FilesPanelCompletion done);
 
 // While set, panels are not shown: the responder answers them. An outer nullopt shows the real
 // panel; an inner one cancels.

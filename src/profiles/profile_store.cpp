@@ -1,6 +1,8 @@
 // Profiles in the user defaults, their website data stores, using and deleting a profile.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+
 #include "platform/alerts.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
@@ -90,11 +92,9 @@ void BrowserController::loadProfiles()
 
 void BrowserController::saveProfiles()
 {
-    auto saved = m_defaults->setObject(kProfilesKey, profilesToJson(m_profiles));
-    if (saved && !m_currentProfileID.empty())
-        saved = m_defaults->setObject(kCurrentProfileKey, m_currentProfileID);
-    if (!saved)
-        showError(saved.error());
+    setDefaultsValue(kProfilesKey, profilesToJson(m_profiles));
+    if (!m_currentProfileID.empty())
+        setDefaultsValue(kCurrentProfileKey, m_currentProfileID);
 }
 
 ProfileID BrowserController::currentProfile() const

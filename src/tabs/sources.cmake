@@ -5,5 +5,6 @@ list(APPEND QV_CORE_SOURCES
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_lifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_strip.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_strip_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_context_button.cpp
 )

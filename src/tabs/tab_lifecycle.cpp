@@ -1,6 +1,8 @@
 // Creating, selecting, unloading and closing tabs; look-ups; the "tab.json" snapshot.
 #include "app/browser_controller.h"
 
+#include "app/browser_window.h"
+#include "app/web_views.h"
 #include "base/atomic_file.h"
 #include "base/uuid.h"
 #include "tabs/tab_model.h"
@@ -8,18 +10,6 @@
 namespace qv {
 
 namespace {
-
-std::string webViewURI(WebKitWebView* view)
-{
-    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
-    return uri ? uri : "";
-}
-
-std::string webViewTitle(WebKitWebView* view)
-{
-    const char* title = view ? webkit_web_view_get_title(view) : nullptr;
-    return title ? title : "";
-}
 
 // An address a load can start from: an absolute URI with a scheme.
 bool parsesAsURL(const std::string& address)
@@ -50,10 +40,8 @@ void BrowserController::unloadSelectedTabIfLazy()
 
 void BrowserController::showWebViewInContent(WebKitWebView* view)
 {
-    while (Gtk::Widget* child = m_webContentView->get_first_child())
-        m_webContentView->remove(*child);
     m_webView = view;
-    gtk_box_append(GTK_BOX(m_webContentView->gobj()), GTK_WIDGET(view));
+    m_window->showInContent(*Glib::wrap(GTK_WIDGET(view)));
 }
 
 void BrowserController::startLoading(WebKitWebView* view, const std::string& url)
@@ -94,8 +82,8 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
 void BrowserController::createNewTab()
 {
     createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
-    if (m_requestField)
-        m_requestField->grab_focus();
+    if (m_window)
+        m_window->requestField().grab_focus();
 }
 
 void BrowserController::selectBrowserTab(const Sender& sender)
@@ -136,8 +124,7 @@ void BrowserController::unloadBrowserTab(BrowserTab& tab)
         tab.url = uri;
     if (std::string title = webViewTitle(view); !title.empty())
         tab.title = title;
-    detachWebView(view);
-    tab.webView.reset();
+    releaseWebView(tab.webView, this);
 }
 
 void BrowserController::toggleLazyTabs(const Sender& sender)
@@ -171,8 +158,7 @@ void BrowserController::closeBrowserTabAtIndex(size_t i)
     GObjectPtr<WebKitWebView> closedView = m_browserTabs[i].webView;
     TabID closedID = m_browserTabs[i].id;
     bool wasSelected = closedView && closedView == m_webView;
-    if (closedView)
-        detachWebView(closedView.get());
+    detachWebView(closedView.get(), this);
     m_browserTabs.erase(m_browserTabs.begin() + static_cast<long>(i));
     emitExtensionEvent("tabs.removed", { { "tabId", closedID } });
 

@@ -48,7 +48,7 @@ protected:
                 return typed == input ? urls : std::vector<std::string> {};
             });
     }
-    std::string field() { return controller().requestField()->get_text().raw(); }
+    std::string field() { return controller().window()->requestField().get_text().raw(); }
 
     // A first tab showing /first.html and a second, selected one showing /other.html, with
     // "first" set to resolve to a probe that answers and one that hangs.
@@ -274,7 +274,7 @@ TEST_F(AddressBarTest, TypingFinalHashSubmitsTheTextBeforeIt)
 {
     fs::path page = writePage(testWorkingDirectory() / "hash.html", "Hash");
     WebKitWebView* view = selectedView();
-    Gtk::Entry* entry = controller().requestField();
+    Gtk::Entry* entry = &controller().window()->requestField();
     entry->set_text("");
     int position = 0;
     std::string typed = page.string() + "#";

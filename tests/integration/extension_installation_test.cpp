@@ -69,12 +69,12 @@ protected:
         writeDefaults(std::move(defaults));
         launch();
         controller().showExtensionManager();
-        ASSERT_TRUE(controller().extensionManagerWindow());
+        ASSERT_TRUE(controller().extensionManager());
     }
 
     Gtk::Widget* managerWidget(const std::function<bool(Gtk::Widget&)>& accept)
     {
-        return findWidget(controller().extensionManagerWindow(), accept);
+        return findWidget(controller().extensionManager(), accept);
     }
 
     Gtk::Button* buttonWithTooltip(const std::string& tooltip)
@@ -281,7 +281,7 @@ TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinsta
     EXPECT_TRUE(controller().defaults().objectForKey(extensionStorageKey("notes")).is_null());
     EXPECT_TRUE(deletedIDs().count("notes"));
     EXPECT_EQ(controller().selectedExtensionID(), "");
-    EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "Select an Extension");
+    EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");
 
     controller().installExtensionArchive(archives() / "Notes.zip");
     EXPECT_FALSE(deletedIDs().count("notes"));

@@ -58,7 +58,7 @@ TEST_F(ExtensionsTest, DeniedPermissionPromptLeavesTheExtensionOffAndWritesNothi
     EXPECT_TRUE(controller().extensionWebViews().empty());
     EXPECT_TRUE(controller().extensionIDByWebView().empty());
     EXPECT_TRUE(controller().enabledExtensionIDs().empty());
-    EXPECT_FALSE(controller().extensionManagerWindow());
+    EXPECT_FALSE(controller().extensionManager());
     Json stored = storedDefaults();
     EXPECT_FALSE(stored.contains(kExtensionPermissionsKey));
     EXPECT_FALSE(stored.contains(kEnabledExtensionsKey));
@@ -271,7 +271,7 @@ TEST_F(ExtensionsTest, WebsiteExtensionLoadsItsAddressButTheBridgeRefusesIt)
     ASSERT_TRUE(view);
     EXPECT_EQ(callAsync(view, "return await qv.request('browser.getInfo');"),
         (Json { { "ok", false }, { "error", "Extension bridge rejected the request." } }));
-    EXPECT_EQ(controller().extensionPageHint()->get_text().raw(),
+    EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(),
         "Website Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
 }
 
@@ -313,43 +313,43 @@ TEST_F(ExtensionsTest, ManagerListsByNameAndShowsTheRunningPage)
     writeDefaults(Json::object());
     launch();
     controller().showExtensionManager();
-    Gtk::Window* manager = controller().extensionManagerWindow();
+    Gtk::Window* manager = controller().extensionManager();
     ASSERT_TRUE(manager);
     EXPECT_EQ(manager->get_title().raw(), "Quivel Extensions");
     EXPECT_EQ(controller().auxiliaryWindows(), std::vector<Gtk::Window*> { manager });
     std::vector<std::string> rows;
-    for (Gtk::Widget* row = controller().extensionListStack()->get_first_child(); row;
+    for (Gtk::Widget* row = controller().extensionManager()->listStack()->get_first_child(); row;
          row = row->get_next_sibling())
         rows.push_back(row->get_name().raw());
     EXPECT_EQ(rows, (std::vector<std::string> { "alpha", "beta" }));
-    EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "Select an Extension");
-    EXPECT_FALSE(controller().extensionSettingsButton()->get_visible());
+    EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");
+    EXPECT_FALSE(controller().extensionManager()->settingsButton()->get_visible());
 
     controller().selectExtension(Sender::identified("beta"));
-    EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "beta");
-    EXPECT_EQ(controller().extensionPageHint()->get_text().raw(),
+    EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "beta");
+    EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(),
         "This Extension is off. Turn it on in the list to run its page.");
 
     WebKitWebView* view = startExtension("alpha");
     ASSERT_TRUE(view);
     EXPECT_EQ(controller().selectedExtensionID(), "alpha");
-    EXPECT_EQ(controller().extensionPageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
-    EXPECT_EQ(controller().extensionPageHint()->get_text().raw(),
+    EXPECT_EQ(controller().extensionManager()->pageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
+    EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(),
         "File Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
 
     controller().showExtensionSettings();
-    EXPECT_EQ(controller().extensionPageHint()->get_text().raw(), "Manage this Extension");
+    EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(), "Manage this Extension");
     EXPECT_EQ(
-        controller().extensionSettingsButton()->get_tooltip_text().raw(), "Back to Extension");
+        controller().extensionManager()->settingsButton()->get_tooltip_text().raw(), "Back to Extension");
     controller().showExtensionSettings();
-    EXPECT_EQ(controller().extensionPageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
+    EXPECT_EQ(controller().extensionManager()->pageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
 
     // Closing only hides the window; the same one comes back.
     manager->close();
     spinFor(std::chrono::milliseconds(50));
     EXPECT_FALSE(manager->get_visible());
     controller().showExtensionManager();
-    EXPECT_EQ(controller().extensionManagerWindow(), manager);
+    EXPECT_EQ(controller().extensionManager(), manager);
     EXPECT_TRUE(manager->get_visible());
 }
 
@@ -358,10 +358,10 @@ TEST_F(ExtensionsTest, ManagerWithoutExtensionsSaysSo)
     writeDefaults(Json::object());
     launch();
     controller().showExtensionManager();
-    auto* label = dynamic_cast<Gtk::Label*>(controller().extensionListStack()->get_first_child());
+    auto* label = dynamic_cast<Gtk::Label*>(controller().extensionManager()->listStack()->get_first_child());
     ASSERT_TRUE(label);
     EXPECT_EQ(label->get_text().raw(), "No Extensions installed yet.");
-    EXPECT_EQ(controller().extensionPageTitle()->get_text().raw(), "Select an Extension");
+    EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");
 }
 
 TEST_F(ExtensionsTest, EnabledExtensionsStartWhenTheManagerIsFirstShown)
@@ -516,7 +516,7 @@ TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)
     EXPECT_EQ(state["tabsVisible"], false);
     EXPECT_EQ(state["profile"], (Json { { "id", "default" }, { "name", "Default" } }));
     EXPECT_EQ(callAsync(view, "return await qv.addressBar.setValue('hello there');"), true);
-    EXPECT_EQ(controller().requestField()->get_text().raw(), "hello there");
+    EXPECT_EQ(controller().window()->requestField().get_text().raw(), "hello there");
     EXPECT_EQ(callAsync(view, "return await qv.addressBar.getValue();"), "hello there");
 }
 

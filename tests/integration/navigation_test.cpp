@@ -40,7 +40,7 @@ protected:
         controller().loadResolvedAddress(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
-    std::string field() { return controller().requestField()->get_text().raw(); }
+    std::string field() { return controller().window()->requestField().get_text().raw(); }
     std::string windowTitle() { return controller().window()->get_title().raw(); }
 };
 
@@ -50,13 +50,13 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     m_server->page("/two.html", "Two");
     load("/one.html");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "One"; }));
-    EXPECT_FALSE(controller().backButton()->get_sensitive());
+    EXPECT_FALSE(controller().window()->backButton().get_sensitive());
     load("/two.html");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Two"; }));
     EXPECT_EQ(field(), m_server->url("/two.html"));
     EXPECT_EQ(windowTitle(), "Two");
-    EXPECT_TRUE(controller().backButton()->get_sensitive());
-    EXPECT_FALSE(controller().forwardButton()->get_sensitive());
+    EXPECT_TRUE(controller().window()->backButton().get_sensitive());
+    EXPECT_FALSE(controller().window()->forwardButton().get_sensitive());
 
     ASSERT_TRUE(
         waitUntil([&] { return historyVisits(controller().historyFileURL()).size() >= 2; }));
@@ -72,8 +72,8 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "One"; }));
     EXPECT_EQ(field(), m_server->url("/one.html"));
     EXPECT_EQ(controller().browserTabs()[0].title, "One");
-    EXPECT_TRUE(controller().forwardButton()->get_sensitive());
-    EXPECT_FALSE(controller().backButton()->get_sensitive());
+    EXPECT_TRUE(controller().window()->forwardButton().get_sensitive());
+    EXPECT_FALSE(controller().window()->backButton().get_sensitive());
 
     controller().goForward();
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/two.html")));
@@ -241,7 +241,7 @@ TEST_F(NavigationTest, FocusAddressBarSelectsItsText)
     controller().focusAddressBar();
     int start = 0, end = 0;
     ASSERT_TRUE(waitUntil([&] {
-        return controller().requestField()->get_selection_bounds(start, end);
+        return controller().window()->requestField().get_selection_bounds(start, end);
     }));
     EXPECT_EQ(start, 0);
     EXPECT_EQ(end, static_cast<int>(m_server->url("/f.html").size()));

@@ -99,7 +99,7 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
     EXPECT_EQ(controller().browserTabs()[0].profileID, kWorkID);
     EXPECT_EQ(controller().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
     submitAddress("two words");
-    EXPECT_EQ(controller().requestField()->get_text().raw(),
+    EXPECT_EQ(controller().window()->requestField().get_text().raw(),
         "https://duckduckgo.com/?q=two%20words");
     EXPECT_EQ(
         controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");

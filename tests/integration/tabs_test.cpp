@@ -52,7 +52,8 @@ TEST_F(TabsTest, LaunchOpensExactlyOneTabWithCaretInAddressField)
     EXPECT_TRUE(isUUIDString(controller().browserTabs()[0].id));
     EXPECT_EQ(controller().window()->get_title().raw(), "Quivel Browser");
     Gtk::Widget* focus = controller().window()->get_focus();
-    EXPECT_TRUE(focus && (focus == controller().requestField() || focus->is_ancestor(*controller().requestField())));
+    EXPECT_TRUE(focus && (focus == &controller().window()->requestField()
+        || focus->is_ancestor(controller().window()->requestField())));
     int w = 0, h = 0;
     controller().window()->get_default_size(w, h);
     EXPECT_EQ(w, 1180);
@@ -67,7 +68,7 @@ TEST_F(TabsTest, TypedLocalAddressLoadsIntoSelectedTab)
     ASSERT_TRUE(waitForLoad(view, m_server->url("/hello.html")));
     EXPECT_EQ(selectedView(), view);
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Hello Page"; }));
-    EXPECT_EQ(controller().requestField()->get_text().raw(), m_server->url("/hello.html"));
+    EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/hello.html"));
     EXPECT_EQ(controller().window()->get_title().raw(), "Hello Page");
     // The typed address is probed with HEAD first, then loaded once.
     auto log = m_server->requestLog();
@@ -228,7 +229,7 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     ASSERT_TRUE(waitForLayout());
     std::vector<Gtk::Button*> titles, closes;
     Gtk::Button* plus = nullptr;
-    for (Gtk::Widget* item = controller().tabBar()->get_first_child(); item; item = item->get_next_sibling()) {
+    for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
         if (auto* button = dynamic_cast<Gtk::Button*>(item)) {
             plus = button;
             continue;
@@ -247,7 +248,7 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
     // Buttons of the rebuilt strip close the right tab.
     std::string secondID = controller().browserTabs()[1].id;
-    for (Gtk::Widget* item = controller().tabBar()->get_first_child(); item; item = item->get_next_sibling()) {
+    for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
         for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
             auto* b = dynamic_cast<Gtk::Button*>(c);
             if (b && b->get_name() == "tab-close") {

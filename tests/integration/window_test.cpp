@@ -19,7 +19,7 @@ struct ItemGeometry {
 std::vector<ItemGeometry> tabItems(BrowserController& controller)
 {
     std::vector<ItemGeometry> items;
-    Gtk::Box* bar = controller.tabBar();
+    Gtk::Box* bar = &controller.tabStrip()->bar();
     for (Gtk::Widget* item = bar->get_first_child(); item; item = item->get_next_sibling()) {
         TabContextButton* button = nullptr;
         for (Gtk::Widget* c = item->get_first_child(); c && !button; c = c->get_next_sibling())
@@ -91,21 +91,21 @@ TEST_F(WindowTest, DragShowsMarkerAndGapAndClearingHidesThem)
     auto items = tabItems(controller());
     double x = items[1].left + 3;
     controller().updateTabDropIndicatorAtWindowPoint(x, items[1].midY);
-    Gtk::Widget* marker = controller().tabDropIndicator();
+    Gtk::Widget* marker = &controller().tabStrip()->dropIndicator();
     EXPECT_TRUE(marker->get_visible());
     int w = 0, h = 0;
     marker->get_size_request(w, h);
     EXPECT_EQ(w, 6);
     EXPECT_EQ(h, 30);
     int children = 0;
-    for (Gtk::Widget* c = controller().tabBar()->get_first_child(); c; c = c->get_next_sibling())
+    for (Gtk::Widget* c = controller().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
         ++children;
     EXPECT_EQ(children, 3 + 1 + 1 + 1); // items, gap, "+", spacer
 
     controller().clearTabDropIndicator();
     EXPECT_TRUE(waitUntil([&] { return !marker->get_visible(); }, std::chrono::seconds(2)));
     children = 0;
-    for (Gtk::Widget* c = controller().tabBar()->get_first_child(); c; c = c->get_next_sibling())
+    for (Gtk::Widget* c = controller().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
         ++children;
     EXPECT_EQ(children, 3 + 1 + 1);
 }
@@ -126,7 +126,7 @@ TEST_F(WindowTest, ReorderedStripIsWrittenToTheSnapshot)
 TEST_F(WindowTest, ToolbarHoldsTheButtonsInOrderAroundTheAddressCapsule)
 {
     std::vector<std::string> names;
-    for (Gtk::Widget* c = controller().browserToolbar()->get_first_child(); c; c = c->get_next_sibling())
+    for (Gtk::Widget* c = controller().window()->browserToolbar().get_first_child(); c; c = c->get_next_sibling())
         names.push_back(c->get_name().raw());
     ASSERT_EQ(names.size(), 12u);
     EXPECT_EQ(names[0], "back");
@@ -135,8 +135,8 @@ TEST_F(WindowTest, ToolbarHoldsTheButtonsInOrderAroundTheAddressCapsule)
     EXPECT_EQ(names[3], "home");
     EXPECT_EQ(names[5], "enter");
     EXPECT_EQ(names[11], "setting");
-    EXPECT_EQ(controller().requestField()->get_placeholder_text(), "Search Google or enter an address");
-    EXPECT_FALSE(controller().backButton()->get_sensitive());
+    EXPECT_EQ(controller().window()->requestField().get_placeholder_text(), "Search Google or enter an address");
+    EXPECT_FALSE(controller().window()->backButton().get_sensitive());
 }
 
 TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)

@@ -172,7 +172,7 @@ void BrowserTest::TearDown()
 
 void BrowserTest::submitAddress(const std::string& text)
 {
-    Gtk::Entry* field = m_controller->requestField();
+    Gtk::Entry* field = &m_controller->window()->requestField();
     field->set_text(text);
     // What Return does in the field.
     g_signal_emit_by_name(field->gobj(), "activate");
@@ -218,7 +218,7 @@ std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script
 bool BrowserTest::waitForLayout()
 {
     return waitUntil([&] {
-        Gtk::Box* bar = m_controller->tabBar();
+        Gtk::Box* bar = &m_controller->tabStrip()->bar();
         return bar && bar->get_width() > 0 && bar->get_first_child() && bar->get_first_child()->get_width() > 0;
     });
 }

@@ -3,6 +3,9 @@
 #pragma once
 
 #include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "extensions/extension_manager_window.h"
+#include "tabs/tab_strip_view.h"
 #include "platform/alerts.h"
 
 #include <gtest/gtest.h>

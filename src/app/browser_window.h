@@ -1,0 +1,47 @@
+// The browser window's widgets: the tab strip row, the toolbar with the address capsule, and
+// the content area holding the selected tab's web view.
+#pragma once
+
+#include <gtkmm.h>
+
+namespace qv {
+
+class BrowserController;
+class TabStripView;
+
+class BrowserWindow : public Gtk::ApplicationWindow {
+public:
+    BrowserWindow(BrowserController& controller, const Glib::RefPtr<Gtk::Application>& app);
+    ~BrowserWindow() override;
+
+    // Shows the tab strip and toolbar as asked; the toolbar's top margin follows the strip.
+    void setChromeVisible(bool tabsVisible, bool toolbarVisible);
+    // Puts the web view in the content area in place of whatever was there.
+    void showInContent(Gtk::Widget& webView);
+    // Restyles the toolbar's buttons and the theme toggle for the theme.
+    void applyTheme(bool dark);
+
+    TabStripView& tabStrip() { return *m_tabStrip; }
+    Gtk::Entry& requestField() { return *m_requestField; }
+    Gtk::Box& browserToolbar() { return *m_browserToolbar; }
+    Gtk::Button& backButton() { return *m_backButton; }
+    Gtk::Button& forwardButton() { return *m_forwardButton; }
+    Gtk::ToggleButton& darkModeButton() { return m_darkModeButton; }
+
+private:
+    Gtk::Button* makeToolbarButton(const char* symbol, const char* title, const char* identifier,
+        void (BrowserController::*action)());
+
+    BrowserController& m_controller;
+    TabStripView* m_tabStrip = nullptr;
+    Gtk::Entry* m_requestField = nullptr;
+    Gtk::Box* m_browserToolbar = nullptr;
+    Gtk::Revealer* m_toolbarRevealer = nullptr;
+    Gtk::Box* m_webContentView = nullptr;
+    Gtk::Button* m_backButton = nullptr;
+    Gtk::Button* m_forwardButton = nullptr;
+    // The theme toggle lives in the Settings window, not in this one.
+    Gtk::ToggleButton m_darkModeButton;
+};
+
+} // namespace qv

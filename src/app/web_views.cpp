@@ -1,0 +1,52 @@
+// Letting web views go, and their address and title.
+#include "app/web_views.h"
+
+namespace qv {
+
+std::string webViewURI(WebKitWebView* view)
+{
+    const char* uri = view ? webkit_web_view_get_uri(view) : nullptr;
+    return uri ? uri : "";
+}
+
+std::string webViewTitle(WebKitWebView* view)
+{
+    const char* title = view ? webkit_web_view_get_title(view) : nullptr;
+    return title ? title : "";
+}
+
+std::string hostOfURI(const std::string& uri)
+{
+    if (uri.empty())
+        return {};
+    GUri* parsed = g_uri_parse(uri.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (!parsed)
+        return {};
+    const char* host = g_uri_get_host(parsed);
+    std::string out = host ? host : "";
+    g_uri_unref(parsed);
+    return out;
+}
+
+void detachWebView(WebKitWebView* view, gpointer owner)
+{
+    if (!view)
+        return;
+    webkit_web_view_stop_loading(view);
+    g_signal_handlers_disconnect_by_data(view, owner);
+    GtkWidget* widget = GTK_WIDGET(view);
+    if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
+        if (GTK_IS_BOX(parent))
+            gtk_box_remove(GTK_BOX(parent), widget);
+        else
+            gtk_widget_unparent(widget);
+    }
+}
+
+void releaseWebView(GObjectPtr<WebKitWebView>& view, gpointer owner)
+{
+    detachWebView(view.get(), owner);
+    view.reset();
+}
+
+} // namespace qv

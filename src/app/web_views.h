@@ -1,0 +1,72 @@
+// The one toolkit for WebKit plumbing: letting a view go, its address and title, signals
+// routed to member functions, and the data handed to asynchronous engine calls.
+#pragma once
+
+#include "platform/gobject_ptr.h"
+
+#include <webkit/webkit.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace qv {
+
+// The view's current address, or "" without a view or an address.
+std::string webViewURI(WebKitWebView* view);
+// The view's page title, or "" when it has none.
+std::string webViewTitle(WebKitWebView* view);
+// The host of an address, or "" when it has none or does not parse.
+std::string hostOfURI(const std::string& uri);
+
+// Stops the view, disconnects every handler `owner` connected to it, takes it out of its
+// container and drops the reference `view` holds, in that order. Its content manager may be
+// shared with other views, so its handlers are the caller's to disconnect.
+void releaseWebView(GObjectPtr<WebKitWebView>& view, gpointer owner);
+// The same for a view whose reference stays with its record a little longer.
+void detachWebView(WebKitWebView* view, gpointer owner);
+
+namespace detail {
+
+template <auto Method>
+struct SignalTrampoline;
+
+template <class Owner, class R, class... Args, R (Owner::*Method)(Args...)>
+struct SignalTrampoline<Method> {
+    static R call(Args... args, gpointer self)
+    {
+        return (static_cast<Owner*>(self)->*Method)(args...);
+    }
+};
+
+} // namespace detail
+
+// Connects a GObject signal to a member function whose parameters are the signal's own
+// (without the trailing user data); `owner` is what releaseWebView later disconnects by.
+template <auto Method, class Owner>
+gulong connectSignal(gpointer instance, const char* signal, Owner* owner)
+{
+    return g_signal_connect(instance, signal,
+        G_CALLBACK(&detail::SignalTrampoline<Method>::call), static_cast<gpointer>(owner));
+}
+
+// Owns the state of one asynchronous engine call until its callback runs: hand `release()`
+// to the call and `take(data)` inside the callback, which frees it whatever happens next.
+template <class State>
+class AsyncCall {
+public:
+    explicit AsyncCall(State state)
+        : m_state(std::make_unique<State>(std::move(state)))
+    {
+    }
+    gpointer release() { return m_state.release(); }
+    static std::unique_ptr<State> take(gpointer data)
+    {
+        return std::unique_ptr<State>(static_cast<State*>(data));
+    }
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+} // namespace qv
