@@ -24,18 +24,6 @@ std::string upperAscii(std::string text)
     return text;
 }
 
-// NSString's lastPathComponent, except that "/", "." and ".." name no file.
-std::string lastPathComponent(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    size_t slash = path.rfind('/');
-    std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (last == "." || last == ".." || last == "/" || last.find('\0') != std::string::npos)
-        return "";
-    return last;
-}
-
 } // namespace
 
 Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
