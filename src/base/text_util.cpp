@@ -108,4 +108,15 @@ bool endsWith(std::string_view text, std::string_view suffix)
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+std::string lastPathComponent(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    size_t slash = path.rfind('/');
+    std::string last(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    if (last == "." || last == ".." || last == "/" || last.find('\0') != std::string::npos)
+        return "";
+    return last;
+}
+
 } // namespace qv

@@ -19,6 +19,10 @@ std::string sanitizeUtf8(std::string_view text);
 
 std::string toLowerAscii(std::string_view text);
 
+// The last component of a slash-separated path, trailing slashes ignored; "" when it names no
+// file of its own ("", "/", ".", "..") or holds NUL.
+std::string lastPathComponent(std::string_view path);
+
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 

@@ -2,6 +2,7 @@
 #include "base/user_defaults.h"
 
 #include "base/atomic_file.h"
+#include "base/bad_file.h"
 #include "base/text_util.h"
 
 #include <system_error>
@@ -59,8 +60,6 @@ UserDefaults::UserDefaults(fs::path file)
         return;
     std::string problem;
     if (read.status == ReadStatus::Failed) {
-        // Unreadable: leave it where it is; writing a new one would lose nothing we could read,
-        // but the user may still fix the permissions, so keep a copy attempt below.
         problem = "cannot be read (" + read.error + ")";
     } else if (auto doc = parseJson(read.contents); !doc) {
         problem = read.contents.empty() ? "is empty" : "is not JSON";
@@ -79,21 +78,13 @@ UserDefaults::UserDefaults(fs::path file)
         return;
 
     // Keep what the user had before any write replaces it; never overwrite an earlier copy.
-    fs::path base = m_file;
-    base += ".bad";
-    fs::path candidate = base;
-    std::error_code ec;
-    for (int n = 2; fs::exists(candidate, ec) && n < 1000; ++n)
-        candidate = fs::path(base.string() + "." + std::to_string(n));
-    bool kept = false;
-    if (read.status == ReadStatus::Ok)
-        kept = writeFileAtomically(candidate, read.contents).ok();
-    else
-        kept = fs::copy_file(m_file, candidate, ec) && !ec;
+    auto kept = keepBadFileAside(m_file, read);
     if (kept)
-        m_badCopyPath = candidate;
+        m_badCopyPath = *kept;
+    else
+        m_unkeptFile = true;
     m_loadProblem = "Defaults file " + m_file.string() + " " + problem + "; using defaults"
-        + (kept ? ", kept the old file as " + candidate.string() : ", could not keep a copy");
+        + (kept ? ", kept the old file as " + kept->string() : ", " + kept.error());
 }
 
 bool UserDefaults::boolForKey(std::string_view key) const
@@ -135,6 +126,10 @@ Result<Done> UserDefaults::removeObject(std::string_view key)
 
 Result<Done> UserDefaults::write()
 {
+    // A file we could neither use nor keep a copy of is the user's only record of it.
+    if (m_unkeptFile)
+        return Result<Done>::failure(
+            "Defaults file " + m_file.string() + " was left as it is: no copy of it could be kept");
     std::error_code ec;
     fs::create_directories(m_file.parent_path(), ec);
     return writeFileAtomically(m_file, dumpJson(m_values, 2) + "\n");

@@ -34,7 +34,8 @@ DefaultsValidation validateDefaults(const Json& document);
 class UserDefaults {
 public:
     // Reads the file once. A file that is empty, not a JSON object or holds wrongly typed keys is
-    // copied aside (see badCopyPath) before anything new is written, and loadProblem says why.
+    // copied aside (see badCopyPath) before anything new is written, and loadProblem says why. A
+    // file that cannot be read is moved aside; when neither works, nothing is ever written.
     explicit UserDefaults(std::filesystem::path file);
 
     bool boolForKey(std::string_view key) const;
@@ -59,6 +60,7 @@ private:
     std::filesystem::path m_badCopyPath;
     Json m_values = Json::object();
     std::optional<std::string> m_loadProblem;
+    bool m_unkeptFile = false; // unusable and not copied aside: never written over
 };
 
 } // namespace qv

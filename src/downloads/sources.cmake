@@ -1,1 +1,5 @@
 # Sources of src/downloads: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/download_store.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/download_files.cpp
+)

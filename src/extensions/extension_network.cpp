@@ -24,18 +24,6 @@ std::string upperAscii(std::string text)
     return text;
 }
 
-// NSString's lastPathComponent, except that "/", "." and ".." name no file.
-std::string lastPathComponent(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    size_t slash = path.rfind('/');
-    std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (last == "." || last == ".." || last == "/" || last.find('\0') != std::string::npos)
-        return "";
-    return last;
-}
-
 } // namespace
 
 Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
@@ -113,7 +101,7 @@ BridgeReply extensionFetchReply(
     const ExtensionFetchRequest& request, const ExtensionFetchResponse& response)
 {
     if (response.body.size() > kMaxExtensionFetchBodyBytes)
-        return BridgeReply::failure("Response exceeds the 4 MB limit.");
+        return BridgeReply::failure(std::string(kFetchLimitMessage));
     bool text = isValidUtf8(response.body);
     return BridgeReply::success(Json {
         { "url", response.finalURL.empty() ? request.url : response.finalURL },
@@ -123,6 +111,66 @@ BridgeReply extensionFetchReply(
         { "body", text ? response.body : base64Encode(response.body) },
         { "bodyIsBase64", !text },
     });
+}
+
+ExtensionFetchAccumulator::ExtensionFetchAccumulator(
+    ExtensionFetchRequest request, std::size_t limit)
+    : m_request(std::move(request))
+    , m_limit(limit)
+{
+}
+
+void ExtensionFetchAccumulator::stop()
+{
+    m_exceeded = true;
+    std::string().swap(m_body);
+}
+
+bool ExtensionFetchAccumulator::receiveResponse(
+    int status, std::optional<std::uint64_t> contentLength)
+{
+    m_status = status;
+    if (m_exceeded)
+        return false;
+    bool bodiless = m_request.method == "HEAD" || status == 204 || status == 304;
+    if (!bodiless && contentLength && *contentLength > m_limit) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool ExtensionFetchAccumulator::receiveBody(std::string_view chunk)
+{
+    if (m_exceeded)
+        return false;
+    if (chunk.size() > m_limit - m_body.size()) {
+        stop();
+        return false;
+    }
+    m_body.append(chunk);
+    return true;
+}
+
+BridgeReply ExtensionFetchAccumulator::finish(std::string finalURL, Json headers)
+{
+    if (m_exceeded)
+        return BridgeReply::failure(std::string(kFetchLimitMessage));
+    ExtensionFetchResponse response;
+    response.finalURL = std::move(finalURL);
+    response.status = m_status;
+    response.headers = std::move(headers);
+    response.body = std::move(m_body);
+    m_body.clear();
+    return extensionFetchReply(m_request, response);
+}
+
+BridgeReply ExtensionFetchAccumulator::fail(std::string_view description) const
+{
+    if (m_exceeded)
+        return BridgeReply::failure(std::string(kFetchLimitMessage));
+    return BridgeReply::failure(
+        description.empty() ? std::string(kFetchFailedMessage) : std::string(description));
 }
 
 Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
@@ -141,6 +189,11 @@ Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
     if (request.proposedName.empty())
         request.proposedName = "download";
     return request;
+}
+
+BridgeReply extensionDownloadFailureReply(std::string_view description, std::string_view fallback)
+{
+    return BridgeReply::failure(std::string(description.empty() ? fallback : description));
 }
 
 BridgeReply extensionDownloadReply(const std::string& savedPath, unsigned long long bytes)

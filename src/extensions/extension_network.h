@@ -6,8 +6,10 @@
 #include "extensions/bridge_reply.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,6 +47,44 @@ BridgeReply extensionFetchReply(
 
 std::string base64Encode(std::string_view bytes);
 
+inline constexpr std::string_view kFetchLimitMessage = "Response exceeds the 4 MB limit.";
+inline constexpr std::string_view kFetchFailedMessage = "Network request failed.";
+
+// The body of one fetch as it streams in, never holding more than the limit: it stops as soon
+// as the announced length or the bytes received pass it, drops what it held, and from then on
+// every reply is the limit failure. Feed it from the transport's callbacks and reply through it.
+class ExtensionFetchAccumulator {
+public:
+    explicit ExtensionFetchAccumulator(
+        ExtensionFetchRequest request, std::size_t limit = kMaxExtensionFetchBodyBytes);
+
+    // The response head. A Content-Length past the limit gives false: cancel the transfer. HEAD
+    // requests and 204 and 304 answers announce a length without sending a body, so theirs is
+    // not counted.
+    bool receiveResponse(int status, std::optional<std::uint64_t> contentLength);
+    // A chunk of the body; false once the limit is passed: cancel the transfer.
+    bool receiveBody(std::string_view chunk);
+
+    bool exceeded() const { return m_exceeded; }
+    std::size_t receivedBytes() const { return m_body.size(); }
+    const ExtensionFetchRequest& request() const { return m_request; }
+
+    // The reply once the body has ended.
+    BridgeReply finish(std::string finalURL, Json headers);
+    // The reply after a transport error; the limit failure when the transfer was cancelled for
+    // passing the limit.
+    BridgeReply fail(std::string_view description) const;
+
+private:
+    void stop();
+
+    ExtensionFetchRequest m_request;
+    std::size_t m_limit;
+    int m_status = 0;
+    std::string m_body;
+    bool m_exceeded = false;
+};
+
 // A checked "download.save": the address and the name the save panel proposes (last path
 // component of `suggestedName`, else of the address's path, else "download").
 struct ExtensionDownloadRequest {
@@ -55,7 +95,17 @@ struct ExtensionDownloadRequest {
 // Failure: "Download URL must use HTTP or HTTPS.".
 Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args);
 
-// The save reply {url: the saved file's path, bytes}.
+inline constexpr std::string_view kDownloadNoWindowMessage = "Browser window is no longer open.";
+inline constexpr std::string_view kDownloadCancelledMessage = "Download was cancelled.";
+inline constexpr std::string_view kDownloadFailedMessage = "Download failed.";
+inline constexpr std::string_view kDownloadNotSavedMessage = "Could not save download.";
+
+// The failure reply of a download or of saving it: the description, else the fallback.
+BridgeReply extensionDownloadFailureReply(std::string_view description, std::string_view fallback);
+
+// The save reply {url: the saved file's path, bytes}. Write the body through a FileReplacement
+// (downloads/download_files.h) in the chosen folder so the file being replaced survives any
+// failure.
 BridgeReply extensionDownloadReply(const std::string& savedPath, unsigned long long bytes);
 
 } // namespace qv

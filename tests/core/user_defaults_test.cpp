@@ -74,7 +74,8 @@ TEST_P(UserDefaultsBadFile, StartsFromDefaultsAndKeepsTheOldFileBeforeWriting)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, UserDefaultsBadFile,
-    ::testing::Values(BadFileCase { "Empty", "" }, BadFileCase { "NotJson", "{\"QuivelDarkMode\": tru" },
+    ::testing::Values(BadFileCase { "Empty", "" },
+        BadFileCase { "NotJson", "{\"QuivelDarkMode\": tru" },
         BadFileCase { "NotAnObject", "[true]" },
         BadFileCase { "WrongType", "{\"QuivelDarkMode\": \"yes\"}" }),
     [](const auto& info) { return std::string(info.param.name); });
@@ -119,6 +120,21 @@ TEST(UserDefaults, FailedWriteIsReportedAndKeepsTheValueInMemory)
     EXPECT_FALSE(result.ok());
     EXPECT_FALSE(result.error().empty());
     EXPECT_TRUE(defaults.boolForKey(kDarkModeKey));
+}
+
+TEST(UserDefaults, AnUnreadableFileIsMovedAsideBeforeANewOneIsWritten)
+{
+    test::TempDir dir;
+    auto file = dir / "defaults.json";
+    // A folder in the file's place cannot be read, even by root.
+    std::filesystem::create_directory(file);
+    writeText(file / "inside", "kept");
+    UserDefaults defaults(file);
+    ASSERT_TRUE(defaults.loadProblem().has_value());
+    EXPECT_EQ(defaults.badCopyPath(), dir / "defaults.json.bad");
+    EXPECT_EQ(readText(dir / "defaults.json.bad" / "inside"), "kept");
+    ASSERT_TRUE(defaults.setBool(kDarkModeKey, true).ok());
+    EXPECT_TRUE(UserDefaults(file).boolForKey(kDarkModeKey));
 }
 
 TEST(AtomicFile, ReplacesWholeFileAndTellsMissingFromFailed)

@@ -1,0 +1,121 @@
+// The list of finished downloads kept in "downloads.json", newest first.
+#pragma once
+
+#include "base/json_text.h"
+#include "base/result.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+using DownloadClock = std::chrono::system_clock;
+
+inline constexpr std::string_view kDownloadsFileName = "downloads.json";
+inline constexpr std::string_view kDownloadFileMissingMessage
+    = "This downloaded file is no longer available at its saved location.";
+inline constexpr std::string_view kOpenDownloadsFolderMessage
+    = "Could not open the Downloads folder.";
+
+// One record as the window shows it. Records in the file may be any object; missing or
+// non-string fields read as "" ("download" for the name).
+struct DownloadRecord {
+    std::string path;
+    std::string name;
+    std::string source;
+    std::string date;
+
+    static DownloadRecord fromJson(const Json& object);
+    Json toJson() const;
+};
+
+// "2026-12-06 22:26:10 +0000", in UTC.
+std::string downloadDateText(DownloadClock::time_point moment);
+
+// The record name of a path: its last component, or "download" when it has none.
+std::string downloadRecordName(const std::filesystem::path& path);
+
+// "Remove 2 download record(s)?" and its informative text.
+std::string downloadsRemovalQuestion(size_t count);
+inline constexpr std::string_view kDownloadsRemovalInformative
+    = "This only removes the selected items from Quivel's Downloads list. Downloaded files will "
+      "remain on your Mac.";
+
+// "Download failed: <description>".
+std::string downloadFailedMessage(std::string_view description);
+
+// What recording a finished download did.
+struct DownloadRecording {
+    bool recorded = false; // a record went to the front of entries()
+    // The list had to be loaded first and its file was unusable (see DownloadStore::load).
+    std::optional<std::string> loadProblem;
+    // The record is in memory only and is lost at the next load.
+    std::optional<std::string> writeProblem;
+};
+
+// Owns "downloads.json". Every change rewrites the whole file atomically. A file that exists
+// but cannot be read or understood is never written over: it is kept aside as
+// "downloads.json.bad" (".bad.2", ...) before anything new is written, and when that is
+// impossible the store stops writing.
+class DownloadStore {
+public:
+    explicit DownloadStore(std::filesystem::path file);
+
+    const std::filesystem::path& fileURL() const { return m_file; }
+    bool isLoaded() const { return m_loaded; }
+    // Every element is an object, newest first.
+    const std::vector<Json>& entries() const { return m_entries; }
+    DownloadRecord recordAt(size_t row) const;
+
+    // Rereads the file. Only a missing file is an empty list without comment. Otherwise an
+    // unusable file (unreadable, not JSON, not an array, or holding elements that are not
+    // objects) gives a message, once per file met: reloading the same file says nothing more.
+    // The objects of an array are still listed.
+    std::optional<std::string> load();
+
+    // Adds a record of a file that exists, with the source when it is an absolute address
+    // (else ""), dated moment. Loads the list first when it never was. Paths that name no
+    // existing regular file record nothing.
+    DownloadRecording recordCompletedDownload(const std::filesystem::path& file,
+        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment);
+    // The same from a "file://" URL; other URLs record nothing.
+    DownloadRecording recordCompletedDownloadURL(std::string_view fileURL,
+        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment);
+
+    // Removes the records at these rows (rows past the end are skipped) and writes the list.
+    // The list is unchanged on failure: "Could not update the Downloads list: <reason>".
+    Result<Done> removeRecords(const std::vector<size_t>& rows);
+
+    // The row's path when a file or folder is still there; nothing for a bad row or a missing
+    // file (the caller shows kDownloadFileMissingMessage).
+    std::optional<std::filesystem::path> revealablePath(long row) const;
+
+private:
+    struct FileIdentity {
+        std::uintmax_t device = 0;
+        std::uintmax_t inode = 0;
+        std::uintmax_t size = 0;
+        std::int64_t modifiedNanoseconds = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static std::optional<FileIdentity> identify(const std::filesystem::path& file);
+    Result<Done> write(const std::vector<Json>& entries);
+
+    std::filesystem::path m_file;
+    bool m_loaded = false;
+    std::vector<Json> m_entries;
+    // The file as this store last read or wrote it; another one in its place is read again
+    // before it is written over.
+    std::optional<FileIdentity> m_seenFile;
+    // The unusable file last reported, so showing the window again does not repeat it.
+    std::optional<FileIdentity> m_reportedFile;
+    // Set while the file in place is unusable and no copy of it could be kept.
+    std::optional<std::string> m_writeBlocked;
+};
+
+} // namespace qv

@@ -1,0 +1,248 @@
+// The downloads list: records, loading and repairing the file, removal.
+#include "base/atomic_file.h"
+#include "downloads/download_store.h"
+#include "extensions/extension_url.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readText(const fs::path& path) { return readWholeFile(path).contents; }
+
+void writeText(const fs::path& path, const std::string& text)
+{
+    ASSERT_TRUE(writeFileAtomically(path, text).ok());
+}
+
+DownloadClock::time_point moment(int seconds)
+{
+    // 2026-12-06 22:26:10 UTC plus seconds.
+    return DownloadClock::time_point(std::chrono::seconds(1796595970 + seconds));
+}
+
+Json fileList(const fs::path& path)
+{
+    auto parsed = parseJson(readText(path));
+    return parsed ? *parsed : Json();
+}
+
+} // namespace
+
+TEST(DownloadStore, RecordsGoFirstWithPathNameSourceAndDate)
+{
+    test::TempDir dir;
+    writeText(dir / "a.txt", "a");
+    writeText(dir / "b.txt", "b");
+    DownloadStore store(dir / "downloads.json");
+    auto first = store.recordCompletedDownload(dir / "a.txt", "https://example.test/a", moment(0));
+    EXPECT_TRUE(first.recorded);
+    EXPECT_FALSE(first.loadProblem || first.writeProblem);
+    auto second
+        = store.recordCompletedDownloadURL(fileURLFromPath(dir / "b.txt"), std::nullopt, moment(1));
+    EXPECT_TRUE(second.recorded);
+
+    Json list = fileList(dir / "downloads.json");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["path"], (dir / "b.txt").string());
+    EXPECT_EQ(list[0]["name"], "b.txt");
+    EXPECT_EQ(list[0]["source"], "");
+    EXPECT_EQ(list[0]["date"], "2026-12-06 22:26:11 +0000");
+    EXPECT_EQ(list[1]["source"], "https://example.test/a");
+    EXPECT_EQ(store.recordAt(1).name, "a.txt");
+}
+
+TEST(DownloadStore, NothingIsRecordedForAMissingFileOrAFolderOrANonFileURL)
+{
+    test::TempDir dir;
+    fs::create_directory(dir / "folder");
+    DownloadStore store(dir / "downloads.json");
+    EXPECT_FALSE(store.recordCompletedDownload(dir / "gone.txt", std::nullopt, moment(0)).recorded);
+    EXPECT_FALSE(store.recordCompletedDownload(dir / "folder", std::nullopt, moment(0)).recorded);
+    EXPECT_FALSE(store.recordCompletedDownloadURL("https://example.test/x", std::nullopt, moment(0))
+                     .recorded);
+    EXPECT_FALSE(fs::exists(dir / "downloads.json"));
+}
+
+TEST(DownloadStore, ASourceThatIsNotAnAddressIsRecordedAsEmpty)
+{
+    test::TempDir dir;
+    writeText(dir / "a.txt", "a");
+    DownloadStore store(dir / "downloads.json");
+    store.recordCompletedDownload(dir / "a.txt", "not an address", moment(0));
+    EXPECT_EQ(store.recordAt(0).source, "");
+}
+
+TEST(DownloadStore, LoadKeepsObjectsInFileOrderAndAnyKeys)
+{
+    test::TempDir dir;
+    writeText(dir / "downloads.json", R"([{"path": "/x", "extra": 1}, {"name": 5}])");
+    DownloadStore store(dir / "downloads.json");
+    EXPECT_FALSE(store.load());
+    ASSERT_EQ(store.entries().size(), 2u);
+    EXPECT_EQ(store.entries()[0]["extra"], 1);
+    EXPECT_EQ(store.recordAt(1).name, "download");
+    EXPECT_EQ(store.recordAt(1).path, "");
+}
+
+TEST(DownloadStore, MissingFileIsAnEmptyListWithoutComplaint)
+{
+    test::TempDir dir;
+    DownloadStore store(dir / "downloads.json");
+    EXPECT_FALSE(store.load());
+    EXPECT_TRUE(store.isLoaded());
+    EXPECT_TRUE(store.entries().empty());
+    EXPECT_FALSE(fs::exists(dir / "downloads.json"));
+}
+
+struct BadListCase {
+    const char* name;
+    const char* contents;
+    size_t listed;
+};
+
+class DownloadStoreBadFile : public ::testing::TestWithParam<BadListCase> { };
+
+TEST_P(DownloadStoreBadFile, IsKeptByteForByteBeforeTheNextWriteAndReportedOnce)
+{
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    writeText(file, GetParam().contents);
+    writeText(dir / "new.txt", "n");
+    DownloadStore store(file);
+    auto problem = store.load();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_NE(problem->find((dir / "downloads.json.bad").string()), std::string::npos);
+    EXPECT_EQ(store.entries().size(), GetParam().listed);
+    EXPECT_EQ(readText(dir / "downloads.json.bad"), GetParam().contents);
+    // Showing the window again says nothing new and makes no second copy.
+    EXPECT_FALSE(store.load());
+    EXPECT_FALSE(fs::exists(dir / "downloads.json.bad.2"));
+
+    auto recording = store.recordCompletedDownload(dir / "new.txt", std::nullopt, moment(0));
+    EXPECT_TRUE(recording.recorded);
+    EXPECT_FALSE(recording.loadProblem || recording.writeProblem);
+    EXPECT_EQ(readText(dir / "downloads.json.bad"), GetParam().contents);
+    EXPECT_EQ(fileList(file).size(), GetParam().listed + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DownloadStoreBadFile,
+    ::testing::Values(BadListCase { "Empty", "", 0 }, BadListCase { "NotJson", "[{\"path\": ", 0 },
+        BadListCase { "NotAnArray", "{\"path\": \"/x\"}", 0 },
+        BadListCase { "NonObjectElements", "[{\"path\": \"/x\"}, 3, \"y\"]", 1 },
+        BadListCase { "NotUtf8", "[\"\xff\xfe\"]", 0 }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DownloadStore, AnUnreadableFileIsMovedAsideWhole)
+{
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    // A folder in the file's place cannot be read by anyone, root included.
+    fs::create_directory(file);
+    writeText(file / "inside", "kept");
+    DownloadStore store(file);
+    auto problem = store.load();
+    ASSERT_TRUE(problem.has_value());
+    EXPECT_EQ(readText(dir / "downloads.json.bad" / "inside"), "kept");
+    writeText(dir / "a.txt", "a");
+    EXPECT_FALSE(
+        store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0)).writeProblem);
+    EXPECT_EQ(fileList(file).size(), 1u);
+}
+
+TEST(DownloadStore, AnUnreadableFileWithoutPermissionIsMovedAside)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root";
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    writeText(file, "[{\"path\": \"/x\"}]");
+    chmod(file.c_str(), 0);
+    DownloadStore store(file);
+    ASSERT_TRUE(store.load().has_value());
+    chmod((dir / "downloads.json.bad").c_str(), 0600);
+    EXPECT_EQ(readText(dir / "downloads.json.bad"), "[{\"path\": \"/x\"}]");
+}
+
+TEST(DownloadStore, AFileEditedToGarbageWhileRunningIsKeptBeforeRecording)
+{
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    writeText(dir / "a.txt", "a");
+    DownloadStore store(file);
+    store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    writeText(file, "user's half-edited list [");
+    auto recording = store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(1));
+    EXPECT_TRUE(recording.loadProblem.has_value());
+    EXPECT_EQ(readText(dir / "downloads.json.bad"), "user's half-edited list [");
+    EXPECT_EQ(fileList(file).size(), 1u);
+}
+
+TEST(DownloadStore, RecordingReadsAListChangedOnDiskInsteadOfWritingOverIt)
+{
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    writeText(dir / "a.txt", "a");
+    DownloadStore store(file);
+    store.load();
+    writeText(file, R"([{"path": "/elsewhere", "name": "e"}])");
+    store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    Json list = fileList(file);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1]["name"], "e");
+}
+
+TEST(DownloadStore, RemovingRowsZeroAndTwoOfFiveRemovesExactlyThose)
+{
+    test::TempDir dir;
+    auto file = dir / "downloads.json";
+    writeText(
+        file, R"([{"name": "0"}, {"name": "1"}, {"name": "2"}, {"name": "3"}, {"name": "4"}])");
+    DownloadStore store(file);
+    store.load();
+    ASSERT_TRUE(store.removeRecords({ 2, 0, 9, 2 }).ok());
+    Json list = fileList(file);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]["name"], "1");
+    EXPECT_EQ(list[1]["name"], "3");
+    EXPECT_EQ(list[2]["name"], "4");
+    EXPECT_EQ(store.entries().size(), 3u);
+}
+
+TEST(DownloadStore, AFailedRemovalLeavesTheListAsItWas)
+{
+    test::TempDir dir;
+    writeText(dir / "blocker", "a file where the folder should be");
+    DownloadStore store(dir / "blocker" / "downloads.json");
+    store.load();
+    writeText(dir / "a.txt", "a");
+    auto recording = store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    EXPECT_TRUE(recording.recorded);
+    EXPECT_TRUE(recording.writeProblem.has_value());
+    auto removed = store.removeRecords({ 0 });
+    ASSERT_FALSE(removed.ok());
+    EXPECT_EQ(removed.error().rfind("Could not update the Downloads list: ", 0), 0u);
+    EXPECT_EQ(store.entries().size(), 1u);
+}
+
+TEST(DownloadStore, RevealNeedsAnExistingFileAndARowInRange)
+{
+    test::TempDir dir;
+    writeText(dir / "a.txt", "a");
+    DownloadStore store(dir / "downloads.json");
+    store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    EXPECT_EQ(store.revealablePath(0), dir / "a.txt");
+    EXPECT_FALSE(store.revealablePath(-1));
+    EXPECT_FALSE(store.revealablePath(1));
+    fs::remove(dir / "a.txt");
+    EXPECT_FALSE(store.revealablePath(0));
+}
+
+} // namespace qv
