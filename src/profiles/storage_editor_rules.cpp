@@ -294,6 +294,25 @@ std::optional<Confirmation> storageDeleteConfirmation(size_t selectedCount, std:
         { "Delete Keys", "Cancel" }, 0 };
 }
 
+std::optional<StorageDeleteRequest> storageDeleteRequest(const std::vector<StorageEntry>& entries,
+    const std::vector<size_t>& selectedRows, const std::optional<std::string>& website)
+{
+    if (!website || website->empty())
+        return std::nullopt;
+    std::set<size_t> rows(selectedRows.begin(), selectedRows.end());
+    StorageDeleteRequest request;
+    for (size_t row : rows)
+        if (row < entries.size())
+            request.keys.push_back(entries[row].key);
+    auto confirmation = storageDeleteConfirmation(request.keys.size(), *website);
+    if (!confirmation)
+        return std::nullopt;
+    request.confirmation = std::move(*confirmation);
+    request.origin = *website;
+    request.script = storageDeleteScript(request.keys);
+    return request;
+}
+
 std::string storageDeleteFailedStatus(std::string_view reason)
 {
     return "Could not delete keys: " + std::string(reason);

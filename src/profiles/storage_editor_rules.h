@@ -134,6 +134,19 @@ std::optional<size_t> editingRowAfterRead(
 // "Delete Selected": nothing without selected keys.
 std::optional<Confirmation> storageDeleteConfirmation(
     size_t selectedCount, std::string_view origin);
+
+// The keys and website are taken when the alert opens: a read finishing while it is open
+// rebuilds the rows, and the selected rows would then name other keys.
+struct StorageDeleteRequest {
+    Confirmation confirmation;
+    std::vector<std::string> keys;
+    std::string origin;
+    std::string script;
+};
+
+// Rows past the end are skipped; nothing without a website or a selected key.
+std::optional<StorageDeleteRequest> storageDeleteRequest(const std::vector<StorageEntry>& entries,
+    const std::vector<size_t>& selectedRows, const std::optional<std::string>& website);
 std::string storageDeleteFailedStatus(std::string_view reason);
 
 // Export. The folder name keeps letters and digits of the origin and turns the rest into "_".

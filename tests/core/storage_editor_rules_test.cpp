@@ -171,6 +171,18 @@ TEST(StorageSaveAnswerParsing, ReadsConflictAndValue)
     EXPECT_FALSE(parseStorageSaveResult("true").ok());
 }
 
+TEST(StorageDelete, KeysAreTakenWhenTheAlertOpens)
+{
+    std::vector<StorageEntry> entries = { { "a", "1" }, { "b", "2" }, { "c", "3" } };
+    auto request = storageDeleteRequest(entries, { 2, 0, 9 }, "https://s.test");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->keys, (std::vector<std::string> { "a", "c" }));
+    EXPECT_EQ(request->confirmation.message, "Delete 2 selected storage key(s)?");
+    EXPECT_NE(request->script.find(R"(["a","c"])"), std::string::npos);
+    EXPECT_FALSE(storageDeleteRequest(entries, { 1 }, std::nullopt));
+    EXPECT_FALSE(storageDeleteRequest(entries, { 7 }, "https://s.test"));
+}
+
 struct FileNameCase {
     const char* name;
     std::string key;
