@@ -1,6 +1,8 @@
 # Sources of src/profiles.
 list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/profile_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/profiles_window_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_editor_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/profile_store.cpp

@@ -1,6 +1,8 @@
 # Sources of src/tabs.
 list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_model.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/activity_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/favicon_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_lifecycle.cpp
