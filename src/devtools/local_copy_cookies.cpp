@@ -10,51 +10,51 @@ namespace qv {
 
 namespace {
 
-    bool isIPAddress(std::string_view host)
-    {
-        if (host.find(':') != std::string_view::npos)
-            return true;
-        if (host.empty())
-            return false;
-        for (char c : host) {
-            if (!(c >= '0' && c <= '9') && c != '.')
-                return false;
-        }
+bool isIPAddress(std::string_view host)
+{
+    if (host.find(':') != std::string_view::npos)
         return true;
-    }
-
-    bool domainMatches(std::string_view host, const CookieRecord& cookie)
-    {
-        std::string domain = toLowerAscii(cookie.domain);
-        if (cookie.hostOnly)
-            return host == domain;
-        if (startsWith(domain, "."))
-            domain.erase(0, 1);
-        if (domain.empty())
+    if (host.empty())
+        return false;
+    for (char c : host) {
+        if (!(c >= '0' && c <= '9') && c != '.')
             return false;
-        if (host == domain)
-            return true;
-        return !isIPAddress(host) && host.size() > domain.size() + 1 && endsWith(host, domain)
-            && host[host.size() - domain.size() - 1] == '.';
     }
+    return true;
+}
 
-    bool pathMatches(std::string_view requestPath, std::string_view cookiePath)
-    {
-        if (requestPath.empty() || requestPath[0] != '/')
-            requestPath = "/";
-        if (cookiePath.empty() || cookiePath[0] != '/')
-            cookiePath = "/";
-        if (requestPath == cookiePath)
-            return true;
-        if (!startsWith(requestPath, cookiePath))
-            return false;
-        return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
-    }
+bool domainMatches(std::string_view host, const CookieRecord& cookie)
+{
+    std::string domain = toLowerAscii(cookie.domain);
+    if (cookie.hostOnly)
+        return host == domain;
+    if (startsWith(domain, "."))
+        domain.erase(0, 1);
+    if (domain.empty())
+        return false;
+    if (host == domain)
+        return true;
+    return !isIPAddress(host) && host.size() > domain.size() + 1 && endsWith(host, domain)
+        && host[host.size() - domain.size() - 1] == '.';
+}
 
-    bool breaksHeader(std::string_view text)
-    {
-        return text.find_first_of(std::string_view("\r\n\0;", 4)) != std::string_view::npos;
-    }
+bool pathMatches(std::string_view requestPath, std::string_view cookiePath)
+{
+    if (requestPath.empty() || requestPath[0] != '/')
+        requestPath = "/";
+    if (cookiePath.empty() || cookiePath[0] != '/')
+        cookiePath = "/";
+    if (requestPath == cookiePath)
+        return true;
+    if (!startsWith(requestPath, cookiePath))
+        return false;
+    return cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/';
+}
+
+bool breaksHeader(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0;", 4)) != std::string_view::npos;
+}
 
 } // namespace
 

@@ -18,194 +18,194 @@ namespace fs = std::filesystem;
 
 namespace {
 
-    constexpr std::size_t kMaxExtensionBytes = 16;
+constexpr std::size_t kMaxExtensionBytes = 16;
 
-    std::string hexHash(std::uint64_t hash)
-    {
-        char text[24];
-        std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(hash));
+std::string hexHash(std::uint64_t hash)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// Control bytes percent-encoded, so a name never holds NUL or a line break.
+std::string plainName(std::string_view name)
+{
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Where the extension starts ("." not first, not last), or npos.
+std::size_t extensionDot(std::string_view name)
+{
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return std::string_view::npos;
+    return dot;
+}
+
+// Cut at a UTF-8 character boundary at or before `limit` bytes.
+std::string_view utf8Prefix(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
         return text;
-    }
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
 
-    // Control bytes and "%" itself percent-encoded, so a name never holds NUL or a line break.
-    std::string plainName(std::string_view name)
-    {
-        static const char* kHex = "0123456789ABCDEF";
-        std::string out;
-        out.reserve(name.size());
-        for (unsigned char c : name) {
-            if (c < 0x20 || c == 0x7F) {
-                out += '%';
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        return out;
-    }
+// Names over the file system's limit keep their start and extension and gain a hash of the
+// whole name, so two long names still give two files.
+std::string boundedName(const std::string& name)
+{
+    if (name.size() <= kMaxLocalCopyNameBytes)
+        return name;
+    std::size_t dot = extensionDot(name);
+    std::string extension;
+    if (dot != std::string::npos && name.size() - dot <= kMaxExtensionBytes + 1)
+        extension = name.substr(dot);
+    std::string suffix = "-" + hexHash(localCopyQueryHash(name)) + extension;
+    std::string_view stem = std::string_view(name).substr(0, name.size() - extension.size());
+    return std::string(utf8Prefix(stem, kMaxLocalCopyNameBytes - suffix.size())) + suffix;
+}
 
-    // Where the extension starts ("." not first, not last), or npos.
-    std::size_t extensionDot(std::string_view name)
-    {
-        std::size_t dot = name.rfind('.');
-        if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
-            return std::string_view::npos;
-        return dot;
+std::vector<std::string> pathNames(std::string_view encodedPath)
+{
+    std::string decoded = percentDecodeBytes(encodedPath);
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= decoded.size(); ++i) {
+        if (i < decoded.size() && decoded[i] != '/' && decoded[i] != '\\')
+            continue;
+        std::string name = decoded.substr(start, i - start);
+        start = i + 1;
+        if (name.empty() || name == "." || name == "..")
+            continue;
+        names.push_back(plainName(name));
     }
+    return names;
+}
 
-    // Cut at a UTF-8 character boundary at or before `limit` bytes.
-    std::string_view utf8Prefix(std::string_view text, std::size_t limit)
-    {
-        if (text.size() <= limit)
-            return text;
-        std::size_t end = limit;
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-            --end;
-        return text.substr(0, end);
+bool endsWithSeparator(std::string_view encodedPath)
+{
+    std::string decoded = percentDecodeBytes(encodedPath);
+    return !decoded.empty() && (decoded.back() == '/' || decoded.back() == '\\');
+}
+
+bool isLinkSafeByte(unsigned char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+        return true;
+    switch (c) {
+    case '-':
+    case '.':
+    case '_':
+    case '~':
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':
+    case '@':
+        return true;
+    default:
+        return false;
     }
+}
 
-    // Names over the file system's limit keep their start and extension and gain a hash of the
-    // whole name, so two long names still give two files.
-    std::string boundedName(const std::string& name)
-    {
-        if (name.size() <= kMaxLocalCopyNameBytes)
-            return name;
-        std::size_t dot = extensionDot(name);
-        std::string extension;
-        if (dot != std::string::npos && name.size() - dot <= kMaxExtensionBytes + 1)
-            extension = name.substr(dot);
-        std::string suffix = "-" + hexHash(localCopyQueryHash(name)) + extension;
-        std::string_view stem = std::string_view(name).substr(0, name.size() - extension.size());
-        return std::string(utf8Prefix(stem, kMaxLocalCopyNameBytes - suffix.size())) + suffix;
-    }
-
-    std::vector<std::string> pathNames(std::string_view encodedPath)
-    {
-        std::string decoded = percentDecodeBytes(encodedPath);
-        std::vector<std::string> names;
-        std::size_t start = 0;
-        for (std::size_t i = 0; i <= decoded.size(); ++i) {
-            if (i < decoded.size() && decoded[i] != '/' && decoded[i] != '\\')
-                continue;
-            std::string name = decoded.substr(start, i - start);
-            start = i + 1;
-            if (name.empty() || name == "." || name == "..")
-                continue;
-            names.push_back(plainName(name));
-        }
-        return names;
-    }
-
-    bool endsWithSeparator(std::string_view encodedPath)
-    {
-        std::string decoded = percentDecodeBytes(encodedPath);
-        return !decoded.empty() && (decoded.back() == '/' || decoded.back() == '\\');
-    }
-
-    bool isLinkSafeByte(unsigned char c)
-    {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-            return true;
-        switch (c) {
-        case '-':
-        case '.':
-        case '_':
-        case '~':
-        case '!':
-        case '$':
-        case '&':
-        case '\'':
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case ',':
-        case ';':
-        case '=':
-        case '@':
-            return true;
-        default:
-            return false;
+std::string linkName(std::string_view name)
+{
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : name) {
+        if (isLinkSafeByte(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
         }
     }
+    return out;
+}
 
-    std::string linkName(std::string_view name)
-    {
-        static const char* kHex = "0123456789ABCDEF";
-        std::string out;
-        for (unsigned char c : name) {
-            if (isLinkSafeByte(c)) {
-                out += static_cast<char>(c);
-            } else {
-                out += '%';
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-            }
-        }
-        return out;
+bool isTokenStart(char c)
+{
+    switch (c) {
+    case '"':
+    case '\'':
+    case '`':
+    case '(':
+    case '=':
+    case ',':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\r':
+    case '\f':
+        return true;
+    default:
+        return false;
     }
+}
 
-    bool isTokenStart(char c)
-    {
-        switch (c) {
-        case '"':
-        case '\'':
-        case '`':
-        case '(':
-        case '=':
-        case ',':
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\r':
-        case '\f':
-            return true;
-        default:
-            return false;
-        }
+bool isTokenEnd(char c)
+{
+    switch (c) {
+    case '"':
+    case '\'':
+    case '`':
+    case ')':
+    case ',':
+    case '#':
+    case '<':
+    case '>':
+    case '\\':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\r':
+    case '\f':
+        return true;
+    default:
+        return false;
     }
+}
 
-    bool isTokenEnd(char c)
-    {
-        switch (c) {
-        case '"':
-        case '\'':
-        case '`':
-        case ')':
-        case ',':
-        case '#':
-        case '<':
-        case '>':
-        case '\\':
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\r':
-        case '\f':
-            return true;
-        default:
-            return false;
-        }
+std::string htmlEscapedAmpersands(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else
+            out += c;
     }
+    return out;
+}
 
-    std::string htmlEscapedAmpersands(std::string_view text)
-    {
-        std::string out;
-        for (char c : text) {
-            if (c == '&')
-                out += "&amp;";
-            else
-                out += c;
-        }
-        return out;
-    }
-
-    std::string failureLine(
-        const std::string& subject, const std::string& description, const char* fallback)
-    {
-        return subject + " — " + (description.empty() ? std::string(fallback) : description);
-    }
+std::string failureLine(
+    const std::string& subject, const std::string& description, const char* fallback)
+{
+    return subject + " — " + (description.empty() ? std::string(fallback) : description);
+}
 
 } // namespace
 

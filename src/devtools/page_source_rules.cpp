@@ -11,63 +11,63 @@ namespace qv {
 
 namespace {
 
-    constexpr std::array<std::string_view, 7> kSourceKinds { "html", "js", "css", "image", "font",
-        "media", "text" };
+constexpr std::array<std::string_view, 7> kSourceKinds { "html", "js", "css", "image", "font",
+    "media", "text" };
 
-    const char* kListingScript
-        = "(function(){"
-          "const found=new Map();"
-          "const add=(value,kind)=>{try{const u=new URL(value,location.href);u.hash='';"
-          "if((u.protocol==='http:'||u.protocol==='https:')&&!found.has(u.href))"
-          "found.set(u.href,kind);}catch(e){}};"
-          "add(location.href,'html');"
-          "document.querySelectorAll('script[src]').forEach(e=>add(e.src,'js'));"
-          "document.querySelectorAll('link[href]').forEach(e=>{"
-          "if(String(e.rel||'').toLowerCase().split(/\\s+/).includes('stylesheet'))"
-          "add(e.href,'css');});"
-          "document.querySelectorAll('img[src],source[src],video[src],audio[src]').forEach(e=>{"
-          "const src=e.getAttribute('src')||'';"
-          "if(src){add(src,'image');return;}"
-          "String(e.getAttribute('srcset')||'').split(',').forEach(c=>{"
-          "const u=c.trim().split(/\\s+/)[0];if(u)add(u,'image');});});"
-          "const "
-          "kinds={script:'js',link:'css',img:'image',font:'font',video:'media',audio:'media'};"
-          "try{performance.getEntriesByType('resource').forEach(r=>"
-          "add(r.name,Object.prototype.hasOwnProperty.call(kinds,r.initiatorType)"
-          "?kinds[r.initiatorType]:'text'));}catch(e){}"
-          "return Array.from(found,([url,kind])=>({url,kind}));"
-          "})();";
+const char* kListingScript
+    = "(function(){"
+      "const found=new Map();"
+      "const add=(value,kind)=>{try{const u=new URL(value,location.href);u.hash='';"
+      "if((u.protocol==='http:'||u.protocol==='https:')&&!found.has(u.href))"
+      "found.set(u.href,kind);}catch(e){}};"
+      "add(location.href,'html');"
+      "document.querySelectorAll('script[src]').forEach(e=>add(e.src,'js'));"
+      "document.querySelectorAll('link[href]').forEach(e=>{"
+      "if(String(e.rel||'').toLowerCase().split(/\\s+/).includes('stylesheet'))"
+      "add(e.href,'css');});"
+      "document.querySelectorAll('img[src],source[src],video[src],audio[src]').forEach(e=>{"
+      "const src=e.getAttribute('src')||'';"
+      "if(src){add(src,'image');return;}"
+      "String(e.getAttribute('srcset')||'').split(',').forEach(c=>{"
+      "const u=c.trim().split(/\\s+/)[0];if(u)add(u,'image');});});"
+      "const "
+      "kinds={script:'js',link:'css',img:'image',font:'font',video:'media',audio:'media'};"
+      "try{performance.getEntriesByType('resource').forEach(r=>"
+      "add(r.name,Object.prototype.hasOwnProperty.call(kinds,r.initiatorType)"
+      "?kinds[r.initiatorType]:'text'));}catch(e){}"
+      "return Array.from(found,([url,kind])=>({url,kind}));"
+      "})();";
 
-    const char* kFetchBody
-        = "const controller=new AbortController();"
-          "const timer=setTimeout(()=>controller.abort(),10000);"
-          "try{"
-          "const response=await fetch(url,{credentials:'include',signal:controller.signal});"
-          "if(!response.ok)throw new Error('HTTP '+response.status);"
-          "const type=response.headers.get('content-type')||'';"
-          "const lower=type.toLowerCase();"
-          "if(!(lower.startsWith('text/')||/javascript|json|xml|svg/.test(lower)))"
-          "throw new Error('Not a readable text resource: '+type);"
-          "const text=await response.text();"
-          "if(text.length>2000000)throw new Error('File exceeds the 2 MB editor limit');"
-          "return text;"
-          "}finally{clearTimeout(timer);}";
+const char* kFetchBody
+    = "const controller=new AbortController();"
+      "const timer=setTimeout(()=>controller.abort(),10000);"
+      "try{"
+      "const response=await fetch(url,{credentials:'include',signal:controller.signal});"
+      "if(!response.ok)throw new Error('HTTP '+response.status);"
+      "const type=response.headers.get('content-type')||'';"
+      "const lower=type.toLowerCase();"
+      "if(!(lower.startsWith('text/')||/javascript|json|xml|svg/.test(lower)))"
+      "throw new Error('Not a readable text resource: '+type);"
+      "const text=await response.text();"
+      "if(text.length>2000000)throw new Error('File exceeds the 2 MB editor limit');"
+      "return text;"
+      "}finally{clearTimeout(timer);}";
 
-    const char* kApplyHTML = "document.open();document.write(SOURCE);document.close();";
-    const char* kApplyCSS
-        = "let style=document.getElementById('__quivelbrowser_source_override__');"
-          "if(!style){style=document.createElement('style');"
-          "style.id='__quivelbrowser_source_override__';document.head.appendChild(style);}"
-          "style.textContent=SOURCE;";
-    const char* kApplyJS = "(0,eval)(SOURCE);";
+const char* kApplyHTML = "document.open();document.write(SOURCE);document.close();";
+const char* kApplyCSS
+    = "let style=document.getElementById('__quivelbrowser_source_override__');"
+      "if(!style){style=document.createElement('style');"
+      "style.id='__quivelbrowser_source_override__';document.head.appendChild(style);}"
+      "style.textContent=SOURCE;";
+const char* kApplyJS = "(0,eval)(SOURCE);";
 
-    bool isListableURL(const std::string& url)
-    {
-        if (url.size() > kMaxSourceResourceURLBytes || !isValidUtf8(url))
-            return false;
-        auto address = parseWebAddress(url);
-        return address && address->isHTTP() && !address->host.empty() && !address->fragment;
-    }
+bool isListableURL(const std::string& url)
+{
+    if (url.size() > kMaxSourceResourceURLBytes || !isValidUtf8(url))
+        return false;
+    auto address = parseWebAddress(url);
+    return address && address->isHTTP() && !address->host.empty() && !address->fragment;
+}
 
 } // namespace
 

@@ -7,24 +7,24 @@ namespace qv {
 
 namespace {
 
-    bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-    bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-    int hexValue(char c)
-    {
-        if (isDigit(c))
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
+int hexValue(char c)
+{
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
-    bool isHostByte(char c)
-    {
-        return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
-    }
+bool isHostByte(char c)
+{
+    return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
+}
 
 } // namespace
 

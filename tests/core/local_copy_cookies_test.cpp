@@ -7,13 +7,13 @@ namespace qv {
 
 namespace {
 
-    constexpr double kNow = 1700000000;
+constexpr double kNow = 1700000000;
 
-    CookieRecord cookie(std::string domain, std::string path, bool hostOnly = false,
-        bool secure = false, std::optional<double> expires = std::nullopt)
-    {
-        return { "n", "v", std::move(domain), std::move(path), hostOnly, secure, expires };
-    }
+CookieRecord cookie(std::string domain, std::string path, bool hostOnly = false,
+    bool secure = false, std::optional<double> expires = std::nullopt)
+{
+    return { "n", "v", std::move(domain), std::move(path), hostOnly, secure, expires };
+}
 
 } // namespace
 

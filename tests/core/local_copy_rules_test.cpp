@@ -15,13 +15,13 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-    const std::string kPage = "https://example.com/";
+const std::string kPage = "https://example.com/";
 
-    std::string readFile(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 } // namespace
 

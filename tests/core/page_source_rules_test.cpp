@@ -7,26 +7,26 @@ namespace qv {
 
 namespace {
 
-    // The JSON value bound after `prefix` in a script, up to `terminator`.
-    std::optional<Json> embeddedValue(
-        const std::string& script, const std::string& prefix, const std::string& terminator)
-    {
-        std::size_t start = script.find(prefix);
-        if (start == std::string::npos)
-            return std::nullopt;
-        start += prefix.size();
-        std::size_t end = script.find(terminator, start);
-        if (end == std::string::npos)
-            return std::nullopt;
-        return parseJson(script.substr(start, end - start));
-    }
+// The JSON value bound after `prefix` in a script, up to `terminator`.
+std::optional<Json> embeddedValue(
+    const std::string& script, const std::string& prefix, const std::string& terminator)
+{
+    std::size_t start = script.find(prefix);
+    if (start == std::string::npos)
+        return std::nullopt;
+    start += prefix.size();
+    std::size_t end = script.find(terminator, start);
+    if (end == std::string::npos)
+        return std::nullopt;
+    return parseJson(script.substr(start, end - start));
+}
 
-    SourceEditorState loadedState(const std::string& url, const std::string& kind)
-    {
-        SourceEditorState state;
-        markSourceLoaded(state, { url, kind });
-        return state;
-    }
+SourceEditorState loadedState(const std::string& url, const std::string& kind)
+{
+    SourceEditorState state;
+    markSourceLoaded(state, { url, kind });
+    return state;
+}
 
 } // namespace
 
