@@ -201,10 +201,11 @@ ScriptRunOutput scriptRunOutput(const ScriptRunReply& reply)
             }
         }
         auto count = result->find("dropped");
-        if (count != result->end() && count->is_number_unsigned())
-            dropped += std::min<std::uint64_t>(count->get<std::uint64_t>(), 1u << 30);
-        else if (count != result->end() && count->is_number_float() && count->get<double>() >= 1)
-            dropped += static_cast<std::uint64_t>(std::min(count->get<double>(), 1e9));
+        if (count != result->end() && count->is_number()) {
+            double reported = count->get<double>();
+            if (reported >= 1)
+                dropped += static_cast<std::uint64_t>(std::min(reported, 1e9));
+        }
     }
     if (dropped > 0)
         lines.push_back("… " + std::to_string(dropped) + " more lines not shown");
