@@ -89,7 +89,10 @@ namespace {
             if (m_state.mode != ScriptScanState::Mode::Code)
                 m_state.tokenEnd = std::min(m_state.tokenEnd, n);
             while (pos < n) {
-                if (pos >= until && pos > start && m_text[pos - 1] == '\n')
+                if (pos >= until && pos > start
+                    && (m_text[pos - 1] == '\n'
+                        || (m_state.mode == ScriptScanState::Mode::Code
+                            && pos - until >= kScriptLongLineSlack)))
                     break;
                 if (m_state.mode != ScriptScanState::Mode::Code) {
                     pos = tokenLine(pos);

@@ -33,12 +33,13 @@ struct ScriptColourSpan {
 };
 
 // Where the scanner stands at the start of a line (just after a "\n", or at the text's start),
-// with what it has learned of the text further on. Valid only for the text it was made from,
+// or between two tokens of a line too long to wait for its end, with what it has learned of the
+// text further on. Valid only for the text it was made from,
 // and after an edit only while canResumeAfterEdit() says so.
 struct ScriptScanState {
     enum class Mode : std::uint8_t { Code, String, BlockComment };
 
-    std::size_t offset = 0; // byte offset of the line start
+    std::size_t offset = 0; // byte offset where the scan goes on
     std::size_t characterOffset = 0; // the same place in characters
     Mode mode = Mode::Code;
     std::size_t tokenEnd = 0; // end of the open string or comment, one past its last byte
@@ -53,6 +54,8 @@ struct ScriptScanState {
     bool operator==(const ScriptScanState&) const = default;
 };
 
+inline constexpr std::size_t kScriptLongLineSlack = 4096;
+
 struct ScriptColouring {
     std::vector<ScriptColourSpan> spans; // in text order, never overlapping
     ScriptScanState next; // where to resume; next.offset == text size when finished
@@ -60,9 +63,11 @@ struct ScriptColouring {
 };
 
 // Colours whole lines from `from` until the first line start at or after `untilOffset` (or the
-// end of the text), at least one line. Resuming from `next` over and over gives exactly the spans
-// of one pass over the whole text. Stretches that run over several lines are split after each "\n",
-// so no span crosses a resume point. Linear in the length scanned; no recursion.
+// end of the text), at least one line. A line that runs on more than kScriptLongLineSlack bytes
+// past `untilOffset` (minified code) is cut there between two tokens instead. Resuming from `next`
+// over and over gives exactly the spans of one pass over the whole text. Stretches that run over
+// several lines are split after each "\n", so no span crosses a resume point. Linear in the length
+// scanned; no recursion.
 ScriptColouring colourScriptLines(
     std::string_view text, const ScriptScanState& from, std::size_t untilOffset);
 
