@@ -10,12 +10,12 @@ namespace qv {
 
 namespace {
 
-    // The wrapper after the line that declares __src. Each run only puts back a console method
-    // that is still its own wrapper: with overlapping runs the later one may sit on top, and taking
-    // it away would drop that run's capture. A finished run's wrapper stops capturing and only
-    // passes calls on, and whoever restores next skips past it, so no run leaves the console
-    // patched for good and no finished run's lines keep growing.
-    constexpr std::string_view kWrapperBody = R"JS(
+// The wrapper after the line that declares __src. Each run only puts back a console method
+// that is still its own wrapper: with overlapping runs the later one may sit on top, and taking
+// it away would drop that run's capture. A finished run's wrapper stops capturing and only
+// passes calls on, and whoever restores next skips past it, so no run leaves the console
+// patched for good and no finished run's lines keep growing.
+constexpr std::string_view kWrapperBody = R"JS(
 const __log = [];
 const __c = window.console;
 const __saved = {};
@@ -117,56 +117,56 @@ try {
 }
 )JS";
 
-    std::string cappedText(std::string_view text, std::size_t maxBytes)
-    {
-        std::string line = sanitizeUtf8(text);
-        if (line.size() <= maxBytes)
-            return line;
-        std::size_t cut = maxBytes;
-        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        line.resize(cut);
-        line += "…";
+std::string cappedText(std::string_view text, std::size_t maxBytes)
+{
+    std::string line = sanitizeUtf8(text);
+    if (line.size() <= maxBytes)
         return line;
-    }
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+        --cut;
+    line.resize(cut);
+    line += "…";
+    return line;
+}
 
-    // Deeper values come only from a page that tampers with our array; dumping them recurses.
-    bool nestingAtMost(const Json& value, std::size_t limit)
-    {
-        std::vector<std::pair<const Json*, std::size_t>> stack { { &value, 1 } };
-        while (!stack.empty()) {
-            auto [node, depth] = stack.back();
-            stack.pop_back();
-            if (!node->is_structured())
-                continue;
-            if (depth > limit)
-                return false;
-            for (const Json& child : *node)
-                stack.push_back({ &child, depth + 1 });
-        }
-        return true;
+// Deeper values come only from a page that tampers with our array; dumping them recurses.
+bool nestingAtMost(const Json& value, std::size_t limit)
+{
+    std::vector<std::pair<const Json*, std::size_t>> stack { { &value, 1 } };
+    while (!stack.empty()) {
+        auto [node, depth] = stack.back();
+        stack.pop_back();
+        if (!node->is_structured())
+            continue;
+        if (depth > limit)
+            return false;
+        for (const Json& child : *node)
+            stack.push_back({ &child, depth + 1 });
     }
+    return true;
+}
 
-    std::string describe(const Json& value)
-    {
-        if (value.is_string())
-            return value.get<std::string>();
-        if (!nestingAtMost(value, 64))
-            return value.is_array() ? "[…]" : "{…}";
-        return dumpJson(value);
-    }
+std::string describe(const Json& value)
+{
+    if (value.is_string())
+        return value.get<std::string>();
+    if (!nestingAtMost(value, 64))
+        return value.is_array() ? "[…]" : "{…}";
+    return dumpJson(value);
+}
 
-    std::string valueText(const std::optional<Json>& result)
-    {
-        if (!result || result->is_null())
-            return "undefined";
-        if (!result->is_object())
-            return describe(*result);
-        auto it = result->find("value");
-        if (it == result->end() || it->is_null())
-            return "undefined";
-        return describe(*it);
-    }
+std::string valueText(const std::optional<Json>& result)
+{
+    if (!result || result->is_null())
+        return "undefined";
+    if (!result->is_object())
+        return describe(*result);
+    auto it = result->find("value");
+    if (it == result->end() || it->is_null())
+        return "undefined";
+    return describe(*it);
+}
 
 } // namespace
 

@@ -121,6 +121,37 @@ TEST(ScriptHighlighting, ResumingSliceBySliceGivesTheWholePass)
         EXPECT_EQ(colourInSlices(text, step), whole) << "step " << step;
 }
 
+TEST(ScriptHighlighting, SlicesMatchTheWholePassOnScrambledText)
+{
+    const std::string_view pieces[] = { "'", "\"", "\\", "/", "*", "\n", " ", "if", "null", "1",
+        ".", "9", "\r", "x", "\xC3\xA9" };
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    for (int round = 0; round < 200; ++round) {
+        // Odd rounds make one long line, so slices are also cut between tokens.
+        bool oneLine = round % 2 == 1;
+        std::string text;
+        for (int i = 0; i < (oneLine ? 6000 : 600); ++i) {
+            std::string_view piece = pieces[next() % std::size(pieces)];
+            if (!oneLine || (piece != "\n" && piece != "\r"))
+                text += piece;
+        }
+        auto whole = colourScript(text);
+        std::size_t end = 0;
+        for (const ScriptColourSpan& span : whole) {
+            ASSERT_GE(span.offset, end) << text;
+            ASSERT_GT(span.length, 0u);
+            end = span.offset + span.length;
+            ASSERT_LE(end, text.size());
+            ASSERT_EQ(text.substr(span.offset, span.length - 1).find('\n'), std::string::npos);
+        }
+        ASSERT_EQ(colourInSlices(text, 1 + next() % 50), whole) << text;
+    }
+}
+
 TEST(ScriptHighlighting, LongLinesAreCutBetweenTokens)
 {
     std::string minified;
