@@ -18,6 +18,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 {
     if (m_defaults->loadProblem())
         logLine(*m_defaults->loadProblem());
+    // Extension pages and the built-in profile share the default session.
+    applyNetworkProxy(webkit_network_session_get_default());
 }
 
 BrowserController::~BrowserController()

@@ -1,6 +1,10 @@
 // Letting web views go, and their address and title.
 #include "app/web_views.h"
 
+#include "platform/network_proxy.h"
+
+#include <vector>
+
 namespace qv {
 
 std::string webViewURI(WebKitWebView* view)
@@ -26,6 +30,22 @@ std::string hostOfURI(const std::string& uri)
     std::string out = host ? host : "";
     g_uri_unref(parsed);
     return out;
+}
+
+void applyNetworkProxy(WebKitNetworkSession* session)
+{
+    const auto& proxy = networkProxyOverride();
+    if (!proxy || !session)
+        return;
+    std::vector<const char*> ignore;
+    for (const auto& host : proxy->ignoreHosts)
+        ignore.push_back(host.c_str());
+    ignore.push_back(nullptr);
+    WebKitNetworkProxySettings* settings
+        = webkit_network_proxy_settings_new(proxy->uri.c_str(), ignore.data());
+    webkit_network_session_set_proxy_settings(
+        session, WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
+    webkit_network_proxy_settings_free(settings);
 }
 
 void detachWebView(WebKitWebView* view, gpointer owner)

@@ -26,6 +26,9 @@ void releaseWebView(GObjectPtr<WebKitWebView>& view, gpointer owner);
 // The same for a view whose reference stays with its record a little longer.
 void detachWebView(WebKitWebView* view, gpointer owner);
 
+// Gives a network session the process's proxy override, if there is one.
+void applyNetworkProxy(WebKitNetworkSession* session);
+
 namespace detail {
 
 template <auto Method>

@@ -1,6 +1,8 @@
 // HEAD requests on the shared libsoup session; every answer comes back on the main context.
 #include "platform/http_client.h"
 
+#include "platform/network_proxy.h"
+
 #include <libsoup/soup.h>
 
 #include <algorithm>
@@ -77,8 +79,12 @@ HttpClient::~HttpClient()
 
 SoupSession* HttpClient::sharedSession()
 {
-    static SoupSession* session = soup_session_new_with_options("max-conns-per-host",
-        kMaxConnectionsPerHost, "max-conns", kMaxConnections, nullptr);
+    static SoupSession* session = [] {
+        SoupSession* made = soup_session_new_with_options("max-conns-per-host",
+            kMaxConnectionsPerHost, "max-conns", kMaxConnections, nullptr);
+        applyNetworkProxy(made);
+        return made;
+    }();
     return session;
 }
 

@@ -2,6 +2,7 @@
 #include "app/browser_controller.h"
 
 #include "app/browser_window.h"
+#include "app/web_views.h"
 
 #include "platform/alerts.h"
 #include "platform/log.h"
@@ -143,6 +144,7 @@ WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const Profil
         session = GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
     }
     WebKitNetworkSession* result = session.get();
+    applyNetworkProxy(result);
     m_profileDataStores[profileID] = std::move(session);
     return result;
 }

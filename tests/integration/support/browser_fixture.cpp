@@ -3,6 +3,9 @@
 
 #include <cstdlib>
 #include <thread>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace qv::test {
@@ -12,9 +15,34 @@ namespace fs = std::filesystem;
 namespace {
 fs::path g_home;
 fs::path g_workingDirectory;
+
+int boundPort(int fd)
+{
+    sockaddr_in address {};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return -1;
+    return ntohs(address.sin_port);
+}
 } // namespace
 
 const fs::path& testHome() { return g_home; }
+
+int reserveClosedLoopbackPort()
+{
+    // Bound but never listening: connections to it are refused, and no other process can
+    // take the port while this one runs.
+    static int fd = -1;
+    if (fd >= 0)
+        return boundPort(fd);
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    return boundPort(fd);
+}
 const fs::path& testWorkingDirectory() { return g_workingDirectory; }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
@@ -238,6 +266,12 @@ int main(int argc, char** argv)
     fs::create_directories(qv::test::g_workingDirectory);
     fs::create_directories(fs::path(home) / "tmp");
     setenv("TMPDIR", (fs::path(home) / "tmp").c_str(), 1);
+    // Every session's proxy is a loopback port that refuses connections: the home page and
+    // typed words never leave the machine, whatever proxy the environment names.
+    int closedPort = qv::test::reserveClosedLoopbackPort();
+    if (closedPort <= 0)
+        return 2;
+    setenv("QV_NETWORK_PROXY", ("http://127.0.0.1:" + std::to_string(closedPort)).c_str(), 1);
     setenv("HOME", qv::test::g_home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (qv::test::g_home / ".config").c_str(), 1);
     setenv("XDG_DATA_HOME", (qv::test::g_home / ".local/share").c_str(), 1);

@@ -35,6 +35,9 @@ bool waitUntil(const std::function<bool()>& condition,
 // Lets pending idle work and timers run for a while.
 void spinFor(std::chrono::milliseconds duration);
 
+// A port on 127.0.0.1 that refuses connections for the life of the process.
+int reserveClosedLoopbackPort();
+
 // The per-process temporary home (HOME, XDG folders) and working directory.
 const std::filesystem::path& testHome();
 const std::filesystem::path& testWorkingDirectory();
