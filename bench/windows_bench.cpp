@@ -60,22 +60,21 @@ double untilFirstFrame(Gtk::Window& window, Clock::time_point start)
     double at = -1;
     GdkFrameClock* clock = nullptr;
     gulong handler = 0;
-    waitUntil([&] { return window.get_mapped() && window.get_frame_clock(); },
-        std::chrono::seconds(20));
+    waitUntil(
+        [&] { return window.get_mapped() && window.get_frame_clock(); }, std::chrono::seconds(20));
     clock = window.get_frame_clock()->gobj();
     struct Seen {
         bool* painted;
         double* at;
         Clock::time_point start;
     } seen { &painted, &at, start };
-    handler = g_signal_connect(clock, "after-paint",
-        G_CALLBACK(+[](GdkFrameClock*, gpointer data) {
-            auto* s = static_cast<Seen*>(data);
-            if (!*s->painted) {
-                *s->painted = true;
-                *s->at = msSince(s->start);
-            }
-        }),
+    handler = g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer data) {
+        auto* s = static_cast<Seen*>(data);
+        if (!*s->painted) {
+            *s->painted = true;
+            *s->at = msSince(s->start);
+        }
+    }),
         &seen);
     window.queue_draw();
     waitUntil([&] { return painted; }, std::chrono::seconds(20));
@@ -92,8 +91,7 @@ void writeHistory(const fs::path& file, int visits)
         std::snprintf(time, sizeof time, "2026-12-06T%02d:%02d:%02dZ", (i / 3600) % 24,
             (i / 60) % 60, i % 60);
         out << (i ? ",\n" : "") << "{\"url\": \"http://127.0.0.1:9/page/" << i
-            << "\", \"title\": \"Visited page number " << i << "\", \"time\": \"" << time
-            << "\"}";
+            << "\", \"title\": \"Visited page number " << i << "\", \"time\": \"" << time << "\"}";
     }
     out << "]}}}}\n";
 }
@@ -122,8 +120,8 @@ int main(int argc, char** argv)
     writeHistory(root / "work/history.json", visits);
 
     qv::setAlertResponder([](const qv::AlertSpec& alert) -> std::optional<int> {
-        std::fprintf(stderr, "alert: %s %s\n", alert.messageText.c_str(),
-            alert.informativeText.c_str());
+        std::fprintf(
+            stderr, "alert: %s %s\n", alert.messageText.c_str(), alert.informativeText.c_str());
         return 0;
     });
     auto application
@@ -194,8 +192,8 @@ int main(int argc, char** argv)
         const int rounds = 20;
         for (int i = 0; i < rounds; ++i)
             controller.refreshTabBar();
-        std::printf("refreshTabBar with the activity window open: %.2f ms each\n",
-            msSince(start) / rounds);
+        std::printf(
+            "refreshTabBar with the activity window open: %.2f ms each\n", msSince(start) / rounds);
         controller.window()->close();
         settle(std::chrono::milliseconds(100));
     }

@@ -9,28 +9,28 @@ namespace qv {
 
 namespace {
 
-// A heading label and its explanation, stacked at the leading edge.
-Gtk::Box* describedRow(const char* heading, const char* detail)
-{
-    auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 3);
-    text->set_valign(Gtk::Align::CENTER);
-    text->set_hexpand(true);
-    auto* title = Gtk::make_managed<Gtk::Label>(heading);
-    title->set_xalign(0);
-    setWidgetCss(*title, "label { font-size: 14pt; font-weight: 600; }");
-    text->append(*title);
-    Gtk::Label* note = dimLabel(detail, 12);
-    note->set_wrap(true);
-    text->append(*note);
-    return text;
-}
+    // A heading label and its explanation, stacked at the leading edge.
+    Gtk::Box* describedRow(const char* heading, const char* detail)
+    {
+        auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 3);
+        text->set_valign(Gtk::Align::CENTER);
+        text->set_hexpand(true);
+        auto* title = Gtk::make_managed<Gtk::Label>(heading);
+        title->set_xalign(0);
+        setWidgetCss(*title, "label { font-size: 14pt; font-weight: 600; }");
+        text->append(*title);
+        Gtk::Label* note = dimLabel(detail, 12);
+        note->set_wrap(true);
+        text->append(*note);
+        return text;
+    }
 
-Gtk::Box* cardRow()
-{
-    auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
-    row->set_valign(Gtk::Align::CENTER);
-    return row;
-}
+    Gtk::Box* cardRow()
+    {
+        auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
+        row->set_valign(Gtk::Align::CENTER);
+        return row;
+    }
 
 } // namespace
 

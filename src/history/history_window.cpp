@@ -11,7 +11,7 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kHistoryCss = R"CSS(
+    constexpr const char* kHistoryCss = R"CSS(
 .qv-history-heading { font-size: 23pt; font-weight: bold; }
 .qv-history-table, .qv-history-table > listview { background: transparent; }
 .qv-red-button { color: #e01b24; }
@@ -19,31 +19,31 @@ constexpr const char* kHistoryCss = R"CSS(
 .qv-large-button { padding: 6px 14px; min-height: 30px; }
 )CSS";
 
-void installHistoryCss()
-{
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (css)
-        return;
-    css = Gtk::CssProvider::create();
-    css->load_from_data(kHistoryCss);
-    if (auto display = Gdk::Display::get_default())
-        Gtk::StyleContext::add_provider_for_display(
-            display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
+    void installHistoryCss()
+    {
+        static Glib::RefPtr<Gtk::CssProvider> css;
+        if (css)
+            return;
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kHistoryCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
 
-// Runs a confirmation as a modal alert over the window; true when its action was chosen.
-bool confirm(Gtk::Window* parent, const Confirmation& confirmation)
-{
-    int answer = runModalAlert(parent ? parent->gobj() : nullptr,
-        { confirmation.message, confirmation.informativeText, confirmation.buttons });
-    return answer >= 0 && confirmation.confirmedBy(static_cast<size_t>(answer));
-}
+    // Runs a confirmation as a modal alert over the window; true when its action was chosen.
+    bool confirm(Gtk::Window* parent, const Confirmation& confirmation)
+    {
+        int answer = runModalAlert(parent ? parent->gobj() : nullptr,
+            { confirmation.message, confirmation.informativeText, confirmation.buttons });
+        return answer >= 0 && confirmation.confirmedBy(static_cast<size_t>(answer));
+    }
 
-bool sameVisit(const HistoryEntry& a, const HistoryEntry& b)
-{
-    return a.index == b.index && a.url == b.url && a.time == b.time && a.day == b.day
-        && a.month == b.month && a.year == b.year;
-}
+    bool sameVisit(const HistoryEntry& a, const HistoryEntry& b)
+    {
+        return a.index == b.index && a.url == b.url && a.time == b.time && a.day == b.day
+            && a.month == b.month && a.year == b.year;
+    }
 
 } // namespace
 
@@ -184,8 +184,7 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     heading->set_xalign(0);
     heading->set_margin_start(4);
     content->append(*heading);
-    Gtk::Label* subtitle
-        = dimLabel("Reopen pages or remove selected visits from your history.");
+    Gtk::Label* subtitle = dimLabel("Reopen pages or remove selected visits from your history.");
     subtitle->set_margin_start(4);
     subtitle->set_margin_top(3);
     subtitle->set_margin_bottom(14);
@@ -217,14 +216,14 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
         "enter", "Open selected history item", [&browser] { browser.openSelectedHistory(); },
         browser.darkMode());
     buttons->append(*m_openButton);
-    m_deleteButton = titledSymbolButton("Delete Selected", "user-trash-symbolic",
-        "Delete selected history");
+    m_deleteButton
+        = titledSymbolButton("Delete Selected", "user-trash-symbolic", "Delete selected history");
     m_deleteButton->add_css_class("qv-red-button");
     m_deleteButton->add_css_class("qv-large-button");
     m_deleteButton->signal_clicked().connect([&browser] { browser.deleteSelectedHistory(); });
     buttons->append(*m_deleteButton);
-    m_clearButton = titledSymbolButton("Clear History", "edit-clear-all-symbolic",
-        "Clear all history");
+    m_clearButton
+        = titledSymbolButton("Clear History", "edit-clear-all-symbolic", "Clear all history");
     m_clearButton->add_css_class("qv-large-button");
     m_clearButton->signal_clicked().connect([&browser] { browser.clearHistory(); });
     buttons->append(*m_clearButton);

@@ -11,7 +11,7 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kActivityCss = R"CSS(
+    constexpr const char* kActivityCss = R"CSS(
 .qv-activity-heading { font-size: 23pt; font-weight: bold; }
 .qv-activity-table, .qv-activity-table > listview { background: transparent; }
 .qv-activity-table > listview > row { min-height: 42px; }
@@ -21,56 +21,56 @@ constexpr const char* kActivityCss = R"CSS(
 .qv-large-button { padding: 6px 14px; min-height: 30px; }
 )CSS";
 
-void installActivityCss()
-{
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (css)
-        return;
-    css = Gtk::CssProvider::create();
-    css->load_from_data(kActivityCss);
-    if (auto display = Gdk::Display::get_default())
-        Gtk::StyleContext::add_provider_for_display(
-            display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
+    void installActivityCss()
+    {
+        static Glib::RefPtr<Gtk::CssProvider> css;
+        if (css)
+            return;
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kActivityCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
 
-// The icon names of the rules' symbols.
-std::string iconForSymbol(const std::string& symbol)
-{
-    if (symbol == "bolt.fill")
-        return "weather-storm-symbolic";
-    if (symbol == "moon.zzz.fill")
-        return "weather-clear-night-symbolic";
-    return "image-missing-symbolic";
-}
+    // The icon names of the rules' symbols.
+    std::string iconForSymbol(const std::string& symbol)
+    {
+        if (symbol == "bolt.fill")
+            return "weather-storm-symbolic";
+        if (symbol == "moon.zzz.fill")
+            return "weather-clear-night-symbolic";
+        return "image-missing-symbolic";
+    }
 
-// A row button: symbol, then title. Set again on every bind, as rows are reused.
-void setRowButton(Gtk::Button& button, const std::string& title, const std::string& icon)
-{
-    auto* box = dynamic_cast<Gtk::Box*>(button.get_child());
-    if (!box)
-        return;
-    auto* image = dynamic_cast<Gtk::Image*>(box->get_first_child());
-    auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
-    if (!label)
-        return;
-    image->set_from_icon_name(icon);
-    label->set_text(title);
-    setAccessibleLabel(button, title);
-}
+    // A row button: symbol, then title. Set again on every bind, as rows are reused.
+    void setRowButton(Gtk::Button& button, const std::string& title, const std::string& icon)
+    {
+        auto* box = dynamic_cast<Gtk::Box*>(button.get_child());
+        if (!box)
+            return;
+        auto* image = dynamic_cast<Gtk::Image*>(box->get_first_child());
+        auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
+        if (!label)
+            return;
+        image->set_from_icon_name(icon);
+        label->set_text(title);
+        setAccessibleLabel(button, title);
+    }
 
-ActivityTab activityTabOf(const BrowserTab& tab)
-{
-    return { tab.id, tab.url, tab.title, tab.profileID, tab.lazy, bool(tab.webView) };
-}
+    ActivityTab activityTabOf(const BrowserTab& tab)
+    {
+        return { tab.id, tab.url, tab.title, tab.profileID, tab.lazy, bool(tab.webView) };
+    }
 
-std::vector<ActivityTab> activityTabsOf(const std::vector<BrowserTab>& tabs)
-{
-    std::vector<ActivityTab> view;
-    view.reserve(tabs.size());
-    for (const auto& tab : tabs)
-        view.push_back(activityTabOf(tab));
-    return view;
-}
+    std::vector<ActivityTab> activityTabsOf(const std::vector<BrowserTab>& tabs)
+    {
+        std::vector<ActivityTab> view;
+        view.reserve(tabs.size());
+        for (const auto& tab : tabs)
+            view.push_back(activityTabOf(tab));
+        return view;
+    }
 
 } // namespace
 

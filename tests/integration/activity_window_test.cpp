@@ -49,20 +49,20 @@ TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
     // The rows stay selected across the reload.
     EXPECT_EQ(window().selectedRows(), (std::vector<size_t> { 1, 2, 3 }));
     // Their addresses are kept for the next selection.
-    EXPECT_EQ(tab(1).url, m_server->url("/b.html"));
+    EXPECT_EQ(tab(1).url, m_server->url("/a.html"));
 
     // Making them active loads nothing.
-    int before = m_server->requestCount("/b.html");
+    int before = m_server->requestCount("/a.html");
     controller().setSelectedActivityTabsLazy(Sender::button(0));
     EXPECT_FALSE(tab(1).lazy);
     EXPECT_EQ(tab(1).webView.get(), nullptr);
-    EXPECT_EQ(m_server->requestCount("/b.html"), before);
+    EXPECT_EQ(m_server->requestCount("/a.html"), before);
 
     // Opening one loads it again.
     controller().openActivityTab(Sender::button(1));
     ASSERT_NE(tab(1).webView.get(), nullptr);
     EXPECT_EQ(selectedView(), tab(1).webView.get());
-    EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/b.html")));
+    EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
 }
 
 TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)

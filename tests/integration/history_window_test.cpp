@@ -11,22 +11,22 @@ namespace qv::test {
 
 namespace {
 
-namespace fs = std::filesystem;
+    namespace fs = std::filesystem;
 
-// The records of the file, day by day, as "url|time".
-std::vector<std::string> recordsInFile(const fs::path& file)
-{
-    std::vector<std::string> out;
-    auto root = parseJson(readWholeFile(file).contents);
-    if (!root || !root->is_object())
+    // The records of the file, day by day, as "url|time".
+    std::vector<std::string> recordsInFile(const fs::path& file)
+    {
+        std::vector<std::string> out;
+        auto root = parseJson(readWholeFile(file).contents);
+        if (!root || !root->is_object())
+            return out;
+        for (auto& [year, months] : (*root)["years"].items())
+            for (auto& [month, days] : months.items())
+                for (auto& [day, records] : days.items())
+                    for (auto& record : records)
+                        out.push_back(record.value("url", "") + "|" + record.value("time", ""));
         return out;
-    for (auto& [year, months] : (*root)["years"].items())
-        for (auto& [month, days] : months.items())
-            for (auto& [day, records] : days.items())
-                for (auto& record : records)
-                    out.push_back(record.value("url", "") + "|" + record.value("time", ""));
-    return out;
-}
+    }
 
 } // namespace
 
@@ -148,8 +148,8 @@ TEST_F(HistoryWindowTest, AVisitRecordedWhileTheDeleteAlertIsOpenIsNotDeleted)
     for (const auto& entry : controller().historyEntries())
         urls.push_back(entry.url);
     EXPECT_EQ(urls,
-        (std::vector<std::string> { m_server->url("/late.html"), m_server->url("/v1.html"),
-            m_server->url("/v0.html") }));
+        (std::vector<std::string> {
+            m_server->url("/late.html"), m_server->url("/v1.html"), m_server->url("/v0.html") }));
     EXPECT_EQ(window().rowCount(), 3u);
 }
 

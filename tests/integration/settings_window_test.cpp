@@ -12,35 +12,38 @@ namespace qv::test {
 
 namespace {
 
-bool prefersDark()
-{
-    return Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme().get_value();
-}
+    bool prefersDark()
+    {
+        return Gtk::Settings::get_default()
+            ->property_gtk_application_prefer_dark_theme()
+            .get_value();
+    }
 
-// The defaults key as written to disk, not as cached in memory.
-std::optional<bool> storedDarkMode()
-{
-    auto file = testHome() / ".config/QuivelBrowser/defaults.json";
-    FileRead read = readWholeFile(file);
-    if (read.status != ReadStatus::Ok)
-        return std::nullopt;
-    auto root = parseJson(read.contents);
-    if (!root || !root->is_object() || !root->contains("QuivelDarkMode"))
-        return std::nullopt;
-    return (*root)["QuivelDarkMode"].get<bool>();
-}
+    // The defaults key as written to disk, not as cached in memory.
+    std::optional<bool> storedDarkMode()
+    {
+        auto file = testHome() / ".config/QuivelBrowser/defaults.json";
+        FileRead read = readWholeFile(file);
+        if (read.status != ReadStatus::Ok)
+            return std::nullopt;
+        auto root = parseJson(read.contents);
+        if (!root || !root->is_object() || !root->contains("QuivelDarkMode"))
+            return std::nullopt;
+        return (*root)["QuivelDarkMode"].get<bool>();
+    }
 
-// The colour an icon button's own style sheet gives its symbol, or "" without one.
-std::string symbolColour(Gtk::Button& button)
-{
-    auto* css = static_cast<GtkCssProvider*>(g_object_get_data(G_OBJECT(button.gobj()), "qv-widget-css"));
-    if (!css)
-        return "";
-    char* text = gtk_css_provider_to_string(css);
-    std::string out = text ? text : "";
-    g_free(text);
-    return out;
-}
+    // The colour an icon button's own style sheet gives its symbol, or "" without one.
+    std::string symbolColour(Gtk::Button& button)
+    {
+        auto* css = static_cast<GtkCssProvider*>(
+            g_object_get_data(G_OBJECT(button.gobj()), "qv-widget-css"));
+        if (!css)
+            return "";
+        char* text = gtk_css_provider_to_string(css);
+        std::string out = text ? text : "";
+        g_free(text);
+        return out;
+    }
 
 } // namespace
 
@@ -89,8 +92,8 @@ TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)
     Gtk::Button& source = controller().settingsWindow()->editSourceButton();
     if (dynamic_cast<Gtk::Image*>(source.get_child())) {
         EXPECT_NE(symbolColour(source).find(cssColor(kDarkIconTint)), std::string::npos);
-        EXPECT_NE(symbolColour(controller().historyWindow()->openButton()).find(
-                      cssColor(kDarkIconTint)),
+        EXPECT_NE(
+            symbolColour(controller().historyWindow()->openButton()).find(cssColor(kDarkIconTint)),
             std::string::npos);
     }
     EXPECT_EQ(toggle.get_tooltip_text(), "Switch to light mode");
@@ -100,8 +103,9 @@ TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)
     EXPECT_EQ(storedDarkMode(), std::optional<bool>(false));
     for (auto* window : windows)
         EXPECT_FALSE(window->has_css_class("qv-dark")) << window->get_title();
-    if (dynamic_cast<Gtk::Image*>(source.get_child()))
+    if (dynamic_cast<Gtk::Image*>(source.get_child())) {
         EXPECT_NE(symbolColour(source).find(cssColor(kLightIconTint)), std::string::npos);
+    }
 }
 
 } // namespace qv::test
