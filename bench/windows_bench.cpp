@@ -98,9 +98,58 @@ void writeHistory(const fs::path& file, int visits)
 
 } // namespace
 
+// "--shots DIR": the three windows over a short history, captured light and dark with
+// ImageMagick's import from the X root window, one window on screen at a time.
+int takeScreenshots(qv::BrowserController& controller, const std::string& dir)
+{
+    for (int i = 1; i < 12; ++i)
+        controller.createBrowserTabWithURL(std::nullopt);
+    for (int i = 0; i < 8; ++i)
+        controller.toggleActivityTabLazy(qv::Sender::button(i));
+    controller.window()->set_visible(false);
+    struct Shot {
+        const char* name;
+        std::function<Gtk::Window*()> show;
+    };
+    const Shot shots[] = {
+        { "settings",
+            [&] {
+                controller.showSettings();
+                return (Gtk::Window*)controller.settingsWindow();
+            } },
+        { "history",
+            [&] {
+                controller.showHistory();
+                return (Gtk::Window*)controller.historyWindow();
+            } },
+        { "activity",
+            [&] {
+                controller.showActivity();
+                return (Gtk::Window*)controller.activityWindow();
+            } },
+    };
+    for (bool dark : { false, true }) {
+        controller.setDarkMode(dark);
+        for (const Shot& shot : shots) {
+            Gtk::Window* window = shot.show();
+            untilFirstFrame(*window, Clock::now());
+            settle(std::chrono::milliseconds(700));
+            std::string file = dir + "/" + shot.name + (dark ? "-dark.png" : "-light.png");
+            std::string command = "import -window root -crop " + std::to_string(window->get_width())
+                + "x" + std::to_string(window->get_height()) + "+0+0 " + file;
+            if (std::system(command.c_str()) != 0)
+                return 1;
+            window->set_visible(false);
+            settle(std::chrono::milliseconds(200));
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
-    int visits = argc > 1 ? std::atoi(argv[1]) : 100000;
+    std::string shotsDir = argc > 2 && std::string(argv[1]) == "--shots" ? argv[2] : "";
+    int visits = !shotsDir.empty() ? 40 : argc > 1 ? std::atoi(argv[1]) : 100000;
     int tabs = argc > 2 ? std::atoi(argv[2]) : 200;
     int lazy = argc > 3 ? std::atoi(argv[3]) : 190;
 
@@ -146,6 +195,14 @@ int main(int argc, char** argv)
         waitUntil([&] { return controller.window() && controller.window()->get_mapped(); },
             std::chrono::seconds(30));
         settle(std::chrono::milliseconds(500));
+        if (!shotsDir.empty()) {
+            status = takeScreenshots(controller, shotsDir);
+            controller.window()->close();
+            settle(std::chrono::milliseconds(100));
+            std::error_code ec;
+            fs::remove_all(root, ec);
+            return status;
+        }
         std::printf("history: %zu visits loaded at launch (launch %.1f ms)\n",
             controller.historyEntries().size(), launchMs);
 
@@ -194,6 +251,10 @@ int main(int argc, char** argv)
             controller.refreshTabBar();
         std::printf(
             "refreshTabBar with the activity window open: %.2f ms each\n", msSince(start) / rounds);
+        start = Clock::now();
+        for (int i = 0; i < rounds; ++i)
+            controller.refreshActivity();
+        std::printf("activity table reload alone: %.2f ms each\n", msSince(start) / rounds);
         controller.window()->close();
         settle(std::chrono::milliseconds(100));
     }

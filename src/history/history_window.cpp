@@ -196,8 +196,9 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     m_table->set_show_column_separators(false);
     m_table->set_reorderable(false);
     addColumn("Page", 260, Column::Title);
-    addColumn("URL", 360, Column::URL);
-    addColumn("Visited", 130, Column::Time);
+    addColumn("URL", 300, Column::URL);
+    // Wide enough for "2026-12-06 22:22:48 UTC" in this font.
+    addColumn("Visited", 200, Column::Time);
     // Double-click or Return on a row.
     m_table->signal_activate().connect([&browser](guint) { browser.openSelectedHistory(); });
 
