@@ -24,7 +24,9 @@ AuxiliaryWindow::~AuxiliaryWindow()
 
 void AuxiliaryWindow::showInFront()
 {
-    tintIconButtons(*this, iconTintForTheme(m_controller.darkMode()));
+    bool dark = m_controller.darkMode();
+    tintIconButtons(*this, iconTintForTheme(dark));
+    markWindowTheme(*this, dark);
     present();
 }
 

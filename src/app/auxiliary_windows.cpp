@@ -3,13 +3,10 @@
 
 namespace qv {
 
-void BrowserController::showHistory() { }
 void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showDownloads() { }
-void BrowserController::showActivity() { }
-void BrowserController::showSettings() { }
 void BrowserController::showSourceEditor() { }
-void BrowserController::activityTableDidChange() { }
+void BrowserController::showProfiles() { }
 void BrowserController::loadDownloads() { }
 
 } // namespace qv

@@ -25,8 +25,12 @@
 
 namespace qv {
 
+struct ActivityPlan;
+class ActivityWindow;
 class BrowserWindow;
 class ExtensionManagerWindow;
+class HistoryWindow;
+class SettingsWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -102,6 +106,9 @@ public:
     void setDarkMode(bool dark);
     void applyTheme();
     bool darkMode() const;
+    // Settings window (app/settings_window.cpp).
+    void showSettings();
+    SettingsWindow* settingsWindow() const { return m_settingsWindow.get(); }
 
     // --- Tabs (tabs/tab_lifecycle.cpp) ---
     TabID createBrowserTabWithURL(const std::optional<std::string>& url,
@@ -117,6 +124,16 @@ public:
     std::optional<TabID> tabIDForWebView(WebKitWebView* webView) const;
     std::optional<size_t> indexOfSelectedTab() const;
     void saveTabsSnapshot();
+    // Activity window (tabs/activity_window.cpp); a row's tag is its index in browserTabs.
+    void showActivity();
+    void refreshActivity();
+    void toggleActivityTabLazy(const Sender& sender);
+    // Tag 1 makes the selected rows lazy, 0 active.
+    void setSelectedActivityTabsLazy(const Sender& sender);
+    void closeSelectedActivityTabs();
+    void closeActivityTab(const Sender& sender);
+    void openActivityTab(const Sender& sender);
+    ActivityWindow* activityWindow() const { return m_activityWindow.get(); }
 
     // --- Tab strip (tabs/tab_strip.cpp) ---
     void refreshTabBar();
@@ -181,6 +198,7 @@ public:
     {
         return m_profileDataStores;
     }
+    void showProfiles();
 
     // --- History (history/*.cpp) ---
     void loadHistory();
@@ -188,6 +206,12 @@ public:
     void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
     bool historyReadOnly() const { return m_historyStore && m_historyStore->readOnly(); }
     const std::deque<HistoryEntry>& historyEntries() const;
+    // History window (history/history_window.cpp).
+    void showHistory();
+    void openSelectedHistory();
+    void deleteSelectedHistory();
+    void clearHistory();
+    HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
 
     // --- Downloads (downloads/*.cpp) ---
     void loadDownloads();
@@ -244,11 +268,8 @@ public:
     bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
-    void showHistory();
     void showJavaScriptEditor();
     void showDownloads();
-    void showActivity();
-    void showSettings();
     void showSourceEditor();
 
     // --- The model, for the windows, the bridge and tests ---
@@ -265,6 +286,7 @@ private:
     std::string normalizedAddressForTab(const std::string& address) const;
     void profilesWindowDidChangeCurrentProfile();
     void activityTableDidChange();
+    void applyActivityPlan(const ActivityPlan& plan);
     void showWebViewInContent(WebKitWebView* webView);
     void leaveElementFullscreenIfNeeded();
     void unloadSelectedTabIfLazy();
@@ -325,11 +347,14 @@ private:
     std::unique_ptr<BrowserWindow> m_window;
     WebKitWebView* m_webView = nullptr; // the selected tab's; owned by that tab
     Glib::RefPtr<Gtk::CssProvider> m_themeCss;
+    // Shows the browser window's theme toggle, so it goes before the browser window does.
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
 
     // --- Tabs ---
     std::vector<BrowserTab> m_browserTabs;
     bool m_browserTabsCreated = false;
     std::filesystem::path m_tabsFileURL;
+    std::unique_ptr<ActivityWindow> m_activityWindow;
 
     // --- Navigation ---
     uint64_t m_addressLookupGeneration = 0;
@@ -359,6 +384,7 @@ private:
     std::unique_ptr<HistoryStore> m_historyStore;
     // One alert about a read-only history, not one per visit.
     bool m_historyReadOnlyReported = false;
+    std::unique_ptr<HistoryWindow> m_historyWindow;
 };
 
 // Builds the application and the controller and runs the launch sequence to the end.

@@ -84,8 +84,10 @@ void BrowserController::applyTheme()
     if (auto settings = Gtk::Settings::get_default())
         settings->property_gtk_application_prefer_dark_theme() = dark;
     RGB tint = iconTintForTheme(dark);
-    for (Gtk::Window* window : m_application->get_windows())
+    for (Gtk::Window* window : m_application->get_windows()) {
         tintIconButtons(*window, tint);
+        markWindowTheme(*window, dark);
+    }
     applyWindowCss();
     if (m_window)
         m_window->applyTheme(dark);

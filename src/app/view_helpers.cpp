@@ -125,6 +125,14 @@ void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol)
             + "; border: none; box-shadow: none; min-width: 0; min-height: 0; padding: 0; }");
 }
 
+void markWindowTheme(Gtk::Window& window, bool dark)
+{
+    if (dark)
+        window.add_css_class("qv-dark");
+    else
+        window.remove_css_class("qv-dark");
+}
+
 void tintIconButtons(Gtk::Widget& view, const RGB& colour)
 {
     if (auto* button = dynamic_cast<Gtk::Button*>(&view)) {
@@ -143,5 +151,58 @@ void styleThemedBezelButton(Gtk::Button& button, bool dark)
 }
 
 void styleMainToolbarButton(Gtk::Button& button, bool dark) { styleThemedBezelButton(button, dark); }
+
+namespace {
+
+Gtk::Widget* roundedBox(Gtk::Widget& content, int radius, int inset, const char* cssClass)
+{
+    auto* card = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    card->add_css_class(cssClass);
+    // Clipped, so nothing inside draws over the rounded corners.
+    card->set_overflow(Gtk::Overflow::HIDDEN);
+    setWidgetCss(*card,
+        "box { border-radius: " + std::to_string(radius)
+            + "px; background: alpha(@theme_base_color, 0.72);"
+              " border: 1px solid alpha(@borders, 0.55); }");
+    content.set_margin(inset);
+    card->append(content);
+    return card;
+}
+
+} // namespace
+
+Gtk::Widget* roundedCardWithContent(Gtk::Widget& content)
+{
+    return roundedBox(content, 14, 16, "qv-card");
+}
+
+Gtk::Widget* roundedPanelWithContent(Gtk::Widget& content)
+{
+    return roundedBox(content, 13, 8, "qv-panel");
+}
+
+Gtk::Label* dimLabel(const std::string& text, int points)
+{
+    auto* label = Gtk::make_managed<Gtk::Label>(text);
+    label->add_css_class("dim-label");
+    label->set_xalign(0);
+    if (points > 0)
+        setWidgetCss(*label, "label { font-size: " + std::to_string(points) + "pt; }");
+    return label;
+}
+
+Gtk::Button* titledSymbolButton(const std::string& title, const std::string& symbol,
+    const std::string& accessibleLabel)
+{
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbol);
+    content->append(*image);
+    content->append(*Gtk::make_managed<Gtk::Label>(title));
+    button->set_child(*content);
+    setAccessibleLabel(*button, accessibleLabel.empty() ? title : accessibleLabel);
+    return button;
+}
 
 } // namespace qv

@@ -33,6 +33,9 @@ void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
 // Gives the widget its own small style sheet (replacing an earlier one set by this helper).
 void setWidgetCss(Gtk::Widget& widget, const std::string& css);
 
+// Marks the window with the class "qv-dark" in the dark theme, for its own style sheets.
+void markWindowTheme(Gtk::Window& window, bool dark);
+
 void tintSymbolButton(Gtk::Button& button, const RGB& colour);
 // Re-tints every icon button below `view`, except those that keep their own colour.
 void tintIconButtons(Gtk::Widget& view, const RGB& colour);
@@ -40,5 +43,18 @@ void styleMainToolbarButton(Gtk::Button& button, bool dark);
 // The theme's bezel and symbol colours, shared by the toolbar, tab close and "+" buttons.
 void styleThemedBezelButton(Gtk::Button& button, bool dark);
 void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol);
+
+// A card with rounded corners (radius 14) on the window's content background, holding the
+// content inset by 16 on every side.
+Gtk::Widget* roundedCardWithContent(Gtk::Widget& content);
+// The rounded panel (radius 13) that holds a window's table, inset by 8.
+Gtk::Widget* roundedPanelWithContent(Gtk::Widget& content);
+
+// A label in the secondary text colour at the given size in points (0 keeps the default).
+Gtk::Label* dimLabel(const std::string& text, int points = 0);
+// A button showing a symbol before its title; the title is also its accessible label
+// unless one is given.
+Gtk::Button* titledSymbolButton(const std::string& title, const std::string& symbol,
+    const std::string& accessibleLabel = {});
 
 } // namespace qv

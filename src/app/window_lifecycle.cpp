@@ -4,7 +4,10 @@
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
+#include "app/settings_window.h"
 #include "extensions/extension_manager_window.h"
+#include "history/history_window.h"
+#include "tabs/activity_window.h"
 #include "tabs/tab_strip_view.h"
 
 namespace qv {
@@ -14,6 +17,9 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
     // In their fixed order; each exists once it has been shown.
     Gtk::Window* const ordered[] = {
         m_extensionManagerWindow.get(),
+        m_settingsWindow.get(),
+        m_historyWindow.get(),
+        m_activityWindow.get(),
     };
     std::vector<Gtk::Window*> windows;
     for (Gtk::Window* window : ordered) {

@@ -1,6 +1,7 @@
 // Loading the history and recording finished visits of browser tabs.
 #include "app/browser_controller.h"
 
+#include "history/history_window.h"
 #include "platform/storage_locations.h"
 
 namespace qv {
@@ -22,8 +23,12 @@ void BrowserController::saveHistoryEntry(const std::string& url,
         return;
     // One reading of the clock files the visit under its day and gives its "time".
     auto added = m_historyStore->addVisit(url, title, HistoryClock::now());
-    if (added)
+    if (added) {
+        // The new visit is the first row, also while the window is open.
+        if (*added && m_historyWindow)
+            m_historyWindow->visitAdded();
         return;
+    }
     if (m_historyStore->readOnly()) {
         // The file went bad under us: say so once, then leave it alone.
         if (m_historyReadOnlyReported)

@@ -5,4 +5,5 @@ list(APPEND QV_CORE_SOURCES
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/history_recording.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/history_window.cpp
 )

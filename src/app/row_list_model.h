@@ -1,0 +1,38 @@
+// A list model of rows addressed only by position, for tables over the controller's own lists.
+#pragma once
+
+#include <gtkmm.h>
+
+#include <vector>
+
+namespace qv {
+
+// Holds no data: a table's cells read the row at their position when bound, and row objects
+// are made only when the view asks for one, so a long list costs only the rows on screen.
+// Selection is multiple.
+class RowListModel {
+public:
+    RowListModel();
+    ~RowListModel();
+    RowListModel(const RowListModel&) = delete;
+    RowListModel& operator=(const RowListModel&) = delete;
+
+    const Glib::RefPtr<Gtk::MultiSelection>& selection() const { return m_selection; }
+    unsigned size() const;
+
+    // All rows may have changed: every row on screen is bound again. The selected positions
+    // that still exist stay selected.
+    void reload(unsigned count);
+    // count rows were put in front of the others; the selection moves with its rows.
+    void insertAtFront(unsigned count);
+
+    // The selected positions, ascending.
+    std::vector<size_t> selectedRows() const;
+    void selectRows(const std::vector<size_t>& rows);
+
+private:
+    GListModel* m_model = nullptr;
+    Glib::RefPtr<Gtk::MultiSelection> m_selection;
+};
+
+} // namespace qv

@@ -1,0 +1,122 @@
+// The Settings window and showSettings.
+#include "app/settings_window.h"
+
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "app/view_helpers.h"
+
+namespace qv {
+
+namespace {
+
+    // A heading label and its explanation, stacked at the leading edge.
+    Gtk::Box* describedRow(const char* heading, const char* detail)
+    {
+        auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 3);
+        text->set_valign(Gtk::Align::CENTER);
+        text->set_hexpand(true);
+        auto* title = Gtk::make_managed<Gtk::Label>(heading);
+        title->set_xalign(0);
+        setWidgetCss(*title, "label { font-size: 14pt; font-weight: 600; }");
+        text->append(*title);
+        Gtk::Label* note = dimLabel(detail, 12);
+        note->set_wrap(true);
+        text->append(*note);
+        return text;
+    }
+
+    Gtk::Box* cardRow()
+    {
+        auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
+        row->set_valign(Gtk::Align::CENTER);
+        return row;
+    }
+
+} // namespace
+
+void BrowserController::showSettings()
+{
+    if (!m_settingsWindow)
+        m_settingsWindow = std::make_unique<SettingsWindow>(*this);
+    m_settingsWindow->showInFront();
+}
+
+SettingsWindow::SettingsWindow(BrowserController& controller)
+    : AuxiliaryWindow(controller, "Settings")
+{
+    BrowserController& browser = controller;
+    set_default_size(620, 500);
+    set_size_request(540, 430);
+
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    content->set_margin_top(22);
+    content->set_margin_start(24);
+    content->set_margin_end(24);
+    content->set_margin_bottom(24);
+
+    auto* heading = Gtk::make_managed<Gtk::Label>("Settings");
+    heading->set_xalign(0);
+    setWidgetCss(*heading, "label { font-size: 25pt; font-weight: bold; }");
+    content->append(*heading);
+    content->append(*dimLabel("Appearance, browser profiles, and page tools", 12));
+
+    m_themeRow = cardRow();
+    if (BrowserWindow* window = browser.window()) {
+        Gtk::ToggleButton& toggle = window->darkModeButton();
+        toggle.set_valign(Gtk::Align::CENTER);
+        m_themeRow->append(toggle);
+    } else {
+        // No browser window (never in the program): a toggle that still sets the theme.
+        auto* toggle = Gtk::make_managed<Gtk::ToggleButton>("Switch theme");
+        toggle->set_active(browser.darkMode());
+        toggle->signal_toggled().connect(
+            [&browser, toggle] { browser.setDarkMode(toggle->get_active()); });
+        m_themeRow->append(*toggle);
+    }
+    m_themeRow->append(*describedRow("Theme", "Switch between light and dark mode"));
+    content->append(*roundedCardWithContent(*m_themeRow));
+
+    Gtk::Box* profilesRow = cardRow();
+    m_manageProfiles = titledSymbolButton(
+        "Manage Profiles\u2026", "system-users-symbolic", "Manage Browser Profiles");
+    // The accent bezel with white content.
+    m_manageProfiles->add_css_class("suggested-action");
+    m_manageProfiles->set_valign(Gtk::Align::CENTER);
+    setWidgetCss(*m_manageProfiles, "button { padding: 6px 14px; }");
+    m_manageProfiles->signal_clicked().connect([&browser] { browser.showProfiles(); });
+    profilesRow->append(*m_manageProfiles);
+    Gtk::Label* profilesNote = dimLabel("Separate website data and User-Agent", 12);
+    profilesNote->set_hexpand(true);
+    profilesNote->set_wrap(true);
+    profilesRow->append(*profilesNote);
+    content->append(*roundedCardWithContent(*profilesRow));
+
+    auto* separator = Gtk::make_managed<Gtk::Separator>(Gtk::Orientation::HORIZONTAL);
+    separator->set_size_request(-1, 1);
+    content->append(*separator);
+
+    Gtk::Box* sourceRow = cardRow();
+    m_editSource = iconButton(
+        "edit-source", "Edit page source", [&browser] { browser.showSourceEditor(); },
+        browser.darkMode());
+    m_editSource->set_valign(Gtk::Align::CENTER);
+    sourceRow->append(*m_editSource);
+    sourceRow->append(*describedRow("Page source", "View or edit files from the current page"));
+    content->append(*roundedCardWithContent(*sourceRow));
+
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroller->set_child(*content);
+    set_child(*scroller);
+}
+
+SettingsWindow::~SettingsWindow()
+{
+    if (BrowserWindow* window = controller().window()) {
+        Gtk::ToggleButton& toggle = window->darkModeButton();
+        if (toggle.get_parent() == m_themeRow)
+            m_themeRow->remove(toggle);
+    }
+}
+
+} // namespace qv

@@ -1,0 +1,288 @@
+// The history window and its actions: showing, reopening, deleting and clearing visits.
+#include "history/history_window.h"
+
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "app/view_helpers.h"
+#include "history/history_window_rules.h"
+#include "platform/alerts.h"
+
+namespace qv {
+
+namespace {
+
+    constexpr const char* kHistoryCss = R"CSS(
+.qv-history-heading { font-size: 23pt; font-weight: bold; }
+.qv-history-table, .qv-history-table > listview { background: transparent; }
+.qv-red-button { color: #e01b24; }
+.qv-dark .qv-red-button { color: #ff7b63; }
+.qv-large-button { padding: 6px 14px; min-height: 30px; }
+)CSS";
+
+    void installHistoryCss()
+    {
+        static Glib::RefPtr<Gtk::CssProvider> css;
+        if (css)
+            return;
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kHistoryCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    // Runs a confirmation as a modal alert over the window; true when its action was chosen.
+    bool confirm(Gtk::Window* parent, const Confirmation& confirmation)
+    {
+        int answer = runModalAlert(parent ? parent->gobj() : nullptr,
+            { confirmation.message, confirmation.informativeText, confirmation.buttons });
+        return answer >= 0 && confirmation.confirmedBy(static_cast<size_t>(answer));
+    }
+
+    bool sameVisit(const HistoryEntry& a, const HistoryEntry& b)
+    {
+        return a.index == b.index && a.url == b.url && a.time == b.time && a.day == b.day
+            && a.month == b.month && a.year == b.year;
+    }
+
+} // namespace
+
+void BrowserController::showHistory()
+{
+    if (!m_historyWindow)
+        m_historyWindow = std::make_unique<HistoryWindow>(*this);
+    m_historyWindow->reload();
+    m_historyWindow->showInFront();
+}
+
+void BrowserController::openSelectedHistory()
+{
+    if (!m_historyWindow || !m_window)
+        return;
+    HistoryReopenPlan plan = historyReopenPlan(historyEntries(), m_historyWindow->selectedRows());
+    switch (plan.mode) {
+    case HistoryReopenMode::Nothing:
+        return;
+    case HistoryReopenMode::CurrentTab:
+        // Resolved like typed text, so a dead address still ends in a search.
+        setAddressFieldText(plan.visits.front().url);
+        openRequest();
+        break;
+    case HistoryReopenMode::NewTabs:
+        for (const auto& visit : plan.visits)
+            createBrowserTabWithURL(visit.url);
+        break;
+    case HistoryReopenMode::LazyTabs: {
+        std::optional<size_t> first;
+        for (const auto& visit : plan.visits) {
+            TabID id = createBrowserTabWithURL(std::nullopt);
+            for (size_t i = 0; i < m_browserTabs.size(); ++i) {
+                BrowserTab& tab = m_browserTabs[i];
+                if (tab.id != id)
+                    continue;
+                tab.url = visit.url;
+                tab.title = visit.title;
+                tab.lazy = true;
+                if (!first)
+                    first = i;
+            }
+        }
+        if (first)
+            selectBrowserTabAtIndex(*first);
+        refreshTabBar();
+        break;
+    }
+    }
+    if (plan.bringBrowserToFront)
+        m_window->present();
+}
+
+void BrowserController::deleteSelectedHistory()
+{
+    if (!m_historyWindow || !m_historyStore)
+        return;
+    std::vector<size_t> rows = m_historyWindow->selectedRows();
+    HistoryActionDecision decision = deleteHistoryDecision(historyReadOnly(), rows.size());
+    if (decision.kind == HistoryActionKind::Ignore)
+        return;
+    if (decision.kind == HistoryActionKind::Refuse) {
+        showError(decision.refusal);
+        return;
+    }
+    // Visits recorded while the alert is open go in at the top and move the rows down; the
+    // visits chosen are remembered so the rows can be found again.
+    const auto& before = historyEntries();
+    std::vector<HistoryEntry> chosen;
+    chosen.reserve(rows.size());
+    for (size_t row : rows)
+        chosen.push_back(before[row]);
+    size_t countBefore = before.size();
+    if (!confirm(m_historyWindow.get(), decision.confirmation))
+        return;
+
+    const auto& now = historyEntries();
+    if (now.size() < countBefore) {
+        showError(std::string(kHistoryChangedWhileDeletingMessage));
+        return;
+    }
+    size_t shift = now.size() - countBefore;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rows[i] += shift;
+        if (rows[i] >= now.size() || !sameVisit(now[rows[i]], chosen[i])) {
+            showError(std::string(kHistoryChangedWhileDeletingMessage));
+            return;
+        }
+    }
+    auto deleted = m_historyStore->deleteEntries(rows);
+    if (!deleted) {
+        showError(deleted.error());
+        return;
+    }
+    m_historyWindow->selectRows({});
+    m_historyWindow->reload();
+}
+
+void BrowserController::clearHistory()
+{
+    if (!m_historyStore)
+        return;
+    HistoryActionDecision decision = clearHistoryDecision(historyReadOnly(), m_historyFileURL);
+    if (decision.kind == HistoryActionKind::Refuse) {
+        showError(decision.refusal);
+        return;
+    }
+    if (decision.kind != HistoryActionKind::Confirm)
+        return;
+    Gtk::Window* parent = m_historyWindow ? static_cast<Gtk::Window*>(m_historyWindow.get())
+                                          : static_cast<Gtk::Window*>(m_window.get());
+    if (!confirm(parent, decision.confirmation))
+        return;
+    if (auto cleared = m_historyStore->clear(); !cleared) {
+        showError(cleared.error());
+        return;
+    }
+    if (m_historyWindow)
+        m_historyWindow->reload();
+}
+
+HistoryWindow::HistoryWindow(BrowserController& controller)
+    : AuxiliaryWindow(controller, "Browsing History")
+{
+    BrowserController& browser = controller;
+    installHistoryCss();
+    set_default_size(860, 560);
+    set_size_request(720, 460);
+
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+    content->set_margin_top(16);
+    content->set_margin_bottom(12);
+    content->set_margin_start(16);
+    content->set_margin_end(16);
+
+    auto* heading = Gtk::make_managed<Gtk::Label>("Browsing History");
+    heading->add_css_class("qv-history-heading");
+    heading->set_xalign(0);
+    heading->set_margin_start(4);
+    content->append(*heading);
+    Gtk::Label* subtitle = dimLabel("Reopen pages or remove selected visits from your history.");
+    subtitle->set_margin_start(4);
+    subtitle->set_margin_top(3);
+    subtitle->set_margin_bottom(14);
+    content->append(*subtitle);
+
+    m_table = Gtk::make_managed<Gtk::ColumnView>();
+    m_table->add_css_class("qv-history-table");
+    m_table->set_model(m_rows.selection());
+    m_table->set_show_column_separators(false);
+    m_table->set_reorderable(false);
+    addColumn("Page", 260, Column::Title);
+    addColumn("URL", 300, Column::URL);
+    // Wide enough for "2026-12-06 22:22:48 UTC" in this font.
+    addColumn("Visited", 200, Column::Time);
+    // Double-click or Return on a row.
+    m_table->signal_activate().connect([&browser](guint) { browser.openSelectedHistory(); });
+
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
+    scroller->set_child(*m_table);
+    scroller->set_vexpand(true);
+    scroller->set_hexpand(true);
+    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
+    panel->set_vexpand(true);
+    content->append(*panel);
+
+    auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    buttons->set_margin_top(12);
+    m_openButton = iconButton(
+        "enter", "Open selected history item", [&browser] { browser.openSelectedHistory(); },
+        browser.darkMode());
+    buttons->append(*m_openButton);
+    m_deleteButton
+        = titledSymbolButton("Delete Selected", "user-trash-symbolic", "Delete selected history");
+    m_deleteButton->add_css_class("qv-red-button");
+    m_deleteButton->add_css_class("qv-large-button");
+    m_deleteButton->signal_clicked().connect([&browser] { browser.deleteSelectedHistory(); });
+    buttons->append(*m_deleteButton);
+    m_clearButton
+        = titledSymbolButton("Clear History", "edit-clear-all-symbolic", "Clear all history");
+    m_clearButton->add_css_class("qv-large-button");
+    m_clearButton->signal_clicked().connect([&browser] { browser.clearHistory(); });
+    buttons->append(*m_clearButton);
+    for (Gtk::Widget* button : { static_cast<Gtk::Widget*>(m_openButton),
+             static_cast<Gtk::Widget*>(m_deleteButton), static_cast<Gtk::Widget*>(m_clearButton) })
+        button->set_valign(Gtk::Align::CENTER);
+    content->append(*buttons);
+
+    set_child(*content);
+}
+
+void HistoryWindow::addColumn(const char* title, int width, Column column)
+{
+    BrowserController& browser = controller();
+    auto factory = Gtk::SignalListItemFactory::create();
+    factory->signal_setup().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
+        auto* label = Gtk::make_managed<Gtk::Label>();
+        label->set_xalign(0);
+        label->set_ellipsize(Pango::EllipsizeMode::END);
+        label->set_single_line_mode(true);
+        item->set_child(*label);
+    });
+    factory->signal_bind().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
+        auto* label = dynamic_cast<Gtk::Label*>(item->get_child());
+        const auto& entries = browser.historyEntries();
+        guint row = item->get_position();
+        if (!label)
+            return;
+        if (row >= entries.size()) {
+            label->set_text("");
+            return;
+        }
+        const HistoryEntry& entry = entries[row];
+        switch (column) {
+        case Column::Title:
+            label->set_text(entry.title);
+            break;
+        case Column::URL:
+            label->set_text(entry.url);
+            break;
+        case Column::Time:
+            label->set_text(historyVisitedText(entry.time));
+            break;
+        }
+    });
+    auto view = Gtk::ColumnViewColumn::create(title, factory);
+    view->set_fixed_width(width);
+    view->set_resizable(true);
+    if (column == Column::URL)
+        view->set_expand(true);
+    m_table->append_column(view);
+}
+
+void HistoryWindow::reload()
+{
+    m_rows.reload(static_cast<unsigned>(controller().historyEntries().size()));
+}
+
+void HistoryWindow::visitAdded() { m_rows.insertAtFront(1); }
+
+} // namespace qv

@@ -1,0 +1,319 @@
+// The activity window and its actions over all tabs of all profiles.
+#include "tabs/activity_window.h"
+
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "app/view_helpers.h"
+#include "platform/alerts.h"
+#include "tabs/activity_rules.h"
+
+namespace qv {
+
+namespace {
+
+    constexpr const char* kActivityCss = R"CSS(
+.qv-activity-heading { font-size: 23pt; font-weight: bold; }
+.qv-activity-table, .qv-activity-table > listview { background: transparent; }
+.qv-activity-table > listview > row { min-height: 42px; }
+.qv-activity-tab-title { font-size: 13pt; font-weight: 500; }
+.qv-red-button { color: #e01b24; }
+.qv-dark .qv-red-button { color: #ff7b63; }
+.qv-large-button { padding: 6px 14px; min-height: 30px; }
+)CSS";
+
+    void installActivityCss()
+    {
+        static Glib::RefPtr<Gtk::CssProvider> css;
+        if (css)
+            return;
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kActivityCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    // The icon names of the rules' symbols.
+    std::string iconForSymbol(const std::string& symbol)
+    {
+        if (symbol == "bolt.fill")
+            return "weather-storm-symbolic";
+        if (symbol == "moon.zzz.fill")
+            return "weather-clear-night-symbolic";
+        return "image-missing-symbolic";
+    }
+
+    // A row button: symbol, then title. Set again on every bind, as rows are reused.
+    void setRowButton(Gtk::Button& button, const std::string& title, const std::string& icon)
+    {
+        auto* box = dynamic_cast<Gtk::Box*>(button.get_child());
+        if (!box)
+            return;
+        auto* image = dynamic_cast<Gtk::Image*>(box->get_first_child());
+        auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
+        if (!label)
+            return;
+        image->set_from_icon_name(icon);
+        label->set_text(title);
+        setAccessibleLabel(button, title);
+    }
+
+    ActivityTab activityTabOf(const BrowserTab& tab)
+    {
+        return { tab.id, tab.url, tab.title, tab.profileID, tab.lazy, bool(tab.webView) };
+    }
+
+    std::vector<ActivityTab> activityTabsOf(const std::vector<BrowserTab>& tabs)
+    {
+        std::vector<ActivityTab> view;
+        view.reserve(tabs.size());
+        for (const auto& tab : tabs)
+            view.push_back(activityTabOf(tab));
+        return view;
+    }
+
+} // namespace
+
+void BrowserController::showActivity()
+{
+    if (!m_activityWindow)
+        m_activityWindow = std::make_unique<ActivityWindow>(*this);
+    m_activityWindow->showInFront();
+    refreshActivity();
+}
+
+void BrowserController::refreshActivity()
+{
+    if (m_activityWindow)
+        m_activityWindow->reload();
+}
+
+void BrowserController::activityTableDidChange() { refreshActivity(); }
+
+void BrowserController::toggleActivityTabLazy(const Sender& sender)
+{
+    auto plan = toggleActivityTabLazyPlan(
+        activityTabsOf(m_browserTabs), sender.tag, indexOfSelectedTab());
+    if (plan)
+        applyActivityPlan(*plan);
+}
+
+void BrowserController::setSelectedActivityTabsLazy(const Sender& sender)
+{
+    std::vector<size_t> rows;
+    if (m_activityWindow)
+        rows = m_activityWindow->selectedRows();
+    applyActivityPlan(setSelectedActivityTabsLazyPlan(
+        activityTabsOf(m_browserTabs), rows, sender.tag != 0, indexOfSelectedTab()));
+}
+
+void BrowserController::closeSelectedActivityTabs()
+{
+    if (!m_activityWindow)
+        return;
+    auto request = closeSelectedActivityTabsRequest(
+        activityTabsOf(m_browserTabs), m_activityWindow->selectedRows());
+    if (!request)
+        return;
+    const Confirmation& ask = request->confirmation;
+    int answer = runModalAlert(
+        m_activityWindow->gobj(), { ask.message, ask.informativeText, ask.buttons });
+    if (answer < 0 || !ask.confirmedBy(static_cast<size_t>(answer)))
+        return;
+    // By ID: the table may have been rebuilt while the alert was open.
+    applyActivityPlan(confirmedActivityClosePlan(activityTabsOf(m_browserTabs), request->tabIDs));
+}
+
+void BrowserController::closeActivityTab(const Sender& sender)
+{
+    if (auto plan = closeActivityTabPlan(activityTabsOf(m_browserTabs), sender.tag))
+        applyActivityPlan(*plan);
+}
+
+void BrowserController::openActivityTab(const Sender& sender)
+{
+    if (auto plan = openActivityTabPlan(activityTabsOf(m_browserTabs), sender.tag))
+        applyActivityPlan(*plan);
+}
+
+// In the plan's order: lazy flags, unloads, closes, selection, then the refreshes.
+void BrowserController::applyActivityPlan(const ActivityPlan& plan)
+{
+    for (auto [index, lazy] : plan.setLazy)
+        if (index < m_browserTabs.size())
+            m_browserTabs[index].lazy = lazy;
+    for (size_t index : plan.unload)
+        if (index < m_browserTabs.size())
+            unloadBrowserTab(m_browserTabs[index]);
+    for (size_t index : plan.close)
+        closeBrowserTabAtIndex(index);
+    if (plan.select)
+        selectBrowserTabAtIndex(*plan.select);
+    if (plan.refreshTabBar)
+        refreshTabBar();
+    if (plan.reloadTable)
+        refreshActivity();
+    if (plan.bringBrowserToFront && m_window)
+        m_window->present();
+}
+
+ActivityWindow::ActivityWindow(BrowserController& controller)
+    : AuxiliaryWindow(controller, "Activity")
+{
+    BrowserController& browser = controller;
+    installActivityCss();
+    set_default_size(940, 600);
+    set_size_request(780, 440);
+
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
+    content->set_margin_top(16);
+    content->set_margin_bottom(10);
+    content->set_margin_start(16);
+    content->set_margin_end(16);
+
+    auto* heading = Gtk::make_managed<Gtk::Label>("Activity");
+    heading->add_css_class("qv-activity-heading");
+    heading->set_xalign(0);
+    heading->set_margin_start(4);
+    content->append(*heading);
+    Gtk::Label* subtitle = dimLabel(
+        "Manage open tabs, switch between lazy and active mode, or close selected tabs.");
+    subtitle->set_margin_start(4);
+    subtitle->set_margin_top(3);
+    subtitle->set_margin_bottom(14);
+    subtitle->set_wrap(true);
+    content->append(*subtitle);
+
+    m_table = Gtk::make_managed<Gtk::ColumnView>();
+    m_table->add_css_class("qv-activity-table");
+    m_table->set_model(m_rows.selection());
+    m_table->set_reorderable(false);
+    addColumn("Tab", 300, Column::Title);
+    addColumn("Lazy Mode", 170, Column::Toggle);
+    addColumn("", 100, Column::Open);
+    addColumn("", 120, Column::Close);
+
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
+    scroller->set_child(*m_table);
+    scroller->set_vexpand(true);
+    scroller->set_hexpand(true);
+    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
+    panel->set_vexpand(true);
+    content->append(*panel);
+
+    auto* controls = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
+    controls->set_margin_top(12);
+    controls->set_margin_start(2);
+    Gtk::Button* makeLazy = titledSymbolButton(
+        "Make Selected Lazy", "weather-clear-night-symbolic", "Make selected tabs lazy");
+    makeLazy->signal_clicked().connect(
+        [&browser] { browser.setSelectedActivityTabsLazy(Sender::button(1)); });
+    Gtk::Button* makeActive = titledSymbolButton(
+        "Make Selected Active", "weather-storm-symbolic", "Make selected tabs active");
+    makeActive->signal_clicked().connect(
+        [&browser] { browser.setSelectedActivityTabsLazy(Sender::button(0)); });
+    Gtk::Button* closeSelected
+        = titledSymbolButton("Close Selected", "window-close-symbolic", "Close selected tabs");
+    closeSelected->add_css_class("qv-red-button");
+    closeSelected->signal_clicked().connect([&browser] { browser.closeSelectedActivityTabs(); });
+    for (Gtk::Button* button : { makeLazy, makeActive, closeSelected }) {
+        button->add_css_class("qv-large-button");
+        button->set_valign(Gtk::Align::CENTER);
+        controls->append(*button);
+    }
+    Gtk::Label* hint = dimLabel("Select one or more tabs, then apply a mode");
+    hint->set_ellipsize(Pango::EllipsizeMode::END);
+    hint->set_hexpand(true);
+    controls->append(*hint);
+    content->append(*controls);
+
+    set_child(*content);
+}
+
+void ActivityWindow::addColumn(const char* title, int width, Column column)
+{
+    BrowserController& browser = controller();
+    auto factory = Gtk::SignalListItemFactory::create();
+    factory->signal_setup().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
+        if (column == Column::Title) {
+            auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 9);
+            box->set_valign(Gtk::Align::CENTER);
+            auto* image = Gtk::make_managed<Gtk::Image>();
+            image->set_pixel_size(18);
+            image->set_size_request(18, 18);
+            auto* label = Gtk::make_managed<Gtk::Label>();
+            label->set_xalign(0);
+            label->set_ellipsize(Pango::EllipsizeMode::END);
+            label->set_single_line_mode(true);
+            label->set_hexpand(true);
+            label->add_css_class("qv-activity-tab-title");
+            box->append(*image);
+            box->append(*label);
+            item->set_child(*box);
+            return;
+        }
+        Gtk::Button* button = column == Column::Toggle
+            ? titledSymbolButton("Turn to Lazy", "weather-clear-night-symbolic")
+            : column == Column::Open ? titledSymbolButton("Open", "go-next-symbolic")
+                                     : titledSymbolButton("Close Tab", "window-close-symbolic");
+        button->set_valign(Gtk::Align::CENTER);
+        button->set_halign(Gtk::Align::START);
+        if (column == Column::Close)
+            button->add_css_class("qv-red-button");
+        // The list item outlives its button; its position is the row's tag at the click.
+        Gtk::ListItem* listItem = item.get();
+        button->signal_clicked().connect([&browser, column, listItem] {
+            Sender sender = Sender::button(static_cast<long>(listItem->get_position()));
+            if (column == Column::Toggle)
+                browser.toggleActivityTabLazy(sender);
+            else if (column == Column::Open)
+                browser.openActivityTab(sender);
+            else
+                browser.closeActivityTab(sender);
+        });
+        item->set_child(*button);
+    });
+    factory->signal_bind().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
+        guint row = item->get_position();
+        const auto& tabs = browser.browserTabs();
+        if (row >= tabs.size())
+            return;
+        const BrowserTab& tab = tabs[row];
+        ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles()).front();
+        if (column == Column::Title) {
+            auto* box = dynamic_cast<Gtk::Box*>(item->get_child());
+            auto* image = box ? dynamic_cast<Gtk::Image*>(box->get_first_child()) : nullptr;
+            auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
+            if (!label)
+                return;
+            if (tab.favicon) {
+                image->set(tab.favicon);
+                image->remove_css_class("dim-label");
+            } else {
+                image->set_from_icon_name("web-browser-symbolic");
+                image->add_css_class("dim-label");
+                setAccessibleLabel(*image, "Website");
+            }
+            label->set_text(shown.label);
+            return;
+        }
+        if (column == Column::Toggle) {
+            if (auto* button = dynamic_cast<Gtk::Button*>(item->get_child()))
+                setRowButton(*button, shown.toggleTitle, iconForSymbol(shown.toggleSymbol));
+        }
+    });
+    auto view = Gtk::ColumnViewColumn::create(title, factory);
+    view->set_fixed_width(width);
+    view->set_resizable(column == Column::Title);
+    if (column == Column::Title)
+        view->set_expand(true);
+    m_table->append_column(view);
+}
+
+void ActivityWindow::reload()
+{
+    m_rows.reload(static_cast<unsigned>(controller().browserTabs().size()));
+}
+
+} // namespace qv

@@ -1,0 +1,120 @@
+// The activity window: all tabs listed, made lazy or active, opened and closed by row.
+#include "support/browser_fixture.h"
+
+#include "tabs/activity_window.h"
+
+namespace qv::test {
+
+class ActivityWindowTest : public BrowserTest {
+protected:
+    // Three more tabs on local pages, each loaded; the last is the selected one.
+    void fourTabs()
+    {
+        for (const char* path : { "/a.html", "/b.html", "/c.html" }) {
+            m_server->page(path, std::string("Page ") + path);
+            controller().createBrowserTabWithURL(m_server->url(path));
+            ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+        }
+        controller().showActivity();
+        ASSERT_NE(controller().activityWindow(), nullptr);
+    }
+    ActivityWindow& window() { return *controller().activityWindow(); }
+    const BrowserTab& tab(size_t i) { return controller().browserTabs().at(i); }
+};
+
+TEST_F(ActivityWindowTest, TableFollowsTheTabList)
+{
+    fourTabs();
+    EXPECT_EQ(window().rowCount(), 4u);
+    controller().createBrowserTabWithURL(std::nullopt);
+    EXPECT_EQ(window().rowCount(), 5u);
+    controller().closeBrowserTabAtIndex(0);
+    EXPECT_EQ(window().rowCount(), 4u);
+}
+
+TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
+{
+    fourTabs();
+    WebKitWebView* onScreen = selectedView();
+    ASSERT_EQ(tab(3).webView.get(), onScreen);
+    window().selectRows({ 1, 2, 3 });
+    controller().setSelectedActivityTabsLazy(Sender::button(1));
+    for (size_t i : { 1u, 2u, 3u })
+        EXPECT_TRUE(tab(i).lazy) << i;
+    EXPECT_FALSE(tab(0).lazy);
+    EXPECT_EQ(tab(1).webView.get(), nullptr);
+    EXPECT_EQ(tab(2).webView.get(), nullptr);
+    EXPECT_EQ(tab(3).webView.get(), onScreen);
+    EXPECT_NE(tab(0).webView.get(), nullptr);
+    // The rows stay selected across the reload.
+    EXPECT_EQ(window().selectedRows(), (std::vector<size_t> { 1, 2, 3 }));
+    // Their addresses are kept for the next selection.
+    EXPECT_EQ(tab(1).url, m_server->url("/a.html"));
+
+    // Making them active loads nothing.
+    int before = m_server->requestCount("/a.html");
+    controller().setSelectedActivityTabsLazy(Sender::button(0));
+    EXPECT_FALSE(tab(1).lazy);
+    EXPECT_EQ(tab(1).webView.get(), nullptr);
+    EXPECT_EQ(m_server->requestCount("/a.html"), before);
+
+    // Opening one loads it again.
+    controller().openActivityTab(Sender::button(1));
+    ASSERT_NE(tab(1).webView.get(), nullptr);
+    EXPECT_EQ(selectedView(), tab(1).webView.get());
+    EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
+}
+
+TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)
+{
+    fourTabs();
+    controller().toggleActivityTabLazy(Sender::button(0));
+    EXPECT_TRUE(tab(0).lazy);
+    EXPECT_EQ(tab(0).webView.get(), nullptr);
+    controller().toggleActivityTabLazy(Sender::button(0));
+    EXPECT_FALSE(tab(0).lazy);
+    controller().toggleActivityTabLazy(Sender::button(4));
+    controller().toggleActivityTabLazy(Sender::button(-1));
+    controller().closeActivityTab(Sender::button(9));
+    EXPECT_EQ(controller().browserTabs().size(), 4u);
+    controller().closeActivityTab(Sender::button(1));
+    EXPECT_EQ(controller().browserTabs().size(), 3u);
+    EXPECT_EQ(window().rowCount(), 3u);
+}
+
+TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
+{
+    fourTabs();
+    TabID kept = tab(0).id;
+    window().selectRows({ 1, 3 });
+    m_alertAnswer = 1; // "Cancel"
+    controller().closeSelectedActivityTabs();
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].buttons.size(), 2u);
+    EXPECT_NE(m_alerts[0].messageText.find('2'), std::string::npos);
+    EXPECT_EQ(controller().browserTabs().size(), 4u);
+
+    m_alertAnswer = 0;
+    controller().closeSelectedActivityTabs();
+    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(tab(0).id, kept);
+    EXPECT_EQ(tab(1).url, m_server->url("/b.html"));
+    EXPECT_EQ(window().rowCount(), 2u);
+
+    // Nothing selected: no question.
+    window().selectRows({});
+    controller().closeSelectedActivityTabs();
+    EXPECT_EQ(m_alerts.size(), 2u);
+}
+
+TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
+{
+    fourTabs();
+    window().selectRows({ 0, 1, 2, 3 });
+    controller().closeSelectedActivityTabs();
+    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(window().rowCount(), 1u);
+    EXPECT_NE(selectedView(), nullptr);
+}
+
+} // namespace qv::test
