@@ -4,6 +4,7 @@
 #include "app/browser_window.h"
 #include "app/web_views.h"
 #include "extensions/extension_manager_window.h"
+#include "extensions/extension_source_window.h"
 #include "tabs/tab_strip_view.h"
 
 #include "platform/alerts.h"

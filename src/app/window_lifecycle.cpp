@@ -5,6 +5,7 @@
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "extensions/extension_manager_window.h"
+#include "extensions/extension_source_window.h"
 #include "tabs/tab_strip_view.h"
 
 namespace qv {
@@ -14,6 +15,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
     // In their fixed order; each exists once it has been shown.
     Gtk::Window* const ordered[] = {
         m_extensionManagerWindow.get(),
+        m_extensionSourceWindow.get(),
     };
     std::vector<Gtk::Window*> windows;
     for (Gtk::Window* window : ordered) {
@@ -36,6 +38,8 @@ bool BrowserController::windowShouldClose(Gtk::Window& window)
         if (m_closingApplication)
             return true;
         window.set_visible(false);
+        if (&window == m_extensionSourceWindow.get())
+            extensionSourceWindowDidClose();
         return false;
     }
     return true;
