@@ -104,7 +104,7 @@ Gtk::Button* buttonTitled(Gtk::Widget& root, const std::string& title)
 {
     for (Gtk::Widget* child = root.get_first_child(); child; child = child->get_next_sibling()) {
         auto* label = dynamic_cast<Gtk::Label*>(child);
-        if (label && label->get_text() == title) {
+        if (label && label->get_text().raw() == title) {
             for (Gtk::Widget* up = label->get_parent(); up; up = up->get_parent())
                 if (auto* button = dynamic_cast<Gtk::Button*>(up))
                     return button;
