@@ -5,7 +5,6 @@
 #include <libsoup/soup.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 
 namespace qv {

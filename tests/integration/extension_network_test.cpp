@@ -293,10 +293,13 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
     // Cancel keeps the edited file chosen and its text as it is.
     m_alertAnswer = 2;
     window->selectRow(1);
-    auto selection
-        = std::dynamic_pointer_cast<Gtk::SingleSelection>(window->extensionSourceTable()->get_model());
+    auto selection = std::dynamic_pointer_cast<Gtk::SingleSelection>(
+        window->extensionSourceTable()->get_model());
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->get_selected(), 0u);
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].messageText, "Save changes to this source file?");
+    EXPECT_EQ(m_alerts[0].informativeText, "index.html");
     EXPECT_EQ(window->editorText(), "edited");
     controller().saveSelectedExtensionSource(Sender::other());
     EXPECT_EQ(fileText(root / "index.html"), "edited");

@@ -61,8 +61,8 @@ public:
     bool endlessFinished = false;
 
 private:
-    static void handle(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*,
-        gpointer data)
+    static void handle(
+        SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data)
     {
         auto* self = static_cast<StreamServer*>(data);
         std::string p = path;
@@ -78,9 +78,8 @@ private:
             soup_message_body_set_accumulate(soup_server_message_get_response_body(message), FALSE);
             g_signal_connect(message, "wrote-chunk", G_CALLBACK(&StreamServer::more), nullptr);
             g_signal_connect(message, "finished",
-                G_CALLBACK(+[](SoupServerMessage*, gpointer flag) {
-                    *static_cast<bool*>(flag) = true;
-                }),
+                G_CALLBACK(
+                    +[](SoupServerMessage*, gpointer flag) { *static_cast<bool*>(flag) = true; }),
                 &self->endlessFinished);
             more(message, nullptr);
             return;
@@ -100,8 +99,8 @@ private:
     static void more(SoupServerMessage* message, gpointer)
     {
         static const std::string chunk(32768, 'z');
-        soup_message_body_append(soup_server_message_get_response_body(message),
-            SOUP_MEMORY_STATIC, chunk.data(), chunk.size());
+        soup_message_body_append(soup_server_message_get_response_body(message), SOUP_MEMORY_STATIC,
+            chunk.data(), chunk.size());
     }
 
     SoupServer* m_server = nullptr;
