@@ -31,6 +31,7 @@ class BrowserWindow;
 class ExtensionManagerWindow;
 class HistoryWindow;
 class SettingsWindow;
+class ExtensionSourceWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -215,6 +216,9 @@ public:
 
     // --- Downloads (downloads/*.cpp) ---
     void loadDownloads();
+    // Adds a finished download's record (a "file://" URL) to the top of the list.
+    void recordCompletedDownloadURL(
+        const std::string& url, const std::optional<std::string>& sourceURL);
 
     // --- Extensions (extensions/*.cpp) ---
     void loadExtensions();
@@ -240,6 +244,13 @@ public:
     void addExtensionFromURL(const Sender& sender);
     void exportSelectedExtension(const Sender& sender);
     void deleteExtension(const Sender& sender);
+    // Source viewer (extensions/extension_source_window.cpp): closing it destroys it.
+    void showSelectedExtensionSource(const Sender& sender);
+    void loadSelectedExtensionSource();
+    bool writeExtensionSourceToURL(const std::filesystem::path& target);
+    void saveSelectedExtensionSource(const Sender& sender);
+    void extensionSourceWindowDidClose();
+    ExtensionSourceWindow* extensionSourceWindow() const { return m_extensionSourceWindow.get(); }
     // What the bridge changes in the browser window (extensions/bridge_host_adapter.cpp).
     void setExtensionChromeVisibility(std::optional<bool> tabsVisible,
         std::optional<bool> toolbarVisible);
@@ -335,6 +346,7 @@ private:
     gboolean extensionWebViewDecidePolicy(
         WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
     GtkWidget* extensionWebViewCreate(WebKitWebView* webView, WebKitNavigationAction* action);
+    void dropClosedExtensionSourceWindows();
 
     // --- Application and browser window ---
     Glib::RefPtr<Gtk::Application> m_application;
@@ -373,6 +385,9 @@ private:
     std::unique_ptr<ExtensionManagerWindow> m_extensionManagerWindow;
     std::string m_selectedExtensionID;
     bool m_extensionSettingsVisible = false;
+    std::unique_ptr<ExtensionSourceWindow> m_extensionSourceWindow;
+    // Closed source windows, destroyed on the next idle turn.
+    std::vector<std::unique_ptr<ExtensionSourceWindow>> m_closedExtensionSourceWindows;
 
     // --- Profiles ---
     std::vector<BrowserProfile> m_profiles;

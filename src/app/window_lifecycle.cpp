@@ -6,6 +6,7 @@
 #include "app/web_views.h"
 #include "app/settings_window.h"
 #include "extensions/extension_manager_window.h"
+#include "extensions/extension_source_window.h"
 #include "history/history_window.h"
 #include "tabs/activity_window.h"
 #include "tabs/tab_strip_view.h"
@@ -17,6 +18,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
     // In their fixed order; each exists once it has been shown.
     Gtk::Window* const ordered[] = {
         m_extensionManagerWindow.get(),
+        m_extensionSourceWindow.get(),
         m_settingsWindow.get(),
         m_historyWindow.get(),
         m_activityWindow.get(),
@@ -42,6 +44,8 @@ bool BrowserController::windowShouldClose(Gtk::Window& window)
         if (m_closingApplication)
             return true;
         window.set_visible(false);
+        if (&window == m_extensionSourceWindow.get())
+            extensionSourceWindowDidClose();
         return false;
     }
     return true;

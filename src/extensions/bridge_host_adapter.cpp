@@ -1,11 +1,16 @@
-// BridgeHost on top of the controller: tabs, chrome, address field, page scripts, storage.
+// BridgeHost on top of the controller: tabs, chrome, address field, page scripts, storage,
+// extension fetches and downloads.
 #include "extensions/bridge_host_adapter.h"
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
 
+#include "downloads/download_files.h"
+#include "extensions/extension_manager_window.h"
+#include "extensions/extension_network.h"
 #include "extensions/extension_storage.h"
 #include "navigation/address_resolution.h"
+#include "platform/file_panels.h"
 #include "platform/log.h"
 #include "profiles/profile_model.h"
 
@@ -31,6 +36,28 @@ void finishPageScript(JSCValue* value, GError* error, PendingScript& pending)
     if (value)
         g_object_unref(value);
     pending.completion(std::move(result));
+}
+
+constexpr auto kExtensionFetchTimeout = std::chrono::seconds(30);
+constexpr auto kExtensionDownloadTimeout = std::chrono::seconds(60);
+
+// One download being written next to its destination.
+struct PendingDownload {
+    explicit PendingDownload(FileReplacement replacement)
+        : file(std::move(replacement))
+    {
+    }
+    FileReplacement file;
+    std::string failure; // set once writing failed or the server refused
+    BridgeReplyHandler reply;
+};
+
+std::string fileURLForPath(const std::filesystem::path& path)
+{
+    char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    std::string text = uri ? uri : "";
+    g_free(uri);
+    return text;
 }
 
 } // namespace
@@ -231,18 +258,125 @@ void ControllerBridgeHost::emitExtensionEvent(const std::string& name, const Jso
     m_controller.emitExtensionEvent(name, detail);
 }
 
-// Network and download services are not part of this build; the bridge answers them with
-// its plain refusal.
 void ControllerBridgeHost::performExtensionFetch(
-    const ExtensionFetchRequest&, BridgeReplyHandler reply)
+    const ExtensionFetchRequest& request, BridgeReplyHandler reply)
 {
-    reply(BridgeReply::failure(""));
+    HttpStreamRequest http;
+    http.method = request.method;
+    http.url = request.url;
+    http.headers = request.headers;
+    http.body = request.body;
+    http.idleTimeout = kExtensionFetchTimeout;
+    // Shared by the callbacks; the body never grows past the accumulator's limit.
+    auto accumulator = std::make_shared<ExtensionFetchAccumulator>(request);
+    auto head = std::make_shared<HttpResponseHead>();
+    HttpStreamCallbacks callbacks;
+    callbacks.response = [accumulator, head](const HttpResponseHead& received) {
+        *head = received;
+        return accumulator->receiveResponse(received.status, received.contentLength);
+    };
+    callbacks.body
+        = [accumulator](std::string_view chunk) { return accumulator->receiveBody(chunk); };
+    callbacks.finished = [accumulator, head, reply](const HttpStreamEnd& end) {
+        if (end.kind != HttpStreamEnd::Kind::Complete) {
+            reply(accumulator->fail(end.error));
+            return;
+        }
+        Json headers = Json::object();
+        for (const auto& [name, value] : head->headers)
+            headers[name] = value;
+        reply(accumulator->finish(head->finalURL, std::move(headers)));
+    };
+    if (!m_network.stream(http, std::move(callbacks)))
+        reply(accumulator->fail(""));
 }
 
 void ControllerBridgeHost::performExtensionDownload(
-    const ExtensionDownloadRequest&, const ExtensionID&, BridgeReplyHandler reply)
+    const ExtensionDownloadRequest& request, const ExtensionID&, BridgeReplyHandler reply)
 {
-    reply(BridgeReply::failure(""));
+    GtkWindow* parent = nullptr;
+    ExtensionManagerWindow* manager = m_controller.extensionManager();
+    if (manager && manager->get_visible())
+        parent = manager->gobj();
+    else if (BrowserWindow* window = m_controller.window())
+        parent = GTK_WINDOW(window->gobj());
+    if (!parent) {
+        reply(BridgeReply::failure(std::string(kDownloadNoWindowMessage)));
+        return;
+    }
+    FilePanelSpec panel;
+    panel.kind = FilePanelSpec::Kind::Save;
+    panel.title = "Save Download";
+    panel.acceptLabel = "Save";
+    panel.suggestedName = request.proposedName;
+    std::weak_ptr<bool> alive = m_alive;
+    std::string url = request.url;
+    runFilePanel(
+        parent, panel, [this, alive, url, reply](std::optional<std::filesystem::path> destination) {
+            if (alive.expired() || !*alive.lock())
+                return;
+            if (!destination) {
+                reply(BridgeReply::failure(std::string(kDownloadCancelledMessage)));
+                return;
+            }
+            startExtensionDownload(url, *destination, reply);
+        });
+}
+
+void ControllerBridgeHost::startExtensionDownload(
+    const std::string& url, const std::filesystem::path& destination, BridgeReplyHandler reply)
+{
+    // Written beside the destination and renamed over it only when complete, so the user's
+    // file stays as it was whenever anything fails.
+    auto replacement = FileReplacement::begin(destination);
+    if (!replacement) {
+        reply(extensionDownloadFailureReply(replacement.error(), kDownloadNotSavedMessage));
+        return;
+    }
+    auto pending = std::make_shared<PendingDownload>(std::move(replacement.value()));
+    pending->reply = reply;
+    HttpStreamRequest http;
+    http.url = url;
+    http.idleTimeout = kExtensionDownloadTimeout;
+    HttpStreamCallbacks callbacks;
+    callbacks.response = [pending](const HttpResponseHead& head) {
+        // An error page is not the file that was asked for.
+        if (head.status < 200 || head.status > 299) {
+            pending->failure = "Download failed: the server answered with status "
+                + std::to_string(head.status) + ".";
+            return false;
+        }
+        return true;
+    };
+    callbacks.body = [pending](std::string_view chunk) {
+        auto appended = pending->file.append(chunk);
+        if (!appended)
+            pending->failure = appended.error();
+        return appended.ok();
+    };
+    callbacks.finished = [this, pending, url](const HttpStreamEnd& end) {
+        if (end.kind != HttpStreamEnd::Kind::Complete) {
+            pending->file.abandon();
+            pending->reply(extensionDownloadFailureReply(
+                pending->failure.empty() ? end.error : pending->failure, kDownloadFailedMessage));
+            return;
+        }
+        std::filesystem::path saved = pending->file.destination();
+        auto committed = pending->file.commit();
+        if (!committed) {
+            pending->reply(
+                extensionDownloadFailureReply(committed.error(), kDownloadNotSavedMessage));
+            return;
+        }
+        m_controller.recordCompletedDownloadURL(fileURLForPath(saved), url);
+        std::error_code error;
+        auto bytes = std::filesystem::file_size(saved, error);
+        pending->reply(extensionDownloadReply(saved.string(), error ? 0 : bytes));
+    };
+    if (!m_network.stream(http, std::move(callbacks))) {
+        pending->file.abandon();
+        reply(BridgeReply::failure(std::string(kDownloadFailedMessage)));
+    }
 }
 
 } // namespace qv

@@ -3,6 +3,9 @@
 
 #include "app/browser_controller.h"
 #include "extensions/bridge_dispatcher.h"
+#include "platform/http_client.h"
+
+#include <memory>
 
 namespace qv {
 
@@ -13,8 +16,10 @@ class ControllerBridgeHost final : public BridgeHost {
 public:
     explicit ControllerBridgeHost(BrowserController& controller)
         : m_controller(controller)
+        , m_alive(std::make_shared<bool>(true))
     {
     }
+    ~ControllerBridgeHost() override { *m_alive = false; }
 
     std::vector<BridgeTabInfo> browserTabs() override;
     void selectBrowserTab(std::size_t index) override;
@@ -57,7 +62,15 @@ private:
     // The web view of the tab at index in browserTabs, or nothing.
     WebKitWebView* webViewAt(std::size_t index) const;
 
+    // Streams the chosen download into place and replies.
+    void startExtensionDownload(
+        const std::string& url, const std::filesystem::path& destination, BridgeReplyHandler reply);
+
     BrowserController& m_controller;
+    // Requests in flight end with the host; their replies then come from the dispatcher.
+    HttpClient m_network;
+    // Tells a save panel that answers late that the host is gone.
+    std::shared_ptr<bool> m_alive;
 };
 
 } // namespace qv

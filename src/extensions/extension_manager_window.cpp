@@ -236,6 +236,8 @@ Gtk::Widget* ExtensionManagerWindow::makeSettingsPage(
     auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
     stack->set_margin(24);
     stack->set_valign(Gtk::Align::START);
+    stack->append(*labelledButton("View Source Code", "system-search-symbolic", nullptr, nullptr,
+        [&browser] { browser.showSelectedExtensionSource(Sender::button(-1)); }));
     stack->append(*labelledButton("Export ZIP", "document-save-as-symbolic", nullptr, nullptr,
         [&browser] { browser.exportSelectedExtension(Sender::button(-1)); }));
     auto* remove = labelledButton("Delete Extension", "user-trash-symbolic", nullptr, nullptr,

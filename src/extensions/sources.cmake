@@ -20,4 +20,5 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_views.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_installation.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_source_window.cpp
 )
