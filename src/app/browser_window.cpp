@@ -216,7 +216,7 @@ void BrowserController::createWindow()
     m_window->set_child(*root);
 
     applyTheme();
-    createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
+    openFirstTabs();
     m_window->present();
     m_requestField->grab_focus();
 }

@@ -1,10 +1,14 @@
 # Sources of src/app.
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/launch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_menu.cpp
     ${CMAKE_CURRENT_LIST_DIR}/window_lifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/browser_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/theme.cpp
     ${CMAKE_CURRENT_LIST_DIR}/view_helpers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/auxiliary_windows.cpp
+)
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/command_line_rules.cpp
 )
