@@ -63,7 +63,10 @@ std::optional<LaunchAddress> launchAddressFor(std::string_view argument,
     if (text[0] == '/')
         return LaunchAddress { LaunchAddress::Kind::Load, fileAddressForPath(text) };
     if (!workingDirectory.empty() && workingDirectory[0] == '/') {
-        std::string absolute = (std::filesystem::path(workingDirectory) / text).string();
+        std::string absolute
+            = (std::filesystem::path(workingDirectory) / text).lexically_normal().string();
+        if (absolute.size() > 1 && absolute.back() == '/')
+            absolute.pop_back();
         bool explicitPath
             = startsWith(text, "./") || startsWith(text, "../") || text == "." || text == "..";
         if (explicitPath || (exists && exists(absolute)))
