@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the browser (under Xvfb when there is no display).
+# Installs what is missing, builds only the browser and its resources, and starts it (under
+# Xvfb when there is no display). Arguments go to the browser: addresses, --new-instance ...
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE="${QV_BUILD_TYPE:-RelWithDebInfo}" ${QV_CMAKE_ARGS:-}
+cmake --build build -j"$(nproc)" --target quivel-browser
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: starting under Xvfb (screenshot with: import -window root shot.png)"
-    exec xvfb-run -a -s "-screen 0 1280x900x24" ./build/quivel-browser
+    exec xvfb-run -a -s "-screen 0 1280x900x24" ./build/quivel-browser "$@"
 fi
-exec ./build/quivel-browser
+exec ./build/quivel-browser "$@"

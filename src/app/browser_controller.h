@@ -2,6 +2,7 @@
 // Its operations are defined in one source file per concern next to each subsystem.
 #pragma once
 
+#include "app/command_line_rules.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
 #include "extensions/bridge_dispatcher.h"
@@ -292,7 +293,22 @@ public:
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
     bool closingApplication() const { return m_closingApplication; }
 
+    // --- Command line and later launches (app/command_line.cpp) ---
+    // One command line, argv[0] first: the process's own, or one a later launch handed over
+    // with its working directory. The first runs the launch with the addresses in place of
+    // the home page; later ones open each address in a new tab and bring the window forward.
+    // Returns the exit status for the launching process.
+    int handleCommandLine(const std::vector<std::string>& argv,
+        const std::filesystem::path& workingDirectory);
+    // Opens each address in a tab of its own, in order; the last one is selected.
+    void openLaunchAddresses(const std::vector<LaunchAddress>& addresses);
+
 private:
+    // The first tabs of the window: the launch addresses, else one on the home page.
+    void openFirstTabs();
+    void resolveTypedAddressInTab(const std::string& text, const TabID& tabID);
+    std::vector<LaunchAddress> m_launchAddresses;
+
     // Tabs
     std::string normalizedAddressForTab(const std::string& address) const;
     void profilesWindowDidChangeCurrentProfile();

@@ -213,7 +213,7 @@ void BrowserController::createWindow()
     m_browserTabsCreated = true;
 
     applyTheme();
-    createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
+    openFirstTabs();
     m_window->present();
     m_window->requestField().grab_focus();
 }

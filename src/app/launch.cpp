@@ -14,6 +14,9 @@
 #include "platform/log.h"
 #include "platform/storage_locations.h"
 
+#include <algorithm>
+#include <iostream>
+
 namespace qv {
 
 BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
@@ -67,18 +70,92 @@ void BrowserController::setDefaultsValue(std::string_view key, Json value)
         logLine(saved.error());
 }
 
+namespace {
+
+#ifndef QV_VERSION
+#define QV_VERSION "0"
+#endif
+
+    bool nonUniqueRequested()
+    {
+        const char* value = g_getenv("QV_NON_UNIQUE");
+        return value && std::string_view(value) == "1";
+    }
+
+    std::vector<std::string> commandLineArguments(
+        const Glib::RefPtr<Gio::ApplicationCommandLine>& line)
+    {
+        std::vector<std::string> argv;
+        int argc = 0;
+        char** raw = line->get_arguments(argc);
+        for (int i = 0; i < argc; ++i)
+            argv.emplace_back(raw[i] ? raw[i] : "");
+        g_strfreev(raw);
+        return argv;
+    }
+
+} // namespace
+
 int runBrowser(int argc, char** argv)
 {
-    auto application = Gtk::Application::create("org.quivel.Browser",
-        Gio::Application::Flags::NON_UNIQUE);
-    BrowserController controller(application);
+    // Help, version and mistakes are answered here, before anything reaches a running browser.
+    auto request
+        = parseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    if (!request) {
+        std::cerr << "quivel-browser: " << request.error() << "\n"
+                  << "Try 'quivel-browser --help' for more information.\n";
+        return 2;
+    }
+    if (request->help) {
+        std::cout << commandLineUsage();
+        return 0;
+    }
+    if (request->version) {
+        std::cout << versionText(QV_VERSION);
+        return 0;
+    }
+
+    // One browser per user: a later launch hands its command line to the running one over the
+    // session bus. Without a bus the application runs on its own.
+    auto flags
+        = Gio::Application::Flags::HANDLES_COMMAND_LINE | Gio::Application::Flags::HANDLES_OPEN;
+    if (request->newInstance || nonUniqueRequested())
+        flags |= Gio::Application::Flags::NON_UNIQUE;
+    auto application = Gtk::Application::create("org.quivel.Browser", flags);
     // Registering runs the toolkit's start-up, so extension web views can be made before the
-    // menu exists and before launching finishes.
-    application->register_application();
+    // menu exists and before launching finishes; in a later launch it finds the running one.
+    try {
+        application->register_application();
+    } catch (const Glib::Error& error) {
+        logLine("Could not register with the session bus: " + std::string(error.what()));
+        application = Gtk::Application::create(
+            "org.quivel.Browser", flags | Gio::Application::Flags::NON_UNIQUE);
+        application->register_application();
+    }
+    if (application->is_remote())
+        return application->run(argc, argv);
+
+    Gtk::Window::set_default_icon_name("org.quivel.Browser");
+    BrowserController controller(application);
     controller.loadExtensions();
     controller.installMainMenu();
+    application->signal_command_line().connect(
+        [&controller](const Glib::RefPtr<Gio::ApplicationCommandLine>& line) {
+            std::string cwd = line->get_cwd();
+            return controller.handleCommandLine(commandLineArguments(line), cwd);
+        },
+        false);
+    // Files and addresses another program asks the running browser to open.
+    application->signal_open().connect(
+        [&controller](const Gio::Application::type_vec_files& files, const Glib::ustring&) {
+            std::vector<std::string> argv = { "quivel-browser", "--" };
+            for (const auto& file : files)
+                argv.push_back(file->get_uri());
+            controller.handleCommandLine(argv, {});
+        },
+        false);
     application->signal_activate().connect(
-        [&controller] { controller.applicationDidFinishLaunching(); });
+        [&controller] { controller.handleCommandLine({ "quivel-browser" }, {}); });
     return application->run(argc, argv);
 }
 

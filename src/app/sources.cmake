@@ -1,6 +1,7 @@
 # Sources of src/app.
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/launch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_menu.cpp
     ${CMAKE_CURRENT_LIST_DIR}/window_lifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/browser_window.cpp
@@ -11,4 +12,7 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/settings_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/row_list_model.cpp
     ${CMAKE_CURRENT_LIST_DIR}/web_views.cpp
+)
+list(APPEND QV_CORE_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/command_line_rules.cpp
 )

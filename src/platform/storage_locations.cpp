@@ -74,17 +74,31 @@ fs::path temporaryDirectory() { return fs::path(g_get_tmp_dir()); }
 #define QV_SOURCE_DIR "."
 #endif
 
+std::optional<fs::path> resourcesDirectoryForExecutable(const fs::path& executable)
+{
+    std::error_code ec;
+    // The executable's folder, or a parent for test binaries in build subfolders.
+    fs::path dir = executable.parent_path();
+    for (int depth = 0; depth < 3 && !dir.empty(); ++depth, dir = dir.parent_path()) {
+        if (fs::exists(dir / "resources" / "qv.js", ec))
+            return dir / "resources";
+        if (dir == dir.root_path())
+            break;
+    }
+    fs::path installed
+        = executable.parent_path().parent_path() / "share" / "quivel-browser" / "resources";
+    if (fs::exists(installed / "qv.js", ec))
+        return installed;
+    return std::nullopt;
+}
+
 fs::path resourcesDirectory()
 {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
-        // The executable's folder, or a parent for test binaries in build subfolders.
-        fs::path dir = exe.parent_path();
-        for (int depth = 0; depth < 3 && !dir.empty(); ++depth, dir = dir.parent_path()) {
-            if (fs::exists(dir / "resources" / "qv.js", ec))
-                return dir / "resources";
-        }
+        if (auto found = resourcesDirectoryForExecutable(exe))
+            return *found;
     }
     return fs::path(QV_SOURCE_DIR) / "resources";
 }

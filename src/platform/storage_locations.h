@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace qv {
@@ -28,7 +29,12 @@ std::filesystem::path defaultsFileURL();
 std::filesystem::path downloadsDirectory();
 std::filesystem::path temporaryDirectory();
 
-// The application's resource folder: next to the executable, else the source tree's.
+// The application's resource folder: next to the executable (or a parent of it in a build
+// tree), else the installed "<prefix>/share/quivel-browser/resources" beside "<prefix>/bin",
+// else the source tree's.
 std::filesystem::path resourcesDirectory();
+// The same search from a given executable; nothing when neither place holds "qv.js".
+std::optional<std::filesystem::path> resourcesDirectoryForExecutable(
+    const std::filesystem::path& executable);
 
 } // namespace qv

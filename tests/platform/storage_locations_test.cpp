@@ -65,6 +65,29 @@ TEST_F(StorageLocationsTest, ExtensionStoreIsAlwaysInTheDataDirectory)
     EXPECT_EQ(extensionStoreURL(), m_root / "data" / "QuivelBrowser" / "Extensions");
 }
 
+TEST_F(StorageLocationsTest, ResourcesAreFoundInBuildAndInstalledLayouts)
+{
+    auto makeResources = [](const fs::path& dir) {
+        fs::create_directories(dir);
+        std::ofstream(dir / "qv.js") << "";
+    };
+    // A build tree: next to the executable, or above a test binary's folder.
+    makeResources(m_root / "build" / "resources");
+    EXPECT_EQ(resourcesDirectoryForExecutable(m_root / "build" / "quivel-browser"),
+        m_root / "build" / "resources");
+    EXPECT_EQ(resourcesDirectoryForExecutable(m_root / "build" / "tests" / "integration_tests"),
+        m_root / "build" / "resources");
+    // An installed prefix: bin/ beside share/quivel-browser/resources.
+    makeResources(m_root / "prefix" / "share" / "quivel-browser" / "resources");
+    EXPECT_EQ(resourcesDirectoryForExecutable(m_root / "prefix" / "bin" / "quivel-browser"),
+        m_root / "prefix" / "share" / "quivel-browser" / "resources");
+    // A folder without the bridge script does not count.
+    fs::create_directories(m_root / "other" / "bin");
+    fs::create_directories(m_root / "other" / "share" / "quivel-browser" / "resources");
+    EXPECT_EQ(
+        resourcesDirectoryForExecutable(m_root / "other" / "bin" / "quivel-browser"), std::nullopt);
+}
+
 TEST(Log, ObserverSeesTheExactMessage)
 {
     std::string seen;
