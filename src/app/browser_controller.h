@@ -10,6 +10,7 @@
 #include "platform/gobject_ptr.h"
 #include "platform/http_client.h"
 #include "profiles/profile_model.h"
+#include "tabs/favicon_rules.h"
 
 #include <gtkmm.h>
 #include <webkit/webkit.h>
@@ -27,6 +28,7 @@ namespace qv {
 
 class BrowserWindow;
 class ExtensionManagerWindow;
+class ProfilesWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -118,6 +120,13 @@ public:
     std::optional<size_t> indexOfSelectedTab() const;
     void saveTabsSnapshot();
 
+    // --- Favicons (tabs/favicons.cpp) ---
+    // Finds the page's icon after a finished load and, when it arrives, shows it in the strip.
+    void updateFaviconForWebView(WebKitWebView* webView);
+    FaviconCache<Glib::RefPtr<Gdk::Texture>>& faviconCache() { return m_faviconCache; }
+    // Icon downloads started and not yet finished.
+    size_t pendingFaviconDownloads() const;
+
     // --- Tab strip (tabs/tab_strip.cpp) ---
     void refreshTabBar();
     void moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after);
@@ -181,6 +190,17 @@ public:
     {
         return m_profileDataStores;
     }
+    // Profiles window (profiles/profiles_window.cpp): built on first use, then kept.
+    void showProfiles();
+    ProfilesWindow* profilesWindow() const { return m_profilesWindow.get(); }
+    // Stores a trimmed, non-empty name; false when there is nothing to store.
+    bool renameProfile(const ProfileID& profileID, const std::string& typedName);
+    // Stores the profile's edited fields and gives its open tabs the new User-Agent.
+    void saveProfileSettings(const BrowserProfile& edited);
+    // Website storage editor (profiles/storage_editor.cpp): the web view of the first tab of
+    // the profile on the origin, and the origins the profile has open.
+    WebKitWebView* webViewForProfile(const ProfileID& profileID, const std::string& origin) const;
+    std::vector<std::string> storageWebsitesForProfile(const ProfileID& profileID) const;
 
     // --- History (history/*.cpp) ---
     void loadHistory();
@@ -353,6 +373,13 @@ private:
     std::vector<BrowserProfile> m_profiles;
     std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
+    std::unique_ptr<ProfilesWindow> m_profilesWindow;
+
+    // --- Favicons ---
+    FaviconCache<Glib::RefPtr<Gdk::Texture>> m_faviconCache;
+    std::unique_ptr<HttpClient> m_faviconClient;
+    // Page-script answers for icons check this before touching the controller.
+    std::shared_ptr<bool> m_faviconLookupsAlive = std::make_shared<bool>(true);
 
     // --- History ---
     std::filesystem::path m_historyFileURL;

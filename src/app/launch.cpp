@@ -4,6 +4,7 @@
 #include "app/browser_window.h"
 #include "app/web_views.h"
 #include "extensions/extension_manager_window.h"
+#include "profiles/profiles_window.h"
 #include "tabs/tab_strip_view.h"
 
 #include "platform/alerts.h"
@@ -22,6 +23,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 
 BrowserController::~BrowserController()
 {
+    m_faviconLookupsAlive.reset();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 typedef struct _SoupSession SoupSession;
 
@@ -14,6 +16,16 @@ namespace qv {
 // The HTTP status after redirects, or nothing when no HTTP answer came (bad address, network
 // failure, time-out, cancellation).
 using HttpStatusCallback = std::function<void(std::optional<int> status)>;
+
+// A GET whose body is handed over as it arrives, so the caller can stop it at any byte.
+struct HttpStreamHandlers {
+    // The status and announced length (nothing when unknown); false cancels now.
+    std::function<bool(int status, std::optional<std::uint64_t> contentLength)> response;
+    // One piece of the body; false cancels now.
+    std::function<bool(std::string_view chunk)> data;
+    // Runs exactly once at the end: completed is true only when the whole body arrived.
+    std::function<void(bool completed)> done;
+};
 
 // Requests made through one client; destroying the client cancels what is still in flight,
 // and the callbacks of cancelled requests are never called.
@@ -32,6 +44,11 @@ public:
     // callback runs exactly once, later, on the main context.
     bool head(const std::string& url, std::chrono::milliseconds timeout,
         HttpStatusCallback callback);
+
+    // Sends a GET and streams its body through the handlers, giving up after `timeout` in
+    // all. Returns false, and never calls back, when the address cannot be made into a request.
+    bool get(const std::string& url, std::chrono::milliseconds timeout,
+        HttpStreamHandlers handlers);
 
     // Requests started and not yet answered.
     size_t pendingCount() const;
