@@ -9,7 +9,7 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kProfilesCss = R"CSS(
+    constexpr const char* kProfilesCss = R"CSS(
 .qv-profiles-title { font-size: 25pt; font-weight: bold; }
 .qv-profiles-section { font-size: 19pt; font-weight: 600; }
 .qv-profiles-current { font-size: 12pt; font-weight: 600; color: @theme_selected_bg_color; }
@@ -23,28 +23,28 @@ constexpr const char* kProfilesCss = R"CSS(
 .qv-danger { color: #e01b24; }
 )CSS";
 
-Gtk::Label* plainLabel(const std::string& text, const char* cssClass = nullptr)
-{
-    auto* label = Gtk::make_managed<Gtk::Label>(text);
-    label->set_xalign(0);
-    if (cssClass)
-        label->add_css_class(cssClass);
-    return label;
-}
+    Gtk::Label* plainLabel(const std::string& text, const char* cssClass = nullptr)
+    {
+        auto* label = Gtk::make_managed<Gtk::Label>(text);
+        label->set_xalign(0);
+        if (cssClass)
+            label->add_css_class(cssClass);
+        return label;
+    }
 
-Gtk::Label* secondaryLabel(const std::string& text)
-{
-    auto* label = plainLabel(text, "dim-label");
-    label->set_wrap(true);
-    label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-    return label;
-}
+    Gtk::Label* secondaryLabel(const std::string& text)
+    {
+        auto* label = plainLabel(text, "dim-label");
+        label->set_wrap(true);
+        label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        return label;
+    }
 
 } // namespace
 
 // Shared with the storage section.
-Gtk::Button* profileActionButton(const char* title, const char* symbol, const char* description,
-    std::function<void()> action)
+Gtk::Button* profileActionButton(
+    const char* title, const char* symbol, const char* description, std::function<void()> action)
 {
     auto* button = Gtk::make_managed<Gtk::Button>();
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
@@ -125,8 +125,8 @@ ProfilesWindow::ProfilesWindow(BrowserController& controller)
     auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
     titles->set_hexpand(true);
     titles->append(*plainLabel("Profiles", "qv-profiles-title"));
-    titles->append(*secondaryLabel(
-        "Each profile keeps its own website data, User-Agent, and search engine."));
+    titles->append(
+        *secondaryLabel("Each profile keeps its own website data, User-Agent, and search engine."));
     m_profileCurrentLabel = plainLabel("", "qv-profiles-current");
     m_profileCurrentLabel->set_xalign(1);
     m_profileCurrentLabel->set_valign(Gtk::Align::START);
@@ -242,8 +242,8 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
 
     stack->append(*makeStorageSection());
 
-    auto* save = profileActionButton(
-        "Save Changes", "object-select-symbolic", "Save Changes", [this] { saveProfileSettings(); });
+    auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
+        [this] { saveProfileSettings(); });
     save->add_css_class("suggested-action");
     save->set_halign(Gtk::Align::START);
     stack->append(*save);
@@ -317,20 +317,20 @@ void ProfilesWindow::showCurrentLabel()
 
 namespace {
 
-guint indexIn(auto names, std::string_view name)
-{
-    for (guint i = 0; i < names.size(); ++i) {
-        if (names[i] == name)
-            return i;
+    guint indexIn(auto names, std::string_view name)
+    {
+        for (guint i = 0; i < names.size(); ++i) {
+            if (names[i] == name)
+                return i;
+        }
+        return 0;
     }
-    return 0;
-}
 
-std::optional<std::string_view> choiceTitle(auto names, const Gtk::DropDown& choice)
-{
-    guint i = choice.get_selected();
-    return i < names.size() ? std::optional(names[i]) : std::nullopt;
-}
+    std::optional<std::string_view> choiceTitle(auto names, const Gtk::DropDown& choice)
+    {
+        guint i = choice.get_selected();
+        return i < names.size() ? std::optional(names[i]) : std::nullopt;
+    }
 
 } // namespace
 
@@ -376,11 +376,11 @@ void ProfilesWindow::saveProfileSettings()
     if (!profile)
         return;
     ProfileID id = profile->id;
-    controller().saveProfileSettings(profileWithSavedSettings(*profile,
-        m_profileNameField->get_text().raw(),
-        choiceTitle(kProfilePresetNames, *m_profileUserAgentChoice),
-        m_profileUserAgentField->get_text().raw(),
-        choiceTitle(kSearchEngines, *m_profileSearchEngineChoice)));
+    controller().saveProfileSettings(
+        profileWithSavedSettings(*profile, m_profileNameField->get_text().raw(),
+            choiceTitle(kProfilePresetNames, *m_profileUserAgentChoice),
+            m_profileUserAgentField->get_text().raw(),
+            choiceTitle(kSearchEngines, *m_profileSearchEngineChoice)));
     reloadProfiles(id);
     setStatus(std::string(kProfileSavedStatus));
 }

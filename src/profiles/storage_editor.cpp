@@ -17,7 +17,8 @@ WebKitWebView* BrowserController::webViewForProfile(
 {
     std::vector<StorageTab> tabs;
     for (const auto& tab : m_browserTabs)
-        tabs.push_back({ tab.profileID, bool(tab.webView), webViewURI(tab.webView.get()), tab.url });
+        tabs.push_back(
+            { tab.profileID, bool(tab.webView), webViewURI(tab.webView.get()), tab.url });
     auto index = storageTabIndex(tabs, profileID, origin);
     return index ? m_browserTabs[*index].webView.get() : nullptr;
 }
@@ -50,7 +51,8 @@ Gtk::Widget* ProfilesWindow::makeStorageSection()
     note->add_css_class("qv-storage-note");
     section->append(*note);
 
-    m_storageWebsites = Gtk::StringList::create({ Glib::ustring(std::string(kChooseWebsiteTitle)) });
+    m_storageWebsites
+        = Gtk::StringList::create({ Glib::ustring(std::string(kChooseWebsiteTitle)) });
     m_storageWebsiteChoice = Gtk::make_managed<Gtk::DropDown>(m_storageWebsites);
     m_storageWebsiteChoice->property_selected().signal_changed().connect([this] {
         if (!m_rebuildingWebsites)
@@ -332,9 +334,8 @@ void ProfilesWindow::saveSelectedProfileStorage()
     }
     std::string key = request->key;
     runStorageScript(view, request->script, [this, key, origin](bool ok, std::string text) {
-        Result<StorageSaveAnswer> answer = ok
-            ? parseStorageSaveResult(text)
-            : Result<StorageSaveAnswer>::failure(std::move(text));
+        Result<StorageSaveAnswer> answer = ok ? parseStorageSaveResult(text)
+                                              : Result<StorageSaveAnswer>::failure(std::move(text));
         StorageSaveOutcome outcome = storageSaveOutcome(answer, storageValueText(), key, origin);
         setStorageStatus(outcome.status);
         if (outcome.verified) {
@@ -349,8 +350,8 @@ void ProfilesWindow::deleteSelectedProfileStorage()
     auto id = selectedProfileID();
     if (!id)
         return;
-    auto request = storageDeleteRequest(m_storageEntries, selectedStorageRows(),
-        m_storageSelectedWebsite);
+    auto request
+        = storageDeleteRequest(m_storageEntries, selectedStorageRows(), m_storageSelectedWebsite);
     if (!request)
         return;
     int answer = runModalAlert(GTK_WINDOW(gobj()),
@@ -405,8 +406,8 @@ void ProfilesWindow::importProfileStorageFiles()
     panel.filterSuffix = "json";
     panel.multiple = true;
     std::weak_ptr<bool> alive = m_alive;
-    runFilesPanel(GTK_WINDOW(gobj()), panel,
-        [this, alive](std::vector<std::filesystem::path> files) {
+    runFilesPanel(
+        GTK_WINDOW(gobj()), panel, [this, alive](std::vector<std::filesystem::path> files) {
             if (!alive.expired() && !files.empty())
                 importProfileStorageURLs(files);
         });

@@ -10,56 +10,56 @@ namespace qv {
 
 namespace {
 
-using namespace std::chrono_literals;
+    using namespace std::chrono_literals;
 
-// A drip-fed icon gives up after this long, whatever its size so far.
-constexpr auto kFaviconTimeout = 15s;
-// Larger images are refused before their pixels are allocated where the loader allows it,
-// and refused after decoding otherwise; the strip draws icons at 16 points.
-constexpr int kMaxFaviconSide = 1024;
-constexpr int kFaviconDisplaySide = 64;
+    // A drip-fed icon gives up after this long, whatever its size so far.
+    constexpr auto kFaviconTimeout = 15s;
+    // Larger images are refused before their pixels are allocated where the loader allows it,
+    // and refused after decoding otherwise; the strip draws icons at 16 points.
+    constexpr int kMaxFaviconSide = 1024;
+    constexpr int kFaviconDisplaySide = 64;
 
-struct FaviconDecoding {
-    bool tooLarge = false;
-};
+    struct FaviconDecoding {
+        bool tooLarge = false;
+    };
 
-// The icon as a texture, or nothing when the bytes are no image or an oversized one.
-Glib::RefPtr<Gdk::Texture> decodeFavicon(const std::string& bytes)
-{
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    FaviconDecoding decoding;
-    g_signal_connect(loader, "size-prepared",
-        G_CALLBACK(+[](GdkPixbufLoader* loader, int width, int height, gpointer data) {
-            auto* decoding = static_cast<FaviconDecoding*>(data);
-            if (width <= 0 || height <= 0 || width > kMaxFaviconSide
-                || height > kMaxFaviconSide) {
-                decoding->tooLarge = true;
-                // Loaders that scale while decoding then allocate only this.
-                gdk_pixbuf_loader_set_size(loader, 1, 1);
-                return;
-            }
-            if (width > kFaviconDisplaySide || height > kFaviconDisplaySide) {
-                double scale = double(kFaviconDisplaySide) / std::max(width, height);
-                gdk_pixbuf_loader_set_size(loader, std::max(1, int(width * scale)),
-                    std::max(1, int(height * scale)));
-            }
-        }),
-        &decoding);
-    GError* error = nullptr;
-    bool written = gdk_pixbuf_loader_write(loader,
-        reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
-    if (error)
-        g_clear_error(&error);
-    bool closed = gdk_pixbuf_loader_close(loader, &error);
-    if (error)
-        g_clear_error(&error);
-    Glib::RefPtr<Gdk::Texture> texture;
-    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-    if (written && closed && pixbuf && !decoding.tooLarge)
-        texture = Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf));
-    g_object_unref(loader);
-    return texture;
-}
+    // The icon as a texture, or nothing when the bytes are no image or an oversized one.
+    Glib::RefPtr<Gdk::Texture> decodeFavicon(const std::string& bytes)
+    {
+        GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+        FaviconDecoding decoding;
+        g_signal_connect(loader, "size-prepared",
+            G_CALLBACK(+[](GdkPixbufLoader* loader, int width, int height, gpointer data) {
+                auto* decoding = static_cast<FaviconDecoding*>(data);
+                if (width <= 0 || height <= 0 || width > kMaxFaviconSide
+                    || height > kMaxFaviconSide) {
+                    decoding->tooLarge = true;
+                    // Loaders that scale while decoding then allocate only this.
+                    gdk_pixbuf_loader_set_size(loader, 1, 1);
+                    return;
+                }
+                if (width > kFaviconDisplaySide || height > kFaviconDisplaySide) {
+                    double scale = double(kFaviconDisplaySide) / std::max(width, height);
+                    gdk_pixbuf_loader_set_size(
+                        loader, std::max(1, int(width * scale)), std::max(1, int(height * scale)));
+                }
+            }),
+            &decoding);
+        GError* error = nullptr;
+        bool written = gdk_pixbuf_loader_write(
+            loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
+        if (error)
+            g_clear_error(&error);
+        bool closed = gdk_pixbuf_loader_close(loader, &error);
+        if (error)
+            g_clear_error(&error);
+        Glib::RefPtr<Gdk::Texture> texture;
+        GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (written && closed && pixbuf && !decoding.tooLarge)
+            texture = Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf));
+        g_object_unref(loader);
+        return texture;
+    }
 
 } // namespace
 
@@ -117,9 +117,8 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
             handlers.response = [download](int status, std::optional<std::uint64_t> length) {
                 return download->receiveResponse(status, length);
             };
-            handlers.data = [download](std::string_view chunk) {
-                return download->receiveData(chunk);
-            };
+            handlers.data
+                = [download](std::string_view chunk) { return download->receiveData(chunk); };
             handlers.done = [this, alive, download, tabStillOnHost, address = source.address](
                                 bool completed) {
                 if (alive.expired() || !completed)
