@@ -17,6 +17,7 @@ namespace {
     background: alpha(@theme_base_color, 0.6); }
 .qv-profile-cell { font-size: 12pt; min-height: 46px; }
 .qv-profile-cell.in-use { font-weight: 600; color: @theme_selected_bg_color; }
+row:selected .qv-profile-cell.in-use { color: inherit; }
 .qv-storage-cell { font-family: monospace; font-size: 11pt; min-height: 20px; }
 .qv-storage-note { font-size: 11pt; }
 .qv-storage-value { font-family: monospace; font-size: 12pt; }
