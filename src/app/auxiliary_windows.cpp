@@ -6,7 +6,6 @@ namespace qv {
 void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showDownloads() { }
 void BrowserController::showSourceEditor() { }
-void BrowserController::showProfiles() { }
 void BrowserController::loadDownloads() { }
 
 } // namespace qv

@@ -11,6 +11,7 @@
 #include "platform/gobject_ptr.h"
 #include "platform/http_client.h"
 #include "profiles/profile_model.h"
+#include "tabs/favicon_rules.h"
 
 #include <gtkmm.h>
 #include <webkit/webkit.h>
@@ -33,6 +34,7 @@ class ExtensionManagerWindow;
 class HistoryWindow;
 class SettingsWindow;
 class ExtensionSourceWindow;
+class ProfilesWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -137,6 +139,13 @@ public:
     void openActivityTab(const Sender& sender);
     ActivityWindow* activityWindow() const { return m_activityWindow.get(); }
 
+    // --- Favicons (tabs/favicons.cpp) ---
+    // Finds the page's icon after a finished load and, when it arrives, shows it in the strip.
+    void updateFaviconForWebView(WebKitWebView* webView);
+    FaviconCache<Glib::RefPtr<Gdk::Texture>>& faviconCache() { return m_faviconCache; }
+    // Icon downloads started and not yet finished.
+    size_t pendingFaviconDownloads() const;
+
     // --- Tab strip (tabs/tab_strip.cpp) ---
     void refreshTabBar();
     void moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after);
@@ -200,7 +209,17 @@ public:
     {
         return m_profileDataStores;
     }
+    // Profiles window (profiles/profiles_window.cpp): built on first use, then kept.
     void showProfiles();
+    ProfilesWindow* profilesWindow() const { return m_profilesWindow.get(); }
+    // Stores a trimmed, non-empty name; false when there is nothing to store.
+    bool renameProfile(const ProfileID& profileID, const std::string& typedName);
+    // Stores the profile's edited fields and gives its open tabs the new User-Agent.
+    void saveProfileSettings(const BrowserProfile& edited);
+    // Website storage editor (profiles/storage_editor.cpp): the web view of the first tab of
+    // the profile on the origin, and the origins the profile has open.
+    WebKitWebView* webViewForProfile(const ProfileID& profileID, const std::string& origin) const;
+    std::vector<std::string> storageWebsitesForProfile(const ProfileID& profileID) const;
 
     // --- History (history/*.cpp) ---
     void loadHistory();
@@ -409,6 +428,13 @@ private:
     std::vector<BrowserProfile> m_profiles;
     std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
+    std::unique_ptr<ProfilesWindow> m_profilesWindow;
+
+    // --- Favicons ---
+    FaviconCache<Glib::RefPtr<Gdk::Texture>> m_faviconCache;
+    std::unique_ptr<HttpClient> m_faviconClient;
+    // Page-script answers for icons check this before touching the controller.
+    std::shared_ptr<bool> m_faviconLookupsAlive = std::make_shared<bool>(true);
 
     // --- History ---
     std::filesystem::path m_historyFileURL;

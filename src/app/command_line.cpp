@@ -1,5 +1,6 @@
 // The command line: the first tabs of a launch, and addresses a later launch hands over.
 #include "app/browser_controller.h"
+#include "app/browser_window.h"
 
 #include "navigation/address_resolution.h"
 #include "tabs/tab_model.h"

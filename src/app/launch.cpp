@@ -8,6 +8,7 @@
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
 #include "tabs/activity_window.h"
+#include "profiles/profiles_window.h"
 #include "tabs/tab_strip_view.h"
 
 #include "platform/alerts.h"
@@ -31,6 +32,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 
 BrowserController::~BrowserController()
 {
+    m_faviconLookupsAlive.reset();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();

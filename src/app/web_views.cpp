@@ -1,4 +1,4 @@
-// Letting web views go, and their address and title.
+// Letting web views go, their address and title, and the browser's own page scripts.
 #include "app/web_views.h"
 
 #include "platform/network_proxy.h"
@@ -67,6 +67,39 @@ void releaseWebView(GObjectPtr<WebKitWebView>& view, gpointer owner)
 {
     detachWebView(view.get(), owner);
     view.reset();
+}
+
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script, BrowserScriptCompletion done)
+{
+    auto* completion = new BrowserScriptCompletion(std::move(done));
+    webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
+        kBrowserScriptWorld, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<BrowserScriptCompletion> completion(static_cast<BrowserScriptCompletion*>(data));
+            GError* error = nullptr;
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+                WEBKIT_WEB_VIEW(source), result, &error);
+            ScriptAnswer answer;
+            if (value) {
+                answer.ok = true;
+                if (jsc_value_is_string(value)) {
+                    answer.isString = true;
+                    char* text = jsc_value_to_string(value);
+                    answer.text = text ? text : "";
+                    g_free(text);
+                } else if (jsc_value_is_boolean(value)) {
+                    answer.text = jsc_value_to_boolean(value) ? "true" : "false";
+                }
+                g_object_unref(value);
+            } else {
+                answer.text = error && error->message ? error->message : "unknown error";
+            }
+            if (error)
+                g_error_free(error);
+            if (*completion)
+                (*completion)(std::move(answer));
+        },
+        completion);
 }
 
 } // namespace qv

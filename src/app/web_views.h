@@ -6,6 +6,7 @@
 
 #include <webkit/webkit.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,6 +29,23 @@ void detachWebView(WebKitWebView* view, gpointer owner);
 
 // Gives a network session the process's proxy override, if there is one.
 void applyNetworkProxy(WebKitNetworkSession* session);
+
+// The world the browser's own page scripts run in: the page shares its DOM and storage with
+// it but cannot replace the functions those scripts call.
+inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
+
+// What a page script gave back: a string as it is, true and false as "true" and "false";
+// anything else as an empty text with isString false. Failures carry the error's message.
+struct ScriptAnswer {
+    bool ok = false;
+    bool isString = false;
+    std::string text;
+};
+using BrowserScriptCompletion = std::function<void(ScriptAnswer)>;
+
+// Runs the script in the main frame in the browser's world; `done` runs once on the main loop.
+// The caller makes sure what `done` touches still exists.
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script, BrowserScriptCompletion done);
 
 namespace detail {
 

@@ -2,12 +2,13 @@
 #include "app/browser_controller.h"
 
 #include "app/browser_window.h"
+#include "app/settings_window.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
-#include "app/settings_window.h"
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
+#include "profiles/profiles_window.h"
 #include "tabs/activity_window.h"
 #include "tabs/tab_strip_view.h"
 
@@ -20,6 +21,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
         m_extensionManagerWindow.get(),
         m_extensionSourceWindow.get(),
         m_settingsWindow.get(),
+        m_profilesWindow.get(),
         m_historyWindow.get(),
         m_activityWindow.get(),
     };

@@ -158,6 +158,7 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
     }
+    updateFaviconForWebView(view);
     completePendingVisit(*this, view);
     std::string uri = webViewURI(view);
     if (!webViewTitle(view).empty()) {

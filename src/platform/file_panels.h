@@ -20,6 +20,7 @@ struct FilePanelSpec {
     std::string filterName; // e.g. "ZIP archives"; empty for all files
     std::string filterSuffix; // e.g. "zip", matched in any case
     bool multiple = false; // open panels: more than one file may be chosen
+    bool folders = false; // choose a folder (new folders allowed) instead of a file
 };
 
 // The chosen file, or nothing when the panel was cancelled.

@@ -226,6 +226,6 @@ bool BrowserController::deleteProfile(const ProfileID& id)
     return true;
 }
 
-void BrowserController::profilesWindowDidChangeCurrentProfile() { }
+
 
 } // namespace qv

@@ -10,4 +10,5 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_strip_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_context_button.cpp
     ${CMAKE_CURRENT_LIST_DIR}/activity_window.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/favicons.cpp
 )

@@ -108,6 +108,30 @@ void TestServer::page(const std::string& path, const std::string& title, const s
 
 void TestServer::hang(const std::string& path) { m_hanging.push_back(path); }
 
+void TestServer::endless(const std::string& path, bool announceLength)
+{
+    m_endless[path] = announceLength;
+}
+
+namespace {
+
+constexpr size_t kEndlessChunk = 64 * 1024;
+constexpr size_t kEndlessBound = 256u * 1024 * 1024;
+
+void appendEndlessChunk(SoupServerMessage* message, size_t* counter)
+{
+    static const std::string chunk(kEndlessChunk, '\x42');
+    SoupMessageBody* body = soup_server_message_get_response_body(message);
+    if (*counter >= kEndlessBound) {
+        soup_message_body_complete(body);
+        return;
+    }
+    *counter += chunk.size();
+    soup_message_body_append(body, SOUP_MEMORY_STATIC, chunk.data(), chunk.size());
+}
+
+} // namespace
+
 std::string TestServer::url(const std::string& path) const
 {
     return "http://127.0.0.1:" + std::to_string(m_port) + path;
@@ -133,6 +157,20 @@ void TestServer::handle(SoupServer*, SoupServerMessage* message, const char* pat
             self->m_paused.push_back(SOUP_SERVER_MESSAGE(g_object_ref(message)));
             return;
         }
+    }
+    if (auto it = self->m_endless.find(p); it != self->m_endless.end()) {
+        SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
+        if (it->second)
+            soup_message_headers_set_content_length(headers, 1ll << 40);
+        else
+            soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
+        soup_message_headers_set_content_type(headers, "image/png", nullptr);
+        soup_server_message_set_status(message, 200, nullptr);
+        g_signal_connect(message, "wrote-chunk", G_CALLBACK(+[](SoupServerMessage* m, gpointer d) {
+            appendEndlessChunk(m, static_cast<size_t*>(d));
+        }), &self->m_bytesStreamed);
+        appendEndlessChunk(message, &self->m_bytesStreamed);
+        return;
     }
     Response response;
     if (auto it = self->m_routes.find(p); it != self->m_routes.end())

@@ -67,6 +67,11 @@ public:
     // A path that never answers (the request is paused and left hanging).
     void hang(const std::string& path);
 
+    // A path whose body never ends: chunks keep coming (up to a bound of 256 MiB), announced
+    // with a huge Content-Length when `announceLength` is set. bytesStreamed counts them.
+    void endless(const std::string& path, bool announceLength = false);
+    size_t bytesStreamed() const { return m_bytesStreamed; }
+
     std::string url(const std::string& path = "/") const;
     unsigned port() const { return m_port; }
     int requestCount(const std::string& path) const;
@@ -83,6 +88,8 @@ private:
     std::vector<std::string> m_hanging;
     std::vector<SoupServerMessage*> m_paused;
     Handler m_fallback;
+    std::map<std::string, bool> m_endless;
+    size_t m_bytesStreamed = 0;
 };
 
 struct RecordedAlert {

@@ -1,0 +1,427 @@
+// The Browser Profiles window: the list, the settings pane and the profile actions.
+#include "profiles/profiles_window.h"
+
+#include "app/browser_controller.h"
+#include "app/view_helpers.h"
+#include "profiles/profiles_window_rules.h"
+
+namespace qv {
+
+namespace {
+
+    constexpr const char* kProfilesCss = R"CSS(
+.qv-profiles-title { font-size: 25pt; font-weight: bold; }
+.qv-profiles-section { font-size: 19pt; font-weight: 600; }
+.qv-profiles-current { font-size: 12pt; font-weight: 600; color: @theme_selected_bg_color; }
+.qv-profiles-panel { border-radius: 14px; border: 1px solid alpha(@borders, 0.8);
+    background: alpha(@theme_base_color, 0.6); }
+.qv-profile-cell { font-size: 12pt; min-height: 46px; }
+.qv-profile-cell.in-use { font-weight: 600; color: @theme_selected_bg_color; }
+row:selected .qv-profile-cell.in-use { color: inherit; }
+.qv-storage-cell { font-family: monospace; font-size: 11pt; min-height: 20px; }
+.qv-storage-note { font-size: 11pt; }
+.qv-storage-value { font-family: monospace; font-size: 12pt; }
+.qv-danger { color: #e01b24; }
+)CSS";
+
+    Gtk::Label* plainLabel(const std::string& text, const char* cssClass = nullptr)
+    {
+        auto* label = Gtk::make_managed<Gtk::Label>(text);
+        label->set_xalign(0);
+        if (cssClass)
+            label->add_css_class(cssClass);
+        return label;
+    }
+
+    Gtk::Label* secondaryLabel(const std::string& text)
+    {
+        auto* label = plainLabel(text, "dim-label");
+        label->set_wrap(true);
+        label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
+        return label;
+    }
+
+} // namespace
+
+// Shared with the storage section.
+Gtk::Button* profileActionButton(
+    const char* title, const char* symbol, const char* description, std::function<void()> action)
+{
+    auto* button = Gtk::make_managed<Gtk::Button>();
+    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    auto* image = Gtk::make_managed<Gtk::Image>();
+    image->set_from_icon_name(symbol);
+    content->append(*image);
+    content->append(*Gtk::make_managed<Gtk::Label>(title));
+    button->set_child(*content);
+    button->set_tooltip_text(description);
+    setAccessibleLabel(*button, description);
+    button->signal_clicked().connect(std::move(action));
+    return button;
+}
+
+void BrowserController::showProfiles()
+{
+    if (!m_profilesWindow)
+        m_profilesWindow = std::make_unique<ProfilesWindow>(*this);
+    m_profilesWindow->reloadProfiles(currentProfile());
+    m_profilesWindow->profileSelectionDidChange();
+    m_profilesWindow->showInFront();
+}
+
+void BrowserController::profilesWindowDidChangeCurrentProfile()
+{
+    if (!m_profilesWindow)
+        return;
+    std::optional<ProfileID> selected = m_profilesWindow->selectedProfileID();
+    if (!selected || !profileForID(*selected))
+        selected = m_profiles.empty() ? std::nullopt : std::optional(m_profiles.front().id);
+    m_profilesWindow->reloadProfiles(selected);
+}
+
+bool BrowserController::renameProfile(const ProfileID& profileID, const std::string& typedName)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
+    std::optional<std::string> name = validatedProfileName(typedName);
+    if (!profile || !name)
+        return false;
+    profile->name = *name;
+    saveProfiles();
+    return true;
+}
+
+void BrowserController::saveProfileSettings(const BrowserProfile& edited)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, edited.id);
+    if (!profile)
+        return;
+    *profile = edited;
+    std::string agent = edited.effectiveUserAgent();
+    // Open pages keep what they loaded; their next requests send the new User-Agent.
+    for (auto& tab : m_browserTabs) {
+        if (tab.profileID == edited.id && tab.webView)
+            webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView.get()),
+                agent.empty() ? nullptr : agent.c_str());
+    }
+    saveProfiles();
+}
+
+ProfilesWindow::ProfilesWindow(BrowserController& controller)
+    : AuxiliaryWindow(controller, "Browser Profiles")
+{
+    set_default_size(1160, 800);
+    set_size_request(1020, 680);
+    static Glib::RefPtr<Gtk::CssProvider> css;
+    if (!css) {
+        css = Gtk::CssProvider::create();
+        css->load_from_data(kProfilesCss);
+        if (auto display = Gdk::Display::get_default())
+            Gtk::StyleContext::add_provider_for_display(
+                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    auto* root = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 14);
+    root->set_margin(22);
+    auto* header = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 12);
+    auto* titles = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+    titles->set_hexpand(true);
+    titles->append(*plainLabel("Profiles", "qv-profiles-title"));
+    titles->append(
+        *secondaryLabel("Each profile keeps its own website data, User-Agent, and search engine."));
+    m_profileCurrentLabel = plainLabel("", "qv-profiles-current");
+    m_profileCurrentLabel->set_xalign(1);
+    m_profileCurrentLabel->set_valign(Gtk::Align::START);
+    header->append(*titles);
+    header->append(*m_profileCurrentLabel);
+    root->append(*header);
+
+    auto* split = Gtk::make_managed<Gtk::Paned>(Gtk::Orientation::HORIZONTAL);
+    split->set_vexpand(true);
+    split->set_start_child(*makeProfileList());
+    split->set_end_child(*makeSettingsPane());
+    split->set_shrink_start_child(false);
+    split->set_shrink_end_child(false);
+    split->set_resize_start_child(false);
+    split->set_position(420);
+    root->append(*split);
+    set_child(*root);
+}
+
+ProfilesWindow::~ProfilesWindow() { m_alive.reset(); }
+
+Gtk::Widget* ProfilesWindow::makeProfileList()
+{
+    m_profileRows = Gtk::StringList::create({});
+    m_profileSelection = Gtk::SingleSelection::create(m_profileRows);
+    m_profileSelection->set_autoselect(false);
+    m_profileSelection->set_can_unselect(true);
+    m_profileSelection->property_selected().signal_changed().connect([this] {
+        if (!m_reloadingProfiles)
+            profileSelectionDidChange();
+    });
+    m_profilesTable = Gtk::make_managed<Gtk::ColumnView>(m_profileSelection);
+    m_profilesTable->set_name("profilesTable");
+
+    auto column = [this](const char* title, int width, bool nameColumn) {
+        auto factory = Gtk::SignalListItemFactory::create();
+        factory->signal_setup().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
+            auto* label = Gtk::make_managed<Gtk::Label>();
+            label->set_xalign(0);
+            label->set_ellipsize(Pango::EllipsizeMode::MIDDLE);
+            label->add_css_class("qv-profile-cell");
+            item->set_child(*label);
+        });
+        factory->signal_bind().connect([this, nameColumn](const Glib::RefPtr<Gtk::ListItem>& item) {
+            auto* label = dynamic_cast<Gtk::Label*>(item->get_child());
+            auto row = std::dynamic_pointer_cast<Gtk::StringObject>(item->get_item());
+            const BrowserProfile* profile
+                = row ? controller().profileForID(row->get_string()) : nullptr;
+            if (!label || !profile)
+                return;
+            ProfileListRow view = profileListRow(*profile, controller().currentProfile());
+            label->set_text(nameColumn ? view.nameText : view.userAgentText);
+            label->set_tooltip_text(nameColumn ? view.nameTooltip : view.userAgentTooltip);
+            if (nameColumn && view.inUse)
+                label->add_css_class("in-use");
+            else
+                label->remove_css_class("in-use");
+        });
+        auto result = Gtk::ColumnViewColumn::create(title, factory);
+        result->set_fixed_width(width);
+        result->set_resizable(true);
+        return result;
+    };
+    m_profilesTable->append_column(column("PROFILE", 175, true));
+    auto userAgentColumn = column("USER-AGENT", 215, false);
+    userAgentColumn->set_expand(true);
+    m_profilesTable->append_column(userAgentColumn);
+
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_child(*m_profilesTable);
+    scroller->set_vexpand(true);
+    auto* panel = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    panel->add_css_class("qv-profiles-panel");
+    panel->set_overflow(Gtk::Overflow::HIDDEN);
+    panel->set_size_request(360, -1);
+    panel->append(*scroller);
+    return panel;
+}
+
+Gtk::Widget* ProfilesWindow::makeSettingsPane()
+{
+    auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    stack->set_margin(18);
+    stack->append(*plainLabel("Profile settings", "qv-profiles-section"));
+    stack->append(*plainLabel("Name"));
+    m_profileNameField = Gtk::make_managed<Gtk::Entry>();
+    m_profileNameField->set_placeholder_text("Profile name");
+    stack->append(*m_profileNameField);
+
+    stack->append(*plainLabel("User-Agent"));
+    std::vector<Glib::ustring> presets;
+    for (std::string_view name : kProfilePresetNames)
+        presets.emplace_back(std::string(name));
+    m_profileUserAgentChoice = Gtk::make_managed<Gtk::DropDown>(presets);
+    m_profileUserAgentChoice->property_selected().signal_changed().connect([this] {
+        if (!m_fillingSettings)
+            profileUserAgentChoiceChanged();
+    });
+    stack->append(*m_profileUserAgentChoice);
+    m_profileUserAgentField = Gtk::make_managed<Gtk::Entry>();
+    m_profileUserAgentField->set_placeholder_text("Enter a custom User-Agent");
+    stack->append(*m_profileUserAgentField);
+
+    stack->append(*plainLabel("Default Search Engine"));
+    std::vector<Glib::ustring> engines;
+    for (std::string_view name : kSearchEngines)
+        engines.emplace_back(std::string(name));
+    m_profileSearchEngineChoice = Gtk::make_managed<Gtk::DropDown>(engines);
+    stack->append(*m_profileSearchEngineChoice);
+    stack->append(*secondaryLabel("Cookies, local storage, IndexedDB, and cache are isolated. "
+                                  "Chrome/Firefox entries are sample strings; use Other for "
+                                  "exact values. WebKit controls other fingerprint values."));
+
+    stack->append(*makeStorageSection());
+
+    auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
+        [this] { saveProfileSettings(); });
+    save->add_css_class("suggested-action");
+    save->set_halign(Gtk::Align::START);
+    stack->append(*save);
+    m_profileStatusLabel = secondaryLabel("");
+    stack->append(*m_profileStatusLabel);
+
+    auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    auto* use = profileActionButton(
+        "Use Profile", "emblem-ok-symbolic", "Use Profile", [this] { selectCurrentProfile(); });
+    use->add_css_class("suggested-action");
+    buttons->append(*use);
+    buttons->append(*profileActionButton(
+        "\uFF0B New", "list-add-symbolic", "New Profile", [this] { createProfile(); }));
+    buttons->append(*profileActionButton(
+        "Rename", "document-edit-symbolic", "Rename Profile", [this] { renameProfile(); }));
+    auto* remove = profileActionButton(
+        "Delete", "user-trash-symbolic", "Delete Profile", [this] { deleteProfile(); });
+    remove->add_css_class("qv-danger");
+    buttons->append(*remove);
+    stack->append(*buttons);
+
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroller->set_child(*stack);
+    auto* panel = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+    panel->add_css_class("qv-profiles-panel");
+    panel->set_overflow(Gtk::Overflow::HIDDEN);
+    panel->set_size_request(560, -1);
+    scroller->set_vexpand(true);
+    panel->append(*scroller);
+    return panel;
+}
+
+void ProfilesWindow::reloadProfiles(const std::optional<ProfileID>& select)
+{
+    m_reloadingProfiles = true;
+    std::vector<Glib::ustring> ids;
+    guint position = GTK_INVALID_LIST_POSITION;
+    for (const auto& profile : controller().profiles()) {
+        if (select && profile.id == *select)
+            position = static_cast<guint>(ids.size());
+        ids.emplace_back(profile.id);
+    }
+    m_profileRows->splice(0, m_profileRows->get_n_items(), ids);
+    m_profileSelection->set_selected(position);
+    m_reloadingProfiles = false;
+    showCurrentLabel();
+}
+
+std::optional<ProfileID> ProfilesWindow::selectedProfileID() const
+{
+    guint position = m_profileSelection->get_selected();
+    if (position == GTK_INVALID_LIST_POSITION || position >= m_profileRows->get_n_items())
+        return std::nullopt;
+    return ProfileID(m_profileRows->get_string(position));
+}
+
+const BrowserProfile* ProfilesWindow::selectedProfile() const
+{
+    auto id = selectedProfileID();
+    return id ? controller().profileForID(*id) : nullptr;
+}
+
+void ProfilesWindow::setStatus(const std::string& text) { m_profileStatusLabel->set_text(text); }
+
+void ProfilesWindow::showCurrentLabel()
+{
+    m_profileCurrentLabel->set_text(
+        qv::profileCurrentLabel(controller().profiles(), controller().currentProfile()));
+}
+
+namespace {
+
+    guint indexIn(auto names, std::string_view name)
+    {
+        for (guint i = 0; i < names.size(); ++i) {
+            if (names[i] == name)
+                return i;
+        }
+        return 0;
+    }
+
+    std::optional<std::string_view> choiceTitle(auto names, const Gtk::DropDown& choice)
+    {
+        guint i = choice.get_selected();
+        return i < names.size() ? std::optional(names[i]) : std::nullopt;
+    }
+
+} // namespace
+
+void ProfilesWindow::profileSelectionDidChange()
+{
+    const BrowserProfile* profile = selectedProfile();
+    if (!profile)
+        return;
+    ProfileSettingsView view
+        = profileSettingsView(*profile, controller().profiles(), controller().currentProfile());
+    m_fillingSettings = true;
+    m_profileNameField->set_text(view.name);
+    m_profileUserAgentChoice->set_selected(indexIn(kProfilePresetNames, view.presetName));
+    m_profileUserAgentField->set_text(view.userAgentText);
+    m_profileUserAgentField->set_editable(view.userAgentEditable);
+    m_profileUserAgentField->set_sensitive(view.userAgentEditable);
+    m_profileSearchEngineChoice->set_selected(indexIn(kSearchEngines, view.searchEngine));
+    m_fillingSettings = false;
+    m_profileCurrentLabel->set_text(view.currentLabel);
+    setStatus(view.status);
+    resetStorageSection();
+}
+
+void ProfilesWindow::createProfile()
+{
+    ProfileID id = controller().createProfile();
+    reloadProfiles(id);
+    profileSelectionDidChange();
+}
+
+void ProfilesWindow::renameProfile()
+{
+    auto id = selectedProfileID();
+    if (!id || !controller().renameProfile(*id, m_profileNameField->get_text()))
+        return;
+    reloadProfiles(id);
+    setStatus(std::string(kProfileRenamedStatus));
+}
+
+void ProfilesWindow::saveProfileSettings()
+{
+    const BrowserProfile* profile = selectedProfile();
+    if (!profile)
+        return;
+    ProfileID id = profile->id;
+    controller().saveProfileSettings(
+        profileWithSavedSettings(*profile, m_profileNameField->get_text().raw(),
+            choiceTitle(kProfilePresetNames, *m_profileUserAgentChoice),
+            m_profileUserAgentField->get_text().raw(),
+            choiceTitle(kSearchEngines, *m_profileSearchEngineChoice)));
+    reloadProfiles(id);
+    setStatus(std::string(kProfileSavedStatus));
+}
+
+void ProfilesWindow::profileUserAgentChoiceChanged()
+{
+    UserAgentChoiceView view
+        = userAgentChoiceView(choiceTitle(kProfilePresetNames, *m_profileUserAgentChoice));
+    m_profileUserAgentField->set_text(view.userAgentText);
+    m_profileUserAgentField->set_editable(view.userAgentEditable);
+    m_profileUserAgentField->set_sensitive(view.userAgentEditable);
+    setStatus(view.status);
+}
+
+void ProfilesWindow::selectCurrentProfile()
+{
+    auto id = selectedProfileID();
+    if (!id)
+        return;
+    controller().selectCurrentProfile(*id);
+    if (const BrowserProfile* profile = controller().profileForID(*id))
+        setStatus(profileNowCurrentStatus(*profile));
+    showCurrentLabel();
+}
+
+void ProfilesWindow::deleteProfile()
+{
+    const BrowserProfile* profile = selectedProfile();
+    if (!profile)
+        return;
+    ProfileDeleteDecision decision = profileDeleteDecision(*profile);
+    if (decision.refusal) {
+        setStatus(*decision.refusal);
+        return;
+    }
+    if (!controller().deleteProfile(profile->id))
+        return;
+    const auto& profiles = controller().profiles();
+    reloadProfiles(profiles.empty() ? std::nullopt : std::optional(profiles.front().id));
+    profileSelectionDidChange();
+}
+
+} // namespace qv
