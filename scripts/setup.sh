@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the browser and its tests need, only when something is missing.
+# Optional sets by argument: "fuzz" adds clang and the libFuzzer runtime (scripts/fuzz.sh).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,12 @@ packages=(
     fonts-dejavu-core adwaita-icon-theme
     dbus desktop-file-utils appstream
 )
+for extra in "$@"; do
+    case "$extra" in
+        fuzz) packages+=(clang libclang-rt-14-dev) ;;
+        *) echo "setup.sh: unknown package set \"$extra\"" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

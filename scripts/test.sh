@@ -1,13 +1,45 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite (under Xvfb without a display).
+#
+# QV_SANITIZE=ON builds into build-sanitize/ with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer instead, and runs the tests with leaks reported; the toolkit's own
+# leaks are suppressed by tests/lsan.supp. QV_TEST_TARGETS picks the test programs, e.g.
+#     QV_SANITIZE=ON QV_TEST_TARGETS="core_tests platform_tests" bash scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
-cd build
 jobs="${QV_TEST_JOBS:-2}"
+targets=(${QV_TEST_TARGETS:-core_tests platform_tests integration_tests})
+
+if [ "${QV_SANITIZE:-OFF}" = "ON" ]; then
+    bash scripts/setup.sh
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+    launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=ON \
+        -DQV_BUILD_BENCH=OFF "${launcher[@]}" ${QV_CMAKE_ARGS:-}
+    nice cmake --build build-sanitize -j"$(nproc)" --target "${targets[@]}"
+    supp="$PWD/tests/lsan.supp"
+    # Full stacks through the toolkit libraries (built without frame pointers), so that the
+    # suppressions can name their functions.
+    export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+    export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+    # GLib hands out slices from its own pools unless told otherwise, which hides leaks and
+    # overruns from the sanitizers.
+    export G_SLICE=always-malloc G_DEBUG=gc-friendly
+    cd build-sanitize
+else
+    bash scripts/build.sh
+    cd build
+fi
+
+# Only the tests of the programs that were asked for.
+prefixes=()
+for t in "${targets[@]}"; do prefixes+=("^${t%_tests}\\."); done
+filter=$(IFS='|'; echo "${prefixes[*]}")
 # Integration tests drive real WebKit processes; on a loaded machine a rare timing miss gets
 # one more try, and a test that fails twice fails the run.
-args=(--output-on-failure -j"$jobs" --repeat until-pass:2)
+args=(--output-on-failure -j"$jobs" --repeat until-pass:2 -R "$filter")
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${args[@]}"
 fi

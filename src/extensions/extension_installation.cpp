@@ -74,7 +74,8 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
         fail("Could not extract ZIP: " + describedOr(ec, "archive is invalid"));
         return;
     }
-    // The limits hold while unpacking, so an archive that expands without end stops early.
+    // The limits hold while unpacking, folders counted as entries, so an archive that expands
+    // without end stops early.
     auto extracted = extractZipArchive(archive, folder,
         { kMaxExtensionArchiveFiles, kMaxExtensionArchiveUnpackedBytes });
     if (!extracted) {

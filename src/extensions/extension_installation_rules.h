@@ -16,6 +16,7 @@
 namespace qv {
 
 inline constexpr std::uintmax_t kMaxExtensionArchiveBytes = 104857600;
+// Entries of an unpacked archive, folders included.
 inline constexpr std::uint64_t kMaxExtensionArchiveFiles = 5000;
 inline constexpr std::uint64_t kMaxExtensionArchiveUnpackedBytes = 262144000;
 

@@ -52,9 +52,11 @@ Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
             std::string text = value.get<std::string>();
             if (hasLineBreakOrNul(name) || hasLineBreakOrNul(text))
                 continue;
+            // Compared once, lowered; a lambda may not capture a structured binding in clang 14.
+            const std::string lowered = toLowerAscii(name);
             auto same = std::find_if(
                 request.headers.begin(), request.headers.end(), [&](const auto& header) {
-                    return toLowerAscii(header.first) == toLowerAscii(name);
+                    return toLowerAscii(header.first) == lowered;
                 });
             if (same != request.headers.end())
                 same->second = text;

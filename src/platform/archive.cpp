@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <iterator>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <vector>
 
@@ -64,7 +66,19 @@ Result<ZipExtractOutcome> extractZipArchive(
     if (archive_read_open_filename(reader.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK)
         return Result<ZipExtractOutcome>::failure("archive is invalid");
 
-    std::uint64_t files = 0;
+    // Every entry counts, and so does each folder first implied by an entry's path, all before
+    // anything is created: an archive of endless empty folders stops at the limit too.
+    std::uint64_t items = 0;
+    std::set<fs::path> folders;
+    auto countParentFolders = [&](const fs::path& relative) {
+        fs::path folder;
+        for (auto part = relative.begin(); std::next(part) != relative.end(); ++part) {
+            folder /= *part;
+            if (folders.insert(folder).second && ++items > limits.maxEntries)
+                return false;
+        }
+        return true;
+    };
     std::uint64_t totalBytes = 0;
     std::vector<char> buffer(64 * 1024);
     for (;;) {
@@ -74,6 +88,8 @@ Result<ZipExtractOutcome> extractZipArchive(
             break;
         if (status < ARCHIVE_WARN)
             return Result<ZipExtractOutcome>::failure("archive is invalid");
+        if (++items > limits.maxEntries)
+            return ZipExtractOutcome::OverLimits;
 
         const char* name = archive_entry_pathname_utf8(entry);
         if (!name)
@@ -90,6 +106,9 @@ Result<ZipExtractOutcome> extractZipArchive(
         std::error_code ec;
         mode_t type = archive_entry_filetype(entry);
         if (type == AE_IFDIR) {
+            if (!countParentFolders(*relative))
+                return ZipExtractOutcome::OverLimits;
+            folders.insert(*relative);
             fs::create_directories(target, ec);
             if (ec)
                 return Result<ZipExtractOutcome>::failure(ec.message());
@@ -97,7 +116,7 @@ Result<ZipExtractOutcome> extractZipArchive(
         }
         if (type != AE_IFREG || archive_entry_hardlink(entry))
             return ZipExtractOutcome::HoldsLink;
-        if (++files > limits.maxFiles)
+        if (!countParentFolders(*relative))
             return ZipExtractOutcome::OverLimits;
 
         fs::create_directories(target.parent_path(), ec);

@@ -10,19 +10,20 @@
 namespace qv {
 
 struct ZipExtractLimits {
-    std::uint64_t maxFiles = UINT64_MAX; // regular files
-    std::uint64_t maxTotalBytes = UINT64_MAX; // their sizes added up
+    // Entries of any kind, folders included, plus each folder an entry's path implies.
+    std::uint64_t maxEntries = UINT64_MAX;
+    std::uint64_t maxTotalBytes = UINT64_MAX; // file sizes added up
 };
 
 enum class ZipExtractOutcome {
     Extracted,
     HoldsLink, // a symbolic or hard link, or a device, fifo or socket entry: nothing of it written
-    OverLimits, // more files or bytes than the limits allow: unpacking stopped there
+    OverLimits, // more entries or bytes than the limits allow: unpacking stopped there
 };
 
 // Unpacks `archive` into the existing folder `destination`. An entry whose path is absolute or
-// climbs out with ".." fails the whole extraction; the limits are enforced while writing, so an
-// archive that expands without end stops at them. What was written stays for the caller to
+// climbs out with ".." fails the whole extraction; the limits are checked before each item is
+// created, so an archive that expands without end, in bytes or in items, stops at them. What was written stays for the caller to
 // remove. Failures carry a short description of what is wrong with the archive.
 Result<ZipExtractOutcome> extractZipArchive(const std::filesystem::path& archive,
     const std::filesystem::path& destination, const ZipExtractLimits& limits = {});

@@ -2,6 +2,8 @@
 // folder as the one top-level item.
 #include "platform/archive.h"
 
+#include "extensions/extension_installation_rules.h"
+
 #include "../core/temp_dir.h"
 #include "zip_writer.h"
 
@@ -99,6 +101,41 @@ TEST(ZipArchive, StopsAtTheLimitsWhileWriting)
     auto exact = extractZipArchive(dir / "many.zip", dir / "out1", { 3, 3 });
     ASSERT_TRUE(exact);
     EXPECT_EQ(*exact, ZipExtractOutcome::Extracted);
+}
+
+TEST(ZipArchive, FoldersCountTowardsTheEntryLimit)
+{
+    const ZipExtractLimits limits { kMaxExtensionArchiveFiles, kMaxExtensionArchiveUnpackedBytes };
+    auto createdItems = [](const fs::path& root) {
+        std::uint64_t count = 0;
+        for (auto it = fs::recursive_directory_iterator(root); it != fs::end(it); ++it)
+            ++count;
+        return count;
+    };
+
+    TempDir dir;
+    std::vector<test::ZipEntry> folders;
+    for (int i = 0; i < 20000; ++i)
+        folders.emplace_back("empty" + std::to_string(i) + "/", "", AE_IFDIR);
+    folders.emplace_back("index.html", "<p>hi</p>");
+    ASSERT_TRUE(writeZip(dir / "folders.zip", folders));
+    fs::create_directories(dir / "out1");
+    auto explicitFolders = extractZipArchive(dir / "folders.zip", dir / "out1", limits);
+    ASSERT_TRUE(explicitFolders) << explicitFolders.error();
+    EXPECT_EQ(*explicitFolders, ZipExtractOutcome::OverLimits);
+    EXPECT_LE(createdItems(dir / "out1"), kMaxExtensionArchiveFiles);
+    EXPECT_FALSE(fs::exists(dir / "out1/index.html"));
+
+    // Folders named only by the paths of files inside them count as well.
+    std::vector<test::ZipEntry> nested;
+    for (int i = 0; i < 3000; ++i)
+        nested.emplace_back("d" + std::to_string(i) + "/f", "x");
+    ASSERT_TRUE(writeZip(dir / "nested.zip", nested));
+    fs::create_directories(dir / "out2");
+    auto impliedFolders = extractZipArchive(dir / "nested.zip", dir / "out2", limits);
+    ASSERT_TRUE(impliedFolders) << impliedFolders.error();
+    EXPECT_EQ(*impliedFolders, ZipExtractOutcome::OverLimits);
+    EXPECT_LE(createdItems(dir / "out2"), kMaxExtensionArchiveFiles);
 }
 
 TEST(ZipArchive, GarbageIsInvalid)

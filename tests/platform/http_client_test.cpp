@@ -56,6 +56,8 @@ public:
         }
         soup_server_disconnect(m_server);
         g_object_unref(m_server);
+        // Closed connections are let go from the main context.
+        while (g_main_context_iteration(nullptr, FALSE)) { }
     }
     std::string url(const std::string& path) const
     {
