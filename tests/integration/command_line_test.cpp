@@ -85,7 +85,7 @@ TEST_F(CommandLineTest, LaunchAddressesOpenInOrderInPlaceOfTheHomePage)
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Local"; }));
     // The last address is the selected tab, and its address is in the field.
     EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView.get());
-    EXPECT_EQ(controller().requestField()->get_text().raw(), m_server->url("/beta.html"));
+    EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/beta.html"));
 }
 
 TEST_F(CommandLineTest, WithoutAddressesTheLaunchOpensOneHomeTab)
