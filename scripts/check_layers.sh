@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Fails when a file built into quivel_core includes a GTK, GLib, libsoup or WebKit header or a
+# platform or app header, or when a quivel_platform file includes an app header. Headers of
+# the project are followed to their own includes. Usage: check_layers.sh [SOURCE_DIR]
+set -uo pipefail
+root="${1:-$(dirname "$0")/..}"
+cd "$root" || exit 2
+
+# The files a sources.cmake list names, as paths relative to the root.
+list_sources() {
+    local list="$1"
+    for cmake in src/*/sources.cmake; do
+        local dir
+        dir=$(dirname "$cmake")
+        awk -v list="$list" '
+            /list\(APPEND/ { inside = ($2 == list) ; next }
+            /\)/ { inside = 0 }
+            inside && /CMAKE_CURRENT_LIST_DIR/ { print }' "$cmake" |
+            sed -e 's@.*\${CMAKE_CURRENT_LIST_DIR}/@'"$dir"'/@' -e 's@[[:space:]].*@@'
+    done
+}
+
+# The project headers a file includes, relative to src/.
+project_includes() {
+    sed -n 's@^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*@\1@p' "$1"
+}
+
+status=0
+# check FILE FORBIDDEN_REGEX LAYER: follows project headers, reporting each forbidden include.
+check() {
+    local start="$1" forbidden="$2" layer="$3"
+    local -A seen=()
+    local queue=("$start")
+    while [ ${#queue[@]} -gt 0 ]; do
+        local file="${queue[0]}"
+        queue=("${queue[@]:1}")
+        [ -n "${seen[$file]:-}" ] && continue
+        seen[$file]=1
+        [ -f "$file" ] || continue
+        while IFS= read -r line; do
+            echo "$layer: $file includes $line (reached from $start)"
+            status=1
+        done < <(grep -nE "^[[:space:]]*#[[:space:]]*include[[:space:]]*<($forbidden)" "$file")
+        for inc in $(project_includes "$file"); do
+            local owner="src/${inc%.h}.cpp"
+            # A header is judged by the layer its source file is built into.
+            if [[ " $allowed_sources " != *" $owner "* ]]; then
+                if [[ "$inc" =~ ^($project_forbidden) ]] || [[ " $higher_sources " == *" $owner "* ]]; then
+                    echo "$layer: $file includes \"$inc\" (reached from $start)"
+                    status=1
+                    continue
+                fi
+            fi
+            [ -f "src/$inc" ] && queue+=("src/$inc")
+        done
+    done
+}
+
+system_forbidden='gtk|gtkmm|gdk|glib|gio|gobject|glibmm|giomm|libsoup|webkit|jsc|archive\.h|archive_entry'
+
+core_files=$(list_sources QV_CORE_SOURCES)
+platform_files=$(list_sources QV_PLATFORM_SOURCES)
+app_files=$(list_sources QV_APP_SOURCES)
+[ -n "$core_files" ] || { echo "no core sources found"; exit 2; }
+core_forbidden="$system_forbidden"
+project_forbidden='platform/|app/'
+allowed_sources=$(echo $core_files)
+higher_sources=$(echo $platform_files $app_files)
+for f in $core_files; do
+    check "$f" "$core_forbidden" "core"
+    header="${f%.cpp}.h"
+    [ -f "$header" ] && check "$header" "$core_forbidden" "core"
+done
+platform_forbidden='a^'
+project_forbidden='app/'
+allowed_sources=$(echo $core_files $platform_files)
+higher_sources=$(echo $app_files)
+for f in $platform_files; do
+    check "$f" "$platform_forbidden" "platform"
+    header="${f%.cpp}.h"
+    [ -f "$header" ] && check "$header" "$platform_forbidden" "platform"
+done
+[ $status -eq 0 ] && echo "layers ok: $(echo "$core_files" | wc -w) core and $(echo "$platform_files" | wc -w) platform sources"
+exit $status
