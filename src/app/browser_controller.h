@@ -173,6 +173,8 @@ public:
     // Sets the address field's text without counting as a user edit.
     void setAddressFieldText(const std::string& text);
     uint64_t addressLookupGeneration() const { return m_addressLookupGeneration; }
+    // Probes sent and not yet answered.
+    size_t pendingAddressProbes() const { return m_httpClient ? m_httpClient->pendingCount() : 0; }
     // Tests point candidates at local servers; nullptr restores the resolver's own list.
     using AddressCandidateBuilder = std::function<std::vector<std::string>(const std::string&)>;
     void setAddressCandidateBuilder(AddressCandidateBuilder builder)

@@ -370,7 +370,7 @@ TEST_F(ExtensionInstallationTest, DropZoneTakesOnlyZipFilesAndInstallsEachInOrde
     EXPECT_FALSE(drop->has_css_class("dragging"));
 
     EXPECT_FALSE(drop->dropFiles({ archives(), archives() / "readme.txt" }));
-    spinFor(std::chrono::milliseconds(100));
+    ASSERT_TRUE(flushIdleWork());
     EXPECT_TRUE(controller().extensions().empty());
 
     EXPECT_TRUE(drop->dropFiles({ archives() / "Alpha.zip", archives() / "readme.txt",

@@ -144,7 +144,6 @@ TEST_F(NavigationTest, AttachmentsAndUnshowableContentAreNotShownAndLeaveNoFile)
         controller().loadResolvedAddress(m_server->url(path));
         ASSERT_TRUE(waitUntil([&] { return m_server->requestCount(path) == 1; })) << path;
         // The refused address may show as provisional for a moment; it must not stay.
-        spinFor(500ms);
         EXPECT_TRUE(waitUntil(
             [&] { return uriOf(selectedView()) == m_server->url("/page.html"); }, 10s))
             << path << " left " << uriOf(selectedView());
@@ -174,7 +173,8 @@ TEST_F(NavigationTest, LoadFailureShowsInWindowTitleOfSelectedTabOnly)
     controller().createBrowserTabWithURL(closed);
     WebKitWebView* failing = selectedView();
     controller().selectBrowserTabAtIndex(0);
-    spinFor(1s);
+    ASSERT_TRUE(waitUntil([&] { return !webkit_web_view_is_loading(failing); }));
+    ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(windowTitle(), "Fine");
     EXPECT_NE(failing, selectedView());
 }
@@ -188,7 +188,8 @@ TEST_F(NavigationTest, StoppedLoadLeavesWindowTitleAlone)
     controller().loadResolvedAddress(m_server->url("/slow.html"));
     ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/slow.html") == 1; }));
     webkit_web_view_stop_loading(selectedView());
-    spinFor(500ms);
+    ASSERT_TRUE(waitUntil([&] { return !webkit_web_view_is_loading(selectedView()); }));
+    ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(windowTitle(), "Fine");
 }
 
@@ -229,7 +230,7 @@ TEST_F(NavigationTest, AddressThatIsNoURLGivesAlertAndChangesNothing)
         EXPECT_EQ(m_alerts[0].buttons, std::vector<std::string> { "OK" });
         EXPECT_EQ(field(), m_server->url("/stay.html"));
     }
-    spinFor(200ms);
+    ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(uriOf(selectedView()), m_server->url("/stay.html"));
 }
 

@@ -105,6 +105,32 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
         controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
 }
 
+// Whether any file below the folder holds the bytes.
+bool treeContains(const fs::path& folder, std::string_view bytes)
+{
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (!it->is_regular_file(ec))
+            continue;
+        std::ifstream in(it->path(), std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (content.find(bytes) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+bool treeContains(const fs::path& folder, std::u16string_view text)
+{
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xff));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return treeContains(folder, std::string_view(bytes));
+}
+
 TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
 {
     ProfileID work = controller().createProfile();
@@ -124,8 +150,13 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     EXPECT_EQ(onStorePage("document.cookie.indexOf('who=work')"), "-1");
     onStorePage("localStorage.setItem('who', 'default'); document.cookie = 'who=default; "
                 "max-age=86400; path=/'; true");
-    // Let the network process write what it keeps to disk.
-    spinFor(1500ms);
+    // The network process writes what it keeps to disk on its own schedule: wait until both
+    // the stored value and the cookie are in the default profile's files.
+    fs::path defaultData = testHome() / ".local/share/webkitgtk";
+    ASSERT_TRUE(waitUntil([&] {
+        return treeContains(defaultData / "storage", std::u16string_view(u"default"))
+            && treeContains(defaultData, std::string_view("whodefault"));
+    }));
 
     shutDown();
     launch();
@@ -159,9 +190,8 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     controller().createBrowserTabWithURL(m_server->url("/store.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
     ASSERT_EQ(controller().browserTabs().size(), 3u);
-    spinFor(500ms);
     fs::path data = profileDataDirectory(work);
-    ASSERT_TRUE(fs::exists(data));
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(data); }));
 
     m_alertAnswer = 0;
     ASSERT_TRUE(controller().deleteProfile(work));

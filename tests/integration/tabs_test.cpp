@@ -219,7 +219,7 @@ TEST_F(TabsTest, EmptyAddressGivesLoadingTitleAndNoAddressGivesNewTab)
     EXPECT_EQ(controller().browserTabs().back().title, kLoadingTitle);
     controller().createBrowserTabWithURL(std::nullopt);
     EXPECT_EQ(controller().browserTabs().back().title, kNewTabTitle);
-    spinFor(std::chrono::milliseconds(300));
+    ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(webkit_web_view_get_uri(selectedView()), nullptr);
 }
 

@@ -44,15 +44,25 @@ std::vector<std::string> order(const BrowserController& controller)
 
 } // namespace
 
+// Three items side by side, each with a width: the strip has been laid out.
+bool laidOut(const std::vector<ItemGeometry>& items)
+{
+    if (items.size() != 3u)
+        return false;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].right <= items[i].left || (i > 0 && items[i].left < items[i - 1].right))
+            return false;
+    }
+    return true;
+}
+
 class WindowTest : public BrowserTest {
 protected:
     void threeTabs()
     {
         controller().createBrowserTabWithURL(std::nullopt);
         controller().createBrowserTabWithURL(std::nullopt);
-        ASSERT_TRUE(waitForLayout());
-        spinFor(std::chrono::milliseconds(100));
-        ASSERT_EQ(tabItems(controller()).size(), 3u);
+        ASSERT_TRUE(waitUntil([&] { return laidOut(tabItems(controller())); }));
     }
 };
 
@@ -74,9 +84,10 @@ TEST_F(WindowTest, DroppingBetweenMidpointsMovesTheTabThere)
     EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[1], ids[0], ids[2] }));
 
     // Past the last midpoint: last.
-    ASSERT_TRUE(waitForLayout());
-    spinFor(std::chrono::milliseconds(50));
-    items = tabItems(controller());
+    ASSERT_TRUE(waitUntil([&] {
+        items = tabItems(controller());
+        return laidOut(items);
+    }));
     controller().moveBrowserTabWithIDToWindowPoint(ids[1], items[2].right - 2, items[2].midY);
     EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[0], ids[2], ids[1] }));
 

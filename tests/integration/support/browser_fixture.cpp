@@ -57,10 +57,18 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-void spinFor(std::chrono::milliseconds duration)
+bool flushIdleWork()
 {
-    auto deadline = std::chrono::steady_clock::now() + duration;
-    waitUntil([&] { return std::chrono::steady_clock::now() > deadline; }, duration * 2);
+    auto ran = std::make_shared<bool>(false);
+    g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+            **static_cast<std::shared_ptr<bool>*>(data) = true;
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<bool>(ran),
+        [](gpointer data) { delete static_cast<std::shared_ptr<bool>*>(data); });
+    return waitUntil([&] { return *ran; });
 }
 
 TestServer::TestServer()
@@ -224,7 +232,7 @@ void BrowserTest::shutDown()
 {
     if (m_controller && m_controller->window() && m_controller->window()->get_visible())
         m_controller->window()->close();
-    spinFor(std::chrono::milliseconds(50));
+    flushIdleWork();
     m_controller.reset();
     m_application.reset();
 }

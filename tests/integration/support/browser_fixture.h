@@ -32,8 +32,9 @@ inline std::string uriOf(WebKitWebView* view)
 bool waitUntil(const std::function<bool()>& condition,
     std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-// Lets pending idle work and timers run for a while.
-void spinFor(std::chrono::milliseconds duration);
+// Runs the main loop until every idle callback queued so far has run: a low-priority idle
+// callback queued now runs only after them.
+bool flushIdleWork();
 
 // A port on 127.0.0.1 that refuses connections for the life of the process.
 int reserveClosedLoopbackPort();
