@@ -398,6 +398,8 @@ public:
             for (const char* name : { "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=" })
                 env.push_back(name + proxy);
             env.push_back("no_proxy=127.0.0.1,localhost");
+            // The browser's own override, which every one of its sessions takes.
+            env.push_back("QV_NETWORK_PROXY=" + proxy);
             env.push_back("NO_PROXY=127.0.0.1,localhost");
         } else {
             for (char** e = environ; *e; ++e)

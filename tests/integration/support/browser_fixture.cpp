@@ -268,10 +268,14 @@ std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script
     struct Pending {
         bool done = false;
         std::string result;
-    } pending;
+    };
+    // Shared with the callback, which may run after the wait here has given up.
+    auto pending = std::make_shared<Pending>();
     webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
         +[](GObject* object, GAsyncResult* result, gpointer data) {
-            auto* p = static_cast<Pending*>(data);
+            std::unique_ptr<std::shared_ptr<Pending>> owned(
+                static_cast<std::shared_ptr<Pending>*>(data));
+            Pending* p = owned->get();
             GError* error = nullptr;
             JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
             if (value) {
@@ -284,9 +288,9 @@ std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script
             }
             p->done = true;
         },
-        &pending);
-    waitUntil([&] { return pending.done; });
-    return pending.result;
+        new std::shared_ptr<Pending>(pending));
+    waitUntil([&] { return pending->done; });
+    return pending->result;
 }
 
 bool BrowserTest::waitForLayout()

@@ -87,11 +87,15 @@ protected:
         struct Pending {
             bool done = false;
             Json result;
-        } pending;
+        };
+        // Shared with the callback, which may run after a wait here has given up.
+        auto pending = std::make_shared<Pending>();
         webkit_web_view_call_async_javascript_function(
             view, body.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
-                auto* p = static_cast<Pending*>(data);
+                std::unique_ptr<std::shared_ptr<Pending>> owned(
+                    static_cast<std::shared_ptr<Pending>*>(data));
+                Pending* p = owned->get();
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
                     WEBKIT_WEB_VIEW(object), result, &error);
@@ -107,9 +111,9 @@ protected:
                 }
                 p->done = true;
             },
-            &pending);
-        EXPECT_TRUE(waitUntil([&] { return pending.done; }));
-        return pending.result;
+            new std::shared_ptr<Pending>(pending));
+        EXPECT_TRUE(waitUntil([&] { return pending->done; }));
+        return pending->result;
     }
 
     void openServedTab(const std::string& path, const std::string& body)
