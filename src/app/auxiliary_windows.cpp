@@ -5,11 +5,9 @@ namespace qv {
 
 void BrowserController::showHistory() { }
 void BrowserController::showJavaScriptEditor() { }
-void BrowserController::showDownloads() { }
 void BrowserController::showActivity() { }
 void BrowserController::showSettings() { }
 void BrowserController::showSourceEditor() { }
 void BrowserController::activityTableDidChange() { }
-void BrowserController::loadDownloads() { }
 
 } // namespace qv
