@@ -4,8 +4,6 @@
 namespace qv {
 
 void BrowserController::showJavaScriptEditor() { }
-void BrowserController::showDownloads() { }
 void BrowserController::showSourceEditor() { }
-void BrowserController::loadDownloads() { }
 
 } // namespace qv

@@ -5,6 +5,7 @@
 #include "app/command_line_rules.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
+#include "downloads/download_tasks.h"
 #include "extensions/bridge_dispatcher.h"
 #include "history/history_store.h"
 #include "navigation/address_resolution.h"
@@ -30,6 +31,7 @@ namespace qv {
 struct ActivityPlan;
 class ActivityWindow;
 class BrowserWindow;
+class DownloadsWindow;
 class ExtensionManagerWindow;
 class HistoryWindow;
 class SettingsWindow;
@@ -236,11 +238,27 @@ public:
     void clearHistory();
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
 
-    // --- Downloads (downloads/*.cpp) ---
+    // --- Downloads (downloads/downloads.cpp, downloads/downloads_window.cpp) ---
+    // (Re)reads "downloads.json" beside the history file; an unusable file is reported once.
     void loadDownloads();
-    // Adds a finished download's record (a "file://" URL) to the top of the list.
+    // Adds a record of a finished download: a "file://" URL of an existing file and the
+    // address it came from. Anything else records nothing.
     void recordCompletedDownloadURL(
         const std::string& url, const std::optional<std::string>& sourceURL);
+    void showDownloads();
+    void openDownloadsFolder();
+    // Asks, then removes the rows selected in the downloads window from the list.
+    void deleteSelectedDownloads();
+    // The sender's tag is the row.
+    void revealDownloadInFinder(const Sender& sender);
+    const std::vector<Json>& downloadEntries() const;
+    const std::filesystem::path& downloadsFileURL() const { return m_downloadsFileURL; }
+    // Running downloads by the "%p" identity of their engine object.
+    const std::map<std::string, InProgressDownload>& inProgressDownloads() const
+    {
+        return m_inProgressDownloads;
+    }
+    DownloadsWindow* downloadsWindow() const { return m_downloadsWindow.get(); }
 
     // --- Extensions (extensions/*.cpp) ---
     void loadExtensions();
@@ -302,7 +320,6 @@ public:
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
     void showJavaScriptEditor();
-    void showDownloads();
     void showSourceEditor();
 
     // --- The model, for the windows, the bridge and tests ---
@@ -369,6 +386,16 @@ private:
     void finishAddressProbe(const AddressProbe& probe);
     // Loads a resolved address into the tab that submitted it, if that tab is still open.
     void loadResolvedAddressInTab(const std::string& address, const TabID& tabID);
+
+    // Downloads (downloads/downloads.cpp)
+    void watchDownloadsOfSession(WebKitNetworkSession* session);
+    void downloadStarted(WebKitNetworkSession* session, WebKitDownload* download);
+    gboolean downloadDecideDestination(WebKitDownload* download, char* suggestedName);
+    void downloadCreatedDestination(WebKitDownload* download, char* destination);
+    void downloadProgressChanged(WebKitDownload* download, GParamSpec*);
+    void downloadDidFinish(WebKitDownload* download);
+    void downloadDidFail(WebKitDownload* download, GError* error);
+    void showDownloadProgress(const DownloadTask& task) const;
 
     // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
     GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
@@ -444,6 +471,15 @@ private:
     // One alert about a read-only history, not one per visit.
     bool m_historyReadOnlyReported = false;
     std::unique_ptr<HistoryWindow> m_historyWindow;
+
+    // --- Downloads ---
+    std::filesystem::path m_downloadsFileURL;
+    std::unique_ptr<DownloadStore> m_downloadStore;
+    std::map<std::string, InProgressDownload> m_inProgressDownloads;
+    DownloadNameReservations m_downloadNameReservations;
+    std::map<WebKitDownload*, std::unique_ptr<DownloadTask>> m_downloadTasks;
+    std::vector<SignalConnection> m_downloadSessionSignals;
+    std::unique_ptr<DownloadsWindow> m_downloadsWindow;
 };
 
 // Builds the application and the controller and runs the launch sequence to the end.

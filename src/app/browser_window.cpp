@@ -275,6 +275,7 @@ void BrowserController::connectWebViewSignals(WebKitWebView* view)
     connectSignal<&BrowserController::webViewEnterFullscreen>(view, "enter-fullscreen", this);
     connectSignal<&BrowserController::webViewLeaveFullscreen>(view, "leave-fullscreen", this);
     connectSignal<&BrowserController::runOpenPanelForFileUpload>(view, "run-file-chooser", this);
+    watchDownloadsOfSession(webkit_web_view_get_network_session(view));
 }
 
 void BrowserController::setBrowserElementFullscreen(bool fullscreen, WebKitWebView* view)

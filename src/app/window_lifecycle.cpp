@@ -5,6 +5,7 @@
 #include "app/settings_window.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
+#include "downloads/downloads_window.h"
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
@@ -24,6 +25,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
         m_profilesWindow.get(),
         m_historyWindow.get(),
         m_activityWindow.get(),
+        m_downloadsWindow.get(),
     };
     std::vector<Gtk::Window*> windows;
     for (Gtk::Window* window : ordered) {

@@ -4,5 +4,6 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/download_files.cpp
 )
 list(APPEND QV_APP_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/download_records_stub.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/downloads.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/downloads_window.cpp
 )

@@ -97,9 +97,8 @@ void completePendingVisit(BrowserController& controller, WebKitWebView* view)
     completeVisit(controller, view, url);
 }
 
-// Saving downloads arrives with the downloads window; until then a download decision is
-// turned away before any byte is written, so no half file is left behind.
-void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_ignore(decision); }
+// The engine hands the download to the session's "download-started" (downloads/downloads.cpp).
+void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_download(decision); }
 
 } // namespace
 
@@ -257,7 +256,8 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         emitExtensionEvent("page.navigationStarted",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
-        // Every scheme and modifier is allowed for a browser tab.
+        // Every scheme and modifier is allowed for a browser tab. The engine itself turns a
+        // link with a download attribute into a download (it has no policy hook for it here).
         webkit_policy_decision_use(decision);
         return true;
     }

@@ -1,0 +1,250 @@
+// Downloads of browser tabs: the destination in the Downloads folder, progress, finishing and
+// failing, and the list of finished downloads in "downloads.json".
+#include "app/browser_controller.h"
+
+#include "app/browser_window.h"
+#include "app/web_views.h"
+#include "downloads/downloads_window.h"
+#include "platform/log.h"
+#include "platform/storage_locations.h"
+
+#include <cstdio>
+#include <system_error>
+
+namespace qv {
+
+namespace fs = std::filesystem;
+
+std::string downloadKey(WebKitDownload* download)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", static_cast<void*>(download));
+    return text;
+}
+
+DownloadTask::DownloadTask(WebKitDownload* engineDownload)
+    : key(downloadKey(engineDownload))
+    , download(GObjectPtr<WebKitDownload>::retain(engineDownload))
+{
+}
+
+DownloadTask::~DownloadTask()
+{
+    signals.clear();
+    // Only reached with the download still running when the browser goes away.
+    if (!ended && download)
+        webkit_download_cancel(download.get());
+    if (file)
+        file->removeIfUnused();
+}
+
+namespace {
+
+std::optional<std::string> responseURI(WebKitDownload* download)
+{
+    WebKitURIResponse* response = webkit_download_get_response(download);
+    const char* uri = response ? webkit_uri_response_get_uri(response) : nullptr;
+    if (uri && *uri)
+        return std::string(uri);
+    WebKitURIRequest* request = webkit_download_get_request(download);
+    uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    if (uri && *uri)
+        return std::string(uri);
+    return std::nullopt;
+}
+
+std::string fileURL(const fs::path& path)
+{
+    GFile* file = g_file_new_for_path(path.c_str());
+    char* uri = g_file_get_uri(file);
+    std::string text = uri ? uri : "";
+    g_free(uri);
+    g_object_unref(file);
+    return text;
+}
+
+} // namespace
+
+void BrowserController::loadDownloads()
+{
+    fs::path historyFile = m_historyFileURL.empty() ? historyURL() : m_historyFileURL;
+    m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
+    // The same store is kept, so an unusable file is reported once, not at every showing.
+    if (!m_downloadStore || m_downloadStore->fileURL() != m_downloadsFileURL)
+        m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
+    if (auto problem = m_downloadStore->load())
+        showError(*problem);
+}
+
+const std::vector<Json>& BrowserController::downloadEntries() const
+{
+    static const std::vector<Json> none;
+    return m_downloadStore ? m_downloadStore->entries() : none;
+}
+
+void BrowserController::recordCompletedDownloadURL(
+    const std::string& url, const std::optional<std::string>& sourceURL)
+{
+    if (!m_downloadStore) {
+        fs::path historyFile = m_historyFileURL.empty() ? historyURL() : m_historyFileURL;
+        m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
+        m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
+    }
+    std::optional<std::string_view> source;
+    if (sourceURL)
+        source = *sourceURL;
+    DownloadRecording outcome
+        = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now());
+    if (outcome.loadProblem)
+        showError(*outcome.loadProblem);
+    // The record stays in memory; the file left as it was is what the next reading shows.
+    if (outcome.writeProblem)
+        logLine(*outcome.writeProblem);
+    if (outcome.recorded && m_downloadsWindow)
+        m_downloadsWindow->reloadRecords();
+}
+
+void BrowserController::watchDownloadsOfSession(WebKitNetworkSession* session)
+{
+    if (!session)
+        return;
+    // One handler per session, however many views share it.
+    if (g_signal_handler_find(session, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this))
+        return;
+    m_downloadSessionSignals.emplace_back(
+        session, connectSignal<&BrowserController::downloadStarted>(session, "download-started", this));
+}
+
+void BrowserController::downloadStarted(WebKitNetworkSession*, WebKitDownload* download)
+{
+    // Only browser tabs download here; downloads that others start are theirs to handle.
+    WebKitWebView* view = webkit_download_get_web_view(download);
+    if (!view || isExtensionWebView(view) || m_downloadTasks.count(download))
+        return;
+    auto task = std::make_unique<DownloadTask>(download);
+    // The destination is created empty beforehand to hold its name.
+    webkit_download_set_allow_overwrite(download, TRUE);
+    task->signals.emplace_back(download,
+        connectSignal<&BrowserController::downloadDecideDestination>(
+            download, "decide-destination", this));
+    task->signals.emplace_back(download,
+        connectSignal<&BrowserController::downloadCreatedDestination>(
+            download, "created-destination", this));
+    task->signals.emplace_back(download,
+        connectSignal<&BrowserController::downloadProgressChanged>(
+            download, "notify::estimated-progress", this));
+    task->signals.emplace_back(
+        download, connectSignal<&BrowserController::downloadDidFail>(download, "failed", this));
+    task->signals.emplace_back(download,
+        connectSignal<&BrowserController::downloadDidFinish>(download, "finished", this));
+    m_downloadTasks[download] = std::move(task);
+}
+
+gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, char* suggestedName)
+{
+    auto it = m_downloadTasks.find(download);
+    if (it == m_downloadTasks.end())
+        return FALSE;
+    DownloadTask& task = *it->second;
+    fs::path folder = downloadsDirectory();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (folder.empty() || !fs::is_directory(folder, ec)) {
+        task.cancelledQuietly = true;
+        webkit_download_cancel(download);
+        return TRUE;
+    }
+    auto created = createUniqueDownloadFile(
+        folder, suggestedName ? suggestedName : "", m_downloadNameReservations);
+    if (!created) {
+        // Reported as the download's failure, with the reason the file could not be made.
+        task.cancelledQuietly = true;
+        webkit_download_cancel(download);
+        std::string message = downloadFailedMessage(created.error());
+        Glib::signal_idle().connect_once(sigc::track_obj(
+            [this, message] {
+                if (m_window)
+                    m_window->set_title(message);
+                showError(message);
+            },
+            *this));
+        return TRUE;
+    }
+    std::string destination = created.value().path().string();
+    task.file.emplace(std::move(created.value()));
+    m_inProgressDownloads[task.key] = { fileURL(destination), responseURI(download) };
+    webkit_download_set_destination(download, destination.c_str());
+    showDownloadProgress(task);
+    return TRUE;
+}
+
+void BrowserController::downloadCreatedDestination(WebKitDownload* download, char*)
+{
+    if (auto it = m_downloadTasks.find(download); it != m_downloadTasks.end())
+        showDownloadProgress(*it->second);
+}
+
+void BrowserController::downloadProgressChanged(WebKitDownload* download, GParamSpec*)
+{
+    if (auto it = m_downloadTasks.find(download); it != m_downloadTasks.end())
+        showDownloadProgress(*it->second);
+}
+
+void BrowserController::showDownloadProgress(const DownloadTask& task) const
+{
+    if (!m_downloadsWindow || !task.file)
+        return;
+    WebKitDownload* download = task.download.get();
+    m_downloadsWindow->setProgress(task.key, downloadRecordName(task.file->path()),
+        webkit_download_get_estimated_progress(download),
+        webkit_download_get_received_data_length(download));
+}
+
+void BrowserController::downloadDidFail(WebKitDownload* download, GError* error)
+{
+    auto it = m_downloadTasks.find(download);
+    if (it == m_downloadTasks.end())
+        return;
+    DownloadTask& task = *it->second;
+    m_inProgressDownloads.erase(task.key);
+    if (m_downloadsWindow)
+        m_downloadsWindow->removeProgress(task.key);
+    if (task.cancelledQuietly)
+        return;
+    std::string description = error && error->message && *error->message
+        ? error->message
+        : "The download could not be completed.";
+    std::string message = downloadFailedMessage(description);
+    Glib::signal_idle().connect_once(sigc::track_obj(
+        [this, message] {
+            if (m_window)
+                m_window->set_title(message);
+            showError(message);
+        },
+        *this));
+}
+
+void BrowserController::downloadDidFinish(WebKitDownload* download)
+{
+    auto it = m_downloadTasks.find(download);
+    if (it == m_downloadTasks.end())
+        return;
+    // Held here so the task outlives the engine's signal emission it is answering.
+    std::unique_ptr<DownloadTask> task = std::move(it->second);
+    m_downloadTasks.erase(it);
+    task->ended = true;
+    task->signals.clear();
+    if (auto entry = m_inProgressDownloads.find(task->key); entry != m_inProgressDownloads.end()) {
+        InProgressDownload finished = entry->second;
+        m_inProgressDownloads.erase(entry);
+        if (m_downloadsWindow)
+            m_downloadsWindow->removeProgress(task->key);
+        // The name stays reserved until the record names the file.
+        recordCompletedDownloadURL(finished.path, finished.source);
+        task->file.reset();
+    }
+    // A failed download's task takes its still-empty file with it; whatever the engine left
+    // in its place is left alone.
+}
+
+} // namespace qv

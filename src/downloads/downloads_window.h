@@ -1,0 +1,56 @@
+// The downloads window: downloads in progress, the list of finished ones, reveal and remove.
+#pragma once
+
+#include "app/auxiliary_window.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+class DownloadsWindow : public AuxiliaryWindow {
+public:
+    explicit DownloadsWindow(BrowserController& controller);
+
+    // Rebuilds the table from the controller's download records.
+    void reloadRecords();
+    // Shows or updates the row of a running download; fraction is 0 to 1.
+    void setProgress(const std::string& key, const std::string& name, double fraction,
+        std::uint64_t receivedBytes);
+    void removeProgress(const std::string& key);
+
+    // Selected table rows, lowest first.
+    std::vector<size_t> selectedRows() const;
+
+    Gtk::ColumnView* downloadsTable() const { return m_table; }
+    const Glib::RefPtr<Gtk::MultiSelection>& selection() const { return m_selection; }
+    Gtk::Button* openFolderButton() const { return m_openFolderButton; }
+    Gtk::Button* removeButton() const { return m_removeButton; }
+    Gtk::Box* progressList() const { return m_progressList; }
+    // The progress bar of a running download, or nullptr.
+    Gtk::ProgressBar* progressBar(const std::string& key) const;
+
+private:
+    struct ProgressRow {
+        Gtk::Box* row = nullptr;
+        Gtk::Label* name = nullptr;
+        Gtk::ProgressBar* bar = nullptr;
+        Gtk::Label* amount = nullptr;
+    };
+
+    Gtk::Widget* makeTable();
+    Gtk::Widget* makeBottomRow();
+
+    Glib::RefPtr<Gio::ListStore<Glib::Object>> m_rows;
+    Glib::RefPtr<Gtk::MultiSelection> m_selection;
+    Gtk::ColumnView* m_table = nullptr;
+    Gtk::Box* m_progressSection = nullptr;
+    Gtk::Box* m_progressList = nullptr;
+    std::map<std::string, ProgressRow> m_progressRows;
+    Gtk::Button* m_openFolderButton = nullptr;
+    Gtk::Button* m_removeButton = nullptr;
+};
+
+} // namespace qv
