@@ -4,7 +4,6 @@
 namespace qv {
 
 void BrowserController::showHistory() { }
-void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showDownloads() { }
 void BrowserController::showActivity() { }
 void BrowserController::showSettings() { }

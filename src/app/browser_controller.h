@@ -27,6 +27,7 @@ namespace qv {
 
 class BrowserWindow;
 class ExtensionManagerWindow;
+class ScriptConsoleWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -245,11 +246,15 @@ public:
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
     void showHistory();
-    void showJavaScriptEditor();
     void showDownloads();
     void showActivity();
     void showSettings();
     void showSourceEditor();
+
+    // --- JavaScript console (devtools/script_console_window.cpp) ---
+    // Builds the console on first use, then brings it to the front with the editor focused.
+    void showJavaScriptEditor();
+    ScriptConsoleWindow* scriptWindow() const { return m_scriptWindow.get(); }
 
     // --- The model, for the windows, the bridge and tests ---
     BrowserWindow* window() const { return m_window.get(); }
@@ -353,6 +358,9 @@ private:
     std::vector<BrowserProfile> m_profiles;
     std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
+
+    // --- JavaScript console ---
+    std::unique_ptr<ScriptConsoleWindow> m_scriptWindow;
 
     // --- History ---
     std::filesystem::path m_historyFileURL;

@@ -3,6 +3,7 @@
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
+#include "devtools/script_console_window.h"
 #include "extensions/extension_manager_window.h"
 #include "tabs/tab_strip_view.h"
 
