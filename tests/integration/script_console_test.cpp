@@ -5,6 +5,7 @@
 #include "devtools/script_console_window.h"
 #include "devtools/script_editor_view.h"
 
+#include <cstdlib>
 #include <iostream>
 
 namespace qv::test {
@@ -249,6 +250,34 @@ TEST_F(ScriptConsoleTest, AMegabyteScriptIsColouredWhileTheMainLoopRuns)
     EXPECT_GT(ticksWhileColouring, 0);
     EXPECT_EQ(editor.text().size(), text.size());
     EXPECT_EQ(kindAt(editor, static_cast<int>(text.size()) - 10), ScriptTokenKind::Keyword);
+}
+
+} // namespace qv::test
+
+namespace qv::test {
+
+// Pictures for the docs: QV_CONSOLE_SHOT=/path/prefix, run with --gtest_also_run_disabled_tests
+// on a display of its own.
+TEST_F(ScriptConsoleTest, DISABLED_Screenshots)
+{
+    const char* prefix = std::getenv("QV_CONSOLE_SHOT");
+    ASSERT_TRUE(prefix);
+    for (bool dark : { false, true }) {
+        controller().setDarkMode(dark);
+        ScriptConsoleWindow& window = openConsoleOnPage();
+        window.scriptEditor().setText("// Sum the prices on the page\nconst prices = [4.5, 12, "
+                                      "30];\nlet total = 0;\nfor (const p of prices) {\n    "
+                                      "total += p;\n    console.log('price', p);\n}\nif (total > "
+                                      "40) console.warn(\"expensive\", { total });\ntotal;\n");
+        window.runJavaScript();
+        ASSERT_TRUE(waitUntil([&] { return window.scriptOutput().get_text() == "Finished"; }));
+        window.scriptEditor().buffer()->place_cursor(
+            window.scriptEditor().buffer()->get_iter_at_line_offset(4, 10));
+        spinFor(std::chrono::milliseconds(600));
+        std::string path = std::string(prefix) + (dark ? "-dark.png" : "-light.png");
+        ASSERT_EQ(std::system(("import -window root " + path).c_str()), 0);
+        window.set_visible(false);
+    }
 }
 
 } // namespace qv::test
