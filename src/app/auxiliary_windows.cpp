@@ -3,7 +3,6 @@
 
 namespace qv {
 
-void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showSourceEditor() { }
 
 } // namespace qv

@@ -37,6 +37,7 @@ class HistoryWindow;
 class SettingsWindow;
 class ExtensionSourceWindow;
 class ProfilesWindow;
+class ScriptConsoleWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -319,8 +320,12 @@ public:
     bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
-    void showJavaScriptEditor();
     void showSourceEditor();
+
+    // --- JavaScript console (devtools/script_console_window.cpp) ---
+    // Builds the console on first use, then brings it to the front with the editor focused.
+    void showJavaScriptEditor();
+    ScriptConsoleWindow* scriptWindow() const { return m_scriptWindow.get(); }
 
     // --- The model, for the windows, the bridge and tests ---
     BrowserWindow* window() const { return m_window.get(); }
@@ -464,6 +469,9 @@ private:
     std::unique_ptr<HttpClient> m_faviconClient;
     // Page-script answers for icons check this before touching the controller.
     std::shared_ptr<bool> m_faviconLookupsAlive = std::make_shared<bool>(true);
+
+    // --- JavaScript console ---
+    std::unique_ptr<ScriptConsoleWindow> m_scriptWindow;
 
     // --- History ---
     std::filesystem::path m_historyFileURL;
