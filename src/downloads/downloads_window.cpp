@@ -29,8 +29,8 @@ namespace {
     background: alpha(@theme_base_color, 0.7); padding: 10px 14px; }
 .qv-download-file { padding: 0 2px; min-height: 0; }
 .qv-download-file, .qv-download-file:hover, .qv-download-file:active {
-    background: none; box-shadow: none; }
-.qv-download-file label { color: @theme_selected_bg_color; }
+    background: none; box-shadow: none; border: none; }
+.qv-download-file label { color: mix(@theme_selected_bg_color, @theme_fg_color, 0.25); }
 .qv-download-file:hover label { text-decoration: underline; }
 .qv-downloads-action { padding: 6px 14px; }
 .qv-downloads-remove { color: #c01c28; }
@@ -211,6 +211,7 @@ Gtk::Widget* DownloadsWindow::makeTable()
         label->set_ellipsize(Pango::EllipsizeMode::END);
         button->set_child(*label);
         button->set_halign(Gtk::Align::START);
+        button->add_css_class("flat");
         button->add_css_class("qv-download-file");
         Gtk::ListItem* item = listItem.get();
         button->signal_clicked().connect([this, item] {
