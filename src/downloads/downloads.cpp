@@ -40,28 +40,28 @@ DownloadTask::~DownloadTask()
 
 namespace {
 
-std::optional<std::string> responseURI(WebKitDownload* download)
-{
-    WebKitURIResponse* response = webkit_download_get_response(download);
-    const char* uri = response ? webkit_uri_response_get_uri(response) : nullptr;
-    if (uri && *uri)
-        return std::string(uri);
-    WebKitURIRequest* request = webkit_download_get_request(download);
-    uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (uri && *uri)
-        return std::string(uri);
-    return std::nullopt;
-}
+    std::optional<std::string> responseURI(WebKitDownload* download)
+    {
+        WebKitURIResponse* response = webkit_download_get_response(download);
+        const char* uri = response ? webkit_uri_response_get_uri(response) : nullptr;
+        if (uri && *uri)
+            return std::string(uri);
+        WebKitURIRequest* request = webkit_download_get_request(download);
+        uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (uri && *uri)
+            return std::string(uri);
+        return std::nullopt;
+    }
 
-std::string fileURL(const fs::path& path)
-{
-    GFile* file = g_file_new_for_path(path.c_str());
-    char* uri = g_file_get_uri(file);
-    std::string text = uri ? uri : "";
-    g_free(uri);
-    g_object_unref(file);
-    return text;
-}
+    std::string fileURL(const fs::path& path)
+    {
+        GFile* file = g_file_new_for_path(path.c_str());
+        char* uri = g_file_get_uri(file);
+        std::string text = uri ? uri : "";
+        g_free(uri);
+        g_object_unref(file);
+        return text;
+    }
 
 } // namespace
 
@@ -111,8 +111,8 @@ void BrowserController::watchDownloadsOfSession(WebKitNetworkSession* session)
     // One handler per session, however many views share it.
     if (g_signal_handler_find(session, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this))
         return;
-    m_downloadSessionSignals.emplace_back(
-        session, connectSignal<&BrowserController::downloadStarted>(session, "download-started", this));
+    m_downloadSessionSignals.emplace_back(session,
+        connectSignal<&BrowserController::downloadStarted>(session, "download-started", this));
 }
 
 void BrowserController::downloadStarted(WebKitNetworkSession*, WebKitDownload* download)
@@ -135,8 +135,8 @@ void BrowserController::downloadStarted(WebKitNetworkSession*, WebKitDownload* d
             download, "notify::estimated-progress", this));
     task->signals.emplace_back(
         download, connectSignal<&BrowserController::downloadDidFail>(download, "failed", this));
-    task->signals.emplace_back(download,
-        connectSignal<&BrowserController::downloadDidFinish>(download, "finished", this));
+    task->signals.emplace_back(
+        download, connectSignal<&BrowserController::downloadDidFinish>(download, "finished", this));
     m_downloadTasks[download] = std::move(task);
 }
 

@@ -16,11 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kHeaderText
-    = "Open a downloaded file or remove records from this list. Files remain on your Mac.";
-constexpr const char* kFootnoteText = "Records only; downloaded files stay on your Mac.";
+    constexpr const char* kHeaderText
+        = "Open a downloaded file or remove records from this list. Files remain on your Mac.";
+    constexpr const char* kFootnoteText = "Records only; downloaded files stay on your Mac.";
 
-constexpr const char* kDownloadsCss = R"CSS(
+    constexpr const char* kDownloadsCss = R"CSS(
 .qv-downloads-title { font-size: 23pt; font-weight: bold; }
 .qv-downloads-panel { border-radius: 13px; border: 1px solid alpha(@borders, 0.8);
     background: alpha(@theme_base_color, 0.7); }
@@ -29,71 +29,71 @@ constexpr const char* kDownloadsCss = R"CSS(
     background: alpha(@theme_base_color, 0.7); padding: 10px 14px; }
 .qv-download-file { padding: 0 2px; min-height: 0; }
 .qv-download-file, .qv-download-file:hover, .qv-download-file:active {
-    background: none; box-shadow: none; }
-.qv-download-file label { color: @theme_selected_bg_color; }
+    background: none; box-shadow: none; border: none; }
+.qv-download-file label { color: mix(@theme_selected_bg_color, @theme_fg_color, 0.25); }
 .qv-download-file:hover label { text-decoration: underline; }
 .qv-downloads-action { padding: 6px 14px; }
 .qv-downloads-remove { color: #c01c28; }
 )CSS";
 
-// One row of the table: the record's position in the list and what the cells show.
-class DownloadRowItem : public Glib::Object {
-public:
-    static Glib::RefPtr<DownloadRowItem> create(size_t row, DownloadRecord record)
+    // One row of the table: the record's position in the list and what the cells show.
+    class DownloadRowItem : public Glib::Object {
+    public:
+        static Glib::RefPtr<DownloadRowItem> create(size_t row, DownloadRecord record)
+        {
+            auto item = Glib::make_refptr_for_instance(new DownloadRowItem());
+            item->row = row;
+            item->record = std::move(record);
+            return item;
+        }
+
+        size_t row = 0;
+        DownloadRecord record;
+
+    protected:
+        DownloadRowItem()
+            : Glib::ObjectBase(typeid(DownloadRowItem))
+        {
+        }
+    };
+
+    Glib::RefPtr<DownloadRowItem> rowItem(const Glib::RefPtr<Gtk::ListItem>& listItem)
     {
-        auto item = Glib::make_refptr_for_instance(new DownloadRowItem());
-        item->row = row;
-        item->record = std::move(record);
-        return item;
+        return std::dynamic_pointer_cast<DownloadRowItem>(listItem->get_item());
     }
 
-    size_t row = 0;
-    DownloadRecord record;
-
-protected:
-    DownloadRowItem()
-        : Glib::ObjectBase(typeid(DownloadRowItem))
+    // A large button with its symbol before the title.
+    Gtk::Button* actionButton(const char* title, const char* symbol, const char* accessibleLabel)
     {
+        auto* button = Gtk::make_managed<Gtk::Button>();
+        auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+        auto* image = Gtk::make_managed<Gtk::Image>();
+        image->set_from_icon_name(symbol);
+        content->append(*image);
+        content->append(*Gtk::make_managed<Gtk::Label>(title));
+        button->set_child(*content);
+        button->add_css_class("qv-downloads-action");
+        setAccessibleLabel(*button, accessibleLabel ? accessibleLabel : title);
+        return button;
     }
-};
 
-Glib::RefPtr<DownloadRowItem> rowItem(const Glib::RefPtr<Gtk::ListItem>& listItem)
-{
-    return std::dynamic_pointer_cast<DownloadRowItem>(listItem->get_item());
-}
+    Gtk::Label* secondaryLabel(const char* text)
+    {
+        auto* label = Gtk::make_managed<Gtk::Label>(text);
+        label->add_css_class("dim-label");
+        label->set_xalign(0);
+        label->set_wrap(true);
+        return label;
+    }
 
-// A large button with its symbol before the title.
-Gtk::Button* actionButton(const char* title, const char* symbol, const char* accessibleLabel)
-{
-    auto* button = Gtk::make_managed<Gtk::Button>();
-    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbol);
-    content->append(*image);
-    content->append(*Gtk::make_managed<Gtk::Label>(title));
-    button->set_child(*content);
-    button->add_css_class("qv-downloads-action");
-    setAccessibleLabel(*button, accessibleLabel ? accessibleLabel : title);
-    return button;
-}
-
-Gtk::Label* secondaryLabel(const char* text)
-{
-    auto* label = Gtk::make_managed<Gtk::Label>(text);
-    label->add_css_class("dim-label");
-    label->set_xalign(0);
-    label->set_wrap(true);
-    return label;
-}
-
-std::string amountText(std::uint64_t bytes, double fraction)
-{
-    char* size = g_format_size(bytes);
-    std::string text = size;
-    g_free(size);
-    int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0);
-    return text + " \u2014 " + std::to_string(percent) + "%";
-}
+    std::string amountText(std::uint64_t bytes, double fraction)
+    {
+        char* size = g_format_size(bytes);
+        std::string text = size;
+        g_free(size);
+        int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0);
+        return text + " \u2014 " + std::to_string(percent) + "%";
+    }
 
 } // namespace
 
@@ -211,6 +211,7 @@ Gtk::Widget* DownloadsWindow::makeTable()
         label->set_ellipsize(Pango::EllipsizeMode::END);
         button->set_child(*label);
         button->set_halign(Gtk::Align::START);
+        button->add_css_class("flat");
         button->add_css_class("qv-download-file");
         Gtk::ListItem* item = listItem.get();
         button->signal_clicked().connect([this, item] {
@@ -306,8 +307,8 @@ std::vector<size_t> DownloadsWindow::selectedRows() const
     return rows;
 }
 
-void DownloadsWindow::setProgress(const std::string& key, const std::string& name,
-    double fraction, std::uint64_t receivedBytes)
+void DownloadsWindow::setProgress(
+    const std::string& key, const std::string& name, double fraction, std::uint64_t receivedBytes)
 {
     auto it = m_progressRows.find(key);
     if (it == m_progressRows.end()) {

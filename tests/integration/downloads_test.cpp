@@ -1,0 +1,334 @@
+// Downloads from browser tabs: files in the Downloads folder, their records and the window.
+#include "support/browser_fixture.h"
+
+#include "base/atomic_file.h"
+#include "base/json_text.h"
+#include "downloads/downloads_window.h"
+#include "platform/file_panels.h"
+#include "platform/storage_locations.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace qv::test {
+
+namespace {
+
+    namespace fs = std::filesystem;
+
+    std::string fileContents(const fs::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    TestServer::Response attachment(const std::string& name, const std::string& body)
+    {
+        return { 200, "application/pdf", body,
+            { { "Content-Disposition", "Attachment; filename=\"" + name + "\"" } } };
+    }
+
+    // A server whose responses send their first bytes at once and the rest only when released, so
+    // downloads stay in progress as long as a test needs.
+    class HeldServer {
+    public:
+        HeldServer()
+        {
+            m_server = soup_server_new(nullptr, nullptr);
+            GInetAddress* loopback = g_inet_address_new_from_string("127.0.0.1");
+            GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+            GError* error = nullptr;
+            soup_server_listen(m_server, address, static_cast<SoupServerListenOptions>(0), &error);
+            g_object_unref(address);
+            g_object_unref(loopback);
+            EXPECT_EQ(error, nullptr);
+            g_clear_error(&error);
+            GSList* uris = soup_server_get_uris(m_server);
+            if (uris)
+                m_port = static_cast<unsigned>(g_uri_get_port(static_cast<GUri*>(uris->data)));
+            g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+            soup_server_add_handler(m_server, nullptr, &HeldServer::handle, this, nullptr);
+        }
+        ~HeldServer()
+        {
+            release();
+            soup_server_disconnect(m_server);
+            g_object_unref(m_server);
+        }
+
+        // Serves `first` then, once released, `rest`, as the attachment `name`.
+        void hold(
+            const std::string& path, const std::string& name, std::string first, std::string rest)
+        {
+            m_bodies[path] = { name, std::move(first), std::move(rest) };
+        }
+        std::string url(const std::string& path) const
+        {
+            return "http://127.0.0.1:" + std::to_string(m_port) + path;
+        }
+        size_t waiting() const { return m_held.size(); }
+        void release()
+        {
+            for (auto& [message, rest] : m_held) {
+                SoupMessageBody* body = soup_server_message_get_response_body(message);
+                soup_message_body_append(body, SOUP_MEMORY_COPY, rest.data(), rest.size());
+                soup_message_body_complete(body);
+                soup_server_message_unpause(message);
+                g_object_unref(message);
+            }
+            m_held.clear();
+        }
+        // Drops every connection, so held responses end before their announced length.
+        void disconnect() { soup_server_disconnect(m_server); }
+
+    private:
+        struct Body {
+            std::string name, first, rest;
+        };
+        static void handle(
+            SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data)
+        {
+            auto* self = static_cast<HeldServer*>(data);
+            auto it = self->m_bodies.find(path ? path : "");
+            if (it == self->m_bodies.end()) {
+                soup_server_message_set_status(message, 404, nullptr);
+                return;
+            }
+            const Body& body = it->second;
+            SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
+            soup_message_headers_set_content_length(headers, body.first.size() + body.rest.size());
+            soup_message_headers_append(headers, "Content-Type", "application/octet-stream");
+            soup_message_headers_append(
+                headers, "Content-Disposition", ("attachment; filename=" + body.name).c_str());
+            soup_server_message_set_status(message, 200, nullptr);
+            soup_message_body_append(soup_server_message_get_response_body(message),
+                SOUP_MEMORY_COPY, body.first.data(), body.first.size());
+            soup_server_message_pause(message);
+            soup_server_message_unpause(message);
+            self->m_held.emplace_back(SOUP_SERVER_MESSAGE(g_object_ref(message)), body.rest);
+        }
+
+        SoupServer* m_server = nullptr;
+        unsigned m_port = 0;
+        std::map<std::string, Body> m_bodies;
+        std::vector<std::pair<SoupServerMessage*, std::string>> m_held;
+    };
+
+    class DownloadsTest : public BrowserTest {
+    protected:
+        fs::path downloadsFolder() const { return downloadsDirectory(); }
+        fs::path downloadsFile() { return controller().downloadsFileURL(); }
+
+        Json recordsOnDisk()
+        {
+            auto parsed = parseJson(fileContents(downloadsFile()));
+            return parsed ? *parsed : Json();
+        }
+
+        void load(WebKitWebView* view, const std::string& url)
+        {
+            webkit_web_view_load_uri(view, url.c_str());
+        }
+
+        bool waitForRecords(size_t count)
+        {
+            return waitUntil([&] { return controller().downloadEntries().size() == count; });
+        }
+    };
+
+    // The first realised "Downloaded file" button of the window's table.
+    Gtk::Button* firstFileButton(Gtk::Widget& root)
+    {
+        for (Gtk::Widget* child = root.get_first_child(); child;
+             child = child->get_next_sibling()) {
+            if (auto* button = dynamic_cast<Gtk::Button*>(child);
+                button && button->has_css_class("qv-download-file"))
+                return button;
+            if (auto* found = firstFileButton(*child))
+                return found;
+        }
+        return nullptr;
+    }
+
+} // namespace
+
+TEST_F(DownloadsTest, AttachmentResponseBecomesFileAndRecord)
+{
+    m_server->route("/get/report.pdf", attachment("report.pdf", "%PDF-1.4 report"));
+    load(selectedView(), m_server->url("/get/report.pdf"));
+    ASSERT_TRUE(waitForRecords(1));
+
+    fs::path saved = downloadsFolder() / "report.pdf";
+    EXPECT_EQ(fileContents(saved), "%PDF-1.4 report");
+    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_EQ(downloadsFile().parent_path(), controller().historyFileURL().parent_path());
+    Json records = recordsOnDisk();
+    ASSERT_TRUE(records.is_array());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["path"], saved.string());
+    EXPECT_EQ(records[0]["name"], "report.pdf");
+    EXPECT_EQ(records[0]["source"], m_server->url("/get/report.pdf"));
+    EXPECT_TRUE(m_alerts.empty());
+}
+
+TEST_F(DownloadsTest, UnshowableContentAndDownloadLinksBecomeFiles)
+{
+    m_server->route("/blob", { 200, "application/x-quivel-unknown", "opaque bytes", {} });
+    load(selectedView(), m_server->url("/blob"));
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(fileContents(downloadsFolder() / "blob"), "opaque bytes");
+
+    m_server->route("/notes.txt", { 200, "text/plain", "plain notes", {} });
+    m_server->page("/links.html", "Links", "<a id=l href='/notes.txt' download>notes</a>");
+    load(selectedView(), m_server->url("/links.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/links.html")));
+    evaluate(selectedView(), "document.getElementById('l').click(); true");
+    ASSERT_TRUE(waitForRecords(2));
+    EXPECT_EQ(fileContents(downloadsFolder() / "notes.txt"), "plain notes");
+    EXPECT_EQ(uriOf(selectedView()), m_server->url("/links.html"));
+}
+
+TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
+{
+    HeldServer held;
+    // Enough first bytes for the engine's content sniffing to decide before the rest comes.
+    const std::string padding(2048, '.');
+    held.hold("/a", "report.pdf", "first" + padding, "download");
+    held.hold("/b", "report.pdf", "second" + padding, "download");
+    load(selectedView(), held.url("/a"));
+    controller().createNewTab();
+    load(selectedView(), held.url("/b"));
+    // Both have their destination before either has finished.
+    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 2; }));
+    held.release();
+    ASSERT_TRUE(waitForRecords(2));
+
+    std::set<std::string> contents { fileContents(downloadsFolder() / "report.pdf"),
+        fileContents(downloadsFolder() / "report (1).pdf") };
+    EXPECT_EQ(contents,
+        (std::set<std::string> {
+            "first" + padding + "download", "second" + padding + "download" }));
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(downloadsFolder()), fs::directory_iterator()), 2);
+}
+
+TEST_F(DownloadsTest, FailedDownloadIsReportedAndNotRecorded)
+{
+    HeldServer held;
+    held.hold("/cut", "cut.bin", std::string(2048, 'p'), std::string(4096, 'x'));
+    load(selectedView(), held.url("/cut"));
+    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 1; }));
+    held.disconnect();
+    ASSERT_TRUE(waitUntil([&] { return !m_alerts.empty(); }));
+    EXPECT_EQ(m_alerts[0].informativeText.rfind("Download failed: ", 0), 0u);
+    EXPECT_EQ(std::string(controller().window()->get_title()), m_alerts[0].informativeText);
+    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_TRUE(controller().downloadEntries().empty());
+}
+
+class DamagedDownloadsListTest : public DownloadsTest {
+protected:
+    DamagedDownloadsListTest() { m_launchInSetUp = false; }
+};
+
+TEST_F(DamagedDownloadsListTest, DamagedListIsKeptByteForByteAndReportedOnce)
+{
+    const std::string damaged = "[{\"path\": \"/x\", \"name\": \"x\"}, 12, trunc\xff";
+    fs::path file = historyURL().parent_path() / "downloads.json";
+    ASSERT_TRUE(writeFileAtomically(file, damaged));
+    launch();
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_NE(m_alerts[0].informativeText.find("downloads.json"), std::string::npos);
+
+    m_server->route("/a.txt", attachment("a.txt", "A"));
+    load(selectedView(), m_server->url("/a.txt"));
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(fileContents(file.string() + ".bad"), damaged);
+    EXPECT_EQ(recordsOnDisk().size(), 1u);
+
+    controller().showDownloads();
+    controller().showDownloads();
+    EXPECT_EQ(m_alerts.size(), 1u);
+}
+
+TEST_F(DownloadsTest, WindowListsRevealsAndRemovesRecords)
+{
+    m_server->route("/a.txt", attachment("a.txt", "A"));
+    m_server->route("/b.txt", attachment("b.txt", "B"));
+    load(selectedView(), m_server->url("/a.txt"));
+    ASSERT_TRUE(waitForRecords(1));
+    load(selectedView(), m_server->url("/b.txt"));
+    ASSERT_TRUE(waitForRecords(2));
+
+    controller().showDownloads();
+    DownloadsWindow* window = controller().downloadsWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return window->get_mapped() && firstFileButton(*window); }));
+    EXPECT_EQ(window->selection()->get_n_items(), 2u);
+
+    std::vector<fs::path> revealed;
+    setRevealResponder([&](const fs::path& path) { revealed.push_back(path); });
+    // Newest first: the top row is b.txt.
+    g_signal_emit_by_name(firstFileButton(*window)->gobj(), "clicked");
+    setRevealResponder(nullptr);
+    ASSERT_EQ(revealed.size(), 1u);
+    EXPECT_EQ(revealed[0], downloadsFolder() / "b.txt");
+
+    window->selection()->select_item(1, true);
+    m_alertAnswer = 1; // "Cancel"
+    g_signal_emit_by_name(window->removeButton()->gobj(), "clicked");
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].buttons, (std::vector<std::string> { "Remove from List", "Cancel" }));
+    EXPECT_EQ(recordsOnDisk().size(), 2u);
+
+    window->selection()->select_item(1, true);
+    m_alertAnswer = 0;
+    g_signal_emit_by_name(window->removeButton()->gobj(), "clicked");
+    Json records = recordsOnDisk();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["name"], "b.txt");
+    EXPECT_EQ(window->selection()->get_n_items(), 1u);
+    EXPECT_TRUE(fs::exists(downloadsFolder() / "a.txt"));
+}
+
+TEST_F(DownloadsTest, RevealingAMissingFileSaysSo)
+{
+    m_server->route("/gone.txt", attachment("gone.txt", "G"));
+    load(selectedView(), m_server->url("/gone.txt"));
+    ASSERT_TRUE(waitForRecords(1));
+    fs::remove(downloadsFolder() / "gone.txt");
+    controller().showDownloads();
+    bool revealed = false;
+    setRevealResponder([&](const fs::path&) { revealed = true; });
+    controller().revealDownloadInFinder(Sender::button(0));
+    controller().revealDownloadInFinder(Sender::button(5));
+    setRevealResponder(nullptr);
+    EXPECT_FALSE(revealed);
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_EQ(m_alerts[0].informativeText, kDownloadFileMissingMessage);
+}
+
+TEST_F(DownloadsTest, RunningDownloadShowsProgressUntilItFinishes)
+{
+    HeldServer held;
+    held.hold("/big.iso", "big.iso", std::string(1000, 'a'), std::string(3000, 'b'));
+    controller().showDownloads();
+    load(selectedView(), held.url("/big.iso"));
+    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 1; }));
+    std::string key = controller().inProgressDownloads().begin()->first;
+    DownloadsWindow* window = controller().downloadsWindow();
+    ASSERT_TRUE(waitUntil([&] {
+        Gtk::ProgressBar* bar = window->progressBar(key);
+        return bar && bar->get_fraction() > 0.2;
+    }));
+    EXPECT_LT(window->progressBar(key)->get_fraction(), 0.5);
+    held.release();
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(window->progressBar(key), nullptr);
+    EXPECT_EQ(window->selection()->get_n_items(), 1u);
+    EXPECT_EQ(fs::file_size(downloadsFolder() / "big.iso"), 4000u);
+}
+
+} // namespace qv::test
