@@ -8,7 +8,6 @@ void BrowserController::showJavaScriptEditor() { }
 void BrowserController::showDownloads() { }
 void BrowserController::showActivity() { }
 void BrowserController::showSettings() { }
-void BrowserController::showSourceEditor() { }
 void BrowserController::activityTableDidChange() { }
 void BrowserController::loadDownloads() { }
 

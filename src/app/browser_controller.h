@@ -27,6 +27,7 @@ namespace qv {
 
 class BrowserWindow;
 class ExtensionManagerWindow;
+class PageSourceWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -249,7 +250,19 @@ public:
     void showDownloads();
     void showActivity();
     void showSettings();
+
+    // --- Page source editor and local copy (devtools/page_source_window.cpp) ---
+    // Shows the window (built on first use) and lists the selected tab's files again.
     void showSourceEditor();
+    void refreshPageResources();
+    void loadSelectedSource();
+    void applyPageSource();
+    void savePageSource();
+    void buildLocalSourceCopy();
+    void saveLocalSourceChanges();
+    void previewLocalSourceCopy();
+    void exportLocalSourceCopyAsZip();
+    PageSourceWindow* sourceWindow() const { return m_sourceWindow.get(); }
 
     // --- The model, for the windows, the bridge and tests ---
     BrowserWindow* window() const { return m_window.get(); }
@@ -353,6 +366,9 @@ private:
     std::vector<BrowserProfile> m_profiles;
     std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
+
+    // --- Page source editor ---
+    std::unique_ptr<PageSourceWindow> m_sourceWindow;
 
     // --- History ---
     std::filesystem::path m_historyFileURL;

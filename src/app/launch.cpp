@@ -3,6 +3,7 @@
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
+#include "devtools/page_source_window.h"
 #include "extensions/extension_manager_window.h"
 #include "tabs/tab_strip_view.h"
 

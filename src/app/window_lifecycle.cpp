@@ -4,6 +4,7 @@
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
+#include "devtools/page_source_window.h"
 #include "extensions/extension_manager_window.h"
 #include "tabs/tab_strip_view.h"
 
@@ -14,6 +15,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
     // In their fixed order; each exists once it has been shown.
     Gtk::Window* const ordered[] = {
         m_extensionManagerWindow.get(),
+        m_sourceWindow.get(),
     };
     std::vector<Gtk::Window*> windows;
     for (Gtk::Window* window : ordered) {

@@ -148,7 +148,7 @@ std::optional<std::string> markSourceEdited(SourceEditorState& state)
         return std::nullopt;
     state.dirty = true;
     auto address = parseWebAddress(state.loaded->url);
-    return "Unsaved local edits · " + lastPathComponent(address ? address->path : "");
+    return "Unsaved local edits · " + lastWebPathComponent(address ? address->path : "");
 }
 
 SourceLoadStep sourceLoadStep(const SourceEditorState& state, const SourceResource& next)

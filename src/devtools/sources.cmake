@@ -7,3 +7,9 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/script_console_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_highlighting.cpp
 )
+list(APPEND QV_PLATFORM_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/local_copy_download.cpp
+)
+list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/page_source_window.cpp
+)

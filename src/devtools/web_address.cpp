@@ -108,7 +108,7 @@ std::string withoutFragment(std::string_view text)
     return std::string(text.substr(0, text.find('#')));
 }
 
-std::string lastPathComponent(std::string_view path)
+std::string lastWebPathComponent(std::string_view path)
 {
     while (path.size() > 1 && path.back() == '/')
         path.remove_suffix(1);

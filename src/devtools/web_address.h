@@ -27,7 +27,7 @@ std::optional<WebAddress> parseWebAddress(std::string_view text);
 std::string withoutFragment(std::string_view text);
 
 // "b.css" for "/a/b.css", "a" for "/a/", "/" for "" or "/".
-std::string lastPathComponent(std::string_view path);
+std::string lastWebPathComponent(std::string_view path);
 
 // "%41" -> "A"; malformed escapes stay as they are.
 std::string percentDecodeBytes(std::string_view text);

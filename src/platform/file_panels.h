@@ -12,7 +12,7 @@ typedef struct _GtkWindow GtkWindow;
 namespace qv {
 
 struct FilePanelSpec {
-    enum class Kind { Open, Save };
+    enum class Kind { Open, Save, Folder }; // Folder: choose (or create) one folder
     Kind kind = Kind::Open;
     std::string title;
     std::string acceptLabel;
