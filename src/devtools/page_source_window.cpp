@@ -329,7 +329,8 @@ PageSourceWindow::PageSourceWindow(BrowserController& controller)
         loadSelectedSource();
     });
     auto* listScroll = Gtk::make_managed<Gtk::ScrolledWindow>();
-    listScroll->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::AUTOMATIC);
+    // No horizontal scrolling: long addresses are cut in the middle instead.
+    listScroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
     listScroll->set_has_frame(false);
     listScroll->set_vexpand(true);
     listScroll->set_margin(8);

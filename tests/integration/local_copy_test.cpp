@@ -147,22 +147,18 @@ TEST_F(LocalCopy, CancelStopsEveryTransferAndWritesNothing)
     for (int i = 0; i < 3; ++i)
         m_server->hang("/site/slow/" + std::to_string(i) + ".png");
     submitAddress(m_server->url("/site/index.html"));
-    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/site/index.html")));
+    // The hanging images keep the page loading; their requests arriving is the signal.
     ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/site/slow/2.png") == 1; }));
     PageSourceWindow& window = openEditor();
     window.buildLocalSourceCopy();
     ASSERT_TRUE(waitUntil([&] {
         return m_server->requestCount("/site/slow/0.png") == 2
             && m_server->requestCount("/site/slow/2.png") == 2
-            && window.status().rfind("Downloading local copy", 0) == 0;
+            && window.localCopyTransfersInFlight() == 3;
     })) << window.status();
     EXPECT_TRUE(window.buildingLocalCopy());
-    EXPECT_EQ(window.localCopyTransfersInFlight(), 3u);
-    if (const char* shot = std::getenv("QV_SCREENSHOT_IN_PROGRESS")) {
-        window.present();
-        waitUntil([&] { return window.is_active(); }, std::chrono::seconds(3));
-        std::system((std::string("import -window root ") + shot).c_str());
-    }
+    EXPECT_EQ(window.status().rfind("Downloading local copy", 0), 0u) << window.status();
+    screenshotIfAsked(window, "QV_SCREENSHOT_IN_PROGRESS");
     window.cancelLocalSourceCopy();
     EXPECT_FALSE(window.buildingLocalCopy());
     EXPECT_EQ(window.localCopyTransfersInFlight(), 0u);

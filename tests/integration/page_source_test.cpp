@@ -41,6 +41,7 @@ TEST_F(PageSource, AppliedStyleSheetEditChangesTheLivePage)
     ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Loaded ", 0) == 0; }))
         << window.status();
     EXPECT_NE(window.editor().text().find("rgb(1, 2, 3)"), std::string::npos);
+    screenshotIfAsked(window, "QV_SCREENSHOT_EDITOR");
 
     window.editor().textView().get_buffer()->set_text("h1 { color: rgb(200, 10, 20); }");
     EXPECT_TRUE(window.editorState().dirty);

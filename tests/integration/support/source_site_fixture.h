@@ -8,6 +8,7 @@
 
 #include <glib.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace qv::test {
@@ -90,6 +91,29 @@ protected:
         EXPECT_TRUE(waitUntil([&] { return window->status().rfind("Found ", 0) == 0; }))
             << window->status();
         return *window;
+    }
+
+    // For the pictures in docs/: when the variable names a file, the screen is saved there
+    // (dark when QV_SCREENSHOT_DARK is set).
+    void screenshotIfAsked(Gtk::Window& window, const char* variable)
+    {
+        const char* file = std::getenv(variable);
+        if (!file)
+            return;
+        if (std::getenv("QV_SCREENSHOT_DARK"))
+            controller().setDarkMode(true);
+        window.present();
+        waitUntil([&] { return window.is_active() && window.get_width() > 0; },
+            std::chrono::seconds(3));
+        // A few frames so the theme and the text are drawn.
+        int frames = 0;
+        guint tick = window.add_tick_callback([&](const Glib::RefPtr<Gdk::FrameClock>&) {
+            ++frames;
+            return true;
+        });
+        waitUntil([&] { return frames > 10; }, std::chrono::seconds(3));
+        window.remove_tick_callback(tick);
+        std::system((std::string("import -window root ") + file).c_str());
     }
 
     std::optional<std::size_t> rowOf(PageSourceWindow& window, const std::string& path)
