@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth imagemagick xdotool libx11-dev libxi-dev
     fonts-dejavu-core adwaita-icon-theme
+    wget
 )
 
 missing=()

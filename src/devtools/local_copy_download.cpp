@@ -144,8 +144,8 @@ void bodyRead(GObject* source, GAsyncResult* result, gpointer data)
 
 void readNext(Transfer* transfer)
 {
-    g_input_stream_read_bytes_async(transfer->body, kReadSlice, G_PRIORITY_DEFAULT,
-        transfer->cancellable, bodyRead, transfer);
+    g_input_stream_read_bytes_async(
+        transfer->body, kReadSlice, G_PRIORITY_DEFAULT, transfer->cancellable, bodyRead, transfer);
 }
 
 void headersArrived(GObject* source, GAsyncResult* result, gpointer data)
@@ -241,9 +241,9 @@ LocalCopyDownloader::LocalCopyDownloader(const std::vector<SourceResource>& reso
     m_state->progress = std::move(progress);
     m_state->finished = std::move(finished);
     // Its own session: no cookie jar (each request carries the tab's cookies), no cache.
-    m_state->session = soup_session_new_with_options("max-conns-per-host",
-        static_cast<int>(kParallelTransfers), "timeout",
-        static_cast<guint>(kLocalCopyRequestTimeoutSeconds), nullptr);
+    m_state->session
+        = soup_session_new_with_options("max-conns-per-host", static_cast<int>(kParallelTransfers),
+            "timeout", static_cast<guint>(kLocalCopyRequestTimeoutSeconds), nullptr);
 }
 
 LocalCopyDownloader::~LocalCopyDownloader() { cancel(); }

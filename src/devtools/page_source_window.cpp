@@ -60,8 +60,8 @@ void runScript(WebKitWebView* view, const PageScript& script, ScriptDone done)
     AsyncCall<ScriptDone> call(std::move(done));
     auto length = static_cast<gssize>(script.source.size());
     if (script.kind == PageScriptKind::Expression) {
-        webkit_web_view_evaluate_javascript(view, script.source.c_str(), length, nullptr, nullptr,
-            nullptr,
+        webkit_web_view_evaluate_javascript(
+            view, script.source.c_str(), length, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_evaluate_javascript_finish(
@@ -75,8 +75,8 @@ void runScript(WebKitWebView* view, const PageScript& script, ScriptDone done)
             },
             call.release());
     } else {
-        webkit_web_view_call_async_javascript_function(view, script.source.c_str(), length,
-            nullptr, nullptr, nullptr, nullptr,
+        webkit_web_view_call_async_javascript_function(
+            view, script.source.c_str(), length, nullptr, nullptr, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
@@ -184,10 +184,7 @@ SourceEditorPane::SourceEditorPane()
     m_scroll->set_child(*m_view);
 }
 
-std::string SourceEditorPane::text() const
-{
-    return m_view->get_buffer()->get_text(true).raw();
-}
+std::string SourceEditorPane::text() const { return m_view->get_buffer()->get_text(true).raw(); }
 
 void SourceEditorPane::setText(const std::string& text)
 {
@@ -304,8 +301,7 @@ PageSourceWindow::PageSourceWindow(BrowserController& controller)
     m_selection = Gtk::SingleSelection::create(m_rows);
     m_selection->set_autoselect(false);
     m_selection->set_can_unselect(true);
-    m_selection->signal_selection_changed().connect(
-        [this](guint, guint) { selectionChanged(); });
+    m_selection->signal_selection_changed().connect([this](guint, guint) { selectionChanged(); });
     auto factory = Gtk::SignalListItemFactory::create();
     factory->signal_setup().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
         auto* label = Gtk::make_managed<Gtk::Label>();
@@ -397,8 +393,8 @@ Gtk::Widget* PageSourceWindow::makeButtons()
     auto* first = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     first->append(*titledButton("Refresh Files", "view-refresh-symbolic", "Refresh website files",
         false, [this] { refreshPageResources(); }));
-    first->append(*titledButton("Load Selected", "document-open-symbolic",
-        "Load selected source", false, [this] { loadSelectedSource(); }));
+    first->append(*titledButton("Load Selected", "document-open-symbolic", "Load selected source",
+        false, [this] { loadSelectedSource(); }));
     first->append(*titledButton("Apply to Page", "media-playback-start-symbolic",
         "Apply source changes to the page", true, [this] { applyPageSource(); }));
     auto* second = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -412,8 +408,8 @@ Gtk::Widget* PageSourceWindow::makeButtons()
     second->append(*titledButton("Export ZIP\u2026", "package-x-generic-symbolic",
         "Export the complete local website copy as ZIP", false,
         [this] { exportLocalSourceCopyAsZip(); }));
-    Gtk::Button* saveAs
-        = iconButton("download", "Save as\u2026", [this] { savePageSource(); }, browser.darkMode());
+    Gtk::Button* saveAs = iconButton(
+        "download", "Save as\u2026", [this] { savePageSource(); }, browser.darkMode());
     saveAs->set_tooltip_text("Save as\u2026");
     second->append(*saveAs);
     rows->append(*first);
@@ -504,8 +500,8 @@ bool PageSourceWindow::localCopyServesListedPage() const
 
 bool PageSourceWindow::showsListedPage() const
 {
-    return showsSourcePage(webViewURI(webView()), m_sourceEditorURL, m_workspace,
-        m_workspacePageURL);
+    return showsSourcePage(
+        webViewURI(webView()), m_sourceEditorURL, m_workspace, m_workspacePageURL);
 }
 
 void PageSourceWindow::refreshPageResources()
@@ -528,36 +524,37 @@ void PageSourceWindow::refreshPageResources()
     setStatus("Finding page files\u2026");
     std::uint64_t generation = ++m_generation;
     std::weak_ptr<PageSourceWindow*> self = m_self;
-    runScript(view, sourceResourceListingScript(), [self, generation](GError* error, JSCValue* value) {
-        auto alive = self.lock();
-        if (!alive || !*alive || (*alive)->m_generation != generation)
-            return;
-        PageSourceWindow& window = **alive;
-        if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
-            window.setStatus("The page changed while listing files. Refresh the list.");
-            return;
-        }
-        if (error) {
-            window.setStatus("Could not list page files: " + errorText(error));
-            return;
-        }
-        std::optional<std::vector<SourceResource>> list;
-        if (value) {
-            // The page decides how big its answer is: measure before parsing.
-            char* json = jsc_value_to_json(value, 0);
-            if (json && std::strlen(json) <= kMaxListingJSONBytes)
-                list = sourceResourcesFromJSONText(json);
-            g_free(json);
-        }
-        if (!list) {
-            window.setStatus("The page did not return a file list.");
-            return;
-        }
-        window.m_sourceResources = std::move(*list);
-        window.reloadTable();
-        window.setStatus("Found " + std::to_string(window.m_sourceResources.size())
-            + " files. Select one to load; cross-origin access may be blocked.");
-    });
+    runScript(
+        view, sourceResourceListingScript(), [self, generation](GError* error, JSCValue* value) {
+            auto alive = self.lock();
+            if (!alive || !*alive || (*alive)->m_generation != generation)
+                return;
+            PageSourceWindow& window = **alive;
+            if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
+                window.setStatus("The page changed while listing files. Refresh the list.");
+                return;
+            }
+            if (error) {
+                window.setStatus("Could not list page files: " + errorText(error));
+                return;
+            }
+            std::optional<std::vector<SourceResource>> list;
+            if (value) {
+                // The page decides how big its answer is: measure before parsing.
+                char* json = jsc_value_to_json(value, 0);
+                if (json && std::strlen(json) <= kMaxListingJSONBytes)
+                    list = sourceResourcesFromJSONText(json);
+                g_free(json);
+            }
+            if (!list) {
+                window.setStatus("The page did not return a file list.");
+                return;
+            }
+            window.m_sourceResources = std::move(*list);
+            window.reloadTable();
+            window.setStatus("Found " + std::to_string(window.m_sourceResources.size())
+                + " files. Select one to load; cross-origin access may be blocked.");
+        });
 }
 
 void PageSourceWindow::showEditorText(const SourceResource& resource, const std::string& text)
@@ -615,12 +612,12 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
     if (localCopyServesListedPage()) {
         auto file = localFileForSourceURL(resource.url, m_workspace, m_sourceEditorURL);
         std::error_code ec;
-        if (file && fs::is_regular_file(*file, ec) && fs::file_size(*file, ec) <= kMaxEditorTextBytes
-            && !ec) {
+        if (file && fs::is_regular_file(*file, ec)
+            && fs::file_size(*file, ec) <= kMaxEditorTextBytes && !ec) {
             FileRead read = readWholeFile(*file);
             if (read.status == ReadStatus::Ok
-                && g_utf8_validate(read.contents.data(),
-                    static_cast<gssize>(read.contents.size()), nullptr)) {
+                && g_utf8_validate(
+                    read.contents.data(), static_cast<gssize>(read.contents.size()), nullptr)) {
                 showEditorText(resource, read.contents);
                 setStatus("Loaded local copy \u00B7 " + file->string());
                 return;
@@ -685,8 +682,8 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
             }
             window.showEditorText(resource, *text);
             glong characters = g_utf8_strlen(text->data(), static_cast<gssize>(text->size()));
-            window.setStatus(format("Loaded %@ (%@ characters)", resource.url,
-                std::to_string(characters)));
+            window.setStatus(
+                format("Loaded %@ (%@ characters)", resource.url, std::to_string(characters)));
         });
 }
 
@@ -760,7 +757,8 @@ void PageSourceWindow::buildLocalSourceCopy()
         setStatus("A local copy is being built. Cancel it before building another.");
         return;
     }
-    if (auto refusal = localCopyBuildRefusal(!m_sourceEditorURL.empty(), m_sourceResources.size())) {
+    if (auto refusal
+        = localCopyBuildRefusal(!m_sourceEditorURL.empty(), m_sourceResources.size())) {
         setStatus(*refusal);
         return;
     }
@@ -830,7 +828,8 @@ void PageSourceWindow::startLocalCopy(const fs::path& folder)
     };
     m_build->cookies = g_cancellable_new();
     AsyncCall<CookieWait> wait(CookieWait { m_self, m_build.get(), begin });
-    webkit_cookie_manager_get_all_cookies(manager, m_build->cookies,
+    webkit_cookie_manager_get_all_cookies(
+        manager, m_build->cookies,
         +[](GObject* object, GAsyncResult* result, gpointer data) {
             auto wait = AsyncCall<CookieWait>::take(data);
             GError* error = nullptr;
@@ -879,27 +878,28 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
     auto result = std::make_unique<WriteResult>();
     result->self = m_self;
     result->downloads = downloads.failures();
-    build.writer = std::thread([resources = build.resources, bodies = downloads.bodies(),
-                                   page = build.pageURL, folder = build.folder,
-                                   result = result.release()] {
-        std::vector<LocalCopyFile> files = localCopyFiles(resources, bodies, page, folder);
-        result->writes = writeLocalCopyFiles(files, folder);
-        // Always queued on the main loop, never run here (unlike g_main_context_invoke).
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            +[](gpointer data) -> gboolean {
-                std::unique_ptr<WriteResult> done(static_cast<WriteResult*>(data));
-                auto alive = done->self.lock();
-                if (!alive || !*alive || !(*alive)->m_build)
-                    return G_SOURCE_REMOVE;
-                PageSourceWindow& window = **alive;
-                std::unique_ptr<LocalCopyBuild> build = std::move(window.m_build);
-                build->writer.join();
-                window.finishLocalCopy(build->folder, build->pageURL, done->downloads, done->writes);
-                return G_SOURCE_REMOVE;
-            },
-            result, nullptr);
-    });
+    build.writer
+        = std::thread([resources = build.resources, bodies = downloads.bodies(),
+                          page = build.pageURL, folder = build.folder, result = result.release()] {
+              std::vector<LocalCopyFile> files = localCopyFiles(resources, bodies, page, folder);
+              result->writes = writeLocalCopyFiles(files, folder);
+              // Always queued on the main loop, never run here (unlike g_main_context_invoke).
+              g_idle_add_full(
+                  G_PRIORITY_DEFAULT,
+                  +[](gpointer data) -> gboolean {
+                      std::unique_ptr<WriteResult> done(static_cast<WriteResult*>(data));
+                      auto alive = done->self.lock();
+                      if (!alive || !*alive || !(*alive)->m_build)
+                          return G_SOURCE_REMOVE;
+                      PageSourceWindow& window = **alive;
+                      std::unique_ptr<LocalCopyBuild> build = std::move(window.m_build);
+                      build->writer.join();
+                      window.finishLocalCopy(
+                          build->folder, build->pageURL, done->downloads, done->writes);
+                      return G_SOURCE_REMOVE;
+                  },
+                  result, nullptr);
+          });
 }
 
 void PageSourceWindow::finishLocalCopy(const fs::path& folder, const std::string& pageURL,

@@ -22,13 +22,13 @@ protected:
         SourceSiteTest::SetUp();
         m_folder = testHome() / "copy";
         fs::create_directories(m_folder);
-        setFilePanelResponder([this](const FilePanelSpec& panel)
-                -> std::optional<std::optional<fs::path>> {
-            m_panels.push_back(panel);
-            if (panel.kind == FilePanelSpec::Kind::Folder)
-                return std::optional<fs::path>(m_folder);
-            return std::optional<fs::path>(m_saveAs);
-        });
+        setFilePanelResponder(
+            [this](const FilePanelSpec& panel) -> std::optional<std::optional<fs::path>> {
+                m_panels.push_back(panel);
+                if (panel.kind == FilePanelSpec::Kind::Folder)
+                    return std::optional<fs::path>(m_folder);
+                return std::optional<fs::path>(m_saveAs);
+            });
         setRevealResponder([this](const fs::path& file) { m_revealed.push_back(file); });
     }
     void TearDown() override
@@ -104,8 +104,8 @@ TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
     ASSERT_EQ(window.status().rfind("Loaded local copy", 0), 0u) << window.status();
     window.editor().textView().get_buffer()->set_text("h1 { color: rgb(7, 8, 9); }\n");
     window.previewLocalSourceCopy();
-    EXPECT_EQ(window.status(),
-        "Save or discard the editor changes before previewing the local copy.");
+    EXPECT_EQ(
+        window.status(), "Save or discard the editor changes before previewing the local copy.");
 
     m_saveAs = m_folder / "inside.zip";
     window.exportLocalSourceCopyAsZip(); // saves the edits first
@@ -123,9 +123,9 @@ TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
     fs::path unpacked = testHome() / "unpacked";
     fs::create_directories(unpacked);
     ASSERT_TRUE(extractZipArchive(m_saveAs, unpacked));
-    for (const char* file : { "copy/site/index.html", "copy/site/css/main.css",
-             "copy/site/css/deep/theme.css", "copy/site/js/app.js", "copy/site/img/late.png",
-             "copy/site/private/secret.png" })
+    for (const char* file :
+        { "copy/site/index.html", "copy/site/css/main.css", "copy/site/css/deep/theme.css",
+            "copy/site/js/app.js", "copy/site/img/late.png", "copy/site/private/secret.png" })
         EXPECT_TRUE(fs::is_regular_file(unpacked / file)) << file;
     EXPECT_EQ(read(unpacked / "copy/site/css/main.css"), "h1 { color: rgb(7, 8, 9); }\n");
 

@@ -51,8 +51,7 @@ TEST_F(PageSource, AppliedStyleSheetEditChangesTheLivePage)
     window.applyPageSource();
     ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Applied", 0) == 0; }))
         << window.status();
-    EXPECT_EQ(evaluate(selectedView(),
-                  "getComputedStyle(document.getElementById('title')).color"),
+    EXPECT_EQ(evaluate(selectedView(), "getComputedStyle(document.getElementById('title')).color"),
         "\"rgb(200, 10, 20)\"");
 
     window.editor().textView().get_buffer()->set_text("h1 { color: rgb(0, 128, 0); }");

@@ -17,9 +17,10 @@ inline std::string tinyPNG()
 {
     static const std::string bytes = [] {
         gsize size = 0;
-        guchar* data = g_base64_decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8"
-                                       "z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==",
-            &size);
+        guchar* data
+            = g_base64_decode("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8"
+                              "z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==",
+                &size);
         std::string png(reinterpret_cast<const char*>(data), size);
         g_free(data);
         return png;
@@ -103,8 +104,8 @@ protected:
         if (std::getenv("QV_SCREENSHOT_DARK"))
             controller().setDarkMode(true);
         window.present();
-        waitUntil([&] { return window.is_active() && window.get_width() > 0; },
-            std::chrono::seconds(3));
+        waitUntil(
+            [&] { return window.is_active() && window.get_width() > 0; }, std::chrono::seconds(3));
         // A few frames so the theme and the text are drawn.
         int frames = 0;
         guint tick = window.add_tick_callback([&](const Glib::RefPtr<Gdk::FrameClock>&) {
