@@ -38,6 +38,7 @@ class SettingsWindow;
 class ExtensionSourceWindow;
 class ProfilesWindow;
 class ScriptConsoleWindow;
+class PageSourceWindow;
 class TabStripView;
 
 using TabID = std::string;
@@ -320,7 +321,18 @@ public:
     bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
 
     // --- Auxiliary windows not built yet answer by doing nothing ---
+    // --- Page source editor and local copy (devtools/page_source_window.cpp) ---
+    // Shows the window (built on first use) and lists the selected tab's files again.
     void showSourceEditor();
+    void refreshPageResources();
+    void loadSelectedSource();
+    void applyPageSource();
+    void savePageSource();
+    void buildLocalSourceCopy();
+    void saveLocalSourceChanges();
+    void previewLocalSourceCopy();
+    void exportLocalSourceCopyAsZip();
+    PageSourceWindow* sourceWindow() const { return m_sourceWindow.get(); }
 
     // --- JavaScript console (devtools/script_console_window.cpp) ---
     // Builds the console on first use, then brings it to the front with the editor focused.
@@ -472,6 +484,9 @@ private:
 
     // --- JavaScript console ---
     std::unique_ptr<ScriptConsoleWindow> m_scriptWindow;
+
+    // --- Page source editor ---
+    std::unique_ptr<PageSourceWindow> m_sourceWindow;
 
     // --- History ---
     std::filesystem::path m_historyFileURL;

@@ -6,6 +6,7 @@
 #include "app/settings_window.h"
 #include "downloads/downloads_window.h"
 #include "devtools/script_console_window.h"
+#include "devtools/page_source_window.h"
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"

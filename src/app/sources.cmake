@@ -7,7 +7,6 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/browser_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/theme.cpp
     ${CMAKE_CURRENT_LIST_DIR}/view_helpers.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/auxiliary_windows.cpp
     ${CMAKE_CURRENT_LIST_DIR}/auxiliary_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/settings_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/row_list_model.cpp

@@ -7,6 +7,7 @@
 #include "app/web_views.h"
 #include "downloads/downloads_window.h"
 #include "devtools/script_console_window.h"
+#include "devtools/page_source_window.h"
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
@@ -28,6 +29,7 @@ std::vector<Gtk::Window*> BrowserController::auxiliaryWindows() const
         m_activityWindow.get(),
         m_downloadsWindow.get(),
         m_scriptWindow.get(),
+        m_sourceWindow.get(),
     };
     std::vector<Gtk::Window*> windows;
     for (Gtk::Window* window : ordered) {

@@ -511,9 +511,10 @@ std::vector<LocalCopyFile> localCopyFiles(const std::vector<SourceResource>& res
         const std::string& kind = resource->kind;
         bool rewritable = kind == "html" || kind == "css" || kind == "js";
         // Text that is not UTF-8 is kept byte for byte: its links stay, the file still exists.
+        // A script's addresses resolve against the document running it, not the script file.
+        const std::string& base = kind == "js" ? pageURL : resource->url;
         if (rewritable && isValidUtf8(body->second))
-            files.push_back(
-                { resource->url, *path, rewriter.rewrite(body->second, resource->url, kind) });
+            files.push_back({ resource->url, *path, rewriter.rewrite(body->second, base, kind) });
         else
             files.push_back({ resource->url, *path, body->second });
     }

@@ -92,10 +92,11 @@ void runFilesPanel(GtkWindow* parent, const FilePanelSpec& panel, FilesPanelComp
     }
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     bool save = panel.kind == FilePanelSpec::Kind::Save;
+    GtkFileChooserAction action = save ? GTK_FILE_CHOOSER_ACTION_SAVE
+        : panel.kind == FilePanelSpec::Kind::Folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER
+                                                    : GTK_FILE_CHOOSER_ACTION_OPEN;
     GtkFileChooserNative* dialog = gtk_file_chooser_native_new(panel.title.c_str(), parent,
-        panel.folders ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER
-            : save    ? GTK_FILE_CHOOSER_ACTION_SAVE
-                      : GTK_FILE_CHOOSER_ACTION_OPEN,
+        action,
         panel.acceptLabel.empty() ? nullptr : panel.acceptLabel.c_str(), nullptr);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
     if (!save)

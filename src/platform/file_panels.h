@@ -12,7 +12,7 @@ typedef struct _GtkWindow GtkWindow;
 namespace qv {
 
 struct FilePanelSpec {
-    enum class Kind { Open, Save };
+    enum class Kind { Open, Save, Folder }; // Folder: choose (or create) one folder
     Kind kind = Kind::Open;
     std::string title;
     std::string acceptLabel;
@@ -20,7 +20,6 @@ struct FilePanelSpec {
     std::string filterName; // e.g. "ZIP archives"; empty for all files
     std::string filterSuffix; // e.g. "zip", matched in any case
     bool multiple = false; // open panels: more than one file may be chosen
-    bool folders = false; // choose a folder (new folders allowed) instead of a file
 };
 
 // The chosen file, or nothing when the panel was cancelled.

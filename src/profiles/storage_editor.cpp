@@ -384,7 +384,7 @@ void ProfilesWindow::exportSelectedProfileStorage()
     panel.kind = FilePanelSpec::Kind::Open;
     panel.title = "Export Keys";
     panel.acceptLabel = "Export Keys";
-    panel.folders = true;
+    panel.kind = FilePanelSpec::Kind::Folder;
     std::weak_ptr<bool> alive = m_alive;
     std::string origin = *m_storageSelectedWebsite;
     runFilePanel(GTK_WINDOW(gobj()), panel,

@@ -415,4 +415,30 @@ TEST(LocalCopyExport, ZipNameAndDestination)
     EXPECT_FALSE(isZipDestinationInsideCopy("/tmp/copy.zip", "/tmp/copy"));
 }
 
+
+TEST(LocalCopyFiles, ScriptLinksResolveFromThePageNotTheScript)
+{
+    // A script in a sub-folder sets an image address; the document resolves it, so the link
+    // must be relative to the page's file. Style sheets resolve their own url() links.
+    const std::string page = "https://example.com/site/index.html";
+    const std::vector<SourceResource> resources {
+        { page, "html" },
+        { "https://example.com/site/js/app.js", "js" },
+        { "https://example.com/site/css/deep/theme.css", "css" },
+        { "https://example.com/site/img/late.png", "image" },
+    };
+    std::map<std::string, std::string> bodies {
+        { page, "<script src=\"/site/js/app.js\"></script>" },
+        { "https://example.com/site/js/app.js", "img.src='/site/img/late.png';" },
+        { "https://example.com/site/css/deep/theme.css", "a{background:url(/site/img/late.png)}" },
+        { "https://example.com/site/img/late.png", "PNG" },
+    };
+    test::TempDir dir;
+    auto files = localCopyFiles(resources, bodies, page, dir.path());
+    ASSERT_EQ(writeLocalCopyFiles(files, dir.path()).count(), 0u);
+    EXPECT_EQ(readFile(dir / "site" / "js" / "app.js"), "img.src='img/late.png';");
+    EXPECT_EQ(readFile(dir / "site" / "css" / "deep" / "theme.css"),
+        "a{background:url(../../img/late.png)}");
+}
+
 } // namespace qv

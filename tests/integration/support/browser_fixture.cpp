@@ -187,6 +187,13 @@ void TestServer::handle(SoupServer*, SoupServerMessage* message, const char* pat
         response = self->m_fallback(method, p);
     else
         response = { 404, "text/plain", "not found", {} };
+    if (auto required = self->m_requiredCookies.find(p); required != self->m_requiredCookies.end()) {
+        const char* cookie = soup_message_headers_get_one(
+            soup_server_message_get_request_headers(message), "Cookie");
+        std::string sent = cookie ? std::string("; ") + cookie + ";" : "";
+        if (sent.find("; " + required->second + ";") == std::string::npos)
+            response = { 403, "text/plain", "no cookie", {} };
+    }
     SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
     for (const auto& [name, value] : response.headers)
         soup_message_headers_append(headers, name.c_str(), value.c_str());

@@ -65,6 +65,11 @@ public:
     void page(const std::string& path, const std::string& title, const std::string& body = "");
     // Serves every path it is given no route for (404 otherwise).
     void fallback(Handler handler) { m_fallback = std::move(handler); }
+    // Answers the path with 403 unless the request's Cookie header holds "name=value".
+    void requireCookie(const std::string& path, const std::string& cookie)
+    {
+        m_requiredCookies[path] = cookie;
+    }
     // A path that never answers (the request is paused and left hanging).
     void hang(const std::string& path);
 
@@ -87,6 +92,7 @@ private:
     std::map<std::string, int> m_counts;
     std::vector<std::string> m_log;
     std::vector<std::string> m_hanging;
+    std::map<std::string, std::string> m_requiredCookies;
     std::vector<SoupServerMessage*> m_paused;
     Handler m_fallback;
     std::map<std::string, bool> m_endless;

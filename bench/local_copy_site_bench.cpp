@@ -1,0 +1,219 @@
+// Copying a generated 200-file site from a local server: the browser's local copy (bounded
+// streaming downloads, link rewriting, writing) beside `wget -p -k -E` on the same site.
+#include "devtools/local_copy_download.h"
+#include "devtools/local_copy_rules.h"
+
+#include <benchmark/benchmark.h>
+#include <glib.h>
+#include <libsoup/soup.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using qv::SourceResource;
+
+struct Site {
+    std::map<std::string, std::pair<std::string, std::string>> files; // path -> type, body
+    std::vector<std::string> resourcePaths; // in the page's order, the page first
+};
+
+std::string filler(std::size_t bytes, char seed)
+{
+    std::string text;
+    for (std::size_t i = 0; text.size() < bytes; ++i)
+        text += static_cast<char>('a' + (seed + i * 7) % 26);
+    return text;
+}
+
+// One page and 199 files under nested folders: style sheets with url() links to images,
+// scripts and images, all referenced by the page.
+Site makeSite()
+{
+    Site site;
+    std::string head;
+    std::string body;
+    std::vector<std::string> images;
+    for (int i = 0; i < 119; ++i) {
+        std::string path = "/media/img/" + std::to_string(i % 4) + "/" + std::to_string(i % 3)
+            + "/pic-" + std::to_string(i) + ".png";
+        std::string png = "\x89PNG\r\n\x1a\n" + filler(8000, static_cast<char>(i));
+        site.files[path] = { "image/png", png };
+        images.push_back(path);
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string path
+            = "/assets/css/" + std::to_string(i % 5) + "/style-" + std::to_string(i) + ".css";
+        std::string css = ".c" + std::to_string(i) + " { background: url(" + images[i] + "); }\n/* "
+            + filler(2000, static_cast<char>(i)) + " */\n";
+        site.files[path] = { "text/css", css };
+        head += "<link rel=\"stylesheet\" href=\"" + path + "\">\n";
+        site.resourcePaths.push_back(path);
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string path = "/assets/js/app-" + std::to_string(i) + ".js";
+        std::string js = "var img" + std::to_string(i) + " = '" + images[40 + i] + "';\n// "
+            + filler(4000, static_cast<char>(i)) + "\n";
+        site.files[path] = { "application/javascript", js };
+        body += "<script src=\"" + path + "\"></script>\n";
+        site.resourcePaths.push_back(path);
+    }
+    for (const std::string& path : images) {
+        body += "<img src=\"" + path + "\">\n";
+        site.resourcePaths.push_back(path);
+    }
+    site.files["/index.html"] = { "text/html; charset=utf-8",
+        "<!doctype html><html><head><title>Bench</title>\n" + head + "</head><body>\n" + body
+            + "</body></html>\n" };
+    site.resourcePaths.insert(site.resourcePaths.begin(), "/index.html");
+    return site;
+}
+
+class SiteServer {
+public:
+    explicit SiteServer(const Site& site)
+        : m_site(site)
+    {
+        m_server = soup_server_new(nullptr, nullptr);
+        GError* error = nullptr;
+        soup_server_listen_local(m_server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error);
+        if (error)
+            g_error_free(error);
+        GSList* uris = soup_server_get_uris(m_server);
+        m_port = uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : 0;
+        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+        soup_server_add_handler(m_server, nullptr, &SiteServer::handle, this, nullptr);
+    }
+    ~SiteServer() { g_object_unref(m_server); }
+
+    std::string url(const std::string& path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+
+private:
+    static void handle(
+        SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data)
+    {
+        auto* self = static_cast<SiteServer*>(data);
+        auto file = self->m_site.files.find(path ? path : "/");
+        if (file == self->m_site.files.end()) {
+            soup_server_message_set_status(message, 404, nullptr);
+            return;
+        }
+        soup_server_message_set_status(message, 200, nullptr);
+        soup_server_message_set_response(message, file->second.first.c_str(), SOUP_MEMORY_COPY,
+            file->second.second.data(), file->second.second.size());
+    }
+
+    const Site& m_site;
+    SoupServer* m_server = nullptr;
+    int m_port = 0;
+};
+
+const Site& site()
+{
+    static const Site generated = makeSite();
+    return generated;
+}
+
+SiteServer& server()
+{
+    static SiteServer running(site());
+    return running;
+}
+
+std::size_t countFiles(const fs::path& folder)
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        count += entry.is_regular_file() ? 1 : 0;
+    return count;
+}
+
+fs::path freshFolder(const char* name)
+{
+    fs::path folder = fs::temp_directory_path() / name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void BM_BrowserLocalCopy(benchmark::State& state)
+{
+    std::vector<SourceResource> resources;
+    for (const std::string& path : site().resourcePaths) {
+        std::string type = site().files.at(path).first;
+        std::string kind = type.rfind("text/html", 0) == 0 ? "html"
+            : type == "text/css"                           ? "css"
+            : type == "application/javascript"             ? "js"
+                                                           : "image";
+        resources.push_back({ server().url(path), kind });
+    }
+    std::string page = server().url("/index.html");
+    std::size_t written = 0;
+    for (auto _ : state) {
+        fs::path folder = freshFolder("quivel-bench-copy");
+        bool done = false;
+        std::size_t failures = 0;
+        qv::LocalCopyDownloader downloader(
+            resources, { "", page, {} }, nullptr, [&](qv::LocalCopyDownloads downloads) {
+                auto files = qv::localCopyFiles(resources, downloads.bodies(), page, folder);
+                failures
+                    = downloads.failures().count() + qv::writeLocalCopyFiles(files, folder).count();
+                done = true;
+            });
+        downloader.start();
+        while (!done)
+            g_main_context_iteration(nullptr, TRUE);
+        written = countFiles(folder);
+        if (failures)
+            state.SkipWithError("some files failed");
+    }
+    state.counters["resources"] = static_cast<double>(written);
+}
+
+void BM_WgetPageRequisites(benchmark::State& state)
+{
+    std::size_t written = 0;
+    for (auto _ : state) {
+        fs::path folder = freshFolder("quivel-bench-wget");
+        std::string url = server().url("/index.html");
+        const char* argv[] = { "wget", "-q", "-e", "use_proxy=no", "-p", "-k", "-E", "-nH", "-P",
+            folder.c_str(), url.c_str(), nullptr };
+        GPid pid = 0;
+        GError* error = nullptr;
+        if (!g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
+                static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
+                nullptr, &pid, &error)) {
+            state.SkipWithError(error ? error->message : "wget could not start");
+            if (error)
+                g_error_free(error);
+            return;
+        }
+        // The server answers on this thread's main loop while wget runs.
+        bool exited = false;
+        g_child_watch_add(
+            pid,
+            +[](GPid child, gint, gpointer data) {
+                g_spawn_close_pid(child);
+                *static_cast<bool*>(data) = true;
+            },
+            &exited);
+        while (!exited)
+            g_main_context_iteration(nullptr, TRUE);
+        written = countFiles(folder);
+    }
+    state.counters["resources"] = static_cast<double>(written);
+}
+
+BENCHMARK(BM_BrowserLocalCopy)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_WgetPageRequisites)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+} // namespace
+
+BENCHMARK_MAIN();

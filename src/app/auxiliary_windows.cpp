@@ -1,8 +1,0 @@
-// Auxiliary windows that are not built yet: their toolbar buttons and menu items do nothing.
-#include "app/browser_controller.h"
-
-namespace qv {
-
-void BrowserController::showSourceEditor() { }
-
-} // namespace qv
