@@ -39,6 +39,8 @@ bool loadedAddress(WebKitWebView* view, const std::string& address)
 
 int main(int argc, char** argv)
 {
+    // Run alone, it still reaches nothing but 127.0.0.1.
+    setenv("QV_NETWORK_PROXY", "http://127.0.0.1:9", 0);
     if (argc < 4) {
         std::fprintf(stderr, "usage: %s URL TABS LAZY\n", argv[0]);
         return 2;

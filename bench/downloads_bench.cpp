@@ -91,6 +91,8 @@ bool setUp()
         return false;
     fs::path root(home);
     setenv("HOME", (root / "home").c_str(), 1);
+    // Nothing but 127.0.0.1 is reached: the discard port on the loopback refuses connections.
+    setenv("QV_NETWORK_PROXY", "http://127.0.0.1:9", 1);
     setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
     setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);

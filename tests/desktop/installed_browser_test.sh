@@ -44,6 +44,7 @@ echo '<!doctype html><title>Installed</title><p>installed' > "$root/work/page.ht
 cd "$root/work"
 env HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" XDG_DATA_HOME="$root/home/.local/share" \
     XDG_CACHE_HOME="$root/home/.cache" GTK_A11Y=none NO_AT_BRIDGE=1 \
+    QV_NETWORK_PROXY=http://127.0.0.1:9 \
     "$prefix/bin/quivel-browser" --new-instance page.html >"$root/browser.log" 2>&1 &
 browser_pid=$!
 
