@@ -82,7 +82,7 @@ std::string boundedName(const std::string& name)
 
 std::vector<std::string> pathNames(std::string_view encodedPath)
 {
-    std::string decoded = percentDecodeBytes(encodedPath);
+    std::string decoded = percentDecode(encodedPath);
     std::vector<std::string> names;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= decoded.size(); ++i) {
@@ -99,36 +99,12 @@ std::vector<std::string> pathNames(std::string_view encodedPath)
 
 bool endsWithSeparator(std::string_view encodedPath)
 {
-    std::string decoded = percentDecodeBytes(encodedPath);
+    std::string decoded = percentDecode(encodedPath);
     return !decoded.empty() && (decoded.back() == '/' || decoded.back() == '\\');
 }
 
-bool isLinkSafeByte(unsigned char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    switch (c) {
-    case '-':
-    case '.':
-    case '_':
-    case '~':
-    case '!':
-    case '$':
-    case '&':
-    case '\'':
-    case '(':
-    case ')':
-    case '*':
-    case '+':
-    case ',':
-    case ';':
-    case '=':
-    case '@':
-        return true;
-    default:
-        return false;
-    }
-}
+// A link keeps its path-safe bytes but "/" and ":", which would split or misread a name.
+bool isLinkSafeByte(unsigned char c) { return c != '/' && c != ':' && isPathSafeURLByte(c); }
 
 std::string linkName(std::string_view name)
 {

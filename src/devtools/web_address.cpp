@@ -2,6 +2,7 @@
 #include "devtools/web_address.h"
 
 #include "base/text_util.h"
+#include "extensions/extension_url.h"
 
 namespace qv {
 
@@ -9,17 +10,6 @@ namespace {
 
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isHostByte(char c)
 {
@@ -30,21 +20,12 @@ bool isHostByte(char c)
 
 std::optional<WebAddress> parseWebAddress(std::string_view text)
 {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
-            return std::nullopt;
-    }
-    size_t colon = text.find(':');
-    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0]))
+    auto split = splitURLScheme(text);
+    if (!split)
         return std::nullopt;
-    for (size_t i = 1; i < colon; ++i) {
-        char c = text[i];
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.')
-            return std::nullopt;
-    }
     WebAddress address;
-    address.scheme = toLowerAscii(text.substr(0, colon));
-    std::string_view rest = text.substr(colon + 1);
+    address.scheme = std::move(split->scheme);
+    std::string_view rest = split->rest;
 
     size_t hash = rest.find('#');
     if (hash != std::string_view::npos) {
@@ -116,25 +97,6 @@ std::string lastURLPathComponent(std::string_view path)
         return "/";
     size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string percentDecodeBytes(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            int high = hexValue(text[i + 1]);
-            int low = hexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                out += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 } // namespace qv

@@ -29,7 +29,4 @@ std::string withoutFragment(std::string_view text);
 // "b.css" for "/a/b.css", "a" for "/a/", "/" for "" or "/".
 std::string lastURLPathComponent(std::string_view path);
 
-// "%41" -> "A"; malformed escapes stay as they are.
-std::string percentDecodeBytes(std::string_view text);
-
 } // namespace qv

@@ -23,7 +23,9 @@ int hexValue(char c)
     return -1;
 }
 
-bool isPathSafeByte(unsigned char c)
+} // namespace
+
+bool isPathSafeURLByte(unsigned char c)
 {
     if (isAlpha(static_cast<char>(c)) || isDigit(static_cast<char>(c)))
         return true;
@@ -52,9 +54,7 @@ bool isPathSafeByte(unsigned char c)
     }
 }
 
-} // namespace
-
-std::optional<ParsedURL> parseAbsoluteURL(std::string_view text)
+std::optional<URLSchemeSplit> splitURLScheme(std::string_view text)
 {
     for (char c : text) {
         if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
@@ -68,9 +68,17 @@ std::optional<ParsedURL> parseAbsoluteURL(std::string_view text)
         if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.')
             return std::nullopt;
     }
+    return URLSchemeSplit { toLowerAscii(text.substr(0, colon)), text.substr(colon + 1) };
+}
+
+std::optional<ParsedURL> parseAbsoluteURL(std::string_view text)
+{
+    auto split = splitURLScheme(text);
+    if (!split)
+        return std::nullopt;
     ParsedURL url;
-    url.scheme = toLowerAscii(text.substr(0, colon));
-    std::string_view rest = text.substr(colon + 1);
+    url.scheme = std::move(split->scheme);
+    std::string_view rest = split->rest;
     if (startsWith(rest, "//")) {
         rest.remove_prefix(2);
         size_t end = rest.find_first_of("/?#");
@@ -125,7 +133,7 @@ std::string fileURLFromPath(const fs::path& path)
     static const char* kHex = "0123456789ABCDEF";
     std::string out = "file://";
     for (unsigned char c : path.string()) {
-        if (isPathSafeByte(c)) {
+        if (isPathSafeURLByte(c)) {
             out += static_cast<char>(c);
         } else {
             out += '%';

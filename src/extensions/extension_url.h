@@ -18,6 +18,17 @@ struct ParsedURL {
 // including text with spaces or control characters.
 std::optional<ParsedURL> parseAbsoluteURL(std::string_view text);
 
+// The lower-cased scheme of an absolute URL and what follows its ":"; nothing for text that is
+// not one, including text with spaces or control characters.
+struct URLSchemeSplit {
+    std::string scheme;
+    std::string_view rest;
+};
+std::optional<URLSchemeSplit> splitURLScheme(std::string_view text);
+
+// The bytes a URL path keeps as they are: letters, digits and "-._~/!$&'()*+,;=@:".
+bool isPathSafeURLByte(unsigned char c);
+
 // True for an http or https address (any case) whose host is non-empty.
 bool isHTTPURLWithHost(std::string_view text);
 
