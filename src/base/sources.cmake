@@ -7,4 +7,5 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/bad_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/user_defaults.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/utc_time.cpp
 )

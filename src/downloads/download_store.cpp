@@ -3,6 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/bad_file.h"
+#include "base/utc_time.h"
 #include "extensions/extension_url.h"
 
 #include <algorithm>
@@ -75,17 +76,7 @@ Json DownloadRecord::toJson() const
 
 std::string downloadDateText(DownloadClock::time_point moment)
 {
-    using namespace std::chrono;
-    auto seconds = floor<std::chrono::seconds>(moment);
-    auto day = floor<days>(seconds);
-    year_month_day date { day };
-    hh_mm_ss clock { seconds - day };
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d +0000",
-        static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-        static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
-    return text;
+    return utcDateTimeText(moment, " ", " +0000");
 }
 
 std::string downloadRecordName(const fs::path& path)

@@ -3,6 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/text_util.h"
+#include "base/utc_time.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -163,17 +164,7 @@ HistoryDayKeys historyDayKeys(HistoryClock::time_point moment)
 
 std::string historyTimestamp(HistoryClock::time_point moment)
 {
-    using namespace std::chrono;
-    auto seconds = floor<std::chrono::seconds>(moment);
-    auto day = floor<days>(seconds);
-    year_month_day date { day };
-    hh_mm_ss clock { seconds - day };
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
-        static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-        static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
-    return text;
+    return utcDateTimeText(moment, "T", "Z");
 }
 
 std::string prettyHistoryText(const Json& document)
