@@ -1,6 +1,8 @@
 // Icon buttons and their tinting.
 #include "app/view_helpers.h"
 
+#include <set>
+
 #include <cstdio>
 #include <map>
 
@@ -53,6 +55,19 @@ std::string symbolForIconName(const std::string& iconName)
 {
     auto it = iconTable().find(iconName);
     return it == iconTable().end() ? std::string() : it->second;
+}
+
+void addApplicationStyleSheet(const char* css)
+{
+    static std::set<const char*> added;
+    auto display = Gdk::Display::get_default();
+    if (!display || !added.insert(css).second)
+        return;
+    auto provider = Gtk::CssProvider::create();
+    provider->load_from_data(css);
+    // The display keeps the provider for the life of the process.
+    Gtk::StyleContext::add_provider_for_display(
+        display, provider, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
@@ -188,6 +203,14 @@ Gtk::Label* dimLabel(const std::string& text, int points)
     label->set_xalign(0);
     if (points > 0)
         setWidgetCss(*label, "label { font-size: " + std::to_string(points) + "pt; }");
+    return label;
+}
+
+Gtk::Label* secondaryLabel(const std::string& text)
+{
+    Gtk::Label* label = dimLabel(text);
+    label->set_wrap(true);
+    label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
     return label;
 }
 

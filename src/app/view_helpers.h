@@ -28,6 +28,9 @@ Gtk::Button* iconButton(const std::string& iconName, const std::string& title,
 // An image button from a symbolic icon name, with tooltip and accessible label.
 Gtk::Button* symbolButton(const std::string& symbol, const std::string& title, int pixelSize);
 
+// Adds a style sheet for the whole display, once however often it is asked for.
+void addApplicationStyleSheet(const char* css);
+
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
 
 // Gives the widget its own small style sheet (replacing an earlier one set by this helper).
@@ -52,6 +55,8 @@ Gtk::Widget* roundedPanelWithContent(Gtk::Widget& content);
 
 // A label in the secondary text colour at the given size in points (0 keeps the default).
 Gtk::Label* dimLabel(const std::string& text, int points = 0);
+// A dim explanatory label that wraps, breaking long words when it must.
+Gtk::Label* secondaryLabel(const std::string& text);
 // A button showing a symbol before its title; the title is also its accessible label
 // unless one is given.
 Gtk::Button* titledSymbolButton(const std::string& title, const std::string& symbol,

@@ -287,14 +287,7 @@ PageSourceWindow::PageSourceWindow(BrowserController& controller)
     set_default_size(1260, 850);
     set_size_request(980, 680);
 
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kWindowCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    addApplicationStyleSheet(kWindowCss);
 
     // The list: one column of "[KIND] address" rows, cut in the middle.
     m_rows = Gtk::StringList::create({});

@@ -171,14 +171,7 @@ ScriptConsoleWindow::ScriptConsoleWindow(BrowserController& controller)
     set_default_size(900, 680);
     add_css_class("qv-script-window");
 
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kConsoleCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    addApplicationStyleSheet(kConsoleCss);
 
     m_scriptEditor = Gtk::make_managed<ScriptEditorView>();
     m_scriptEditor->add_css_class("qv-script-editor");

@@ -77,15 +77,6 @@ namespace {
         return button;
     }
 
-    Gtk::Label* secondaryLabel(const char* text)
-    {
-        auto* label = Gtk::make_managed<Gtk::Label>(text);
-        label->add_css_class("dim-label");
-        label->set_xalign(0);
-        label->set_wrap(true);
-        return label;
-    }
-
     std::string amountText(std::uint64_t bytes, double fraction)
     {
         char* size = g_format_size(bytes);
@@ -161,14 +152,7 @@ DownloadsWindow::DownloadsWindow(BrowserController& controller)
     set_size_request(760, 500);
     add_css_class("qv-downloads");
 
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kDownloadsCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    addApplicationStyleSheet(kDownloadsCss);
 
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
     content->set_margin(22);

@@ -41,15 +41,6 @@ constexpr const char* kManagerCss = R"CSS(
 .qv-extension-action { padding: 4px 10px; }
 )CSS";
 
-Gtk::Label* secondaryLabel(const std::string& text)
-{
-    auto* label = Gtk::make_managed<Gtk::Label>(text);
-    label->add_css_class("dim-label");
-    label->set_wrap(true);
-    label->set_xalign(0);
-    return label;
-}
-
 void setSymbol(Gtk::Button& button, const char* symbol, const char* label)
 {
     auto* image = Gtk::make_managed<Gtk::Image>();
@@ -141,14 +132,7 @@ ExtensionManagerWindow::ExtensionManagerWindow(BrowserController& controller)
     set_size_request(700, 460);
     add_css_class("qv-extension-manager");
 
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kManagerCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    addApplicationStyleSheet(kManagerCss);
 
     Gtk::Widget* panel = makePanel();
 

@@ -19,25 +19,6 @@ namespace {
 .qv-large-button { padding: 6px 14px; min-height: 30px; }
 )CSS";
 
-    void installHistoryCss()
-    {
-        static Glib::RefPtr<Gtk::CssProvider> css;
-        if (css)
-            return;
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kHistoryCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
-
-    // Runs a confirmation as a modal alert over the window; true when its action was chosen.
-    bool confirm(Gtk::Window* parent, const Confirmation& confirmation)
-    {
-        int answer = runModalAlert(parent ? parent->gobj() : nullptr,
-            { confirmation.message, confirmation.informativeText, confirmation.buttons });
-        return answer >= 0 && confirmation.confirmedBy(static_cast<size_t>(answer));
-    }
 
     bool sameVisit(const HistoryEntry& a, const HistoryEntry& b)
     {
@@ -117,7 +98,7 @@ void BrowserController::deleteSelectedHistory()
     for (size_t row : rows)
         chosen.push_back(before[row]);
     size_t countBefore = before.size();
-    if (!confirm(m_historyWindow.get(), decision.confirmation))
+    if (!runConfirmationAlert(m_historyWindow->gobj(), decision.confirmation))
         return;
 
     const auto& now = historyEntries();
@@ -155,7 +136,7 @@ void BrowserController::clearHistory()
         return;
     Gtk::Window* parent = m_historyWindow ? static_cast<Gtk::Window*>(m_historyWindow.get())
                                           : static_cast<Gtk::Window*>(m_window.get());
-    if (!confirm(parent, decision.confirmation))
+    if (!runConfirmationAlert(parent ? parent->gobj() : nullptr, decision.confirmation))
         return;
     if (auto cleared = m_historyStore->clear(); !cleared) {
         showError(cleared.error());
@@ -169,7 +150,7 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     : AuxiliaryWindow(controller, "Browsing History")
 {
     BrowserController& browser = controller;
-    installHistoryCss();
+    addApplicationStyleSheet(kHistoryCss);
     set_default_size(860, 560);
     set_size_request(720, 460);
 

@@ -88,4 +88,11 @@ int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* tex
     return run.response;
 }
 
+bool runConfirmationAlert(GtkWindow* parent, const Confirmation& confirmation)
+{
+    int answer = runModalAlert(
+        parent, { confirmation.message, confirmation.informativeText, confirmation.buttons });
+    return answer >= 0 && confirmation.confirmedBy(static_cast<size_t>(answer));
+}
+
 } // namespace qv

@@ -1,6 +1,8 @@
 // Modal alerts that return the pressed button, answerable by tests without a person.
 #pragma once
 
+#include "base/confirmation.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +26,9 @@ struct AlertTextField {
 };
 
 int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* field = nullptr);
+
+// Asks the confirmation in a modal alert; true when its action's button was chosen.
+bool runConfirmationAlert(GtkWindow* parent, const Confirmation& confirmation);
 
 // While set, alerts are not shown: the responder answers them (tests). Returning nullopt
 // shows the real alert.

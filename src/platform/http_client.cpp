@@ -82,14 +82,19 @@ struct PendingStream {
     SoupMessage* message = nullptr;
     GInputStream* body = nullptr;
     guint timeoutSource = 0;
+    guint totalTimeoutSource = 0;
     guint idleMilliseconds = 0;
     bool timedOut = false;
     HttpStreamCallbacks callbacks;
+    std::function<std::string(const std::string& url)> cookieHeaderFor;
 
     ~PendingStream()
     {
         if (timeoutSource)
             g_source_remove(timeoutSource);
+        if (totalTimeoutSource)
+            g_source_remove(totalTimeoutSource);
+        g_signal_handlers_disconnect_by_data(message, this);
         if (body) {
             // Closing an unfinished body could read the rest of it; the cancelled
             // cancellable has already dropped the connection, so this returns at once.
@@ -109,6 +114,27 @@ gboolean cancelStreamOnTimeout(gpointer data)
     pending->timedOut = true;
     g_cancellable_cancel(pending->cancellable);
     return G_SOURCE_REMOVE;
+}
+
+gboolean cancelStreamOnTotalTimeout(gpointer data)
+{
+    auto* pending = static_cast<PendingStream*>(data);
+    pending->totalTimeoutSource = 0;
+    pending->timedOut = true;
+    g_cancellable_cancel(pending->cancellable);
+    return G_SOURCE_REMOVE;
+}
+
+// The Cookie header belongs to the address the message is going to now.
+void setCookieHeader(SoupMessage* message, const PendingStream& pending)
+{
+    SoupMessageHeaders* headers = soup_message_get_request_headers(message);
+    soup_message_headers_remove(headers, "Cookie");
+    char* uri = g_uri_to_string(soup_message_get_uri(message));
+    std::string value = pending.cookieHeaderFor(uri ? uri : "");
+    g_free(uri);
+    if (!value.empty())
+        soup_message_headers_replace(headers, "Cookie", value.c_str());
 }
 
 void restartIdleTimer(PendingStream& pending)
@@ -306,6 +332,19 @@ bool HttpClient::stream(const HttpStreamRequest& request, HttpStreamCallbacks ca
     pending->callbacks = std::move(callbacks);
     pending->idleMilliseconds
         = static_cast<guint>(std::max<long long>(request.idleTimeout.count(), 1));
+    if (request.cookieHeaderFor) {
+        pending->cookieHeaderFor = request.cookieHeaderFor;
+        setCookieHeader(message, *pending);
+        g_signal_connect(message, "restarted",
+            G_CALLBACK(+[](SoupMessage* restarted, gpointer data) {
+                setCookieHeader(restarted, *static_cast<PendingStream*>(data));
+            }),
+            pending);
+    }
+    if (request.totalTimeout)
+        pending->totalTimeoutSource = g_timeout_add(
+            static_cast<guint>(std::max<long long>(request.totalTimeout->count(), 1)),
+            cancelStreamOnTotalTimeout, pending);
     m_state->pending.insert(pending->cancellable);
     restartIdleTimer(*pending);
     soup_session_send_async(sharedSession(), message, G_PRIORITY_DEFAULT, pending->cancellable,

@@ -29,6 +29,11 @@ struct HttpStreamRequest {
     std::optional<std::string> body;
     // Given up when nothing arrives for this long, from the start or since the last chunk.
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+    // Given up when the whole transfer takes longer than this, however steadily it arrives.
+    std::optional<std::chrono::milliseconds> totalTimeout;
+    // The Cookie header for an address, asked again for every address a redirect leads to, so
+    // one host's cookies never follow the request to another; "" sends none.
+    std::function<std::string(const std::string& url)> cookieHeaderFor;
 };
 
 struct HttpResponseHead {

@@ -33,14 +33,6 @@ row:selected .qv-profile-cell.in-use { color: inherit; }
         return label;
     }
 
-    Gtk::Label* secondaryLabel(const std::string& text)
-    {
-        auto* label = plainLabel(text, "dim-label");
-        label->set_wrap(true);
-        label->set_wrap_mode(Pango::WrapMode::WORD_CHAR);
-        return label;
-    }
-
 } // namespace
 
 // Shared with the storage section.
@@ -111,14 +103,7 @@ ProfilesWindow::ProfilesWindow(BrowserController& controller)
 {
     set_default_size(1160, 800);
     set_size_request(1020, 680);
-    static Glib::RefPtr<Gtk::CssProvider> css;
-    if (!css) {
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kProfilesCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
+    addApplicationStyleSheet(kProfilesCss);
 
     auto* root = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 14);
     root->set_margin(22);

@@ -354,10 +354,7 @@ void ProfilesWindow::deleteSelectedProfileStorage()
         = storageDeleteRequest(m_storageEntries, selectedStorageRows(), m_storageSelectedWebsite);
     if (!request)
         return;
-    int answer = runModalAlert(GTK_WINDOW(gobj()),
-        { request->confirmation.message, request->confirmation.informativeText,
-            request->confirmation.buttons });
-    if (answer < 0 || !request->confirmation.confirmedBy(static_cast<size_t>(answer)))
+    if (!runConfirmationAlert(GTK_WINDOW(gobj()), request->confirmation))
         return;
     WebKitWebView* view = controller().webViewForProfile(*id, request->origin);
     if (!view)

@@ -21,18 +21,6 @@ namespace {
 .qv-large-button { padding: 6px 14px; min-height: 30px; }
 )CSS";
 
-    void installActivityCss()
-    {
-        static Glib::RefPtr<Gtk::CssProvider> css;
-        if (css)
-            return;
-        css = Gtk::CssProvider::create();
-        css->load_from_data(kActivityCss);
-        if (auto display = Gdk::Display::get_default())
-            Gtk::StyleContext::add_provider_for_display(
-                display, css, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
-
     // The icon names of the rules' symbols.
     std::string iconForSymbol(const std::string& symbol)
     {
@@ -115,10 +103,7 @@ void BrowserController::closeSelectedActivityTabs()
         activityTabsOf(m_browserTabs), m_activityWindow->selectedRows());
     if (!request)
         return;
-    const Confirmation& ask = request->confirmation;
-    int answer = runModalAlert(
-        m_activityWindow->gobj(), { ask.message, ask.informativeText, ask.buttons });
-    if (answer < 0 || !ask.confirmedBy(static_cast<size_t>(answer)))
+    if (!runConfirmationAlert(m_activityWindow->gobj(), request->confirmation))
         return;
     // By ID: the table may have been rebuilt while the alert was open.
     applyActivityPlan(confirmedActivityClosePlan(activityTabsOf(m_browserTabs), request->tabIDs));
@@ -161,7 +146,7 @@ ActivityWindow::ActivityWindow(BrowserController& controller)
     : AuxiliaryWindow(controller, "Activity")
 {
     BrowserController& browser = controller;
-    installActivityCss();
+    addApplicationStyleSheet(kActivityCss);
     set_default_size(940, 600);
     set_size_request(780, 440);
 
