@@ -2,6 +2,8 @@
 // reply-capable handler that returns a constant, and one event delivered to ten extensions.
 // Runs under a display: xvfb-run -a ./bench/bridge_bench
 #include "base/atomic_file.h"
+#include "bench_home.h"
+
 #include "app/browser_controller.h"
 #include "app/browser_window.h"
 #include "base/json_text.h"
@@ -115,20 +117,10 @@ void writeExtension(const fs::path& store, int index)
 
 bool setUp()
 {
-    char home[] = "/tmp/quivel-bench-XXXXXX";
-    if (!mkdtemp(home))
+    auto home = qv::bench::enterBenchHome();
+    if (!home)
         return false;
-    fs::path root(home);
-    setenv("HOME", (root / "home").c_str(), 1);
-    // Nothing but 127.0.0.1 is reached: the discard port on the loopback refuses connections.
-    setenv("QV_NETWORK_PROXY", "http://127.0.0.1:9", 1);
-    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    fs::create_directories(root / "work");
-    if (chdir((root / "work").c_str()) != 0)
-        return false;
+    fs::path root = *home;
 
     fs::path store = root / "home/.local/share/QuivelBrowser/Extensions";
     qv::Json granted = qv::Json::object();

@@ -2,6 +2,8 @@
 // all are recorded, and the peak memory of this process and of the engine's network process,
 // which stay far below the bytes downloaded when the files stream to disk.
 // Runs under a display: xvfb-run -a ./bench/downloads_bench
+#include "bench_home.h"
+
 #include "app/browser_controller.h"
 #include "app/browser_window.h"
 #include "platform/alerts.h"
@@ -86,20 +88,10 @@ void serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable
 
 bool setUp()
 {
-    char home[] = "/tmp/quivel-bench-XXXXXX";
-    if (!mkdtemp(home))
+    auto home = qv::bench::enterBenchHome();
+    if (!home)
         return false;
-    fs::path root(home);
-    setenv("HOME", (root / "home").c_str(), 1);
-    // Nothing but 127.0.0.1 is reached: the discard port on the loopback refuses connections.
-    setenv("QV_NETWORK_PROXY", "http://127.0.0.1:9", 1);
-    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    fs::create_directories(root / "work");
-    if (chdir((root / "work").c_str()) != 0)
-        return false;
+    fs::path root = *home;
     qv::setAlertResponder([](const qv::AlertSpec& alert) -> std::optional<int> {
         fprintf(stderr, "alert: %s\n", alert.informativeText.c_str());
         return 0;

@@ -1,6 +1,8 @@
 // Opening the history window over 100,000 visits and the activity window over 200 tabs:
 // time from the show operation to the model being filled and to the first frame, and the
 // growth of the process's resident memory. Run under a display (Xvfb); prints its figures.
+#include "bench_home.h"
+
 #include "app/browser_controller.h"
 #include "app/browser_window.h"
 #include "history/history_window.h"
@@ -153,21 +155,10 @@ int main(int argc, char** argv)
     int tabs = argc > 2 ? std::atoi(argv[2]) : 200;
     int lazy = argc > 3 ? std::atoi(argv[3]) : 190;
 
-    char base[] = "/tmp/quivel-windows-bench-XXXXXX";
-    if (!mkdtemp(base))
+    auto home = qv::bench::enterBenchHome();
+    if (!home)
         return 2;
-    fs::path root = base;
-    fs::create_directories(root / "home/.config");
-    fs::create_directories(root / "work");
-    setenv("HOME", (root / "home").c_str(), 1);
-    // Nothing but 127.0.0.1 is reached: the discard port on the loopback refuses connections.
-    setenv("QV_NETWORK_PROXY", "http://127.0.0.1:9", 1);
-    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (root / "home/.local/share").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (root / "home/.cache").c_str(), 1);
-    setenv("GTK_A11Y", "none", 1);
-    if (chdir((root / "work").c_str()) != 0)
-        return 2;
+    fs::path root = *home;
     writeHistory(root / "work/history.json", visits);
 
     qv::setAlertResponder([](const qv::AlertSpec& alert) -> std::optional<int> {

@@ -37,10 +37,7 @@ void applyNetworkProxy(WebKitNetworkSession* session)
     const auto& proxy = networkProxyOverride();
     if (!proxy || !session)
         return;
-    std::vector<const char*> ignore;
-    for (const auto& host : proxy->ignoreHosts)
-        ignore.push_back(host.c_str());
-    ignore.push_back(nullptr);
+    std::vector<const char*> ignore = proxy->ignoreHostList();
     WebKitNetworkProxySettings* settings
         = webkit_network_proxy_settings_new(proxy->uri.c_str(), ignore.data());
     webkit_network_session_set_proxy_settings(

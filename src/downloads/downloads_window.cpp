@@ -65,15 +65,9 @@ namespace {
     // A large button with its symbol before the title.
     Gtk::Button* actionButton(const char* title, const char* symbol, const char* accessibleLabel)
     {
-        auto* button = Gtk::make_managed<Gtk::Button>();
-        auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-        auto* image = Gtk::make_managed<Gtk::Image>();
-        image->set_from_icon_name(symbol);
-        content->append(*image);
-        content->append(*Gtk::make_managed<Gtk::Label>(title));
-        button->set_child(*content);
+        Gtk::Button* button
+            = titledSymbolButton(title, symbol, accessibleLabel ? accessibleLabel : "");
         button->add_css_class("qv-downloads-action");
-        setAccessibleLabel(*button, accessibleLabel ? accessibleLabel : title);
         return button;
     }
 

@@ -55,18 +55,11 @@ void setSymbol(Gtk::Button& button, const char* symbol, const char* label)
 Gtk::Button* labelledButton(const char* title, const char* symbol, const char* tooltip,
     const char* accessibleLabel, std::function<void()> action)
 {
-    auto* button = Gtk::make_managed<Gtk::Button>();
-    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbol);
-    content->append(*image);
-    content->append(*Gtk::make_managed<Gtk::Label>(title));
-    button->set_child(*content);
+    Gtk::Button* button = titledSymbolButton(title, symbol, accessibleLabel ? accessibleLabel : "");
     button->set_halign(Gtk::Align::START);
     button->add_css_class("qv-extension-action");
     if (tooltip)
         button->set_tooltip_text(tooltip);
-    setAccessibleLabel(*button, accessibleLabel ? accessibleLabel : title);
     button->signal_clicked().connect(std::move(action));
     return button;
 }

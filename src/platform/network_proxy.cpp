@@ -23,10 +23,7 @@ void applyNetworkProxy(SoupSession* session)
     const auto& proxy = networkProxyOverride();
     if (!proxy || !session)
         return;
-    std::vector<const char*> ignore;
-    for (const auto& host : proxy->ignoreHosts)
-        ignore.push_back(host.c_str());
-    ignore.push_back(nullptr);
+    std::vector<const char*> ignore = proxy->ignoreHostList();
     GProxyResolver* resolver = g_simple_proxy_resolver_new(proxy->uri.c_str(),
         const_cast<char**>(ignore.data()));
     soup_session_set_proxy_resolver(session, resolver);

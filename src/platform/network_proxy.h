@@ -16,6 +16,16 @@ inline constexpr const char* kNetworkProxyVariable = "QV_NETWORK_PROXY";
 struct NetworkProxyOverride {
     std::string uri;
     std::vector<std::string> ignoreHosts; // always reached directly
+
+    // The ignored hosts as the C libraries take them: a list ending in a null pointer.
+    std::vector<const char*> ignoreHostList() const
+    {
+        std::vector<const char*> list;
+        for (const auto& host : ignoreHosts)
+            list.push_back(host.c_str());
+        list.push_back(nullptr);
+        return list;
+    }
 };
 
 // Read from the environment once; nothing when the variable is unset or empty, so the

@@ -39,15 +39,8 @@ row:selected .qv-profile-cell.in-use { color: inherit; }
 Gtk::Button* profileActionButton(
     const char* title, const char* symbol, const char* description, std::function<void()> action)
 {
-    auto* button = Gtk::make_managed<Gtk::Button>();
-    auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
-    auto* image = Gtk::make_managed<Gtk::Image>();
-    image->set_from_icon_name(symbol);
-    content->append(*image);
-    content->append(*Gtk::make_managed<Gtk::Label>(title));
-    button->set_child(*content);
+    Gtk::Button* button = titledSymbolButton(title, symbol, description);
     button->set_tooltip_text(description);
-    setAccessibleLabel(*button, description);
     button->signal_clicked().connect(std::move(action));
     return button;
 }
