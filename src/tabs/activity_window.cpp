@@ -76,7 +76,12 @@ void BrowserController::refreshActivity()
         m_activityWindow->reload();
 }
 
-void BrowserController::activityTableDidChange() { refreshActivity(); }
+void BrowserController::activityTableDidChange()
+{
+    // A hidden table is filled again when it is shown; every tab change would cost a reload.
+    if (m_activityWindow && m_activityWindow->get_visible())
+        m_activityWindow->reload();
+}
 
 void BrowserController::toggleActivityTabLazy(const Sender& sender)
 {
