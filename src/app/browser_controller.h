@@ -399,8 +399,14 @@ private:
     void updateTitlesForWebView(WebKitWebView* webView);
     bool decideNavigationPolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
         WebKitPolicyDecisionType type);
-    struct AddressProbe;
-    void finishAddressProbe(const AddressProbe& probe);
+    // Probes the candidates at once; once the last has answered, always on a later main-loop
+    // turn, `decided` gets the first answering one in list order, or nothing.
+    void probeAddressCandidates(const std::vector<std::string>& candidates,
+        std::function<void(std::optional<std::string>)> decided);
+    // What typed text is decided against: the home folder, the file system, who typed it.
+    RequestContext typedRequestContext(SubmitOrigin origin) const;
+    // The search for the query with the engine of the profile the tab belongs to.
+    std::string searchURLForTab(const TabID& tabID, const std::string& query) const;
     // Loads a resolved address into the tab that submitted it, if that tab is still open.
     void loadResolvedAddressInTab(const std::string& address, const TabID& tabID);
 

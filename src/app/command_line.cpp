@@ -1,45 +1,19 @@
 // The command line: the first tabs of a launch, and addresses a later launch hands over.
 #include "app/browser_controller.h"
+
 #include "app/browser_window.h"
-
+#include "app/web_views.h"
 #include "navigation/address_resolution.h"
-#include "tabs/tab_model.h"
-
-#include <memory>
 
 namespace qv {
 
 namespace {
 
-    namespace fs = std::filesystem;
-
-    constexpr auto kProbeTimeout = std::chrono::seconds(3);
-
-    PathKind pathKindAt(const std::string& path)
-    {
-        std::error_code ec;
-        fs::file_status status = fs::status(path, ec);
-        if (ec || !fs::exists(status))
-            return PathKind::None;
-        return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
-    }
-
-    bool pathExists(const std::string& path) { return pathKindAt(path) != PathKind::None; }
-
-    std::string homeDirectory()
-    {
-        const char* home = g_getenv("HOME");
-        return home && *home ? home : g_get_home_dir();
-    }
-
-    // A launch address's probes: the tab's own, so several launch addresses resolve side by side.
-    struct LaunchProbe {
-        std::vector<std::string> candidates;
-        std::vector<std::optional<int>> statuses;
-        size_t outstanding = 0;
-        std::string query;
-        TabID tabID;
-    };
+bool pathExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
 
 } // namespace
 
@@ -100,10 +74,7 @@ void BrowserController::openLaunchAddresses(const std::vector<LaunchAddress>& ad
 
 void BrowserController::resolveTypedAddressInTab(const std::string& text, const TabID& tabID)
 {
-    RequestContext context;
-    context.homeDirectory = homeDirectory();
-    context.pathKind = pathKindAt;
-    RequestDecision decision = decideRequest(text, context);
+    RequestDecision decision = decideRequest(text, typedRequestContext(SubmitOrigin::User));
     if (browserTabForID(tabID) && browserTabForID(tabID) == m_webView)
         setAddressFieldText(decision.input);
 
@@ -127,43 +98,17 @@ void BrowserController::resolveTypedAddressInTab(const std::string& text, const 
         return;
     }
 
-    auto probe = std::make_shared<LaunchProbe>();
-    probe->candidates = candidates;
-    probe->statuses.assign(candidates.size(), std::nullopt);
-    probe->query = decision.input;
-    probe->tabID = tabID;
-    auto finish = [this, probe] {
+    probeAddressCandidates(candidates, [this, query = decision.input, tabID](auto winner) {
         for (const BrowserTab& tab : m_browserTabs) {
-            if (tab.id != probe->tabID)
+            if (tab.id != tabID)
                 continue;
             // Something was loaded in the tab meanwhile: that wins over the late answer.
-            const char* uri = tab.webView ? webkit_web_view_get_uri(tab.webView.get()) : nullptr;
-            if ((uri && *uri) || !tab.url.empty())
+            if (!webViewURI(tab.webView.get()).empty() || !tab.url.empty())
                 return;
-            ProfileID profile
-                = tab.profileID.empty() ? ProfileID(kDefaultProfileID) : tab.profileID;
-            std::optional<std::string> winner
-                = firstAnsweringCandidate(probe->candidates, probe->statuses);
-            loadResolvedAddressInTab(
-                winner.value_or(searchURLForProfile(profile, probe->query)), probe->tabID);
+            loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
             return;
         }
-    };
-    if (!m_httpClient)
-        m_httpClient = std::make_unique<HttpClient>();
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        // The client never calls back once it is gone, and the controller owns it.
-        bool sent = m_httpClient->head(
-            candidates[i], kProbeTimeout, [probe, i, finish](std::optional<int> status) {
-                probe->statuses[i] = status;
-                if (--probe->outstanding == 0)
-                    finish();
-            });
-        if (sent)
-            ++probe->outstanding;
-    }
-    if (probe->outstanding == 0)
-        Glib::signal_idle().connect_once(sigc::track_obj(finish, *this));
+    });
 }
 
 } // namespace qv

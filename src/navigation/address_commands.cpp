@@ -38,15 +38,6 @@ bool isLoadableURL(const std::string& address)
 
 } // namespace
 
-struct BrowserController::AddressProbe {
-    std::vector<std::string> candidates;
-    std::vector<std::optional<int>> statuses;
-    size_t outstanding = 0;
-    std::string query;
-    uint64_t generation = 0;
-    TabID tabID;
-};
-
 std::string BrowserController::normalizedAddressForTab(const std::string& address) const
 {
     return normalizedAddress(address).value_or("");
@@ -61,14 +52,7 @@ void BrowserController::openRequest(SubmitOrigin origin)
     std::string text = m_window ? m_window->requestField().get_text().raw() : std::string();
     emitExtensionEvent("addressBar.submitted", { { "text", text } });
 
-    RequestContext context;
-    if (const char* home = g_getenv("HOME"); home && *home)
-        context.homeDirectory = home;
-    else
-        context.homeDirectory = g_get_home_dir();
-    context.pathKind = pathKindAt;
-    context.origin = origin;
-    RequestDecision decision = decideRequest(text, context);
+    RequestDecision decision = decideRequest(text, typedRequestContext(origin));
     if (decision.kind == RequestKind::Ignore)
         return;
     uint64_t generation = ++m_addressLookupGeneration;
@@ -98,51 +82,71 @@ void BrowserController::openRequest(SubmitOrigin origin)
     }
 }
 
-void BrowserController::resolveAddressCandidates(const std::vector<std::string>& candidates,
-    const std::string& query, uint64_t generation)
+RequestContext BrowserController::typedRequestContext(SubmitOrigin origin) const
 {
+    RequestContext context;
+    if (const char* home = g_getenv("HOME"); home && *home)
+        context.homeDirectory = home;
+    else
+        context.homeDirectory = g_get_home_dir();
+    context.pathKind = pathKindAt;
+    context.origin = origin;
+    return context;
+}
+
+void BrowserController::probeAddressCandidates(const std::vector<std::string>& candidates,
+    std::function<void(std::optional<std::string>)> decided)
+{
+    struct Probe {
+        std::vector<std::string> candidates;
+        std::vector<std::optional<int>> statuses;
+        size_t outstanding = 0;
+        std::function<void(std::optional<std::string>)> decided;
+    };
     if (!m_httpClient)
         m_httpClient = std::make_unique<HttpClient>();
-    auto probe = std::make_shared<AddressProbe>();
+    auto probe = std::make_shared<Probe>();
     probe->candidates = candidates;
     probe->statuses.assign(candidates.size(), std::nullopt);
-    probe->query = query;
-    probe->generation = generation;
-    // The result belongs to the tab that was selected when the text was submitted.
-    probe->tabID = tabIDForWebView(m_webView).value_or("");
+    probe->decided = std::move(decided);
+    auto finish = [probe] {
+        probe->decided(firstAnsweringCandidate(probe->candidates, probe->statuses));
+    };
     for (size_t i = 0; i < candidates.size(); ++i) {
         // The client never calls back once it is gone, and the controller owns it.
-        bool sent = m_httpClient->head(candidates[i], kProbeTimeout,
-            [this, probe, i](std::optional<int> status) {
+        bool sent = m_httpClient->head(
+            candidates[i], kProbeTimeout, [probe, i, finish](std::optional<int> status) {
                 probe->statuses[i] = status;
                 if (--probe->outstanding == 0)
-                    finishAddressProbe(*probe);
+                    finish();
             });
         if (sent)
             ++probe->outstanding;
     }
-    if (probe->outstanding == 0) {
-        Glib::signal_idle().connect_once(
-            sigc::track_obj([this, probe] { finishAddressProbe(*probe); }, *this));
-    }
+    if (probe->outstanding == 0)
+        Glib::signal_idle().connect_once(sigc::track_obj(finish, *this));
 }
 
-void BrowserController::finishAddressProbe(const AddressProbe& probe)
+std::string BrowserController::searchURLForTab(const TabID& tabID, const std::string& query) const
 {
-    if (probe.generation != m_addressLookupGeneration)
-        return;
-    std::optional<std::string> winner = firstAnsweringCandidate(probe.candidates, probe.statuses);
-    if (winner) {
-        loadResolvedAddressInTab(*winner, probe.tabID);
-        return;
-    }
-    // The search uses the engine of the profile the submitting tab belongs to.
     ProfileID profile = currentProfile();
     for (const auto& tab : m_browserTabs) {
-        if (tab.id == probe.tabID)
+        if (tab.id == tabID)
             profile = tab.profileID.empty() ? ProfileID(kDefaultProfileID) : tab.profileID;
     }
-    loadResolvedAddressInTab(searchURLForProfile(profile, probe.query), probe.tabID);
+    return searchURLForProfile(profile, query);
+}
+
+void BrowserController::resolveAddressCandidates(const std::vector<std::string>& candidates,
+    const std::string& query, uint64_t generation)
+{
+    // The result belongs to the tab that was selected when the text was submitted.
+    TabID tabID = tabIDForWebView(m_webView).value_or("");
+    probeAddressCandidates(candidates, [this, query, generation, tabID](auto winner) {
+        if (generation != m_addressLookupGeneration)
+            return;
+        loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
+    });
 }
 
 void BrowserController::loadResolvedAddressInTab(const std::string& address, const TabID& tabID)
