@@ -30,6 +30,7 @@ namespace qv {
 
 struct ActivityPlan;
 class ActivityWindow;
+class AddressProbe;
 class BrowserWindow;
 class DownloadsWindow;
 class ExtensionManagerWindow;
@@ -167,8 +168,8 @@ public:
     void openRequest(SubmitOrigin origin);
     // The address field's text changed by the user: "addressBar.changed", a final "#" submits.
     void controlTextDidChange();
-    // Probes the candidates at once; when the last has answered and no later submission was
-    // made, the first answering one (else the search for query) loads in the submitting tab.
+    // Probes the candidates at once; unless a later submission was made, the first answering
+    // one (else the search for query) loads in the submitting tab as soon as it is certain.
     void resolveAddressCandidates(const std::vector<std::string>& candidates,
         const std::string& query, uint64_t generation);
     // Loads into the selected tab; an address that is no URL gives the error alert.
@@ -177,8 +178,13 @@ public:
     // Sets the address field's text without counting as a user edit.
     void setAddressFieldText(const std::string& text);
     uint64_t addressLookupGeneration() const { return m_addressLookupGeneration; }
-    // Probes sent and not yet answered.
-    size_t pendingAddressProbes() const { return m_httpClient ? m_httpClient->pendingCount() : 0; }
+    // Probes sent and not yet answered or given up.
+    size_t pendingAddressProbes() const;
+    // Tests stretch the time-out to show a decision never waits for it.
+    void setAddressProbeTimeout(std::chrono::milliseconds timeout)
+    {
+        m_addressProbeTimeout = timeout;
+    }
     // Tests point candidates at local servers; nullptr restores the resolver's own list.
     using AddressCandidateBuilder = std::function<std::vector<std::string>(const std::string&)>;
     void setAddressCandidateBuilder(AddressCandidateBuilder builder)
@@ -399,8 +405,9 @@ private:
     void updateTitlesForWebView(WebKitWebView* webView);
     bool decideNavigationPolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
         WebKitPolicyDecisionType type);
-    // Probes the candidates at once; once the last has answered, always on a later main-loop
-    // turn, `decided` gets the first answering one in list order, or nothing.
+    // Probes the candidates at once; as soon as the outcome is certain, always on a later
+    // main-loop turn, `decided` gets the first answering one in list order, or nothing, and the
+    // probes still out are given up.
     void probeAddressCandidates(const std::vector<std::string>& candidates,
         std::function<void(std::optional<std::string>)> decided);
     // What typed text is decided against: the home folder, the file system, who typed it.
@@ -457,7 +464,9 @@ private:
 
     // --- Navigation ---
     uint64_t m_addressLookupGeneration = 0;
-    std::unique_ptr<HttpClient> m_httpClient;
+    std::map<uint64_t, std::unique_ptr<AddressProbe>> m_addressProbes;
+    uint64_t m_addressProbeCount = 0;
+    std::chrono::milliseconds m_addressProbeTimeout = std::chrono::seconds(3);
     AddressCandidateBuilder m_addressCandidateBuilder;
     int m_programmaticAddressEdits = 0;
 

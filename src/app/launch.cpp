@@ -14,6 +14,7 @@
 #include "profiles/profiles_window.h"
 #include "tabs/tab_strip_view.h"
 
+#include "platform/address_probe.h"
 #include "platform/alerts.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"

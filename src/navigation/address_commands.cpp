@@ -4,6 +4,7 @@
 #include "app/browser_window.h"
 
 #include "base/text_util.h"
+#include "platform/address_probe.h"
 #include "tabs/tab_model.h"
 
 #include <thread>
@@ -12,29 +13,28 @@ namespace qv {
 
 namespace {
 
-namespace fs = std::filesystem;
+    namespace fs = std::filesystem;
 
-constexpr auto kProbeTimeout = std::chrono::seconds(3);
-constexpr const char* kInvalidURLMessage = "Could not create a valid URL for this input.";
+    constexpr const char* kInvalidURLMessage = "Could not create a valid URL for this input.";
 
-// Static initialisation runs on the thread that starts the program.
-const std::thread::id g_mainThread = std::this_thread::get_id();
+    // Static initialisation runs on the thread that starts the program.
+    const std::thread::id g_mainThread = std::this_thread::get_id();
 
-PathKind pathKindAt(const std::string& path)
-{
-    std::error_code ec;
-    fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::exists(status))
-        return PathKind::None;
-    return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
-}
+    PathKind pathKindAt(const std::string& path)
+    {
+        std::error_code ec;
+        fs::file_status status = fs::status(path, ec);
+        if (ec || !fs::exists(status))
+            return PathKind::None;
+        return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
+    }
 
-// An address a web view can be asked to load.
-bool isLoadableURL(const std::string& address)
-{
-    auto parts = parseURL(address);
-    return parts && !parts->scheme.empty();
-}
+    // An address a web view can be asked to load.
+    bool isLoadableURL(const std::string& address)
+    {
+        auto parts = parseURL(address);
+        return parts && !parts->scheme.empty();
+    }
 
 } // namespace
 
@@ -97,34 +97,22 @@ RequestContext BrowserController::typedRequestContext(SubmitOrigin origin) const
 void BrowserController::probeAddressCandidates(const std::vector<std::string>& candidates,
     std::function<void(std::optional<std::string>)> decided)
 {
-    struct Probe {
-        std::vector<std::string> candidates;
-        std::vector<std::optional<int>> statuses;
-        size_t outstanding = 0;
-        std::function<void(std::optional<std::string>)> decided;
+    uint64_t key = ++m_addressProbeCount;
+    // A settled probe has let go of this callback and touches nothing of its own after it.
+    auto settled = [this, key, decided = std::move(decided)](std::optional<std::string> winner) {
+        m_addressProbes.erase(key);
+        decided(std::move(winner));
     };
-    if (!m_httpClient)
-        m_httpClient = std::make_unique<HttpClient>();
-    auto probe = std::make_shared<Probe>();
-    probe->candidates = candidates;
-    probe->statuses.assign(candidates.size(), std::nullopt);
-    probe->decided = std::move(decided);
-    auto finish = [probe] {
-        probe->decided(firstAnsweringCandidate(probe->candidates, probe->statuses));
-    };
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        // The client never calls back once it is gone, and the controller owns it.
-        bool sent = m_httpClient->head(
-            candidates[i], kProbeTimeout, [probe, i, finish](std::optional<int> status) {
-                probe->statuses[i] = status;
-                if (--probe->outstanding == 0)
-                    finish();
-            });
-        if (sent)
-            ++probe->outstanding;
-    }
-    if (probe->outstanding == 0)
-        Glib::signal_idle().connect_once(sigc::track_obj(finish, *this));
+    m_addressProbes[key]
+        = std::make_unique<AddressProbe>(candidates, m_addressProbeTimeout, std::move(settled));
+}
+
+size_t BrowserController::pendingAddressProbes() const
+{
+    size_t pending = 0;
+    for (const auto& [key, probe] : m_addressProbes)
+        pending += probe->pendingCount();
+    return pending;
 }
 
 std::string BrowserController::searchURLForTab(const TabID& tabID, const std::string& query) const
@@ -137,8 +125,8 @@ std::string BrowserController::searchURLForTab(const TabID& tabID, const std::st
     return searchURLForProfile(profile, query);
 }
 
-void BrowserController::resolveAddressCandidates(const std::vector<std::string>& candidates,
-    const std::string& query, uint64_t generation)
+void BrowserController::resolveAddressCandidates(
+    const std::vector<std::string>& candidates, const std::string& query, uint64_t generation)
 {
     // The result belongs to the tab that was selected when the text was submitted.
     TabID tabID = tabIDForWebView(m_webView).value_or("");
@@ -161,6 +149,7 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
         if (!tab.webView) {
             // A lazy tab left while probing loads the result when it is selected again.
             tab.url = address;
+            saveTabsSnapshot();
             return;
         }
         if (tab.webView == m_webView)
@@ -190,13 +179,12 @@ void BrowserController::updateAddressFieldForURL(const std::string& url)
         setAddressFieldText(url);
         return;
     }
-    Glib::MainContext::get_default()->invoke(
-        sigc::track_obj(
-            [this, url] {
-                setAddressFieldText(url);
-                return false;
-            },
-            *this));
+    Glib::MainContext::get_default()->invoke(sigc::track_obj(
+        [this, url] {
+            setAddressFieldText(url);
+            return false;
+        },
+        *this));
 }
 
 void BrowserController::setAddressFieldText(const std::string& text)

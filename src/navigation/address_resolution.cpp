@@ -619,13 +619,15 @@ bool isAnsweringStatus(int status)
     return status >= 200 && status <= 499 && status != 404 && status != 410;
 }
 
-std::optional<std::string> firstAnsweringCandidate(
-    const std::vector<std::string>& candidates, const std::vector<std::optional<int>>& statuses)
+SettledProbe settledProbe(const std::vector<ProbeAnswer>& answers)
 {
-    for (size_t i = 0; i < candidates.size() && i < statuses.size(); ++i)
-        if (statuses[i] && isAnsweringStatus(*statuses[i]))
-            return candidates[i];
-    return std::nullopt;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        if (!answers[i].finished)
+            return {};
+        if (answers[i].status && isAnsweringStatus(*answers[i].status))
+            return { ProbeSettlement::Winner, i };
+    }
+    return { ProbeSettlement::NoWinner, 0 };
 }
 
 std::string_view searchEngineHost(std::string_view engine)

@@ -108,10 +108,24 @@ RequestDecision decideRequest(std::string_view fieldText, const RequestContext& 
 // 200 to 499 answers, except 404 and 410.
 bool isAnsweringStatus(int status);
 
-// The first candidate, in list order, whose probe answered; statuses[i] is the HTTP status of
-// candidates[i], nothing when the probe failed, timed out, got no HTTP response or was not sent.
-std::optional<std::string> firstAnsweringCandidate(
-    const std::vector<std::string>& candidates, const std::vector<std::optional<int>>& statuses);
+// The probe of one candidate so far: not finished yet, or finished with the HTTP status it got
+// (nothing when it failed, timed out, got no HTTP response or was not sent).
+struct ProbeAnswer {
+    bool finished = false;
+    std::optional<int> status;
+};
+
+enum class ProbeSettlement { Pending, Winner, NoWinner };
+
+struct SettledProbe {
+    ProbeSettlement settlement = ProbeSettlement::Pending;
+    size_t winner = 0;
+};
+
+// What the answers so far settle. The winner is the first candidate, in list order, that
+// answered; it is certain as soon as every candidate before it has finished without answering,
+// so a slow later candidate never delays it.
+SettledProbe settledProbe(const std::vector<ProbeAnswer>& answers);
 
 // The web-search host of an engine name (unknown names get Google's).
 std::string_view searchEngineHost(std::string_view engine);

@@ -270,8 +270,15 @@ HttpClient::HttpClient()
 HttpClient::~HttpClient()
 {
     m_state->alive = false;
-    for (GCancellable* cancellable : m_state->pending)
+    // Cancelling can finish a request at once, which takes it out of the set and lets go of
+    // its cancellable; walk a held copy.
+    std::vector<GCancellable*> pending(m_state->pending.begin(), m_state->pending.end());
+    for (GCancellable* cancellable : pending)
+        g_object_ref(cancellable);
+    for (GCancellable* cancellable : pending) {
         g_cancellable_cancel(cancellable);
+        g_object_unref(cancellable);
+    }
 }
 
 SoupSession* HttpClient::sharedSession()

@@ -4,6 +4,7 @@ list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/storage_locations.cpp
     ${CMAKE_CURRENT_LIST_DIR}/alerts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/http_client.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/address_probe.cpp
     ${CMAKE_CURRENT_LIST_DIR}/network_proxy.cpp
     ${CMAKE_CURRENT_LIST_DIR}/archive.cpp
     ${CMAKE_CURRENT_LIST_DIR}/file_panels.cpp

@@ -10,20 +10,20 @@ namespace qv::test {
 
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+    namespace fs = std::filesystem;
+    using namespace std::chrono_literals;
 
-int countOf(const std::vector<std::string>& log, const std::string& line)
-{
-    return static_cast<int>(std::count(log.begin(), log.end(), line));
-}
+    int countOf(const std::vector<std::string>& log, const std::string& line)
+    {
+        return static_cast<int>(std::count(log.begin(), log.end(), line));
+    }
 
-fs::path writePage(const fs::path& path, const std::string& title)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << "<!doctype html><title>" << title << "</title><p>" << title;
-    return path;
-}
+    fs::path writePage(const fs::path& path, const std::string& title)
+    {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "<!doctype html><title>" << title << "</title><p>" << title;
+        return path;
+    }
 
 } // namespace
 
@@ -43,10 +43,9 @@ protected:
         std::vector<std::string> urls;
         for (const auto& path : paths)
             urls.push_back(m_server->url(path));
-        controller().setAddressCandidateBuilder(
-            [input, urls](const std::string& typed) {
-                return typed == input ? urls : std::vector<std::string> {};
-            });
+        controller().setAddressCandidateBuilder([input, urls](const std::string& typed) {
+            return typed == input ? urls : std::vector<std::string> {};
+        });
     }
     std::string field() { return controller().window()->requestField().get_text().raw(); }
 
@@ -81,23 +80,13 @@ TEST_F(AddressBarTest, ProberLoadsFirstAnsweringCandidateInListOrder)
         WebKitWebView* view = selectedView();
         size_t logStart = m_server->requestLog().size();
         submitAddress("news");
-        // Nothing loads before the slowest probe has finished: every probe has arrived, and the
-        // one that hangs holds the decision back.
-        ASSERT_TRUE(waitUntil([&] {
-            auto all = m_server->requestLog();
-            std::vector<std::string> log(all.begin() + static_cast<long>(logStart), all.end());
-            for (const auto& path : c.paths)
-                if (countOf(log, "HEAD " + path) == 0)
-                    return false;
-            return true;
-        }));
-        EXPECT_EQ(countOf(m_server->requestLog(), "GET " + c.winner), 0);
         ASSERT_TRUE(waitForLoad(view, m_server->url(c.winner), 10s)) << c.winner;
         EXPECT_EQ(field(), m_server->url(c.winner));
         auto all = m_server->requestLog();
         std::vector<std::string> log(all.begin() + static_cast<long>(logStart), all.end());
+        // A probe given up once the winner was certain may never have reached the server.
         for (const auto& path : c.paths) {
-            EXPECT_EQ(countOf(log, "HEAD " + path), 1) << path;
+            EXPECT_LE(countOf(log, "HEAD " + path), 1) << path;
             if (path != c.winner) {
                 EXPECT_EQ(countOf(log, "GET " + path), 0) << path;
             }
@@ -113,6 +102,18 @@ TEST_F(AddressBarTest, NoAnsweringCandidateSearchesForTheInput)
     submitAddress("news");
     ASSERT_TRUE(waitUntil([&] { return field() == "https://www.google.com/search?q=news"; }, 10s));
     EXPECT_EQ(countOf(m_server->requestLog(), "GET /404"), 0);
+}
+
+TEST_F(AddressBarTest, FirstCandidateLoadsWithoutWaitingForASilentLaterOne)
+{
+    serveStatuses();
+    // A minute-long time-out: a decision that waited for "/hang" could not load within the wait.
+    controller().setAddressProbeTimeout(60s);
+    candidatesFor("quick", { "/404", "/200", "/hang" });
+    WebKitWebView* view = selectedView();
+    submitAddress("quick");
+    ASSERT_TRUE(waitForLoad(view, m_server->url("/200"), 10s));
+    EXPECT_EQ(controller().pendingAddressProbes(), 0u);
 }
 
 TEST_F(AddressBarTest, StaleSubmissionResultIsDroppedWhenNewerOneWasTyped)
@@ -199,9 +200,8 @@ TEST_F(AddressBarTest, FileAddressWithEscapesIsNotEscapedTwice)
 TEST_F(AddressBarTest, RelativeNameOfExistingFileIsNotOpenedAsFile)
 {
     writePage(testWorkingDirectory() / "notes.html", "Notes");
-    controller().setAddressCandidateBuilder([](const std::string&) {
-        return std::vector<std::string> {};
-    });
+    controller().setAddressCandidateBuilder(
+        [](const std::string&) { return std::vector<std::string> {}; });
     submitAddress("notes.html");
     EXPECT_EQ(field(), "https://www.google.com/search?q=notes.html");
     EXPECT_EQ(uriOf(selectedView()).rfind("file://", 0), std::string::npos);
@@ -214,8 +214,8 @@ TEST_F(AddressBarTest, ExtensionSubmissionNeverOpensLocalFile)
     controller().setAddressFieldText(page.string());
     controller().submitAddressFieldFromExtension();
     // It may still be probed as a web address; in the end it is searched.
-    EXPECT_TRUE(waitUntil(
-        [&] { return field().rfind("https://www.google.com/search?q=", 0) == 0; }, 5s))
+    EXPECT_TRUE(
+        waitUntil([&] { return field().rfind("https://www.google.com/search?q=", 0) == 0; }, 5s))
         << field();
     EXPECT_NE(uriOf(view).rfind("file://", 0), 0u);
 
@@ -230,7 +230,8 @@ TEST_F(AddressBarTest, SearchesEncodePlusAmpersandEqualsAndHash)
     EXPECT_EQ(field(), "https://www.google.com/search?q=a%2Bb%26c%3Dd%23e%20f");
     submitAddress("two words");
     EXPECT_EQ(field(), "https://www.google.com/search?q=two%20words");
-    submitAddress("stra\xc3\x9f" "e");
+    submitAddress("stra\xc3\x9f"
+                  "e");
     EXPECT_EQ(field(), "https://www.google.com/search?q=stra%C3%9Fe");
     // Immediate searches send nothing to probe.
     EXPECT_TRUE(m_server->requestLog().empty());
@@ -238,14 +239,14 @@ TEST_F(AddressBarTest, SearchesEncodePlusAmpersandEqualsAndHash)
 
 TEST_F(AddressBarTest, HostileAndHalfTypedInputGivesSearchesWithoutCrash)
 {
-    controller().setAddressCandidateBuilder([](const std::string&) {
-        return std::vector<std::string> {};
-    });
+    controller().setAddressCandidateBuilder(
+        [](const std::string&) { return std::vector<std::string> {}; });
     std::string big;
     while (big.size() < 100 * 1024)
         big += "lorem ipsum ";
     const std::string inputs[] = {
-        std::string("\x01\x02" "abc\x7f"),
+        std::string("\x01\x02"
+                    "abc\x7f"),
         big,
         "javascript:alert(1)",
         "data:text/html,<b>x</b>",
