@@ -13,6 +13,7 @@
 #include "platform/http_client.h"
 #include "profiles/profile_model.h"
 #include "tabs/favicon_rules.h"
+#include "tabs/tab_shortcut_rules.h"
 
 #include <gtkmm.h>
 #include <webkit/webkit.h>
@@ -55,6 +56,8 @@ struct BrowserTab {
     ProfileID profileID;
     bool lazy = false;
     Glib::RefPtr<Gdk::Texture> favicon;
+    // Kept here so an unloaded tab's new web view gets it back.
+    double zoomLevel = kDefaultZoomLevel;
 };
 
 // The control an action came from: its kind and the tag or identifier it carries.
@@ -354,6 +357,32 @@ public:
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
     bool closingApplication() const { return m_closingApplication; }
 
+    // --- Page and tab shortcuts (app/page_commands.cpp, tabs/tab_shortcuts.cpp) and the
+    // error page of a failed load (navigation/error_page.cpp) ---
+    // Shows the find bar with its text selected; typing searches the selected page.
+    void findInPage();
+    void findNext();
+    void findPrevious();
+    void closeFindBar();
+    // Highlights the text in the selected page and counts its matches; "" clears them.
+    void searchInPage(const std::string& text);
+    // The selected tab's zoom, one step up or down, or back to 100 %.
+    void zoomIn();
+    void zoomOut();
+    void resetZoom();
+    void printPage();
+    // Selects among the current profile's tabs; number is 1-based for TabShortcut::Number.
+    void selectTabByShortcut(TabShortcut shortcut, size_t number = 0);
+    // Opens the most recently closed tab again on its profile, skipping deleted profiles.
+    void reopenClosedTab();
+    const ClosedTabStack& closedTabs() const { return m_closedTabs; }
+    // A tab appended behind the selected one, loading the address; the selection stays.
+    TabID openBackgroundTab(const std::string& url);
+    // Shows our error page for a failed load of `uri` in place of the page, keeping `uri` as
+    // the view's address. False when the page template cannot be read.
+    bool showErrorPage(WebKitWebView* webView, const std::string& uri, const std::string& message);
+    bool showingErrorPage(WebKitWebView* webView) const;
+
     // --- Command line and later launches (app/command_line.cpp) ---
     // One command line, argv[0] first: the process's own, or one a later launch handed over
     // with its working directory. The first runs the launch with the addresses in place of
@@ -416,6 +445,17 @@ private:
     std::string searchURLForTab(const TabID& tabID, const std::string& query) const;
     // Loads a resolved address into the tab that submitted it, if that tab is still open.
     void loadResolvedAddressInTab(const std::string& address, const TabID& tabID);
+
+    // Shortcuts and the error page
+    void findCountedMatches(WebKitFindController* find, guint count);
+    void findFailed(WebKitFindController* find);
+    void setZoomOfSelectedTab(double level);
+    void updateFindCloseAction();
+    // True when the load event belongs to an error page, which is neither a visit nor a title.
+    bool errorPageLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
+    // True when the navigation is the error page's own; it is allowed without an event.
+    bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
+    ClosedTabStack m_closedTabs;
 
     // Downloads (downloads/downloads.cpp)
     void watchDownloadsOfSession(WebKitNetworkSession* session);

@@ -2,6 +2,7 @@
 #include "app/browser_window.h"
 
 #include "app/browser_controller.h"
+#include "app/find_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "platform/file_panels.h"
@@ -167,6 +168,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     root->add_css_class("qv-root");
     root->append(*m_tabStrip);
     root->append(*m_toolbarRevealer);
+    m_findBar = Gtk::make_managed<FindBar>(controller);
+    root->append(*m_findBar);
     root->append(*m_webContentView);
     set_child(*root);
 }
@@ -207,6 +210,8 @@ void BrowserController::createWindow()
         return;
     m_window = std::make_unique<BrowserWindow>(*this, m_application);
     connectWindowCallbacks(*m_window);
+    m_window->property_is_active().signal_changed().connect(
+        sigc::track_obj([this] { updateFindCloseAction(); }, *this));
     m_extensionTabsVisible = true;
     m_extensionToolbarVisible = true;
     m_browserTabs.clear();
@@ -275,6 +280,9 @@ void BrowserController::connectWebViewSignals(WebKitWebView* view)
     connectSignal<&BrowserController::webViewEnterFullscreen>(view, "enter-fullscreen", this);
     connectSignal<&BrowserController::webViewLeaveFullscreen>(view, "leave-fullscreen", this);
     connectSignal<&BrowserController::runOpenPanelForFileUpload>(view, "run-file-chooser", this);
+    WebKitFindController* find = webkit_web_view_get_find_controller(view);
+    connectSignal<&BrowserController::findCountedMatches>(find, "counted-matches", this);
+    connectSignal<&BrowserController::findFailed>(find, "failed-to-find-text", this);
     watchDownloadsOfSession(webkit_web_view_get_network_session(view));
 }
 

@@ -7,6 +7,7 @@
 namespace qv {
 
 class BrowserController;
+class FindBar;
 class TabStripView;
 
 class BrowserWindow : public Gtk::ApplicationWindow {
@@ -22,6 +23,7 @@ public:
     void applyTheme(bool dark);
 
     TabStripView& tabStrip() { return *m_tabStrip; }
+    FindBar& findBar() { return *m_findBar; }
     Gtk::Entry& requestField() { return *m_requestField; }
     Gtk::Box& browserToolbar() { return *m_browserToolbar; }
     Gtk::Button& backButton() { return *m_backButton; }
@@ -37,6 +39,7 @@ private:
     Gtk::Entry* m_requestField = nullptr;
     Gtk::Box* m_browserToolbar = nullptr;
     Gtk::Revealer* m_toolbarRevealer = nullptr;
+    FindBar* m_findBar = nullptr;
     Gtk::Box* m_webContentView = nullptr;
     Gtk::Button* m_backButton = nullptr;
     Gtk::Button* m_forwardButton = nullptr;

@@ -36,6 +36,10 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     auto file = Gio::Menu::create();
     file->append("New Tab", "app.new-tab");
     file->append("Close Tab", "app.close-tab");
+    file->append("Reopen Closed Tab", "app.reopen-closed-tab");
+    auto printing = Gio::Menu::create();
+    printing->append("Print\u2026", "app.print");
+    file->append_section(printing);
     bar->append_submenu("File", file);
 
     auto edit = Gio::Menu::create();
@@ -49,6 +53,12 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     clipboard->append("Select All", "app.select-all");
     edit->append_section(history);
     edit->append_section(clipboard);
+    auto find = Gio::Menu::create();
+    find->append("Find\u2026", "app.find");
+    find->append("Find Next", "app.find-next");
+    find->append("Find Previous", "app.find-previous");
+    find->append("Hide Find Bar", "app.find-close");
+    edit->append_section(find);
     bar->append_submenu("Edit", edit);
 
     auto view = Gio::Menu::create();
@@ -59,8 +69,22 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     navigation->append("Focus Address Bar", "app.focus-address-bar");
     auto screen = Gio::Menu::create();
     screen->append("Enter Full Screen", "app.toggle-full-screen");
+    auto zoom = Gio::Menu::create();
+    zoom->append("Zoom In", "app.zoom-in");
+    zoom->append("Zoom Out", "app.zoom-out");
+    zoom->append("Actual Size", "app.zoom-reset");
+    auto tabs = Gio::Menu::create();
+    tabs->append("Next Tab", "app.next-tab");
+    tabs->append("Previous Tab", "app.previous-tab");
+    auto numbered = Gio::Menu::create();
+    for (int n = 1; n <= 8; ++n)
+        numbered->append("Tab " + std::to_string(n), "app.tab-" + std::to_string(n));
+    numbered->append("Last Tab", "app.last-tab");
+    tabs->append_submenu("Go to Tab", numbered);
     view->append_section(navigation);
     view->append_section(screen);
+    view->append_section(zoom);
+    view->append_section(tabs);
     bar->append_submenu("View", view);
 
     bar->append_submenu("Extensions", makeExtensionsMenu());
@@ -116,6 +140,34 @@ void BrowserController::installMainMenu()
     add("manage-extensions", [this] { showExtensionManager(); }, nullptr);
     add("javascript-console", [this] { showJavaScriptEditor(); }, "<Control>j");
     add("edit-page-source", [this] { showSourceEditor(); }, "<Control>u");
+
+    // Shortcuts of our own, none of them taken above.
+    auto addKeys
+        = [&](const char* name, std::function<void()> action, std::vector<Glib::ustring> accels) {
+              add(name, std::move(action), nullptr);
+              app->set_accels_for_action(std::string("app.") + name, accels);
+          };
+    addKeys("reopen-closed-tab", [this] { reopenClosedTab(); }, { "<Control><Shift>t" });
+    addKeys("print", [this] { printPage(); }, { "<Control>p" });
+    addKeys("find", [this] { findInPage(); }, { "<Control>f" });
+    addKeys("find-next", [this] { findNext(); }, { "<Control>g" });
+    addKeys("find-previous", [this] { findPrevious(); }, { "<Control><Shift>g" });
+    addKeys("find-close", [this] { closeFindBar(); }, { "Escape" });
+    updateFindCloseAction();
+    addKeys(
+        "zoom-in", [this] { zoomIn(); }, { "<Control>plus", "<Control>equal", "<Control>KP_Add" });
+    addKeys("zoom-out", [this] { zoomOut(); }, { "<Control>minus", "<Control>KP_Subtract" });
+    addKeys("zoom-reset", [this] { resetZoom(); }, { "<Control>0", "<Control>KP_0" });
+    addKeys("next-tab", [this] { selectTabByShortcut(TabShortcut::Next); },
+        { "<Control>Tab", "<Control>Page_Down" });
+    addKeys("previous-tab", [this] { selectTabByShortcut(TabShortcut::Previous); },
+        { "<Control><Shift>Tab", "<Control>Page_Up" });
+    for (size_t n = 1; n <= 8; ++n) {
+        std::string name = "tab-" + std::to_string(n);
+        addKeys(name.c_str(), [this, n] { selectTabByShortcut(TabShortcut::Number, n); },
+            { "<Control>" + std::to_string(n) });
+    }
+    addKeys("last-tab", [this] { selectTabByShortcut(TabShortcut::Last); }, { "<Control>9" });
     app->set_menubar(makeMainMenu());
 }
 

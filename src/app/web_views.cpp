@@ -51,6 +51,7 @@ void detachWebView(WebKitWebView* view, gpointer owner)
         return;
     webkit_web_view_stop_loading(view);
     g_signal_handlers_disconnect_by_data(view, owner);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_find_controller(view), owner);
     GtkWidget* widget = GTK_WIDGET(view);
     if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
         if (GTK_IS_BOX(parent))

@@ -42,6 +42,11 @@ bool isQuietFailure(const GError* error)
             WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
 }
 
+std::string failureMessage(const GError* error)
+{
+    return error && error->message && *error->message ? error->message : "Navigation failed.";
+}
+
 bool isAttachment(WebKitURIResponse* response)
 {
     SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
@@ -104,7 +109,7 @@ void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_dow
 
 void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
 {
-    if (isExtensionWebView(view))
+    if (isExtensionWebView(view) || errorPageLoadChanged(view, event))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
@@ -179,12 +184,16 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
 }
 
 gboolean BrowserController::webViewLoadFailed(
-    WebKitWebView* view, WebKitLoadEvent event, char*, GError* error)
+    WebKitWebView* view, WebKitLoadEvent event, char* failingURI, GError* error)
 {
     if (isExtensionWebView(view))
         return FALSE;
     webViewDidFailNavigation(view, event, error);
-    // The page stays as it was, with the failure in the window title; no engine error page.
+    // Our own error page takes the page's place, with the failure also in the window title.
+    if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
+        std::string uri = failingURI && *failingURI ? failingURI : webViewURI(view);
+        showErrorPage(view, uri, failureMessage(error));
+    }
     return TRUE;
 }
 
@@ -193,8 +202,7 @@ void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoad
 {
     setFlag(view, kLoadFailedKey, true);
     bool quiet = isQuietFailure(error);
-    std::string message = error && error->message && *error->message ? error->message
-                                                                        : "Navigation failed.";
+    std::string message = failureMessage(error);
     bool provisional = event != WEBKIT_LOAD_COMMITTED;
     if (provisional) {
         if (view == m_webView && !quiet && m_window)
@@ -254,6 +262,17 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (decideErrorPageNavigation(view, decision))
+            return true;
+        // A middle click on a link opens it in a new tab behind this one.
+        if (webkit_navigation_action_get_mouse_button(action) == 2
+            && webkit_navigation_action_get_navigation_type(action)
+                == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED
+            && uri && *uri) {
+            openBackgroundTab(uri);
+            webkit_policy_decision_ignore(decision);
+            return true;
+        }
         emitExtensionEvent("page.navigationStarted",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
         // Every scheme and modifier is allowed for a browser tab. The engine itself turns a

@@ -2,6 +2,7 @@
 #include "app/browser_controller.h"
 
 #include "app/browser_window.h"
+#include "app/find_bar.h"
 #include "app/web_views.h"
 #include "base/atomic_file.h"
 #include "base/uuid.h"
@@ -40,8 +41,14 @@ void BrowserController::unloadSelectedTabIfLazy()
 
 void BrowserController::showWebViewInContent(WebKitWebView* view)
 {
+    // An open find bar follows the selection to the new page.
+    bool finding = m_window->findBar().shown();
+    if (finding && m_webView && m_webView != view)
+        webkit_find_controller_search_finish(webkit_web_view_get_find_controller(m_webView));
     m_webView = view;
     m_window->showInContent(*Glib::wrap(GTK_WIDGET(view)));
+    if (finding)
+        searchInPage(m_window->findBar().text());
 }
 
 void BrowserController::startLoading(WebKitWebView* view, const std::string& url)
@@ -100,8 +107,10 @@ void BrowserController::selectBrowserTab(const Sender& sender)
     BrowserTab& tab = m_browserTabs[i];
     m_currentProfileID = tab.profileID.empty() ? kDefaultProfileID : tab.profileID;
     saveProfiles();
-    if (!tab.webView)
+    if (!tab.webView) {
         tab.webView = newBrowserWebView();
+        webkit_web_view_set_zoom_level(tab.webView.get(), tab.zoomLevel);
+    }
     view = tab.webView.get();
     showWebViewInContent(view);
     setAddressFieldText(webViewURI(view));
@@ -157,6 +166,9 @@ void BrowserController::closeBrowserTabAtIndex(size_t i)
     // The closed tab's web view stays alive until the replacement is selected.
     GObjectPtr<WebKitWebView> closedView = m_browserTabs[i].webView;
     TabID closedID = m_browserTabs[i].id;
+    std::string closedURL = webViewURI(closedView.get());
+    m_closedTabs.push(
+        { closedURL.empty() ? m_browserTabs[i].url : closedURL, m_browserTabs[i].profileID });
     bool wasSelected = closedView && closedView == m_webView;
     detachWebView(closedView.get(), this);
     m_browserTabs.erase(m_browserTabs.begin() + static_cast<long>(i));

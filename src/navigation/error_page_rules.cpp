@@ -1,0 +1,65 @@
+// Escaping and filling in the error page template.
+#include "navigation/error_page_rules.h"
+
+namespace qv {
+
+std::string htmlEscaped(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& text)
+{
+    std::string out;
+    out.reserve(pageTemplate.size() + text.message.size() + text.address.size());
+    size_t at = 0;
+    while (at < pageTemplate.size()) {
+        size_t open = pageTemplate.find("{{", at);
+        if (open == std::string_view::npos) {
+            out.append(pageTemplate.substr(at));
+            break;
+        }
+        out.append(pageTemplate.substr(at, open - at));
+        size_t close = pageTemplate.find("}}", open + 2);
+        if (close == std::string_view::npos) {
+            out.append(pageTemplate.substr(open));
+            break;
+        }
+        std::string_view name = pageTemplate.substr(open + 2, close - open - 2);
+        if (name == "message")
+            out += htmlEscaped(text.message);
+        else if (name == "address")
+            out += htmlEscaped(text.address);
+        else if (name == "theme")
+            out += text.dark ? "dark" : "light";
+        else
+            out.append(pageTemplate.substr(open, close + 2 - open));
+        at = close + 2;
+    }
+    return out;
+}
+
+} // namespace qv

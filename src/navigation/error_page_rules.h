@@ -1,0 +1,24 @@
+// The page shown in a tab whose load failed: escaping and filling in our HTML template.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// The text with &, <, >, " and ' replaced by character references, safe inside element
+// content and quoted attribute values.
+std::string htmlEscaped(std::string_view text);
+
+struct ErrorPageText {
+    std::string message;
+    std::string address;
+    bool dark = false;
+};
+
+// The template with "{{message}}", "{{address}}" and "{{theme}}" ("dark" or "light") filled
+// in, each inserted text escaped. Filled in one pass: inserted text is never expanded again.
+// Unknown "{{...}}" markers stay as they are.
+std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& text);
+
+} // namespace qv

@@ -1,0 +1,56 @@
+// Switching tabs from the keyboard, reopening closed tabs and opening links behind the page.
+#include "app/browser_controller.h"
+
+#include "app/web_views.h"
+#include "base/uuid.h"
+#include "tabs/tab_model.h"
+
+namespace qv {
+
+void BrowserController::selectTabByShortcut(TabShortcut shortcut, size_t number)
+{
+    std::vector<std::string> profiles;
+    profiles.reserve(m_browserTabs.size());
+    for (const auto& tab : m_browserTabs)
+        profiles.push_back(tab.profileID.empty() ? kDefaultProfileID : tab.profileID);
+    auto index
+        = tabIndexForShortcut(profiles, currentProfile(), indexOfSelectedTab(), shortcut, number);
+    if (index)
+        selectBrowserTabAtIndex(*index);
+}
+
+void BrowserController::reopenClosedTab()
+{
+    while (auto closed = m_closedTabs.pop()) {
+        // A deleted profile took its website data with it; its tabs do not come back.
+        if (closed->profileID != kDefaultProfileID && !profileForID(closed->profileID))
+            continue;
+        if (closed->profileID != currentProfile()) {
+            m_currentProfileID = closed->profileID;
+            saveProfiles();
+            profilesWindowDidChangeCurrentProfile();
+        }
+        createBrowserTabWithURL(closed->url);
+        return;
+    }
+}
+
+TabID BrowserController::openBackgroundTab(const std::string& url)
+{
+    GObjectPtr<WebKitWebView> view = newBrowserWebView();
+    BrowserTab tab;
+    tab.id = makeUUIDString();
+    tab.webView = view;
+    tab.url = url;
+    tab.profileID = currentProfile();
+    tab.title = kLoadingTitle;
+    TabID id = tab.id;
+    m_browserTabs.push_back(std::move(tab));
+    refreshTabBar();
+    if (!url.empty() && g_uri_is_valid(url.c_str(), G_URI_FLAGS_PARSE_RELAXED, nullptr))
+        webkit_web_view_load_uri(view.get(), url.c_str());
+    emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url } });
+    return id;
+}
+
+} // namespace qv
