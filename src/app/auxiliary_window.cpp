@@ -11,6 +11,12 @@ AuxiliaryWindow::AuxiliaryWindow(BrowserController& controller, const Glib::ustr
 {
     set_title(title);
     controller.application()->add_window(*this);
+    // Hiding takes a window out of the application; a window shown again joins it again, so
+    // the application's shortcuts and theme changes reach it.
+    signal_show().connect([this] {
+        if (!get_application())
+            m_controller.application()->add_window(*this);
+    });
     // Hidden, not destroyed: the window and its state are reused the next time it is shown.
     set_hide_on_close(true);
     controller.connectWindowCallbacks(*this);

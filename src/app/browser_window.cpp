@@ -47,6 +47,29 @@ constexpr const char* kUserActivityScript = R"JS((function () {
 constexpr int kToolbarHeight = 58;
 constexpr int kToolbarTop = 6;
 
+// New settings holding every value of `source`, so views opened from one another can change
+// their settings (the user agent above all) apart.
+GObjectPtr<WebKitSettings> copiedWebSettings(WebKitSettings* source)
+{
+    auto copy = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
+    guint count = 0;
+    GParamSpec** properties = g_object_class_list_properties(G_OBJECT_GET_CLASS(source), &count);
+    for (guint i = 0; i < count; ++i) {
+        GParamSpec* property = properties[i];
+        bool copyable = (property->flags & G_PARAM_READWRITE) == G_PARAM_READWRITE
+            && !(property->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED));
+        if (!copyable)
+            continue;
+        GValue value = G_VALUE_INIT;
+        g_value_init(&value, property->value_type);
+        g_object_get_property(G_OBJECT(source), property->name, &value);
+        g_object_set_property(G_OBJECT(copy.get()), property->name, &value);
+        g_value_unset(&value);
+    }
+    g_free(properties);
+    return copy;
+}
+
 } // namespace
 
 Gtk::Button* BrowserWindow::makeToolbarButton(const char* symbol, const char* title,
@@ -230,11 +253,14 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
     GtkWidget* widget;
     if (configuration && configuration->relatedView) {
         // A page opening a window: the engine's related view already carries the handler and
-        // the activity script in its content manager, and shares its network session.
+        // the activity script in its content manager, and shares its network session. The
+        // settings are copied, not shared: a user agent set on one tab stays on that tab.
         WebKitWebView* related = configuration->relatedView;
+        GObjectPtr<WebKitSettings> settings
+            = copiedWebSettings(webkit_web_view_get_settings(related));
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related,
             "user-content-manager", webkit_web_view_get_user_content_manager(related),
-            "settings", webkit_web_view_get_settings(related), nullptr));
+            "settings", settings.get(), nullptr));
     } else {
         WebKitUserContentManager* content = webkit_user_content_manager_new();
         webkit_user_content_manager_register_script_message_handler_with_reply(content,

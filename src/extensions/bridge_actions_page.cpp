@@ -2,6 +2,7 @@
 #include "extensions/bridge_dispatch_context.h"
 
 #include "base/text_util.h"
+#include "extensions/extension_address.h"
 
 namespace qv::bridge {
 
@@ -133,10 +134,8 @@ void pageNavigate(Dispatch& d, const ResolvedTab& tab)
         d.reply(BridgeReply::failure("A URL is required."));
         return;
     }
-    // normalizedAddress only ever gives http(s), so a page cannot be sent to a local file.
-    std::string address = d.host.normalizedAddress(text).value_or("");
-    if (address.empty())
-        address = d.host.searchURL(text);
+    std::string address = webAddressForExtensionText(
+        text, [&d](const std::string& query) { return d.host.searchURL(query); });
     d.host.loadURL(tab.index, address);
     d.reply(BridgeReply::success(address));
 }

@@ -3,6 +3,7 @@
 
 #include "base/text_util.h"
 #include "extensions/bridge_dispatch_context.h"
+#include "extensions/extension_address.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_storage.h"
 #include "extensions/extension_url.h"
@@ -169,9 +170,12 @@ void tabsList(Dispatch& d)
 
 void tabsCreate(Dispatch& d)
 {
-    std::string url = jsonString(d.args(), "url");
-    if (url.empty())
-        url = d.host.homePageURL();
+    std::string text = jsonString(d.args(), "url");
+    // The tab keeps its address for later loads, so it must already be a web address.
+    std::string url = text.empty()
+        ? d.host.homePageURL()
+        : webAddressForExtensionText(
+              text, [&d](const std::string& query) { return d.host.searchURL(query); });
     d.reply(BridgeReply::success(d.host.createBrowserTab(url)));
 }
 

@@ -498,10 +498,12 @@ TEST_F(Bridge, TabsCreateOpensTheAddressOrTheHomePage)
     EXPECT_EQ(valueOf("tabs.create", { { "url", "https://n.example/" } }), "NEW-TAB");
     EXPECT_EQ(valueOf("tabs.create"), "NEW-TAB");
     EXPECT_EQ(valueOf("tabs.create", { { "url", 5 } }), "NEW-TAB");
+    EXPECT_EQ(valueOf("tabs.create", { { "url", "file:///etc/hostname" } }), "NEW-TAB");
     EXPECT_EQ(host.calls,
         (std::vector<std::string> { "create https://n.example/",
             "create https://www.google.com/search?q=",
-            "create https://www.google.com/search?q=" }));
+            "create https://www.google.com/search?q=",
+            "create https://search.example/?q=file:///etc/hostname" }));
 }
 
 TEST_F(Bridge, LazyTabsListedByTabsListCanBeActivatedAndClosed)
@@ -753,12 +755,12 @@ TEST_F(Bridge, TypeIntoNonInputSetsTextContent)
 
 TEST_F(Bridge, NavigateLoadsTheNormalizedAddressOrASearch)
 {
-    EXPECT_EQ(valueOf("page.navigate", { { "url", "site.example" } }), "https://site.example");
+    EXPECT_EQ(valueOf("page.navigate", { { "url", "site.example" } }), "https://www.site.example");
     EXPECT_EQ(valueOf("page.navigate", { { "url", "news" }, { "tabId", "C" } }),
         "https://search.example/?q=news");
     EXPECT_EQ(host.calls,
         (std::vector<std::string> {
-            "load 0 https://site.example", "load 2 https://search.example/?q=news" }));
+            "load 0 https://www.site.example", "load 2 https://search.example/?q=news" }));
 }
 
 TEST_F(Bridge, ReloadBackAndForward)
