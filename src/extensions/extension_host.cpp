@@ -386,16 +386,17 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
     source.isMainFrame = webView != nullptr;
     source.tabID = webView ? tabIDForWebView(webView) : std::nullopt;
     Json answer;
-    qv::handleUserActivityMessage(detail, source, *m_bridgeHost,
-        [&answer](const BridgeReply& reply) { answer = reply.json(); });
+    qv::handleUserActivityMessage(
+        detail, source, *m_bridgeHost,
+        [&answer](const BridgeReply& reply) { answer = reply.json(); }, &m_userActivityLimiter);
     return answer;
 }
 
 gboolean BrowserController::userActivityMessageReceived(
     WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
-    // A tab's web view is found by its content manager; a window a page opened shares its
-    // opener's, and its reports count for the first tab that has it.
+    // Every tab's web view has a content manager of its own, so this finds the one tab the
+    // report came from.
     WebKitWebView* view = nullptr;
     for (const auto& tab : m_browserTabs) {
         if (tab.webView && webkit_web_view_get_user_content_manager(tab.webView.get()) == manager) {
