@@ -2,30 +2,26 @@
 // reports, and the addresses of its frames.
 #include "support/extensions_fixture.h"
 
-#include <gdk/x11/gdkx.h>
-
-#include <cstdlib>
-
 namespace qv::test {
 
 namespace {
 
-// A page that replaces every global the bridge's reads could lean on, and answers each with
-// 3 MB of "x".
-constexpr const char* kSpoofingPage
-    = "<p id=\"real\">real text</p><script>"
-      "localStorage.setItem('k', 'v');"
-      "const big = 'x'.repeat(3 * 1024 * 1024);"
-      "Object.defineProperty(Element.prototype, 'outerHTML', {get() { return big; }});"
-      "Object.defineProperty(HTMLElement.prototype, 'innerText', {get() { return big; }});"
-      "window.TextEncoder = class { encode() { return {length: 0}; } };"
-      "Object.fromEntries = () => ({k: big});"
-      "</script>";
+    // A page that replaces every global the bridge's reads could lean on, and answers each with
+    // 3 MB of "x".
+    constexpr const char* kSpoofingPage
+        = "<p id=\"real\">real text</p><script>"
+          "localStorage.setItem('k', 'v');"
+          "const big = 'x'.repeat(3 * 1024 * 1024);"
+          "Object.defineProperty(Element.prototype, 'outerHTML', {get() { return big; }});"
+          "Object.defineProperty(HTMLElement.prototype, 'innerText', {get() { return big; }});"
+          "window.TextEncoder = class { encode() { return {length: 0}; } };"
+          "Object.fromEntries = () => ({k: big});"
+          "</script>";
 
-// A button over the whole page, so a click at the view's centre lands on it.
-constexpr const char* kButtonPage
-    = "<button id=\"b\" "
-      "style=\"position:fixed;left:0;top:0;width:100%;height:100%\">Press</button>";
+    // A button over the whole page, so a click at the view's centre lands on it.
+    constexpr const char* kButtonPage
+        = "<button id=\"b\" "
+          "style=\"position:fixed;left:0;top:0;width:100%;height:100%\">Press</button>";
 
 } // namespace
 
@@ -37,26 +33,6 @@ protected:
         writeDefaults({ { kExtensionPermissionsKey, { { "watch", permissions } } } });
         launch();
         return startExtension("watch");
-    }
-
-    // A click of the real pointer through the X server, which the page sees as trusted.
-    void realClickAtCentre(WebKitWebView* view)
-    {
-        ASSERT_TRUE(waitForLayout());
-        GtkNative* native = gtk_widget_get_native(GTK_WIDGET(view));
-        ASSERT_TRUE(native && GDK_IS_X11_SURFACE(gtk_native_get_surface(native)));
-        graphene_point_t centre = GRAPHENE_POINT_INIT(gtk_widget_get_width(GTK_WIDGET(view)) / 2.0f,
-            gtk_widget_get_height(GTK_WIDGET(view)) / 2.0f);
-        graphene_point_t inWindow;
-        ASSERT_TRUE(
-            gtk_widget_compute_point(GTK_WIDGET(view), GTK_WIDGET(native), &centre, &inWindow));
-        double dx = 0, dy = 0;
-        gtk_native_get_surface_transform(native, &dx, &dy);
-        auto xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
-        std::string command = "xdotool mousemove --window " + std::to_string(xid) + " "
-            + std::to_string(int(inWindow.x + dx)) + " " + std::to_string(int(inWindow.y + dy))
-            + " click 1";
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 };
 
