@@ -7,7 +7,7 @@ namespace {
 
 PageScript expression(std::string source)
 {
-    return { PageScriptKind::Expression, std::move(source) };
+    return { PageScriptKind::Expression, std::move(source), PageScriptWorld::Isolated, std::nullopt };
 }
 
 PageScript bodyWithoutArguments(std::string_view body)
@@ -77,7 +77,8 @@ PageScript asyncFunctionWithArguments(std::string_view body, const ScriptArgumen
     for (const auto& [name, value] : arguments)
         source += "const " + name + " = " + jsonForScript(value) + ";\n";
     source += body;
-    return { PageScriptKind::AsyncFunctionBody, std::move(source) };
+    return { PageScriptKind::AsyncFunctionBody, std::move(source), PageScriptWorld::Isolated,
+        std::nullopt };
 }
 
 PageScript userAgentScript() { return expression("navigator.userAgent"); }
