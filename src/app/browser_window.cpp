@@ -225,27 +225,26 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
     const WebViewConfiguration* configuration)
 {
     ProfileID profile = currentProfile();
-    // Every tab has a content manager of its own, so a report tells which tab it came from.
-    WebKitUserContentManager* content = webkit_user_content_manager_new();
-    webkit_user_content_manager_register_script_message_handler_with_reply(
-        content, "qvUserActivity", "QuivelActivity");
-    connectSignal<&BrowserController::userActivityMessageReceived>(
-        content, "script-message-with-reply-received::qvUserActivity", this);
-    WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
-        WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        "QuivelActivity", nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
-
     GtkWidget* widget;
     if (configuration && configuration->relatedView) {
-        // A page opening a window: the new view shares the opener's settings and network
-        // session.
+        // A page opening a window: the engine's related view already carries the handler and
+        // the activity script in its content manager, and shares its network session.
         WebKitWebView* related = configuration->relatedView;
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related,
-            "user-content-manager", content, "settings", webkit_web_view_get_settings(related),
-            nullptr));
+            "user-content-manager", webkit_web_view_get_user_content_manager(related),
+            "settings", webkit_web_view_get_settings(related), nullptr));
     } else {
+        WebKitUserContentManager* content = webkit_user_content_manager_new();
+        webkit_user_content_manager_register_script_message_handler_with_reply(content,
+            "qvUserActivity", "QuivelActivity");
+        connectSignal<&BrowserController::userActivityMessageReceived>(content,
+            "script-message-with-reply-received::qvUserActivity", this);
+        WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
+            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+            "QuivelActivity", nullptr, nullptr);
+        webkit_user_content_manager_add_script(content, script);
+        webkit_user_script_unref(script);
+
         WebKitSettings* settings = webkit_settings_new();
         webkit_settings_set_enable_javascript(settings, TRUE);
         webkit_settings_set_enable_fullscreen(settings, TRUE);
@@ -254,9 +253,9 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
             websiteDataStoreForProfile(profile), "user-content-manager", content, "settings",
             settings, nullptr));
+        g_object_unref(content);
         g_object_unref(settings);
     }
-    g_object_unref(content);
     auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);

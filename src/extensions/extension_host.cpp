@@ -395,8 +395,8 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
 gboolean BrowserController::userActivityMessageReceived(
     WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
-    // Every tab's web view has a content manager of its own, so this finds the one tab the
-    // report came from.
+    // A tab's web view is found by its content manager; a window a page opened shares its
+    // opener's, and its reports count for the first tab that has it.
     WebKitWebView* view = nullptr;
     for (const auto& tab : m_browserTabs) {
         if (tab.webView && webkit_web_view_get_user_content_manager(tab.webView.get()) == manager) {
