@@ -518,6 +518,7 @@ private:
     ExtensionEventSubscriptions m_extensionEventSubscriptions;
     std::set<ExtensionID> m_enabledExtensionIDs;
     std::unique_ptr<BridgeHost> m_bridgeHost;
+    UserActivityRateLimiter m_userActivityLimiter;
     std::unique_ptr<ExtensionManagerWindow> m_extensionManagerWindow;
     std::string m_selectedExtensionID;
     bool m_extensionSettingsVisible = false;

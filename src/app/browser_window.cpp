@@ -15,6 +15,9 @@ namespace {
 // Reports user activity on interactive elements; never printable keys or typed text.
 constexpr const char* kUserActivityScript = R"JS((function () {
     function report(event) {
+        // Only the user's own input counts: events a page makes or dispatches are not trusted.
+        if (!event.isTrusted)
+            return;
         var node = event.target instanceof Element ? event.target : null;
         if (node) {
             var interactive = node.closest('button,a,input,select,textarea,[role=button],[role=link]');

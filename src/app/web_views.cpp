@@ -3,6 +3,7 @@
 
 #include "platform/network_proxy.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qv {
@@ -67,13 +68,70 @@ void releaseWebView(GObjectPtr<WebKitWebView>& view, gpointer owner)
     view.reset();
 }
 
-void evaluateBrowserScript(WebKitWebView* view, const std::string& script, BrowserScriptCompletion done)
+namespace {
+
+// Runs in the browser process's own context of the result, which no page can reach.
+constexpr const char* kMeasureFunction = R"JS((function (value, stopAfter) {
+    var total = 0;
+    var pending = [value];
+    while (pending.length && total <= stopAfter) {
+        var item = pending.pop();
+        if (typeof item === 'string') {
+            total += item.length;
+        } else if (item !== null && typeof item === 'object') {
+            var isArray = Array.isArray(item);
+            for (var key in item) {
+                if (!Object.prototype.hasOwnProperty.call(item, key))
+                    continue;
+                total += isArray ? 1 : key.length + 1;
+                pending.push(item[key]);
+                if (total > stopAfter)
+                    break;
+            }
+        } else {
+            total += 1;
+        }
+    }
+    return total;
+}))JS";
+
+} // namespace
+
+std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter)
 {
-    auto* completion = new BrowserScriptCompletion(std::move(done));
+    if (!value)
+        return 0;
+    JSCContext* context = jsc_value_get_context(value);
+    JSCValue* measure = jsc_context_evaluate(context, kMeasureFunction, -1);
+    // Past 2^53 a double is no longer exact; no read allows anything near that.
+    double bound = static_cast<double>(std::min<std::size_t>(stopAfter, std::size_t(1) << 52));
+    JSCValue* result = jsc_value_is_function(measure)
+        ? jsc_value_function_call(
+              measure, JSC_TYPE_VALUE, value, G_TYPE_DOUBLE, bound, G_TYPE_NONE)
+        : nullptr;
+    double length = result && jsc_value_is_number(result) ? jsc_value_to_double(result) : -1;
+    if (result)
+        g_object_unref(result);
+    g_object_unref(measure);
+    jsc_context_clear_exception(context);
+    // A value that could not be measured is refused, never read unmeasured.
+    if (!(length >= 0) || length > bound)
+        return stopAfter == SIZE_MAX ? SIZE_MAX : stopAfter + 1;
+    return static_cast<std::size_t>(length);
+}
+
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script,
+    BrowserScriptCompletion done, std::size_t maxLength)
+{
+    struct Pending {
+        BrowserScriptCompletion done;
+        std::size_t maxLength;
+    };
+    AsyncCall<Pending> pending(Pending { std::move(done), maxLength });
     webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
         kBrowserScriptWorld, nullptr, nullptr,
         +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<BrowserScriptCompletion> completion(static_cast<BrowserScriptCompletion*>(data));
+            auto owned = AsyncCall<Pending>::take(data);
             GError* error = nullptr;
             JSCValue* value = webkit_web_view_evaluate_javascript_finish(
                 WEBKIT_WEB_VIEW(source), result, &error);
@@ -82,9 +140,14 @@ void evaluateBrowserScript(WebKitWebView* view, const std::string& script, Brows
                 answer.ok = true;
                 if (jsc_value_is_string(value)) {
                     answer.isString = true;
-                    char* text = jsc_value_to_string(value);
-                    answer.text = text ? text : "";
-                    g_free(text);
+                    if (owned->maxLength != SIZE_MAX
+                        && scriptValueLength(value, owned->maxLength) > owned->maxLength) {
+                        answer.tooLong = true;
+                    } else {
+                        char* text = jsc_value_to_string(value);
+                        answer.text = text ? text : "";
+                        g_free(text);
+                    }
                 } else if (jsc_value_is_boolean(value)) {
                     answer.text = jsc_value_to_boolean(value) ? "true" : "false";
                 }
@@ -94,10 +157,10 @@ void evaluateBrowserScript(WebKitWebView* view, const std::string& script, Brows
             }
             if (error)
                 g_error_free(error);
-            if (*completion)
-                (*completion)(std::move(answer));
+            if (owned->done)
+                owned->done(std::move(answer));
         },
-        completion);
+        pending.release());
 }
 
 } // namespace qv

@@ -6,6 +6,7 @@
 
 #include <webkit/webkit.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,18 +35,28 @@ void applyNetworkProxy(WebKitNetworkSession* session);
 // it but cannot replace the functions those scripts call.
 inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
 
+// The size of a script's result as the engine holds it, counted in UTF-16 code units the way
+// pageReadSize counts bytes, before anything is copied out of it; counting stops once past
+// `stopAfter`. A page can answer with hundreds of megabytes, so every bounded read measures
+// here first and converts only what is within its limit.
+std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter);
+
 // What a page script gave back: a string as it is, true and false as "true" and "false";
 // anything else as an empty text with isString false. Failures carry the error's message.
+// tooLong: the string was longer than the read's limit and was left unread.
 struct ScriptAnswer {
     bool ok = false;
     bool isString = false;
+    bool tooLong = false;
     std::string text;
 };
 using BrowserScriptCompletion = std::function<void(ScriptAnswer)>;
 
 // Runs the script in the main frame in the browser's world; `done` runs once on the main loop.
-// The caller makes sure what `done` touches still exists.
-void evaluateBrowserScript(WebKitWebView* view, const std::string& script, BrowserScriptCompletion done);
+// The caller makes sure what `done` touches still exists. A string answer of more than
+// `maxLength` code units comes back as tooLong.
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script,
+    BrowserScriptCompletion done, std::size_t maxLength = SIZE_MAX);
 
 namespace detail {
 

@@ -124,11 +124,15 @@ std::string sourceResourceRowLabel(const SourceResource& resource)
     return "[" + kind + "] " + resource.url;
 }
 
-PageScript sourceResourceListingScript() { return { PageScriptKind::Expression, kListingScript }; }
+PageScript sourceResourceListingScript()
+{
+    return { PageScriptKind::Expression, kListingScript, PageScriptWorld::Page, std::nullopt };
+}
 
 PageScript sourceLiveHTMLScript()
 {
-    return { PageScriptKind::Expression, "document.documentElement.outerHTML" };
+    return { PageScriptKind::Expression, "document.documentElement.outerHTML", PageScriptWorld::Page,
+        std::nullopt };
 }
 
 PageScript sourceResourceFetchScript(const std::string& url)
@@ -174,7 +178,9 @@ Result<PageScript> applyPageSourceScript(const SourceEditorState& state, std::st
     // jsonForScript replaces invalid UTF-8 and escapes "</", so the literal cannot end early.
     std::string source = "(function(){const SOURCE=" + jsonForScript(Json(std::string(text))) + ";"
         + statement + "})();";
-    return PageScript { PageScriptKind::Expression, std::move(source) };
+    return PageScript {
+        PageScriptKind::Expression, std::move(source), PageScriptWorld::Page, std::nullopt
+    };
 }
 
 } // namespace qv

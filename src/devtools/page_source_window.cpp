@@ -103,6 +103,11 @@ std::optional<std::string> boundedString(JSCValue* value, std::size_t maxBytes, 
     *tooLong = false;
     if (!value || !jsc_value_is_string(value))
         return std::nullopt;
+    // Its UTF-8 form is never shorter, so a longer string is refused before it is copied.
+    if (scriptValueLength(value, maxBytes) > maxBytes) {
+        *tooLong = true;
+        return std::nullopt;
+    }
     GBytes* bytes = jsc_value_to_string_as_bytes(value);
     if (!bytes)
         return std::nullopt;

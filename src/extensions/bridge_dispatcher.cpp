@@ -463,13 +463,14 @@ std::optional<Json> userInteractionDetail(const Json& body, const UserActivitySo
     return detail;
 }
 
-void handleUserActivityMessage(const Json& body, const UserActivitySource& source, BridgeHost& host,
-    BridgeReplyHandler handler)
+void handleUserActivityMessage(const Json& body, const UserActivitySource& source,
+    BridgeHost& host, BridgeReplyHandler handler, UserActivityRateLimiter* limiter)
 {
     bridge::ReplyOnce reply(std::move(handler));
     try {
         auto detail = userInteractionDetail(body, source);
-        if (!detail) {
+        if (!detail
+            || (limiter && !limiter->allow(*source.tabID, UserActivityRateLimiter::Clock::now()))) {
             reply(BridgeReply::interactionRejected());
             return;
         }

@@ -8,6 +8,7 @@
 #include "extensions/extension_events.h"
 #include "extensions/extension_manifest.h"
 #include "extensions/extension_network.h"
+#include "extensions/user_activity_limiter.h"
 
 #include <cstddef>
 #include <functional>
@@ -97,9 +98,10 @@ public:
     virtual void goForward(std::size_t index) = 0; // only called when canGoForward
     // A custom user agent for that web view; nothing restores WebKit's default.
     virtual void setCustomUserAgent(std::size_t index, const std::optional<std::string>& agent) = 0;
-    // Runs the script in the tab's main frame, page world. The completion must be called at
-    // most once, on the main thread; if it is dropped uncalled, the request is answered with a
-    // failure anyway.
+    // Runs the script in the tab's main frame, in the script's world, and fails with the
+    // limit's message a result past the script's limit, measured before it is converted. The
+    // completion must be called at most once, on the main thread; if it is dropped uncalled,
+    // the request is answered with a failure anyway.
     virtual void runPageScript(
         std::size_t index, const PageScript& script, ScriptCompletion completion)
         = 0;
@@ -157,9 +159,10 @@ struct UserActivitySource {
 std::optional<Json> userInteractionDetail(const Json& body, const UserActivitySource& source);
 
 // Emits "page.userInteraction" for an accepted report, then replies {ok: true}; otherwise
-// replies "Browser interaction event rejected." and emits nothing.
-void handleUserActivityMessage(
-    const Json& body, const UserActivitySource& source, BridgeHost& host, BridgeReplyHandler reply);
+// replies "Browser interaction event rejected." and emits nothing. With a limiter, a report
+// past its tab's rate is rejected too.
+void handleUserActivityMessage(const Json& body, const UserActivitySource& source,
+    BridgeHost& host, BridgeReplyHandler reply, UserActivityRateLimiter* limiter = nullptr);
 
 // Number of UTF-16 code units, how the bridge's character limits count (an invalid byte
 // counts as one).

@@ -23,7 +23,20 @@ namespace {
 // The completion of one page script, carried through the engine's callback.
 struct PendingScript {
     ScriptCompletion completion;
+    std::optional<PageReadLimit> limit;
 };
+
+// A bounded read is measured in the engine before it is converted, so an oversized answer
+// costs nothing more here, and its converted size is checked once more in UTF-8.
+Result<Json> limitedScriptResult(JSCValue* value, const PageReadLimit& limit)
+{
+    if (auto failure = pageReadOverLimit(limit, scriptValueLength(value, limit.maxLength)))
+        return Result<Json>::failure(*failure);
+    Json result = jsonFromScriptValue(value);
+    if (auto failure = pageReadOverLimit(limit, pageReadSize(result, limit.maxLength)))
+        return Result<Json>::failure(*failure);
+    return result;
+}
 
 void finishPageScript(JSCValue* value, GError* error, PendingScript& pending)
 {
@@ -32,7 +45,8 @@ void finishPageScript(JSCValue* value, GError* error, PendingScript& pending)
         g_error_free(error);
         return;
     }
-    Json result = jsonFromScriptValue(value);
+    Result<Json> result = pending.limit ? limitedScriptResult(value, *pending.limit)
+                                        : Result<Json>(jsonFromScriptValue(value));
     if (value)
         g_object_unref(value);
     pending.completion(std::move(result));
@@ -211,11 +225,12 @@ void ControllerBridgeHost::runPageScript(
         completion(Result<Json>::failure("No browser tab with that ID exists."));
         return;
     }
-    AsyncCall<PendingScript> pending(PendingScript { std::move(completion) });
+    AsyncCall<PendingScript> pending(PendingScript { std::move(completion), script.resultLimit });
     auto length = static_cast<gssize>(script.source.size());
+    const char* world = script.world == PageScriptWorld::Page ? nullptr : kBrowserScriptWorld;
     if (script.kind == PageScriptKind::Expression) {
         webkit_web_view_evaluate_javascript(
-            view, script.source.c_str(), length, nullptr, nullptr, nullptr,
+            view, script.source.c_str(), length, world, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 auto owned = AsyncCall<PendingScript>::take(data);
                 GError* error = nullptr;
@@ -226,7 +241,7 @@ void ControllerBridgeHost::runPageScript(
             pending.release());
     } else {
         webkit_web_view_call_async_javascript_function(
-            view, script.source.c_str(), length, nullptr, nullptr, nullptr, nullptr,
+            view, script.source.c_str(), length, nullptr, world, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 auto owned = AsyncCall<PendingScript>::take(data);
                 GError* error = nullptr;

@@ -7,12 +7,18 @@ namespace {
 
 PageScript expression(std::string source)
 {
-    return { PageScriptKind::Expression, std::move(source) };
+    return { PageScriptKind::Expression, std::move(source), PageScriptWorld::Isolated, std::nullopt };
 }
 
 PageScript bodyWithoutArguments(std::string_view body)
 {
     return asyncFunctionWithArguments(body, {});
+}
+
+PageScript limited(PageScript script, const PageReadLimit& limit)
+{
+    script.resultLimit = limit;
+    return script;
 }
 
 const char* localStorageBody(LocalStorageAction action)
@@ -71,12 +77,16 @@ PageScript asyncFunctionWithArguments(std::string_view body, const ScriptArgumen
     for (const auto& [name, value] : arguments)
         source += "const " + name + " = " + jsonForScript(value) + ";\n";
     source += body;
-    return { PageScriptKind::AsyncFunctionBody, std::move(source) };
+    return { PageScriptKind::AsyncFunctionBody, std::move(source), PageScriptWorld::Isolated,
+        std::nullopt };
 }
 
 PageScript userAgentScript() { return expression("navigator.userAgent"); }
 
-PageScript pageTextScript() { return expression("document.body ? document.body.innerText : ''"); }
+PageScript pageTextScript()
+{
+    return limited(expression("document.body ? document.body.innerText : ''"), kPageTextReadLimit);
+}
 
 PageScript pageHTMLScript()
 {
@@ -92,8 +102,11 @@ PageScript pageResourcesScript()
 PageScript localStorageScript(
     LocalStorageAction action, const std::string& key, const std::string& value)
 {
-    return asyncFunctionWithArguments(
+    PageScript script = asyncFunctionWithArguments(
         localStorageBody(action), { { "key", key }, { "value", value } });
+    if (action == LocalStorageAction::Get)
+        script.resultLimit = kLocalStorageReadLimit;
+    return script;
 }
 
 PageScript elementActionScript(
@@ -103,14 +116,21 @@ PageScript elementActionScript(
         { { "selector", selector }, { "text", text }, { "x", x }, { "y", y } });
 }
 
-PageScript executeScriptScript(const std::string& code) { return expression(code); }
+PageScript executeScriptScript(const std::string& code)
+{
+    PageScript script = expression(code);
+    script.world = PageScriptWorld::Page;
+    return script;
+}
 
 PageScript sourceGetHTMLScript()
 {
-    return bodyWithoutArguments(
-        "const html = document.documentElement ? document.documentElement.outerHTML : ''; if (new "
-        "TextEncoder().encode(html).length > 2097152) throw new Error('Live HTML is larger than 2 "
-        "MB'); return html;");
+    return limited(
+        bodyWithoutArguments(
+            "const html = document.documentElement ? document.documentElement.outerHTML : ''; if "
+            "(new TextEncoder().encode(html).length > 2097152) throw new Error('Live HTML is "
+            "larger than 2 MB'); return html;"),
+        kLiveHTMLReadLimit);
 }
 
 PageScript sourceSetHTMLScript(const std::string& html)
@@ -130,7 +150,7 @@ PageScript sourceListResourcesScript()
 
 PageScript sourceReadResourceScript(const std::string& url)
 {
-    return asyncFunctionWithArguments(
+    PageScript script = asyncFunctionWithArguments(
         "const requested = new URL(url, location.href).href; "
         "const loaded = requested === location.href || "
         "performance.getEntriesByType('resource').some(r => r.name === requested); "
@@ -144,6 +164,7 @@ PageScript sourceReadResourceScript(const std::string& url)
         "throw new Error('Resources larger than 2 MB cannot be read'); "
         "return text;",
         { { "url", url } });
+    return limited(std::move(script), kResourceReadLimit);
 }
 
 PageScript sourceInsertCSSScript(const std::string& css)

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "base/json_text.h"
+#include "extensions/page_read_limits.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,12 +14,20 @@ namespace qv {
 
 // Expression: evaluate the source as a script (its completion value is the result).
 // AsyncFunctionBody: call the source as the body of an async function without arguments
-// (its `return` value, awaited, is the result). Both run in the main frame, page world.
+// (its `return` value, awaited, is the result). Both run in the main frame.
 enum class PageScriptKind { Expression, AsyncFunctionBody };
+
+// Isolated: the browser's own script world, which shares the page's DOM and storage but not its
+// globals, so a page cannot replace what the script calls. Page: the page's world, for an
+// extension's own code.
+enum class PageScriptWorld { Isolated, Page };
 
 struct PageScript {
     PageScriptKind kind = PageScriptKind::Expression;
     std::string source;
+    PageScriptWorld world = PageScriptWorld::Isolated;
+    // Enforced by the host on the result before it is converted.
+    std::optional<PageReadLimit> resultLimit;
 };
 
 using ScriptArguments = std::vector<std::pair<std::string, Json>>;

@@ -386,8 +386,9 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
     source.isMainFrame = webView != nullptr;
     source.tabID = webView ? tabIDForWebView(webView) : std::nullopt;
     Json answer;
-    qv::handleUserActivityMessage(detail, source, *m_bridgeHost,
-        [&answer](const BridgeReply& reply) { answer = reply.json(); });
+    qv::handleUserActivityMessage(
+        detail, source, *m_bridgeHost,
+        [&answer](const BridgeReply& reply) { answer = reply.json(); }, &m_userActivityLimiter);
     return answer;
 }
 

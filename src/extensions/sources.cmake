@@ -6,9 +6,11 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/extension_permissions.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_storage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_events.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/user_activity_limiter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_network.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_source.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_reply.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/page_read_limits.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_page_scripts.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_dispatcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_actions_page.cpp

@@ -116,6 +116,9 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         completePendingVisit(*this, view);
         setFlag(view, kLoadFinishedKey, false);
         setFlag(view, kLoadFailedKey, false);
+        // The view's address is now the one its main frame is loading.
+        emitExtensionEvent("page.navigationStarted",
+            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
     case WEBKIT_LOAD_COMMITTED:
         webViewDidCommitNavigation(view);
@@ -273,8 +276,12 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             webkit_policy_decision_ignore(decision);
             return true;
         }
-        emitExtensionEvent("page.navigationStarted",
-            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
+        // The decision does not say which frame navigates, and a frame's address is not for
+        // every extension holding events: main-frame navigations are announced when their
+        // load starts.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+            emitExtensionEvent("page.navigationStarted",
+                { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
         // Every scheme and modifier is allowed for a browser tab. The engine itself turns a
         // link with a download attribute into a download (it has no policy hook for it here).
         webkit_policy_decision_use(decision);

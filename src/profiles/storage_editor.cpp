@@ -249,14 +249,17 @@ void ProfilesWindow::runStorageScript(WebKitWebView* view, const std::string& sc
     std::function<void(bool ok, std::string text)> done)
 {
     std::weak_ptr<bool> alive = m_alive;
-    evaluateBrowserScript(view, script, [alive, done = std::move(done)](ScriptAnswer answer) {
-        if (alive.expired())
-            return;
-        if (answer.ok && !storageResultWithinLimit(answer.text.size()))
-            done(false, "the page returned too much data.");
-        else
-            done(answer.ok, std::move(answer.text));
-    });
+    evaluateBrowserScript(
+        view, script,
+        [alive, done = std::move(done)](ScriptAnswer answer) {
+            if (alive.expired())
+                return;
+            if (answer.ok && (answer.tooLong || !storageResultWithinLimit(answer.text.size())))
+                done(false, "the page returned too much data.");
+            else
+                done(answer.ok, std::move(answer.text));
+        },
+        kMaxStorageResultLength);
 }
 
 void ProfilesWindow::refreshProfileStorage()

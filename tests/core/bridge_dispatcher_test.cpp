@@ -956,4 +956,34 @@ TEST_F(Bridge, RejectedUserActivityEmitsNothing)
     EXPECT_TRUE(host.events.empty());
 }
 
+TEST_F(Bridge, ReportsPastTheTabsRateAreRejected)
+{
+    UserActivityRateLimiter limiter;
+    int accepted = 0;
+    for (int i = 0; i < 1000; ++i) {
+        handleUserActivityMessage(
+            Json { { "type", "click" } }, { true, TabID("A") }, host,
+            [&accepted](const BridgeReply& r) { accepted += r.json()["ok"] == true ? 1 : 0; },
+            &limiter);
+    }
+    EXPECT_GE(accepted, 1);
+    EXPECT_LE(accepted, UserActivityRateLimiter::kBurst + 1);
+    EXPECT_EQ(host.events.size(), std::size_t(accepted));
+}
+
+TEST_F(Bridge, OnlyTheExtensionsOwnCodeRunsInThePageWorld)
+{
+    call("scripting.executeScript", { { "code", "1" } });
+    call("page.getText");
+    call("source.getHTML");
+    call("page.localStorage.get");
+    ASSERT_EQ(host.scripts.size(), 4u);
+    EXPECT_EQ(host.scripts[0].script.world, PageScriptWorld::Page);
+    EXPECT_FALSE(host.scripts[0].script.resultLimit);
+    for (std::size_t i = 1; i < host.scripts.size(); ++i) {
+        EXPECT_EQ(host.scripts[i].script.world, PageScriptWorld::Isolated) << i;
+        EXPECT_TRUE(host.scripts[i].script.resultLimit) << i;
+    }
+}
+
 } // namespace qv

@@ -481,7 +481,9 @@ TEST_F(ExtensionsTest, ClicksInATabReachAnExtensionHoldingUserActivity)
     writeDefaults({ { kExtensionPermissionsKey,
         { { "watch", { "events", "userActivity" } }, { "blind", { "events" } } } } });
     launch();
-    openServedTab("/click.html", "<button id=\"b\" role=\"button\">Press</button>");
+    openServedTab("/click.html",
+        "<button id=\"b\" role=\"button\" "
+        "style=\"position:fixed;left:0;top:0;width:100%;height:100%\">Press</button>");
     WebKitWebView* tab = selectedView();
     WebKitWebView* watch = startExtension("watch");
     WebKitWebView* blind = startExtension("blind");
@@ -493,7 +495,7 @@ TEST_F(ExtensionsTest, ClicksInATabReachAnExtensionHoldingUserActivity)
         (Json { { "ok", false },
             { "error", "The userActivity permission is required for interaction events." } }));
 
-    evaluate(tab, "document.getElementById('b').click(); 1");
+    realClickAtCentre(tab);
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") == 1; }));
     EXPECT_EQ(callAsync(watch, "return seen[0];"),
         (Json { { "tabId", controller().browserTabs().back().id }, { "type", "click" },

@@ -8,6 +8,9 @@
 #include "base/user_defaults.h"
 #include "platform/log.h"
 
+#include <gdk/x11/gdkx.h>
+
+#include <cstdlib>
 #include <map>
 
 namespace qv::test {
@@ -125,6 +128,29 @@ protected:
                 {} });
         controller().createBrowserTabWithURL(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+    }
+
+    // A click of the real pointer through the X server, which the page sees as trusted.
+    void realClickAtCentre(WebKitWebView* view)
+    {
+        ASSERT_TRUE(waitForLayout());
+        GtkNative* native = gtk_widget_get_native(GTK_WIDGET(view));
+        ASSERT_TRUE(native && GDK_IS_X11_SURFACE(gtk_native_get_surface(native)));
+        graphene_point_t centre = GRAPHENE_POINT_INIT(gtk_widget_get_width(GTK_WIDGET(view)) / 2.0f,
+            gtk_widget_get_height(GTK_WIDGET(view)) / 2.0f);
+        graphene_point_t inWindow;
+        ASSERT_TRUE(
+            gtk_widget_compute_point(GTK_WIDGET(view), GTK_WIDGET(native), &centre, &inWindow));
+        double dx = 0, dy = 0;
+        gtk_native_get_surface_transform(native, &dx, &dy);
+        auto xid = gdk_x11_surface_get_xid(gtk_native_get_surface(native));
+        // Raised first: without a window manager the extension manager may lie on top.
+        std::string window = std::to_string(xid);
+        std::string command = "xdotool windowraise " + window + " mousemove --window " + window
+            + " "
+            + std::to_string(int(inWindow.x + dx)) + " " + std::to_string(int(inWindow.y + dy))
+            + " click 1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 
     static Json fileExtensionManifest(
