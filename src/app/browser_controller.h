@@ -278,6 +278,8 @@ public:
     bool isExtensionWebView(WebKitWebView* webView) const;
     // Reply of the user-activity reporter's message; also feeds "page.userInteraction".
     Json handleUserActivityMessage(WebKitWebView* webView, const Json& detail);
+    // Tells the activity reporter of the page just committed in `view` which tab it is in.
+    void markActivityReporter(WebKitWebView* view);
     // Runtime host (extensions/extension_host.cpp); a sender's identifier is the ExtensionID.
     void openExtension(const Sender& sender);
     void toggleExtension(const Sender& sender);

@@ -34,7 +34,10 @@ constexpr const char* kUserActivityScript = R"JS((function () {
             id: node.id || '',
             role: node.getAttribute('role') || '',
             inputType: node instanceof HTMLInputElement ? (node.type || '') : '',
-            key: key
+            key: key,
+            // Set by the browser in this world when the page commits: windows a page opens
+            // share their opener's message handler, so the handler alone cannot tell them apart.
+            view: typeof window.qvActivityTab === 'string' ? window.qvActivityTab : ''
         };
         try {
             var reply = webkit.messageHandlers.qvUserActivity.postMessage(detail);
@@ -267,12 +270,12 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
     } else {
         WebKitUserContentManager* content = webkit_user_content_manager_new();
         webkit_user_content_manager_register_script_message_handler_with_reply(content,
-            "qvUserActivity", "QuivelActivity");
+            "qvUserActivity", kUserActivityWorld);
         connectSignal<&BrowserController::userActivityMessageReceived>(content,
             "script-message-with-reply-received::qvUserActivity", this);
         WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
             WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            "QuivelActivity", nullptr, nullptr);
+            kUserActivityWorld, nullptr, nullptr);
         webkit_user_content_manager_add_script(content, script);
         webkit_user_script_unref(script);
 

@@ -71,8 +71,6 @@ public:
 
     // `homePageURLForProfile:` of the current profile.
     virtual std::string homePageURL() = 0;
-    // `normalizedAddress`: an absolute http(s) address or nothing.
-    virtual std::optional<std::string> normalizedAddress(const std::string& text) = 0;
     // `searchURLForCurrentProfile:`.
     virtual std::string searchURL(const std::string& query) = 0;
 

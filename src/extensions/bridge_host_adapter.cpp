@@ -127,10 +127,6 @@ std::string ControllerBridgeHost::homePageURL()
     return m_controller.homePageURLForProfile(m_controller.currentProfile());
 }
 
-std::optional<std::string> ControllerBridgeHost::normalizedAddress(const std::string& text)
-{
-    return qv::normalizedAddress(text);
-}
 
 std::string ControllerBridgeHost::searchURL(const std::string& query)
 {

@@ -27,7 +27,6 @@ public:
     TabID createBrowserTab(const std::string& url) override;
 
     std::string homePageURL() override;
-    std::optional<std::string> normalizedAddress(const std::string& text) override;
     std::string searchURL(const std::string& query) override;
 
     BridgeUIState uiState() override;

@@ -49,5 +49,7 @@ using BridgeReplyHandler = std::function<void(const BridgeReply&)>;
 
 inline constexpr const char* kBridgeMessageHandlerName = "qvBridge";
 inline constexpr const char* kUserActivityMessageHandlerName = "qvUserActivity";
+// The script world the activity reporter runs in, out of the page's reach.
+inline constexpr const char* kUserActivityWorld = "QuivelActivity";
 
 } // namespace qv

@@ -20,38 +20,39 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
+    constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
 
-fs::path bridgeClientLocation()
-{
-    std::error_code ec;
-    fs::path bundled = resourcesDirectory() / "qv.js";
-    if (fs::exists(bundled, ec))
-        return bundled;
-    return fs::current_path(ec) / "qv.js";
-}
+    fs::path bridgeClientLocation()
+    {
+        std::error_code ec;
+        fs::path bundled = resourcesDirectory() / "qv.js";
+        if (fs::exists(bundled, ec))
+            return bundled;
+        return fs::current_path(ec) / "qv.js";
+    }
 
-fs::path bundledExtensionsLocation()
-{
-    std::error_code ec;
-    fs::path bundled = resourcesDirectory() / "Extensions";
-    if (fs::exists(bundled, ec))
-        return bundled;
-    return fs::current_path(ec) / "extensions";
-}
+    fs::path bundledExtensionsLocation()
+    {
+        std::error_code ec;
+        fs::path bundled = resourcesDirectory() / "Extensions";
+        if (fs::exists(bundled, ec))
+            return bundled;
+        return fs::current_path(ec) / "extensions";
+    }
 
-// Replies go back through the message's own channel; both handles are kept until then.
-BridgeReplyHandler scriptMessageReplyHandler(WebKitScriptMessageReply* reply, JSCContext* context)
-{
-    std::shared_ptr<WebKitScriptMessageReply> channel(
-        webkit_script_message_reply_ref(reply), webkit_script_message_reply_unref);
-    auto jsContext = GObjectPtr<JSCContext>::retain(context);
-    return [channel, jsContext](const BridgeReply& answer) {
-        JSCValue* value = jsc_value_new_from_json(jsContext.get(), answer.text().c_str());
-        webkit_script_message_reply_return_value(channel.get(), value);
-        g_object_unref(value);
-    };
-}
+    // Replies go back through the message's own channel; both handles are kept until then.
+    BridgeReplyHandler scriptMessageReplyHandler(
+        WebKitScriptMessageReply* reply, JSCContext* context)
+    {
+        std::shared_ptr<WebKitScriptMessageReply> channel(
+            webkit_script_message_reply_ref(reply), webkit_script_message_reply_unref);
+        auto jsContext = GObjectPtr<JSCContext>::retain(context);
+        return [channel, jsContext](const BridgeReply& answer) {
+            JSCValue* value = jsc_value_new_from_json(jsContext.get(), answer.text().c_str());
+            webkit_script_message_reply_return_value(channel.get(), value);
+            g_object_unref(value);
+        };
+    }
 
 } // namespace
 
@@ -331,8 +332,7 @@ gboolean BrowserController::extensionWebViewDecidePolicy(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (record != m_extensions.end() && uri
-        && extensionMayNavigateTo(record->second, uri))
+    if (record != m_extensions.end() && uri && extensionMayNavigateTo(record->second, uri))
         webkit_policy_decision_use(decision);
     else
         webkit_policy_decision_ignore(decision);
@@ -377,6 +377,16 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
     }
 }
 
+void BrowserController::markActivityReporter(WebKitWebView* view)
+{
+    std::optional<TabID> id = tabIDForWebView(view);
+    if (!id)
+        return;
+    std::string script = "window.qvActivityTab = " + dumpJson(Json(*id)) + ";";
+    webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
+        kUserActivityWorld, nullptr, nullptr, nullptr, nullptr);
+}
+
 Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)
 {
     if (!m_bridgeHost)
@@ -395,16 +405,21 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
 gboolean BrowserController::userActivityMessageReceived(
     WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
-    // A tab's web view is found by its content manager; a window a page opened shares its
-    // opener's, and its reports count for the first tab that has it.
+    // The reporter names its tab; windows a page opened share their opener's content manager,
+    // so the name is taken only from a tab that has this manager. Before the page is marked the
+    // report counts for the first such tab.
+    Json body = jsonFromScriptValue(value);
+    std::string named = body.is_object() ? jsonString(body, "view") : std::string();
     WebKitWebView* view = nullptr;
     for (const auto& tab : m_browserTabs) {
-        if (tab.webView && webkit_web_view_get_user_content_manager(tab.webView.get()) == manager) {
+        if (!tab.webView || webkit_web_view_get_user_content_manager(tab.webView.get()) != manager)
+            continue;
+        if (!view || tab.id == named)
             view = tab.webView.get();
+        if (tab.id == named)
             break;
-        }
     }
-    Json answer = handleUserActivityMessage(view, jsonFromScriptValue(value));
+    Json answer = handleUserActivityMessage(view, body);
     JSCValue* result
         = jsc_value_new_from_json(jsc_value_get_context(value), dumpJson(answer).c_str());
     webkit_script_message_reply_return_value(reply, result);

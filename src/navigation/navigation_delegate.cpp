@@ -136,6 +136,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
 
 void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 {
+    markActivityReporter(view);
     if (view == m_webView) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();

@@ -42,12 +42,6 @@ public:
         return "NEW-TAB";
     }
     std::string homePageURL() override { return "https://www.google.com/search?q="; }
-    std::optional<std::string> normalizedAddress(const std::string& text) override
-    {
-        if (text.find('.') == std::string::npos)
-            return std::nullopt;
-        return "https://" + text;
-    }
     std::string searchURL(const std::string& query) override
     {
         return "https://search.example/?q=" + query;

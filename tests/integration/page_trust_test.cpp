@@ -84,6 +84,27 @@ TEST_F(PageTrustTest, OnlyTheUsersOwnInputReachesExtensions)
             { "tag", "button" }, { "id", "b" }, { "role", "" }, { "inputType", "" } } }));
 }
 
+TEST_F(PageTrustTest, ReportsFromAWindowThePageOpenedCarryItsOwnTab)
+{
+    WebKitWebView* watch = startWatcher({ "events", "userActivity" });
+    ASSERT_TRUE(watch);
+    callAsync(watch,
+        "window.seen = []; await qv.on('page.userInteraction', d => seen.push(d.tabId)); return "
+        "1;");
+    m_server->route("/opened.html", { 200, "text/html", kButtonPage, {} });
+    openServedTab("/opener.html", "opener");
+    size_t before = controller().browserTabs().size();
+    evaluate(selectedView(), "window.open('/opened.html'); 1");
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == before + 1; }));
+    const BrowserTab& opened = controller().browserTabs().back();
+    ASSERT_TRUE(waitForLoad(opened.webView.get(), m_server->url("/opened.html")));
+    controller().selectBrowserTabAtIndex(controller().browserTabs().size() - 1);
+
+    realClickAtCentre(opened.webView.get());
+    ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") >= 1; }));
+    EXPECT_EQ(callAsync(watch, "return seen;"), Json::array({ opened.id }));
+}
+
 TEST_F(PageTrustTest, NavigationStartedIsSentForTheMainFrameOnly)
 {
     WebKitWebView* watch = startWatcher({ "events" });
