@@ -9,9 +9,17 @@
 
 namespace qv {
 
-// Writes to a temporary file in the same folder, flushes it to disk and renames it over path.
-// On failure the old file is untouched and the message says what went wrong.
+// Writes to a temporary file ".<name>.XXXXXX.tmp" in the same folder, flushes it to disk and
+// renames it over path. On failure the old file is untouched and the message says what went
+// wrong. The temporary is locked while it exists, and the first write to a path in a process
+// first removes that path's unlocked temporaries, left by a process killed while writing.
 Result<Done> writeFileAtomically(const std::filesystem::path& path, std::string_view contents);
+
+// Whether a folder item's name is a temporary of writeFileAtomically for the named file.
+bool isAtomicWriteTemporaryName(std::string_view item, std::string_view fileName);
+
+// Removes the temporaries of path that no writer holds, and says how many went.
+size_t removeStaleAtomicWriteTemporaries(const std::filesystem::path& path);
 
 enum class ReadStatus { Ok, Missing, Failed };
 

@@ -23,6 +23,31 @@ namespace {
 
 std::string newLowercaseUUID() { return toLowerAscii(makeUUIDString()); }
 
+// The name of the installed record's folder when the record lies directly in the store.
+std::optional<std::string> installedFolderInStore(
+    const std::map<ExtensionID, ExtensionRecord>& extensions, const ExtensionID& id,
+    const fs::path& store)
+{
+    auto it = extensions.find(id);
+    if (it == extensions.end())
+        return std::nullopt;
+    const fs::path& root = it->second.rootURL;
+    std::error_code ec;
+    if (!fs::equivalent(root.parent_path(), store, ec) || ec)
+        return std::nullopt;
+    return root.filename().string();
+}
+
+// Every name in the store, hidden items and plain files included.
+std::set<std::string> storeItemNames(const fs::path& store)
+{
+    std::set<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(store, ec), end; !ec && it != end; it.increment(ec))
+        names.insert(it->path().filename().string());
+    return names;
+}
+
 std::string describedOr(const std::error_code& ec, const char* fallback)
 {
     return ec && !ec.message().empty() ? ec.message() : std::string(fallback);
@@ -112,7 +137,9 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
 
     const fs::path store = extensionStoreURL();
     fs::create_directories(store, ec);
-    const fs::path destination = store / id;
+    const fs::path destination = store
+        / extensionInstallFolderName(
+            id, installedFolderInStore(m_extensions, id, store), storeItemNames(store));
     const bool wasEnabled = m_enabledExtensionIDs.count(id) > 0;
     // A running old version lets go of its files first; it stays in the enabled set.
     stopExtensionWebView(id);

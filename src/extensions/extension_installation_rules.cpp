@@ -133,6 +133,21 @@ std::optional<std::string> archiveEntryPath(const fs::path& folder, const fs::pa
     return path.substr(prefix.size());
 }
 
+std::string extensionInstallFolderName(const ExtensionID& id,
+    const std::optional<std::string>& installedFolder, const std::set<std::string>& storeItems)
+{
+    if (installedFolder && !installedFolder->empty() && *installedFolder != "."
+        && *installedFolder != ".." && installedFolder->find('/') == std::string::npos)
+        return *installedFolder;
+    if (!storeItems.count(id))
+        return id;
+    for (unsigned suffix = 2;; ++suffix) {
+        std::string name = id + "-" + std::to_string(suffix);
+        if (!storeItems.count(name))
+            return name;
+    }
+}
+
 std::string extensionUpdateBackupName(const ExtensionID& id, const std::string& uuid)
 {
     return "." + id + ".update-" + uuid;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -62,6 +63,14 @@ std::optional<std::filesystem::path> findArchiveIndex(const std::filesystem::pat
 // The index's path relative to the folder when it lies inside it, both standardized.
 std::optional<std::string> archiveEntryPath(
     const std::filesystem::path& folder, const std::filesystem::path& index);
+
+// The store folder an archive with this ID goes into. An update goes into the folder of the
+// installed record with the ID (`installedFolder`, when that record lies in the store), whatever
+// its name, so no second folder with the same ID appears. Otherwise the ID itself, or the first
+// of "<id>-2", "<id>-3", ... that no item of the store (`storeItems`, every name listed) holds:
+// a folder that belongs to another extension is never moved aside or deleted.
+std::string extensionInstallFolderName(const ExtensionID& id,
+    const std::optional<std::string>& installedFolder, const std::set<std::string>& storeItems);
 
 // ".<id>.update-<uuid>": hidden, so loading never lists it.
 std::string extensionUpdateBackupName(const ExtensionID& id, const std::string& uuid);

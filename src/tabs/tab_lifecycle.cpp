@@ -232,7 +232,7 @@ void BrowserController::saveTabsSnapshot()
             tab.lazy, tab.webView && tab.webView == m_webView });
     }
     // Best effort: the snapshot is never read back, so a failed write is dropped.
-    (void)writeFileAtomically(m_tabsFileURL, tabsSnapshotJson(entries));
+    (void)writeTabsSnapshot(m_tabsFileURL, entries);
 }
 
 } // namespace qv

@@ -1,6 +1,7 @@
 // Tab reordering, drop places and the snapshot format.
 #include "tabs/tab_model.h"
 
+#include "base/atomic_file.h"
 #include "base/json_text.h"
 
 #include <algorithm>
@@ -92,6 +93,12 @@ std::string tabsSnapshotJson(const std::vector<TabSnapshotEntry>& tabs)
         });
     }
     return dumpJson(array, 2) + "\n";
+}
+
+Result<Done> writeTabsSnapshot(
+    const std::filesystem::path& file, const std::vector<TabSnapshotEntry>& tabs)
+{
+    return writeFileAtomically(file, tabsSnapshotJson(tabs));
 }
 
 } // namespace qv

@@ -1,6 +1,9 @@
 // Rules of the tab list that need no window: reordering, drop places, the snapshot format.
 #pragma once
 
+#include "base/result.h"
+
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,5 +68,9 @@ struct TabSnapshotEntry {
 
 // "tab.json": a pretty-printed array of objects with exactly six members each.
 std::string tabsSnapshotJson(const std::vector<TabSnapshotEntry>& tabs);
+
+// Replaces "tab.json" with the snapshot of these tabs, atomically.
+Result<Done> writeTabsSnapshot(
+    const std::filesystem::path& file, const std::vector<TabSnapshotEntry>& tabs);
 
 } // namespace qv

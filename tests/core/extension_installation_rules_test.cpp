@@ -135,6 +135,33 @@ TEST(ExtensionInstallation, IndexSearchRefusesTooManyFiles)
     EXPECT_TRUE(findArchiveIndex(dir.path()));
 }
 
+TEST(ExtensionInstallation, InstallFolderIsTheInstalledOneOrAFreeName)
+{
+    struct Case {
+        const char* what;
+        std::optional<std::string> installed;
+        std::set<std::string> items;
+        std::string folder;
+    };
+    const std::vector<Case> cases {
+        { "empty store", std::nullopt, {}, "my-tool" },
+        { "update under another name", "My Tool", { "My Tool", "other" }, "My Tool" },
+        { "update in its own folder", "my-tool", { "my-tool" }, "my-tool" },
+        { "installed folder gone from disk", "My Tool", {}, "My Tool" },
+        { "ID folder of another extension", std::nullopt, { "my-tool" }, "my-tool-2" },
+        { "update wins over an ID folder of another", "My Tool", { "My Tool", "my-tool" },
+            "My Tool" },
+        { "suffixes taken too", std::nullopt, { "my-tool", "my-tool-2", "my-tool-3" },
+            "my-tool-4" },
+        { "hidden backups do not", std::nullopt, { ".my-tool.update-1" }, "my-tool" },
+        { "no folder name in the record", "", { "my-tool" }, "my-tool-2" },
+        { "a record folder that is no name", "..", { "my-tool" }, "my-tool-2" },
+        { "a record folder that is a path", "a/b", {}, "my-tool" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(extensionInstallFolderName("my-tool", c.installed, c.items), c.folder) << c.what;
+}
+
 TEST(ExtensionInstallation, ReplacingAFolderKeepsABackupUntilTheCopyWorked)
 {
     TempDir dir;

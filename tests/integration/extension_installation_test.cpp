@@ -245,6 +245,58 @@ TEST_F(ExtensionInstallationTest, ReinstallingARunningExtensionReplacesItsFilesA
         EXPECT_EQ(item.find(".update-"), std::string::npos) << item;
 }
 
+TEST_F(ExtensionInstallationTest, AnUpdateGoesIntoTheInstalledFolderWhateverItsName)
+{
+    // No manifest ID: the folder name gives "my-tool".
+    writeExtension("My Tool", { { "name", "My Tool" }, { "permissions", { "storage" } } },
+        { { "index.html", page("Old") }, { "old-only.js", "1" } });
+    writeDefaults({ { kExtensionPermissionsKey, { { "my-tool", { "storage" } } } } });
+    launch();
+    controller().showExtensionManager();
+    ASSERT_TRUE(controller().extensions().count("my-tool"));
+
+    ASSERT_TRUE(writeZip(archives() / "my-tool.zip", { { "index.html", page("New") } }));
+    controller().installExtensionArchive(archives() / "my-tool.zip");
+    EXPECT_TRUE(m_alerts.empty());
+    EXPECT_EQ(storeItems(),
+        (std::set<std::string> { "My Tool", "My Tool/index.html", "My Tool/manifest.json" }));
+    EXPECT_EQ(controller().extensions().at("my-tool").rootURL.filename(), "My Tool");
+
+    // What the next launch finds is the new version, with the archive's grants.
+    controller().loadExtensions();
+    const ExtensionRecord& reloaded = controller().extensions().at("my-tool");
+    EXPECT_EQ(readWholeFile(*reloaded.entryURL).contents, page("New"));
+    EXPECT_EQ(grantsFor("my-tool").size(), 10u);
+
+    // Deleting leaves no folder that would bring the extension back.
+    m_alertAnswer = 1;
+    controller().deleteExtension(Sender::identified("my-tool"));
+    EXPECT_TRUE(storeItems().empty());
+    controller().loadExtensions();
+    EXPECT_FALSE(controller().extensions().count("my-tool"));
+}
+
+TEST_F(ExtensionInstallationTest, AFolderNamedLikeTheIDOfAnotherExtensionIsLeftAlone)
+{
+    writeExtension("notes", fileExtensionManifest("jotter", "Jotter", { "storage" }),
+        { { "index.html", page("Jotter") } });
+    launchWithManager();
+    ASSERT_TRUE(controller().extensions().count("jotter"));
+
+    ASSERT_TRUE(writeZip(archives() / "Notes.zip", { { "index.html", page("Notes") } }));
+    controller().installExtensionArchive(archives() / "Notes.zip");
+    EXPECT_TRUE(m_alerts.empty());
+    EXPECT_EQ(readWholeFile(store() / "notes/index.html").contents, page("Jotter"));
+    EXPECT_EQ(controller().extensions().at("notes").rootURL.filename(), "notes-2");
+
+    controller().loadExtensions();
+    ASSERT_TRUE(controller().extensions().count("jotter"));
+    ASSERT_TRUE(controller().extensions().count("notes"));
+    EXPECT_EQ(controller().extensions().at("jotter").rootURL.filename(), "notes");
+    EXPECT_EQ(
+        readWholeFile(*controller().extensions().at("notes").entryURL).contents, page("Notes"));
+}
+
 TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinstallStartsEmpty)
 {
     ASSERT_TRUE(writeZip(archives() / "Notes.zip", { { "index.html", page("Notes") } }));

@@ -1,0 +1,200 @@
+// Kills a process writing the history, the tab snapshot and the defaults at random moments and
+// checks that every file is whole and that no temporaries pile up.
+#include "crash_files.h"
+
+#include "../core/temp_dir.h"
+#include "base/atomic_file.h"
+#include "base/json_text.h"
+#include "base/user_defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <set>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace qv::test {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kKills = 250;
+constexpr unsigned kSeed = 20260315;
+const std::vector<std::string> kFiles = { "history.json", "tab.json", "defaults.json" };
+
+// Starts the writer and returns once it has begun writing (or has ended).
+pid_t startWriter(const fs::path& folder, const char* steps = nullptr)
+{
+    std::string program = QV_CRASH_WRITER;
+    std::string dir = folder.string();
+    std::vector<char*> argv { program.data(), dir.data() };
+    std::string stepText = steps ? steps : "";
+    if (steps)
+        argv.push_back(stepText.data());
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    char signal = 0;
+    if (spawned == 0) {
+        while (read(pipeFds[0], &signal, 1) < 0 && errno == EINTR) { }
+    }
+    close(pipeFds[0]);
+    return spawned == 0 ? pid : -1;
+}
+
+// The visit numbers of history.json, sorted; nothing when the file is not a whole history.
+std::optional<std::vector<long>> historyVisits(const fs::path& file)
+{
+    FileRead read = readWholeFile(file);
+    if (read.status == ReadStatus::Missing)
+        return std::vector<long> {};
+    auto root = parseJson(read.contents);
+    if (read.status != ReadStatus::Ok || !root || !root->is_object() || !root->contains("years")
+        || !(*root)["years"].is_object())
+        return std::nullopt;
+    std::vector<long> visits;
+    const std::string prefix = crashVisitURL(0).substr(0, crashVisitURL(0).size() - 1);
+    for (const auto& [year, months] : (*root)["years"].items()) {
+        for (const auto& [month, days] : months.items()) {
+            for (const auto& [day, records] : days.items()) {
+                for (const Json& record : records) {
+                    std::string url = record.value("url", "");
+                    if (url.rfind(prefix, 0) != 0)
+                        return std::nullopt;
+                    visits.push_back(std::stol(url.substr(prefix.size())));
+                }
+            }
+        }
+    }
+    std::sort(visits.begin(), visits.end());
+    return visits;
+}
+
+// The step whose snapshot tab.json holds exactly, -1 when missing, among the candidates.
+std::optional<long> tabsStep(const fs::path& file, std::initializer_list<long> candidates)
+{
+    FileRead read = readWholeFile(file);
+    for (long step : candidates) {
+        if (step < 0 ? read.status == ReadStatus::Missing
+                     : read.status == ReadStatus::Ok
+                    && read.contents == tabsSnapshotJson(crashTabs(step)))
+            return step;
+    }
+    return std::nullopt;
+}
+
+std::optional<long> defaultsStep(const fs::path& file, std::initializer_list<long> candidates)
+{
+    FileRead read = readWholeFile(file);
+    auto values = parseJson(read.contents);
+    for (long step : candidates) {
+        if (step < 0 ? read.status == ReadStatus::Missing
+                     : read.status == ReadStatus::Ok && values
+                    && *values == Json { { kCurrentProfileKey, crashProfile(step) } })
+            return step;
+    }
+    return std::nullopt;
+}
+
+// Temporaries per written file; fails on any item that is neither.
+std::map<std::string, int> temporaries(const fs::path& folder)
+{
+    std::map<std::string, int> counts;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        std::string name = item.path().filename().string();
+        if (std::find(kFiles.begin(), kFiles.end(), name) != kFiles.end())
+            continue;
+        auto file = std::find_if(kFiles.begin(), kFiles.end(),
+            [&](const std::string& f) { return isAtomicWriteTemporaryName(name, f); });
+        EXPECT_NE(file, kFiles.end()) << "unexpected item " << name;
+        if (file != kFiles.end())
+            ++counts[*file];
+    }
+    return counts;
+}
+
+} // namespace
+
+TEST(CrashSafety, KilledWritersLeaveWholeFilesAndNoTemporariesPileUp)
+{
+    std::printf("crash seed %u, %d kills\n", kSeed, kKills);
+    std::mt19937 random(kSeed);
+    std::uniform_int_distribution<int> delayMicros(0, 20000);
+    TempDir dir;
+    const auto started = std::chrono::steady_clock::now();
+
+    long visits = 0;
+    std::map<std::string, int> interruptedWrites;
+    for (int kill = 0; kill < kKills; ++kill) {
+        pid_t pid = startWriter(dir.path());
+        ASSERT_GT(pid, 0);
+        usleep(static_cast<useconds_t>(delayMicros(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself, status " << status;
+
+        // Every visit recorded so far is still there, once, and none is torn.
+        auto recorded = historyVisits(dir / "history.json");
+        ASSERT_TRUE(recorded) << "torn history after kill " << kill;
+        const long n = static_cast<long>(recorded->size());
+        ASSERT_GE(n, visits) << "visits lost at kill " << kill;
+        for (long i = 0; i < n; ++i)
+            ASSERT_EQ((*recorded)[i], i) << "kill " << kill;
+        visits = n;
+
+        // A step writes the visit, then the tabs, then the defaults: each of the other two is
+        // the old or the new version of the step that was under way.
+        auto tabs = tabsStep(dir / "tab.json", { n - 1, n - 2 });
+        ASSERT_TRUE(tabs) << "torn tab.json after kill " << kill << " with " << n << " visits";
+        auto defaults = defaultsStep(dir / "defaults.json", { n - 1, n - 2 });
+        ASSERT_TRUE(defaults) << "torn defaults after kill " << kill << " with " << n << " visits";
+        EXPECT_LE(*defaults, *tabs);
+
+        // A kill leaves at most the temporary of the write it interrupted, per file.
+        for (const auto& [file, count] : temporaries(dir.path())) {
+            ASSERT_LE(count, 1) << file << " temporaries pile up at kill " << kill;
+            ++interruptedWrites[file];
+        }
+    }
+
+    // A writer that runs to its end removes what the killed ones left.
+    pid_t pid = startWriter(dir.path(), "1");
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(temporaries(dir.path()).empty());
+    EXPECT_EQ(historyVisits(dir / "history.json")->size(), static_cast<size_t>(visits + 1));
+
+    const double seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf(
+        "%d kills in %.1f s, %ld visits; temporaries seen after a kill:", kKills, seconds, visits);
+    for (const auto& [file, count] : interruptedWrites)
+        std::printf(" %s %d", file.c_str(), count);
+    std::printf("\n");
+}
+
+} // namespace qv::test
