@@ -20,39 +20,38 @@ namespace fs = std::filesystem;
 
 namespace {
 
-    constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
+constexpr const char* kInstallScript = "globalThis.__qvInstall({bridgeName:'qvBridge'});";
 
-    fs::path bridgeClientLocation()
-    {
-        std::error_code ec;
-        fs::path bundled = resourcesDirectory() / "qv.js";
-        if (fs::exists(bundled, ec))
-            return bundled;
-        return fs::current_path(ec) / "qv.js";
-    }
+fs::path bridgeClientLocation()
+{
+    std::error_code ec;
+    fs::path bundled = resourcesDirectory() / "qv.js";
+    if (fs::exists(bundled, ec))
+        return bundled;
+    return fs::current_path(ec) / "qv.js";
+}
 
-    fs::path bundledExtensionsLocation()
-    {
-        std::error_code ec;
-        fs::path bundled = resourcesDirectory() / "Extensions";
-        if (fs::exists(bundled, ec))
-            return bundled;
-        return fs::current_path(ec) / "extensions";
-    }
+fs::path bundledExtensionsLocation()
+{
+    std::error_code ec;
+    fs::path bundled = resourcesDirectory() / "Extensions";
+    if (fs::exists(bundled, ec))
+        return bundled;
+    return fs::current_path(ec) / "extensions";
+}
 
-    // Replies go back through the message's own channel; both handles are kept until then.
-    BridgeReplyHandler scriptMessageReplyHandler(
-        WebKitScriptMessageReply* reply, JSCContext* context)
-    {
-        std::shared_ptr<WebKitScriptMessageReply> channel(
-            webkit_script_message_reply_ref(reply), webkit_script_message_reply_unref);
-        auto jsContext = GObjectPtr<JSCContext>::retain(context);
-        return [channel, jsContext](const BridgeReply& answer) {
-            JSCValue* value = jsc_value_new_from_json(jsContext.get(), answer.text().c_str());
-            webkit_script_message_reply_return_value(channel.get(), value);
-            g_object_unref(value);
-        };
-    }
+// Replies go back through the message's own channel; both handles are kept until then.
+BridgeReplyHandler scriptMessageReplyHandler(WebKitScriptMessageReply* reply, JSCContext* context)
+{
+    std::shared_ptr<WebKitScriptMessageReply> channel(
+        webkit_script_message_reply_ref(reply), webkit_script_message_reply_unref);
+    auto jsContext = GObjectPtr<JSCContext>::retain(context);
+    return [channel, jsContext](const BridgeReply& answer) {
+        JSCValue* value = jsc_value_new_from_json(jsContext.get(), answer.text().c_str());
+        webkit_script_message_reply_return_value(channel.get(), value);
+        g_object_unref(value);
+    };
+}
 
 } // namespace
 
@@ -332,7 +331,8 @@ gboolean BrowserController::extensionWebViewDecidePolicy(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (record != m_extensions.end() && uri && extensionMayNavigateTo(record->second, uri))
+    if (record != m_extensions.end() && uri
+        && extensionMayNavigateTo(record->second, uri))
         webkit_policy_decision_use(decision);
     else
         webkit_policy_decision_ignore(decision);

@@ -13,28 +13,28 @@ namespace qv {
 
 namespace {
 
-    namespace fs = std::filesystem;
+namespace fs = std::filesystem;
 
-    constexpr const char* kInvalidURLMessage = "Could not create a valid URL for this input.";
+constexpr const char* kInvalidURLMessage = "Could not create a valid URL for this input.";
 
-    // Static initialisation runs on the thread that starts the program.
-    const std::thread::id g_mainThread = std::this_thread::get_id();
+// Static initialisation runs on the thread that starts the program.
+const std::thread::id g_mainThread = std::this_thread::get_id();
 
-    PathKind pathKindAt(const std::string& path)
-    {
-        std::error_code ec;
-        fs::file_status status = fs::status(path, ec);
-        if (ec || !fs::exists(status))
-            return PathKind::None;
-        return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
-    }
+PathKind pathKindAt(const std::string& path)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status))
+        return PathKind::None;
+    return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
+}
 
-    // An address a web view can be asked to load.
-    bool isLoadableURL(const std::string& address)
-    {
-        auto parts = parseURL(address);
-        return parts && !parts->scheme.empty();
-    }
+// An address a web view can be asked to load.
+bool isLoadableURL(const std::string& address)
+{
+    auto parts = parseURL(address);
+    return parts && !parts->scheme.empty();
+}
 
 } // namespace
 

@@ -10,20 +10,20 @@ namespace qv::test {
 
 namespace {
 
-    namespace fs = std::filesystem;
-    using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-    int countOf(const std::vector<std::string>& log, const std::string& line)
-    {
-        return static_cast<int>(std::count(log.begin(), log.end(), line));
-    }
+int countOf(const std::vector<std::string>& log, const std::string& line)
+{
+    return static_cast<int>(std::count(log.begin(), log.end(), line));
+}
 
-    fs::path writePage(const fs::path& path, const std::string& title)
-    {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "<!doctype html><title>" << title << "</title><p>" << title;
-        return path;
-    }
+fs::path writePage(const fs::path& path, const std::string& title)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "<!doctype html><title>" << title << "</title><p>" << title;
+    return path;
+}
 
 } // namespace
 
