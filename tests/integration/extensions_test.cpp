@@ -474,7 +474,7 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     }));
 }
 
-TEST_F(ExtensionsTest, ClicksInATabReachAnExtensionHoldingUserActivity)
+TEST_F(ExtensionsTest, PointerClicksInATabReachAnExtensionHoldingUserActivity)
 {
     writeExtension("watch", fileExtensionManifest("watch", "Watch", { "events", "userActivity" }));
     writeExtension("blind", fileExtensionManifest("blind", "Blind", { "events" }));

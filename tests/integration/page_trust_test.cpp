@@ -61,7 +61,7 @@ TEST_F(PageTrustTest, ReadsIgnoreThePageGlobalsAndRefuseOversizedAnswers)
         << large;
 }
 
-TEST_F(PageTrustTest, OnlyTheUsersOwnInputReachesExtensions)
+TEST_F(PageTrustTest, PointerInputAloneReachesExtensions)
 {
     WebKitWebView* watch = startWatcher({ "events", "userActivity" });
     ASSERT_TRUE(watch);
@@ -84,7 +84,7 @@ TEST_F(PageTrustTest, OnlyTheUsersOwnInputReachesExtensions)
             { "tag", "button" }, { "id", "b" }, { "role", "" }, { "inputType", "" } } }));
 }
 
-TEST_F(PageTrustTest, ReportsFromAWindowThePageOpenedCarryItsOwnTab)
+TEST_F(PageTrustTest, PointerReportsFromAWindowThePageOpenedCarryItsOwnTab)
 {
     WebKitWebView* watch = startWatcher({ "events", "userActivity" });
     ASSERT_TRUE(watch);

@@ -177,7 +177,7 @@ TEST_F(ShortcutsTest, ReopenClosedTabBringsBackItsAddress)
     EXPECT_EQ(m_server->requestCount("/gone.html"), 2);
 }
 
-TEST_F(ShortcutsTest, MiddleClickOpensLinkInBackgroundTab)
+TEST_F(ShortcutsTest, PointerMiddleClickOpensLinkInBackgroundTab)
 {
     m_server->page("/target.html", "Target");
     openPage("/links.html", "Links", "<a id='link' href='/target.html'>go</a>");

@@ -130,7 +130,8 @@ protected:
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
 
-    // A click of the real pointer through the X server, which the page sees as trusted.
+    // A click of the real pointer through the X server, which the page sees as trusted. Only
+    // tests named "Pointer..." may use it: they run alone on the display.
     void realClickAtCentre(WebKitWebView* view)
     {
         ASSERT_TRUE(waitForLayout());
