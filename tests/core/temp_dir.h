@@ -1,6 +1,8 @@
 // A temporary folder for one test, removed afterwards.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,8 +16,13 @@ public:
     TempDir()
     {
         std::string pattern = (std::filesystem::temp_directory_path() / "quivel-core-XXXXXX").string();
-        char* made = mkdtemp(pattern.data());
-        m_path = made ? std::filesystem::path(made) : std::filesystem::temp_directory_path();
+        // Without a folder of its own the test cannot run; falling back to the shared temporary
+        // folder would have the destructor empty it.
+        if (!mkdtemp(pattern.data())) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        m_path = pattern;
     }
     ~TempDir()
     {

@@ -17,7 +17,8 @@ protected:
     void SetUp() override
     {
         char pattern[] = "/tmp/quivel-platform-XXXXXX";
-        m_root = mkdtemp(pattern);
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_root = pattern;
         fs::create_directories(m_root / "work");
         m_oldCwd = fs::current_path();
         fs::current_path(m_root / "work");
