@@ -453,6 +453,8 @@ private:
     void findFailed(WebKitFindController* find);
     void setZoomOfSelectedTab(double level);
     void updateFindCloseAction();
+    // The next or previous match of the find bar's text in the selected page.
+    void stepFindMatch(bool forward);
     // True when the load event belongs to an error page, which is neither a visit nor a title.
     bool errorPageLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
     // True when the navigation is the error page's own; it is allowed without an event.

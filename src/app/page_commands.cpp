@@ -47,7 +47,11 @@ void BrowserController::searchInPage(const std::string& text)
     webkit_find_controller_count_matches(find, text.c_str(), kFindOptions, kMaxCountedMatches);
 }
 
-void BrowserController::findNext()
+void BrowserController::findNext() { stepFindMatch(true); }
+
+void BrowserController::findPrevious() { stepFindMatch(false); }
+
+void BrowserController::stepFindMatch(bool forward)
 {
     if (!m_window)
         return;
@@ -61,23 +65,8 @@ void BrowserController::findNext()
     // After a tab switch the view has no search of its own yet.
     if (!webkit_find_controller_get_search_text(find))
         searchInPage(m_window->findBar().text());
-    else
+    else if (forward)
         webkit_find_controller_search_next(find);
-}
-
-void BrowserController::findPrevious()
-{
-    if (!m_window)
-        return;
-    if (!m_window->findBar().shown()) {
-        findInPage();
-        return;
-    }
-    WebKitFindController* find = findControllerOf(m_webView);
-    if (!find || m_window->findBar().text().empty())
-        return;
-    if (!webkit_find_controller_get_search_text(find))
-        searchInPage(m_window->findBar().text());
     else
         webkit_find_controller_search_previous(find);
 }

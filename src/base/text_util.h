@@ -9,6 +9,10 @@ namespace qv {
 // Space, tab, CR and LF removed from both ends; all-blank input gives "".
 std::string trim(std::string_view text);
 
+// The text with &, <, >, " and ' replaced by character references, safe inside element
+// content and quoted attribute values.
+std::string htmlEscaped(std::string_view text);
+
 // The text when it is valid UTF-8, otherwise "" (a string without a UTF-8 form).
 std::string utf8FromString(std::string_view text);
 

@@ -248,31 +248,6 @@ std::optional<std::string> findIndexHTML(const fs::path& dir)
     return found;
 }
 
-std::string escapeHTMLAttribute(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string runtimeScriptSource(std::string_view relativePath)
 {
     static const char* kHex = "0123456789ABCDEF";
@@ -289,7 +264,7 @@ std::string runtimeScriptSource(std::string_view relativePath)
             encoded += static_cast<char>(c);
         }
     }
-    return escapeHTMLAttribute(encoded);
+    return htmlEscaped(encoded);
 }
 
 std::string runtimePageHTML(const std::optional<std::string>& scriptRelativePath)

@@ -93,9 +93,6 @@ Result<ManifestPlan> planManifest(const Json& manifest, std::string_view folderN
 // items skipped, entries visited in name order.
 std::optional<std::string> findIndexHTML(const std::filesystem::path& dir);
 
-// "&", the double quote, "<" and ">" escaped, in that order.
-std::string escapeHTMLAttribute(std::string_view text);
-
 // The src value for a script file below the folder, given as its standardized relative path:
 // bytes that would change which file a relative URL names ("%", "#", "?", "\", ":", blanks,
 // controls, non-ASCII) are percent-encoded, then the text is escaped for an attribute.

@@ -1,14 +1,12 @@
 // The page shown in a tab whose load failed: escaping and filling in our HTML template.
 #pragma once
 
+#include "base/text_util.h"
+
 #include <string>
 #include <string_view>
 
 namespace qv {
-
-// The text with &, <, >, " and ' replaced by character references, safe inside element
-// content and quoted attribute values.
-std::string htmlEscaped(std::string_view text);
 
 struct ErrorPageText {
     std::string message;

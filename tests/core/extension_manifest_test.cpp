@@ -1,5 +1,6 @@
 // Extension IDs, manifest validation, runtime pages and the store's load rules.
 #include "base/atomic_file.h"
+#include "base/text_util.h"
 #include "extensions/extension_manifest.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_url.h"
@@ -219,7 +220,7 @@ TEST(RuntimePage, FixedTextWithAndWithoutScript)
 
 TEST(HTMLAttribute, EscapesAmpersandFirst)
 {
-    EXPECT_EQ(escapeHTMLAttribute("&quot;\"<>"), "&amp;quot;&quot;&lt;&gt;");
+    EXPECT_EQ(htmlEscaped("&quot;\"<>"), "&amp;quot;&quot;&lt;&gt;");
 }
 
 TEST_F(ExtensionFolder, FolderWithoutManifestTakesItsIDFromItsName)
