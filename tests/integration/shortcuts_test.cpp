@@ -120,7 +120,9 @@ TEST_F(ShortcutsTest, FindInPageCountsMatches)
     ASSERT_TRUE(waitUntil([&] { return bar.statusText() == "3 matches"; }));
     bar.entry().set_text("kiwi");
     ASSERT_TRUE(waitUntil([&] { return bar.statusText() == "No matches"; }));
-    activate("find-close");
+    // Escape's action is on only while the browser window is active, which another test's
+    // window on the shared display can take; the operation behind it is the same.
+    controller().closeFindBar();
     EXPECT_FALSE(bar.shown());
     EXPECT_EQ(bar.statusText(), "");
 }
