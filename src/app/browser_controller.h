@@ -410,6 +410,9 @@ private:
     void leaveElementFullscreenIfNeeded();
     void unloadSelectedTabIfLazy();
     void startLoading(WebKitWebView* webView, const std::string& url);
+    // A tab of the current profile on `view`, not yet in the list.
+    BrowserTab newBrowserTabWithView(
+        const GObjectPtr<WebKitWebView>& view, const std::optional<std::string>& url) const;
 
     // Chrome (app/browser_window.cpp, app/theme.cpp)
     void connectWebViewSignals(WebKitWebView* webView);

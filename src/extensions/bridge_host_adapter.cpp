@@ -127,7 +127,6 @@ std::string ControllerBridgeHost::homePageURL()
     return m_controller.homePageURLForProfile(m_controller.currentProfile());
 }
 
-
 std::string ControllerBridgeHost::searchURL(const std::string& query)
 {
     return m_controller.searchURLForProfile(m_controller.currentProfile(), query);

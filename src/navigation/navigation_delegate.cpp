@@ -196,13 +196,13 @@ gboolean BrowserController::webViewLoadFailed(
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
         std::string uri = failingURI && *failingURI ? failingURI : webViewURI(view);
-        // Shown once the failed load has ended, and only when no newer load was asked for in
-        // the meantime: an error page now would cancel it.
+        // Shown once the failed load has ended, and only when the tab is still open and no newer
+        // load was asked for in the meantime: an error page now would cancel it.
         auto held = GObjectPtr<WebKitWebView>::retain(view);
         std::string message = failureMessage(error);
         Glib::signal_idle().connect_once(sigc::track_obj(
             [this, held, uri, message] {
-                if (!webkit_web_view_is_loading(held.get()))
+                if (tabIDForWebView(held.get()) && !webkit_web_view_is_loading(held.get()))
                     showErrorPage(held.get(), uri, message);
             },
             *this));

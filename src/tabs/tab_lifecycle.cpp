@@ -56,11 +56,9 @@ void BrowserController::startLoading(WebKitWebView* view, const std::string& url
     webkit_web_view_load_uri(view, url.c_str());
 }
 
-TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string>& url,
-    const WebViewConfiguration* configuration)
+BrowserTab BrowserController::newBrowserTabWithView(
+    const GObjectPtr<WebKitWebView>& view, const std::optional<std::string>& url) const
 {
-    leaveElementFullscreenIfNeeded();
-    GObjectPtr<WebKitWebView> view = newBrowserWebViewWithConfiguration(configuration);
     BrowserTab tab;
     tab.id = makeUUIDString();
     tab.webView = view;
@@ -68,6 +66,15 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
     tab.profileID = currentProfile();
     tab.lazy = false;
     tab.title = url ? kLoadingTitle : kNewTabTitle;
+    return tab;
+}
+
+TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string>& url,
+    const WebViewConfiguration* configuration)
+{
+    leaveElementFullscreenIfNeeded();
+    GObjectPtr<WebKitWebView> view = newBrowserWebViewWithConfiguration(configuration);
+    BrowserTab tab = newBrowserTabWithView(view, url);
     TabID id = tab.id;
 
     // The tab being left goes first, before the new one joins the list.
@@ -167,8 +174,9 @@ void BrowserController::closeBrowserTabAtIndex(size_t i)
     GObjectPtr<WebKitWebView> closedView = m_browserTabs[i].webView;
     TabID closedID = m_browserTabs[i].id;
     std::string closedURL = webViewURI(closedView.get());
-    m_closedTabs.push(
-        { closedURL.empty() ? m_browserTabs[i].url : closedURL, m_browserTabs[i].profileID });
+    const ProfileID& closedProfile = m_browserTabs[i].profileID;
+    m_closedTabs.push({ closedURL.empty() ? m_browserTabs[i].url : closedURL,
+        closedProfile.empty() ? ProfileID(kDefaultProfileID) : closedProfile });
     bool wasSelected = closedView && closedView == m_webView;
     detachWebView(closedView.get(), this);
     m_browserTabs.erase(m_browserTabs.begin() + static_cast<long>(i));

@@ -2,7 +2,6 @@
 #include "app/browser_controller.h"
 
 #include "app/web_views.h"
-#include "base/uuid.h"
 #include "tabs/tab_model.h"
 
 namespace qv {
@@ -38,14 +37,7 @@ void BrowserController::reopenClosedTab()
 TabID BrowserController::openBackgroundTab(const std::string& url)
 {
     GObjectPtr<WebKitWebView> view = newBrowserWebView();
-    BrowserTab tab;
-    tab.id = makeUUIDString();
-    tab.webView = view;
-    tab.url = url;
-    tab.profileID = currentProfile();
-    tab.title = kLoadingTitle;
-    TabID id = tab.id;
-    m_browserTabs.push_back(std::move(tab));
+    TabID id = m_browserTabs.emplace_back(newBrowserTabWithView(view, url)).id;
     refreshTabBar();
     if (!url.empty() && g_uri_is_valid(url.c_str(), G_URI_FLAGS_PARSE_RELAXED, nullptr))
         webkit_web_view_load_uri(view.get(), url.c_str());
