@@ -7,6 +7,7 @@
 #include "app/browser_window.h"
 #include "history/history_window.h"
 #include "platform/alerts.h"
+#include "platform/renderer_choice.h"
 #include "tabs/activity_window.h"
 
 #include <chrono>
@@ -166,6 +167,7 @@ int main(int argc, char** argv)
             stderr, "alert: %s %s\n", alert.messageText.c_str(), alert.informativeText.c_str());
         return 0;
     });
+    qv::chooseRendererForMachine();
     auto application
         = Gtk::Application::create("org.quivel.WindowsBench", Gio::Application::Flags::NON_UNIQUE);
     application->register_application();

@@ -17,6 +17,7 @@
 #include "platform/address_probe.h"
 #include "platform/alerts.h"
 #include "platform/log.h"
+#include "platform/renderer_choice.h"
 #include "platform/storage_locations.h"
 
 #include <algorithm>
@@ -120,6 +121,8 @@ int runBrowser(int argc, char** argv)
         std::cout << versionText(QV_VERSION);
         return 0;
     }
+
+    chooseRendererForMachine();
 
     // One browser per user: a later launch hands its command line to the running one over the
     // session bus. Without a bus the application runs on its own.

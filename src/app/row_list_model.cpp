@@ -59,16 +59,39 @@ RowListModel::~RowListModel() { g_object_unref(m_model); }
 
 unsigned RowListModel::size() const { return rowList(m_model)->count; }
 
+void RowListModel::bindCells(const Glib::RefPtr<Gtk::SignalListItemFactory>& factory,
+    std::function<void(Gtk::ListItem&)> bind)
+{
+    // Shared with the factory's handlers: cells are unbound when the table goes, which may be
+    // after this model.
+    auto cells = std::make_shared<Binding>();
+    cells->bind = std::move(bind);
+    factory->signal_bind().connect([cells](const Glib::RefPtr<Gtk::ListItem>& item) {
+        cells->bound.insert(item.get());
+        cells->bind(*item);
+    });
+    factory->signal_unbind().connect(
+        [cells](const Glib::RefPtr<Gtk::ListItem>& item) { cells->bound.erase(item.get()); });
+    m_bindings.push_back(std::move(cells));
+}
+
 void RowListModel::reload(unsigned count)
 {
-    std::vector<size_t> selected = selectedRows();
+    // Replacing every row would make every cell on screen anew; a long list would also have
+    // its whole selection and row tree rebuilt.
     unsigned old = size();
     rowList(m_model)->count = count;
-    g_list_model_items_changed(m_model, 0, old, count);
-    selected.erase(std::remove_if(selected.begin(), selected.end(),
-                       [count](size_t row) { return row >= count; }),
-        selected.end());
-    selectRows(selected);
+    if (count > old)
+        g_list_model_items_changed(m_model, old, 0, count - old);
+    else if (count < old)
+        g_list_model_items_changed(m_model, count, old - count, 0);
+    for (const auto& binding : m_bindings) {
+        // Binding may change what is bound; go over a copy.
+        std::vector<Gtk::ListItem*> cells(binding->bound.begin(), binding->bound.end());
+        for (Gtk::ListItem* cell : cells)
+            if (binding->bound.count(cell))
+                binding->bind(*cell);
+    }
 }
 
 void RowListModel::insertAtFront(unsigned count)

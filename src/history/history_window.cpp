@@ -228,10 +228,10 @@ void HistoryWindow::addColumn(const char* title, int width, Column column)
         label->set_single_line_mode(true);
         item->set_child(*label);
     });
-    factory->signal_bind().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
-        auto* label = dynamic_cast<Gtk::Label*>(item->get_child());
+    m_rows.bindCells(factory, [&browser, column](Gtk::ListItem& item) {
+        auto* label = dynamic_cast<Gtk::Label*>(item.get_child());
         const auto& entries = browser.historyEntries();
-        guint row = item->get_position();
+        guint row = item.get_position();
         if (!label)
             return;
         if (row >= entries.size()) {

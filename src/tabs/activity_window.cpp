@@ -264,15 +264,15 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
         });
         item->set_child(*button);
     });
-    factory->signal_bind().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
-        guint row = item->get_position();
+    m_rows.bindCells(factory, [&browser, column](Gtk::ListItem& item) {
+        guint row = item.get_position();
         const auto& tabs = browser.browserTabs();
         if (row >= tabs.size())
             return;
         const BrowserTab& tab = tabs[row];
         ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles()).front();
         if (column == Column::Title) {
-            auto* box = dynamic_cast<Gtk::Box*>(item->get_child());
+            auto* box = dynamic_cast<Gtk::Box*>(item.get_child());
             auto* image = box ? dynamic_cast<Gtk::Image*>(box->get_first_child()) : nullptr;
             auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
             if (!label)
@@ -289,7 +289,7 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
             return;
         }
         if (column == Column::Toggle) {
-            if (auto* button = dynamic_cast<Gtk::Button*>(item->get_child()))
+            if (auto* button = dynamic_cast<Gtk::Button*>(item.get_child()))
                 setRowButton(*button, shown.toggleTitle, iconForSymbol(shown.toggleSymbol));
         }
     });

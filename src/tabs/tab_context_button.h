@@ -30,6 +30,7 @@ private:
 
     Glib::RefPtr<Gtk::GestureDrag> m_drag;
     Glib::RefPtr<Gtk::GestureClick> m_secondaryClick;
+    Glib::RefPtr<Gio::MenuModel> m_menu;
     Gtk::PopoverMenu* m_popover = nullptr;
     PointHandler m_tabDragUpdateHandler;
     PointHandler m_tabDropHandler;

@@ -105,43 +105,50 @@ void TabStripView::cancelPendingWork()
     m_dropFadeTimer.disconnect();
 }
 
-Gtk::Widget* TabStripView::makeItem(size_t index, bool selected, bool dark)
+namespace {
+
+    // The tab's index in the controller's list at the moment of a click: items outlive
+    // reorders, so they keep the tab's ID rather than a position.
+    std::optional<long> tagOfTab(const BrowserController& browser, const std::string& id)
+    {
+        const auto& tabs = browser.browserTabs();
+        for (size_t i = 0; i < tabs.size(); ++i)
+            if (tabs[i].id == id)
+                return static_cast<long>(i);
+        return std::nullopt;
+    }
+
+} // namespace
+
+TabStripView::Item TabStripView::makeItem(const std::string& id)
 {
     BrowserController& browser = m_controller;
-    const BrowserTab& tab = browser.browserTabs()[index];
-    long tag = static_cast<long>(index);
+    Item item;
+    item.box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
+    item.box->add_css_class(kTabItemClass);
+    item.box->set_size_request(-1, 36);
+    item.box->set_valign(Gtk::Align::CENTER);
 
-    auto* item = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
-    item->add_css_class(kTabItemClass);
-    if (selected)
-        item->add_css_class("selected");
-    item->set_size_request(-1, 36);
-    item->set_valign(Gtk::Align::CENTER);
-
-    auto* favicon = Gtk::make_managed<Gtk::Image>();
-    favicon->set_pixel_size(16);
-    favicon->set_size_request(16, 16);
-    if (tab.favicon) {
-        favicon->set(tab.favicon);
-    } else {
-        favicon->set_from_icon_name("web-browser-symbolic");
-        favicon->add_css_class("dim-label");
-        setAccessibleLabel(*favicon, "Website");
-    }
-    item->append(*favicon);
+    item.favicon = Gtk::make_managed<Gtk::Image>();
+    item.favicon->set_pixel_size(16);
+    item.favicon->set_size_request(16, 16);
+    item.box->append(*item.favicon);
 
     auto* title = Gtk::make_managed<TabContextButton>();
-    auto* label = Gtk::make_managed<Gtk::Label>(displayedTabTitle(tab.title));
-    label->set_ellipsize(Pango::EllipsizeMode::END);
-    label->set_xalign(0);
-    label->set_max_width_chars(32);
-    title->set_child(*label);
+    item.title = title;
+    item.label = Gtk::make_managed<Gtk::Label>();
+    item.label->set_ellipsize(Pango::EllipsizeMode::END);
+    item.label->set_xalign(0);
+    item.label->set_max_width_chars(32);
+    title->set_child(*item.label);
     title->set_has_frame(false);
     title->add_css_class("qv-tab-title");
-    title->set_name(tab.id);
+    title->set_name(id);
     title->set_size_request(64, -1);
-    title->set_tooltip_text(displayedTabTitle(tab.title));
-    title->signal_clicked().connect([&browser, tag] { browser.selectBrowserTab(Sender::button(tag)); });
+    title->signal_clicked().connect([&browser, id] {
+        if (auto tag = tagOfTab(browser, id))
+            browser.selectBrowserTab(Sender::button(*tag));
+    });
     title->setTabDragUpdateHandler([&browser](const std::string&, double x, double y) {
         browser.updateTabDropIndicatorAtWindowPoint(x, y);
     });
@@ -152,30 +159,74 @@ Gtk::Widget* TabStripView::makeItem(size_t index, bool selected, bool dark)
             browser));
     });
     auto actions = Gio::SimpleActionGroup::create();
-    auto lazy = Gio::SimpleAction::create_bool("lazy", tab.lazy);
-    lazy->signal_activate().connect([&browser, tag](const Glib::VariantBase&) {
+    item.lazyAction = Gio::SimpleAction::create_bool("lazy", false);
+    item.lazyAction->signal_activate().connect([&browser, id](const Glib::VariantBase&) {
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [&browser, tag] { browser.toggleLazyTabs(Sender::menuItem(tag)); }, browser));
+            [&browser, id] {
+                if (auto tag = tagOfTab(browser, id))
+                    browser.toggleLazyTabs(Sender::menuItem(*tag));
+            },
+            browser));
     });
-    actions->add_action(lazy);
+    actions->add_action(item.lazyAction);
     title->insert_action_group("tab", actions);
-    auto menu = Gio::Menu::create();
-    auto section = Gio::Menu::create();
-    section->append(tab.lazy ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
-    menu->append_section("Tab Options", section);
-    title->setTabContextMenu(menu);
-    item->append(*title);
+    item.box->append(*title);
 
-    Gtk::Button* close = symbolButton("window-close-symbolic", "Close tab", 10);
-    close->set_name("tab-close");
-    close->add_css_class("circular");
-    close->set_size_request(22, 22);
-    close->set_valign(Gtk::Align::CENTER);
-    styleThemedBezelButton(*close, dark);
-    close->add_css_class("qv-keep-tint");
-    close->signal_clicked().connect([&browser, tag] { browser.closeBrowserTab(Sender::button(tag)); });
-    item->append(*close);
+    item.close = symbolButton("window-close-symbolic", "Close tab", 10);
+    item.close->set_name("tab-close");
+    item.close->add_css_class("circular");
+    item.close->set_size_request(22, 22);
+    item.close->set_valign(Gtk::Align::CENTER);
+    item.close->add_css_class("qv-keep-tint");
+    item.close->signal_clicked().connect([&browser, id] {
+        if (auto tag = tagOfTab(browser, id))
+            browser.closeBrowserTab(Sender::button(*tag));
+    });
+    item.box->append(*item.close);
     return item;
+}
+
+// Sets only what changed, so an unchanged tab costs a few comparisons.
+void TabStripView::updateItem(Item& item, const BrowserTab& tab, bool selected, bool dark)
+{
+    if (!item.shown || item.selected != selected) {
+        if (selected)
+            item.box->add_css_class("selected");
+        else
+            item.box->remove_css_class("selected");
+        item.selected = selected;
+    }
+    if (!item.shown || item.titleShown != tab.title) {
+        std::string shown = displayedTabTitle(tab.title);
+        item.label->set_text(shown);
+        item.title->set_tooltip_text(shown);
+        item.titleShown = tab.title;
+    }
+    if (!item.shown || item.faviconShown != tab.favicon) {
+        if (tab.favicon) {
+            item.favicon->set(tab.favicon);
+            item.favicon->remove_css_class("dim-label");
+        } else {
+            item.favicon->set_from_icon_name("web-browser-symbolic");
+            item.favicon->add_css_class("dim-label");
+            setAccessibleLabel(*item.favicon, "Website");
+        }
+        item.faviconShown = tab.favicon;
+    }
+    if (!item.shown || item.lazy != tab.lazy) {
+        item.lazyAction->set_state(Glib::Variant<bool>::create(tab.lazy));
+        auto menu = Gio::Menu::create();
+        auto section = Gio::Menu::create();
+        section->append(tab.lazy ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
+        menu->append_section("Tab Options", section);
+        item.title->setTabContextMenu(menu);
+        item.lazy = tab.lazy;
+    }
+    if (!item.shown || item.dark != dark) {
+        styleThemedBezelButton(*item.close, dark);
+        item.dark = dark;
+    }
+    item.shown = true;
 }
 
 void TabStripView::rebuild()
@@ -183,40 +234,69 @@ void TabStripView::rebuild()
     BrowserController& browser = m_controller;
     m_dropTargetItem = nullptr;
     m_scrollIdle.disconnect();
-    while (Gtk::Widget* child = m_bar->get_first_child())
-        m_bar->remove(*child);
+    if (m_dropGap.get_parent() == m_bar)
+        m_bar->remove(m_dropGap);
+    for (Gtk::Widget* child = m_bar->get_first_child(); child; child = child->get_next_sibling())
+        child->remove_css_class(kDropTargetClass);
 
     bool dark = browser.darkMode();
     ProfileID profile = browser.currentProfile();
     const auto& tabs = browser.browserTabs();
-    for (size_t i = 0; i < tabs.size(); ++i) {
-        if (tabs[i].profileID != profile)
+    std::map<std::string, Item> kept;
+    Gtk::Widget* previous = nullptr;
+    for (const BrowserTab& tab : tabs) {
+        if (tab.profileID != profile || kept.count(tab.id))
             continue;
-        bool selected = tabs[i].webView && tabs[i].webView == browser.selectedWebView();
-        Gtk::Widget* item = makeItem(i, selected, dark);
-        m_bar->append(*item);
+        auto found = m_items.find(tab.id);
+        Item item = found != m_items.end() ? found->second : makeItem(tab.id);
+        if (found != m_items.end())
+            m_items.erase(found);
+        bool selected = tab.webView && tab.webView == browser.selectedWebView();
+        updateItem(item, tab, selected, dark);
+        if (item.box->get_parent() != m_bar) {
+            if (previous)
+                m_bar->insert_child_after(*item.box, *previous);
+            else
+                m_bar->prepend(*item.box);
+        } else if (item.box->get_prev_sibling() != previous) {
+            if (previous)
+                m_bar->reorder_child_after(*item.box, *previous);
+            else
+                m_bar->reorder_child_at_start(*item.box);
+        }
+        previous = item.box;
         if (selected) {
-            m_scrollIdle.disconnect();
-            m_scrollIdle = Glib::signal_idle().connect([this, item] {
-                scrollIntoView(item);
+            Gtk::Widget* shown = item.box;
+            m_scrollIdle = Glib::signal_idle().connect([this, shown] {
+                scrollIntoView(shown);
                 return false;
             });
         }
+        kept.emplace(tab.id, item);
     }
+    // Items of closed tabs and of other profiles' tabs go.
+    for (auto& [id, item] : m_items)
+        m_bar->remove(*item.box);
+    m_items = std::move(kept);
 
-    Gtk::Button* plus = symbolButton("list-add-symbolic", "New tab", 15);
-    plus->set_tooltip_text("New tab (Ctrl+T)");
-    plus->add_css_class("circular");
-    plus->set_size_request(32, 32);
-    plus->set_valign(Gtk::Align::CENTER);
-    styleThemedBezelButton(*plus, dark);
-    plus->add_css_class("qv-keep-tint");
-    plus->signal_clicked().connect([&browser] { browser.createNewTab(); });
-    m_bar->append(*plus);
-
-    auto* spacer = Gtk::make_managed<Gtk::Box>();
-    spacer->set_hexpand(true);
-    m_bar->append(*spacer);
+    if (!m_plus) {
+        m_plus = symbolButton("list-add-symbolic", "New tab", 15);
+        m_plus->set_tooltip_text("New tab (Ctrl+T)");
+        m_plus->add_css_class("circular");
+        m_plus->set_size_request(32, 32);
+        m_plus->set_valign(Gtk::Align::CENTER);
+        m_plus->add_css_class("qv-keep-tint");
+        m_plus->signal_clicked().connect([&browser] { browser.createNewTab(); });
+        auto* spacer = Gtk::make_managed<Gtk::Box>();
+        spacer->set_hexpand(true);
+        // After the items, which are only ever put before them.
+        m_bar->append(*m_plus);
+        m_bar->append(*spacer);
+    }
+    if (m_plusDark != dark) {
+        styleThemedBezelButton(*m_plus, dark);
+        m_plusDark = dark;
+    }
 }
 
 void TabStripView::scrollIntoView(Gtk::Widget* item)

@@ -4,18 +4,24 @@
 
 #include <gtkmm.h>
 
+#include <map>
+#include <optional>
 #include <string>
 
 namespace qv {
 
 class BrowserController;
+struct BrowserTab;
+class TabContextButton;
 
 class TabStripView : public Gtk::Revealer {
 public:
     explicit TabStripView(BrowserController& controller);
     ~TabStripView() override;
 
-    // Rebuilds the items from the controller's tabs of the current profile.
+    // Brings the items in line with the controller's tabs of the current profile: a tab's
+    // item is made once and kept while the tab is shown, so a change to one tab of hundreds
+    // touches one item.
     void rebuild();
     // Where a drop at a window point would insert: the target tab, before or after, and the
     // marker's x in strip coordinates. False outside the strip.
@@ -32,8 +38,25 @@ public:
     Gtk::Widget& dropGap() { return m_dropGap; }
 
 private:
+    // A tab's widgets and what they show, so that only changes are set.
+    struct Item {
+        Gtk::Box* box = nullptr;
+        Gtk::Image* favicon = nullptr;
+        TabContextButton* title = nullptr;
+        Gtk::Label* label = nullptr;
+        Gtk::Button* close = nullptr;
+        Glib::RefPtr<Gio::SimpleAction> lazyAction;
+        bool shown = false;
+        bool selected = false;
+        bool lazy = false;
+        bool dark = false;
+        std::string titleShown;
+        Glib::RefPtr<Gdk::Texture> faviconShown;
+    };
+
     void scrollIntoView(Gtk::Widget* item);
-    Gtk::Widget* makeItem(size_t index, bool selected, bool dark);
+    Item makeItem(const std::string& tabID);
+    void updateItem(Item& item, const BrowserTab& tab, bool selected, bool dark);
 
     BrowserController& m_controller;
     Gtk::Box* m_bar = nullptr;
@@ -42,6 +65,9 @@ private:
     Gtk::Widget* m_dropIndicator = nullptr;
     Gtk::Box m_dropGap; // owned here: it is out of the strip between drags
     Gtk::Widget* m_dropTargetItem = nullptr;
+    std::map<std::string, Item> m_items; // by tab ID
+    Gtk::Button* m_plus = nullptr;
+    std::optional<bool> m_plusDark;
     sigc::connection m_dropFadeTimer;
     sigc::connection m_scrollIdle;
 };

@@ -1,5 +1,6 @@
 // The integration fixture: temporary home, local server, main-loop waiting.
 #include "browser_fixture.h"
+#include "platform/renderer_choice.h"
 
 #include <cstdlib>
 #include <thread>
@@ -335,6 +336,8 @@ int main(int argc, char** argv)
     setenv("XDG_CACHE_HOME", (qv::test::g_home / ".cache").c_str(), 1);
     setenv("GTK_A11Y", "none", 1);
     setenv("NO_AT_BRIDGE", "1", 1);
+    // The browser's own renderer, so its windows are drawn here as they are for the user.
+    qv::chooseRendererForMachine();
     if (chdir(qv::test::g_workingDirectory.c_str()) != 0)
         return 2;
     testing::InitGoogleTest(&argc, argv);

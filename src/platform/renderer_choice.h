@@ -1,0 +1,13 @@
+// Which of the toolkit's renderers draws our windows.
+#pragma once
+
+namespace qv {
+
+// Without a GPU device the toolkit's GL renderer runs on a software rasteriser, which compiles
+// every new shader state on the CPU: a new window's first frame then takes hundreds of
+// milliseconds and the compiler stays in memory. Its cairo renderer draws the same windows
+// directly and much faster there. Picks it when the machine has no GPU device node and the
+// user has not chosen a renderer (GSK_RENDERER). Call before the first window is realized.
+void chooseRendererForMachine();
+
+} // namespace qv
