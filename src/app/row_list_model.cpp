@@ -85,13 +85,9 @@ void RowListModel::reload(unsigned count)
         g_list_model_items_changed(m_model, old, 0, count - old);
     else if (count < old)
         g_list_model_items_changed(m_model, count, old - count, 0);
-    for (const auto& binding : m_bindings) {
-        // Binding may change what is bound; go over a copy.
-        std::vector<Gtk::ListItem*> cells(binding->bound.begin(), binding->bound.end());
-        for (Gtk::ListItem* cell : cells)
-            if (binding->bound.count(cell))
-                binding->bind(*cell);
-    }
+    for (const auto& binding : m_bindings)
+        for (Gtk::ListItem* cell : binding->bound)
+            binding->bind(*cell);
 }
 
 void RowListModel::insertAtFront(unsigned count)
