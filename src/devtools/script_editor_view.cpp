@@ -10,7 +10,7 @@ namespace qv {
 namespace {
 
     // Small enough that a slice overruns its budget by little.
-    constexpr std::size_t kChunkBytes = 8 * 1024;
+    constexpr std::size_t kChunkBytes = 2 * 1024;
     // What the first slice after an edit may take, and each idle slice after it.
     constexpr double kFirstSliceBudgetMs = 8;
     constexpr double kIdleSliceBudgetMs = 4;
@@ -119,19 +119,37 @@ bool ScriptEditorView::colourSlice(std::size_t untilByte, double budgetMs)
         first = false;
 
         ScriptColouring part = colourScriptLines(m_text, m_next, target);
-        std::size_t startCharacter = m_next.characterOffset;
-        auto spans = scriptCharacterSpans(m_text, part.spans, m_next.offset, startCharacter);
+        auto limited
+            = limitScriptColouringPerLine(m_text, part.spans, m_next.offset, part.next.offset);
+        const std::size_t anchorByte = m_next.offset;
+        const std::size_t anchorCharacter = m_next.characterOffset;
+        auto cleared
+            = scriptCharacterRanges(m_text, limited.cleared, anchorByte, anchorCharacter);
+        auto spans = scriptCharacterSpans(m_text, limited.spans, anchorByte, anchorCharacter);
 
-        auto from = buffer->get_iter_at_offset(static_cast<int>(startCharacter));
-        auto to = part.finished
-            ? buffer->end()
-            : buffer->get_iter_at_offset(static_cast<int>(part.next.characterOffset));
-        for (const auto& tag : m_tags)
-            buffer->remove_tag(tag, from, to);
-        for (const ScriptColourSpan& span : spans) {
-            buffer->apply_tag(m_tags[static_cast<int>(span.kind)],
-                buffer->get_iter_at_offset(static_cast<int>(span.offset)),
-                buffer->get_iter_at_offset(static_cast<int>(span.offset + span.length)));
+        auto iterAt
+            = [&](std::size_t character) { return buffer->get_iter_at_offset(static_cast<int>(character)); };
+        // A long line is never touched, so that it is not laid out again; and tags go on from the
+        // back, where a line's earlier stretches are still whole.
+        for (const ScriptTextRange& range : cleared) {
+            for (const auto& tag : m_tags)
+                buffer->remove_tag(tag, iterAt(range.offset), iterAt(range.offset + range.length));
+        }
+        // Colours an edit carried into a long line (two lines joined) go as well.
+        auto sliceStart = iterAt(anchorCharacter);
+        auto sliceEnd = part.finished ? buffer->end() : iterAt(part.next.characterOffset);
+        for (const auto& tag : m_tags) {
+            auto toggle = sliceStart;
+            if (!toggle.starts_tag(tag) && !toggle.has_tag(tag)
+                && !(toggle.forward_to_tag_toggle(tag) && toggle < sliceEnd))
+                continue;
+            buffer->remove_tag(tag, sliceStart, sliceEnd);
+            sliceStart = iterAt(anchorCharacter);
+            sliceEnd = part.finished ? buffer->end() : iterAt(part.next.characterOffset);
+        }
+        for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+            buffer->apply_tag(m_tags[static_cast<int>(span->kind)], iterAt(span->offset),
+                iterAt(span->offset + span->length));
         }
 
         m_next = part.next;
@@ -154,9 +172,12 @@ std::size_t ScriptEditorView::visibleEndByte() const
     const_cast<ScriptEditorView*>(this)->get_visible_rect(visible);
     if (visible.get_height() <= 0)
         return m_next.offset + kUnknownScreenBytes;
+    // By line heights only: asking for the place under a point would lay out the lines first,
+    // once without their colours and again with them.
     Gtk::TextIter end;
-    const_cast<ScriptEditorView*>(this)->get_iter_at_location(
-        end, visible.get_x() + visible.get_width(), visible.get_y() + visible.get_height());
+    int lineTop = 0;
+    const_cast<ScriptEditorView*>(this)->get_line_at_y(
+        end, visible.get_y() + visible.get_height(), lineTop);
     end.forward_line();
     auto character = static_cast<std::size_t>(end.get_offset());
     if (character <= m_next.characterOffset)

@@ -318,27 +318,89 @@ bool canResumeAfterEdit(const ScriptScanState& state, std::size_t editOffset)
     return editOffset >= state.offset && editOffset >= state.horizon;
 }
 
+namespace {
+
+    // Byte offsets and lengths of items in text order to character ones, from an anchor known in
+    // both units; items before the anchor are dropped.
+    template <typename Item, typename Make>
+    std::vector<Item> toCharacters(std::string_view text, std::span<const Item> items,
+        std::size_t anchorByte, std::size_t anchorCharacter, Make make)
+    {
+        std::vector<Item> converted;
+        converted.reserve(items.size());
+        std::size_t byte = std::min(anchorByte, text.size());
+        std::size_t character = anchorCharacter;
+        auto advanceTo = [&](std::size_t target) {
+            target = std::min(target, text.size());
+            for (; byte < target; ++byte)
+                character += !isContinuationByte(text[byte]);
+            return character;
+        };
+        for (const Item& item : items) {
+            if (item.offset < byte)
+                continue; // before the anchor: not ours to place
+            std::size_t start = advanceTo(item.offset);
+            std::size_t end = advanceTo(item.offset + item.length);
+            converted.push_back(make(item, start, end - start));
+        }
+        return converted;
+    }
+
+} // namespace
+
 std::vector<ScriptColourSpan> scriptCharacterSpans(std::string_view text,
     std::span<const ScriptColourSpan> spans, std::size_t anchorByte, std::size_t anchorCharacter)
 {
-    std::vector<ScriptColourSpan> converted;
-    converted.reserve(spans.size());
-    std::size_t byte = std::min(anchorByte, text.size());
-    std::size_t character = anchorCharacter;
-    auto advanceTo = [&](std::size_t target) {
-        target = std::min(target, text.size());
-        for (; byte < target; ++byte)
-            character += !isContinuationByte(text[byte]);
-        return character;
-    };
-    for (const ScriptColourSpan& span : spans) {
-        if (span.offset < byte)
-            continue; // before the anchor: not ours to place
-        std::size_t start = advanceTo(span.offset);
-        std::size_t end = advanceTo(span.offset + span.length);
-        converted.push_back({ start, end - start, span.kind });
+    return toCharacters(text, spans, anchorByte, anchorCharacter,
+        [](const ScriptColourSpan& span, std::size_t offset, std::size_t length) {
+            return ScriptColourSpan { offset, length, span.kind };
+        });
+}
+
+std::vector<ScriptTextRange> scriptCharacterRanges(std::string_view text,
+    std::span<const ScriptTextRange> ranges, std::size_t anchorByte, std::size_t anchorCharacter)
+{
+    return toCharacters(text, ranges, anchorByte, anchorCharacter,
+        [](const ScriptTextRange&, std::size_t offset, std::size_t length) {
+            return ScriptTextRange { offset, length };
+        });
+}
+
+ScriptLineLimitedColouring limitScriptColouringPerLine(std::string_view text,
+    std::span<const ScriptColourSpan> spans, std::size_t from, std::size_t to)
+{
+    ScriptLineLimitedColouring limited;
+    to = std::min(to, text.size());
+    from = std::min(from, to);
+    std::size_t lineStart = from;
+    if (from > 0) {
+        std::size_t lastBreak = text.find_last_of("\r\n", from - 1);
+        lineStart = lastBreak == std::string_view::npos ? 0 : lastBreak + 1;
     }
-    return converted;
+    std::size_t next = 0;
+    for (std::size_t pos = lineStart; pos < to;) {
+        std::size_t lineEnd = text.find_first_of("\r\n", pos);
+        lineEnd = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
+        const bool coloured = lineEnd - pos <= kScriptColouredLineBytes;
+        const std::size_t keptStart = std::max(pos, from);
+        const std::size_t keptEnd = coloured ? std::min(lineEnd, to) : keptStart;
+        if (keptStart < keptEnd) {
+            if (!limited.cleared.empty()
+                && limited.cleared.back().offset + limited.cleared.back().length == keptStart)
+                limited.cleared.back().length += keptEnd - keptStart;
+            else
+                limited.cleared.push_back({ keptStart, keptEnd - keptStart });
+        }
+        std::size_t count = 0;
+        for (; next < spans.size() && spans[next].offset < lineEnd; ++next) {
+            if (spans[next].offset >= keptStart && spans[next].offset < keptEnd
+                && count < kScriptMaxSpansPerLine)
+                limited.spans.push_back(spans[next]);
+            ++count;
+        }
+        pos = lineEnd;
+    }
+    return limited;
 }
 
 std::size_t scriptNumberedLineCount(std::string_view text)

@@ -85,6 +85,35 @@ std::vector<ScriptColourSpan> scriptCharacterSpans(std::string_view text,
     std::span<const ScriptColourSpan> spans, std::size_t anchorByte = 0,
     std::size_t anchorCharacter = 0);
 
+// Long lines are costly in a text view: each tag placed on a line walks all that line's tags,
+// every colour on a paragraph slows the laying out of all of it, and a changed line is laid out
+// again whole. The editor therefore leaves a line longer than kScriptColouredLineBytes (minified
+// code) plain, and colours only the first kScriptMaxSpansPerLine spans of the others. A line is
+// cut into several slices only past kScriptLongLineSlack, so every coloured line lies within one.
+inline constexpr std::size_t kScriptColouredLineBytes = 4000;
+inline constexpr std::size_t kScriptMaxSpansPerLine = 200;
+static_assert(kScriptColouredLineBytes <= kScriptLongLineSlack);
+
+struct ScriptTextRange {
+    std::size_t offset;
+    std::size_t length;
+    bool operator==(const ScriptTextRange&) const = default;
+};
+
+struct ScriptLineLimitedColouring {
+    std::vector<ScriptColourSpan> spans; // the spans the editor applies
+    std::vector<ScriptTextRange> cleared; // the parts of the slice whose old colours it clears
+};
+
+// Applies those limits to the spans colourScriptLines() gave for the bytes [from, to). Lines end
+// after "\n" or "\r".
+ScriptLineLimitedColouring limitScriptColouringPerLine(std::string_view text,
+    std::span<const ScriptColourSpan> spans, std::size_t from, std::size_t to);
+// Byte ranges to character ones, as scriptCharacterSpans() does for spans.
+std::vector<ScriptTextRange> scriptCharacterRanges(std::string_view text,
+    std::span<const ScriptTextRange> ranges, std::size_t anchorByte = 0,
+    std::size_t anchorCharacter = 0);
+
 // Line numbers. A line ends after "\n", "\r", "\r\n" or U+2029, as the editor breaks them; a
 // final empty line after a trailing break gets no number, and an empty text none at all.
 std::size_t scriptNumberedLineCount(std::string_view text);

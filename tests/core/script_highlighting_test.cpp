@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 
 namespace {
@@ -229,6 +231,39 @@ TEST(ScriptHighlighting, CharacterSpansCountCodePoints)
 
     auto fromAnchor = scriptCharacterSpans(text, colourScript(text), 3, 2);
     EXPECT_EQ(fromAnchor, spans);
+}
+
+TEST(ScriptHighlighting, LongLinesStayPlainAndLinesKeepTheirFirstSpans)
+{
+    // A short line, a line with more spans than are kept, and a line longer than is kept.
+    std::string manyNumbers;
+    for (std::size_t i = 0; i < kScriptMaxSpansPerLine + 50; ++i)
+        manyNumbers += "1,";
+    std::string longLine = "1" + std::string(kScriptColouredLineBytes, ' ') + "2 3";
+    std::string text = "x = 1;\n" + manyNumbers + "\n" + longLine + "\nnull";
+    const std::size_t manyStart = 7;
+    const std::size_t longStart = manyStart + manyNumbers.size() + 1;
+    const std::size_t lastStart = longStart + longLine.size() + 1;
+
+    auto whole = colourScript(text);
+    auto limited = limitScriptColouringPerLine(text, whole, 0, text.size());
+    auto onLine = [&](std::size_t from, std::size_t to) {
+        return std::count_if(limited.spans.begin(), limited.spans.end(),
+            [&](const ScriptColourSpan& s) { return s.offset >= from && s.offset < to; });
+    };
+    EXPECT_EQ(onLine(0, manyStart), 1);
+    EXPECT_EQ(onLine(manyStart, longStart), static_cast<long>(kScriptMaxSpansPerLine));
+    EXPECT_EQ(onLine(longStart, lastStart), 0);
+    EXPECT_EQ(onLine(lastStart, text.size()), 1);
+    // Cleared: everything but the long line.
+    EXPECT_EQ(limited.cleared,
+        (std::vector<ScriptTextRange> { { 0, longStart }, { lastStart, text.size() - lastStart } }));
+
+    // A slice that starts inside a long line touches nothing of that line.
+    auto inside = limitScriptColouringPerLine(text, {}, longStart + 10, lastStart);
+    EXPECT_TRUE(inside.cleared.empty());
+    EXPECT_EQ(scriptCharacterRanges("\xC3\xA9" "ab", std::vector<ScriptTextRange> { { 2, 2 } }),
+        (std::vector<ScriptTextRange> { { 1, 2 } }));
 }
 
 struct LineCountCase {
