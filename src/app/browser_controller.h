@@ -237,11 +237,15 @@ public:
     std::vector<std::string> storageWebsitesForProfile(const ProfileID& profileID) const;
 
     // --- History (history/*.cpp) ---
+    // The history file is found at launch and read once the window has shown its first frame,
+    // or earlier by the first thing that needs it.
+    void locateHistory();
     void loadHistory();
+    void readHistoryAfterFirstFrame();
     // Files one visit; does nothing while the history is read-only.
     void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
-    bool historyReadOnly() const { return m_historyStore && m_historyStore->readOnly(); }
-    const std::deque<HistoryEntry>& historyEntries() const;
+    bool historyReadOnly();
+    const std::deque<HistoryEntry>& historyEntries();
     // History window (history/history_window.cpp).
     void showHistory();
     void openSelectedHistory();
@@ -556,6 +560,8 @@ private:
     std::unique_ptr<HistoryStore> m_historyStore;
     // One alert about a read-only history, not one per visit.
     bool m_historyReadOnlyReported = false;
+    bool m_historyLoaded = false;
+    sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;
 
     // --- Downloads ---

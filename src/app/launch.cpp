@@ -38,6 +38,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 BrowserController::~BrowserController()
 {
     m_faviconLookupsAlive.reset();
+    m_historyReadAfterFrame.disconnect();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();
@@ -50,12 +51,32 @@ void BrowserController::applicationDidFinishLaunching()
 {
     if (m_window)
         return;
-    loadHistory();
+    locateHistory();
     loadProfiles();
     loadDownloads();
     if (!m_extensionsLoaded)
         loadExtensions();
     createWindow();
+    readHistoryAfterFirstFrame();
+}
+
+void BrowserController::readHistoryAfterFirstFrame()
+{
+    if (!m_window) {
+        loadHistory();
+        return;
+    }
+    // A tick comes just before a frame is drawn; the low-priority idle after it runs once that
+    // frame is on screen. A visit finished before then reads the file itself.
+    m_window->add_tick_callback([this](const Glib::RefPtr<Gdk::FrameClock>&) {
+        m_historyReadAfterFrame = Glib::signal_idle().connect(
+            [this] {
+                loadHistory();
+                return false;
+            },
+            Glib::PRIORITY_LOW);
+        return false;
+    });
 }
 
 void BrowserController::showError(const std::string& message)

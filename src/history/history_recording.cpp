@@ -6,10 +6,17 @@
 
 namespace qv {
 
-void BrowserController::loadHistory()
+void BrowserController::locateHistory()
 {
     m_historyFileURL = historyURL();
     m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL);
+}
+
+void BrowserController::loadHistory()
+{
+    if (m_historyLoaded || !m_historyStore)
+        return;
+    m_historyLoaded = true;
     if (auto loaded = m_historyStore->load(); !loaded) {
         m_historyReadOnlyReported = m_historyStore->readOnly();
         showError(loaded.error());
@@ -19,6 +26,7 @@ void BrowserController::loadHistory()
 void BrowserController::saveHistoryEntry(const std::string& url,
     const std::optional<std::string>& title)
 {
+    loadHistory();
     if (!m_historyStore || m_historyStore->readOnly())
         return;
     // One reading of the clock files the visit under its day and gives its "time".
@@ -38,10 +46,17 @@ void BrowserController::saveHistoryEntry(const std::string& url,
     showError(added.error());
 }
 
-const std::deque<HistoryEntry>& BrowserController::historyEntries() const
+const std::deque<HistoryEntry>& BrowserController::historyEntries()
 {
     static const std::deque<HistoryEntry> none;
+    loadHistory();
     return m_historyStore ? m_historyStore->entries() : none;
+}
+
+bool BrowserController::historyReadOnly()
+{
+    loadHistory();
+    return m_historyStore && m_historyStore->readOnly();
 }
 
 } // namespace qv

@@ -80,6 +80,7 @@ void BrowserController::openSelectedHistory()
 
 void BrowserController::deleteSelectedHistory()
 {
+    loadHistory();
     if (!m_historyWindow || !m_historyStore)
         return;
     std::vector<size_t> rows = m_historyWindow->selectedRows();
@@ -125,6 +126,7 @@ void BrowserController::deleteSelectedHistory()
 
 void BrowserController::clearHistory()
 {
+    loadHistory();
     if (!m_historyStore)
         return;
     HistoryActionDecision decision = clearHistoryDecision(historyReadOnly(), m_historyFileURL);

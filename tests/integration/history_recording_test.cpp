@@ -118,7 +118,10 @@ TEST_F(HistoryRecordingTest, WrongShapeInRootArrayNamesInvalidFormat)
     fs::path file = testWorkingDirectory() / "history.json";
     std::ofstream(file) << "[]";
     launch();
+    // The file is read once the window is on screen.
+    ASSERT_TRUE(waitUntil([&] { return !m_alerts.empty(); }));
     ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_TRUE(m_alerts[0].browserWindowShown);
     EXPECT_EQ(m_alerts[0].informativeText,
         "Cannot read history file " + file.string() + ": invalid history format");
 }

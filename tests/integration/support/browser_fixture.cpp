@@ -215,7 +215,8 @@ void BrowserTest::SetUp()
     fs::create_directories(g_home / ".local/share", ec);
     fs::create_directories(g_home / ".cache", ec);
     setAlertResponder([this](const AlertSpec& alert) -> std::optional<int> {
-        m_alerts.push_back({ alert.messageText, alert.informativeText, alert.buttons });
+        bool shown = m_controller && m_controller->window() && m_controller->window()->get_mapped();
+        m_alerts.push_back({ alert.messageText, alert.informativeText, alert.buttons, shown });
         return m_alertAnswer;
     });
     m_server = std::make_unique<TestServer>();

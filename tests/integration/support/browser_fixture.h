@@ -103,6 +103,7 @@ struct RecordedAlert {
     std::string messageText;
     std::string informativeText;
     std::vector<std::string> buttons;
+    bool browserWindowShown = false; // the browser window was on screen when it came
 };
 
 class BrowserTest : public ::testing::Test {
