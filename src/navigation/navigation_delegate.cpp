@@ -27,6 +27,15 @@ bool flag(WebKitWebView* view, const char* key)
     return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), key)) != 0;
 }
 
+// Counts the loads a web view has started, so that work queued for one load can tell whether a
+// newer one has begun since.
+constexpr const char* kLoadSerialKey = "qv-load-serial";
+
+guint loadSerial(WebKitWebView* view)
+{
+    return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(view), kLoadSerialKey));
+}
+
 // The web view's title, else the host of its address; "" when it has neither.
 std::string pageTitle(WebKitWebView* view)
 {
@@ -116,6 +125,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         completePendingVisit(*this, view);
         setFlag(view, kLoadFinishedKey, false);
         setFlag(view, kLoadFailedKey, false);
+        g_object_set_data(G_OBJECT(view), kLoadSerialKey, GUINT_TO_POINTER(loadSerial(view) + 1));
         // The view's address is now the one its main frame is loading.
         emitExtensionEvent("page.navigationStarted",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
@@ -197,12 +207,15 @@ gboolean BrowserController::webViewLoadFailed(
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
         std::string uri = failingURI && *failingURI ? failingURI : webViewURI(view);
         // Shown once the failed load has ended, and only when the tab is still open and no newer
-        // load was asked for in the meantime: an error page now would cancel it.
+        // load was asked for in the meantime, whether it is still running (an error page now would
+        // cancel it) or has already finished (the error page would replace it).
         auto held = GObjectPtr<WebKitWebView>::retain(view);
         std::string message = failureMessage(error);
+        guint serial = loadSerial(view);
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [this, held, uri, message] {
-                if (tabIDForWebView(held.get()) && !webkit_web_view_is_loading(held.get()))
+            [this, held, uri, message, serial] {
+                if (tabIDForWebView(held.get()) && !webkit_web_view_is_loading(held.get())
+                    && loadSerial(held.get()) == serial)
                     showErrorPage(held.get(), uri, message);
             },
             *this));

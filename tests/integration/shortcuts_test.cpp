@@ -110,6 +110,49 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     EXPECT_FALSE(controller().showingErrorPage(view));
 }
 
+// A load asked for right after a failure can finish before the error page's turn comes; the
+// error page must then stay away. The failure's idle turn is held back until the new page is in.
+TEST_F(ShortcutsTest, ErrorPageNeverReplacesALoadThatFinishedBeforeIt)
+{
+    std::string closed;
+    {
+        TestServer gone;
+        closed = gone.url("/x.html");
+    }
+    m_server->page("/ok.html", "Fine");
+    struct Race {
+        std::string okURL;
+        bool started = false;
+    } race { m_server->url("/ok.html") };
+    WebKitWebView* view = selectedView();
+    gulong handler = g_signal_connect(view, "load-changed",
+        G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer data) {
+            auto* race = static_cast<Race*>(data);
+            if (event != WEBKIT_LOAD_FINISHED || race->started)
+                return;
+            race->started = true;
+            webkit_web_view_load_uri(v, race->okURL.c_str());
+            // Just above the default idle priority: ready at every turn, so idle work waits.
+            g_idle_add_full(
+                G_PRIORITY_DEFAULT_IDLE - 1,
+                +[](gpointer view) -> gboolean {
+                    auto* v = WEBKIT_WEB_VIEW(view);
+                    const char* title = webkit_web_view_get_title(v);
+                    return webkit_web_view_is_loading(v) || !title || std::string(title) != "Fine";
+                },
+                v, nullptr);
+        }),
+        &race);
+    controller().loadResolvedAddress(closed);
+    ASSERT_TRUE(waitUntil([&] { return race.started; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().window()->get_title() == "Fine"; }));
+    g_signal_handler_disconnect(view, handler);
+    ASSERT_TRUE(flushIdleWork());
+    EXPECT_FALSE(controller().showingErrorPage(view));
+    EXPECT_EQ(controller().window()->get_title(), "Fine");
+    EXPECT_EQ(uriOf(view), race.okURL);
+}
+
 TEST_F(ShortcutsTest, FindInPageCountsMatches)
 {
     openPage("/fruit.html", "Fruit", "<p>apple pear Apple</p><p>plum apple</p>");
