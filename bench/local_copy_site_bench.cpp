@@ -8,6 +8,8 @@
 #include <libsoup/soup.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 #include <map>
 #include <string>
 #include <vector>
@@ -73,22 +75,41 @@ Site makeSite()
     return site;
 }
 
+// Serves on a thread of its own, so that neither client shares a thread with the server: wget
+// runs in a process of its own, and the browser's copy runs on the bench's main loop.
 class SiteServer {
 public:
     explicit SiteServer(const Site& site)
         : m_site(site)
     {
-        m_server = soup_server_new(nullptr, nullptr);
-        GError* error = nullptr;
-        soup_server_listen_local(m_server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error);
-        if (error)
-            g_error_free(error);
-        GSList* uris = soup_server_get_uris(m_server);
-        m_port = uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : 0;
-        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-        soup_server_add_handler(m_server, nullptr, &SiteServer::handle, this, nullptr);
+        std::promise<int> port;
+        auto ready = port.get_future();
+        m_thread = std::thread([this, &port] {
+            GMainContext* context = g_main_context_new();
+            g_main_context_push_thread_default(context);
+            m_loop = g_main_loop_new(context, FALSE);
+            SoupServer* server = soup_server_new(nullptr, nullptr);
+            GError* error = nullptr;
+            soup_server_listen_local(server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error);
+            if (error)
+                g_error_free(error);
+            GSList* uris = soup_server_get_uris(server);
+            port.set_value(uris ? g_uri_get_port(static_cast<GUri*>(uris->data)) : 0);
+            g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+            soup_server_add_handler(server, nullptr, &SiteServer::handle, this, nullptr);
+            g_main_loop_run(m_loop);
+            g_object_unref(server);
+            g_main_loop_unref(m_loop);
+            g_main_context_pop_thread_default(context);
+            g_main_context_unref(context);
+        });
+        m_port = ready.get();
     }
-    ~SiteServer() { g_object_unref(m_server); }
+    ~SiteServer()
+    {
+        g_main_loop_quit(m_loop);
+        m_thread.join();
+    }
 
     std::string url(const std::string& path) const
     {
@@ -111,7 +132,8 @@ private:
     }
 
     const Site& m_site;
-    SoupServer* m_server = nullptr;
+    std::thread m_thread;
+    GMainLoop* m_loop = nullptr; // set before the port is known
     int m_port = 0;
 };
 
@@ -195,7 +217,6 @@ void BM_WgetPageRequisites(benchmark::State& state)
                 g_error_free(error);
             return;
         }
-        // The server answers on this thread's main loop while wget runs.
         bool exited = false;
         g_child_watch_add(
             pid,

@@ -20,6 +20,22 @@ namespace {
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr size_t kTemporaryRandomLength = 6; // mkstemps' XXXXXX
 
+// The errno of the failed write, or 0.
+int writeAll(int fd, std::string_view contents)
+{
+    size_t written = 0;
+    while (written < contents.size()) {
+        ssize_t n = write(fd, contents.data() + written, contents.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -125,16 +141,8 @@ Result<Done> writeFileAtomically(const fs::path& path, std::string_view contents
         unlink(tmpl.c_str());
         return Result<Done>::failure(failureText(path, err));
     };
-    size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(errno);
-        }
-        written += static_cast<size_t>(n);
-    }
+    if (int err = writeAll(fd, contents); err != 0)
+        return fail(err);
     // Keep the permissions of the file being replaced, else the usual 0644.
     struct stat st;
     fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
@@ -145,6 +153,19 @@ Result<Done> writeFileAtomically(const fs::path& path, std::string_view contents
         return fail(errno);
     // The data reached the disk with fsync, so a late close error changes nothing.
     close(fd);
+    return Done {};
+}
+
+Result<Done> writeWholeFile(const fs::path& path, std::string_view contents)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return Result<Done>::failure(failureText(path, errno));
+    int err = writeAll(fd, contents);
+    if (close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0)
+        return Result<Done>::failure(failureText(path, err));
     return Done {};
 }
 

@@ -15,6 +15,10 @@ namespace qv {
 // first removes that path's unlocked temporaries, left by a process killed while writing.
 Result<Done> writeFileAtomically(const std::filesystem::path& path, std::string_view contents);
 
+// A plain write for files rebuilt from their sources (a local copy of a site): no temporary and no
+// flush to disk, so a crash can leave the file cut short until it is written again.
+Result<Done> writeWholeFile(const std::filesystem::path& path, std::string_view contents);
+
 // Whether a folder item's name is a temporary of writeFileAtomically for the named file.
 bool isAtomicWriteTemporaryName(std::string_view item, std::string_view fileName);
 

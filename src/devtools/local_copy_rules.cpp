@@ -513,7 +513,8 @@ LocalCopyFailures writeLocalCopyFiles(
             failures.add(failureLine(name, error.message(), "Write failed"));
             continue;
         }
-        auto written = writeFileAtomically(file.path, file.contents);
+        // The copy is rebuilt from the site at will, so it is not flushed to disk file by file.
+        auto written = writeWholeFile(file.path, file.contents);
         if (!written)
             failures.add(failureLine(name, written.error(), "Write failed"));
     }

@@ -68,4 +68,18 @@ TEST(AtomicFile, FirstWriteRemovesUnheldTemporariesOfThatFileOnly)
     EXPECT_EQ(items, 0u);
 }
 
+TEST(AtomicFile, PlainWritesReplaceTheContentsAndRefuseALinkInTheirPlace)
+{
+    TempDir dir;
+    ASSERT_TRUE(writeWholeFile(dir / "a.css", "longer contents"));
+    ASSERT_TRUE(writeWholeFile(dir / "a.css", "short"));
+    EXPECT_EQ(readWholeFile(dir / "a.css").contents, "short");
+
+    fs::create_symlink(dir / "a.css", dir / "link.css");
+    auto refused = writeWholeFile(dir / "link.css", "through the link");
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(readWholeFile(dir / "a.css").contents, "short");
+    EXPECT_FALSE(writeWholeFile(dir / "missing" / "b.css", "x"));
+}
+
 } // namespace qv
