@@ -247,8 +247,10 @@ void BrowserController::createWindow()
     m_browserTabsCreated = true;
 
     applyTheme();
-    openFirstTabs();
+    // Shown before the first web view exists: the tabs open before the first frame is drawn,
+    // and the window is on screen without waiting for the web view to be set up.
     m_window->present();
+    openFirstTabs();
     m_window->requestField().grab_focus();
 }
 

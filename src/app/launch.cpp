@@ -21,6 +21,7 @@
 #include "platform/storage_locations.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 namespace qv {
@@ -104,6 +105,20 @@ namespace {
 #define QV_VERSION "0"
 #endif
 
+    // Without a bus address, a bus socket in the runtime folder or dbus-launch to start one,
+    // registering can only fail, and trying costs a spawn.
+    bool sessionBusReachable()
+    {
+        if (g_getenv("DBUS_SESSION_BUS_ADDRESS"))
+            return true;
+        if (const char* runtime = g_getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+            std::error_code ec;
+            if (std::filesystem::exists(std::filesystem::path(runtime) / "bus", ec))
+                return true;
+        }
+        return !Glib::find_program_in_path("dbus-launch").empty();
+    }
+
     bool nonUniqueRequested()
     {
         const char* value = g_getenv("QV_NON_UNIQUE");
@@ -151,6 +166,10 @@ int runBrowser(int argc, char** argv)
         = Gio::Application::Flags::HANDLES_COMMAND_LINE | Gio::Application::Flags::HANDLES_OPEN;
     if (request->newInstance || nonUniqueRequested())
         flags |= Gio::Application::Flags::NON_UNIQUE;
+    if (!sessionBusReachable()) {
+        logLine("No session bus: this browser runs on its own");
+        flags |= Gio::Application::Flags::NON_UNIQUE;
+    }
     auto application = Gtk::Application::create("org.quivel.Browser", flags);
     // Registering runs the toolkit's start-up, so extension web views can be made before the
     // menu exists and before launching finishes; in a later launch it finds the running one.

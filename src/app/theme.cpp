@@ -81,7 +81,9 @@ void BrowserController::applyTheme()
 {
     bool dark = darkMode();
     // GTK's dark preference themes every window and the pages' colour-scheme preference.
-    if (auto settings = Gtk::Settings::get_default())
+    // Setting it reloads the toolkit's theme even when the value stays the same.
+    auto settings = Gtk::Settings::get_default();
+    if (settings && settings->property_gtk_application_prefer_dark_theme().get_value() != dark)
         settings->property_gtk_application_prefer_dark_theme() = dark;
     RGB tint = iconTintForTheme(dark);
     for (Gtk::Window* window : m_application->get_windows()) {
