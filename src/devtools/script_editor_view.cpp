@@ -127,8 +127,12 @@ bool ScriptEditorView::colourSlice(std::size_t untilByte, double budgetMs)
             = scriptCharacterRanges(m_text, limited.cleared, anchorByte, anchorCharacter);
         auto spans = scriptCharacterSpans(m_text, limited.spans, anchorByte, anchorCharacter);
 
-        auto iterAt
-            = [&](std::size_t character) { return buffer->get_iter_at_offset(static_cast<int>(character)); };
+        auto iterAt = [&](std::size_t character) {
+            return buffer->get_iter_at_offset(static_cast<int>(character));
+        };
+        auto sliceEnd = [&] {
+            return part.finished ? buffer->end() : iterAt(part.next.characterOffset);
+        };
         // A long line is never touched, so that it is not laid out again; and tags go on from the
         // back, where a line's earlier stretches are still whole.
         for (const ScriptTextRange& range : cleared) {
@@ -136,16 +140,11 @@ bool ScriptEditorView::colourSlice(std::size_t untilByte, double budgetMs)
                 buffer->remove_tag(tag, iterAt(range.offset), iterAt(range.offset + range.length));
         }
         // Colours an edit carried into a long line (two lines joined) go as well.
-        auto sliceStart = iterAt(anchorCharacter);
-        auto sliceEnd = part.finished ? buffer->end() : iterAt(part.next.characterOffset);
         for (const auto& tag : m_tags) {
-            auto toggle = sliceStart;
-            if (!toggle.starts_tag(tag) && !toggle.has_tag(tag)
-                && !(toggle.forward_to_tag_toggle(tag) && toggle < sliceEnd))
+            auto toggle = iterAt(anchorCharacter);
+            if (!toggle.has_tag(tag) && !(toggle.forward_to_tag_toggle(tag) && toggle < sliceEnd()))
                 continue;
-            buffer->remove_tag(tag, sliceStart, sliceEnd);
-            sliceStart = iterAt(anchorCharacter);
-            sliceEnd = part.finished ? buffer->end() : iterAt(part.next.characterOffset);
+            buffer->remove_tag(tag, iterAt(anchorCharacter), sliceEnd());
         }
         for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
             buffer->apply_tag(m_tags[static_cast<int>(span->kind)], iterAt(span->offset),
