@@ -46,6 +46,6 @@ if [ -n "${QV_TEST_TARGETS:-}" ]; then
     args+=(-R "$(IFS='|'; echo "${prefixes[*]}")")
 fi
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${args[@]}"
+    exec bash ../scripts/xvfb.sh -s "-screen 0 1280x1024x24" ctest "${args[@]}"
 fi
 exec ctest "${args[@]}"
