@@ -250,6 +250,8 @@ void BrowserController::createWindow()
     // Shown before the first web view exists: the tabs open before the first frame is drawn,
     // and the window is on screen without waiting for the web view to be set up.
     m_window->present();
+    // The map request goes out now, not after the first tab is made.
+    m_window->get_display()->flush();
     openFirstTabs();
     m_window->requestField().grab_focus();
 }

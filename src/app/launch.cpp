@@ -171,6 +171,10 @@ int runBrowser(int argc, char** argv)
         flags |= Gio::Application::Flags::NON_UNIQUE;
     }
     auto application = Gtk::Application::create("org.quivel.Browser", flags);
+    // Nothing of ours lives under a resource path. Without one, the toolkit's start-up does not
+    // add an icon folder to the theme, so the theme it began reading on a worker thread stays
+    // valid, instead of being read again on this thread by the first toolbar button.
+    application->unset_resource_base_path();
     // Registering runs the toolkit's start-up, so extension web views can be made before the
     // menu exists and before launching finishes; in a later launch it finds the running one.
     try {
