@@ -169,6 +169,9 @@ int runBrowser(int argc, char** argv)
     if (!sessionBusReachable()) {
         logLine("No session bus: this browser runs on its own");
         flags |= Gio::Application::Flags::NON_UNIQUE;
+        // Each failed look-up of the bus would spawn dbus-launch again (the registration, every
+        // window's accessibility, the engine's processes); an unusable address fails at once.
+        g_setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", TRUE);
     }
     auto application = Gtk::Application::create("org.quivel.Browser", flags);
     // Nothing of ours lives under a resource path. Without one, the toolkit's start-up does not
