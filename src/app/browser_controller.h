@@ -210,6 +210,8 @@ public:
     const std::vector<BrowserProfile>& profiles() const { return m_profiles; }
     const BrowserProfile* profileForID(const ProfileID& profileID) const;
     WebKitNetworkSession* websiteDataStoreForProfile(const ProfileID& profileID);
+    // The engine's default session, with the proxy applied; made when a web view first needs it.
+    WebKitNetworkSession* defaultNetworkSession();
     std::string userAgentForProfile(const ProfileID& profileID) const;
     ProfileID currentProfile() const;
     // Appends a "New Profile" and saves; returns its ID.
@@ -561,6 +563,7 @@ private:
     // One alert about a read-only history, not one per visit.
     bool m_historyReadOnlyReported = false;
     bool m_historyLoaded = false;
+    bool m_defaultSessionReady = false;
     sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;
 

@@ -32,8 +32,18 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 {
     if (m_defaults->loadProblem())
         logLine(*m_defaults->loadProblem());
-    // Extension pages and the built-in profile share the default session.
-    applyNetworkProxy(webkit_network_session_get_default());
+}
+
+WebKitNetworkSession* BrowserController::defaultNetworkSession()
+{
+    // Extension pages and the built-in profile share it. Making it starts the engine, which can
+    // wait until the window is on screen.
+    WebKitNetworkSession* session = webkit_network_session_get_default();
+    if (!m_defaultSessionReady) {
+        m_defaultSessionReady = true;
+        applyNetworkProxy(session);
+    }
+    return session;
 }
 
 BrowserController::~BrowserController()

@@ -111,7 +111,7 @@ const BrowserProfile* BrowserController::profileForID(const ProfileID& profileID
 WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const ProfileID& profileID)
 {
     if (profileID.empty() || profileID == kBuiltInProfileID) {
-        WebKitNetworkSession* session = webkit_network_session_get_default();
+        WebKitNetworkSession* session = defaultNetworkSession();
         // The default session lives for the whole process; give it its cookie file once.
         static bool cookiesKept = false;
         if (!cookiesKept) {
