@@ -1,6 +1,6 @@
 // Start-up time, page-load time and memory of the real browser against a bare web view.
-// Run under Xvfb: xvfb-run -a -s "-screen 0 1280x1024x24" ./bench/startup_memory_bench
-// [--only=startup,loads,probe,bare]
+// Run under Xvfb: bash scripts/xvfb.sh ./build/bench/startup_memory_bench
+// [--only=startup,loads,probe,bare]; QV_BENCH_NO_BUS=1 launches without a session bus.
 // Everything is observed from outside the browser: windows and titles through X, page loads
 // through the local server, memory through /proc.
 #include "process_tree.h"
@@ -371,6 +371,9 @@ class SessionBus {
 public:
     static std::unique_ptr<SessionBus> start()
     {
+        // For comparing with a launch that finds no bus at all.
+        if (std::getenv("QV_BENCH_NO_BUS"))
+            return nullptr;
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
             return nullptr;
@@ -936,9 +939,12 @@ private:
         std::printf("  [bare]  bare_webview: a plain GTK window with web views on the same page\n");
         const char* renderer = std::getenv("GSK_RENDERER");
         std::printf("  both drawn by GTK's %s renderer, ", renderer && *renderer ? renderer : "default");
-        std::printf(SessionBus::failures() ? "%d of them without a session bus (dbus-daemon failed)\n\n"
-                                           : "each on a session bus of its own\n\n",
-            SessionBus::failures());
+        if (std::getenv("QV_BENCH_NO_BUS"))
+            std::printf("all without a session bus\n\n");
+        else if (SessionBus::failures())
+            std::printf("%d of them without a session bus (dbus-daemon failed)\n\n", SessionBus::failures());
+        else
+            std::printf("each on a session bus of its own\n\n");
 
         std::printf("Time from process start to the top-level window being mapped\n");
         line("[real] quivel-browser", timesText(m_browserShown));

@@ -114,6 +114,24 @@ void completePendingVisit(BrowserController& controller, WebKitWebView* view)
 // The engine hands the download to the session's "download-started" (downloads/downloads.cpp).
 void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_download(decision); }
 
+// Set on a web view whose main-frame response was an HTTP error with nothing we can show (a proxy
+// refusing the tunnel, say): the status line, which the interrupted load then reports.
+constexpr const char* kRefusedResponseKey = "qv-refused-response";
+
+// An error status is a failed load, never a download to save.
+std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decision)
+{
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
+    if (!response || !webkit_response_policy_decision_is_main_frame_main_resource(decision)
+        || webkit_response_policy_decision_is_mime_type_supported(decision) || isAttachment(response))
+        return std::nullopt;
+    guint status = webkit_uri_response_get_status_code(response);
+    if (status < 400 || status > 599)
+        return std::nullopt;
+    const char* phrase = soup_status_get_phrase(status);
+    return std::to_string(status) + (phrase && *phrase ? std::string(" ") + phrase : "");
+}
+
 } // namespace
 
 void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
@@ -202,6 +220,16 @@ gboolean BrowserController::webViewLoadFailed(
 {
     if (isExtensionWebView(view))
         return FALSE;
+    // The load we turned away for its error status fails with that status.
+    std::unique_ptr<GError, decltype(&g_error_free)> refused(nullptr, g_error_free);
+    if (auto* status = static_cast<char*>(g_object_steal_data(G_OBJECT(view), kRefusedResponseKey))) {
+        if (g_error_matches(error, WEBKIT_POLICY_ERROR,
+                WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+            refused.reset(g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status));
+            error = refused.get();
+        }
+        g_free(status);
+    }
     webViewDidFailNavigation(view, event, error);
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
@@ -314,6 +342,12 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         auto* responseDecision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
         WebKitURIResponse* response
             = webkit_response_policy_decision_get_response(responseDecision);
+        if (auto status = refusedResponse(responseDecision)) {
+            g_object_set_data_full(
+                G_OBJECT(view), kRefusedResponseKey, g_strdup(status->c_str()), g_free);
+            webkit_policy_decision_ignore(decision);
+            return true;
+        }
         if ((response && isAttachment(response))
             || !webkit_response_policy_decision_is_mime_type_supported(responseDecision))
             decideDownload(decision);

@@ -190,6 +190,29 @@ TEST_F(DownloadsTest, UnshowableContentAndDownloadLinksBecomeFiles)
     EXPECT_EQ(uriOf(selectedView()), m_server->url("/links.html"));
 }
 
+// A proxy refusing the tunnel answers like this: an error status with nothing to show is a
+// failed load with our error page, not a download that fails behind an alert.
+TEST_F(DownloadsTest, ErrorStatusWithNothingToShowIsAFailedLoad)
+{
+    m_server->route("/refused", { 403, "application/x-quivel-unknown", "denied", {} });
+    WebKitWebView* view = selectedView();
+    load(view, m_server->url("/refused"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return evaluate(view, "document.getElementById('try-again') !== null") == "true"; }));
+    EXPECT_EQ(evaluate(view, "document.getElementById('message').textContent"), "\"403 Forbidden\"");
+    EXPECT_EQ(std::string(controller().window()->get_title()), "Load failed: 403 Forbidden");
+    EXPECT_EQ(uriOf(view), m_server->url("/refused"));
+    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_TRUE(m_alerts.empty());
+    EXPECT_FALSE(fs::exists(downloadsFolder() / "refused"));
+
+    // A page the server sends with its error status is shown as it is.
+    m_server->route("/missing", { 404, "text/html", "<title>Not here</title>gone", {} });
+    load(view, m_server->url("/missing"));
+    EXPECT_TRUE(waitUntil([&] { return controller().browserTabs().back().title == "Not here"; }));
+    EXPECT_FALSE(controller().showingErrorPage(view));
+}
+
 TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
 {
     HeldServer held;
