@@ -522,6 +522,7 @@ private:
     std::chrono::milliseconds m_addressProbeTimeout = std::chrono::seconds(3);
     AddressCandidateBuilder m_addressCandidateBuilder;
     int m_programmaticAddressEdits = 0;
+    bool m_addressFieldEditedByUser = false;
 
     // --- Extensions ---
     bool m_extensionsLoaded = false;

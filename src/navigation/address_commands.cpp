@@ -50,6 +50,7 @@ void BrowserController::submitAddressFieldFromExtension() { openRequest(SubmitOr
 void BrowserController::openRequest(SubmitOrigin origin)
 {
     std::string text = m_window ? m_window->requestField().get_text().raw() : std::string();
+    m_addressFieldEditedByUser = false;
     emitExtensionEvent("addressBar.submitted", { { "text", text } });
 
     RequestDecision decision = decideRequest(text, typedRequestContext(origin));
@@ -175,13 +176,25 @@ void BrowserController::updateAddressFieldForURL(const std::string& url)
 {
     if (url.empty())
         return;
-    if (std::this_thread::get_id() == g_mainThread) {
+    // What the user is typing is never replaced by the page's own progress (a failing or slow
+    // load in the tab); their text stays until they submit it or leave the field.
+    auto update = [this, url] {
+        if (m_addressFieldEditedByUser && m_window) {
+            // The keyboard focus is on the field's text widget inside it.
+            Gtk::Widget* focus = m_window->get_focus();
+            Gtk::Widget& field = m_window->requestField();
+            if (focus && (focus == &field || focus->is_ancestor(field)))
+                return;
+        }
         setAddressFieldText(url);
+    };
+    if (std::this_thread::get_id() == g_mainThread) {
+        update();
         return;
     }
     Glib::MainContext::get_default()->invoke(sigc::track_obj(
-        [this, url] {
-            setAddressFieldText(url);
+        [update] {
+            update();
             return false;
         },
         *this));
@@ -194,12 +207,14 @@ void BrowserController::setAddressFieldText(const std::string& text)
     ++m_programmaticAddressEdits;
     m_window->requestField().set_text(text);
     --m_programmaticAddressEdits;
+    m_addressFieldEditedByUser = false;
 }
 
 void BrowserController::controlTextDidChange()
 {
     if (!m_window || m_programmaticAddressEdits > 0)
         return;
+    m_addressFieldEditedByUser = true;
     std::string text = m_window->requestField().get_text().raw();
     emitExtensionEvent("addressBar.changed", { { "text", text } });
     if (text.empty() || text.back() != '#')

@@ -304,4 +304,35 @@ TEST_F(AddressBarTest, ProgrammaticFieldChangesDoNotSubmit)
     EXPECT_EQ(controller().addressLookupGeneration(), before);
 }
 
+// A page loading in the tab (a slow or failing home page, say) never replaces what the user is
+// typing; once the text is submitted or the field is left, the page's address shows again.
+TEST_F(AddressBarTest, PageProgressNeverReplacesTextBeingTyped)
+{
+    m_server->page("/one.html", "One");
+    m_server->page("/two.html", "Two");
+    WebKitWebView* view = selectedView();
+    Gtk::Entry& entry = controller().window()->requestField();
+    entry.grab_focus();
+    entry.set_text("");
+    int position = 0;
+    entry.insert_text("half typ", -1, position);
+    webkit_web_view_load_uri(view, m_server->url("/one.html").c_str());
+    ASSERT_TRUE(waitForLoad(view, m_server->url("/one.html")));
+    ASSERT_TRUE(flushIdleWork());
+    EXPECT_EQ(field(), "half typ");
+
+    // Submitting hands the field back to the pages it loads.
+    entry.set_text(m_server->url("/two.html"));
+    controller().openRequest();
+    ASSERT_TRUE(waitForLoad(view, m_server->url("/two.html")));
+    EXPECT_EQ(field(), m_server->url("/two.html"));
+
+    // Text left behind in a field without the focus gives way to the page.
+    entry.insert_text("x", -1, position);
+    gtk_widget_grab_focus(GTK_WIDGET(view));
+    webkit_web_view_load_uri(view, m_server->url("/one.html").c_str());
+    ASSERT_TRUE(waitForLoad(view, m_server->url("/one.html")));
+    EXPECT_EQ(field(), m_server->url("/one.html"));
+}
+
 } // namespace qv::test
