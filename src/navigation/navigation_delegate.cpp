@@ -123,7 +123,8 @@ std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decisio
 {
     WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
     if (!response || !webkit_response_policy_decision_is_main_frame_main_resource(decision)
-        || webkit_response_policy_decision_is_mime_type_supported(decision) || isAttachment(response))
+        || webkit_response_policy_decision_is_mime_type_supported(decision)
+        || isAttachment(response))
         return std::nullopt;
     guint status = webkit_uri_response_get_status_code(response);
     if (status < 400 || status > 599)
@@ -143,6 +144,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         completePendingVisit(*this, view);
         setFlag(view, kLoadFinishedKey, false);
         setFlag(view, kLoadFailedKey, false);
+        g_object_set_data(G_OBJECT(view), kRefusedResponseKey, nullptr);
         g_object_set_data(G_OBJECT(view), kLoadSerialKey, GUINT_TO_POINTER(loadSerial(view) + 1));
         // The view's address is now the one its main frame is loading.
         emitExtensionEvent("page.navigationStarted",
@@ -222,14 +224,15 @@ gboolean BrowserController::webViewLoadFailed(
         return FALSE;
     // The load we turned away for its error status fails with that status.
     std::unique_ptr<GError, decltype(&g_error_free)> refused(nullptr, g_error_free);
-    if (auto* status = static_cast<char*>(g_object_steal_data(G_OBJECT(view), kRefusedResponseKey))) {
-        if (g_error_matches(error, WEBKIT_POLICY_ERROR,
-                WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
-            refused.reset(g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status));
-            error = refused.get();
-        }
-        g_free(status);
+    auto* status = static_cast<char*>(g_object_steal_data(G_OBJECT(view), kRefusedResponseKey));
+    if (status
+        && g_error_matches(error, WEBKIT_POLICY_ERROR,
+            WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+        refused.reset(
+            g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status));
+        error = refused.get();
     }
+    g_free(status);
     webViewDidFailNavigation(view, event, error);
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {

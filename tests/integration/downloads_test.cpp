@@ -199,7 +199,8 @@ TEST_F(DownloadsTest, ErrorStatusWithNothingToShowIsAFailedLoad)
     load(view, m_server->url("/refused"));
     ASSERT_TRUE(waitUntil(
         [&] { return evaluate(view, "document.getElementById('try-again') !== null") == "true"; }));
-    EXPECT_EQ(evaluate(view, "document.getElementById('message').textContent"), "\"403 Forbidden\"");
+    EXPECT_EQ(evaluate(view, "document.getElementById('message').textContent"),
+        "\"403 Forbidden\"");
     EXPECT_EQ(std::string(controller().window()->get_title()), "Load failed: 403 Forbidden");
     EXPECT_EQ(uriOf(view), m_server->url("/refused"));
     EXPECT_TRUE(controller().inProgressDownloads().empty());
