@@ -16,7 +16,10 @@ fi
 dir="$(mktemp -d "${TMPDIR:-/tmp}/qv-xvfb.XXXXXX")"
 server=""
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
     rm -rf "$dir"
 }
 trap cleanup EXIT
