@@ -463,8 +463,8 @@ public:
                 fs::create_directories(home / sub);
             fs::create_directories(work);
             child->m_bus = SessionBus::start();
-            const char* dropped[] = { "DBUS_SESSION_BUS_ADDRESS=", "HOME=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=", "XDG_CACHE_HOME=",
-                "XDG_STATE_HOME=", "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=",
+            const char* dropped[] = { "DBUS_SESSION_BUS_ADDRESS=", "HOME=", "XDG_CONFIG_HOME=",
+                "XDG_DATA_HOME=", "XDG_CACHE_HOME=", "XDG_STATE_HOME=", "http_proxy=", "https_proxy=", "HTTP_PROXY=", "HTTPS_PROXY=",
                 "no_proxy=", "NO_PROXY=", "all_proxy=", "ALL_PROXY=" };
             for (char** e = environ; *e; ++e) {
                 bool drop = false;

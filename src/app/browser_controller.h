@@ -564,7 +564,6 @@ private:
     // One alert about a read-only history, not one per visit.
     bool m_historyReadOnlyReported = false;
     bool m_historyLoaded = false;
-    bool m_defaultSessionReady = false;
     sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;
 

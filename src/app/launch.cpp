@@ -34,18 +34,6 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
         logLine(*m_defaults->loadProblem());
 }
 
-WebKitNetworkSession* BrowserController::defaultNetworkSession()
-{
-    // Extension pages and the built-in profile share it. Making it starts the engine, which can
-    // wait until the window is on screen.
-    WebKitNetworkSession* session = webkit_network_session_get_default();
-    if (!m_defaultSessionReady) {
-        m_defaultSessionReady = true;
-        applyNetworkProxy(session);
-    }
-    return session;
-}
-
 BrowserController::~BrowserController()
 {
     m_faviconLookupsAlive.reset();

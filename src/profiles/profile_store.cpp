@@ -108,24 +108,30 @@ const BrowserProfile* BrowserController::profileForID(const ProfileID& profileID
     return qv::profileForID(m_profiles, profileID);
 }
 
+WebKitNetworkSession* BrowserController::defaultNetworkSession()
+{
+    // Extension pages and the built-in profile share it. Making it starts the engine, which can
+    // wait until the window is on screen. It lives for the whole process: set it up once.
+    WebKitNetworkSession* session = webkit_network_session_get_default();
+    static bool ready = false;
+    if (!ready) {
+        ready = true;
+        applyNetworkProxy(session);
+        const char* base = webkit_website_data_manager_get_base_data_directory(
+            webkit_network_session_get_website_data_manager(session));
+        if (base) {
+            std::error_code ec;
+            fs::create_directories(base, ec);
+            keepCookiesIn(session, base);
+        }
+    }
+    return session;
+}
+
 WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const ProfileID& profileID)
 {
-    if (profileID.empty() || profileID == kBuiltInProfileID) {
-        WebKitNetworkSession* session = defaultNetworkSession();
-        // The default session lives for the whole process; give it its cookie file once.
-        static bool cookiesKept = false;
-        if (!cookiesKept) {
-            cookiesKept = true;
-            const char* base = webkit_website_data_manager_get_base_data_directory(
-                webkit_network_session_get_website_data_manager(session));
-            if (base) {
-                std::error_code ec;
-                fs::create_directories(base, ec);
-                keepCookiesIn(session, base);
-            }
-        }
-        return session;
-    }
+    if (profileID.empty() || profileID == kBuiltInProfileID)
+        return defaultNetworkSession();
     if (auto it = m_profileDataStores.find(profileID); it != m_profileDataStores.end())
         return it->second.get();
 
