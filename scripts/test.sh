@@ -45,7 +45,11 @@ if [ -n "${QV_TEST_TARGETS:-}" ]; then
     for t in "${targets[@]}"; do prefixes+=("^${t%_tests}\\."); done
     args+=(-R "$(IFS='|'; echo "${prefixes[*]}")")
 fi
+run=(ctest "${args[@]}")
 if [ -z "${DISPLAY:-}" ]; then
-    exec bash ../scripts/xvfb.sh -s "-screen 0 1280x1024x24" ctest "${args[@]}"
+    run=(bash ../scripts/xvfb.sh -s "-screen 0 1280x1024x24" "${run[@]}")
 fi
-exec ctest "${args[@]}"
+# The suite's own session bus (and with it its own accessibility bus) and runtime folder, so the
+# result depends neither on the desktop's buses nor on a bus the first test would otherwise
+# start through dbus-launch and leave behind on the shared display for every later one.
+exec bash ../scripts/private_session.sh "${run[@]}"

@@ -157,6 +157,7 @@ int runBrowser(int argc, char** argv)
     }
 
     chooseRendererForMachine();
+    ensureUserRuntimeDirectory();
 
     // One browser per user: a later launch hands its command line to the running one over the
     // session bus. Without a bus the application runs on its own.

@@ -4,6 +4,8 @@
 #include "base/storage_rules.h"
 
 #include <glib.h>
+#include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -69,6 +71,36 @@ fs::path downloadsDirectory()
 }
 
 fs::path temporaryDirectory() { return fs::path(g_get_tmp_dir()); }
+
+namespace {
+
+    // A real folder (no link) owned by us that nobody else may enter.
+    bool isPrivateFolderOfOurs(const fs::path& folder)
+    {
+        struct stat st {};
+        return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()
+            && (st.st_mode & 077) == 0;
+    }
+
+} // namespace
+
+void ensureUserRuntimeDirectory(const fs::path& temporaryFolder)
+{
+    if (const char* set = g_getenv("XDG_RUNTIME_DIR"); set && *set) {
+        struct stat st {};
+        if (stat(set, &st) == 0 && S_ISDIR(st.st_mode) && access(set, W_OK | X_OK) == 0)
+            return;
+    }
+    fs::path folder = temporaryFolder / ("quivel-runtime-" + std::to_string(geteuid()));
+    if (mkdir(folder.c_str(), 0700) != 0 && !isPrivateFolderOfOurs(folder)) {
+        // Taken by a link or by someone else: a fresh folder of our own instead.
+        std::string pattern = (temporaryFolder / "quivel-runtime-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            return;
+        folder = pattern;
+    }
+    g_setenv("XDG_RUNTIME_DIR", folder.c_str(), TRUE);
+}
 
 #ifndef QV_SOURCE_DIR
 #define QV_SOURCE_DIR "."

@@ -29,6 +29,14 @@ std::filesystem::path defaultsFileURL();
 std::filesystem::path downloadsDirectory();
 std::filesystem::path temporaryDirectory();
 
+// Makes sure XDG_RUNTIME_DIR names a folder of ours before anything reads it. Without one GLib
+// falls back to the cache folder, where the engine's sandbox does not find its bus proxies and
+// aborts the web process. When it is unset or not a usable folder, "quivel-runtime-<uid>" in the
+// temporary folder is used (made private; a link or someone else's folder there is never taken, a
+// fresh folder of our own then is). Call it before the first GLib look-up of the folder.
+void ensureUserRuntimeDirectory(
+    const std::filesystem::path& temporaryFolder = temporaryDirectory());
+
 // The application's resource folder: next to the executable (or a parent of it in a build
 // tree), else the installed "<prefix>/share/quivel-browser/resources" beside "<prefix>/bin",
 // else the source tree's.

@@ -89,6 +89,30 @@ TEST_F(StorageLocationsTest, ResourcesAreFoundInBuildAndInstalledLayouts)
         resourcesDirectoryForExecutable(m_root / "other" / "bin" / "quivel-browser"), std::nullopt);
 }
 
+TEST_F(StorageLocationsTest, RuntimeFolderIsMadePrivateAndNeverTakenThroughALink)
+{
+    std::string stable = "quivel-runtime-" + std::to_string(geteuid());
+    fs::create_directories(m_root / "elsewhere");
+    fs::create_directory_symlink(m_root / "elsewhere", m_root / stable);
+
+    unsetenv("XDG_RUNTIME_DIR");
+    ensureUserRuntimeDirectory(m_root);
+    fs::path chosen = getenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(chosen.parent_path(), m_root);
+    EXPECT_NE(chosen, m_root / stable);
+    EXPECT_FALSE(fs::is_symlink(chosen));
+    EXPECT_EQ(fs::status(chosen).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    fs::remove(m_root / stable);
+    setenv("XDG_RUNTIME_DIR", (m_root / "missing").c_str(), 1);
+    ensureUserRuntimeDirectory(m_root);
+    EXPECT_EQ(fs::path(getenv("XDG_RUNTIME_DIR")), m_root / stable);
+
+    // A usable folder that is set stays as it is.
+    ensureUserRuntimeDirectory(m_root / "elsewhere");
+    EXPECT_EQ(fs::path(getenv("XDG_RUNTIME_DIR")), m_root / stable);
+}
+
 TEST(Log, ObserverSeesTheExactMessage)
 {
     std::string seen;

@@ -1,6 +1,7 @@
 // The integration fixture: temporary home, local server, main-loop waiting.
 #include "browser_fixture.h"
 #include "platform/renderer_choice.h"
+#include "platform/storage_locations.h"
 
 #include <cstdlib>
 #include <thread>
@@ -335,6 +336,11 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", (qv::test::g_home / ".config").c_str(), 1);
     setenv("XDG_DATA_HOME", (qv::test::g_home / ".local/share").c_str(), 1);
     setenv("XDG_CACHE_HOME", (qv::test::g_home / ".cache").c_str(), 1);
+    // The engine's sandbox puts its bus proxies' sockets in the runtime folder, or in the cache
+    // folder without one, and aborts the web process when that folder is missing.
+    for (const char* folder : { ".config", ".local/share", ".cache" })
+        fs::create_directories(qv::test::g_home / folder);
+    qv::ensureUserRuntimeDirectory();
     setenv("GTK_A11Y", "none", 1);
     setenv("NO_AT_BRIDGE", "1", 1);
     // The browser's own renderer, so its windows are drawn here as they are for the user.
