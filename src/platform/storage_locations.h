@@ -1,6 +1,7 @@
 // Storage locations: the data directory, the history file, the extension store and friends.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ std::filesystem::path defaultsFileURL();
 
 std::filesystem::path downloadsDirectory();
 std::filesystem::path temporaryDirectory();
+
+// The largest resource file read (qv.js, the error page); they are a few kilobytes.
+inline constexpr std::uintmax_t kMaxResourceFileBytes = 4 * 1024 * 1024;
 
 // The application's resource folder: next to the executable (or a parent of it in a build
 // tree), else the installed "<prefix>/share/quivel-browser/resources" beside "<prefix>/bin",
