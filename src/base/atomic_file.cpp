@@ -1,6 +1,7 @@
 // Atomic whole-file replacement with POSIX calls.
 #include "base/atomic_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace qv {
@@ -169,42 +171,139 @@ Result<Done> writeWholeFile(const fs::path& path, std::string_view contents)
     return Done {};
 }
 
-FileRead readWholeFile(const fs::path& path)
+OpenedFile::OpenedFile(OpenedFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_size(other.m_size)
+{
+}
+
+OpenedFile& OpenedFile::operator=(OpenedFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = other.m_size;
+    }
+    return *this;
+}
+
+OpenedFile::~OpenedFile()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+namespace {
+
+FileRead failedRead(int err)
 {
     FileRead result;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    result.status = err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    if (result.status == ReadStatus::Failed)
+        result.error = std::strerror(err);
+    return result;
+}
+
+FileRead refusedRead(ReadRefusal refusal, std::string error)
+{
+    FileRead result;
+    result.status = ReadStatus::Failed;
+    result.refusal = refusal;
+    result.error = std::move(error);
+    return result;
+}
+
+FileRead notRegular(mode_t mode)
+{
+    // A folder keeps the system's own words, as every reader has always said.
+    return refusedRead(
+        ReadRefusal::NotRegular, S_ISDIR(mode) ? std::strerror(EISDIR) : "Is not a regular file");
+}
+
+std::string sizeText(std::uintmax_t bytes)
+{
+    constexpr std::uintmax_t kMegabyte = 1024 * 1024;
+    if (bytes >= kMegabyte && bytes % kMegabyte == 0)
+        return std::to_string(bytes / kMegabyte) + " MB";
+    return std::to_string(bytes) + " bytes";
+}
+
+FileRead tooLarge(std::uintmax_t maxBytes)
+{
+    return refusedRead(ReadRefusal::TooLarge, "Is larger than " + sizeText(maxBytes));
+}
+
+} // namespace
+
+FileRead openRegularFile(const fs::path& path, FileLinks links, OpenedFile& opened)
+{
+    opened = OpenedFile();
+    // Looked at before opening, so no device is ever opened (some act on open); the descriptor
+    // is checked again below, since the name may change in between.
+    struct stat named;
+    int looked = links == FileLinks::Follow ? stat(path.c_str(), &named)
+                                            : lstat(path.c_str(), &named);
+    if (looked != 0)
+        return failedRead(errno);
+    if (S_ISLNK(named.st_mode))
+        return refusedRead(ReadRefusal::Link, "Is a symbolic link");
+    if (!S_ISREG(named.st_mode))
+        return notRegular(named.st_mode);
+    // O_NONBLOCK: a named pipe put in its place meanwhile opens at once instead of waiting for a
+    // writer, and is refused by the check that follows.
+    int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK
+        | (links == FileLinks::Refuse ? O_NOFOLLOW : 0);
+    int fd = open(path.c_str(), flags);
     if (fd < 0) {
-        result.status = errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-        if (result.status == ReadStatus::Failed)
-            result.error = std::strerror(errno);
-        return result;
+        if (errno == ELOOP && links == FileLinks::Refuse)
+            return refusedRead(ReadRefusal::Link, "Is a symbolic link");
+        return failedRead(errno);
     }
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
+        int err = errno;
         close(fd);
-        result.status = ReadStatus::Failed;
-        result.error = std::strerror(EISDIR);
-        return result;
+        return failedRead(err);
     }
-    if (st.st_size > 0)
-        result.contents.reserve(static_cast<size_t>(st.st_size));
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return notRegular(st.st_mode);
+    }
+    opened.m_fd = fd;
+    opened.m_size = static_cast<std::uintmax_t>(st.st_size);
+    FileRead result;
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+FileRead readWholeFile(const fs::path& path, std::uintmax_t maxBytes, FileLinks links)
+{
+    OpenedFile file;
+    FileRead result = openRegularFile(path, links, file);
+    if (result.status != ReadStatus::Ok)
+        return result;
+    if (file.size() > maxBytes)
+        return tooLarge(maxBytes);
+    result.contents.reserve(static_cast<size_t>(file.size()));
     char buffer[65536];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
+    // One byte past the limit tells a file that grew while read from one that fits exactly.
+    std::uintmax_t wanted = maxBytes + 1;
+    while (result.contents.size() < wanted) {
+        size_t chunk = static_cast<size_t>(
+            std::min<std::uintmax_t>(sizeof buffer, wanted - result.contents.size()));
+        ssize_t n = read(file.fd(), buffer, chunk);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            result.status = ReadStatus::Failed;
-            result.error = std::strerror(errno);
-            close(fd);
-            return result;
+            return failedRead(errno == EAGAIN ? EIO : errno);
         }
         if (n == 0)
             break;
         result.contents.append(buffer, static_cast<size_t>(n));
     }
-    close(fd);
-    result.status = ReadStatus::Ok;
+    if (result.contents.size() > maxBytes)
+        return tooLarge(maxBytes);
     return result;
 }
 

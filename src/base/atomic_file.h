@@ -3,6 +3,7 @@
 
 #include "base/result.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -27,14 +28,52 @@ size_t removeStaleAtomicWriteTemporaries(const std::filesystem::path& path);
 
 enum class ReadStatus { Ok, Missing, Failed };
 
+// Why a file that is there was not read; None for any other outcome.
+enum class ReadRefusal { None, Link, NotRegular, TooLarge };
+
 struct FileRead {
     ReadStatus status = ReadStatus::Missing;
     std::string contents;
     std::string error; // set when status is Failed
+    ReadRefusal refusal = ReadRefusal::None;
 };
 
-// Missing means exactly "no such file"; any other problem (permissions, a folder in its place,
-// an I/O error) is Failed.
-FileRead readWholeFile(const std::filesystem::path& path);
+// Whether the last component of a path may be a symbolic link. Data files the browser keeps
+// itself never are; a file the user picked by name in a file chooser may be one.
+enum class FileLinks { Refuse, Follow };
+
+// Limit for readers that name none; every reader in the browser names its own.
+inline constexpr std::uintmax_t kDefaultReadLimit = 64 * 1024 * 1024;
+
+// The one reader of whole files. Only a regular file is read: a link (unless allowed), a
+// folder, a device, a socket or a named pipe is refused without a byte read, and a pipe never
+// blocks the open. At most maxBytes + 1 bytes are read, so a file larger than maxBytes, or one
+// that grows past it while read, is refused too. Missing means exactly "no such file"; any other
+// problem is Failed with a short description ("Is a symbolic link", "Is not a regular file",
+// "Is larger than 1 MB", or the system's text).
+FileRead readWholeFile(const std::filesystem::path& path,
+    std::uintmax_t maxBytes = kDefaultReadLimit, FileLinks links = FileLinks::Refuse);
+
+// An open regular file, for readers that stream it rather than hold it (archives). Opened by the
+// same rules as readWholeFile; fd is closed with the object.
+class OpenedFile {
+public:
+    OpenedFile() = default;
+    OpenedFile(OpenedFile&& other) noexcept;
+    OpenedFile& operator=(OpenedFile&& other) noexcept;
+    ~OpenedFile();
+
+    int fd() const { return m_fd; }
+    std::uintmax_t size() const { return m_size; }
+
+private:
+    friend FileRead openRegularFile(const std::filesystem::path&, FileLinks, OpenedFile&);
+    int m_fd = -1;
+    std::uintmax_t m_size = 0;
+};
+
+// Opens path for reading into opened. The FileRead carries the status and error only; its
+// contents stay empty.
+FileRead openRegularFile(const std::filesystem::path& path, FileLinks links, OpenedFile& opened);
 
 } // namespace qv

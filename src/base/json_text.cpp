@@ -1,14 +1,59 @@
 // The JSON boundary: parse and dump without exceptions.
 #include "base/json_text.h"
 
+#include <exception>
+
 namespace qv {
+
+bool jsonDepthWithin(std::string_view text, size_t maxDepth)
+{
+    size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth)
+                return false;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return true;
+}
+
+std::string jsonTooDeepText()
+{
+    return "nested more than " + std::to_string(kMaxJsonDepth) + " levels deep";
+}
 
 std::optional<Json> parseJson(std::string_view text)
 {
+    if (!jsonDepthWithin(text))
+        return std::nullopt;
     Json value = Json::parse(text.begin(), text.end(), nullptr, false);
     if (value.is_discarded())
         return std::nullopt;
     return value;
+}
+
+Result<Json> parseJsonDescribed(std::string_view text)
+{
+    if (!jsonDepthWithin(text))
+        return Result<Json>::failure(jsonTooDeepText());
+    try {
+        return Json::parse(text.begin(), text.end());
+    } catch (const std::exception& e) {
+        return Result<Json>::failure(e.what());
+    }
 }
 
 std::string dumpJson(const Json& value, int indent)

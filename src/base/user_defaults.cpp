@@ -55,14 +55,16 @@ DefaultsValidation validateDefaults(const Json& document)
 UserDefaults::UserDefaults(fs::path file)
     : m_file(std::move(file))
 {
-    FileRead read = readWholeFile(m_file);
+    FileRead read = readWholeFile(m_file, kDefaultsFileLimit);
     if (read.status == ReadStatus::Missing)
         return;
     std::string problem;
     if (read.status == ReadStatus::Failed) {
         problem = "cannot be read (" + read.error + ")";
     } else if (auto doc = parseJson(read.contents); !doc) {
-        problem = read.contents.empty() ? "is empty" : "is not JSON";
+        problem = read.contents.empty() ? "is empty"
+            : !jsonDepthWithin(read.contents) ? "is " + jsonTooDeepText()
+                                              : "is not JSON";
     } else if (!doc->is_object()) {
         problem = "is not a JSON object";
     } else {

@@ -4,6 +4,7 @@
 #include "base/json_text.h"
 #include "base/result.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@ inline constexpr const char* kEnabledExtensionsKey = "QuivelEnabledExtensions";
 inline constexpr const char* kDeletedBundledExtensionsKey = "QuivelDeletedBundledExtensions";
 inline constexpr const char* kExtensionPermissionsKey = "QuivelExtensionPermissions";
 inline constexpr const char* kExtensionStoragePrefix = "QuivelExtensionStorage.";
+
+// Extension storage lives in the defaults too; a larger file is not read into memory.
+inline constexpr std::uintmax_t kDefaultsFileLimit = 64 * 1024 * 1024;
 
 enum class DefaultsType { Boolean, String, Array, Object };
 

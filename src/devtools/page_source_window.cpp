@@ -609,10 +609,8 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
 {
     if (localCopyServesListedPage()) {
         auto file = localFileForSourceURL(resource.url, m_workspace, m_sourceEditorURL);
-        std::error_code ec;
-        if (file && fs::is_regular_file(*file, ec)
-            && fs::file_size(*file, ec) <= kMaxEditorTextBytes && !ec) {
-            FileRead read = readWholeFile(*file);
+        if (file) {
+            FileRead read = readWholeFile(*file, kMaxEditorTextBytes);
             if (read.status == ReadStatus::Ok
                 && g_utf8_validate(
                     read.contents.data(), static_cast<gssize>(read.contents.size()), nullptr)) {

@@ -39,7 +39,9 @@ ParsedList parseDownloadList(const FileRead& read)
     }
     auto document = parseJson(read.contents);
     if (!document) {
-        list.problem = read.contents.empty() ? "is empty" : "is not JSON";
+        list.problem = read.contents.empty() ? "is empty"
+            : !jsonDepthWithin(read.contents) ? "is " + jsonTooDeepText()
+                                              : "is not JSON";
         return list;
     }
     if (!document->is_array()) {
@@ -47,9 +49,10 @@ ParsedList parseDownloadList(const FileRead& read)
         return list;
     }
     size_t dropped = 0;
-    for (Json& element : *document) {
+    for (const Json& element : *document) {
+        // Only the four fields are kept, so nothing else in the file rides along into a rewrite.
         if (element.is_object())
-            list.objects.push_back(std::move(element));
+            list.objects.push_back(DownloadRecord::knownFields(element));
         else
             ++dropped;
     }
@@ -67,6 +70,17 @@ DownloadRecord DownloadRecord::fromJson(const Json& object)
     if (record.name.empty())
         record.name = "download";
     return record;
+}
+
+Json DownloadRecord::knownFields(const Json& object)
+{
+    Json kept = Json::object();
+    for (const char* key : { "path", "name", "source", "date" }) {
+        auto it = object.find(key);
+        if (it != object.end() && it->is_string())
+            kept[key] = *it;
+    }
+    return kept;
 }
 
 Json DownloadRecord::toJson() const
@@ -121,7 +135,7 @@ std::optional<std::string> DownloadStore::load()
     m_entries.clear();
     // Taken before reading, so a change during the read is noticed before the next write.
     std::optional<FileIdentity> identity = identify(m_file);
-    FileRead read = readWholeFile(m_file);
+    FileRead read = readWholeFile(m_file, kDownloadsFileLimit);
     m_seenFile = identity;
     if (read.status == ReadStatus::Missing) {
         m_writeBlocked.reset();
@@ -154,7 +168,7 @@ Result<Done> DownloadStore::write(const std::vector<Json>& entries)
     // A file put in place since this store last looked is checked before it is replaced.
     std::optional<FileIdentity> identity = identify(m_file);
     if (identity && !(m_seenFile && *identity == *m_seenFile)) {
-        FileRead read = readWholeFile(m_file);
+        FileRead read = readWholeFile(m_file, kDownloadsFileLimit);
         if (read.status != ReadStatus::Missing && parseDownloadList(read).problem) {
             auto kept = keepBadFileAside(m_file, read);
             if (!kept)

@@ -17,13 +17,15 @@ namespace qv {
 using DownloadClock = std::chrono::system_clock;
 
 inline constexpr std::string_view kDownloadsFileName = "downloads.json";
+// Far more records than anyone keeps; a larger file is unusable rather than read into memory.
+inline constexpr std::uintmax_t kDownloadsFileLimit = 64 * 1024 * 1024;
 inline constexpr std::string_view kDownloadFileMissingMessage
     = "This downloaded file is no longer available at its saved location.";
 inline constexpr std::string_view kOpenDownloadsFolderMessage
     = "Could not open the Downloads folder.";
 
 // One record as the window shows it. Records in the file may be any object; missing or
-// non-string fields read as "" ("download" for the name).
+// non-string fields read as "" ("download" for the name), and other fields are dropped.
 struct DownloadRecord {
     std::string path;
     std::string name;
@@ -31,6 +33,8 @@ struct DownloadRecord {
     std::string date;
 
     static DownloadRecord fromJson(const Json& object);
+    // The string fields of a record read from the file, and nothing else.
+    static Json knownFields(const Json& object);
     Json toJson() const;
 };
 

@@ -167,7 +167,9 @@ void BrowserController::openExtension(const Sender& sender)
         m_extensionSettingsVisible = false;
     m_selectedExtensionID = id;
 
-    FileRead script = readWholeFile(bridgeClientLocation());
+    // Packagers may install resources as links.
+    FileRead script
+        = readWholeFile(bridgeClientLocation(), kMaxResourceFileBytes, FileLinks::Follow);
     if (script.status != ReadStatus::Ok) {
         showError("Cannot load qv.js: "
             + (script.status == ReadStatus::Missing ? std::string("No such file or directory")

@@ -168,6 +168,8 @@ Result<Json> parseManifestText(std::string_view text)
     if (text.size() > kMaxManifestBytes)
         return Result<Json>::failure("manifest.json is larger than 1 MB.");
     auto parsed = parseJson(text);
+    if (!parsed && !jsonDepthWithin(text))
+        return Result<Json>::failure("manifest.json is " + jsonTooDeepText() + ".");
     if (!parsed)
         return Result<Json>::failure("manifest.json is not valid JSON.");
     if (!parsed->is_object())
@@ -283,11 +285,9 @@ Result<ExtensionRecord> extensionAtDirectory(const fs::path& dir)
     fs::path root = standardizedPath(dir);
     fs::path manifestPath = root / std::string(kManifestFileName);
     Json manifest = Json::object();
-    std::error_code ec;
-    if (fs::is_regular_file(manifestPath, ec)
-        && fs::file_size(manifestPath, ec) > kMaxManifestBytes)
+    FileRead read = readWholeFile(manifestPath, kMaxManifestBytes);
+    if (read.refusal == ReadRefusal::TooLarge)
         return R::failure("manifest.json is larger than 1 MB.");
-    FileRead read = readWholeFile(manifestPath);
     if (read.status == ReadStatus::Failed)
         return R::failure("manifest.json could not be read: " + read.error);
     if (read.status == ReadStatus::Ok) {
@@ -415,7 +415,9 @@ void copyBundledExtensions(
         std::error_code ec;
         fs::path destination = store / item.filename();
         bool exists = fs::exists(fs::symlink_status(destination, ec));
-        FileRead manifest = readWholeFile(item / std::string(kManifestFileName));
+        // Packagers may put links among the installed resources.
+        FileRead manifest = readWholeFile(
+            item / std::string(kManifestFileName), kMaxManifestBytes, FileLinks::Follow);
         if (bundledCopyDecision(manifest, deleted, exists) != BundledCopy::Copy)
             continue;
         fs::copy(

@@ -127,41 +127,16 @@ ExtensionSourceLoad loadExtensionSourceFile(const fs::path& root, const fs::path
     if (!resolved)
         return { SourceLoadOutcome::Outside, std::string(kSourceOutsideReadMessage),
             "Could not read " + file.filename().string() };
-    // Non-blocking, so a FIFO in the folder cannot hang the window.
-    int fd = open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return unreadable(file, std::strerror(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return unreadable(file, "It is not a regular file.");
-    }
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxExtensionSourceBytes) {
-        close(fd);
+    // The path is resolved already, so a link in its place now is refused.
+    FileRead read = readWholeFile(*resolved, kMaxExtensionSourceBytes);
+    if (read.refusal == ReadRefusal::TooLarge)
         return { SourceLoadOutcome::TooLarge, std::string(kSourceTooLargeText), "" };
-    }
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int err = errno;
-            close(fd);
-            return unreadable(file, std::strerror(err));
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-        // The file grew after it was measured.
-        if (text.size() > kMaxExtensionSourceBytes) {
-            close(fd);
-            return { SourceLoadOutcome::TooLarge, std::string(kSourceTooLargeText), "" };
-        }
-    }
-    close(fd);
+    if (read.refusal == ReadRefusal::NotRegular)
+        return unreadable(file, "It is not a regular file.");
+    if (read.status != ReadStatus::Ok)
+        return unreadable(file,
+            read.status == ReadStatus::Missing ? std::strerror(ENOENT) : read.error);
+    std::string text = std::move(read.contents);
     if (!isValidUtf8(text))
         return unreadable(file, "The file is not valid UTF-8 text.");
     return { SourceLoadOutcome::Loaded, std::move(text),

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <tuple>
 
 namespace qv {
@@ -99,17 +98,6 @@ void appendPretty(std::string& out, const Json& value, int depth)
     } else {
         out += dumpJson(value);
     }
-}
-
-// Parses with the parser's own description of what is wrong.
-std::optional<Json> parseDocument(std::string_view text, std::string& error)
-{
-    try {
-        return Json::parse(text.begin(), text.end());
-    } catch (const std::exception& e) {
-        error = e.what();
-    }
-    return std::nullopt;
 }
 
 bool hasHistoryShape(const Json& document)
@@ -219,7 +207,7 @@ HistoryStore::Freshness HistoryStore::refreshDocument(std::string& reason)
     if (m_stamp && stamp && *stamp == *m_stamp)
         return stamp->exists ? Freshness::Current : Freshness::Missing;
     forgetDocument();
-    FileRead read = readWholeFile(m_file);
+    FileRead read = readWholeFile(m_file, kHistoryFileLimit);
     if (read.status == ReadStatus::Missing) {
         m_document = Json { { "years", Json::object() } };
         m_stamp = stamp && !stamp->exists ? stamp : std::nullopt;
@@ -229,13 +217,12 @@ HistoryStore::Freshness HistoryStore::refreshDocument(std::string& reason)
         reason = read.error;
         return Freshness::Unreadable;
     }
-    std::string parseError;
-    auto document = parseDocument(read.contents, parseError);
+    auto document = parseJsonDescribed(read.contents);
     if (!document || !hasHistoryShape(*document)) {
-        reason = document ? std::string(kInvalidHistoryFormat) : parseError;
+        reason = document ? std::string(kInvalidHistoryFormat) : document.error();
         return Freshness::Invalid;
     }
-    m_document = std::move(*document);
+    m_document = std::move(document.value());
     m_stamp = stamp;
     return Freshness::Current;
 }

@@ -55,6 +55,10 @@ inline constexpr int kHistoryIndent = 1;
 // dumpJson(document, kHistoryIndent), made much faster for the cached day arrays.
 std::string prettyHistoryText(const Json& document);
 
+// A history file larger than this is not read (and so never written over). It is far beyond
+// any history a person makes; the limit keeps a huge or endless file from eating all memory.
+inline constexpr std::uintmax_t kHistoryFileLimit = 512 * 1024 * 1024;
+
 inline constexpr std::string_view kHistoryReadOnlyMessage
     = "The history file could not be read and is read-only.";
 inline constexpr std::string_view kHistoryDeleteUnreadableMessage

@@ -3,11 +3,10 @@
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
+#include "base/atomic_file.h"
 #include "navigation/error_page_rules.h"
 #include "platform/storage_locations.h"
 
-#include <fstream>
-#include <sstream>
 
 namespace qv {
 
@@ -41,12 +40,12 @@ namespace {
 
     std::optional<std::string> errorPageTemplate()
     {
-        std::ifstream in(resourcesDirectory() / "error-page.html", std::ios::binary);
-        if (!in)
+        // Packagers may install resources as links.
+        FileRead read = readWholeFile(
+            resourcesDirectory() / "error-page.html", kMaxResourceFileBytes, FileLinks::Follow);
+        if (read.status != ReadStatus::Ok)
             return std::nullopt;
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return std::move(read.contents);
     }
 
 } // namespace

@@ -1,16 +1,20 @@
 // ZIP unpacking and packing with libarchive.
 #include "platform/archive.h"
 
+#include "base/atomic_file.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -61,9 +65,14 @@ std::optional<fs::path> safeRelativePath(const char* name)
 Result<ZipExtractOutcome> extractZipArchive(
     const fs::path& archivePath, const fs::path& destination, const ZipExtractLimits& limits)
 {
+    // Opened by the browser's own rules, so a pipe or device never blocks or streams forever;
+    // the archive the user chose may be a link. It outlives the reader that uses it.
+    OpenedFile file;
+    if (openRegularFile(archivePath, FileLinks::Follow, file).status != ReadStatus::Ok)
+        return Result<ZipExtractOutcome>::failure("archive is invalid");
     std::unique_ptr<archive, ReadArchiveFree> reader(archive_read_new());
     archive_read_support_format_zip(reader.get());
-    if (archive_read_open_filename(reader.get(), archivePath.c_str(), 64 * 1024) != ARCHIVE_OK)
+    if (archive_read_open_fd(reader.get(), file.fd(), 64 * 1024) != ARCHIVE_OK)
         return Result<ZipExtractOutcome>::failure("archive is invalid");
 
     // Every entry counts, and so does each folder first implied by an entry's path, all before
@@ -200,19 +209,31 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
                 return fail(archiveError(writer.get(), "cannot write the archive"));
             continue;
         }
-        if (!fs::is_regular_file(item, ec))
+        // Links were left out above; one put in an item's place since, or a pipe or device,
+        // is left out too, and never waited on.
+        OpenedFile in;
+        FileRead opened = openRegularFile(item, FileLinks::Refuse, in);
+        if (opened.refusal == ReadRefusal::Link || opened.refusal == ReadRefusal::NotRegular)
             continue;
-        auto size = fs::file_size(item, ec);
-        std::ifstream in(item, std::ios::binary);
-        if (ec || !in)
+        if (opened.status != ReadStatus::Ok)
             return fail("cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
-        if (!writeHeader(name, AE_IFREG, static_cast<std::int64_t>(size)))
+        // The header promises the size the file had when opened; no more than that is packed.
+        if (!writeHeader(name, AE_IFREG, static_cast<std::int64_t>(in.size())))
             return fail(archiveError(writer.get(), "cannot write the archive"));
-        while (in) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            std::streamsize got = in.gcount();
-            if (got > 0 && archive_write_data(writer.get(), buffer.data(), got) < 0)
+        std::uintmax_t left = in.size();
+        while (left > 0) {
+            ssize_t got = read(in.fd(), buffer.data(),
+                static_cast<size_t>(std::min<std::uintmax_t>(buffer.size(), left)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return fail(
+                    "cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
+            if (got == 0)
+                break;
+            if (archive_write_data(writer.get(), buffer.data(), static_cast<size_t>(got)) < 0)
                 return fail(archiveError(writer.get(), "cannot write the archive"));
+            left -= static_cast<std::uintmax_t>(got);
         }
     }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)

@@ -1,6 +1,7 @@
 // Storage locations: the data directory, the history file, the extension store and friends.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -36,6 +37,9 @@ std::filesystem::path temporaryDirectory();
 // fresh folder of our own then is). Call it before the first GLib look-up of the folder.
 void ensureUserRuntimeDirectory(
     const std::filesystem::path& temporaryFolder = temporaryDirectory());
+
+// The largest resource file read (qv.js, the error page); they are a few kilobytes.
+inline constexpr std::uintmax_t kMaxResourceFileBytes = 4 * 1024 * 1024;
 
 // The application's resource folder: next to the executable (or a parent of it in a build
 // tree), else the installed "<prefix>/share/quivel-browser/resources" beside "<prefix>/bin",

@@ -471,26 +471,24 @@ StorageImport readStorageImportFiles(const std::vector<fs::path>& files)
     StorageImport result;
     for (const auto& file : files) {
         std::string name = fileNameOf(file);
-        std::error_code ec;
-        auto size = fs::file_size(file, ec);
-        if (!ec && size > kMaxStorageImportFileBytes) {
+        // The chooser may name a link, which is read as the file it points to; listing a
+        // folder leaves links out.
+        FileRead read = readWholeFile(file, kMaxStorageImportFileBytes, FileLinks::Follow);
+        if (read.refusal == ReadRefusal::TooLarge) {
             result.lastError = name + " is larger than 16 MB.";
             continue;
         }
-        FileRead read = readWholeFile(file);
         if (read.status != ReadStatus::Ok) {
             result.lastError = "Could not read " + name + ": "
                 + (read.status == ReadStatus::Missing ? std::string("no such file") : read.error)
                 + ".";
             continue;
         }
-        if (read.contents.size() > kMaxStorageImportFileBytes) {
-            result.lastError = name + " is larger than 16 MB.";
-            continue;
-        }
         auto parsed = parseJson(read.contents);
         if (!parsed) {
-            result.lastError = name + " is not valid JSON.";
+            result.lastError = jsonDepthWithin(read.contents)
+                ? name + " is not valid JSON."
+                : name + " is " + jsonTooDeepText() + ".";
             continue;
         }
         if (!parsed->is_object()) {

@@ -1,6 +1,7 @@
 // Atomic whole-file writes: temporaries left by a killed writer are removed, live ones kept.
 #include "base/atomic_file.h"
 
+#include "bounded_time.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qv {
@@ -80,6 +82,62 @@ TEST(AtomicFile, PlainWritesReplaceTheContentsAndRefuseALinkInTheirPlace)
     EXPECT_FALSE(refused);
     EXPECT_EQ(readWholeFile(dir / "a.css").contents, "short");
     EXPECT_FALSE(writeWholeFile(dir / "missing" / "b.css", "x"));
+}
+
+TEST(AtomicFile, ReaderTakesOnlyRegularFilesWithinTheirLimitAndNeverWaits)
+{
+    TempDir dir;
+    std::ofstream(dir / "ten") << "0123456789";
+    std::ofstream(dir / "eleven") << "0123456789A";
+    fs::create_symlink("/dev/zero", dir / "zero-link");
+    fs::create_symlink(dir / "ten", dir / "ten-link");
+    fs::create_symlink(dir / "nothing", dir / "dangling-link");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder");
+
+    struct Case {
+        const char* name;
+        FileLinks links;
+        ReadStatus status;
+        ReadRefusal refusal;
+        std::string error;
+    };
+    const std::vector<Case> cases {
+        { "ten", FileLinks::Refuse, ReadStatus::Ok, ReadRefusal::None, "" },
+        { "eleven", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::TooLarge,
+            "Is larger than 10 bytes" },
+        { "zero-link", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::Link,
+            "Is a symbolic link" },
+        { "zero-link", FileLinks::Follow, ReadStatus::Failed, ReadRefusal::NotRegular,
+            "Is not a regular file" },
+        { "ten-link", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::Link,
+            "Is a symbolic link" },
+        { "ten-link", FileLinks::Follow, ReadStatus::Ok, ReadRefusal::None, "" },
+        { "dangling-link", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::Link,
+            "Is a symbolic link" },
+        { "dangling-link", FileLinks::Follow, ReadStatus::Missing, ReadRefusal::None, "" },
+        { "pipe", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::NotRegular,
+            "Is not a regular file" },
+        { "folder", FileLinks::Refuse, ReadStatus::Failed, ReadRefusal::NotRegular,
+            "Is a directory" },
+        { "missing", FileLinks::Refuse, ReadStatus::Missing, ReadRefusal::None, "" },
+    };
+    for (const Case& c : cases) {
+        bool follow = c.links == FileLinks::Follow;
+        SCOPED_TRACE(std::string(c.name) + (follow ? " (links followed)" : ""));
+        FileRead read = test::withinSeconds(
+            10, [&] { return readWholeFile(dir / c.name, 10, c.links); });
+        EXPECT_EQ(read.status, c.status);
+        EXPECT_EQ(read.refusal, c.refusal);
+        EXPECT_EQ(read.error, c.error);
+        EXPECT_EQ(read.contents, c.status == ReadStatus::Ok ? "0123456789" : "");
+    }
+    // A device named directly is refused like one behind a link, and so is one opened whole.
+    EXPECT_EQ(readWholeFile("/dev/zero", 10).refusal, ReadRefusal::NotRegular);
+    OpenedFile opened;
+    EXPECT_EQ(openRegularFile(dir / "pipe", FileLinks::Follow, opened).refusal,
+        ReadRefusal::NotRegular);
+    EXPECT_EQ(opened.fd(), -1);
 }
 
 } // namespace qv

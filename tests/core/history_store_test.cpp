@@ -272,6 +272,36 @@ TEST_F(HistoryStoreTest, BrokenFileMakesHistoryReadOnlyAndIsNeverOverwritten)
     EXPECT_EQ(fileText(), broken);
 }
 
+TEST_F(HistoryStoreTest, DeeplyNestedFileIsRefusedUnreadAndNeverWritten)
+{
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::string atLaunch = "{\"years\": {}, \"other\": " + deep + "}";
+    writeText(atLaunch);
+    HistoryStore store(m_file);
+    auto loaded = store.load();
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error(),
+        "Cannot read history file " + m_file.string() + ": nested more than 64 levels deep");
+    EXPECT_TRUE(store.readOnly());
+    EXPECT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+    EXPECT_EQ(fileText(), atLaunch);
+
+    // The same file put in place while the browser runs stops the next visit.
+    fs::remove(m_file);
+    HistoryStore running(m_file);
+    ASSERT_TRUE(running.load());
+    ASSERT_TRUE(running.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+    const std::string inADay
+        = "{\"years\": {\"2026\": {\"Jan\": {\"1\": [{\"url\": \"x\", \"time\": \"t\", \"d\": "
+        + deep + "}]}}}}";
+    writeText(inADay);
+    auto added = running.addVisit("https://b.test/", "", at(2026, 1, 1, 0, 0, 1));
+    ASSERT_FALSE(added);
+    EXPECT_EQ(added.error(), "Cannot update history file: nested more than 64 levels deep");
+    EXPECT_TRUE(running.readOnly());
+    EXPECT_EQ(fileText(), inADay);
+}
+
 TEST_F(HistoryStoreTest, WrongShapeIsReportedAsInvalidFormat)
 {
     for (const char* text : { "[1, 2]", "{}", "{\"years\": []}", "\"years\"", "null" }) {

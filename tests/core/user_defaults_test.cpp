@@ -53,7 +53,7 @@ TEST(UserDefaults, SetValuesSurviveARereadAndCreateTheFolder)
 
 struct BadFileCase {
     const char* name;
-    const char* contents;
+    std::string contents;
 };
 
 class UserDefaultsBadFile : public ::testing::TestWithParam<BadFileCase> { };
@@ -77,7 +77,11 @@ INSTANTIATE_TEST_SUITE_P(Files, UserDefaultsBadFile,
     ::testing::Values(BadFileCase { "Empty", "" },
         BadFileCase { "NotJson", "{\"QuivelDarkMode\": tru" },
         BadFileCase { "NotAnObject", "[true]" },
-        BadFileCase { "WrongType", "{\"QuivelDarkMode\": \"yes\"}" }),
+        BadFileCase { "WrongType", "{\"QuivelDarkMode\": \"yes\"}" },
+        // Well typed, but too deep to copy or write back.
+        BadFileCase { "NestedDeep",
+            "{\"QuivelExtensionPermissions\": {\"a\": " + std::string(100000, '[')
+                + std::string(100000, ']') + "}}" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UserDefaults, WronglyTypedKeysFallBackWhileOtherKeysAreKept)

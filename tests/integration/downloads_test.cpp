@@ -7,8 +7,12 @@
 #include "platform/file_panels.h"
 #include "platform/storage_locations.h"
 
+#include <cstdio>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
 
 namespace qv::test {
 
@@ -276,6 +280,68 @@ TEST_F(DamagedDownloadsListTest, DamagedListIsKeptByteForByteAndReportedOnce)
     controller().showDownloads();
     EXPECT_EQ(m_alerts.size(), 1u);
 }
+
+// What may lie where the list should be: a file too deep to copy, a pipe nobody writes to, and a
+// link to a device that never ends.
+struct IntrudingList {
+    const char* name;
+    std::string contents; // written as the file when no other kind is named
+    const char* kind;
+    const char* reason;
+};
+
+class IntrudingDownloadsListTest : public DamagedDownloadsListTest,
+                                   public ::testing::WithParamInterface<IntrudingList> { };
+
+TEST_P(IntrudingDownloadsListTest, LaunchGoesOnAndTheFileIsKeptAsideForANewList)
+{
+    fs::path file = historyURL().parent_path() / "downloads.json";
+    fs::create_directories(file.parent_path());
+    const std::string kind = GetParam().kind;
+    if (kind == "pipe")
+        ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    else if (kind == "device link")
+        fs::create_symlink("/dev/zero", file);
+    else
+        ASSERT_TRUE(writeFileAtomically(file, GetParam().contents));
+
+    // A launch that blocks or reads without end fails the run instead of hanging it.
+    std::promise<void> launched;
+    std::thread watchdog([done = launched.get_future()] {
+        if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            std::fprintf(stderr, "FAILED: launch did not finish within 60 seconds\n");
+            std::_Exit(1);
+        }
+    });
+    launch();
+    launched.set_value();
+    watchdog.join();
+
+    ASSERT_EQ(m_alerts.size(), 1u);
+    EXPECT_NE(m_alerts[0].informativeText.find("downloads.json " + std::string(GetParam().reason)),
+        std::string::npos)
+        << m_alerts[0].informativeText;
+    fs::path kept = file.string() + ".bad";
+    if (kind == "file")
+        EXPECT_EQ(fileContents(kept), GetParam().contents);
+    else
+        EXPECT_EQ(fs::symlink_status(kept).type(),
+            kind == "pipe" ? fs::file_type::fifo : fs::file_type::symlink);
+
+    m_server->route("/a.txt", attachment("a.txt", "A"));
+    load(selectedView(), m_server->url("/a.txt"));
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(recordsOnDisk().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, IntrudingDownloadsListTest,
+    ::testing::Values(IntrudingList { "NestedDeep",
+                          "[{\"path\": \"/x\", \"d\": " + std::string(100000, '[')
+                              + std::string(100000, ']') + "}]",
+                          "file", "is nested more than 64 levels deep" },
+        IntrudingList { "Pipe", "", "pipe", "cannot be read (Is not a regular file)" },
+        IntrudingList { "DeviceLink", "", "device link", "cannot be read (Is a symbolic link)" }),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadsTest, WindowListsRevealsAndRemovesRecords)
 {

@@ -109,7 +109,10 @@ INSTANTIATE_TEST_SUITE_P(Files, DamagedHistoryTest,
         DamagedHistory { "RootIsArray", "[{\"url\": \"https://a.test\"}]" },
         DamagedHistory { "YearsIsArray", "{\"years\": []}" },
         DamagedHistory { "InvalidUtf8", std::string("{\"years\": {\"\xff\xfe\": {}}}") },
-        DamagedHistory { "Empty", "" }),
+        DamagedHistory { "Empty", "" },
+        DamagedHistory { "NestedDeep",
+            "{\"years\": {}, \"x\": " + std::string(100000, '[') + std::string(100000, ']')
+                + "}" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HistoryRecordingTest, WrongShapeInRootArrayNamesInvalidFormat)

@@ -203,6 +203,23 @@ TEST_F(DarkWindowTest, UnreadableDefaultsStartLightAndAreKeptAside)
     EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
 }
 
+TEST_F(DarkWindowTest, DefaultsTooDeepToCopyStartLightAndAreKeptAside)
+{
+    auto dir = testHome() / ".config/QuivelBrowser";
+    std::filesystem::create_directories(dir);
+    const std::string deep = "{\"QuivelDarkMode\": true, \"QuivelExtensionPermissions\": {\"a\": "
+        + std::string(100000, '[') + std::string(100000, ']') + "}}";
+    ASSERT_TRUE(writeFileAtomically(dir / "defaults.json", deep).ok());
+    launch();
+    EXPECT_FALSE(controller().darkMode());
+    EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
+    // The next write starts a new file and leaves the copy alone.
+    controller().createBrowserTabWithURL(std::nullopt);
+    controller().selectBrowserTabAtIndex(0);
+    EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
+    EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
+}
+
 TEST_F(DarkWindowTest, UnwritableDataDirectoryStillOpensTheWindow)
 {
     // A file where the data folder should be: nothing can be created below it.
