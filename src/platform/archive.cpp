@@ -5,12 +5,15 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <memory>
 #include <iterator>
 #include <optional>
 #include <set>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -195,24 +198,42 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
     std::vector<char> buffer(64 * 1024);
     for (const fs::path& item : items) {
         fs::path name = top / item.lexically_relative(base);
-        if (fs::is_directory(item, ec)) {
+        // What was listed may have been swapped for a link since: never follow one.
+        if (fs::is_directory(fs::symlink_status(item, ec))) {
             if (!writeHeader(name, AE_IFDIR, 0))
                 return fail(archiveError(writer.get(), "cannot write the archive"));
             continue;
         }
-        if (!fs::is_regular_file(item, ec))
+        int fd = open(item.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            close(fd);
             continue;
-        auto size = fs::file_size(item, ec);
-        std::ifstream in(item, std::ios::binary);
-        if (ec || !in)
+        }
+        if (fd < 0) {
+            if (errno == ELOOP)
+                continue;
             return fail("cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
-        if (!writeHeader(name, AE_IFREG, static_cast<std::int64_t>(size)))
+        }
+        struct FdClose {
+            int fd;
+            ~FdClose() { close(fd); }
+        } closer { fd };
+        if (!writeHeader(name, AE_IFREG, static_cast<std::int64_t>(st.st_size)))
             return fail(archiveError(writer.get(), "cannot write the archive"));
-        while (in) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            std::streamsize got = in.gcount();
-            if (got > 0 && archive_write_data(writer.get(), buffer.data(), got) < 0)
+        // The entry holds exactly the size announced, even if the file changes meanwhile.
+        std::int64_t left = st.st_size;
+        while (left > 0) {
+            ssize_t got = read(fd, buffer.data(),
+                static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size()))));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return fail(
+                    "cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
+            if (archive_write_data(writer.get(), buffer.data(), static_cast<std::size_t>(got)) < 0)
                 return fail(archiveError(writer.get(), "cannot write the archive"));
+            left -= got;
         }
     }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
