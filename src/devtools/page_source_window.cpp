@@ -138,6 +138,17 @@ std::vector<CookieRecord> cookieRecords(GList* cookies)
         // libsoup keeps a Domain attribute's cookie with a leading "."; without, host only.
         record.hostOnly = !record.domain.empty() && record.domain.front() != '.';
         record.secure = soup_cookie_get_secure(cookie);
+        switch (soup_cookie_get_same_site_policy(cookie)) {
+        case SOUP_SAME_SITE_POLICY_NONE:
+            record.sameSite = CookieSameSite::None;
+            break;
+        case SOUP_SAME_SITE_POLICY_LAX:
+            record.sameSite = CookieSameSite::Lax;
+            break;
+        default:
+            record.sameSite = CookieSameSite::Strict;
+            break;
+        }
         if (GDateTime* expires = soup_cookie_get_expires(cookie))
             record.expires = static_cast<double>(g_date_time_to_unix(expires));
         records.push_back(std::move(record));

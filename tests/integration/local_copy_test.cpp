@@ -300,6 +300,48 @@ TEST_F(LocalCopy, PageScriptsCannotChooseTheListedFiles)
         (std::vector<std::string> { s.url("/spoof/index.html"), s.url("/spoof/real.js") }));
 }
 
+TEST_F(LocalCopy, AnotherSitesSameSiteCookiesStayHome)
+{
+    // localhost is another site than 127.0.0.1: its Strict and Lax cookies, and a None one
+    // that is not Secure, never go with a request that a 127.0.0.1 page makes.
+    TestServer& s = *m_server;
+    const std::string other = "http://localhost:" + std::to_string(s.port());
+    s.route("/set",
+        { 200, "text/html; charset=utf-8", "<title>Set</title>set",
+            { { "Set-Cookie", "strict=1; SameSite=Strict; Path=/" },
+                { "Set-Cookie", "lax=1; SameSite=Lax; Path=/" },
+                { "Set-Cookie", "none=1; SameSite=None; Path=/" } } });
+    for (const char* name : { "strict", "lax", "none" }) {
+        std::string path = std::string("/") + name + ".png";
+        s.route(path, { 200, "image/png", tinyPNG(), {} });
+        s.requireCookie(path, std::string(name) + "=1");
+    }
+    s.route("/open.png", { 200, "image/png", tinyPNG(), {} });
+    s.route("/page.html",
+        { 200, "text/html; charset=utf-8",
+            "<title>Page</title><img src=\"" + other + "/strict.png\"><img src=\"" + other
+                + "/lax.png\"><img src=\"" + other + "/none.png\"><img src=\"" + other
+                + "/open.png\">",
+            {} });
+    submitAddress(other + "/set");
+    ASSERT_TRUE(waitForLoad(selectedView(), other + "/set"));
+    ASSERT_TRUE(waitUntil([&] { return evaluate(selectedView(), "document.cookie.length > 0") == "true"; }));
+    submitAddress(s.url("/page.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), s.url("/page.html")));
+    PageSourceWindow& window = openEditor();
+    window.buildLocalSourceCopy();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Local copy ", 0) == 0
+                                    && window.status().rfind("Local copy cancelled", 0) != 0; },
+        std::chrono::seconds(40)))
+        << window.status();
+    // Each refused image answered 403 without its cookie; the open one came.
+    EXPECT_NE(window.status().find(" \u00B7 3 file(s) skipped or failed."), std::string::npos)
+        << window.status();
+    const fs::path copy = copyFolder(window);
+    EXPECT_EQ(read(copy / "_external" / "localhost" / "open.png"), tinyPNG());
+    EXPECT_FALSE(fs::exists(copy / "_external" / "localhost" / "strict.png"));
+}
+
 } // namespace
 
 } // namespace qv::test
