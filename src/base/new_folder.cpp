@@ -101,7 +101,8 @@ Result<NewFolder> NewFolder::createInside(const fs::path& parent, std::string_vi
             close(parentFd);
             return Result<NewFolder>::failure(errorText(err));
         }
-        int fd = openat(parentFd, candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int fd = openat(
+            parentFd, candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int err = errno;
         close(parentFd);
         if (fd < 0)

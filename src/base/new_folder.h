@@ -18,7 +18,8 @@ class NewFolder {
 public:
     // Makes a folder that did not exist inside `parent`: `name`, else "name-2", "name-3", ...
     // The name must be one plain file name. Failures name the folder and what went wrong.
-    static Result<NewFolder> createInside(const std::filesystem::path& parent, std::string_view name);
+    static Result<NewFolder> createInside(
+        const std::filesystem::path& parent, std::string_view name);
 
     NewFolder(NewFolder&& other) noexcept;
     NewFolder& operator=(NewFolder&& other) noexcept;

@@ -224,8 +224,8 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
         // The entry holds exactly the size announced, even if the file changes meanwhile.
         std::int64_t left = st.st_size;
         while (left > 0) {
-            ssize_t got = read(fd, buffer.data(),
-                static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size()))));
+            auto want = std::min<std::int64_t>(left, static_cast<std::int64_t>(buffer.size()));
+            ssize_t got = read(fd, buffer.data(), static_cast<std::size_t>(want));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)

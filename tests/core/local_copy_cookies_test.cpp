@@ -70,7 +70,8 @@ TEST(LocalCopyCookies, HeaderListsLongerPathsFirstAndDropsUnsafeCookies)
     };
     auto sent = cookiesForURL(store, "https://example.com/a/b/c", kNow, RequestSite::Same);
     EXPECT_EQ(cookieHeaderValue(sent), "deep=2; site=1; bare");
-    EXPECT_EQ(cookieHeaderValue(cookiesForURL(store, "https://none.net/", kNow, RequestSite::Same)), "");
+    EXPECT_EQ(
+        cookieHeaderValue(cookiesForURL(store, "https://none.net/", kNow, RequestSite::Same)), "");
 }
 
 TEST(LocalCopyCookies, AnotherSiteGetsOnlySecureSameSiteNoneCookies)
