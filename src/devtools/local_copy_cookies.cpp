@@ -56,10 +56,71 @@ bool breaksHeader(std::string_view text)
     return text.find_first_of(std::string_view("\r\n\0;", 4)) != std::string_view::npos;
 }
 
+bool sendsTo(const CookieRecord& cookie, RequestSite site)
+{
+    if (site == RequestSite::Same)
+        return true;
+    // A page never hands another site's Strict or Lax cookies to it, nor a None one in clear.
+    return cookie.sameSite == CookieSameSite::None && cookie.secure;
+}
+
+std::string effectivePort(const WebAddress& address)
+{
+    if (!address.port.empty())
+        return address.port;
+    return address.scheme == "https" ? "443" : "80";
+}
+
+std::string origin(const WebAddress& address)
+{
+    bool ipv6 = address.host.find(':') != std::string::npos;
+    std::string text = address.scheme + "://" + (ipv6 ? "[" + address.host + "]" : address.host);
+    if (!address.port.empty() && address.port != (address.scheme == "https" ? "443" : "80"))
+        text += ":" + address.port;
+    return text + "/";
+}
+
 } // namespace
 
+std::optional<std::string> refererFor(std::string_view requestURL, std::string_view pageURL)
+{
+    auto request = parseWebAddress(requestURL);
+    auto page = parseWebAddress(pageURL);
+    if (!request || !page || !request->isHTTP() || !page->isHTTP() || page->host.empty())
+        return std::nullopt;
+    if (page->scheme == "https" && request->scheme == "http")
+        return std::nullopt;
+    bool sameOrigin = request->scheme == page->scheme && request->host == page->host
+        && effectivePort(*request) == effectivePort(*page);
+    if (sameOrigin)
+        return withoutFragment(pageURL);
+    return origin(*page);
+}
+
+RequestSite requestSite(std::string_view requestURL, std::string_view pageURL,
+    const RegistrableDomainOf& registrableDomain)
+{
+    auto request = parseWebAddress(requestURL);
+    auto page = parseWebAddress(pageURL);
+    if (!request || !page || !request->isHTTP() || !page->isHTTP() || request->host.empty()
+        || page->host.empty() || request->scheme != page->scheme)
+        return RequestSite::Cross;
+    std::string requestHost = toLowerAscii(request->host);
+    std::string pageHost = toLowerAscii(page->host);
+    if (requestHost == pageHost)
+        return RequestSite::Same;
+    if (!registrableDomain)
+        return RequestSite::Cross;
+    auto requestDomain = registrableDomain(requestHost);
+    auto pageDomain = registrableDomain(pageHost);
+    if (!requestDomain || !pageDomain || requestDomain->empty())
+        return RequestSite::Cross;
+    return toLowerAscii(*requestDomain) == toLowerAscii(*pageDomain) ? RequestSite::Same
+                                                                      : RequestSite::Cross;
+}
+
 std::vector<CookieRecord> cookiesForURL(
-    const std::vector<CookieRecord>& cookies, std::string_view url, double now)
+    const std::vector<CookieRecord>& cookies, std::string_view url, double now, RequestSite site)
 {
     std::vector<CookieRecord> matches;
     auto address = parseWebAddress(url);
@@ -69,6 +130,8 @@ std::vector<CookieRecord> cookiesForURL(
         if (cookie.expires && !(*cookie.expires > now))
             continue;
         if (cookie.secure && address->scheme != "https")
+            continue;
+        if (!sendsTo(cookie, site))
             continue;
         if (!domainMatches(address->host, cookie) || !pathMatches(address->path, cookie.path))
             continue;

@@ -4,6 +4,7 @@
 #include "platform/http_client.h"
 
 #include <glib.h>
+#include <libsoup/soup.h>
 
 #include <set>
 
@@ -17,6 +18,19 @@ constexpr std::size_t kParallelTransfers = 8;
 double secondsNow() { return static_cast<double>(g_get_real_time()) / 1e6; }
 
 bool isSuccess(int status) { return status >= 200 && status <= 299; }
+
+// The public suffix list that libsoup carries decides what a site is.
+std::optional<std::string> registrableDomain(std::string_view host)
+{
+    std::string name(host);
+    GError* error = nullptr;
+    const char* base = soup_tld_get_base_domain(name.c_str(), &error);
+    if (error)
+        g_error_free(error);
+    if (!base)
+        return std::nullopt;
+    return std::string(base);
+}
 
 } // namespace
 
@@ -62,11 +76,14 @@ void startTransfer(const std::shared_ptr<State>& state, std::size_t index)
     request.url = state->downloads.transfers()[index].url;
     if (!state->headers.userAgent.empty())
         request.headers.emplace_back("User-Agent", state->headers.userAgent);
-    if (!state->headers.referer.empty())
-        request.headers.emplace_back("Referer", state->headers.referer);
+    // Another origin learns the page's origin only, as it would from the page itself.
+    if (auto referer = refererFor(request.url, state->headers.referer))
+        request.headers.emplace_back("Referer", *referer);
     std::vector<CookieRecord> cookies = state->headers.cookies;
-    request.cookieHeaderFor = [cookies](const std::string& url) {
-        return cookieHeaderValue(cookiesForURL(cookies, url, secondsNow()));
+    // Asked again after each redirect: the site is judged for the address actually requested.
+    request.cookieHeaderFor = [cookies, page = state->headers.referer](const std::string& url) {
+        RequestSite site = requestSite(url, page, registrableDomain);
+        return cookieHeaderValue(cookiesForURL(cookies, url, secondsNow(), site));
     };
     request.idleTimeout = std::chrono::seconds(kLocalCopyRequestTimeoutSeconds);
     request.totalTimeout = request.idleTimeout;

@@ -13,7 +13,7 @@ namespace qv {
 
 struct LocalCopyRequestHeaders {
     std::string userAgent; // empty: libsoup's own
-    std::string referer; // the page's address
+    std::string referer; // the page's address: each request's site is judged against it
     std::vector<CookieRecord> cookies; // all of the tab's; each request gets its own matches
 };
 

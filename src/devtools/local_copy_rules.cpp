@@ -1,7 +1,7 @@
 // Mapping, relative links, link rewriting, limits and texts of the local website copy.
 #include "devtools/local_copy_rules.h"
 
-#include "base/atomic_file.h"
+#include "base/new_folder.h"
 #include "base/text_util.h"
 #include "devtools/web_address.h"
 #include "extensions/extension_url.h"
@@ -43,6 +43,15 @@ std::string plainName(std::string_view name)
         }
     }
     return out;
+}
+
+// A name beginning with "." is hidden and often means something to a program that finds it
+// (".bashrc", ".git", ".htaccess"); in the copy it is an ordinary name, "%2E..." instead.
+std::string inertName(std::string name)
+{
+    if (!name.empty() && name[0] == '.')
+        name.replace(0, 1, "%2E");
+    return name;
 }
 
 // Where the extension starts ("." not first, not last), or npos.
@@ -219,7 +228,7 @@ std::optional<std::vector<std::string>> localCopyComponents(
             last += suffix;
     }
     for (std::string& name : names)
-        name = boundedName(name);
+        name = boundedName(inertName(std::move(name)));
     return names;
 }
 
@@ -481,44 +490,46 @@ std::vector<LocalCopyFile> localCopyFiles(const std::vector<SourceResource>& res
         auto body = bodies.find(resource->url);
         if (body == bodies.end() || !done.emplace(resource->url, true).second)
             continue;
-        auto path = localFileForSourceURL(resource->url, workspace, pageURL);
-        if (!path)
+        auto names = localCopyComponents(resource->url, pageURL);
+        if (!names)
             continue;
+        fs::path path = workspace;
+        for (const std::string& name : *names)
+            path /= name;
         const std::string& kind = resource->kind;
         bool rewritable = kind == "html" || kind == "css" || kind == "js";
         // Text that is not UTF-8 is kept byte for byte: its links stay, the file still exists.
         // A script's addresses resolve against the document running it, not the script file.
         const std::string& base = kind == "js" ? pageURL : resource->url;
         if (rewritable && isValidUtf8(body->second))
-            files.push_back({ resource->url, *path, rewriter.rewrite(body->second, base, kind) });
+            files.push_back(
+                { resource->url, *names, path, rewriter.rewrite(body->second, base, kind) });
         else
-            files.push_back({ resource->url, *path, body->second });
+            files.push_back({ resource->url, *names, path, body->second });
     }
     return files;
 }
 
-LocalCopyFailures writeLocalCopyFiles(
-    const std::vector<LocalCopyFile>& files, const fs::path& workspace)
+LocalCopyFailures writeLocalCopyFiles(const std::vector<LocalCopyFile>& files, NewFolder& folder)
 {
     LocalCopyFailures failures;
     for (const LocalCopyFile& file : files) {
-        std::string name = file.path.filename().string();
-        if (!isPathStrictlyInside(file.path, workspace)) {
-            failures.add(failureLine(name, "", "Write failed"));
-            continue;
-        }
-        std::error_code error;
-        fs::create_directories(file.path.parent_path(), error);
-        if (error) {
-            failures.add(failureLine(name, error.message(), "Write failed"));
-            continue;
-        }
+        std::string name = file.names.empty() ? file.url : file.names.back();
         // The copy is rebuilt from the site at will, so it is not flushed to disk file by file.
-        auto written = writeWholeFile(file.path, file.contents);
+        auto written = folder.writeFile(file.names, file.contents);
         if (!written)
             failures.add(failureLine(name, written.error(), "Write failed"));
     }
     return failures;
+}
+
+std::string localCopyFolderName(std::string_view pageURL)
+{
+    auto address = parseWebAddress(pageURL);
+    std::string host = address && !address->host.empty() ? address->host : "website";
+    std::replace(host.begin(), host.end(), ':', '-');
+    host = boundedName(inertName(plainName(host)));
+    return isPlainFileName(host) ? host : "website";
 }
 
 std::string localCopyFinishedStatus(const fs::path& workspace, const LocalCopyFailures& downloads,
@@ -529,6 +540,11 @@ std::string localCopyFinishedStatus(const fs::path& workspace, const LocalCopyFa
         return "Local copy ready · " + workspace.string();
     return "Local copy created at " + workspace.string() + " · " + std::to_string(failed)
         + " file(s) skipped or failed. Main file: " + mainFile.string();
+}
+
+std::string localCopyFolderFailureStatus(const fs::path& chosen, const std::string& error)
+{
+    return "Could not create a folder for the local copy in " + chosen.string() + ": " + error;
 }
 
 std::optional<std::string> localCopySkippedFilesLog(

@@ -31,7 +31,9 @@ std::uint64_t localCopyQueryHash(std::string_view query);
 // "index.html" for a folder, "_external/<host>" in front for another host than the page's,
 // "-<hash>" before the extension when there is a query. Control bytes become "%XX" and names
 // over 255 bytes are shortened (with a hash of the whole name), so every element is a plain
-// name and the path can never leave the folder. Nothing for an address without a host.
+// name and the path can never leave the folder. A name beginning with "." starts with "%2E"
+// instead, so no page can make a hidden file or folder (".git", ".htaccess") that a program
+// treats as its own. Nothing for an address without a host.
 std::optional<std::vector<std::string>> localCopyComponents(
     std::string_view sourceURL, std::string_view pageURL);
 
@@ -137,9 +139,12 @@ private:
     LocalCopyFailures m_failures;
 };
 
+class NewFolder;
+
 // One file of the copy, ready to write.
 struct LocalCopyFile {
     std::string url;
+    std::vector<std::string> names; // inside the copy folder, as localCopyComponents gives them
     std::filesystem::path path;
     std::string contents;
 };
@@ -150,16 +155,24 @@ std::vector<LocalCopyFile> localCopyFiles(const std::vector<SourceResource>& res
     const std::map<std::string, std::string>& bodies, const std::string& pageURL,
     const std::filesystem::path& workspace);
 
-// Creates each file's folder and writes it atomically; failures become "<name> — <error>"
-// ("Write failed" without a description). A path outside the folder is never written.
-LocalCopyFailures writeLocalCopyFiles(
-    const std::vector<LocalCopyFile>& files, const std::filesystem::path& workspace);
+// Writes each file by its names inside the copy's own new folder, making the folders on the
+// way; nothing is written through a link or over a file this build did not make. Failures
+// become "<name> — <error>" ("Write failed" without a description).
+LocalCopyFailures writeLocalCopyFiles(const std::vector<LocalCopyFile>& files, NewFolder& folder);
+
+// The name of the folder a build makes for its copy inside the folder the user picks: the
+// page's host as a plain, inert file name, "website" without one.
+std::string localCopyFolderName(std::string_view pageURL);
 
 // The final status: "Local copy ready · <folder>", or with failures "Local copy created at
 // <folder> · <n> file(s) skipped or failed. Main file: <file>".
 std::string localCopyFinishedStatus(const std::filesystem::path& workspace,
     const LocalCopyFailures& downloads, const LocalCopyFailures& writes,
     const std::filesystem::path& mainFile);
+
+// "Could not create a folder for the local copy in <chosen folder>: <error>"
+std::string localCopyFolderFailureStatus(
+    const std::filesystem::path& chosen, const std::string& error);
 
 // "Quivel local-copy skipped files: a; b", or nothing without failures.
 std::optional<std::string> localCopySkippedFilesLog(

@@ -126,7 +126,9 @@ std::string sourceResourceRowLabel(const SourceResource& resource)
 
 PageScript sourceResourceListingScript()
 {
-    return { PageScriptKind::Expression, kListingScript, PageScriptWorld::Page, std::nullopt };
+    // Its own world: the page's scripts share the document but not the functions the listing
+    // calls, so they cannot replace querySelectorAll, performance or URL to feed it names.
+    return { PageScriptKind::Expression, kListingScript, PageScriptWorld::Isolated, std::nullopt };
 }
 
 PageScript sourceLiveHTMLScript()

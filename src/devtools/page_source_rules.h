@@ -41,7 +41,8 @@ std::optional<std::vector<SourceResource>> sourceResourcesFromJSONText(std::stri
 std::string sourceResourceRowLabel(const SourceResource& resource);
 
 // Lists the page's own address, scripts, style sheets, media and its resource timing entries
-// as an array of {url, kind}, first kind per address winning. Evaluate as an expression.
+// as an array of {url, kind}, first kind per address winning. Evaluate as an expression, in
+// the browser's own script world.
 PageScript sourceResourceListingScript();
 
 // The live document, serialised. Evaluate as an expression.

@@ -6,6 +6,7 @@
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "base/atomic_file.h"
+#include "base/new_folder.h"
 #include "devtools/local_copy_download.h"
 #include "platform/alerts.h"
 #include "platform/archive.h"
@@ -59,9 +60,11 @@ void runScript(WebKitWebView* view, const PageScript& script, ScriptDone done)
 {
     AsyncCall<ScriptDone> call(std::move(done));
     auto length = static_cast<gssize>(script.source.size());
+    // In a world of our own the page's scripts cannot replace what the script calls.
+    const char* world = script.world == PageScriptWorld::Page ? nullptr : kBrowserScriptWorld;
     if (script.kind == PageScriptKind::Expression) {
         webkit_web_view_evaluate_javascript(
-            view, script.source.c_str(), length, nullptr, nullptr, nullptr,
+            view, script.source.c_str(), length, world, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_evaluate_javascript_finish(
@@ -76,7 +79,7 @@ void runScript(WebKitWebView* view, const PageScript& script, ScriptDone done)
             call.release());
     } else {
         webkit_web_view_call_async_javascript_function(
-            view, script.source.c_str(), length, nullptr, nullptr, nullptr, nullptr,
+            view, script.source.c_str(), length, nullptr, world, nullptr, nullptr,
             +[](GObject* object, GAsyncResult* result, gpointer data) {
                 GError* error = nullptr;
                 JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
@@ -135,6 +138,17 @@ std::vector<CookieRecord> cookieRecords(GList* cookies)
         // libsoup keeps a Domain attribute's cookie with a leading "."; without, host only.
         record.hostOnly = !record.domain.empty() && record.domain.front() != '.';
         record.secure = soup_cookie_get_secure(cookie);
+        switch (soup_cookie_get_same_site_policy(cookie)) {
+        case SOUP_SAME_SITE_POLICY_NONE:
+            record.sameSite = CookieSameSite::None;
+            break;
+        case SOUP_SAME_SITE_POLICY_LAX:
+            record.sameSite = CookieSameSite::Lax;
+            break;
+        default:
+            record.sameSite = CookieSameSite::Strict;
+            break;
+        }
         if (GDateTime* expires = soup_cookie_get_expires(cookie))
             record.expires = static_cast<double>(g_date_time_to_unix(expires));
         records.push_back(std::move(record));
@@ -857,6 +871,8 @@ namespace {
 
 struct WriteResult {
     std::weak_ptr<PageSourceWindow*> self;
+    std::filesystem::path folder; // the copy's own folder, when it could be made
+    std::string folderError;
     LocalCopyFailures downloads;
     LocalCopyFailures writes;
 };
@@ -877,8 +893,18 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
     build.writer
         = std::thread([resources = build.resources, bodies = downloads.bodies(),
                           page = build.pageURL, folder = build.folder, result = result.release()] {
-              std::vector<LocalCopyFile> files = localCopyFiles(resources, bodies, page, folder);
-              result->writes = writeLocalCopyFiles(files, folder);
+              // The copy gets a new folder of its own, so nothing the user keeps in the chosen
+              // one can be replaced or reached through a link there.
+              Result<NewFolder> made = NewFolder::createInside(folder, localCopyFolderName(page));
+              if (made) {
+                  NewFolder& copy = made.value();
+                  result->folder = copy.path();
+                  std::vector<LocalCopyFile> files
+                      = localCopyFiles(resources, bodies, page, copy.path());
+                  result->writes = writeLocalCopyFiles(files, copy);
+              } else {
+                  result->folderError = made.error();
+              }
               // Always queued on the main loop, never run here (unlike g_main_context_invoke).
               g_idle_add_full(
                   G_PRIORITY_DEFAULT,
@@ -890,8 +916,14 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
                       PageSourceWindow& window = **alive;
                       std::unique_ptr<LocalCopyBuild> build = std::move(window.m_build);
                       build->writer.join();
+                      if (!done->folderError.empty()) {
+                          window.setBuildControls(false);
+                          window.setStatus(
+                              localCopyFolderFailureStatus(build->folder, done->folderError));
+                          return G_SOURCE_REMOVE;
+                      }
                       window.finishLocalCopy(
-                          build->folder, build->pageURL, done->downloads, done->writes);
+                          done->folder, build->pageURL, done->downloads, done->writes);
                       return G_SOURCE_REMOVE;
                   },
                   result, nullptr);

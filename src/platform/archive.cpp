@@ -13,6 +13,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -204,7 +205,8 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
     std::vector<char> buffer(64 * 1024);
     for (const fs::path& item : items) {
         fs::path name = top / item.lexically_relative(base);
-        if (fs::is_directory(item, ec)) {
+        // What was listed may have been swapped for a link since: never follow one.
+        if (fs::is_directory(fs::symlink_status(item, ec))) {
             if (!writeHeader(name, AE_IFDIR, 0))
                 return fail(archiveError(writer.get(), "cannot write the archive"));
             continue;
@@ -226,11 +228,10 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
                 static_cast<size_t>(std::min<std::uintmax_t>(buffer.size(), left)));
             if (got < 0 && errno == EINTR)
                 continue;
-            if (got < 0)
+            // A file cut short meanwhile would leave the entry shorter than its header says.
+            if (got <= 0)
                 return fail(
                     "cannot read \u201C" + item.lexically_relative(base).string() + "\u201D");
-            if (got == 0)
-                break;
             if (archive_write_data(writer.get(), buffer.data(), static_cast<size_t>(got)) < 0)
                 return fail(archiveError(writer.get(), "cannot write the archive"));
             left -= static_cast<std::uintmax_t>(got);

@@ -1,6 +1,7 @@
 // Local copy mapping, containment, relative links, link rewriting, limits and copy ownership.
 #include "devtools/local_copy_rules.h"
 
+#include "base/new_folder.h"
 #include "base/text_util.h"
 #include "temp_dir.h"
 
@@ -236,31 +237,128 @@ TEST(LocalCopyFiles, TextThatIsNotUtf8IsWrittenUnchanged)
         { "https://example.com/bin.png", "\x89PNG https://example.com/about" },
     };
     test::TempDir dir;
-    auto files = localCopyFiles(resources, bodies, kPage, dir.path());
+    Result<NewFolder> folder = NewFolder::createInside(dir.path(), "copy");
+    ASSERT_TRUE(folder);
+    const fs::path copy = folder->path();
+    auto files = localCopyFiles(resources, bodies, kPage, copy);
     ASSERT_EQ(files.size(), 4u);
-    LocalCopyFailures failures = writeLocalCopyFiles(files, dir.path());
+    LocalCopyFailures failures = writeLocalCopyFiles(files, folder.value());
     EXPECT_EQ(failures.count(), 0u);
-    EXPECT_EQ(readFile(dir / "index.html"), broken);
-    EXPECT_EQ(readFile(dir / "about"), "<a href=\"index.html\">");
-    EXPECT_EQ(readFile(dir / "notes.txt"), "see https://example.com/about");
-    EXPECT_EQ(readFile(dir / "bin.png"), "\x89PNG https://example.com/about");
+    EXPECT_EQ(readFile(copy / "index.html"), broken);
+    EXPECT_EQ(readFile(copy / "about"), "<a href=\"index.html\">");
+    EXPECT_EQ(readFile(copy / "notes.txt"), "see https://example.com/about");
+    EXPECT_EQ(readFile(copy / "bin.png"), "\x89PNG https://example.com/about");
 }
 
 TEST(LocalCopyFiles, WriteFailuresNameTheFile)
 {
     test::TempDir dir;
-    std::ofstream(dir / "css") << "a file where a folder must go";
+    Result<NewFolder> folder = NewFolder::createInside(dir.path(), "copy");
+    ASSERT_TRUE(folder);
+    const fs::path copy = folder->path();
     std::vector<LocalCopyFile> files {
-        { "https://example.com/css/site.css", dir / "css" / "site.css", "a{}" },
-        { "https://example.com/ok.js", dir / "ok.js", "1" },
-        { "https://example.com/x", dir.path().parent_path() / "outside.js", "1" },
+        { "https://example.com/css", { "css" }, copy / "css", "a file where a folder must go" },
+        { "https://example.com/css/site.css", { "css", "site.css" }, copy / "css" / "site.css",
+            "a{}" },
+        { "https://example.com/ok.js", { "ok.js" }, copy / "ok.js", "1" },
+        { "https://example.com/x", { "..", "outside.js" }, dir / "outside.js", "1" },
     };
-    LocalCopyFailures failures = writeLocalCopyFiles(files, dir.path());
+    LocalCopyFailures failures = writeLocalCopyFiles(files, folder.value());
     ASSERT_EQ(failures.count(), 2u);
-    EXPECT_TRUE(startsWith(failures.lines()[0], "site.css — "));
-    EXPECT_EQ(failures.lines()[1], "outside.js — Write failed");
-    EXPECT_EQ(readFile(dir / "ok.js"), "1");
-    EXPECT_FALSE(fs::exists(dir.path().parent_path() / "outside.js"));
+    EXPECT_TRUE(startsWith(failures.lines()[0], "site.css — ")) << failures.lines()[0];
+    EXPECT_TRUE(startsWith(failures.lines()[1], "outside.js — ")) << failures.lines()[1];
+    EXPECT_EQ(readFile(copy / "ok.js"), "1");
+    EXPECT_FALSE(fs::exists(dir / "outside.js"));
+}
+
+TEST(LocalCopyMapping, NamesBeginningWithADotBecomeInert)
+{
+    struct Case {
+        std::string url;
+        Names names;
+    };
+    const std::vector<Case> cases {
+        { "https://example.com/.bashrc", Names { "%2Ebashrc" } },
+        { "https://example.com/%2Ebashrc", Names { "%2Ebashrc" } },
+        { "https://example.com/.ssh/authorized_keys", Names { "%2Essh", "authorized_keys" } },
+        { "https://example.com/.config/autostart/x.desktop",
+            Names { "%2Econfig", "autostart", "x.desktop" } },
+        { "https://example.com/.git/hooks/pre-commit", Names { "%2Egit", "hooks", "pre-commit" } },
+        { "https://example.com/a/.htaccess", Names { "a", "%2Ehtaccess" } },
+        { "https://example.com/.profile?v=1", Names { "%2Eprofile-8533ce516a467965" } },
+        { "https://example.com/...", Names { "%2E.." } },
+        { "https://example.com/.x/", Names { "%2Ex", "index.html" } },
+        { "https://other.org/.bashrc", Names { "_external", "other.org", "%2Ebashrc" } },
+        { "https://example.com/a.b/c.d", Names { "a.b", "c.d" } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(localCopyComponents(c.url, kPage), c.names) << c.url;
+
+    // Links to those files name the inert files, whatever spelling the page used.
+    const std::vector<SourceResource> resources {
+        { kPage, "html" },
+        { "https://example.com/.bashrc", "js" },
+        { "https://example.com/.ssh/authorized_keys", "css" },
+    };
+    LocalCopyLinkRewriter rewriter(resources, kPage);
+    EXPECT_EQ(rewriter.rewrite("<script src=\"/.bashrc\"></script>"
+                               "<link href='https://example.com/.ssh/authorized_keys'>",
+                  kPage, "html"),
+        "<script src=\"%252Ebashrc\"></script><link href='%252Essh/authorized_keys'>");
+
+    EXPECT_EQ(localCopyFolderName("https://Example.com/a"), "example.com");
+    EXPECT_EQ(localCopyFolderName("http://127.0.0.1:8080/"), "127.0.0.1");
+    EXPECT_EQ(localCopyFolderName("http://[::1]/"), "--1");
+    EXPECT_EQ(localCopyFolderName("about:blank"), "website");
+    EXPECT_EQ(localCopyFolderName(""), "website");
+}
+
+TEST(LocalCopyFiles, HostilePathsStayInsideTheNewFolderAndReplaceNothing)
+{
+    // The chosen folder is the user's home: dot files, a page of their own, a link out.
+    test::TempDir home;
+    test::TempDir outside;
+    fs::create_directories(home / ".ssh");
+    std::ofstream(home / ".bashrc") << "user bashrc";
+    std::ofstream(home / ".ssh" / "authorized_keys") << "user key";
+    std::ofstream(home / "index.html") << "user page";
+    fs::create_directory_symlink(outside.path(), home / "docs");
+    fs::create_directory(home / "example.com");
+
+    const std::vector<SourceResource> resources {
+        { kPage, "html" },
+        { "https://example.com/.bashrc", "js" },
+        { "https://example.com/.ssh/authorized_keys", "text" },
+        { "https://example.com/.config/autostart/x.desktop", "text" },
+        { "https://example.com/.git/hooks/pre-commit", "text" },
+        { "https://example.com/docs/evil.js", "js" },
+        { "https://example.com/../../docs/evil2.js", "js" },
+    };
+    std::map<std::string, std::string> bodies;
+    for (const SourceResource& resource : resources)
+        bodies[resource.url] = "pwned";
+    Result<NewFolder> folder
+        = NewFolder::createInside(home.path(), localCopyFolderName(kPage));
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->path(), home / "example.com-2");
+    auto files = localCopyFiles(resources, bodies, kPage, folder->path());
+    EXPECT_EQ(writeLocalCopyFiles(files, folder.value()).count(), 0u);
+
+    EXPECT_EQ(readFile(home / ".bashrc"), "user bashrc");
+    EXPECT_EQ(readFile(home / ".ssh" / "authorized_keys"), "user key");
+    EXPECT_EQ(readFile(home / "index.html"), "user page");
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+    EXPECT_TRUE(fs::is_empty(home / "example.com"));
+    EXPECT_FALSE(fs::exists(home / ".config"));
+    EXPECT_FALSE(fs::exists(home / ".git"));
+    const fs::path copy = folder->path();
+    EXPECT_EQ(readFile(copy / "%2Ebashrc"), "pwned");
+    EXPECT_EQ(readFile(copy / "%2Essh" / "authorized_keys"), "pwned");
+    EXPECT_EQ(readFile(copy / "%2Egit" / "hooks" / "pre-commit"), "pwned");
+    EXPECT_EQ(readFile(copy / "docs" / "evil.js"), "pwned");
+    for (auto it = fs::recursive_directory_iterator(copy); it != fs::recursive_directory_iterator();
+         ++it)
+        EXPECT_NE(it->path().filename().string()[0], '.') << it->path();
 }
 
 TEST(LocalCopyLimits, TwoHundredResourcesBuildAndMoreAreRefused)
@@ -434,10 +532,13 @@ TEST(LocalCopyFiles, ScriptLinksResolveFromThePageNotTheScript)
         { "https://example.com/site/img/late.png", "PNG" },
     };
     test::TempDir dir;
-    auto files = localCopyFiles(resources, bodies, page, dir.path());
-    ASSERT_EQ(writeLocalCopyFiles(files, dir.path()).count(), 0u);
-    EXPECT_EQ(readFile(dir / "site" / "js" / "app.js"), "img.src='img/late.png';");
-    EXPECT_EQ(readFile(dir / "site" / "css" / "deep" / "theme.css"),
+    Result<NewFolder> folder = NewFolder::createInside(dir.path(), "copy");
+    ASSERT_TRUE(folder);
+    const fs::path copy = folder->path();
+    auto files = localCopyFiles(resources, bodies, page, copy);
+    ASSERT_EQ(writeLocalCopyFiles(files, folder.value()).count(), 0u);
+    EXPECT_EQ(readFile(copy / "site" / "js" / "app.js"), "img.src='img/late.png';");
+    EXPECT_EQ(readFile(copy / "site" / "css" / "deep" / "theme.css"),
         "a{background:url(../../img/late.png)}");
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 namespace qv::test {
 
@@ -52,6 +53,35 @@ protected:
 
     std::string read(const fs::path& file) { return readWholeFile(file).contents; }
 
+    // The copy's own folder, made inside the chosen one.
+    fs::path copyFolder(PageSourceWindow& window)
+    {
+        return window.sourceWorkspaceURL().value_or(m_folder / "no copy");
+    }
+
+    // Every item below root, links as links: kind, contents or target by relative path.
+    static std::map<std::string, std::string> snapshot(
+        const fs::path& root, const fs::path& skip = {})
+    {
+        std::map<std::string, std::string> items;
+        for (auto it = fs::recursive_directory_iterator(root);
+             it != fs::recursive_directory_iterator(); ++it) {
+            const fs::path& path = it->path();
+            if (!skip.empty() && path == skip) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            std::string key = path.lexically_relative(root).string();
+            if (it->is_symlink())
+                items[key] = "link " + fs::read_symlink(path).string();
+            else if (it->is_directory())
+                items[key] = "folder";
+            else
+                items[key] = "file " + readWholeFile(path).contents;
+        }
+        return items;
+    }
+
     fs::path m_folder;
     fs::path m_saveAs;
     std::vector<FilePanelSpec> m_panels;
@@ -62,12 +92,14 @@ TEST_F(LocalCopy, CopyOpensWithTheServerStoppedAndEveryResourceLocal)
 {
     PageSourceWindow& window = buildCopy();
     ASSERT_TRUE(window.sourceWorkspaceURL());
-    EXPECT_EQ(read(m_folder / "site/index.html").find(m_server->url("/")), std::string::npos);
+    const fs::path copy = copyFolder(window);
+    EXPECT_EQ(copy, m_folder / "127.0.0.1");
+    EXPECT_EQ(read(copy / "site/index.html").find(m_server->url("/")), std::string::npos);
     // The cookie-protected images came with the page's cookies: both set by a header and by
     // the page's script.
-    EXPECT_EQ(read(m_folder / "site/private/secret.png"), tinyPNG());
-    EXPECT_EQ(read(m_folder / "site/private/jsonly.png"), tinyPNG());
-    EXPECT_EQ(read(m_folder / "site/css/deep/theme.css"),
+    EXPECT_EQ(read(copy / "site/private/secret.png"), tinyPNG());
+    EXPECT_EQ(read(copy / "site/private/jsonly.png"), tinyPNG());
+    EXPECT_EQ(read(copy / "site/css/deep/theme.css"),
         "#title { background-image: url(\"../../img/bg2.png\"); }\n");
 
     m_server.reset();
@@ -107,11 +139,12 @@ TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
     EXPECT_EQ(
         window.status(), "Save or discard the editor changes before previewing the local copy.");
 
-    m_saveAs = m_folder / "inside.zip";
+    const fs::path copy = copyFolder(window);
+    m_saveAs = copy / "inside.zip";
     window.exportLocalSourceCopyAsZip(); // saves the edits first
     ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Choose a ZIP", 0) == 0; }));
     EXPECT_FALSE(window.editorState().dirty);
-    EXPECT_EQ(read(m_folder / "site/css/main.css"), "h1 { color: rgb(7, 8, 9); }\n");
+    EXPECT_EQ(read(copy / "site/css/main.css"), "h1 { color: rgb(7, 8, 9); }\n");
 
     m_saveAs = testHome() / "site.zip";
     writeFileAtomically(m_saveAs, "an older file");
@@ -123,11 +156,11 @@ TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
     fs::path unpacked = testHome() / "unpacked";
     fs::create_directories(unpacked);
     ASSERT_TRUE(extractZipArchive(m_saveAs, unpacked));
-    for (const char* file :
-        { "copy/site/index.html", "copy/site/css/main.css", "copy/site/css/deep/theme.css",
-            "copy/site/js/app.js", "copy/site/img/late.png", "copy/site/private/secret.png" })
+    for (const char* file : { "127.0.0.1/site/index.html", "127.0.0.1/site/css/main.css",
+             "127.0.0.1/site/css/deep/theme.css", "127.0.0.1/site/js/app.js",
+             "127.0.0.1/site/img/late.png", "127.0.0.1/site/private/secret.png" })
         EXPECT_TRUE(fs::is_regular_file(unpacked / file)) << file;
-    EXPECT_EQ(read(unpacked / "copy/site/css/main.css"), "h1 { color: rgb(7, 8, 9); }\n");
+    EXPECT_EQ(read(unpacked / "127.0.0.1/site/css/main.css"), "h1 { color: rgb(7, 8, 9); }\n");
 
     m_server.reset();
     window.previewLocalSourceCopy();
@@ -165,6 +198,148 @@ TEST_F(LocalCopy, CancelStopsEveryTransferAndWritesNothing)
     EXPECT_EQ(window.status(), "Local copy cancelled. No files were written.");
     EXPECT_FALSE(window.sourceWorkspaceURL());
     EXPECT_TRUE(fs::is_empty(m_folder));
+}
+
+TEST_F(LocalCopy, HostilePageChangesNothingOutsideItsNewFolder)
+{
+    // The chosen folder is the user's home: dot files, a page of their own, a folder link out,
+    // and a folder already named like the copy.
+    const fs::path outside = testHome() / "outside";
+    fs::create_directories(outside);
+    writeFileAtomically(outside / "keep.txt", "outside file");
+    fs::create_directories(m_folder / ".ssh");
+    fs::create_directories(m_folder / ".git" / "hooks");
+    fs::create_directories(m_folder / "127.0.0.1");
+    writeFileAtomically(m_folder / ".bashrc", "user bashrc");
+    writeFileAtomically(m_folder / ".ssh" / "authorized_keys", "user key");
+    writeFileAtomically(m_folder / ".git" / "hooks" / "pre-commit", "user hook");
+    writeFileAtomically(m_folder / "index.html", "user page");
+    fs::create_directory_symlink(outside, m_folder / "docs");
+    const auto before = snapshot(m_folder);
+    const auto outsideBefore = snapshot(outside);
+
+    TestServer& s = *m_server;
+    s.route("/",
+        { 200, "text/html; charset=utf-8",
+            "<!doctype html><html><head><title>Hostile</title>"
+            "<script src=\"/.bashrc\"></script>"
+            "<link rel=\"stylesheet\" href=\"/.ssh/authorized_keys\">"
+            "<link rel=\"stylesheet\" href=\"/docs/keep.txt\">"
+            "<link rel=\"stylesheet\" href=\"/docs/new.css\">"
+            "</head><body><img src=\"/.config/autostart/x.desktop\">"
+            "<script src=\"/.git/hooks/pre-commit\"></script></body></html>",
+            {} });
+    s.route("/.bashrc", { 200, "application/javascript", "/* pwned bashrc */", {} });
+    s.route("/.ssh/authorized_keys", { 200, "text/css", "/* attacker key */", {} });
+    s.route("/docs/keep.txt", { 200, "text/css", "/* pwned through the link */", {} });
+    s.route("/docs/new.css", { 200, "text/css", "/* new through the link */", {} });
+    s.route("/.config/autostart/x.desktop", { 200, "text/plain", "[Desktop Entry]", {} });
+    s.route("/.git/hooks/pre-commit", { 200, "application/javascript", "/* hook */", {} });
+    submitAddress(s.url("/"));
+    ASSERT_TRUE(waitForLoad(selectedView(), s.url("/")));
+    PageSourceWindow& window = openEditor();
+    ASSERT_EQ(window.sourceResources().size(), 7u) << window.status();
+    window.buildLocalSourceCopy();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Local copy ready", 0) == 0; },
+        std::chrono::seconds(40)))
+        << window.status();
+
+    const fs::path copy = copyFolder(window);
+    EXPECT_EQ(copy, m_folder / "127.0.0.1-2");
+    EXPECT_EQ(window.status(), "Local copy ready \u00B7 " + copy.string());
+    EXPECT_EQ(snapshot(m_folder, copy), before);
+    EXPECT_EQ(snapshot(outside), outsideBefore);
+
+    // The copy holds every file under an inert name, and its page links to them.
+    EXPECT_EQ(read(copy / "%2Ebashrc"), "/* pwned bashrc */");
+    EXPECT_EQ(read(copy / "%2Essh" / "authorized_keys"), "/* attacker key */");
+    EXPECT_EQ(read(copy / "%2Econfig" / "autostart" / "x.desktop"), "[Desktop Entry]");
+    EXPECT_EQ(read(copy / "%2Egit" / "hooks" / "pre-commit"), "/* hook */");
+    EXPECT_EQ(read(copy / "docs" / "keep.txt"), "/* pwned through the link */");
+    EXPECT_FALSE(fs::is_symlink(copy / "docs"));
+    std::string page = read(copy / "index.html");
+    EXPECT_NE(page.find("src=\"%252Ebashrc\""), std::string::npos) << page;
+    EXPECT_NE(page.find("href=\"%252Essh/authorized_keys\""), std::string::npos) << page;
+
+    // The export packs the copy alone.
+    m_saveAs = testHome() / "hostile.zip";
+    window.exportLocalSourceCopyAsZip();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Exported", 0) == 0; }))
+        << window.status();
+    fs::path unpacked = testHome() / "unpacked";
+    fs::create_directories(unpacked);
+    ASSERT_TRUE(extractZipArchive(m_saveAs, unpacked));
+    EXPECT_EQ(snapshot(unpacked / "127.0.0.1-2"), snapshot(copy));
+    EXPECT_EQ(std::distance(fs::directory_iterator(unpacked), fs::directory_iterator()), 1);
+}
+
+TEST_F(LocalCopy, PageScriptsCannotChooseTheListedFiles)
+{
+    // The page replaces everything the listing could call from the page's own world.
+    TestServer& s = *m_server;
+    s.route("/spoof/index.html",
+        { 200, "text/html; charset=utf-8",
+            "<!doctype html><html><head><title>Spoof</title>"
+            "<script src=\"/spoof/real.js\"></script><script>"
+            "const fake = [{ name: location.origin + '/.bashrc', initiatorType: 'script' }];"
+            "Performance.prototype.getEntriesByType = () => fake;"
+            "performance.getEntriesByType = () => fake;"
+            "Document.prototype.querySelectorAll = function() {"
+            "  const e = document.createElement('script'); e.src = '/.profile'; return [e]; };"
+            "Array.from = () => [{ url: location.origin + '/.injected', kind: 'js' }];"
+            "</script></head><body>Spoof</body></html>",
+            {} });
+    s.route("/spoof/real.js", { 200, "application/javascript", "window.real = 1;", {} });
+    submitAddress(s.url("/spoof/index.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), s.url("/spoof/index.html")));
+    PageSourceWindow& window = openEditor();
+    std::vector<std::string> listed;
+    for (const SourceResource& resource : window.sourceResources())
+        listed.push_back(resource.url);
+    EXPECT_EQ(listed,
+        (std::vector<std::string> { s.url("/spoof/index.html"), s.url("/spoof/real.js") }));
+}
+
+TEST_F(LocalCopy, AnotherSitesSameSiteCookiesStayHome)
+{
+    // localhost is another site than 127.0.0.1: its Strict and Lax cookies, and a None one
+    // that is not Secure, never go with a request that a 127.0.0.1 page makes.
+    TestServer& s = *m_server;
+    const std::string other = "http://localhost:" + std::to_string(s.port());
+    s.route("/set",
+        { 200, "text/html; charset=utf-8", "<title>Set</title>set",
+            { { "Set-Cookie", "strict=1; SameSite=Strict; Path=/" },
+                { "Set-Cookie", "lax=1; SameSite=Lax; Path=/" },
+                { "Set-Cookie", "none=1; SameSite=None; Path=/" } } });
+    for (const char* name : { "strict", "lax", "none" }) {
+        std::string path = std::string("/") + name + ".png";
+        s.route(path, { 200, "image/png", tinyPNG(), {} });
+        s.requireCookie(path, std::string(name) + "=1");
+    }
+    s.route("/open.png", { 200, "image/png", tinyPNG(), {} });
+    s.route("/page.html",
+        { 200, "text/html; charset=utf-8",
+            "<title>Page</title><img src=\"" + other + "/strict.png\"><img src=\"" + other
+                + "/lax.png\"><img src=\"" + other + "/none.png\"><img src=\"" + other
+                + "/open.png\">",
+            {} });
+    submitAddress(other + "/set");
+    ASSERT_TRUE(waitForLoad(selectedView(), other + "/set"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return evaluate(selectedView(), "document.cookie.length > 0") == "true"; }));
+    submitAddress(s.url("/page.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), s.url("/page.html")));
+    PageSourceWindow& window = openEditor();
+    window.buildLocalSourceCopy();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Local copy created at", 0) == 0; },
+        std::chrono::seconds(40)))
+        << window.status();
+    // Each refused image answered 403 without its cookie; the open one came.
+    EXPECT_NE(window.status().find(" \u00B7 3 file(s) skipped or failed."), std::string::npos)
+        << window.status();
+    const fs::path copy = copyFolder(window);
+    EXPECT_EQ(read(copy / "_external" / "localhost" / "open.png"), tinyPNG());
+    EXPECT_FALSE(fs::exists(copy / "_external" / "localhost" / "strict.png"));
 }
 
 } // namespace
