@@ -153,6 +153,10 @@ public:
     FaviconCache<Glib::RefPtr<Gdk::Texture>>& faviconCache() { return m_faviconCache; }
     // Icon downloads started and not yet finished.
     size_t pendingFaviconDownloads() const;
+    // Icon look-ups that have run to their end: shown, refused, failed or dropped.
+    size_t faviconLookupsFinished() const { return m_faviconLookupsFinished; }
+    // Icons that failed, by page and icon address, for the life of the browser.
+    const FaviconCache<bool>& failedFavicons() const { return m_failedFavicons; }
 
     // --- Tab strip (tabs/tab_strip.cpp) ---
     void refreshTabBar();
@@ -548,6 +552,8 @@ private:
 
     // --- Favicons ---
     FaviconCache<Glib::RefPtr<Gdk::Texture>> m_faviconCache;
+    FaviconCache<bool> m_failedFavicons;
+    size_t m_faviconLookupsFinished = 0;
     std::unique_ptr<HttpClient> m_faviconClient;
     // Page-script answers for icons check this before touching the controller.
     std::shared_ptr<bool> m_faviconLookupsAlive = std::make_shared<bool>(true);

@@ -1,6 +1,7 @@
 // Trimming and UTF-8 helpers.
 #include "base/text_util.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qv {
@@ -44,7 +45,62 @@ size_t validSequenceLength(std::string_view s, size_t i)
     return len;
 }
 
+uint32_t decodeAt(std::string_view s, size_t i, size_t len)
+{
+    auto byte = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+    if (len == 1)
+        return byte(i);
+    uint32_t cp = byte(i) & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+    for (size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    return cp;
+}
+
+// Characters that reorder or hide the text around them without showing themselves.
+bool isInvisibleFormatCharacter(uint32_t cp)
+{
+    return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E)
+        || (cp >= 0x2066 && cp <= 0x206F) || cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB);
+}
+
+bool isControlOrLineBreak(uint32_t cp)
+{
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
+}
+
 } // namespace
+
+std::string displaySafeTitle(std::string_view title)
+{
+    std::string out;
+    out.reserve(std::min(title.size(), kMaxDisplayedTitleCharacters * 4));
+    size_t characters = 0;
+    bool pendingSpace = false;
+    for (size_t i = 0; i < title.size();) {
+        size_t len = validSequenceLength(title, i);
+        uint32_t cp = len ? decodeAt(title, i, len) : 0xFFFD;
+        std::string_view piece = len ? title.substr(i, len) : std::string_view("\xEF\xBF\xBD");
+        i += len ? len : 1;
+        if (isInvisibleFormatCharacter(cp))
+            continue;
+        if (cp == ' ' || isControlOrLineBreak(cp)) {
+            pendingSpace = !out.empty();
+            continue;
+        }
+        if (characters + (pendingSpace ? 1 : 0) >= kMaxDisplayedTitleCharacters) {
+            out += "\xE2\x80\xA6";
+            break;
+        }
+        if (pendingSpace) {
+            out += ' ';
+            ++characters;
+            pendingSpace = false;
+        }
+        out.append(piece);
+        ++characters;
+    }
+    return out;
+}
 
 std::string trim(std::string_view text)
 {

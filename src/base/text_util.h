@@ -27,6 +27,14 @@ std::string toLowerAscii(std::string_view text);
 // file of its own ("", "/", ".", "..") or holds NUL.
 std::string lastPathComponent(std::string_view path);
 
+// A page's title as the chrome may show it: bidirectional embeddings, overrides, isolates and
+// marks and other invisible format characters removed, C0 and C1 controls and line or paragraph
+// separators turned into spaces, runs of spaces collapsed, both ends trimmed, invalid UTF-8
+// replaced, and at most kMaxDisplayedTitleCharacters characters kept ("…" marks a cut). A
+// title made only of such characters gives "". What is stored keeps the page's own text.
+inline constexpr size_t kMaxDisplayedTitleCharacters = 1024;
+std::string displaySafeTitle(std::string_view title);
+
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
 

@@ -10,25 +10,33 @@ namespace qv {
 
 namespace {
 
-// The wrapper after the line that declares __src. Each run only puts back a console method
-// that is still its own wrapper: with overlapping runs the later one may sit on top, and taking
-// it away would drop that run's capture. A finished run's wrapper stops capturing and only
-// passes calls on, and whoever restores next skips past it, so no run leaves the console
-// patched for good and no finished run's lines keep growing.
-constexpr std::string_view kWrapperBody = R"JS(
-const __log = [];
+// The hook, after the lines that declare __line, __end and __maxLine. It holds no user text and
+// returns nothing the console shows: each console call is formatted here and handed on as one
+// event for the collector. Each run only puts back a console method that is still its own
+// wrapper: with overlapping runs the later one may sit on top, and taking it away would drop
+// that run's capture. A finished run's wrapper stops capturing and only passes calls on, and
+// whoever restores next skips past it, so no run leaves the console patched for good.
+constexpr std::string_view kHookBody = R"JS(
 const __c = window.console;
+const __doc = document;
+const __names = ['log', 'info', 'warn', 'error', 'debug'];
 const __saved = {};
 const __own = {};
-const __names = ['log', 'info', 'warn', 'error', 'debug'];
-let __dropped = 0;
 let __done = false;
 const __fmt = function (v) {
-  if (typeof v === 'string') return v;
+  const type = typeof v;
+  if (type === 'string') return v;
+  // Plain values are written out here, with nothing the page could have replaced.
+  if (type === 'number') return v === v && v !== Infinity && v !== -Infinity ? `${v}` : 'null';
+  if (type === 'boolean' || v === null) return `${v}`;
+  if (type === 'undefined') return 'undefined';
   let text;
   try { text = JSON.stringify(v); } catch (e) { text = undefined; }
   if (typeof text === 'string') return text;
   try { return String(v); } catch (e) { return typeof v; }
+};
+const __send = function (line) {
+  try { __doc.dispatchEvent(new CustomEvent(__line, { detail: line })); } catch (e) {}
 };
 if (typeof __c === 'object' && __c !== null) {
   for (const k of __names) {
@@ -38,17 +46,13 @@ if (typeof __c === 'object' && __c !== null) {
       const wrapper = function (...a) {
         if (!__done) {
           try {
-            if (__log.length < __maxLines) {
-              let line = label;
-              for (let i = 0; i < a.length && line.length <= __maxLine; i++) {
-                if (i > 0) line += ' ';
-                line += __fmt(a[i]);
-              }
-              if (line.length > __maxLine) line = line.slice(0, __maxLine) + '\u2026';
-              __log[__log.length] = line;
-            } else {
-              __dropped++;
+            let line = label;
+            for (let i = 0; i < a.length && line.length <= __maxLine; i++) {
+              if (i > 0) line += ' ';
+              line += __fmt(a[i]);
             }
+            if (line.length > __maxLine) line = line.slice(0, __maxLine) + '\u2026';
+            __send(line);
           } catch (e) {}
         }
         return typeof saved === 'function' ? Reflect.apply(saved, this, a) : undefined;
@@ -64,40 +68,7 @@ if (typeof __c === 'object' && __c !== null) {
     } catch (e) {}
   }
 }
-try {
-  let value;
-  let evaluated = true;
-  try {
-    value = (0, eval)(__src);
-  } catch (e) {
-    if (!(e instanceof SyntaxError) || !/\bawait\b/.test(__src)) throw e;
-    const AsyncFunction = Object.getPrototypeOf(async function () {}).constructor;
-    evaluated = false;
-    value = await new AsyncFunction(__src)();
-  }
-  if (evaluated && value && typeof value.then === 'function') value = await value;
-  let text;
-  if (value === undefined) {
-    text = 'undefined';
-  } else {
-    try { text = JSON.stringify(value); } catch (e) { text = undefined; }
-    if (typeof text !== 'string') text = String(value);
-  }
-  if (text.length > __maxValue) text = text.slice(0, __maxValue) + '\u2026';
-  return { lines: __log, value: text, dropped: __dropped };
-} catch (e) {
-  let text;
-  try {
-    const head = String(e);
-    const stack = e instanceof Error && !(e instanceof SyntaxError)
-        && typeof e.stack === 'string' ? e.stack : '';
-    text = stack === '' ? head : (stack.indexOf(head) === 0 ? stack : head + '\n' + stack);
-    if (text.length > __maxValue) text = text.slice(0, __maxValue) + '\u2026';
-  } catch (x) {
-    text = 'Error';
-  }
-  return { lines: __log, error: text, dropped: __dropped };
-} finally {
+__doc.addEventListener(__end, function () {
   __done = true;
   for (const k of __names) {
     try {
@@ -114,8 +85,48 @@ try {
       __c[k] = f;
     } catch (e) {}
   }
-}
+}, { once: true });
+})();
 )JS";
+
+// The collector, after the lines that declare __token, __line, __maxLines and __maxLine. It
+// lives in the console's world, so what it keeps is out of the page's reach; the page can only
+// send it lines, as it could by logging.
+constexpr std::string_view kCollectorBody = R"JS(
+const runs = window.__qvConsoleRuns || (window.__qvConsoleRuns = new Map());
+const run = { lines: [], dropped: 0 };
+run.listener = function (event) {
+  const line = event.detail;
+  if (typeof line !== 'string') return;
+  if (run.lines.length >= __maxLines) { run.dropped++; return; }
+  run.lines.push(line.length > __maxLine ? line.slice(0, __maxLine) + '\u2026' : line);
+};
+document.addEventListener(__line, run.listener);
+runs.set(__token, run);
+return true;
+})();
+)JS";
+
+// The finish, after the lines that declare __token, __line and __end: the hook is told to put
+// the console back, and the run's lines leave the collector.
+constexpr std::string_view kFinishBody = R"JS(
+document.dispatchEvent(new CustomEvent(__end));
+const runs = window.__qvConsoleRuns;
+const run = runs ? runs.get(__token) : undefined;
+if (!run) return { lines: [], dropped: 0 };
+document.removeEventListener(__line, run.listener);
+runs.delete(__token);
+return { lines: run.lines, dropped: run.dropped };
+})();
+)JS";
+
+std::string declaration(std::string_view name, const Json& value)
+{
+    return "const " + std::string(name) + " = " + jsonForScript(value) + ";\n";
+}
+
+std::string lineEvent(std::string_view token) { return "qvconsole-line-" + std::string(token); }
+std::string endEvent(std::string_view token) { return "qvconsole-end-" + std::string(token); }
 
 std::string cappedText(std::string_view text, std::size_t maxBytes)
 {
@@ -170,14 +181,95 @@ std::string valueText(const std::optional<Json>& result)
 
 } // namespace
 
-std::string scriptConsoleWrapper(std::string_view source)
+ScriptRunMode scriptRunMode(bool parsesAsScript, std::string_view source)
 {
-    std::string body = "const __src = " + jsonForScript(Json(sanitizeUtf8(source))) + ";\n";
-    body += "const __maxLines = " + std::to_string(kMaxScriptConsoleLines) + ";\n";
-    body += "const __maxLine = " + std::to_string(kMaxScriptConsoleLineBytes) + ";\n";
-    body += "const __maxValue = " + std::to_string(kMaxScriptConsoleOutputBytes) + ";";
-    body += kWrapperBody;
-    return body;
+    if (parsesAsScript)
+        return ScriptRunMode::Script;
+    // The word await on its own, as the pattern \bawait\b finds it.
+    auto isWordCharacter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '_';
+    };
+    for (std::size_t at = source.find("await"); at != std::string_view::npos;
+         at = source.find("await", at + 1)) {
+        bool startsWord = at == 0 || !isWordCharacter(source[at - 1]);
+        bool endsWord = at + 5 == source.size() || !isWordCharacter(source[at + 5]);
+        if (startsWord && endsWord)
+            return ScriptRunMode::AsyncFunctionBody;
+    }
+    return ScriptRunMode::Script;
+}
+
+std::string scriptConsoleCollectorScript(std::string_view token)
+{
+    std::string script = "(() => {\n" + declaration("__token", Json(std::string(token)));
+    script += declaration("__line", Json(lineEvent(token)));
+    script += declaration("__maxLines", Json(kMaxScriptConsoleLines));
+    script += declaration("__maxLine", Json(kMaxScriptConsoleLineBytes));
+    return script + std::string(kCollectorBody);
+}
+
+std::string scriptConsoleHookScript(std::string_view token)
+{
+    std::string script = "(() => {\n" + declaration("__line", Json(lineEvent(token)));
+    script += declaration("__end", Json(endEvent(token)));
+    script += declaration("__maxLine", Json(kMaxScriptConsoleLineBytes));
+    return script + std::string(kHookBody);
+}
+
+std::string scriptConsoleFinishScript(std::string_view token)
+{
+    std::string script = "(() => {\n" + declaration("__token", Json(std::string(token)));
+    script += declaration("__line", Json(lineEvent(token)));
+    script += declaration("__end", Json(endEvent(token)));
+    return script + std::string(kFinishBody);
+}
+
+std::string scriptErrorText(std::string_view message)
+{
+    // "<source>:<line>: " or "<source>:<line>:<column>: "; a source name holds no space. The
+    // engine names the page's address for code the console ran, so the place says nothing.
+    for (std::size_t colon = message.find(": "); colon != std::string_view::npos;
+         colon = message.find(": ", colon + 1)) {
+        std::string_view place = message.substr(0, colon);
+        if (place.find(' ') != std::string_view::npos)
+            break;
+        std::size_t digits = place.find_last_not_of("0123456789");
+        bool endsInLine = digits != std::string_view::npos && digits + 1 < place.size()
+            && place[digits] == ':';
+        if (!endsInLine)
+            continue;
+        return std::string(message.substr(colon + 2));
+    }
+    return std::string(message);
+}
+
+ScriptRunReply scriptRunReplyFor(std::optional<Json> collected, const ScriptCodeOutcome& code)
+{
+    Json result = Json::object();
+    result["lines"] = Json::array();
+    if (collected && collected->is_object()) {
+        auto lines = collected->find("lines");
+        if (lines != collected->end() && lines->is_array())
+            result["lines"] = std::move(*lines);
+        auto dropped = collected->find("dropped");
+        if (dropped != collected->end() && dropped->is_number())
+            result["dropped"] = *dropped;
+    }
+    switch (code.kind) {
+    case ScriptCodeOutcome::Kind::Value:
+        result["value"] = code.text;
+        break;
+    case ScriptCodeOutcome::Kind::Unshowable:
+        result["value"] = std::string(kScriptUnshowableValue);
+        break;
+    case ScriptCodeOutcome::Kind::Error:
+        result["error"] = code.text.empty() ? std::string(kScriptFailedMessage) : code.text;
+        break;
+    }
+    ScriptRunReply reply;
+    reply.result = std::move(result);
+    return reply;
 }
 
 ScriptRunOutput scriptRunOutput(const ScriptRunReply& reply)

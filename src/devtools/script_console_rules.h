@@ -34,11 +34,40 @@ inline constexpr std::size_t kMaxScriptConsoleLines = 10000;
 inline constexpr std::size_t kMaxScriptConsoleLineBytes = 20000;
 inline constexpr std::size_t kMaxScriptConsoleOutputBytes = 4 * 1024 * 1024;
 
-// The body of an asynchronous function to run in the page's own world, with no arguments: the
-// user's code is embedded in it as a JSON string literal, so no text can end it early. It
-// captures console.log, info, warn, error and debug while the code runs and returns
-// { lines, value } or { lines, error } (plus `dropped`, the lines it did not keep).
-std::string scriptConsoleWrapper(std::string_view source);
+// The user's code is handed to the engine as it is, in the page's world, never through a
+// function the page could replace; the page never sees the text. Its console output is caught
+// by a hook in the page that passes each line, as a DOM event named for the run, to a collector
+// in the console's own script world, which the page cannot read or rewrite.
+inline constexpr std::string_view kScriptConsoleWorld = "quivel-console";
+// The name the engine gives the user's code in errors and stacks.
+inline constexpr std::string_view kScriptConsoleSourceName = "console";
+// Shown for a result the engine cannot copy out of the page.
+inline constexpr std::string_view kScriptUnshowableValue
+    = "(a function, promise, symbol or page element; it stays in the page)";
+
+// How the code runs: as a script whose last expression is the value, or, when it only fails to
+// parse as a script and mentions await, as the body of an asynchronous function whose returned
+// value is awaited.
+enum class ScriptRunMode { Script, AsyncFunctionBody };
+ScriptRunMode scriptRunMode(bool parsesAsScript, std::string_view source);
+
+// The three scripts of one run, tied together by `token` (letters, digits and hyphens only):
+// the collector, started first in the console's world; the console hook, installed next in the
+// page's world; and the finish, run in the console's world once the code has finished, which
+// takes the hook out and returns { lines, dropped }.
+std::string scriptConsoleCollectorScript(std::string_view token);
+std::string scriptConsoleHookScript(std::string_view token);
+std::string scriptConsoleFinishScript(std::string_view token);
+
+// What the engine said about the user's code.
+struct ScriptCodeOutcome {
+    enum class Kind { Value, Error, Unshowable };
+    Kind kind = Kind::Value;
+    std::string text; // Value: the value as JSON, or as text when it has none; Error: the message
+};
+
+// The engine's message without the "<source>:<line>:<column>: " it starts with.
+std::string scriptErrorText(std::string_view engineMessage);
 
 // What came back from one run: the function's result converted to JSON (nothing when it gave
 // none), and the web view's own error when it reported one ("" when that had no message).
@@ -51,6 +80,10 @@ struct ScriptRunOutput {
     std::string text; // captured lines, then the "> value" or "ERROR: ..." line, joined by "\n"
     bool failed = false;
 };
+
+// The reply of one run from what the collector returned (nothing when it could not be reached)
+// and the engine's outcome for the code.
+ScriptRunReply scriptRunReplyFor(std::optional<Json> collected, const ScriptCodeOutcome& code);
 
 // The console text of a reply. Anything of the wrong type is read as missing; lines past the
 // limits are dropped with one line saying how many.

@@ -4,6 +4,8 @@
 #include "app/browser_controller.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
+#include "base/text_util.h"
+#include "base/uuid.h"
 #include "devtools/script_editor_view.h"
 #include "extensions/extension_runtime_rules.h"
 
@@ -137,12 +139,70 @@ private:
     Gtk::Widget& m_controls;
 };
 
+struct ScriptConsoleWindow::PendingRun {
+    std::weak_ptr<ScriptConsoleWindow*> window;
+    std::uint64_t generation = 0;
+    std::string token;
+    ScriptCodeOutcome code;
+};
+
 namespace {
 
-    struct PendingRun {
-        std::weak_ptr<ScriptConsoleWindow*> window;
-        std::uint64_t generation = 0;
-    };
+    void ignoreScriptResult(GObject* object, GAsyncResult* result, gpointer)
+    {
+        GError* error = nullptr;
+        JSCValue* value
+            = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
+        if (value)
+            g_object_unref(value);
+        if (error)
+            g_error_free(error);
+    }
+
+    void evaluateInWorld(WebKitWebView* view, const std::string& script, const char* world,
+        GAsyncReadyCallback done = ignoreScriptResult, gpointer data = nullptr)
+    {
+        webkit_web_view_evaluate_javascript(view, script.c_str(),
+            static_cast<gssize>(script.size()), world, nullptr, nullptr, done, data);
+    }
+
+    // The engine's answer for the user's code. The value is the engine's own copy, made outside
+    // the page, so turning it into text runs none of the page's code.
+    ScriptCodeOutcome codeOutcomeFrom(JSCValue* value, const GError* error)
+    {
+        ScriptCodeOutcome outcome;
+        if (error) {
+            if (g_error_matches(
+                    error, WEBKIT_JAVASCRIPT_ERROR, WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT)) {
+                outcome.kind = ScriptCodeOutcome::Kind::Unshowable;
+                return outcome;
+            }
+            outcome.kind = ScriptCodeOutcome::Kind::Error;
+            outcome.text = scriptErrorText(error->message ? error->message : "");
+            return outcome;
+        }
+        if (!value || jsc_value_is_undefined(value)) {
+            outcome.text = "undefined";
+            return outcome;
+        }
+        char* json = jsc_value_to_json(value, 0);
+        if (json) {
+            if (strnlen(json, kMaxScriptReplyJsonBytes + 1) > kMaxScriptReplyJsonBytes) {
+                outcome.kind = ScriptCodeOutcome::Kind::Error;
+                outcome.text = "The page's answer is too large to show.";
+            } else {
+                outcome.text = json;
+            }
+            g_free(json);
+        } else {
+            // No JSON form (a cycle, for one): its plain text, as String() gives it.
+            char* text = jsc_value_to_string(value);
+            outcome.text = text ? text : "undefined";
+            g_free(text);
+        }
+        jsc_context_clear_exception(jsc_value_get_context(value));
+        return outcome;
+    }
 
 } // namespace
 
@@ -299,27 +359,90 @@ void ScriptConsoleWindow::applyPauseLook()
     setAccessibleLabel(*m_scriptPauseButton, tooltip);
 }
 
+bool ScriptConsoleWindow::parsesAsScript(const std::string& source)
+{
+    // Parsed here, in a context of the browser's own, so that nothing runs twice and the page
+    // never sees code that fails.
+    if (!m_syntaxContext)
+        m_syntaxContext = GObjectPtr<JSCContext>::adopt(jsc_context_new());
+    JSCException* exception = nullptr;
+    JSCCheckSyntaxResult result = jsc_context_check_syntax(m_syntaxContext.get(), source.c_str(),
+        static_cast<gssize>(source.size()), JSC_CHECK_SYNTAX_MODE_SCRIPT,
+        std::string(kScriptConsoleSourceName).c_str(), 1, &exception);
+    if (exception)
+        g_object_unref(exception);
+    return result == JSC_CHECK_SYNTAX_RESULT_SUCCESS;
+}
+
 void ScriptConsoleWindow::executeJavaScriptSource(const ScriptRunRequest& request)
 {
     WebKitWebView* view = controller().selectedWebView();
     if (!view)
         return;
-    std::string body = scriptConsoleWrapper(request.source);
-    AsyncCall<PendingRun> pending(PendingRun { m_alive, request.generation });
-    webkit_web_view_call_async_javascript_function(
-        view, body.c_str(), static_cast<gssize>(body.size()), nullptr, nullptr, nullptr, nullptr,
+    const std::string world(kScriptConsoleWorld);
+    const std::string sourceName(kScriptConsoleSourceName);
+    std::string token = makeUUIDString();
+    std::string source = sanitizeUtf8(request.source);
+
+    // The engine runs one page's requests in the order they are made: the collector listens
+    // before the hook sends, and both are in place before the code runs.
+    evaluateInWorld(view, scriptConsoleCollectorScript(token), world.c_str());
+    evaluateInWorld(view, scriptConsoleHookScript(token), nullptr);
+
+    AsyncCall<PendingRun> pending(PendingRun { m_alive, request.generation, token, {} });
+    if (scriptRunMode(parsesAsScript(source), source) == ScriptRunMode::Script) {
+        webkit_web_view_evaluate_javascript(
+            view, source.c_str(), static_cast<gssize>(source.size()), nullptr, sourceName.c_str(),
+            nullptr,
+            +[](GObject* object, GAsyncResult* result, gpointer data) {
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+                    WEBKIT_WEB_VIEW(object), result, &error);
+                finishCode(
+                    WEBKIT_WEB_VIEW(object), AsyncCall<PendingRun>::take(data), value, error);
+            },
+            pending.release());
+    } else {
+        webkit_web_view_call_async_javascript_function(
+            view, source.c_str(), static_cast<gssize>(source.size()), nullptr, nullptr,
+            sourceName.c_str(), nullptr,
+            +[](GObject* object, GAsyncResult* result, gpointer data) {
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
+                    WEBKIT_WEB_VIEW(object), result, &error);
+                finishCode(
+                    WEBKIT_WEB_VIEW(object), AsyncCall<PendingRun>::take(data), value, error);
+            },
+            pending.release());
+    }
+}
+
+void ScriptConsoleWindow::finishCode(
+    WebKitWebView* view, std::unique_ptr<PendingRun> run, JSCValue* value, GError* error)
+{
+    run->code = codeOutcomeFrom(value, error);
+    if (value)
+        g_object_unref(value);
+    if (error)
+        g_error_free(error);
+    // The console is put back even when nobody waits for the answer any more.
+    std::string finish = scriptConsoleFinishScript(run->token);
+    AsyncCall<PendingRun> pending(std::move(*run));
+    evaluateInWorld(
+        view, finish, std::string(kScriptConsoleWorld).c_str(),
         +[](GObject* object, GAsyncResult* result, gpointer data) {
             auto run = AsyncCall<PendingRun>::take(data);
             GError* error = nullptr;
-            JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(
                 WEBKIT_WEB_VIEW(object), result, &error);
             char* json = value && !error ? jsc_value_to_json(value, 0) : nullptr;
-            ScriptRunReply reply = scriptRunReplyFrom(json, error);
+            ScriptRunReply collected = scriptRunReplyFrom(json, error);
             g_free(json);
             if (value)
                 g_object_unref(value);
             if (error)
                 g_error_free(error);
+            ScriptRunReply reply = scriptRunReplyFor(std::move(collected.result), run->code);
             if (auto alive = run->window.lock())
                 (*alive)->finishRun(run->generation, reply);
         },

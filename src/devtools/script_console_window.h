@@ -4,6 +4,9 @@
 
 #include "app/auxiliary_window.h"
 #include "devtools/script_console_rules.h"
+#include "platform/gobject_ptr.h"
+
+#include <webkit/webkit.h>
 
 #include <memory>
 #include <string>
@@ -42,7 +45,11 @@ public:
     std::size_t completedRuns() const { return m_completedRuns; }
 
 private:
+    struct PendingRun;
     void executeJavaScriptSource(const ScriptRunRequest& request);
+    bool parsesAsScript(const std::string& source);
+    static void finishCode(
+        WebKitWebView* view, std::unique_ptr<PendingRun> run, JSCValue* value, GError* error);
     void finishRun(std::uint64_t generation, const ScriptRunReply& reply);
     void apply(const ScriptConsoleUpdate& update);
     void applyPauseLook();
@@ -59,6 +66,7 @@ private:
     // Completions that arrive after the window is gone find this expired.
     std::shared_ptr<ScriptConsoleWindow*> m_alive;
     std::size_t m_completedRuns = 0;
+    GObjectPtr<JSCContext> m_syntaxContext;
 };
 
 // The reply of one run as the engine hands it back: its JSON (length-checked before parsing)

@@ -4,6 +4,7 @@
 #include "app/browser_controller.h"
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
+#include "base/text_util.h"
 #include "history/history_window_rules.h"
 #include "platform/alerts.h"
 
@@ -243,7 +244,7 @@ void HistoryWindow::addColumn(const char* title, int width, Column column)
         const HistoryEntry& entry = entries[row];
         switch (column) {
         case Column::Title:
-            label->set_text(entry.title);
+            label->set_text(displaySafeTitle(entry.title));
             break;
         case Column::URL:
             label->set_text(entry.url);

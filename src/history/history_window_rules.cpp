@@ -1,6 +1,8 @@
 // History window rows, reopening and confirmations.
 #include "history/history_window_rules.h"
 
+#include "base/text_util.h"
+
 #include <algorithm>
 
 namespace qv {
@@ -25,7 +27,8 @@ std::vector<HistoryRow> historyRows(const std::deque<HistoryEntry>& entries)
     std::vector<HistoryRow> rows;
     rows.reserve(entries.size());
     for (const auto& entry : entries)
-        rows.push_back({ entry.title, entry.url, historyVisitedText(entry.time) });
+        rows.push_back(
+            { displaySafeTitle(entry.title), entry.url, historyVisitedText(entry.time) });
     return rows;
 }
 

@@ -186,7 +186,7 @@ void BrowserController::updateTitlesForWebView(WebKitWebView* view)
     }
     refreshTabBar();
     if (view == m_webView && m_window)
-        m_window->set_title(title.empty() ? "Quivel Browser" : title);
+        m_window->set_title(browserWindowTitle(title));
 }
 
 void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
@@ -263,7 +263,7 @@ void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoad
     bool provisional = event != WEBKIT_LOAD_COMMITTED;
     if (provisional) {
         if (view == m_webView && !quiet && m_window)
-            m_window->set_title("Load failed: " + message);
+            m_window->set_title("Load failed: " + displaySafeTitle(message));
         updateNavigationButtons();
     }
     if (!quiet) {

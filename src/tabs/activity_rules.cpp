@@ -1,6 +1,7 @@
 // Activity window rows and button decisions.
 #include "tabs/activity_rules.h"
 
+#include "base/text_util.h"
 #include "tabs/tab_model.h"
 
 #include <algorithm>
@@ -34,7 +35,9 @@ std::vector<ActivityRow> activityRows(
     rows.reserve(tabs.size());
     for (const auto& tab : tabs) {
         ActivityRow row;
-        row.label = !tab.title.empty() ? tab.title : !tab.url.empty() ? tab.url : kNewTabTitle;
+        row.label = displaySafeTitle(tab.title);
+        if (row.label.empty())
+            row.label = !tab.url.empty() ? displaySafeTitle(tab.url) : std::string(kNewTabTitle);
         row.url = tab.url;
         std::string_view profileID = tab.profileID.empty() ? kBuiltInProfileID : tab.profileID;
         const BrowserProfile* profile = profileForID(profiles, profileID);

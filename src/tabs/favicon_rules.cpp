@@ -4,6 +4,8 @@
 #include "base/text_util.h"
 #include "navigation/address_resolution.h"
 
+#include <algorithm>
+
 namespace qv {
 
 namespace {
@@ -34,7 +36,352 @@ namespace {
         return -1;
     }
 
+    // Reads little- and big-endian fields; out-of-range reads give nothing.
+    class ByteReader {
+    public:
+        explicit ByteReader(std::string_view bytes)
+            : m_bytes(bytes)
+        {
+        }
+        size_t size() const { return m_bytes.size(); }
+        bool has(size_t at, size_t count) const
+        {
+            return at <= m_bytes.size() && count <= m_bytes.size() - at;
+        }
+        std::optional<std::uint32_t> u8(size_t at) const
+        {
+            if (!has(at, 1))
+                return std::nullopt;
+            return static_cast<std::uint8_t>(m_bytes[at]);
+        }
+        std::optional<std::uint32_t> le(size_t at, size_t count) const
+        {
+            if (!has(at, count))
+                return std::nullopt;
+            std::uint32_t value = 0;
+            for (size_t i = count; i-- > 0;)
+                value = (value << 8) | static_cast<std::uint8_t>(m_bytes[at + i]);
+            return value;
+        }
+        std::optional<std::uint32_t> be(size_t at, size_t count) const
+        {
+            if (!has(at, count))
+                return std::nullopt;
+            std::uint32_t value = 0;
+            for (size_t i = 0; i < count; ++i)
+                value = (value << 8) | static_cast<std::uint8_t>(m_bytes[at + i]);
+            return value;
+        }
+        bool matches(size_t at, std::string_view text) const
+        {
+            return has(at, text.size()) && m_bytes.substr(at, text.size()) == text;
+        }
+        std::string_view from(size_t at) const
+        {
+            return at < m_bytes.size() ? m_bytes.substr(at) : std::string_view();
+        }
+
+    private:
+        std::string_view m_bytes;
+    };
+
+    // Sums what an image declares and remembers the largest single size.
+    class DeclaredSizes {
+    public:
+        bool add(std::uint64_t width, std::uint64_t height)
+        {
+            if (width == 0 || height == 0 || width > kMaxFaviconSide || height > kMaxFaviconSide)
+                return false;
+            m_pixels += width * height;
+            if (m_pixels > kMaxFaviconPixels)
+                return false;
+            if (width * height >= std::uint64_t(m_width) * m_height) {
+                m_width = static_cast<std::uint32_t>(width);
+                m_height = static_cast<std::uint32_t>(height);
+            }
+            return true;
+        }
+        std::optional<FaviconImageHeader> header(FaviconFormat format) const
+        {
+            if (m_width == 0)
+                return std::nullopt;
+            return FaviconImageHeader { format, m_width, m_height };
+        }
+
+    private:
+        std::uint64_t m_pixels = 0;
+        std::uint32_t m_width = 0;
+        std::uint32_t m_height = 0;
+    };
+
+    constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1A\n";
+
+    // The size in a PNG's first chunk, which must be its header.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> pngSize(const ByteReader& r, size_t at)
+    {
+        if (!r.matches(at, kPngSignature) || !r.matches(at + 12, "IHDR"))
+            return std::nullopt;
+        auto width = r.be(at + 16, 4);
+        auto height = r.be(at + 20, 4);
+        if (!width || !height)
+            return std::nullopt;
+        return std::pair { *width, *height };
+    }
+
+    std::optional<FaviconImageHeader> pngHeader(const ByteReader& r)
+    {
+        auto size = pngSize(r, 0);
+        DeclaredSizes sizes;
+        if (!size || !sizes.add(size->first, size->second))
+            return std::nullopt;
+        return sizes.header(FaviconFormat::Png);
+    }
+
+    // JPEG: the first start-of-frame segment before the scan; the decoder refuses a second one.
+    std::optional<FaviconImageHeader> jpegHeader(const ByteReader& r)
+    {
+        size_t at = 2;
+        while (true) {
+            if (r.u8(at) != 0xFFu)
+                return std::nullopt;
+            while (r.u8(at + 1) == 0xFFu)
+                ++at; // fill bytes
+            auto marker = r.u8(at + 1);
+            if (!marker)
+                return std::nullopt;
+            if (*marker == 0x01 || (*marker >= 0xD0 && *marker <= 0xD8)) {
+                at += 2;
+                continue;
+            }
+            if (*marker == 0xD9 || *marker == 0xDA)
+                return std::nullopt; // image data or the end before any size
+            auto length = r.be(at + 2, 2);
+            if (!length || *length < 2)
+                return std::nullopt;
+            bool startOfFrame = *marker >= 0xC0 && *marker <= 0xCF && *marker != 0xC4
+                && *marker != 0xC8 && *marker != 0xCC;
+            if (startOfFrame) {
+                auto height = r.be(at + 5, 2);
+                auto width = r.be(at + 7, 2);
+                DeclaredSizes sizes;
+                if (!height || !width || !sizes.add(*width, *height))
+                    return std::nullopt;
+                return sizes.header(FaviconFormat::Jpeg);
+            }
+            at += 2 + *length;
+        }
+    }
+
+    // GIF: the logical screen and every frame, each frame placed within the limit.
+    std::optional<FaviconImageHeader> gifHeader(const ByteReader& r)
+    {
+        auto screenWidth = r.le(6, 2);
+        auto screenHeight = r.le(8, 2);
+        auto flags = r.u8(10);
+        if (!screenWidth || !screenHeight || !flags)
+            return std::nullopt;
+        DeclaredSizes sizes;
+        if (!sizes.add(*screenWidth, *screenHeight))
+            return std::nullopt;
+        size_t at = 13;
+        if (*flags & 0x80)
+            at += 3u << ((*flags & 7) + 1);
+        auto skipSubBlocks = [&r](size_t& position) {
+            while (true) {
+                auto length = r.u8(position);
+                if (!length)
+                    return false;
+                ++position;
+                if (*length == 0)
+                    return true;
+                position += *length;
+            }
+        };
+        while (true) {
+            auto kind = r.u8(at);
+            // The whole file is here, so an end between blocks leaves no frame unseen.
+            if (!kind || *kind == 0x3B)
+                return sizes.header(FaviconFormat::Gif);
+            if (*kind == 0x21) {
+                at += 2;
+                if (!skipSubBlocks(at))
+                    return std::nullopt;
+                continue;
+            }
+            if (*kind != 0x2C)
+                return std::nullopt;
+            auto left = r.le(at + 1, 2);
+            auto top = r.le(at + 3, 2);
+            auto width = r.le(at + 5, 2);
+            auto height = r.le(at + 7, 2);
+            auto frameFlags = r.u8(at + 9);
+            if (!left || !top || !width || !height || !frameFlags)
+                return std::nullopt;
+            // A frame reaching past the screen grows the image to hold it.
+            if (std::uint64_t(*left) + *width > kMaxFaviconSide
+                || std::uint64_t(*top) + *height > kMaxFaviconSide || !sizes.add(*width, *height))
+                return std::nullopt;
+            at += 10;
+            if (*frameFlags & 0x80)
+                at += 3u << ((*frameFlags & 7) + 1);
+            at += 1; // the code size
+            if (!skipSubBlocks(at))
+                return std::nullopt;
+        }
+    }
+
+    // A device-independent bitmap header as BMP and ICO files carry it; ICO images declare
+    // twice their height (the mask follows the colours).
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> dibSize(
+        const ByteReader& r, size_t at, bool doubledHeight)
+    {
+        auto headerSize = r.le(at, 4);
+        if (!headerSize)
+            return std::nullopt;
+        std::uint64_t width = 0;
+        std::uint64_t height = 0;
+        if (*headerSize == 12) {
+            auto w = r.le(at + 4, 2);
+            auto h = r.le(at + 6, 2);
+            if (!w || !h)
+                return std::nullopt;
+            width = *w;
+            height = *h;
+        } else if (*headerSize >= 16) {
+            auto w = r.le(at + 4, 4);
+            auto h = r.le(at + 8, 4);
+            if (!w || !h)
+                return std::nullopt;
+            // Signed fields: a negative height only means the rows run top-down.
+            auto magnitude = [](std::uint32_t v) -> std::uint64_t {
+                return v & 0x80000000u ? std::uint64_t(~v) + 1 : v;
+            };
+            if (*w & 0x80000000u)
+                return std::nullopt;
+            width = *w;
+            height = magnitude(*h);
+        } else {
+            return std::nullopt;
+        }
+        if (doubledHeight)
+            height /= 2;
+        return std::pair { width, height };
+    }
+
+    std::optional<FaviconImageHeader> bmpHeader(const ByteReader& r)
+    {
+        auto size = dibSize(r, 14, false);
+        DeclaredSizes sizes;
+        if (!size || !sizes.add(size->first, size->second))
+            return std::nullopt;
+        return sizes.header(FaviconFormat::Bmp);
+    }
+
+    // ICO and CUR: every entry's own image, a PNG or a bitmap, within the limits.
+    std::optional<FaviconImageHeader> icoHeader(const ByteReader& r)
+    {
+        auto count = r.le(4, 2);
+        if (!count || *count == 0)
+            return std::nullopt;
+        DeclaredSizes sizes;
+        for (size_t i = 0; i < *count; ++i) {
+            size_t entry = 6 + i * 16;
+            auto offset = r.le(entry + 12, 4);
+            if (!offset)
+                return std::nullopt;
+            std::optional<std::pair<std::uint64_t, std::uint64_t>> size;
+            if (r.matches(*offset, kPngSignature)) {
+                if (auto png = pngSize(r, *offset))
+                    size = std::pair<std::uint64_t, std::uint64_t> { png->first, png->second };
+            } else {
+                size = dibSize(r, *offset, true);
+            }
+            if (!size || !sizes.add(size->first, size->second))
+                return std::nullopt;
+        }
+        return sizes.header(FaviconFormat::Ico);
+    }
+
+    bool containsIgnoringCase(std::string_view text, std::string_view needle)
+    {
+        if (needle.size() > text.size())
+            return false;
+        for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
+            size_t k = 0;
+            while (k < needle.size()) {
+                char c = text[i + k];
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+                if (c != needle[k])
+                    break;
+                ++k;
+            }
+            if (k == needle.size())
+                return true;
+        }
+        return false;
+    }
+
+    // SVG: plain markup only. Entities can multiply the text, and embedded images and data
+    // addresses go to the image decoders unchecked; included files are not an icon's business.
+    std::optional<FaviconImageHeader> svgHeader(std::string_view text)
+    {
+        if (startsWith(text, "\xEF\xBB\xBF"))
+            text.remove_prefix(3);
+        size_t first = text.find_first_not_of(" \t\r\n");
+        if (first == std::string_view::npos || text[first] != '<')
+            return std::nullopt;
+        if (!containsIgnoringCase(text.substr(0, 4096), "<svg"))
+            return std::nullopt;
+        for (std::string_view refused : { "<!entity", "<image", "feimage", "data:", "xinclude" }) {
+            if (containsIgnoringCase(text, refused))
+                return std::nullopt;
+        }
+        return FaviconImageHeader { FaviconFormat::Svg, 0, 0 };
+    }
+
 } // namespace
+
+std::optional<FaviconImageHeader> checkedFaviconHeader(std::string_view bytes)
+{
+    ByteReader r(bytes);
+    if (r.matches(0, kPngSignature))
+        return pngHeader(r);
+    if (r.matches(0, "\xFF\xD8"))
+        return jpegHeader(r);
+    if (r.matches(0, "GIF87a") || r.matches(0, "GIF89a"))
+        return gifHeader(r);
+    if (r.matches(0, "BM"))
+        return bmpHeader(r);
+    if (r.matches(0, std::string_view("\0\0\1\0", 4))
+        || r.matches(0, std::string_view("\0\0\2\0", 4)))
+        return icoHeader(r);
+    return svgHeader(bytes);
+}
+
+bool isAcceptableFaviconSize(int width, int height)
+{
+    return width > 0 && height > 0 && std::uint64_t(width) <= kMaxFaviconSide
+        && std::uint64_t(height) <= kMaxFaviconSide;
+}
+
+std::pair<int, int> faviconDisplaySize(int width, int height)
+{
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    if (width <= kFaviconDisplaySide && height <= kFaviconDisplaySide)
+        return { width, height };
+    double scale = double(kFaviconDisplaySide) / std::max(width, height);
+    return { std::max(1, int(width * scale)), std::max(1, int(height * scale)) };
+}
+
+std::string faviconFailureKey(std::string_view pageAddress, std::string_view iconAddress)
+{
+    std::string key(pageAddress);
+    key += '\n';
+    key += iconAddress;
+    return key;
+}
 
 std::optional<std::string> faviconPageHost(std::string_view address)
 {

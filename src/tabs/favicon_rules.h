@@ -44,6 +44,41 @@ FaviconSource faviconSourceFor(std::string_view scriptResult);
 // Base64 decoding that ignores every character outside the alphabet.
 std::string decodeBase64Lenient(std::string_view text);
 
+// Decoders allocate what an image's header declares before they read a single pixel, so an
+// icon of a few bytes can ask for gigabytes. Icons are checked against these limits first:
+// every side at most kMaxFaviconSide, and at most kMaxFaviconPixels in all, counting every frame
+// of an animation and every image of an icon file. Icons show at 16 points and are scaled to at
+// most kFaviconDisplaySide while decoding.
+inline constexpr std::uint32_t kMaxFaviconSide = 1024;
+inline constexpr std::uint64_t kMaxFaviconPixels = 4 * 1024 * 1024;
+inline constexpr int kFaviconDisplaySide = 64;
+
+enum class FaviconFormat { Png, Jpeg, Gif, Bmp, Ico, Svg };
+
+struct FaviconImageHeader {
+    FaviconFormat format = FaviconFormat::Png;
+    // The largest size declared; 0 for SVG, which declares its size in markup and is always
+    // drawn at the display size, whatever that size is.
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// The icon's format as its own bytes say, when its headers are whole and every size they declare
+// is within the limits; nothing for anything else: unknown or compressed formats, empty or
+// oversized declarations, truncated headers, and SVG that declares entities, embeds images or
+// data addresses, or includes other files.
+std::optional<FaviconImageHeader> checkedFaviconHeader(std::string_view bytes);
+
+// Whether a size a decoder reports may be decoded.
+bool isAcceptableFaviconSize(int width, int height);
+
+// The display size for an image of the given size: scaled down to fit kFaviconDisplaySide,
+// never up, keeping its proportions and at least one pixel a side.
+std::pair<int, int> faviconDisplaySize(int width, int height);
+
+// The key under which a failed icon is remembered for the page that asked for it.
+std::string faviconFailureKey(std::string_view pageAddress, std::string_view iconAddress);
+
 // A status the icon download accepts: 200 to 399.
 bool isAcceptableFaviconStatus(int status);
 

@@ -1,5 +1,5 @@
 // Favicons: the page's icon found after each finished load, fetched within the size limit,
-// decoded, cached and shown in the tab strip.
+// checked and decoded on a worker thread, cached and shown in the tab strip.
 #include "app/browser_controller.h"
 
 #include "app/web_views.h"
@@ -14,51 +14,106 @@ namespace {
 
     // A drip-fed icon gives up after this long, whatever its size so far.
     constexpr auto kFaviconTimeout = 15s;
-    // Larger images are refused before their pixels are allocated where the loader allows it,
-    // and refused after decoding otherwise; the strip draws icons at 16 points.
-    constexpr int kMaxFaviconSide = 1024;
-    constexpr int kFaviconDisplaySide = 64;
 
-    struct FaviconDecoding {
-        bool tooLarge = false;
+    const char* loaderTypeFor(FaviconFormat format)
+    {
+        switch (format) {
+        case FaviconFormat::Png:
+            return "png";
+        case FaviconFormat::Jpeg:
+            return "jpeg";
+        case FaviconFormat::Gif:
+            return "gif";
+        case FaviconFormat::Bmp:
+            return "bmp";
+        case FaviconFormat::Ico:
+            return "ico";
+        case FaviconFormat::Svg:
+            return "svg";
+        }
+        return "png";
+    }
+
+    struct SizeGuard {
+        FaviconFormat format;
+        bool refused = false;
     };
 
-    // The icon as a texture, or nothing when the bytes are no image or an oversized one.
-    Glib::RefPtr<Gdk::Texture> decodeFavicon(const std::string& bytes)
+    void checkPreparedSize(GdkPixbufLoader* loader, int width, int height, gpointer data)
     {
-        GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-        FaviconDecoding decoding;
-        g_signal_connect(loader, "size-prepared",
-            G_CALLBACK(+[](GdkPixbufLoader* loader, int width, int height, gpointer data) {
-                auto* decoding = static_cast<FaviconDecoding*>(data);
-                if (width <= 0 || height <= 0 || width > kMaxFaviconSide
-                    || height > kMaxFaviconSide) {
-                    decoding->tooLarge = true;
-                    // Loaders that scale while decoding then allocate only this.
-                    gdk_pixbuf_loader_set_size(loader, 1, 1);
-                    return;
-                }
-                if (width > kFaviconDisplaySide || height > kFaviconDisplaySide) {
-                    double scale = double(kFaviconDisplaySide) / std::max(width, height);
-                    gdk_pixbuf_loader_set_size(
-                        loader, std::max(1, int(width * scale)), std::max(1, int(height * scale)));
-                }
-            }),
-            &decoding);
+        auto* guard = static_cast<SizeGuard*>(data);
+        // SVG is drawn at the size it is given, so any size it declares costs no more than the
+        // display size; every other format has been held to its header.
+        bool drawnToSize = guard->format == FaviconFormat::Svg && width > 0 && height > 0;
+        if (!drawnToSize && !isAcceptableFaviconSize(width, height)) {
+            guard->refused = true;
+            // The PNG decoder gives up at a zero size; SVG draws at whatever it is given.
+            int side = guard->format == FaviconFormat::Png ? 0 : 1;
+            gdk_pixbuf_loader_set_size(loader, side, side);
+            return;
+        }
+        auto [shownWidth, shownHeight] = faviconDisplaySize(width, height);
+        if (shownWidth != width || shownHeight != height)
+            gdk_pixbuf_loader_set_size(loader, shownWidth, shownHeight);
+    }
+
+    // Runs on a worker thread. The header is checked before any decoder sees the bytes, and the
+    // decoder is the one for the format the header names, so no other loader guesses at them.
+    // The size the decoder reports is checked again before it allocates.
+    GdkPixbuf* decodeFaviconPixbuf(const std::string& bytes)
+    {
+        std::optional<FaviconImageHeader> header = checkedFaviconHeader(bytes);
+        if (!header)
+            return nullptr;
         GError* error = nullptr;
+        GdkPixbufLoader* loader
+            = gdk_pixbuf_loader_new_with_type(loaderTypeFor(header->format), &error);
+        if (!loader) {
+            g_clear_error(&error);
+            return nullptr;
+        }
+        SizeGuard guard { header->format };
+        g_signal_connect(loader, "size-prepared", G_CALLBACK(checkPreparedSize), &guard);
         bool written = gdk_pixbuf_loader_write(
             loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
-        if (error)
-            g_clear_error(&error);
+        g_clear_error(&error);
         bool closed = gdk_pixbuf_loader_close(loader, &error);
-        if (error)
-            g_clear_error(&error);
-        Glib::RefPtr<Gdk::Texture> texture;
+        g_clear_error(&error);
         GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-        if (written && closed && pixbuf && !decoding.tooLarge)
-            texture = Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf));
+        GdkPixbuf* decoded = written && closed && pixbuf && !guard.refused
+            ? GDK_PIXBUF(g_object_ref(pixbuf))
+            : nullptr;
         g_object_unref(loader);
-        return texture;
+        return decoded;
+    }
+
+    // Gets the decoded image, or null; it is only borrowed for the call.
+    using FaviconDecoded = std::function<void(GdkPixbuf*)>;
+
+    // Decodes on a worker thread and hands the result back on the main loop.
+    void decodeFaviconInBackground(std::string bytes, FaviconDecoded done)
+    {
+        AsyncCall<FaviconDecoded> pending(std::move(done));
+        GTask* task = g_task_new(
+            nullptr, nullptr,
+            +[](GObject*, GAsyncResult* result, gpointer data) {
+                auto done = AsyncCall<FaviconDecoded>::take(data);
+                auto* pixbuf
+                    = static_cast<GdkPixbuf*>(g_task_propagate_pointer(G_TASK(result), nullptr));
+                (*done)(pixbuf);
+                if (pixbuf)
+                    g_object_unref(pixbuf);
+            },
+            pending.release());
+        g_task_set_task_data(
+            task, new std::string(std::move(bytes)),
+            +[](gpointer data) { delete static_cast<std::string*>(data); });
+        g_task_run_in_thread(
+            task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
+                GdkPixbuf* pixbuf = decodeFaviconPixbuf(*static_cast<std::string*>(data));
+                g_task_return_pointer(task, pixbuf, pixbuf ? g_object_unref : nullptr);
+            });
+        g_object_unref(task);
     }
 
 } // namespace
@@ -70,7 +125,8 @@ size_t BrowserController::pendingFaviconDownloads() const
 
 void BrowserController::updateFaviconForWebView(WebKitWebView* view)
 {
-    std::string pageHost = hostOfURI(webViewURI(view));
+    std::string pageAddress = webViewURI(view);
+    std::string pageHost = hostOfURI(pageAddress);
     if (!view || pageHost.empty() || isExtensionWebView(view))
         return;
     std::optional<TabID> tabID = tabIDForWebView(view);
@@ -86,28 +142,45 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
         }
         return nullptr;
     };
+    auto show = [this](BrowserTab& tab, Glib::RefPtr<Gdk::Texture> texture) {
+        tab.favicon = std::move(texture);
+        refreshTabBar();
+    };
 
     std::weak_ptr<bool> alive = m_faviconLookupsAlive;
     evaluateBrowserScript(view, std::string(kFaviconLookupScript),
-        [this, alive, tabStillOnHost](ScriptAnswer answer) {
-            if (alive.expired() || !answer.ok || !answer.isString)
+        [this, alive, tabStillOnHost, show, pageAddress](ScriptAnswer answer) {
+            if (alive.expired())
                 return;
-            if (!tabStillOnHost())
+            FaviconSource source = answer.ok && answer.isString && tabStillOnHost()
+                ? faviconSourceFor(answer.text)
+                : FaviconSource {};
+            if (source.kind == FaviconSource::Kind::None) {
+                ++m_faviconLookupsFinished;
                 return;
-            FaviconSource source = faviconSourceFor(answer.text);
-            if (source.kind == FaviconSource::Kind::None)
-                return;
+            }
             if (source.kind == FaviconSource::Kind::Inline) {
                 // Inline icons are not cached: the address is the image itself.
-                if (auto texture = decodeFavicon(source.bytes)) {
-                    tabStillOnHost()->favicon = texture;
-                    refreshTabBar();
-                }
+                decodeFaviconInBackground(std::move(source.bytes),
+                    [this, alive, tabStillOnHost, show](GdkPixbuf* pixbuf) {
+                        if (alive.expired())
+                            return;
+                        ++m_faviconLookupsFinished;
+                        if (BrowserTab* tab = tabStillOnHost(); tab && pixbuf)
+                            show(*tab, Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf)));
+                    });
                 return;
             }
             if (auto cached = m_faviconCache.find(source.address)) {
-                tabStillOnHost()->favicon = *cached;
-                refreshTabBar();
+                ++m_faviconLookupsFinished;
+                show(*tabStillOnHost(), *cached);
+                return;
+            }
+            // An icon that failed for this page is not asked for again while the browser runs:
+            // a page that reloads itself would otherwise have it fetched every time.
+            std::string failureKey = faviconFailureKey(pageAddress, source.address);
+            if (m_failedFavicons.find(failureKey)) {
+                ++m_faviconLookupsFinished;
                 return;
             }
             if (!m_faviconClient)
@@ -119,21 +192,36 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
             };
             handlers.body
                 = [download](std::string_view chunk) { return download->receiveData(chunk); };
-            handlers.finished = [this, alive, download, tabStillOnHost, address = source.address](
-                                    const HttpStreamEnd& end) {
-                if (alive.expired() || end.kind != HttpStreamEnd::Kind::Complete)
+            handlers.finished = [this, alive, download, tabStillOnHost, show, failureKey,
+                                    address = source.address](const HttpStreamEnd& end) {
+                if (alive.expired())
                     return;
-                std::optional<std::string> bytes = download->finish();
-                if (!bytes)
+                std::optional<std::string> bytes;
+                if (end.kind == HttpStreamEnd::Kind::Complete)
+                    bytes = download->finish();
+                if (!bytes) {
+                    m_failedFavicons.insert(failureKey, true);
+                    ++m_faviconLookupsFinished;
                     return;
-                Glib::RefPtr<Gdk::Texture> texture = decodeFavicon(*bytes);
-                BrowserTab* tab = tabStillOnHost();
-                // An icon for a page the tab has left is neither shown nor cached.
-                if (!texture || !tab)
-                    return;
-                m_faviconCache.insert(address, texture);
-                tab->favicon = texture;
-                refreshTabBar();
+                }
+                decodeFaviconInBackground(std::move(*bytes),
+                    [this, alive, tabStillOnHost, show, failureKey, address](GdkPixbuf* pixbuf) {
+                        if (alive.expired())
+                            return;
+                        ++m_faviconLookupsFinished;
+                        if (!pixbuf) {
+                            m_failedFavicons.insert(failureKey, true);
+                            return;
+                        }
+                        // An icon for a page the tab has left is neither shown nor cached.
+                        BrowserTab* tab = tabStillOnHost();
+                        if (!tab)
+                            return;
+                        Glib::RefPtr<Gdk::Texture> texture
+                            = Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf));
+                        m_faviconCache.insert(address, texture);
+                        show(*tab, texture);
+                    });
             };
             HttpStreamRequest request;
             request.url = source.address;

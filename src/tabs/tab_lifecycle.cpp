@@ -122,7 +122,7 @@ void BrowserController::selectBrowserTab(const Sender& sender)
     showWebViewInContent(view);
     setAddressFieldText(webViewURI(view));
     std::string title = webViewTitle(view);
-    m_window->set_title(title.empty() ? "Quivel Browser" : title);
+    m_window->set_title(browserWindowTitle(title));
     refreshTabBar();
     updateNavigationButtons();
     if (webViewURI(view).empty() && parsesAsURL(tab.url))

@@ -3,6 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/json_text.h"
+#include "base/text_util.h"
 
 #include <algorithm>
 
@@ -76,7 +77,14 @@ size_t dropGapIndex(std::optional<size_t> gapIndex, size_t targetIndex, bool aft
 
 std::string displayedTabTitle(const std::string& title)
 {
-    return title.empty() ? std::string(kNewTabTitle) : title;
+    std::string shown = displaySafeTitle(title);
+    return shown.empty() ? std::string(kNewTabTitle) : shown;
+}
+
+std::string browserWindowTitle(const std::string& pageTitle)
+{
+    std::string shown = displaySafeTitle(pageTitle);
+    return shown.empty() ? std::string(kBrowserWindowTitle) : shown;
 }
 
 std::string tabsSnapshotJson(const std::vector<TabSnapshotEntry>& tabs)

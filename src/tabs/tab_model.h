@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv {
@@ -54,8 +55,13 @@ double dropMarkerHeight(double stripHeight);
 size_t dropGapIndex(std::optional<size_t> gapIndex, size_t targetIndex, bool after,
     size_t arrangedCount);
 
-// The title a tab item shows.
+// The title a tab item shows: the page's title made safe to show, else "New Tab".
 std::string displayedTabTitle(const std::string& title);
+
+inline constexpr std::string_view kBrowserWindowTitle = "Quivel Browser";
+// The browser window's title for the selected page: its title made safe to show, else the
+// application's name.
+std::string browserWindowTitle(const std::string& pageTitle);
 
 struct TabSnapshotEntry {
     std::string id;

@@ -39,6 +39,11 @@ TEST(ActivityRows, ListEveryProfileWithFallbackLabels)
     EXPECT_EQ(rows[1].profileName, "Work");
     EXPECT_EQ(rows[2].toggleTitle, "Turn to Active");
     EXPECT_EQ(rows[1].toggleTitle, "Turn to Lazy");
+
+    auto spoofed = activityRows(
+        { { "T4", "https://e.test/", "e.example \u202Egnp.exe", "default", false, true } },
+        sampleProfiles());
+    EXPECT_EQ(spoofed.front().label, "e.example gnp.exe");
 }
 
 struct SetLazyCase {

@@ -93,6 +93,189 @@ INSTANTIATE_TEST_SUITE_P(Transfers, FaviconDownloadLimit,
         DownloadCase { "status 199 refused", 199, std::nullopt, { 5 }, 0, false },
         DownloadCase { "not HTTP", std::nullopt, std::nullopt, { 5 }, 1, true }));
 
+namespace {
+
+    std::string be32(std::uint32_t v)
+    {
+        return { char(v >> 24), char(v >> 16), char(v >> 8), char(v) };
+    }
+    std::string le16(std::uint32_t v) { return { char(v), char(v >> 8) }; }
+    std::string le32(std::uint32_t v) { return le16(v) + le16(v >> 16); }
+    std::string be16(std::uint32_t v) { return { char(v >> 8), char(v) }; }
+
+    std::string png(std::uint32_t width, std::uint32_t height)
+    {
+        return std::string("\x89PNG\r\n\x1A\n", 8) + be32(13) + "IHDR" + be32(width) + be32(height)
+            + std::string("\x08\x06\0\0\0", 5) + be32(0);
+    }
+
+    std::string jpeg(std::uint32_t width, std::uint32_t height, char sof = '\xC0')
+    {
+        std::string app0 = std::string("\xFF\xE0", 2) + be16(16) + std::string("JFIF\0", 5)
+            + std::string(9, '\0');
+        std::string frame = std::string("\xFF", 1) + sof + be16(17) + "\x08" + be16(height)
+            + be16(width) + "\x03" + std::string(9, '\x11');
+        return std::string("\xFF\xD8", 2) + app0 + frame + std::string("\xFF\xDA", 2) + be16(2);
+    }
+
+    std::string gifFrame(std::uint32_t left, std::uint32_t top, std::uint32_t w, std::uint32_t h)
+    {
+        return "," + le16(left) + le16(top) + le16(w) + le16(h)
+            + std::string("\0\x02\x02\x4C\x01\0", 6);
+    }
+
+    std::string gif(std::uint32_t w, std::uint32_t h, const std::vector<std::string>& frames,
+        bool trailer = true)
+    {
+        std::string bytes = "GIF89a" + le16(w) + le16(h) + std::string("\x80\0\0", 3)
+            + std::string(6, '\0'); // a two-colour table
+        bytes += std::string("\x21\xF9\x04\0\0\0\0\0", 8); // graphic control extension
+        for (const auto& frame : frames)
+            bytes += frame;
+        return trailer ? bytes + ";" : bytes;
+    }
+
+    std::string dib(std::uint32_t width, std::uint32_t height)
+    {
+        return le32(40) + le32(width) + le32(height) + le16(1) + le16(32) + std::string(24, '\0');
+    }
+
+    std::string bmp(std::uint32_t width, std::uint32_t height)
+    {
+        return "BM" + le32(0) + le32(0) + le32(54) + dib(width, height);
+    }
+
+    // An icon file holding the given images, each a PNG or a bitmap header.
+    std::string ico(const std::vector<std::string>& images)
+    {
+        std::string directory = std::string("\0\0\x01\0", 4) + le16(std::uint32_t(images.size()));
+        std::string data;
+        size_t offset = 6 + 16 * images.size();
+        for (const auto& image : images) {
+            directory += std::string(8, '\0') + le32(std::uint32_t(image.size()))
+                + le32(std::uint32_t(offset + data.size()));
+            data += image;
+        }
+        return directory + data;
+    }
+
+    constexpr const char* kSvg
+        = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">"
+          "<rect width=\"16\" height=\"16\"/></svg>";
+
+    std::string svgWith(const std::string& inside)
+    {
+        return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\">" + inside
+            + "</svg>";
+    }
+
+} // namespace
+
+struct HeaderCase {
+    const char* name;
+    std::string bytes;
+    std::optional<FaviconFormat> format; // nothing: refused before decoding
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+class FaviconHeaders : public testing::TestWithParam<HeaderCase> { };
+
+TEST_P(FaviconHeaders, DeclaredSizesAreCheckedBeforeAnyDecoder)
+{
+    const auto& c = GetParam();
+    auto header = checkedFaviconHeader(c.bytes);
+    ASSERT_EQ(header.has_value(), c.format.has_value()) << c.name;
+    if (!header)
+        return;
+    EXPECT_EQ(header->format, *c.format) << c.name;
+    EXPECT_EQ(header->width, c.width) << c.name;
+    EXPECT_EQ(header->height, c.height) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FaviconHeaders,
+    testing::Values(HeaderCase { "png", png(16, 32), FaviconFormat::Png, 16, 32 },
+        HeaderCase { "png at the limit", png(1024, 1024), FaviconFormat::Png, 1024, 1024 },
+        HeaderCase { "png 60000 square", png(60000, 60000), std::nullopt },
+        HeaderCase { "png one side too wide", png(1025, 1), std::nullopt },
+        HeaderCase { "png zero height", png(16, 0), std::nullopt },
+        HeaderCase { "png width past 2^31", png(0x80000010u, 16), std::nullopt },
+        HeaderCase { "png cut in its header", png(16, 16).substr(0, 20), std::nullopt },
+        HeaderCase { "png whose first chunk is not its header",
+            std::string("\x89PNG\r\n\x1A\n", 8) + be32(13) + "tEXt" + be32(16) + be32(16),
+            std::nullopt },
+        HeaderCase { "jpeg", jpeg(48, 32), FaviconFormat::Jpeg, 48, 32 },
+        HeaderCase { "progressive jpeg too large", jpeg(65535, 65535, '\xC2'), std::nullopt },
+        HeaderCase { "jpeg with no frame before the scan",
+            std::string("\xFF\xD8\xFF\xDA", 4) + be16(2), std::nullopt },
+        HeaderCase { "jpeg whose segment runs off the end",
+            std::string("\xFF\xD8\xFF\xE1", 4) + be16(60000), std::nullopt },
+        HeaderCase { "jpeg of height zero", jpeg(16, 0), std::nullopt },
+        HeaderCase { "gif", gif(16, 16, { gifFrame(0, 0, 16, 16) }), FaviconFormat::Gif, 16, 16 },
+        HeaderCase { "gif without its trailer", gif(16, 16, { gifFrame(0, 0, 8, 8) }, false),
+            FaviconFormat::Gif, 16, 16 },
+        HeaderCase { "gif screen too large", gif(4000, 4000, {}), std::nullopt },
+        HeaderCase { "gif frame larger than its screen",
+            gif(16, 16, { gifFrame(0, 0, 16, 16), gifFrame(0, 0, 60000, 60000) }), std::nullopt },
+        HeaderCase { "gif frame placed far outside",
+            gif(16, 16, { gifFrame(65000, 65000, 16, 16) }), std::nullopt },
+        HeaderCase { "gif frames past the pixel total",
+            gif(1024, 1024, std::vector<std::string>(4, gifFrame(0, 0, 1024, 1024))),
+            std::nullopt },
+        HeaderCase { "gif cut inside a frame",
+            gif(16, 16, { gifFrame(0, 0, 16, 16).substr(0, 6) }, false), std::nullopt },
+        HeaderCase { "bmp", bmp(32, 32), FaviconFormat::Bmp, 32, 32 },
+        HeaderCase { "bmp rows top-down", bmp(32, std::uint32_t(-32)), FaviconFormat::Bmp, 32, 32 },
+        HeaderCase { "bmp too tall top-down", bmp(16, std::uint32_t(-100000)), std::nullopt },
+        HeaderCase { "bmp negative width", bmp(std::uint32_t(-16), 16), std::nullopt },
+        HeaderCase { "os/2 bmp",
+            "BM" + le32(0) + le32(0) + le32(26) + le32(12) + le16(20) + le16(10),
+            FaviconFormat::Bmp, 20, 10 },
+        HeaderCase {
+            "ico of bitmaps", ico({ dib(16, 32), dib(32, 64) }), FaviconFormat::Ico, 32, 32 },
+        HeaderCase {
+            "ico holding a png", ico({ dib(16, 32), png(48, 48) }), FaviconFormat::Ico, 48, 48 },
+        HeaderCase {
+            "ico holding a huge png", ico({ dib(16, 32), png(60000, 60000) }), std::nullopt },
+        HeaderCase { "ico holding a huge bitmap", ico({ dib(20000, 40000) }), std::nullopt },
+        HeaderCase { "ico entry pointing past the end",
+            std::string("\0\0\x01\0\x01\0", 6) + std::string(8, '\0') + le32(40) + le32(9999),
+            std::nullopt },
+        HeaderCase { "ico without images", std::string("\0\0\x01\0\0\0", 6), std::nullopt },
+        HeaderCase { "svg", kSvg, FaviconFormat::Svg, 0, 0 },
+        HeaderCase { "svg after a declaration",
+            std::string("\xEF\xBB\xBF <?xml version=\"1.0\"?>\n") + kSvg, FaviconFormat::Svg, 0,
+            0 },
+        HeaderCase { "svg declaring entities",
+            std::string("<?xml version=\"1.0\"?><!DOCTYPE svg [<!ENTITY a \"aaaa\">]>") + kSvg,
+            std::nullopt },
+        HeaderCase { "svg embedding an image", svgWith("<image href=\"i.png\"/>"), std::nullopt },
+        HeaderCase {
+            "svg filter image", svgWith("<filter><feImage href=\"#a\"/></filter>"), std::nullopt },
+        HeaderCase { "svg with a data address", svgWith("<use href=\"DATA:image/svg+xml,x\"/>"),
+            std::nullopt },
+        HeaderCase { "svg including a file",
+            svgWith(
+                "<i:include xmlns:i=\"http://www.w3.org/2001/XInclude\" href=\"/etc/passwd\"/>"),
+            std::nullopt },
+        HeaderCase { "compressed svg", std::string("\x1F\x8B\x08\0", 4), std::nullopt },
+        HeaderCase {
+            "html page", "<!doctype html><html><body>Not found</body></html>", std::nullopt },
+        HeaderCase { "webp", "RIFF" + le32(30) + "WEBPVP8X" + std::string(18, '\0'), std::nullopt },
+        HeaderCase { "tiff", std::string("II*\0", 4) + le32(8), std::nullopt },
+        HeaderCase { "empty", "", std::nullopt }));
+
+TEST(FaviconHeaders, DecoderSizesAreCheckedAndScaledToTheDisplaySize)
+{
+    EXPECT_TRUE(isAcceptableFaviconSize(1024, 1));
+    EXPECT_FALSE(isAcceptableFaviconSize(1025, 1));
+    EXPECT_FALSE(isAcceptableFaviconSize(16, 0));
+    EXPECT_FALSE(isAcceptableFaviconSize(-16, 16));
+    EXPECT_EQ(faviconDisplaySize(16, 16), std::make_pair(16, 16));
+    EXPECT_EQ(faviconDisplaySize(1024, 512), std::make_pair(64, 32));
+    EXPECT_EQ(faviconDisplaySize(1024, 1), std::make_pair(64, 1));
+}
+
 TEST(FaviconCacheBound, EvictsTheLeastRecentlyUsedPastCapacity)
 {
     FaviconCache<int> cache;

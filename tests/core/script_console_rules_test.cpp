@@ -7,39 +7,23 @@ namespace {
 
 using namespace qv;
 
-TEST(ScriptConsoleWrapper, SourceIsOneJsonLiteralThatReadsBackExactly)
+TEST(ScriptConsoleScripts, NoScriptTheConsoleSendsCarriesOrEvaluatesText)
 {
-    const std::string sources[] = {
-        "",
-        "document.title",
-        "\"; window.hacked = 1; \"",
-        "'\\\\'; \\\"",
-        "</script><script>alert(1)</script>",
-        "a\nb\r\nc\xE2\x80\xA8"
-        "d\xE2\x80\xA9",
-        "`${x}` // end",
-    };
-    for (const std::string& source : sources) {
-        std::string body = scriptConsoleWrapper(source);
-        std::string first = body.substr(0, body.find('\n'));
-        const std::string head = "const __src = ";
-        ASSERT_EQ(first.rfind(head, 0), 0u) << source;
-        ASSERT_EQ(first.back(), ';') << source;
-        std::string literal = first.substr(head.size(), first.size() - head.size() - 1);
-        auto parsed = parseJson(literal);
-        ASSERT_TRUE(parsed && parsed->is_string()) << literal;
-        EXPECT_EQ(parsed->get<std::string>(), source);
-        EXPECT_EQ(literal.find("</"), std::string::npos);
-        EXPECT_EQ(literal.find("\xE2\x80\xA8"), std::string::npos);
+    const std::string token = "0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9";
+    for (const std::string& script : { scriptConsoleCollectorScript(token),
+             scriptConsoleHookScript(token), scriptConsoleFinishScript(token) }) {
+        EXPECT_NE(script.find(token), std::string::npos);
+        for (const char* evaluates : { "eval", "Function", "setTimeout", "__src" })
+            EXPECT_EQ(script.find(evaluates), std::string::npos) << evaluates << "\n" << script;
     }
 }
 
-TEST(ScriptConsoleWrapper, RestoresOnlyItsOwnWrapperAfterItStopsCapturing)
+TEST(ScriptConsoleScripts, TheHookRestoresOnlyItsOwnWrapperAfterItStopsCapturing)
 {
-    std::string body = scriptConsoleWrapper("1");
-    std::size_t cleanup = body.rfind("finally");
+    std::string hook = scriptConsoleHookScript("T");
+    std::size_t cleanup = hook.rfind("addEventListener(__end");
     ASSERT_NE(cleanup, std::string::npos);
-    std::string tail = body.substr(cleanup);
+    std::string tail = hook.substr(cleanup);
     std::size_t done = tail.find("__done = true");
     std::size_t guard = tail.find("__c[k] !== own");
     std::size_t restore = tail.find("__c[k] = ");
@@ -47,6 +31,59 @@ TEST(ScriptConsoleWrapper, RestoresOnlyItsOwnWrapperAfterItStopsCapturing)
     EXPECT_LT(done, guard);
     EXPECT_LT(guard, restore);
     EXPECT_EQ(tail.find("__c[k] = ", restore + 1), std::string::npos);
+}
+
+TEST(ScriptConsoleScripts, CodeRunsAsAnAsyncBodyOnlyWhenItFailsAsAScriptAndSaysAwait)
+{
+    struct Case {
+        bool parses;
+        const char* source;
+        ScriptRunMode mode;
+    };
+    const Case cases[] = {
+        { true, "await", ScriptRunMode::Script },
+        { false, "await x", ScriptRunMode::AsyncFunctionBody },
+        { false, "x;\nawait(y)", ScriptRunMode::AsyncFunctionBody },
+        { false, "awaiting(", ScriptRunMode::Script },
+        { false, "o.await_ + _await + await1 (", ScriptRunMode::Script },
+        { false, "nope(", ScriptRunMode::Script },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(scriptRunMode(c.parses, c.source), c.mode) << c.source;
+}
+
+TEST(ScriptConsoleScripts, EngineErrorsLoseThePlaceTheyStartWith)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { "console:1:5: TypeError: null is not an object", "TypeError: null is not an object" },
+        { "console:1: SyntaxError: Unexpected end of script",
+            "SyntaxError: Unexpected end of script" },
+        { "console:1:14: plain: text", "plain: text" },
+        { ":1:5: Error: x", "Error: x" },
+        { "http://127.0.0.1:8080/app.html:10:3: Error: boom", "Error: boom" },
+        { "SyntaxError: Unexpected token '}'", "SyntaxError: Unexpected token '}'" },
+        { "Unsupported result type", "Unsupported result type" },
+    };
+    for (const auto& [message, shown] : cases)
+        EXPECT_EQ(scriptErrorText(message), shown) << message;
+}
+
+TEST(ScriptConsoleScripts, TheReplyJoinsCollectedLinesWithTheEnginesOutcome)
+{
+    Json collected = { { "lines", Json::array({ "LOG: a 1" }) }, { "dropped", 2 } };
+    auto text = [&](std::optional<Json> lines, ScriptCodeOutcome code) {
+        return scriptRunOutput(scriptRunReplyFor(std::move(lines), code));
+    };
+    ScriptRunOutput value = text(collected, { ScriptCodeOutcome::Kind::Value, "\"t\"" });
+    EXPECT_EQ(value.text, "LOG: a 1\n… 2 more lines not shown\n> \"t\"");
+    EXPECT_FALSE(value.failed);
+    ScriptRunOutput error = text(collected, { ScriptCodeOutcome::Kind::Error, "Error: x" });
+    EXPECT_EQ(error.text, "LOG: a 1\n… 2 more lines not shown\nERROR: Error: x");
+    EXPECT_TRUE(error.failed);
+    EXPECT_EQ(text(std::nullopt, { ScriptCodeOutcome::Kind::Error, "" }).text,
+        "ERROR: JavaScript failed");
+    EXPECT_EQ(text(Json("junk"), { ScriptCodeOutcome::Kind::Unshowable, "" }).text,
+        "> " + std::string(kScriptUnshowableValue));
 }
 
 struct OutputCase {

@@ -128,6 +128,11 @@ TEST(TabTitles, EmptyTitleShowsNewTab)
 {
     EXPECT_EQ(displayedTabTitle(""), "New Tab");
     EXPECT_EQ(displayedTabTitle("News"), "News");
+    // The chrome shows a title without the characters that would disguise it.
+    EXPECT_EQ(displayedTabTitle("a.example \u202Egnp.exe"), "a.example gnp.exe");
+    EXPECT_EQ(displayedTabTitle("\u202E\u2066"), "New Tab");
+    EXPECT_EQ(browserWindowTitle("a.example \u202Egnp.exe"), "a.example gnp.exe");
+    EXPECT_EQ(browserWindowTitle("\u200F"), "Quivel Browser");
 }
 
 } // namespace qv

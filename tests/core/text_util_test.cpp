@@ -25,6 +25,61 @@ TEST(TextUtil, Utf8ValidityRejectsOverlongsSurrogatesAndTruncation)
     EXPECT_EQ(sanitizeUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
 }
 
+struct TitleCase {
+    const char* name;
+    std::string title;
+    std::string shown;
+};
+
+class DisplaySafeTitles : public testing::TestWithParam<TitleCase> { };
+
+TEST_P(DisplaySafeTitles, TitlesCannotReorderOrHideTheirText)
+{
+    EXPECT_EQ(displaySafeTitle(GetParam().title), GetParam().shown) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Titles, DisplaySafeTitles,
+    testing::Values(TitleCase { "plain", "Bank \xE2\x80\x93 Home", "Bank \xE2\x80\x93 Home" },
+        TitleCase {
+            "right-to-left override", "bank.example \xE2\x80\xAEgnp.exe", "bank.example gnp.exe" },
+        TitleCase { "every embedding and override",
+            "a\xE2\x80\xAA"
+            "b\xE2\x80\xAB"
+            "c\xE2\x80\xAC"
+            "d\xE2\x80\xAD"
+            "e",
+            "abcde" },
+        TitleCase { "isolates", "\xE2\x81\xA6x\xE2\x81\xA7y\xE2\x81\xA8z\xE2\x81\xA9", "xyz" },
+        TitleCase { "marks", "\xE2\x80\x8Ex\xE2\x80\x8Fy\xD8\x9Cz", "xyz" },
+        TitleCase { "deprecated format and BOM", "\xE2\x81\xAAx\xE2\x81\xAF\xEF\xBB\xBFy", "xy" },
+        TitleCase { "C0 controls", std::string("a\tb\nc\x1B[31md\0e", 13), "a b c [31md e" },
+        TitleCase { "DEL and C1 controls",
+            "a\x7F"
+            "b\xC2\x85"
+            "c\xC2\x9B"
+            "d",
+            "a b c d" },
+        TitleCase { "line and paragraph separators",
+            "a\xE2\x80\xA8"
+            "b\xE2\x80\xA9"
+            "c",
+            "a b c" },
+        TitleCase { "spaces collapse and trim", " \xE2\x80\xAE a \n\n b \xE2\x80\xAC ", "a b" },
+        TitleCase { "only controls", "\xE2\x80\xAE\xE2\x81\xA6\n", "" },
+        TitleCase { "invalid UTF-8",
+            "a\xFF"
+            "b",
+            "a\xEF\xBF\xBD"
+            "b" },
+        TitleCase { "right-to-left letters stay", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+            "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D" },
+        TitleCase { "joiners stay", "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB",
+            "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB" },
+        TitleCase { "a huge title is cut", std::string(5000, 'x'),
+            std::string(kMaxDisplayedTitleCharacters, 'x') + "\xE2\x80\xA6" },
+        TitleCase { "exactly the limit", std::string(kMaxDisplayedTitleCharacters, 'x'),
+            std::string(kMaxDisplayedTitleCharacters, 'x') }));
+
 TEST(JsonText, DumpNeverThrowsOnInvalidUtf8)
 {
     Json value = { { "title", std::string("bad \xFF\xFE text") } };

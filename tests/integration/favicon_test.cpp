@@ -4,6 +4,9 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <cstring>
+#include <fstream>
+
 namespace qv::test {
 
 namespace {
@@ -34,9 +37,78 @@ namespace {
         return count;
     }
 
+    std::uint32_t crc32Of(std::string_view bytes)
+    {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : bytes) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        return ~crc;
+    }
+
+    std::string chunk(const std::string& type, const std::string& data)
+    {
+        auto be32 = [](std::uint32_t v) {
+            return std::string { char(v >> 24), char(v >> 16), char(v >> 8), char(v) };
+        };
+        return be32(std::uint32_t(data.size())) + type + data + be32(crc32Of(type + data));
+    }
+
+    // A well-formed PNG of a few dozen bytes whose header declares side by side pixels: the
+    // decoder sizes its buffer from the header before it reads any row.
+    std::string pngDeclaring(std::uint32_t side)
+    {
+        std::string header { char(side >> 24), char(side >> 16), char(side >> 8), char(side),
+            char(side >> 24), char(side >> 16), char(side >> 8), char(side) };
+        header += std::string("\x08\x06\0\0\0", 5);
+        // A stored zlib block of 64 zero bytes: a few rows, then the data ends.
+        std::string rows = std::string("\x78\x01\x01\x40\x00\xBF\xFF", 7) + std::string(64, '\0')
+            + std::string("\0\x40\0\x01", 4);
+        return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", rows)
+            + chunk("IEND", "");
+    }
+
+    long statusKiB(const char* field)
+    {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind(field, 0) == 0)
+                return std::stol(line.substr(std::strlen(field)));
+        }
+        return -1;
+    }
+
 } // namespace
 
 using FaviconTest = BrowserTest;
+
+TEST_F(FaviconTest, AnIconDeclaringAHugeSizeIsRefusedUnallocatedAndNotFetchedAgain)
+{
+    // 8000 by 8000 pixels would take 256 MB to decode.
+    m_server->route("/huge.png", { 200, "image/png", pngDeclaring(8000), {} });
+    m_server->page("/reloading.html", "Reloading", "<link rel=\"icon\" href=\"/huge.png\">");
+    // The peak resident size starts again from what is resident now.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    long residentBefore = statusKiB("VmRSS:");
+    ASSERT_GT(residentBefore, 0);
+
+    size_t finished = controller().faviconLookupsFinished();
+    controller().loadResolvedAddress(m_server->url("/reloading.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 1; }));
+    EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
+    EXPECT_EQ(controller().browserTabs()[0].favicon, nullptr);
+    EXPECT_LT(statusKiB("VmHWM:") - residentBefore, 64 * 1024);
+
+    // The page reloads itself: its failed icon is not asked for again.
+    webkit_web_view_reload(selectedView());
+    ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().pendingFaviconDownloads() == 0; }));
+    EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
+    EXPECT_EQ(controller().browserTabs()[0].favicon, nullptr);
+}
 
 TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
 {

@@ -75,6 +75,57 @@ TEST_F(ScriptConsoleTest, RunShowsTheCapturedConsoleLinesThenTheValue)
     EXPECT_EQ(window.scriptOutput().get_text(), "Finished with error");
 }
 
+TEST_F(ScriptConsoleTest, AHostilePageNeitherReceivesTheCodeNorChoosesWhatTheConsoleShows)
+{
+    // The page replaces every function a console could run the code or shape its answer with,
+    // and records what they are handed.
+    m_server->page("/hostile.html", "Hostile",
+        "<script>"
+        "window.__seen = [];"
+        "const spy = (name) => function (...a) {"
+        "  window.__seen.push(name + ':' + a.map(String).join('|')); return 'FAKE'; };"
+        "window.eval = spy('eval');"
+        "window.Function = spy('Function');"
+        "Function.prototype.constructor = spy('constructor');"
+        "Object.defineProperty(Object.getPrototypeOf(async function () {}), 'constructor',"
+        "  { value: spy('AsyncFunction') });"
+        "JSON.stringify = spy('stringify');"
+        "JSON.parse = spy('parse');"
+        "RegExp.prototype.test = spy('test');"
+        "RegExp.prototype.exec = spy('exec');"
+        "String.prototype.indexOf = spy('indexOf');"
+        "Object.prototype.toJSON = spy('toJSON');"
+        "</script>");
+    controller().loadResolvedAddress(m_server->url("/hostile.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/hostile.html")));
+    controller().showJavaScriptEditor();
+    ScriptConsoleWindow& window = *controller().scriptWindow();
+
+    window.scriptEditor().setText("const token = 'secret-1';\nconsole.log('got', token);\n"
+                                  "({ token, n: [1, 2] })");
+    window.runJavaScript();
+    ASSERT_TRUE(waitUntil([&] { return window.completedRuns() == 1; }));
+    EXPECT_EQ(window.consoleText(), "LOG: got secret-1\n> {\"token\":\"secret-1\",\"n\":[1,2]}");
+    EXPECT_EQ(window.scriptOutput().get_text(), "Finished");
+
+    // Top-level await runs as a function body the engine builds, not the page.
+    window.scriptEditor().setText("await 0;\nreturn 'secret-2' + '!';");
+    window.runJavaScript();
+    ASSERT_TRUE(waitUntil([&] { return window.completedRuns() == 2; }));
+    EXPECT_EQ(window.consoleText(), "> \"secret-2!\"");
+
+    window.scriptEditor().setText("throw new TypeError('secret-3')");
+    window.runJavaScript();
+    ASSERT_TRUE(waitUntil([&] { return window.completedRuns() == 3; }));
+    EXPECT_EQ(window.consoleText(), "ERROR: TypeError: secret-3");
+
+    std::string seen = evaluate(selectedView(), "window.__seen.join('\\n')");
+    for (const char* secret : { "secret-1", "secret-2", "secret-3" })
+        EXPECT_EQ(seen.find(secret), std::string::npos) << secret << " reached the page: " << seen;
+    EXPECT_EQ(seen.find("const token"), std::string::npos) << seen;
+    EXPECT_EQ(evaluate(selectedView(), "typeof console.log === 'function'"), "true");
+}
+
 TEST_F(ScriptConsoleTest, AStaleRunsResultNeverShows)
 {
     ScriptConsoleWindow& window = openConsoleOnPage();

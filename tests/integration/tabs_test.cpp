@@ -26,6 +26,21 @@ std::vector<std::string> tabIDs(const BrowserController& controller)
     return ids;
 }
 
+// The texts and tooltips of every label and button under the widget.
+std::vector<std::string> shownTexts(Gtk::Widget& widget)
+{
+    std::vector<std::string> texts;
+    if (auto* label = dynamic_cast<Gtk::Label*>(&widget))
+        texts.push_back(label->get_text());
+    if (widget.get_has_tooltip())
+        texts.push_back(widget.get_tooltip_text());
+    for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling()) {
+        auto more = shownTexts(*child);
+        texts.insert(texts.end(), more.begin(), more.end());
+    }
+    return texts;
+}
+
 } // namespace
 
 class TabsTest : public BrowserTest {
@@ -259,6 +274,42 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     g_signal_emit_by_name(closes.back()->gobj(), "clicked"); // the last item's close button
     ASSERT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().browserTabs()[1].id, secondID);
+}
+
+TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
+{
+    // A right-to-left override would show "bank.example exe.png"; the isolate and the control
+    // character would hide in the chrome.
+    const std::string title = "bank.example \u202Egnp.exe\u2066\u0085";
+    const std::string shown = "bank.example gnp.exe";
+    m_server->page("/spoof.html", title);
+    controller().loadResolvedAddress(m_server->url("/spoof.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/spoof.html")));
+    ASSERT_TRUE(waitUntil(
+        [&] { return controller().browserTabs()[0].title.find("gnp.exe") != std::string::npos; }));
+    // The tab keeps the title as the engine reports it, override and all.
+    const std::string stored = controller().browserTabs()[0].title;
+    EXPECT_NE(stored.find("\u202E"), std::string::npos);
+
+    EXPECT_EQ(std::string(controller().window()->get_title()), shown);
+    auto texts = shownTexts(*controller().tabStrip());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end());
+    for (const auto& text : texts)
+        EXPECT_EQ(text.find("\u202E"), std::string::npos) << text;
+
+    // What is stored is what the page said.
+    ASSERT_TRUE(waitUntil([&] {
+        return !controller().historyEntries().empty()
+            && controller().historyEntries().front().title == stored;
+    }));
+    ASSERT_TRUE(waitUntil([&] {
+        FileRead read = readWholeFile(controller().historyFileURL());
+        return read.status == ReadStatus::Ok && read.contents.find(stored) != std::string::npos;
+    }));
+    ASSERT_TRUE(waitUntil([&] {
+        Json tabs = readSnapshot(controller());
+        return tabs.is_array() && !tabs.empty() && tabs[0].value("title", "") == stored;
+    }));
 }
 
 } // namespace qv::test
