@@ -133,10 +133,11 @@ void BrowserController::revealDownloadInFinder(const Sender& sender)
     if (!m_downloadStore || sender.tag < 0
         || static_cast<size_t>(sender.tag) >= m_downloadStore->entries().size())
         return;
-    if (auto path = m_downloadStore->revealablePath(sender.tag))
-        revealInFileViewer(*path);
+    auto path = m_downloadStore->revealablePath(sender.tag, downloadsDirectory());
+    if (path)
+        revealInFileViewer(path.value());
     else
-        showError(std::string(kDownloadFileMissingMessage));
+        showError(path.error());
 }
 
 DownloadsWindow::DownloadsWindow(BrowserController& controller)
