@@ -177,8 +177,10 @@ void ControllerBridgeHost::submitAddressField(AddressSubmitter submitter)
 
 void ControllerBridgeHost::loadURL(std::size_t index, const std::string& url)
 {
-    if (WebKitWebView* view = webViewAt(index))
+    if (WebKitWebView* view = webViewAt(index)) {
+        m_controller.noteBrowserStartedLoad(view);
         webkit_web_view_load_uri(view, url.c_str());
+    }
 }
 
 void ControllerBridgeHost::reload(std::size_t index)
