@@ -280,6 +280,16 @@ public:
         return m_inProgressDownloads;
     }
     DownloadsWindow* downloadsWindow() const { return m_downloadsWindow.get(); }
+    // Downloads that failed in this run, oldest first, as the Downloads window lists them.
+    const std::vector<FailedDownload>& failedDownloads() const { return m_failedDownloads; }
+    // The browser itself loads a page in this tab (the address field, toolbar, an extension):
+    // like the user's gesture, it may download and it starts the tab's downloads afresh.
+    void noteBrowserStartedLoad(WebKitWebView* webView);
+    // Shows the selected tab's download question or failure notice in the window's bar.
+    void refreshDownloadBar();
+    // The user's answer to the question of the tab with this web view: its held downloads
+    // start or are cancelled, and so are its later ones.
+    void answerDownloadQuestion(WebKitWebView* webView, DownloadAnswer answer);
 
     // --- Extensions (extensions/*.cpp) ---
     void loadExtensions();
@@ -483,6 +493,15 @@ private:
     void downloadDidFinish(WebKitDownload* download);
     void downloadDidFail(WebKitDownload* download, GError* error);
     void showDownloadProgress(const DownloadTask& task) const;
+    // Gives a download its file in the Downloads folder and lets it run.
+    void startDownloadIntoFolder(DownloadTask& task);
+    // Lists the failure, and tells the tab once per page, never in a modal alert.
+    void reportDownloadFailure(WebKitWebView* webView, const std::string& name,
+        const std::optional<std::string>& source, const std::string& message);
+    // Navigation hooks of the download rules (downloads/downloads.cpp).
+    void noteDownloadGesture(WebKitWebView* webView);
+    void noteResponseDownload(WebKitWebView* webView, const char* requestURI, bool mainFrame);
+    void downloadPageCommitted(WebKitWebView* webView);
 
     // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
     GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
@@ -581,6 +600,7 @@ private:
     std::map<WebKitDownload*, std::unique_ptr<DownloadTask>> m_downloadTasks;
     std::vector<SignalConnection> m_downloadSessionSignals;
     std::unique_ptr<DownloadsWindow> m_downloadsWindow;
+    std::vector<FailedDownload> m_failedDownloads;
 };
 
 // Builds the application and the controller and runs the launch sequence to the end.

@@ -5,6 +5,7 @@
 #include "app/find_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
+#include "downloads/download_bar.h"
 #include "platform/file_panels.h"
 #include "tabs/tab_strip_view.h"
 
@@ -197,6 +198,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     root->add_css_class("qv-root");
     root->append(*m_tabStrip);
     root->append(*m_toolbarRevealer);
+    m_downloadBar = Gtk::make_managed<DownloadBar>();
+    root->append(*m_downloadBar);
     m_findBar = Gtk::make_managed<FindBar>(controller);
     root->append(*m_findBar);
     root->append(*m_webContentView);

@@ -7,6 +7,7 @@
 namespace qv {
 
 class BrowserController;
+class DownloadBar;
 class FindBar;
 class TabStripView;
 
@@ -24,6 +25,7 @@ public:
 
     TabStripView& tabStrip() { return *m_tabStrip; }
     FindBar& findBar() { return *m_findBar; }
+    DownloadBar& downloadBar() { return *m_downloadBar; }
     Gtk::Entry& requestField() { return *m_requestField; }
     Gtk::Box& browserToolbar() { return *m_browserToolbar; }
     Gtk::Button& backButton() { return *m_backButton; }
@@ -40,6 +42,7 @@ private:
     Gtk::Box* m_browserToolbar = nullptr;
     Gtk::Revealer* m_toolbarRevealer = nullptr;
     FindBar* m_findBar = nullptr;
+    DownloadBar* m_downloadBar = nullptr;
     Gtk::Box* m_webContentView = nullptr;
     Gtk::Button* m_backButton = nullptr;
     Gtk::Button* m_forwardButton = nullptr;

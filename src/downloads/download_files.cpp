@@ -276,7 +276,10 @@ Result<std::uintmax_t> FileReplacement::commit()
     // rename(2) would replace an empty folder; a folder is never what a download replaces.
     if (replacing && S_ISDIR(st.st_mode))
         return R::failure(failure(EISDIR).error());
-    fchmod(m_fd, replacing && S_ISREG(st.st_mode) ? (st.st_mode & 0777) : 0644);
+    // A new file with the ordinary mode: a replaced program does not lend the download its
+    // run bit (nor a setuid or sticky bit), whatever the file it replaces allowed.
+    if (fchmod(m_fd, 0644) != 0)
+        return R::failure(failure(errno).error());
     if (fsync(m_fd) != 0)
         return R::failure(failure(errno).error());
     int fd = m_fd;

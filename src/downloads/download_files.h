@@ -102,8 +102,9 @@ public:
     Result<Done> append(std::string_view bytes);
     // Appends the whole of another file, e.g. one a download task left elsewhere.
     Result<Done> appendFile(const std::filesystem::path& source);
-    // Flushes, then renames over the destination. The value is the size written. A destination
-    // that is a folder is refused and left as it is.
+    // Flushes, then renames over the destination. The value is the size written. The file is
+    // always a new one of mode 0644, never the old file's inode or mode. A destination that is a
+    // folder is refused and left as it is.
     Result<std::uintmax_t> commit();
     void abandon();
 

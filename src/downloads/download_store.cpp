@@ -243,15 +243,48 @@ Result<Done> DownloadStore::removeRecords(const std::vector<size_t>& rows)
     return Done {};
 }
 
-std::optional<fs::path> DownloadStore::revealablePath(long row) const
+Result<fs::path> DownloadStore::revealablePath(long row, const fs::path& downloadsFolder) const
 {
     if (row < 0 || static_cast<size_t>(row) >= m_entries.size())
-        return std::nullopt;
-    std::string path = stringMember(m_entries[static_cast<size_t>(row)], "path");
+        return Result<fs::path>::failure(std::string(kDownloadFileMissingMessage));
+    return revealableDownloadPath(
+        stringMember(m_entries[static_cast<size_t>(row)], "path"), downloadsFolder);
+}
+
+Result<fs::path> revealableDownloadPath(std::string_view recordPath, const fs::path& downloadsFolder)
+{
+    using R = Result<fs::path>;
+    const R outside = R::failure(std::string(kDownloadOutsideFolderMessage));
+    fs::path path { std::string(recordPath) };
+    if (recordPath.empty() || recordPath.find('\0') != std::string_view::npos
+        || !path.is_absolute() || !downloadsFolder.is_absolute())
+        return outside;
+    for (const fs::path& part : path)
+        if (part == "." || part == "..")
+            return outside;
+    // Lexically inside first, so nothing outside is even looked at.
+    auto insideOf = [](const fs::path& file, const fs::path& folder) {
+        auto [end, at] = std::mismatch(folder.begin(), folder.end(), file.begin(), file.end());
+        return end == folder.end() && at != file.end();
+    };
+    fs::path folder = downloadsFolder.lexically_normal();
+    if (!folder.has_filename())
+        folder = folder.parent_path();
+    if (!insideOf(path.lexically_normal(), folder))
+        return outside;
     std::error_code ec;
-    if (path.empty() || !fs::exists(fs::path(path), ec))
-        return std::nullopt;
-    return fs::path(path);
+    if (!fs::exists(fs::symlink_status(path, ec)))
+        return R::failure(std::string(kDownloadFileMissingMessage));
+    // A link inside the folder that leads out of it is not followed out.
+    fs::path resolvedFolder = fs::canonical(folder, ec);
+    if (ec)
+        return outside;
+    fs::path resolved = fs::canonical(path, ec);
+    if (ec)
+        return R::failure(std::string(kDownloadFileMissingMessage));
+    if (!insideOf(resolved, resolvedFolder))
+        return outside;
+    return resolved;
 }
 
 } // namespace qv

@@ -50,6 +50,16 @@ inline constexpr std::string_view kDownloadsRemovalInformative
     = "This only removes the selected items from Quivel's Downloads list. Downloaded files will "
       "remain on your Mac.";
 
+inline constexpr std::string_view kDownloadOutsideFolderMessage
+    = "Only files in the Downloads folder can be revealed.";
+
+// A record's path may be anything the file held. Only an absolute path with no "." or ".."
+// part that lies inside the Downloads folder, also once links are resolved, is revealed; the
+// value is the resolved path. Failures: kDownloadOutsideFolderMessage, or
+// kDownloadFileMissingMessage when nothing is there.
+Result<std::filesystem::path> revealableDownloadPath(
+    std::string_view recordPath, const std::filesystem::path& downloadsFolder);
+
 // "Download failed: <description>".
 std::string downloadFailedMessage(std::string_view description);
 
@@ -95,9 +105,10 @@ public:
     // The list is unchanged on failure: "Could not update the Downloads list: <reason>".
     Result<Done> removeRecords(const std::vector<size_t>& rows);
 
-    // The row's path when a file or folder is still there; nothing for a bad row or a missing
-    // file (the caller shows kDownloadFileMissingMessage).
-    std::optional<std::filesystem::path> revealablePath(long row) const;
+    // The row's file as revealableDownloadPath finds it; a row out of range is the missing
+    // file's failure.
+    Result<std::filesystem::path> revealablePath(
+        long row, const std::filesystem::path& downloadsFolder) const;
 
 private:
     struct FileIdentity {

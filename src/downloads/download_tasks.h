@@ -2,6 +2,7 @@
 #pragma once
 
 #include "downloads/download_files.h"
+#include "downloads/download_permission_rules.h"
 #include "downloads/download_store.h"
 #include "platform/gobject_ptr.h"
 
@@ -32,9 +33,20 @@ struct DownloadTask {
     std::vector<SignalConnection> signals;
     // The destination's name stays reserved until the download ends.
     std::optional<ReservedDownloadFile> file;
-    // Cancelled by us for a reason already handled (no Downloads folder): no failure alert.
+    // Cancelled by us for a reason already handled (no Downloads folder, the user's Block):
+    // no failure is reported.
     bool cancelledQuietly = false;
     bool ended = false;
+    // Waiting for the user's answer in its tab's bar, with the name the server suggested.
+    bool held = false;
+    std::string suggestedName;
+};
+
+// A download that failed in this run, as the Downloads window lists it. Kept in memory only.
+struct FailedDownload {
+    std::string name;
+    std::string source;
+    std::string message;
 };
 
 // "%p" of a download object, the key of the in-progress table.

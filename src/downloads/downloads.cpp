@@ -4,6 +4,7 @@
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
+#include "downloads/download_bar.h"
 #include "downloads/downloads_window.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
@@ -51,6 +52,28 @@ namespace {
         if (uri && *uri)
             return std::string(uri);
         return std::nullopt;
+    }
+
+    std::string requestURI(WebKitDownload* download)
+    {
+        WebKitURIRequest* request = webkit_download_get_request(download);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        return uri ? uri : "";
+    }
+
+    constexpr const char* kDownloadGateKey = "qv-download-gate";
+
+    // The tab's download rules live as long as its web view.
+    PageDownloadGate& downloadGate(WebKitWebView* view)
+    {
+        auto* gate
+            = static_cast<PageDownloadGate*>(g_object_get_data(G_OBJECT(view), kDownloadGateKey));
+        if (!gate) {
+            gate = new PageDownloadGate();
+            g_object_set_data_full(G_OBJECT(view), kDownloadGateKey, gate,
+                +[](gpointer data) { delete static_cast<PageDownloadGate*>(data); });
+        }
+        return *gate;
     }
 
     std::string fileURL(const fs::path& path)
@@ -146,36 +169,57 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
     if (it == m_downloadTasks.end())
         return FALSE;
     DownloadTask& task = *it->second;
+    task.suggestedName = suggestedName ? suggestedName : "";
+    // A page that starts downloads by itself gets its first one; the user is asked about more.
+    if (WebKitWebView* view = webkit_download_get_web_view(download)) {
+        PageDownloadGate& gate = downloadGate(view);
+        std::string request = requestURI(download);
+        switch (gate.admit(gate.takeFrame(request), PageDownloadGate::Clock::now())) {
+        case DownloadAdmission::Refuse:
+            task.cancelledQuietly = true;
+            webkit_download_cancel(download);
+            return TRUE;
+        case DownloadAdmission::Hold:
+            // Nothing is written until the answer; the engine waits for the destination.
+            task.held = true;
+            if (view == m_webView)
+                refreshDownloadBar();
+            return TRUE;
+        case DownloadAdmission::Start:
+            break;
+        }
+    }
+    startDownloadIntoFolder(task);
+    return TRUE;
+}
+
+void BrowserController::startDownloadIntoFolder(DownloadTask& task)
+{
+    WebKitDownload* download = task.download.get();
+    task.held = false;
     fs::path folder = downloadsDirectory();
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (folder.empty() || !fs::is_directory(folder, ec)) {
         task.cancelledQuietly = true;
         webkit_download_cancel(download);
-        return TRUE;
+        return;
     }
-    auto created = createUniqueDownloadFile(
-        folder, suggestedName ? suggestedName : "", m_downloadNameReservations);
+    auto created = createUniqueDownloadFile(folder, task.suggestedName, m_downloadNameReservations);
     if (!created) {
         // Reported as the download's failure, with the reason the file could not be made.
         task.cancelledQuietly = true;
         webkit_download_cancel(download);
-        std::string message = downloadFailedMessage(created.error());
-        Glib::signal_idle().connect_once(sigc::track_obj(
-            [this, message] {
-                if (m_window)
-                    m_window->set_title(message);
-                showError(message);
-            },
-            *this));
-        return TRUE;
+        reportDownloadFailure(webkit_download_get_web_view(download),
+            downloadFileName(task.suggestedName), responseURI(download),
+            downloadFailedMessage(created.error()));
+        return;
     }
     std::string destination = created.value().path().string();
     task.file.emplace(std::move(created.value()));
     m_inProgressDownloads[task.key] = { fileURL(destination), responseURI(download) };
     webkit_download_set_destination(download, destination.c_str());
     showDownloadProgress(task);
-    return TRUE;
 }
 
 void BrowserController::downloadCreatedDestination(WebKitDownload* download, char*)
@@ -209,19 +253,43 @@ void BrowserController::downloadDidFail(WebKitDownload* download, GError* error)
     m_inProgressDownloads.erase(task.key);
     if (m_downloadsWindow)
         m_downloadsWindow->removeProgress(task.key);
+    WebKitWebView* view = webkit_download_get_web_view(download);
+    if (task.held) {
+        task.held = false;
+        if (view) {
+            downloadGate(view).heldEnded();
+            if (view == m_webView)
+                refreshDownloadBar();
+        }
+    }
     if (task.cancelledQuietly)
         return;
     std::string description = error && error->message && *error->message
         ? error->message
         : "The download could not be completed.";
-    std::string message = downloadFailedMessage(description);
-    Glib::signal_idle().connect_once(sigc::track_obj(
-        [this, message] {
-            if (m_window)
-                m_window->set_title(message);
-            showError(message);
-        },
-        *this));
+    std::string name = task.file ? downloadRecordName(task.file->path())
+                                 : downloadFileName(task.suggestedName);
+    reportDownloadFailure(view, name, responseURI(download), downloadFailedMessage(description));
+}
+
+void BrowserController::reportDownloadFailure(WebKitWebView* view, const std::string& name,
+    const std::optional<std::string>& source, const std::string& message)
+{
+    // A page can fail downloads as fast as it starts them: the list is bounded, the oldest go.
+    constexpr size_t kMaxFailedDownloads = 200;
+    if (m_failedDownloads.size() >= kMaxFailedDownloads)
+        m_failedDownloads.erase(m_failedDownloads.begin());
+    m_failedDownloads.push_back({ name, source.value_or(""), message });
+    if (m_downloadsWindow)
+        m_downloadsWindow->reloadFailures();
+    // Told once per page, in its tab's bar and the window title; never an alert to dismiss.
+    if (!view || !tabIDForWebView(view) || !downloadGate(view).noteFailure(message))
+        return;
+    if (view == m_webView) {
+        if (m_window)
+            m_window->set_title(message);
+        refreshDownloadBar();
+    }
 }
 
 void BrowserController::downloadDidFinish(WebKitDownload* download)
@@ -245,6 +313,98 @@ void BrowserController::downloadDidFinish(WebKitDownload* download)
     }
     // A failed download's task takes its still-empty file with it; whatever the engine left
     // in its place is left alone.
+}
+
+void BrowserController::noteBrowserStartedLoad(WebKitWebView* view)
+{
+    if (view)
+        downloadGate(view).noteUserGesture(PageDownloadGate::Clock::now());
+}
+
+void BrowserController::noteDownloadGesture(WebKitWebView* view)
+{
+    downloadGate(view).noteUserGesture(PageDownloadGate::Clock::now());
+}
+
+void BrowserController::noteResponseDownload(
+    WebKitWebView* view, const char* requestURI, bool mainFrame)
+{
+    downloadGate(view).expectDownload(
+        requestURI ? requestURI : "", mainFrame ? DownloadFrame::Main : DownloadFrame::Sub);
+}
+
+void BrowserController::downloadPageCommitted(WebKitWebView* view)
+{
+    downloadGate(view).pageCommitted(PageDownloadGate::Clock::now());
+    // Navigating away ends the question: what it held is cancelled.
+    std::vector<WebKitDownload*> held;
+    for (auto& [download, task] : m_downloadTasks) {
+        if (task->held && webkit_download_get_web_view(download) == view) {
+            task->held = false;
+            task->cancelledQuietly = true;
+            held.push_back(download);
+        }
+    }
+    // Cancelling may end a task at once, so the table is not walked while it happens.
+    for (WebKitDownload* download : held)
+        webkit_download_cancel(download);
+    if (view == m_webView)
+        refreshDownloadBar();
+}
+
+void BrowserController::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer answer)
+{
+    if (!view)
+        return;
+    downloadGate(view).answer(answer);
+    std::vector<DownloadTask*> held;
+    for (auto& [download, task] : m_downloadTasks)
+        if (task->held && webkit_download_get_web_view(download) == view)
+            held.push_back(task.get());
+    for (DownloadTask* task : held) {
+        if (answer == DownloadAnswer::Allowed) {
+            startDownloadIntoFolder(*task);
+        } else {
+            task->held = false;
+            task->cancelledQuietly = true;
+            webkit_download_cancel(task->download.get());
+        }
+    }
+    if (view == m_webView)
+        refreshDownloadBar();
+}
+
+void BrowserController::refreshDownloadBar()
+{
+    if (!m_window)
+        return;
+    DownloadBar& bar = m_window->downloadBar();
+    WebKitWebView* view = m_webView;
+    if (!view) {
+        bar.hideBar();
+        return;
+    }
+    PageDownloadGate& gate = downloadGate(view);
+    // The bar answers for the tab, found again when clicked: it may have closed meanwhile.
+    TabID tab = tabIDForWebView(view).value_or("");
+    auto answer = [this, tab](DownloadAnswer choice) {
+        if (WebKitWebView* current = tab.empty() ? nullptr : browserTabForID(tab))
+            answerDownloadQuestion(current, choice);
+    };
+    if (gate.asking()) {
+        bar.showQuestion([answer] { answer(DownloadAnswer::Allowed); },
+            [answer] { answer(DownloadAnswer::Blocked); });
+    } else if (gate.failureNotice()) {
+        bar.showNotice(
+            *gate.failureNotice(), [this] { showDownloads(); },
+            [this, tab] {
+                if (WebKitWebView* current = tab.empty() ? nullptr : browserTabForID(tab))
+                    downloadGate(current).dismissFailureNotice();
+                refreshDownloadBar();
+            });
+    } else {
+        bar.hideBar();
+    }
 }
 
 } // namespace qv

@@ -91,6 +91,7 @@ void BrowserController::showDownloads()
             showDownloadProgress(*task);
     }
     m_downloadsWindow->reloadRecords();
+    m_downloadsWindow->reloadFailures();
     m_downloadsWindow->showInFront();
 }
 
@@ -133,10 +134,11 @@ void BrowserController::revealDownloadInFinder(const Sender& sender)
     if (!m_downloadStore || sender.tag < 0
         || static_cast<size_t>(sender.tag) >= m_downloadStore->entries().size())
         return;
-    if (auto path = m_downloadStore->revealablePath(sender.tag))
-        revealInFileViewer(*path);
+    auto path = m_downloadStore->revealablePath(sender.tag, downloadsDirectory());
+    if (path)
+        revealInFileViewer(path.value());
     else
-        showError(std::string(kDownloadFileMissingMessage));
+        showError(path.error());
 }
 
 DownloadsWindow::DownloadsWindow(BrowserController& controller)
@@ -167,6 +169,23 @@ DownloadsWindow::DownloadsWindow(BrowserController& controller)
     m_progressSection->append(*m_progressList);
     m_progressSection->set_visible(false);
     content->append(*m_progressSection);
+
+    // Downloads that failed in this run; they are never written to the list on disk.
+    m_failureSection = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 6);
+    m_failureSection->add_css_class("qv-downloads-progress");
+    auto* failureTitle = Gtk::make_managed<Gtk::Label>("Failed");
+    failureTitle->set_xalign(0);
+    failureTitle->add_css_class("heading");
+    m_failureSection->append(*failureTitle);
+    auto* failureScroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    failureScroller->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    failureScroller->set_max_content_height(120);
+    failureScroller->set_propagate_natural_height(true);
+    m_failureList = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 4);
+    failureScroller->set_child(*m_failureList);
+    m_failureSection->append(*failureScroller);
+    m_failureSection->set_visible(false);
+    content->append(*m_failureSection);
 
     content->append(*makeTable());
     content->append(*makeBottomRow());
@@ -324,6 +343,31 @@ void DownloadsWindow::removeProgress(const std::string& key)
     m_progressList->remove(*it->second.row);
     m_progressRows.erase(it);
     m_progressSection->set_visible(!m_progressRows.empty());
+}
+
+void DownloadsWindow::reloadFailures()
+{
+    while (Gtk::Widget* child = m_failureList->get_first_child())
+        m_failureList->remove(*child);
+    const auto& failures = controller().failedDownloads();
+    for (auto it = failures.rbegin(); it != failures.rend(); ++it) {
+        auto* row = Gtk::make_managed<Gtk::Label>(it->name + " \u2014 " + it->message);
+        row->set_xalign(0);
+        row->set_ellipsize(Pango::EllipsizeMode::END);
+        row->set_tooltip_text(it->source);
+        m_failureList->append(*row);
+    }
+    m_failureSection->set_visible(!failures.empty());
+}
+
+std::vector<std::string> DownloadsWindow::failureTexts() const
+{
+    std::vector<std::string> texts;
+    for (Gtk::Widget* child = m_failureList->get_first_child(); child;
+         child = child->get_next_sibling())
+        if (auto* label = dynamic_cast<Gtk::Label*>(child))
+            texts.push_back(label->get_text().raw());
+    return texts;
 }
 
 Gtk::ProgressBar* DownloadsWindow::progressBar(const std::string& key) const

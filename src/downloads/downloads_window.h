@@ -20,6 +20,10 @@ public:
     void setProgress(const std::string& key, const std::string& name, double fraction,
         std::uint64_t receivedBytes);
     void removeProgress(const std::string& key);
+    // Rebuilds the list of downloads that failed in this run.
+    void reloadFailures();
+    // The texts of the failed rows, newest first.
+    std::vector<std::string> failureTexts() const;
 
     // Selected table rows, lowest first.
     std::vector<size_t> selectedRows() const;
@@ -48,6 +52,8 @@ private:
     Gtk::ColumnView* m_table = nullptr;
     Gtk::Box* m_progressSection = nullptr;
     Gtk::Box* m_progressList = nullptr;
+    Gtk::Box* m_failureSection = nullptr;
+    Gtk::Box* m_failureList = nullptr;
     std::map<std::string, ProgressRow> m_progressRows;
     Gtk::Button* m_openFolderButton = nullptr;
     Gtk::Button* m_removeButton = nullptr;

@@ -52,9 +52,6 @@ void finishPageScript(JSCValue* value, GError* error, PendingScript& pending)
     pending.completion(std::move(result));
 }
 
-constexpr auto kExtensionFetchTimeout = std::chrono::seconds(30);
-constexpr auto kExtensionDownloadTimeout = std::chrono::seconds(60);
-
 // One download being written next to its destination.
 struct PendingDownload {
     explicit PendingDownload(FileReplacement replacement)
@@ -62,7 +59,8 @@ struct PendingDownload {
     {
     }
     FileReplacement file;
-    std::string failure; // set once writing failed or the server refused
+    ExtensionDownloadMeter meter;
+    std::string failure; // set once writing failed, the server refused or the limit passed
     BridgeReplyHandler reply;
 };
 
@@ -179,8 +177,10 @@ void ControllerBridgeHost::submitAddressField(AddressSubmitter submitter)
 
 void ControllerBridgeHost::loadURL(std::size_t index, const std::string& url)
 {
-    if (WebKitWebView* view = webViewAt(index))
+    if (WebKitWebView* view = webViewAt(index)) {
+        m_controller.noteBrowserStartedLoad(view);
         webkit_web_view_load_uri(view, url.c_str());
+    }
 }
 
 void ControllerBridgeHost::reload(std::size_t index)
@@ -268,15 +268,32 @@ void ControllerBridgeHost::emitExtensionEvent(const std::string& name, const Jso
     m_controller.emitExtensionEvent(name, detail);
 }
 
-void ControllerBridgeHost::performExtensionFetch(
-    const ExtensionFetchRequest& request, BridgeReplyHandler reply)
+HttpStreamRequest extensionFetchStreamRequest(const ExtensionFetchRequest& request)
 {
     HttpStreamRequest http;
     http.method = request.method;
     http.url = request.url;
     http.headers = request.headers;
     http.body = request.body;
-    http.idleTimeout = kExtensionFetchTimeout;
+    // A server that drips its answer never holds a reply, or the connection, for longer.
+    http.idleTimeout = kExtensionRequestTimeout;
+    http.totalTimeout = kExtensionRequestTimeout;
+    return http;
+}
+
+HttpStreamRequest extensionDownloadStreamRequest(const std::string& url)
+{
+    HttpStreamRequest http;
+    http.url = url;
+    http.idleTimeout = kExtensionRequestTimeout;
+    http.totalTimeout = kExtensionRequestTimeout;
+    return http;
+}
+
+void ControllerBridgeHost::performExtensionFetch(
+    const ExtensionFetchRequest& request, BridgeReplyHandler reply)
+{
+    HttpStreamRequest http = extensionFetchStreamRequest(request);
     // Shared by the callbacks; the body never grows past the accumulator's limit.
     auto accumulator = std::make_shared<ExtensionFetchAccumulator>(request);
     auto head = std::make_shared<HttpResponseHead>();
@@ -345,9 +362,7 @@ void ControllerBridgeHost::startExtensionDownload(
     }
     auto pending = std::make_shared<PendingDownload>(std::move(replacement.value()));
     pending->reply = reply;
-    HttpStreamRequest http;
-    http.url = url;
-    http.idleTimeout = kExtensionDownloadTimeout;
+    HttpStreamRequest http = extensionDownloadStreamRequest(url);
     HttpStreamCallbacks callbacks;
     callbacks.response = [pending](const HttpResponseHead& head) {
         // An error page is not the file that was asked for.
@@ -356,9 +371,17 @@ void ControllerBridgeHost::startExtensionDownload(
                 + std::to_string(head.status) + ".";
             return false;
         }
+        if (!pending->meter.receiveResponse(head.contentLength)) {
+            pending->failure = std::string(kDownloadLimitMessage);
+            return false;
+        }
         return true;
     };
     callbacks.body = [pending](std::string_view chunk) {
+        if (!pending->meter.receiveBody(chunk.size())) {
+            pending->failure = std::string(kDownloadLimitMessage);
+            return false;
+        }
         auto appended = pending->file.append(chunk);
         if (!appended)
             pending->failure = appended.error();

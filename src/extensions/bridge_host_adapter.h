@@ -12,6 +12,10 @@ namespace qv {
 // A script value as JSON: undefined, null and values without a JSON form give null.
 Json jsonFromScriptValue(JSCValue* value);
 
+// The transfers behind "network.fetch" and "download.save", each bounded in time.
+HttpStreamRequest extensionFetchStreamRequest(const ExtensionFetchRequest& request);
+HttpStreamRequest extensionDownloadStreamRequest(const std::string& url);
+
 class ControllerBridgeHost final : public BridgeHost {
 public:
     explicit ControllerBridgeHost(BrowserController& controller)

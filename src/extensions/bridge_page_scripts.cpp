@@ -90,13 +90,16 @@ PageScript pageTextScript()
 
 PageScript pageHTMLScript()
 {
-    return expression("document.documentElement ? document.documentElement.outerHTML : ''");
+    return limited(
+        expression("document.documentElement ? document.documentElement.outerHTML : ''"),
+        kLiveHTMLReadLimit);
 }
 
 PageScript pageResourcesScript()
 {
-    return expression("performance.getEntriesByType('resource').map(r => ({name:r.name, "
-                      "type:r.initiatorType, duration:r.duration, size:r.transferSize}))");
+    return limited(expression("performance.getEntriesByType('resource').map(r => ({name:r.name, "
+                              "type:r.initiatorType, duration:r.duration, size:r.transferSize}))"),
+        kResourceListReadLimit);
 }
 
 PageScript localStorageScript(
@@ -118,7 +121,7 @@ PageScript elementActionScript(
 
 PageScript executeScriptScript(const std::string& code)
 {
-    PageScript script = expression(code);
+    PageScript script = limited(expression(code), kScriptResultReadLimit);
     script.world = PageScriptWorld::Page;
     return script;
 }
@@ -144,8 +147,9 @@ PageScript sourceSetHTMLScript(const std::string& html)
 
 PageScript sourceListResourcesScript()
 {
-    return expression("performance.getEntriesByType('resource').slice(0,10000).map(r => "
-                      "({url:r.name, type:r.initiatorType, size:r.transferSize}))");
+    return limited(expression("performance.getEntriesByType('resource').slice(0,10000).map(r => "
+                              "({url:r.name, type:r.initiatorType, size:r.transferSize}))"),
+        kResourceListReadLimit);
 }
 
 PageScript sourceReadResourceScript(const std::string& url)

@@ -193,6 +193,23 @@ Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
     return request;
 }
 
+bool ExtensionDownloadMeter::receiveResponse(std::optional<std::uint64_t> contentLength)
+{
+    if (contentLength && *contentLength > m_limit)
+        m_exceeded = true;
+    return !m_exceeded;
+}
+
+bool ExtensionDownloadMeter::receiveBody(std::size_t bytes)
+{
+    if (m_exceeded || bytes > m_limit - m_received) {
+        m_exceeded = true;
+        return false;
+    }
+    m_received += bytes;
+    return true;
+}
+
 BridgeReply extensionDownloadFailureReply(std::string_view description, std::string_view fallback)
 {
     return BridgeReply::failure(std::string(description.empty() ? fallback : description));

@@ -5,6 +5,7 @@
 #include "base/result.h"
 #include "extensions/bridge_reply.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,11 @@
 namespace qv {
 
 inline constexpr std::size_t kMaxExtensionFetchBodyBytes = 4194304;
+// What "download.save" may write: the same bound as a fetch's body.
+inline constexpr std::size_t kMaxExtensionDownloadBytes = kMaxExtensionFetchBodyBytes;
+// Every extension request, fetch or download, gives up after this long in all, and after this
+// long with nothing arriving; either way the reply is the transport's "The request timed out.".
+inline constexpr std::chrono::seconds kExtensionRequestTimeout { 30 };
 
 // A checked "network.fetch": http(s) URL with a host, an upper-case method from the list,
 // headers whose name and value are strings (set, not appended: a later name replaces an
@@ -99,6 +105,28 @@ inline constexpr std::string_view kDownloadNoWindowMessage = "Browser window is 
 inline constexpr std::string_view kDownloadCancelledMessage = "Download was cancelled.";
 inline constexpr std::string_view kDownloadFailedMessage = "Download failed.";
 inline constexpr std::string_view kDownloadNotSavedMessage = "Could not save download.";
+
+inline constexpr std::string_view kDownloadLimitMessage = "Download exceeds the 4 MB limit.";
+
+// Counts a download's body against its limit as it streams in: it stops as soon as the
+// announced length or the bytes received pass the limit (exactly the limit is accepted).
+class ExtensionDownloadMeter {
+public:
+    explicit ExtensionDownloadMeter(std::uint64_t limit = kMaxExtensionDownloadBytes)
+        : m_limit(limit)
+    {
+    }
+    // The response head; false: cancel the transfer.
+    bool receiveResponse(std::optional<std::uint64_t> contentLength);
+    // A chunk of `bytes`; false: cancel the transfer without writing it.
+    bool receiveBody(std::size_t bytes);
+    bool exceeded() const { return m_exceeded; }
+
+private:
+    std::uint64_t m_limit;
+    std::uint64_t m_received = 0;
+    bool m_exceeded = false;
+};
 
 // The failure reply of a download or of saving it: the description, else the fallback.
 BridgeReply extensionDownloadFailureReply(std::string_view description, std::string_view fallback);

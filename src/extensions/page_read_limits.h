@@ -22,6 +22,12 @@ inline constexpr PageReadLimit kLiveHTMLReadLimit { 2097152, "Live HTML is large
 inline constexpr PageReadLimit kResourceReadLimit { 2097152,
     "Resources larger than 2 MB cannot be read" };
 inline constexpr PageReadLimit kPageTextReadLimit { 2097152, "Page text is larger than 2 MB" };
+// What the extension's own code hands back from a page: the same bound as live HTML.
+inline constexpr PageReadLimit kScriptResultReadLimit { 2097152,
+    "Script result is larger than 2 MB" };
+// The resource timing list, whose length a page may raise as far as it likes.
+inline constexpr PageReadLimit kResourceListReadLimit { 16777216,
+    "Resource list is larger than 16 MB" };
 // Far above what an origin's localStorage quota lets a page store.
 inline constexpr PageReadLimit kLocalStorageReadLimit { 16777216,
     "Page localStorage is larger than 16 MB" };

@@ -63,6 +63,7 @@ void BrowserController::openRequest(SubmitOrigin origin)
         if (!m_webView)
             return;
         setAddressFieldText(decision.fileAddress);
+        noteBrowserStartedLoad(m_webView);
         webkit_web_view_load_uri(m_webView, decision.fileAddress.c_str());
         return;
     case RequestKind::Search:
@@ -155,6 +156,7 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
         }
         if (tab.webView == m_webView)
             setAddressFieldText(address);
+        noteBrowserStartedLoad(tab.webView.get());
         webkit_web_view_load_uri(tab.webView.get(), address.c_str());
         return;
     }
@@ -169,6 +171,7 @@ void BrowserController::loadResolvedAddress(const std::optional<std::string>& ad
     if (!m_webView)
         return;
     setAddressFieldText(*address);
+    noteBrowserStartedLoad(m_webView);
     webkit_web_view_load_uri(m_webView, address->c_str());
 }
 

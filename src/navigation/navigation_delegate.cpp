@@ -167,6 +167,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
 void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 {
     markActivityReporter(view);
+    downloadPageCommitted(view);
     if (view == m_webView) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
@@ -321,6 +322,9 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         if (decideErrorPageNavigation(view, decision))
             return true;
+        // What the user's gesture starts may download without asking.
+        if (webkit_navigation_action_is_user_gesture(action))
+            noteDownloadGesture(view);
         // A middle click on a link opens it in a new tab behind this one.
         if (webkit_navigation_action_get_mouse_button(action) == 2
             && webkit_navigation_action_get_navigation_type(action)
@@ -352,9 +356,13 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             return true;
         }
         if ((response && isAttachment(response))
-            || !webkit_response_policy_decision_is_mime_type_supported(responseDecision))
+            || !webkit_response_policy_decision_is_mime_type_supported(responseDecision)) {
+            WebKitURIRequest* request
+                = webkit_response_policy_decision_get_request(responseDecision);
+            noteResponseDownload(view, request ? webkit_uri_request_get_uri(request) : nullptr,
+                webkit_response_policy_decision_is_main_frame_main_resource(responseDecision));
             decideDownload(decision);
-        else
+        } else
             webkit_policy_decision_use(decision);
         return true;
     }
@@ -365,20 +373,26 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
 
 void BrowserController::goBack()
 {
-    if (m_webView && webkit_web_view_can_go_back(m_webView))
+    if (m_webView && webkit_web_view_can_go_back(m_webView)) {
+        noteBrowserStartedLoad(m_webView);
         webkit_web_view_go_back(m_webView);
+    }
 }
 
 void BrowserController::goForward()
 {
-    if (m_webView && webkit_web_view_can_go_forward(m_webView))
+    if (m_webView && webkit_web_view_can_go_forward(m_webView)) {
+        noteBrowserStartedLoad(m_webView);
         webkit_web_view_go_forward(m_webView);
+    }
 }
 
 void BrowserController::reloadPage()
 {
-    if (m_webView && !webViewURI(m_webView).empty())
+    if (m_webView && !webViewURI(m_webView).empty()) {
+        noteBrowserStartedLoad(m_webView);
         webkit_web_view_reload(m_webView);
+    }
     else
         goHome();
 }

@@ -983,10 +983,37 @@ TEST_F(Bridge, OnlyTheExtensionsOwnCodeRunsInThePageWorld)
     call("page.localStorage.get");
     ASSERT_EQ(host.scripts.size(), 4u);
     EXPECT_EQ(host.scripts[0].script.world, PageScriptWorld::Page);
-    EXPECT_FALSE(host.scripts[0].script.resultLimit);
-    for (std::size_t i = 1; i < host.scripts.size(); ++i) {
+    for (std::size_t i = 1; i < host.scripts.size(); ++i)
         EXPECT_EQ(host.scripts[i].script.world, PageScriptWorld::Isolated) << i;
-        EXPECT_TRUE(host.scripts[i].script.resultLimit) << i;
+}
+
+// Whatever a page hands back to an extension is measured in the browser before it is copied:
+// the page's source and script results under the same bound as source.getHTML.
+TEST_F(Bridge, EveryPageReadRepliedToAnExtensionIsBounded)
+{
+    struct Case {
+        const char* action;
+        Json args;
+        std::size_t limit;
+    };
+    const Case cases[] = {
+        { "source.getHTML", Json::object(), 2097152 },
+        { "page.getHTML", Json::object(), 2097152 },
+        { "page.getSource", Json::object(), 2097152 },
+        { "scripting.executeScript", { { "code", "document.body.innerHTML" } }, 2097152 },
+        { "page.getText", Json::object(), 2097152 },
+        { "source.readResource", { { "url", "/a.css" } }, 2097152 },
+        { "page.getResources", Json::object(), kResourceListReadLimit.maxLength },
+        { "source.listResources", Json::object(), kResourceListReadLimit.maxLength },
+        { "page.localStorage.get", Json::object(), kLocalStorageReadLimit.maxLength },
+    };
+    for (const Case& c : cases) {
+        host.scripts.clear();
+        call(c.action, c.args);
+        ASSERT_EQ(host.scripts.size(), 1u) << c.action;
+        const auto& limit = host.scripts[0].script.resultLimit;
+        ASSERT_TRUE(limit) << c.action;
+        EXPECT_EQ(limit->maxLength, c.limit) << c.action;
     }
 }
 

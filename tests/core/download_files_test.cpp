@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace qv {
@@ -193,6 +194,25 @@ TEST(FileReplacement, ALinkAtTheDestinationIsReplacedWithoutTouchingItsTarget)
     EXPECT_FALSE(fs::is_symlink(dir / "link.txt"));
     EXPECT_EQ(readText(dir / "link.txt"), "body");
     EXPECT_EQ(readText(dir / "target.txt"), "target");
+}
+
+TEST(FileReplacement, AReplacedProgramsRunBitIsNotKept)
+{
+    test::TempDir dir;
+    writeText(dir / "source", "#!/bin/sh\necho replaced\n");
+    for (mode_t old : { 0755, 04755, 0777, 0700, 0600 }) {
+        auto destination = dir / "tool";
+        writeText(destination, "old");
+        ASSERT_EQ(chmod(destination.c_str(), old), 0);
+        struct stat before;
+        ASSERT_EQ(stat(destination.c_str(), &before), 0);
+        ASSERT_TRUE(replaceFileWithCopy(dir / "source", destination).ok());
+        struct stat after;
+        ASSERT_EQ(stat(destination.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, 0644u) << std::oct << old;
+        // A new file took the name; the old one was not rewritten in place.
+        EXPECT_NE(after.st_ino, before.st_ino);
+    }
 }
 
 } // namespace qv

@@ -238,17 +238,68 @@ TEST(DownloadStore, AFailedRemovalLeavesTheListAsItWas)
     EXPECT_EQ(store.entries().size(), 1u);
 }
 
-TEST(DownloadStore, RevealNeedsAnExistingFileAndARowInRange)
+TEST(DownloadStore, RevealNeedsARowInRange)
 {
     test::TempDir dir;
     writeText(dir / "a.txt", "a");
     DownloadStore store(dir / "downloads.json");
     store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
-    EXPECT_EQ(store.revealablePath(0), dir / "a.txt");
-    EXPECT_FALSE(store.revealablePath(-1));
-    EXPECT_FALSE(store.revealablePath(1));
-    fs::remove(dir / "a.txt");
-    EXPECT_FALSE(store.revealablePath(0));
+    EXPECT_EQ(store.revealablePath(0, dir.path()).value(), fs::canonical(dir / "a.txt"));
+    EXPECT_FALSE(store.revealablePath(-1, dir.path()));
+    EXPECT_FALSE(store.revealablePath(1, dir.path()));
+}
+
+// A record's path is whatever downloads.json holds: only files inside the Downloads folder are
+// ever revealed.
+TEST(DownloadStore, RevealActsOnlyOnAbsolutePathsInsideTheDownloadsFolder)
+{
+    test::TempDir temp;
+    const fs::path dir = fs::canonical(temp.path());
+    fs::path downloads = dir / "Downloads";
+    fs::create_directories(downloads / "sub");
+    fs::create_directories(dir / "elsewhere");
+    writeText(downloads / "a.txt", "a");
+    writeText(downloads / "sub" / "b.txt", "b");
+    writeText(dir / "elsewhere" / "secret.txt", "s");
+    fs::create_symlink(dir / "elsewhere" / "secret.txt", downloads / "link.txt");
+    fs::create_symlink(dir / "elsewhere", downloads / "folder-link");
+    fs::create_symlink(downloads / "a.txt", downloads / "inner-link.txt");
+    const std::string in = downloads.string();
+    const std::string missing(kDownloadFileMissingMessage);
+    const std::string outside(kDownloadOutsideFolderMessage);
+    struct Case {
+        std::string path;
+        std::string expected; // the revealed path, or the failure
+    };
+    const Case cases[] = {
+        { in + "/a.txt", in + "/a.txt" },
+        { in + "/sub/b.txt", in + "/sub/b.txt" },
+        { in + "//a.txt", in + "/a.txt" },
+        { in + "/inner-link.txt", in + "/a.txt" },
+        { in + "/gone.txt", missing },
+        { (dir / "elsewhere" / "secret.txt").string(), outside },
+        { in + "/../elsewhere/secret.txt", outside },
+        { in + "/sub/../a.txt", outside },
+        { in + "/./a.txt", outside },
+        { in + "/link.txt", outside },
+        { in + "/folder-link/secret.txt", outside },
+        { in, outside },
+        { in + "/", outside },
+        { in + "-other/a.txt", outside },
+        { "a.txt", outside },
+        { "Downloads/a.txt", outside },
+        { "", outside },
+        { "/etc/passwd", outside },
+        { in + std::string("/a.txt\0/x", 9), outside },
+    };
+    for (const Case& c : cases) {
+        auto revealed = revealableDownloadPath(c.path, downloads);
+        EXPECT_EQ(revealed ? revealed.value().string() : revealed.error(), c.expected) << c.path;
+    }
+    // A Downloads folder reached through a link is still itself.
+    fs::create_symlink(downloads, dir / "dl-link");
+    auto throughLink = revealableDownloadPath((dir / "dl-link" / "a.txt").string(), dir / "dl-link");
+    EXPECT_EQ(throughLink ? throughLink.value().string() : throughLink.error(), in + "/a.txt");
 }
 
 } // namespace qv

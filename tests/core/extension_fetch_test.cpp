@@ -92,4 +92,40 @@ TEST(ExtensionFetchAccumulator, ReportsTheFinalAddressAndBase64ForBinaryBodies)
     EXPECT_EQ(reply.value()["headers"]["a"], "b");
 }
 
+// A download.save body is held to the same bound as a fetch, on disk instead of in memory.
+TEST(ExtensionDownloadMeter, StopsAsSoonAsTheLimitIsPassed)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> contentLength;
+        std::vector<std::size_t> chunks;
+        bool accepted;
+        std::size_t chunksTaken;
+    };
+    const Case cases[] = {
+        { "Small", 5, { 5 }, true, 1 },
+        { "ExactlyTheLimit", kLimit, { kLimit / 2, kLimit / 2 }, true, 2 },
+        { "OneByteMoreAnnounced", kLimit + 1, { 1 }, false, 0 },
+        { "HugeAnnounced", std::uint64_t(1) << 62, { 1 }, false, 0 },
+        { "OneByteMoreStreamed", std::nullopt, { kLimit - 1, 1, 1, 100 }, false, 3 },
+        { "LengthUnderstated", 10, { kLimit, 1 }, false, 2 },
+        { "OneHugeChunk", std::nullopt, { kLimit * 2 }, false, 1 },
+    };
+    for (const Case& c : cases) {
+        ExtensionDownloadMeter meter;
+        std::size_t taken = 0;
+        bool going = meter.receiveResponse(c.contentLength);
+        for (std::size_t size : c.chunks) {
+            if (!going)
+                break;
+            ++taken;
+            going = meter.receiveBody(size);
+        }
+        EXPECT_EQ(going, c.accepted) << c.name;
+        EXPECT_EQ(meter.exceeded(), !c.accepted) << c.name;
+        EXPECT_EQ(taken, c.chunksTaken) << c.name;
+    }
+    EXPECT_EQ(kMaxExtensionDownloadBytes, kMaxExtensionFetchBodyBytes);
+}
+
 } // namespace qv

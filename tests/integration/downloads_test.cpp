@@ -3,6 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/json_text.h"
+#include "downloads/download_bar.h"
 #include "downloads/downloads_window.h"
 #include "platform/file_panels.h"
 #include "platform/storage_locations.h"
@@ -131,8 +132,10 @@ namespace {
             return parsed ? *parsed : Json();
         }
 
+        // As if the user opened the address: the browser starts the load.
         void load(WebKitWebView* view, const std::string& url)
         {
+            controller().noteBrowserStartedLoad(view);
             webkit_web_view_load_uri(view, url.c_str());
         }
 
@@ -242,18 +245,99 @@ TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
         std::distance(fs::directory_iterator(downloadsFolder()), fs::directory_iterator()), 2);
 }
 
-TEST_F(DownloadsTest, FailedDownloadIsReportedAndNotRecorded)
+// Failures are told once per page in the tab's bar and listed in the Downloads window; a page
+// that fails many never stacks alerts the user must dismiss one by one.
+TEST_F(DownloadsTest, FailedDownloadsAreToldOncePerPageWithoutAnAlert)
 {
     HeldServer held;
-    held.hold("/cut", "cut.bin", std::string(2048, 'p'), std::string(4096, 'x'));
-    load(selectedView(), held.url("/cut"));
-    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 1; }));
+    held.hold("/cut1", "cut1.bin", std::string(2048, 'p'), std::string(4096, 'x'));
+    held.hold("/cut2", "cut2.bin", std::string(2048, 'p'), std::string(4096, 'x'));
+    m_server->page("/two.html", "Two",
+        "<iframe src='" + held.url("/cut1") + "'></iframe><iframe src='" + held.url("/cut2")
+            + "'></iframe>");
+    load(selectedView(), m_server->url("/two.html"));
+    DownloadBar& bar = controller().window()->downloadBar();
+    ASSERT_TRUE(waitUntil([&] { return bar.asking(); }));
+    g_signal_emit_by_name(bar.allowButton().gobj(), "clicked");
+    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 2; }));
     held.disconnect();
-    ASSERT_TRUE(waitUntil([&] { return !m_alerts.empty(); }));
-    EXPECT_EQ(m_alerts[0].informativeText.rfind("Download failed: ", 0), 0u);
-    EXPECT_EQ(std::string(controller().window()->get_title()), m_alerts[0].informativeText);
+    ASSERT_TRUE(waitUntil([&] { return controller().failedDownloads().size() == 2; }));
+    EXPECT_TRUE(m_alerts.empty());
+    EXPECT_TRUE(bar.noticeShown());
+    EXPECT_EQ(bar.text().rfind("Download failed: ", 0), 0u);
+    EXPECT_EQ(std::string(controller().window()->get_title()), bar.text());
     EXPECT_TRUE(controller().inProgressDownloads().empty());
     EXPECT_TRUE(controller().downloadEntries().empty());
+
+    controller().showDownloads();
+    std::vector<std::string> listed = controller().downloadsWindow()->failureTexts();
+    ASSERT_EQ(listed.size(), 2u);
+    for (const std::string& text : listed)
+        EXPECT_NE(text.find("Download failed: "), std::string::npos) << text;
+    g_signal_emit_by_name(bar.closeButton().gobj(), "clicked");
+    EXPECT_FALSE(bar.get_reveal_child());
+}
+
+// A page cannot fill the Downloads folder by itself: hidden frames serving attachments get one
+// file, and the rest wait on the tab's bar until the user answers.
+TEST_F(DownloadsTest, FramesStartingDownloadsGetOneFileAndTheQuestion)
+{
+    // More than are ever held for an answer: the rest are refused outright.
+    constexpr int kFrames = 40;
+    m_server->fallback([](const std::string&, const std::string& path) {
+        return path.rfind("/file/", 0) == 0 ? attachment(path.substr(6) + ".bin", "bytes")
+                                            : TestServer::Response { 404, "text/plain", "", {} };
+    });
+    std::string frames;
+    for (int i = 0; i < kFrames; ++i)
+        frames += "<iframe style='display:none' src='/file/f" + std::to_string(i) + "'></iframe>";
+    m_server->page("/flood.html", "Flood", frames);
+    load(selectedView(), m_server->url("/flood.html"));
+    DownloadBar& bar = controller().window()->downloadBar();
+    auto filesInFolder = [&] {
+        std::error_code ec;
+        return std::distance(
+            fs::directory_iterator(downloadsFolder(), ec), fs::directory_iterator());
+    };
+    auto requested = [&] {
+        int count = 0;
+        for (int i = 0; i < kFrames; ++i)
+            count += m_server->requestCount("/file/f" + std::to_string(i));
+        return count;
+    };
+    ASSERT_TRUE(waitUntil([&] { return requested() == kFrames && bar.asking(); }));
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(bar.text(), "This site wants to download several files");
+    EXPECT_EQ(filesInFolder(), 1);
+
+    g_signal_emit_by_name(bar.blockButton().gobj(), "clicked");
+    EXPECT_FALSE(bar.asking());
+    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_EQ(filesInFolder(), 1);
+    EXPECT_EQ(controller().downloadEntries().size(), 1u);
+    EXPECT_FALSE(bar.get_reveal_child());
+    EXPECT_TRUE(m_alerts.empty());
+}
+
+TEST_F(DownloadsTest, AllowLetsThePagesWaitingDownloadsGo)
+{
+    m_server->fallback([](const std::string&, const std::string& path) {
+        return path.rfind("/file/", 0) == 0 ? attachment(path.substr(6) + ".bin", "bytes")
+                                            : TestServer::Response { 404, "text/plain", "", {} };
+    });
+    m_server->page("/three.html", "Three",
+        "<iframe src='/file/a'></iframe><iframe src='/file/b'></iframe>"
+        "<iframe src='/file/c'></iframe>");
+    load(selectedView(), m_server->url("/three.html"));
+    DownloadBar& bar = controller().window()->downloadBar();
+    ASSERT_TRUE(waitUntil([&] { return bar.asking() && controller().downloadEntries().size() == 1
+                                    && m_server->requestCount("/file/c") == 1
+                                    && m_server->requestCount("/file/b") == 1; }));
+    g_signal_emit_by_name(bar.allowButton().gobj(), "clicked");
+    ASSERT_TRUE(waitForRecords(3));
+    EXPECT_FALSE(bar.get_reveal_child());
+    for (const char* name : { "a.bin", "b.bin", "c.bin" })
+        EXPECT_EQ(fileContents(downloadsFolder() / name), "bytes") << name;
 }
 
 class DamagedDownloadsListTest : public DownloadsTest {

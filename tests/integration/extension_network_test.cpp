@@ -2,6 +2,8 @@
 #include "support/extensions_fixture.h"
 
 #include "downloads/download_store.h"
+#include "extensions/bridge_host_adapter.h"
+#include "extensions/extension_network.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_source_window.h"
 #include "platform/file_panels.h"
@@ -171,6 +173,42 @@ TEST_F(ExtensionNetworkTest, OversizedBodyIsRefusedWithoutBeingHeldInMemory)
     StreamingServer server;
     Json reply = request(view, "network.fetch", { { "url", server.url() } });
     EXPECT_EQ(reply, (Json { { "ok", false }, { "error", "Response exceeds the 4 MB limit." } }));
+}
+
+TEST_F(ExtensionNetworkTest, DownloadPastTheSizeLimitStopsAndKeepsTheOldFile)
+{
+    WebKitWebView* view = launchWithNetworkExtension();
+    ASSERT_TRUE(view);
+    // The body never ends: a reply at all shows the download stopped at the limit.
+    StreamingServer server;
+    fs::path folder = testHome() / "capped";
+    fs::create_directories(folder);
+    std::ofstream(folder / "big.bin") << "old";
+    answerSavePanels(folder / "big.bin");
+    Json reply = request(view, "download.save", { { "url", server.url() } });
+    EXPECT_EQ(reply, (Json { { "ok", false }, { "error", "Download exceeds the 4 MB limit." } }));
+    EXPECT_EQ(fileText(folder / "big.bin"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // An announced length past the limit is refused before anything is written.
+    m_server->route("/announced", { 200, "application/octet-stream",
+        std::string(kMaxExtensionDownloadBytes + 1, 'x'), {} });
+    Json announced = request(view, "download.save", { { "url", m_server->url("/announced") } });
+    EXPECT_EQ(announced["error"], "Download exceeds the 4 MB limit.");
+    EXPECT_EQ(fileText(folder / "big.bin"), "old");
+}
+
+// A server that drips its answer holds neither a reply nor a connection for long.
+TEST(ExtensionTransfers, FetchesAndDownloadsGiveUpAfterAWholeTimeOut)
+{
+    ExtensionFetchRequest fetch;
+    fetch.url = "http://127.0.0.1/x";
+    for (const HttpStreamRequest& request :
+        { extensionFetchStreamRequest(fetch), extensionDownloadStreamRequest(fetch.url) }) {
+        ASSERT_TRUE(request.totalTimeout) << request.url;
+        EXPECT_LE(*request.totalTimeout, std::chrono::seconds(30));
+        EXPECT_LE(request.idleTimeout, std::chrono::seconds(30));
+    }
 }
 
 TEST_F(ExtensionNetworkTest, DownloadOverAnUnreplaceableItemKeepsItAndFails)
