@@ -67,6 +67,7 @@ protected:
 TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
 {
     visit("/a.html");
+    controller().flushFiles();
     FileRead read = readWholeFile(controller().historyFileURL());
     ASSERT_EQ(read.status, ReadStatus::Ok);
     Json root = parseJson(read.contents).value_or(Json());
@@ -159,16 +160,16 @@ TEST_F(HistoryRecordingTest, VisitsReachTheFileFromTheWriterAndAllAreThereOnceFl
 
 TEST_F(HistoryRecordingTest, PageNavigatingToItselfInALoopKeepsTheHistorySmall)
 {
-    // Eight loads of ever new addresses over the cap, then eight of its own short address,
+    // Eight loads of its own short address, then eight of ever new addresses over the cap,
     // each once the page before has finished loading.
     m_server->page("/loop.html", "Loop", R"(<script>
         addEventListener('load', () => setTimeout(() => {
             const n = Number(sessionStorage.getItem('n') || 0) + 1;
             sessionStorage.setItem('n', n);
             if (n <= 8)
-                location.replace('/loop.html?n=' + n + '&pad=' + 'x'.repeat(20000));
-            else if (n <= 16)
                 location.replace('/loop.html');
+            else if (n <= 16)
+                location.replace('/loop.html?n=' + n + '&pad=' + 'x'.repeat(20000));
             else
                 document.title = 'done';
         }, 10));
