@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line_rules.h"
+#include "base/file_writer.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
 #include "downloads/download_tasks.h"
@@ -97,6 +98,10 @@ public:
     // Stores a defaults value, whoever sets it. A failed write keeps the value for this run;
     // the first failure of each key is reported with showError, later ones are logged.
     void setDefaultsValue(std::string_view key, Json value);
+    // The one writer of the data files, off the UI thread. flushFiles() waits until everything
+    // handed to it is on disk: only for quitting (and tests).
+    FileWriter& fileWriter() { return *m_fileWriter; }
+    void flushFiles();
 
     // --- Windows (app/window_lifecycle.cpp) ---
     bool windowShouldClose(Gtk::Window& window);
@@ -252,6 +257,8 @@ public:
     void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
     bool historyReadOnly();
     const std::deque<HistoryEntry>& historyEntries();
+    // Shows what went wrong with the history's background writes since the last call.
+    void reportHistoryWrites();
     // History window (history/history_window.cpp).
     void showHistory();
     void openSelectedHistory();
@@ -521,6 +528,9 @@ private:
     // --- Application and browser window ---
     Glib::RefPtr<Gtk::Application> m_application;
     std::unique_ptr<UserDefaults> m_defaults;
+    // Declared before the stores that hand it their files, so it outlives them and its
+    // destruction writes what they left pending.
+    std::unique_ptr<FileWriter> m_fileWriter = std::make_unique<FileWriter>();
     bool m_closingApplication = false;
     bool m_browserElementFullscreen = false;
     bool m_extensionTabsVisible = false;
@@ -586,8 +596,8 @@ private:
     // --- History ---
     std::filesystem::path m_historyFileURL;
     std::unique_ptr<HistoryStore> m_historyStore;
-    // One alert about a read-only history, not one per visit.
-    bool m_historyReadOnlyReported = false;
+    // The writer's reports come back to the main loop only while the controller lives.
+    std::shared_ptr<bool> m_historyReportsAlive = std::make_shared<bool>(true);
     bool m_historyLoaded = false;
     sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;

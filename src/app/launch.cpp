@@ -36,6 +36,10 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 
 BrowserController::~BrowserController()
 {
+    // What the stores handed the writer reaches the disk before anything else is torn down;
+    // failures found now have nobody left to show them to.
+    m_historyReportsAlive.reset();
+    flushFiles();
     m_faviconLookupsAlive.reset();
     m_historyReadAfterFrame.disconnect();
     if (m_window)
@@ -76,6 +80,11 @@ void BrowserController::readHistoryAfterFirstFrame()
             Glib::PRIORITY_LOW);
         return false;
     });
+}
+
+void BrowserController::flushFiles()
+{
+    m_fileWriter->flush();
 }
 
 void BrowserController::showError(const std::string& message)
@@ -211,6 +220,8 @@ int runBrowser(int argc, char** argv)
         false);
     application->signal_activate().connect(
         [&controller] { controller.handleCommandLine({ "quivel-browser" }, {}); });
+    // However the application ends, the files pending in the writer are written first.
+    application->signal_shutdown().connect([&controller] { controller.flushFiles(); });
     return application->run(argc, argv);
 }
 

@@ -5,6 +5,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/uuid.cpp
     ${CMAKE_CURRENT_LIST_DIR}/atomic_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/new_folder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/file_writer.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bad_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/user_defaults.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_rules.cpp

@@ -4,12 +4,36 @@
 #include "history/history_window.h"
 #include "platform/storage_locations.h"
 
+#include <glib.h>
+
 namespace qv {
+
+namespace {
+
+struct HistoryReport {
+    std::weak_ptr<bool> alive;
+    BrowserController* controller;
+};
+
+} // namespace
 
 void BrowserController::locateHistory()
 {
     m_historyFileURL = historyURL();
-    m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL);
+    // The writer's thread only queues an idle call; the report itself is shown on the main loop.
+    auto report = [alive = std::weak_ptr<bool>(m_historyReportsAlive), controller = this] {
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                auto* report = static_cast<HistoryReport*>(data);
+                if (report->alive.lock())
+                    report->controller->reportHistoryWrites();
+                return G_SOURCE_REMOVE;
+            },
+            new HistoryReport { alive, controller },
+            [](gpointer data) { delete static_cast<HistoryReport*>(data); });
+    };
+    m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL, *m_fileWriter, report);
 }
 
 void BrowserController::loadHistory()
@@ -17,10 +41,8 @@ void BrowserController::loadHistory()
     if (m_historyLoaded || !m_historyStore)
         return;
     m_historyLoaded = true;
-    if (auto loaded = m_historyStore->load(); !loaded) {
-        m_historyReadOnlyReported = m_historyStore->readOnly();
+    if (auto loaded = m_historyStore->load(); !loaded)
         showError(loaded.error());
-    }
 }
 
 void BrowserController::saveHistoryEntry(const std::string& url,
@@ -29,21 +51,20 @@ void BrowserController::saveHistoryEntry(const std::string& url,
     loadHistory();
     if (!m_historyStore || m_historyStore->readOnly())
         return;
-    // One reading of the clock files the visit under its day and gives its "time".
-    auto added = m_historyStore->addVisit(url, title, HistoryClock::now());
-    if (added) {
-        // The new visit is the first row, also while the window is open.
-        if (*added && m_historyWindow)
-            m_historyWindow->visitAdded();
+    // One reading of the clock files the visit under its day and gives its "time". The file is
+    // written on the writer's thread; what goes wrong there comes back to reportHistoryWrites.
+    // The new visit is the first row, also while the window is open.
+    if (m_historyStore->addVisit(url, title, HistoryClock::now()) && m_historyWindow)
+        m_historyWindow->visitAdded();
+}
+
+void BrowserController::reportHistoryWrites()
+{
+    if (!m_historyStore)
         return;
-    }
-    if (m_historyStore->readOnly()) {
-        // The file went bad under us: say so once, then leave it alone.
-        if (m_historyReadOnlyReported)
-            return;
-        m_historyReadOnlyReported = true;
-    }
-    showError(added.error());
+    // A file found damaged is reported once by the store, which is read-only from then on.
+    for (const std::string& message : m_historyStore->takeWriteFailures())
+        showError(message);
 }
 
 const std::deque<HistoryEntry>& BrowserController::historyEntries()

@@ -2,11 +2,14 @@
 #include "history/history_store.h"
 
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/text_util.h"
 #include "base/utc_time.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <mutex>
 #include <tuple>
 
 namespace qv {
@@ -136,7 +139,129 @@ bool newerFirst(const HistoryEntry& a, const HistoryEntry& b)
     return std::tie(a.year, a.month, a.day, a.index) > std::tie(b.year, b.month, b.day, b.index);
 }
 
+struct FileStamp {
+    bool exists = false;
+    std::uintmax_t size = 0;
+    fs::file_time_type modified {};
+    bool operator==(const FileStamp&) const = default;
+};
+
+// Nothing when the path cannot be looked at or is not a regular file.
+std::optional<FileStamp> stampFile(const fs::path& file)
+{
+    std::error_code error;
+    fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found)
+        return FileStamp {};
+    if (error || status.type() != fs::file_type::regular)
+        return std::nullopt;
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.size = fs::file_size(file, error);
+    if (error)
+        return std::nullopt;
+    stamp.modified = fs::last_write_time(file, error);
+    if (error)
+        return std::nullopt;
+    return stamp;
+}
+
+enum class FileState { Usable, Missing, Damaged };
+
+// Reads and parses the file; Damaged (with the reason) when it exists but cannot be read or
+// is not a history.
+FileState readHistoryFile(const fs::path& file, Json& document, std::string& reason)
+{
+    FileRead read = readWholeFile(file, kHistoryFileLimit);
+    if (read.status == ReadStatus::Missing)
+        return FileState::Missing;
+    if (read.status == ReadStatus::Failed) {
+        reason = read.error;
+        return FileState::Damaged;
+    }
+    auto parsed = parseJsonDescribed(read.contents);
+    if (!parsed || !hasHistoryShape(*parsed)) {
+        reason = parsed ? std::string(kInvalidHistoryFormat) : parsed.error();
+        return FileState::Damaged;
+    }
+    document = std::move(parsed.value());
+    return FileState::Usable;
+}
+
+// Cut at most max bytes into valid UTF-8, backing off to the start of a character.
+std::string cutAtCharacter(std::string text, size_t max)
+{
+    if (text.size() <= max)
+        return text;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}
+
 } // namespace
+
+struct HistoryStore::WriteState {
+    fs::path file;
+    std::function<void()> reported;
+    std::mutex mutex;
+    // The file as this store last read or wrote it; a file that differs was changed by someone
+    // else and is checked before it is replaced.
+    std::optional<FileStamp> stamp;
+    bool refused = false;
+    std::vector<std::string> failures;
+
+    // On the writer's thread, just before a write.
+    std::optional<std::string> check()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (refused)
+                return std::string("the history is read-only");
+        }
+        std::optional<FileStamp> now = stampFile(file);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (now && (!now->exists || (stamp && *now == *stamp)))
+                return std::nullopt;
+        }
+        // Someone else changed it: a history we can still read is replaced by ours, one we
+        // cannot is kept as it is.
+        Json ignored;
+        std::string reason;
+        if (readHistoryFile(file, ignored, reason) == FileState::Damaged)
+            return reason;
+        return std::nullopt;
+    }
+
+    // On the writer's thread, after the write or refusal.
+    void done(const FileWriteReport& report, const std::string& failurePrefix,
+        const std::string& emptyError)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            switch (report.kind) {
+            case FileWriteReport::Kind::Written:
+                stamp = stampFile(file);
+                return;
+            case FileWriteReport::Kind::Failed:
+                failures.push_back(
+                    failurePrefix + (report.message.empty() ? emptyError : report.message));
+                break;
+            case FileWriteReport::Kind::Refused:
+                // Said once; later writes are refused in silence.
+                if (refused)
+                    return;
+                refused = true;
+                failures.push_back("Cannot update history file: " + report.message);
+                break;
+            }
+        }
+        if (reported)
+            reported();
+    }
+};
 
 HistoryDayKeys historyDayKeys(HistoryClock::time_point moment)
 {
@@ -162,69 +287,56 @@ std::string prettyHistoryText(const Json& document)
     return out;
 }
 
-HistoryStore::HistoryStore(fs::path file)
-    : m_file(std::move(file))
+std::string historyTitleForStorage(std::string_view title)
 {
+    return cutAtCharacter(sanitizeUtf8(title), kMaxHistoryTitleBytes);
 }
 
-std::optional<HistoryStore::FileStamp> HistoryStore::stampFile() const
+HistoryStore::HistoryStore(fs::path file, FileWriter& writer, std::function<void()> writeReported)
+    : m_file(std::move(file))
+    , m_writer(writer)
+    , m_writeState(std::make_shared<WriteState>())
 {
-    std::error_code error;
-    fs::file_status status = fs::status(m_file, error);
-    if (status.type() == fs::file_type::not_found)
-        return FileStamp {};
-    if (error || status.type() != fs::file_type::regular)
-        return std::nullopt;
-    FileStamp stamp;
-    stamp.exists = true;
-    stamp.size = fs::file_size(m_file, error);
-    if (error)
-        return std::nullopt;
-    stamp.modified = fs::last_write_time(m_file, error);
-    if (error)
-        return std::nullopt;
-    return stamp;
+    m_writeState->file = m_file;
+    m_writeState->reported = std::move(writeReported);
 }
 
 void HistoryStore::forgetDocument()
 {
     m_document = Json();
-    m_stamp.reset();
     m_dayText.clear();
+    m_text.clear();
+    m_text.shrink_to_fit();
 }
 
-void HistoryStore::rememberWrite()
+bool HistoryStore::isRepeat(const std::string& url, HistoryClock::time_point moment)
 {
-    // Another writer between the rename and this look would go unnoticed until the file changes
-    // again; the window is a few microseconds.
-    m_stamp = stampFile();
+    // Only addresses seen within the window are kept, so the map stays as small as the burst.
+    auto near = [&](HistoryClock::time_point seen) {
+        auto apart = moment > seen ? moment - seen : seen - moment;
+        return apart < kHistoryRepeatWindow;
+    };
+    std::erase_if(m_recent, [&](const auto& item) { return !near(item.second); });
+    auto [it, fresh] = m_recent.try_emplace(url, moment);
+    // A repeat moves the window on, so a page reloading itself for ever stays one visit.
+    it->second = moment;
+    return !fresh;
 }
 
-HistoryStore::Freshness HistoryStore::refreshDocument(std::string& reason)
+void HistoryStore::submit(std::string_view failurePrefix, std::string_view emptyError)
 {
-    // The stamp is taken before reading, so a change during the read shows up next time.
-    std::optional<FileStamp> stamp = stampFile();
-    if (m_stamp && stamp && *stamp == *m_stamp)
-        return stamp->exists ? Freshness::Current : Freshness::Missing;
-    forgetDocument();
-    FileRead read = readWholeFile(m_file, kHistoryFileLimit);
-    if (read.status == ReadStatus::Missing) {
-        m_document = Json { { "years", Json::object() } };
-        m_stamp = stamp && !stamp->exists ? stamp : std::nullopt;
-        return Freshness::Missing;
-    }
-    if (read.status == ReadStatus::Failed) {
-        reason = read.error;
-        return Freshness::Unreadable;
-    }
-    auto document = parseJsonDescribed(read.contents);
-    if (!document || !hasHistoryShape(*document)) {
-        reason = document ? std::string(kInvalidHistoryFormat) : document.error();
-        return Freshness::Invalid;
-    }
-    m_document = std::move(document.value());
-    m_stamp = stamp;
-    return Freshness::Current;
+    std::weak_ptr<WriteState> state = m_writeState;
+    FileWriteHooks hooks;
+    hooks.check = [state](const fs::path&) -> std::optional<std::string> {
+        auto alive = state.lock();
+        return alive ? alive->check() : std::nullopt;
+    };
+    hooks.done = [state, prefix = std::string(failurePrefix),
+                     empty = std::string(emptyError)](const FileWriteReport& report) {
+        if (auto alive = state.lock())
+            alive->done(report, prefix, empty);
+    };
+    m_writer.submit(m_file, serializeDocument(), std::move(hooks));
 }
 
 void HistoryStore::rebuildEntries()
@@ -367,31 +479,38 @@ Result<Done> HistoryStore::load()
     m_entries.clear();
     if (m_readOnly)
         return Done {};
+    forgetDocument();
+    // The stamp is taken before reading, so a change during the read shows up as a change.
+    std::optional<FileStamp> stamp = stampFile(m_file);
     std::string reason;
-    Freshness freshness = refreshDocument(reason);
-    if (freshness == Freshness::Unreadable || freshness == Freshness::Invalid) {
+    FileState state = readHistoryFile(m_file, m_document, reason);
+    if (state == FileState::Damaged) {
         m_readOnly = true;
+        m_loaded = false;
         forgetDocument();
         return Result<Done>::failure("Cannot read history file " + m_file.string() + ": " + reason);
     }
+    if (state == FileState::Missing)
+        m_document = Json { { "years", Json::object() } };
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        m_writeState->stamp = stamp;
+    }
+    m_loaded = true;
     rebuildEntries();
     // Fills the day cache now, so the first visit of the session is as quick as the rest.
     serializeDocument();
     return Done {};
 }
 
-Result<bool> HistoryStore::addVisit(
+bool HistoryStore::addVisit(
     std::string_view url, std::optional<std::string_view> title, HistoryClock::time_point moment)
 {
-    if (m_readOnly)
+    if (m_readOnly || !m_loaded)
         return false;
-    std::string reason;
-    Freshness freshness = refreshDocument(reason);
-    if (freshness == Freshness::Unreadable || freshness == Freshness::Invalid) {
-        m_readOnly = true;
-        forgetDocument();
-        return Result<bool>::failure("Cannot update history file: " + reason);
-    }
+    std::string address = sanitizeUtf8(url);
+    if (address.size() > kMaxHistoryURLBytes || isRepeat(address, moment))
+        return false;
 
     // One reading of the clock gives both the day it is filed under and its "time".
     HistoryDayKeys keys = historyDayKeys(moment);
@@ -412,20 +531,13 @@ Result<bool> HistoryStore::addVisit(
         day = &((*month)[keys.day] = Json::array());
     }
 
-    HistoryEntry entry { sanitizeUtf8(url), sanitizeUtf8(title.value_or("")),
+    HistoryEntry entry { std::move(address), historyTitleForStorage(title.value_or("")),
         historyTimestamp(moment), keys.year, keys.month, keys.day, day->size() };
     day->push_back(Json { { "url", entry.url }, { "title", entry.title }, { "time", entry.time } });
     m_document["now"] = Json { { "year", keys.yearNumber }, { "month", keys.month },
         { "day", keys.day }, { "array", entry.index + 1 } };
-
-    auto written = writeFileAtomically(m_file, serializeDocument());
-    if (!written) {
-        // The document now differs from the file; the next change reads the file again.
-        forgetDocument();
-        return Result<bool>::failure("Could not save history: " + written.error());
-    }
-    rememberWrite();
     m_entries.push_front(std::move(entry));
+    submit("Could not save history: ");
     return true;
 }
 
@@ -433,14 +545,13 @@ Result<Done> HistoryStore::clear()
 {
     if (m_readOnly)
         return Result<Done>::failure(std::string(kHistoryReadOnlyMessage));
-    Json empty { { "years", Json::object() } };
-    auto written = writeFileAtomically(m_file, prettyHistoryText(empty));
-    if (!written)
-        return Result<Done>::failure("Could not clear history: " + written.error());
+    if (!m_loaded)
+        return Result<Done>::failure(std::string(kHistoryDeleteUnreadableMessage));
     forgetDocument();
-    m_document = std::move(empty);
-    rememberWrite();
+    m_document = Json { { "years", Json::object() } };
     m_entries.clear();
+    m_recent.clear();
+    submit("Could not clear history: ");
     return Done {};
 }
 
@@ -448,8 +559,7 @@ Result<Done> HistoryStore::deleteEntries(const std::vector<size_t>& rows)
 {
     if (m_readOnly)
         return Result<Done>::failure(std::string(kHistoryReadOnlyMessage));
-    std::string reason;
-    if (refreshDocument(reason) != Freshness::Current)
+    if (!m_loaded)
         return Result<Done>::failure(std::string(kHistoryDeleteUnreadableMessage));
 
     std::vector<HistoryEntry> selected;
@@ -507,15 +617,26 @@ Result<Done> HistoryStore::deleteEntries(const std::vector<size_t>& rows)
         }
     }
 
-    auto written = writeFileAtomically(m_file, serializeDocument());
-    if (!written) {
-        forgetDocument();
-        std::string message = written.error().empty() ? "write failed" : written.error();
-        return Result<Done>::failure("Could not delete selected history: " + message);
-    }
-    rememberWrite();
     rebuildEntries();
+    submit("Could not delete selected history: ", "write failed");
     return Done {};
+}
+
+std::vector<std::string> HistoryStore::takeWriteFailures()
+{
+    std::vector<std::string> failures;
+    bool refused = false;
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        failures.swap(m_writeState->failures);
+        refused = m_writeState->refused;
+    }
+    if (refused && !m_readOnly) {
+        m_readOnly = true;
+        forgetDocument();
+        m_recent.clear();
+    }
+    return failures;
 }
 
 } // namespace qv

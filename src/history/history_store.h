@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -67,13 +70,31 @@ inline constexpr std::string_view kHistoryChangedWhileDeletingMessage
     = "History changed while deleting. No changes were saved; reopen History and select again.";
 inline constexpr std::string_view kInvalidHistoryFormat = "invalid history format";
 
-// Owns one history file and its in-memory state. Every change rewrites the whole file
-// atomically. The file is re-read before a change unless it still has the size and
-// modification time it had when this store last read or wrote it. Once the file is found to
-// exist but not be readable or understood, the store is read-only for good and never writes.
+// What a page can make the history keep. An address longer than kMaxHistoryURLBytes (in UTF-8)
+// is not recorded at all: cut short it would be a different address. A title is cut to at most
+// kMaxHistoryTitleBytes at a character boundary. A visit of an address recorded or repeated less
+// than kHistoryRepeatWindow before is the same visit, so a page that reloads itself in a loop
+// leaves one record.
+inline constexpr size_t kMaxHistoryURLBytes = 8192;
+inline constexpr size_t kMaxHistoryTitleBytes = 1024;
+inline constexpr std::chrono::seconds kHistoryRepeatWindow { 10 };
+
+// The title as stored: invalid UTF-8 repaired, then cut to kMaxHistoryTitleBytes at a
+// character boundary.
+std::string historyTitleForStorage(std::string_view title);
+
+class FileWriter;
+
+// Owns one history file and its in-memory state, which is authoritative once the file has been
+// loaded: a change updates memory and hands the whole new text to the file writer, so no visit
+// reads or writes the file on the calling thread. A file that exists but cannot be read or
+// understood is never overwritten: found at load, or by the writer when the file was changed by
+// someone else since this store last wrote it, it makes the store read-only for good.
 class HistoryStore {
 public:
-    explicit HistoryStore(std::filesystem::path file);
+    // writeReported runs on the writer's thread whenever takeWriteFailures() has news.
+    HistoryStore(std::filesystem::path file, FileWriter& writer,
+        std::function<void()> writeReported = {});
 
     const std::filesystem::path& fileURL() const { return m_file; }
     bool readOnly() const { return m_readOnly; }
@@ -82,58 +103,64 @@ public:
 
     // Reads the file into entries(). A missing file gives an empty, writable history. A file
     // that cannot be read or parsed, or has the wrong shape, makes the store read-only; the
-    // failure is the alert text "Cannot read history file <path>: <reason>".
+    // failure is the alert text "Cannot read history file <path>: <reason>". Until it has run,
+    // the store records nothing.
     Result<Done> load();
 
-    // Files one visit under the UTC day of moment, with "time" from the same moment. Gives
-    // false, and writes nothing, when the store is read-only. Failures are alert texts:
-    // "Cannot update history file: <reason>" (the store became read-only) or
-    // "Could not save history: <reason>" (entries unchanged).
-    Result<bool> addVisit(std::string_view url, std::optional<std::string_view> title,
+    // Files one visit under the UTC day of moment, with "time" from the same moment, and hands
+    // the file to the writer. False when nothing was recorded: the store is read-only or not
+    // loaded, the address is over its cap, or it is a repeat (see kHistoryRepeatWindow).
+    bool addVisit(std::string_view url, std::optional<std::string_view> title,
         HistoryClock::time_point moment);
 
-    // Replaces the file by {"years": {}}. Failures: the read-only message, or
-    // "Could not clear history: <reason>".
+    // Empties the history, and the file becomes {"years": {}}. Fails with the read-only message,
+    // or the unreadable one before load().
     Result<Done> clear();
 
     // Removes the visits at these rows of entries() (rows past the end are ignored), after
     // checking that each is still where it was with the same "url" and "time"; a day, month or
-    // year left empty is removed too. On success entries() is rebuilt. Failures: the read-only,
-    // unreadable or changed-while-deleting message, or "Could not delete selected history: ...".
+    // year left empty is removed too. On success entries() is rebuilt. Failures: the read-only
+    // or changed-while-deleting message, or the unreadable one before load().
     Result<Done> deleteEntries(const std::vector<size_t>& rows);
 
+    // The writes that went wrong since the last call, as alert texts, oldest first:
+    // "Could not save history: ...", "Could not clear history: ...", "Could not delete selected
+    // history: ...", and once, when the writer found the file damaged, "Cannot update history
+    // file: <reason>", after which the store is read-only. Memory keeps every change, so the
+    // next write that succeeds carries the ones that failed.
+    std::vector<std::string> takeWriteFailures();
+
+    // Shared with the writer's thread.
+    struct WriteState;
+
 private:
-    struct FileStamp {
-        bool exists = false;
-        std::uintmax_t size = 0;
-        std::filesystem::file_time_type modified {};
-        bool operator==(const FileStamp&) const = default;
-    };
-    enum class Freshness { Current, Missing, Unreadable, Invalid };
     struct CachedDay {
         size_t count = 0;
         std::string text;
     };
     using DayCache = std::map<std::string, std::map<std::string, std::map<std::string, CachedDay>>>;
 
-    std::optional<FileStamp> stampFile() const;
-    Freshness refreshDocument(std::string& reason);
+    bool isRepeat(const std::string& url, HistoryClock::time_point moment);
+    void submit(std::string_view failurePrefix, std::string_view emptyError = {});
     void forgetDocument();
-    void rememberWrite();
     void rebuildEntries();
     const std::string& serializeDocument();
     void appendYears(std::string& out, const Json& years);
 
     std::filesystem::path m_file;
+    FileWriter& m_writer;
+    std::shared_ptr<WriteState> m_writeState;
+    bool m_loaded = false;
     bool m_readOnly = false;
     // A deque, because every visit goes in at the front of a list that may be very long.
     std::deque<HistoryEntry> m_entries;
-    // The file's document as last read or written, valid while m_stamp is set.
+    // The file's document as loaded and changed since.
     Json m_document;
-    std::optional<FileStamp> m_stamp;
     // The serialised records of each day array of m_document, extended as records are added.
     DayCache m_dayText;
     std::string m_text;
+    // Addresses recorded or repeated within kHistoryRepeatWindow, with when they last came.
+    std::unordered_map<std::string, HistoryClock::time_point> m_recent;
 };
 
 } // namespace qv

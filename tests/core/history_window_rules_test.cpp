@@ -2,6 +2,7 @@
 #include "history/history_window_rules.h"
 
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,8 @@ TEST(HistoryRows, ListNewestFirstWithReadableTimes)
     Json root = { { "years",
         { { "2026", { { "Mar", { { "1", day } } }, { "Jun", { { "15", other } } } } } } } };
     ASSERT_TRUE(writeFileAtomically(dir / "history.json", root.dump()));
-    HistoryStore store(dir / "history.json");
+    FileWriter writer;
+    HistoryStore store(dir / "history.json", writer);
     ASSERT_TRUE(store.load());
 
     auto rows = historyRows(store.entries());

@@ -35,15 +35,13 @@ constexpr int kKills = 250;
 constexpr unsigned kSeed = 20260315;
 const std::vector<std::string> kFiles = { "history.json", "tab.json", "defaults.json" };
 
-// Starts the writer and returns once it has begun writing (or has ended).
-pid_t startWriter(const fs::path& folder, const char* steps = nullptr)
+// Starts the writer with these arguments and returns once it has begun writing (or has ended).
+pid_t startWriterWith(std::vector<std::string> args)
 {
     std::string program = QV_CRASH_WRITER;
-    std::string dir = folder.string();
-    std::vector<char*> argv { program.data(), dir.data() };
-    std::string stepText = steps ? steps : "";
-    if (steps)
-        argv.push_back(stepText.data());
+    std::vector<char*> argv { program.data() };
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
     argv.push_back(nullptr);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -61,6 +59,14 @@ pid_t startWriter(const fs::path& folder, const char* steps = nullptr)
     }
     close(pipeFds[0]);
     return spawned == 0 ? pid : -1;
+}
+
+pid_t startWriter(const fs::path& folder, const char* steps = nullptr)
+{
+    std::vector<std::string> args { folder.string() };
+    if (steps)
+        args.emplace_back(steps);
+    return startWriterWith(std::move(args));
 }
 
 // The visit numbers of history.json, sorted; nothing when the file is not a whole history.
@@ -195,6 +201,47 @@ TEST(CrashSafety, KilledWritersLeaveWholeFilesAndNoTemporariesPileUp)
     for (const auto& [file, count] : interruptedWrites)
         std::printf(" %s %d", file.c_str(), count);
     std::printf("\n");
+}
+
+TEST(CrashSafety, KilledFileWriterInTheMiddleOfBurstsLeavesAWholeHistory)
+{
+    constexpr int kBurstKills = 100;
+    std::mt19937 random(kSeed + 1);
+    std::uniform_int_distribution<int> delayMicros(0, 20000);
+    TempDir dir;
+
+    size_t visits = 0;
+    int interrupted = 0;
+    for (int kill = 0; kill < kBurstKills; ++kill) {
+        pid_t pid = startWriterWith({ "--bursts", dir.path().string() });
+        ASSERT_GT(pid, 0);
+        usleep(static_cast<useconds_t>(delayMicros(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself, status " << status;
+
+        // The whole file of one coalesced write: visits 0 to n-1, none torn, none lost.
+        auto recorded = historyVisits(dir / "history.json");
+        ASSERT_TRUE(recorded) << "torn history after kill " << kill;
+        ASSERT_GE(recorded->size(), visits) << "visits lost at kill " << kill;
+        for (size_t i = 0; i < recorded->size(); ++i)
+            ASSERT_EQ((*recorded)[i], static_cast<long>(i)) << "kill " << kill;
+        visits = recorded->size();
+        for (const auto& [file, count] : temporaries(dir.path())) {
+            ASSERT_LE(count, 1) << file << " temporaries pile up at kill " << kill;
+            ++interrupted;
+        }
+    }
+
+    pid_t pid = startWriterWith({ "--bursts", dir.path().string(), "1" });
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(temporaries(dir.path()).empty());
+    EXPECT_EQ(historyVisits(dir / "history.json")->size(), visits + 20);
+    std::printf("%d kills, %zu visits, %d interrupted writes\n", kBurstKills, visits, interrupted);
 }
 
 } // namespace qv::test

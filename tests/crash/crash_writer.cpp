@@ -3,20 +3,61 @@
 #include "crash_files.h"
 
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/user_defaults.h"
 #include "history/history_store.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
 
-// Usage: crash_writer FOLDER [STEPS]. Without STEPS it writes until it is killed. Step n
-// records visit n, then writes the tabs of step n, then the defaults of step n; it starts at
-// the number of visits the history already holds, after finishing the step before it.
+namespace {
+
+constexpr long kBurstVisits = 20;
+
+// Visits in bursts that the file writer coalesces, each burst flushed before the next; BURSTS
+// of them, or until killed.
+int writeBursts(const fs::path& folder, long bursts)
+{
+    qv::FileWriter writer;
+    qv::HistoryStore history(folder / "history.json", writer);
+    if (!history.load()) {
+        std::fprintf(stderr, "history unreadable\n");
+        return 3;
+    }
+    long n = static_cast<long>(history.entries().size());
+    std::fputc('w', stdout);
+    std::fflush(stdout);
+    for (long burst = 0; bursts < 0 || burst < bursts; ++burst) {
+        for (long i = 0; i < kBurstVisits; ++i, ++n) {
+            if (!history.addVisit(qv::test::crashVisitURL(n), "Visit " + std::to_string(n),
+                    qv::HistoryClock::now())) {
+                std::fprintf(stderr, "visit %ld not taken\n", n);
+                return 4;
+            }
+        }
+        writer.flush();
+        if (!history.takeWriteFailures().empty()) {
+            std::fprintf(stderr, "burst %ld not saved\n", burst);
+            return 4;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+// Usage: crash_writer FOLDER [STEPS], or crash_writer --bursts FOLDER [BURSTS]. Without a
+// count it writes until it is killed. Step n records visit n (written before the step goes
+// on), then writes the tabs of step n, then the defaults of step n; it starts at the number of
+// visits the history already holds, after finishing the step before it.
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::strcmp(argv[1], "--bursts") == 0)
+        return writeBursts(argv[2], argc > 3 ? std::atol(argv[3]) : -1);
     if (argc < 2) {
         std::fprintf(stderr, "usage: crash_writer FOLDER [STEPS]\n");
         return 2;
@@ -24,7 +65,8 @@ int main(int argc, char** argv)
     const fs::path folder = argv[1];
     const long steps = argc > 2 ? std::atol(argv[2]) : -1;
 
-    qv::HistoryStore history(folder / "history.json");
+    qv::FileWriter writer;
+    qv::HistoryStore history(folder / "history.json", writer);
     if (!history.load()) {
         std::fprintf(stderr, "history unreadable\n");
         return 3;
@@ -47,9 +89,10 @@ int main(int argc, char** argv)
         }
     }
     for (long step = 0; steps < 0 || step < steps; ++step, ++n) {
-        auto added = history.addVisit(
+        bool added = history.addVisit(
             qv::test::crashVisitURL(n), "Visit " + std::to_string(n), qv::HistoryClock::now());
-        if (!added || !*added) {
+        writer.flush();
+        if (!added || !history.takeWriteFailures().empty()) {
             std::fprintf(stderr, "visit %ld not saved\n", n);
             return 4;
         }

@@ -1,5 +1,5 @@
-// Recording visits in "history.json": the file's layout, and damaged files that are never
-// overwritten and reported once.
+// Recording visits in "history.json": the file's layout, writing off the UI thread, pages that
+// navigate in a loop, and damaged files that are never overwritten and reported once.
 #include "support/browser_fixture.h"
 
 #include "base/atomic_file.h"
@@ -28,6 +28,22 @@ int alertsStartingWith(const std::vector<RecordedAlert>& alerts, const std::stri
     return n;
 }
 
+// The addresses of the file's visits that start with prefix, in the order they were filed.
+std::vector<std::string> fileVisits(const fs::path& file, const std::string& prefix)
+{
+    std::vector<std::string> urls;
+    auto root = parseJson(readWholeFile(file).contents);
+    if (!root || !root->is_object() || !root->contains("years"))
+        return urls;
+    for (const auto& [year, months] : (*root)["years"].items())
+        for (const auto& [month, days] : months.items())
+            for (const auto& [day, records] : days.items())
+                for (const Json& record : records)
+                    if (std::string url = record.value("url", ""); url.rfind(prefix, 0) == 0)
+                        urls.push_back(url);
+    return urls;
+}
+
 } // namespace
 
 class HistoryRecordingTest : public BrowserTest {
@@ -51,6 +67,7 @@ protected:
 TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
 {
     visit("/a.html");
+    controller().flushFiles();
     FileRead read = readWholeFile(controller().historyFileURL());
     ASSERT_EQ(read.status, ReadStatus::Ok);
     Json root = parseJson(read.contents).value_or(Json());
@@ -129,14 +146,65 @@ TEST_F(HistoryRecordingTest, WrongShapeInRootArrayNamesInvalidFormat)
         "Cannot read history file " + file.string() + ": invalid history format");
 }
 
+TEST_F(HistoryRecordingTest, VisitsReachTheFileFromTheWriterAndAllAreThereOnceFlushed)
+{
+    fs::path file = controller().historyFileURL();
+    visit("/a.html");
+    // Written without anyone waiting for it.
+    ASSERT_TRUE(waitUntil([&] { return fileVisits(file, m_server->url("/")).size() == 1; }));
+    visit("/b.html");
+    visit("/c.html");
+    controller().flushFiles();
+    EXPECT_EQ(fileVisits(file, m_server->url("/")),
+        (std::vector<std::string> {
+            m_server->url("/a.html"), m_server->url("/b.html"), m_server->url("/c.html") }));
+    EXPECT_TRUE(m_alerts.empty());
+}
+
+TEST_F(HistoryRecordingTest, PageNavigatingToItselfInALoopKeepsTheHistorySmall)
+{
+    // Eight loads of its own short address, then eight of ever new addresses over the cap,
+    // each once the page before has finished loading.
+    m_server->page("/loop.html", "Loop", R"(<script>
+        addEventListener('load', () => setTimeout(() => {
+            const n = Number(sessionStorage.getItem('n') || 0) + 1;
+            sessionStorage.setItem('n', n);
+            if (n <= 8)
+                location.replace('/loop.html');
+            else if (n <= 16)
+                location.replace('/loop.html?n=' + n + '&pad=' + 'x'.repeat(20000));
+            else
+                document.title = 'done';
+        }, 10));
+        </script>)");
+    controller().loadResolvedAddress(m_server->url("/loop.html"));
+    ASSERT_TRUE(waitUntil([&] {
+        const char* title = webkit_web_view_get_title(selectedView());
+        return title && std::string(title) == "done";
+    }));
+    EXPECT_GE(m_server->requestCount("/loop.html"), 17);
+    controller().flushFiles();
+    fs::path file = controller().historyFileURL();
+    EXPECT_EQ(fileVisits(file, m_server->url("/")),
+        (std::vector<std::string> { m_server->url("/loop.html") }));
+    EXPECT_LT(fs::file_size(file), 4096u);
+    for (const HistoryEntry& entry : controller().historyEntries())
+        EXPECT_LE(entry.url.size(), kMaxHistoryURLBytes);
+}
+
 TEST_F(HistoryRecordingTest, FileDamagedWhileRunningIsLeftAloneAfterOneMessage)
 {
     visit("/a.html");
     fs::path file = controller().historyFileURL();
+    controller().flushFiles();
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"years\": {";
     std::string damaged = bytesOf(file);
     visit("/b.html");
+    // The writer finds the damage; its report comes back to the main loop.
+    ASSERT_TRUE(waitUntil([&] { return !m_alerts.empty(); }));
     visit("/c.html");
+    controller().flushFiles();
+    flushIdleWork();
     EXPECT_EQ(bytesOf(file), damaged);
     EXPECT_TRUE(controller().historyReadOnly());
     EXPECT_EQ(alertsStartingWith(m_alerts, "Cannot update history file: "), 1);
@@ -173,7 +241,9 @@ TEST_F(HistoryRecordingTest, FailingWriteIsReportedEachTime)
     // The folder goes away, so the file can be read as missing but not written.
     fs::remove_all(folder);
     visit("/a.html");
+    ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 1; }));
     visit("/b.html");
+    ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 2; }));
     EXPECT_EQ(alertsStartingWith(m_alerts, "Could not save history: "), 2);
     EXPECT_EQ(m_alerts.size(), 2u);
     EXPECT_FALSE(controller().historyReadOnly());

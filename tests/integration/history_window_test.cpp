@@ -53,6 +53,12 @@ protected:
         ASSERT_NE(controller().historyWindow(), nullptr);
     }
     HistoryWindow& window() { return *controller().historyWindow(); }
+    // The file's records once the writer has written what it was handed.
+    std::vector<std::string> records()
+    {
+        controller().flushFiles();
+        return recordsInFile(controller().historyFileURL());
+    }
     // The row showing visit i (the newest is row 0).
     size_t rowOf(int visit, int count) { return static_cast<size_t>(count - 1 - visit); }
 };
@@ -121,14 +127,14 @@ TEST_F(HistoryWindowTest, DeletingASelectionRemovesJustThoseVisitsFromTheFile)
     window().selectRows({ rowOf(3, 4), rowOf(1, 4) });
     m_alertAnswer = 1; // "Cancel"
     controller().deleteSelectedHistory();
-    EXPECT_EQ(recordsInFile(controller().historyFileURL()).size(), 4u);
+    EXPECT_EQ(records().size(), 4u);
 
     m_alertAnswer = 0; // "Delete Selected"
     controller().deleteSelectedHistory();
-    auto records = recordsInFile(controller().historyFileURL());
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].substr(0, records[0].find('|')), m_server->url("/v0.html"));
-    EXPECT_EQ(records[1].substr(0, records[1].find('|')), m_server->url("/v2.html"));
+    auto left = records();
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(left[0].substr(0, left[0].find('|')), m_server->url("/v0.html"));
+    EXPECT_EQ(left[1].substr(0, left[1].find('|')), m_server->url("/v2.html"));
     EXPECT_EQ(window().rowCount(), 2u);
     EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/v2.html"));
 }
@@ -166,7 +172,7 @@ TEST_F(HistoryWindowTest, ClearingEmptiesTheFileAfterConfirmation)
     controller().clearHistory();
     EXPECT_EQ(window().rowCount(), 0u);
     EXPECT_TRUE(controller().historyEntries().empty());
-    EXPECT_TRUE(recordsInFile(controller().historyFileURL()).empty());
+    EXPECT_TRUE(records().empty());
     auto root = parseJson(readWholeFile(controller().historyFileURL()).contents);
     ASSERT_TRUE(root && root->is_object());
     EXPECT_TRUE((*root)["years"].is_object());
