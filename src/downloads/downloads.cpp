@@ -9,7 +9,9 @@
 #include "platform/log.h"
 #include "platform/storage_locations.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <system_error>
 
 namespace qv {
@@ -74,6 +76,53 @@ namespace {
                 +[](gpointer data) { delete static_cast<PageDownloadGate*>(data); });
         }
         return *gate;
+    }
+
+    constexpr const char* kUserNavigationsKey = "qv-user-navigations";
+
+    // Navigations the user or the browser started in a tab, each good for one download of the
+    // tab's own page. Counted, so two opened in quick succession both download even when the
+    // first one's answer comes after the second was asked for.
+    struct UserNavigations {
+        static constexpr size_t kMax = 16;
+        std::deque<PageDownloadGate::Clock::time_point> credits;
+        std::deque<std::string> downloadAddresses;
+    };
+
+    UserNavigations& userNavigations(WebKitWebView* view)
+    {
+        auto* navigations = static_cast<UserNavigations*>(
+            g_object_get_data(G_OBJECT(view), kUserNavigationsKey));
+        if (!navigations) {
+            navigations = new UserNavigations();
+            g_object_set_data_full(G_OBJECT(view), kUserNavigationsKey, navigations,
+                +[](gpointer data) { delete static_cast<UserNavigations*>(data); });
+        }
+        return *navigations;
+    }
+
+    void addUserNavigation(WebKitWebView* view)
+    {
+        auto now = PageDownloadGate::Clock::now();
+        downloadGate(view).noteUserGesture(now);
+        UserNavigations& navigations = userNavigations(view);
+        if (navigations.credits.size() >= UserNavigations::kMax)
+            navigations.credits.pop_front();
+        navigations.credits.push_back(now);
+    }
+
+    // Takes the oldest credit still current, if any.
+    bool takeUserNavigation(WebKitWebView* view)
+    {
+        UserNavigations& navigations = userNavigations(view);
+        auto now = PageDownloadGate::Clock::now();
+        while (!navigations.credits.empty()
+            && now - navigations.credits.front() > PageDownloadGate::kGestureWindow)
+            navigations.credits.pop_front();
+        if (navigations.credits.empty())
+            return false;
+        navigations.credits.pop_front();
+        return true;
     }
 
     std::string fileURL(const fs::path& path)
@@ -174,6 +223,13 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
     if (WebKitWebView* view = webkit_download_get_web_view(download)) {
         PageDownloadGate& gate = downloadGate(view);
         std::string request = requestURI(download);
+        // A response of a navigation the user started counts as the user's gesture.
+        auto& addresses = userNavigations(view).downloadAddresses;
+        if (auto at = std::find(addresses.begin(), addresses.end(), request);
+            at != addresses.end()) {
+            addresses.erase(at);
+            gate.noteUserGesture(PageDownloadGate::Clock::now());
+        }
         switch (gate.admit(gate.takeFrame(request), PageDownloadGate::Clock::now())) {
         case DownloadAdmission::Refuse:
             task.cancelledQuietly = true;
@@ -318,24 +374,29 @@ void BrowserController::downloadDidFinish(WebKitDownload* download)
 void BrowserController::noteBrowserStartedLoad(WebKitWebView* view)
 {
     if (view)
-        downloadGate(view).noteUserGesture(PageDownloadGate::Clock::now());
+        addUserNavigation(view);
 }
 
-void BrowserController::noteDownloadGesture(WebKitWebView* view)
-{
-    downloadGate(view).noteUserGesture(PageDownloadGate::Clock::now());
-}
+void BrowserController::noteDownloadGesture(WebKitWebView* view) { addUserNavigation(view); }
 
 void BrowserController::noteResponseDownload(
     WebKitWebView* view, const char* requestURI, bool mainFrame)
 {
-    downloadGate(view).expectDownload(
-        requestURI ? requestURI : "", mainFrame ? DownloadFrame::Main : DownloadFrame::Sub);
+    std::string address = requestURI ? requestURI : "";
+    downloadGate(view).expectDownload(address, mainFrame ? DownloadFrame::Main : DownloadFrame::Sub);
+    // The page's own response to what the user opened: that download is the user's.
+    if (mainFrame && takeUserNavigation(view)) {
+        auto& addresses = userNavigations(view).downloadAddresses;
+        if (addresses.size() >= UserNavigations::kMax)
+            addresses.pop_front();
+        addresses.push_back(address);
+    }
 }
 
 void BrowserController::downloadPageCommitted(WebKitWebView* view)
 {
     downloadGate(view).pageCommitted(PageDownloadGate::Clock::now());
+    takeUserNavigation(view);
     // Navigating away ends the question: what it held is cancelled.
     std::vector<WebKitDownload*> held;
     for (auto& [download, task] : m_downloadTasks) {
