@@ -4,6 +4,7 @@
 #include "downloads/download_store.h"
 #include "extensions/extension_manifest.h"
 #include "extensions/extension_source.h"
+#include "base/file_writer.h"
 #include "history/history_store.h"
 #include "profiles/storage_editor_rules.h"
 
@@ -31,7 +32,8 @@ TEST(FileReaders, APipeOrADeviceLinkInPlaceOfAFileIsRefusedWithoutWaiting)
     const std::vector<Reader> readers {
         { "history", "history.json",
             [](const fs::path& folder) {
-                auto loaded = HistoryStore(folder / "history.json").load();
+                FileWriter writer;
+                auto loaded = HistoryStore(folder / "history.json", writer).load();
                 return loaded ? std::string() : loaded.error();
             } },
         { "downloads", "downloads.json",
