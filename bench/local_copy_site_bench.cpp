@@ -1,6 +1,7 @@
 // Copying a generated 200-file site from a local server: the browser's local copy (bounded
 // streaming downloads, link rewriting, writing) beside `wget -p -k -E` on the same site.
 #include "devtools/local_copy_download.h"
+#include "base/new_folder.h"
 #include "devtools/local_copy_rules.h"
 
 #include <benchmark/benchmark.h>
@@ -184,9 +185,15 @@ void BM_BrowserLocalCopy(benchmark::State& state)
         std::size_t failures = 0;
         qv::LocalCopyDownloader downloader(
             resources, { "", page, {} }, nullptr, [&](qv::LocalCopyDownloads downloads) {
-                auto files = qv::localCopyFiles(resources, downloads.bodies(), page, folder);
+                auto copy = qv::NewFolder::createInside(folder, "copy");
+                if (!copy) {
+                    failures = 1;
+                    done = true;
+                    return;
+                }
+                auto files = qv::localCopyFiles(resources, downloads.bodies(), page, copy->path());
                 failures
-                    = downloads.failures().count() + qv::writeLocalCopyFiles(files, folder).count();
+                    = downloads.failures().count() + qv::writeLocalCopyFiles(files, copy.value()).count();
                 done = true;
             });
         downloader.start();
