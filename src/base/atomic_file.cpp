@@ -22,21 +22,6 @@ namespace {
 constexpr std::string_view kTemporarySuffix = ".tmp";
 constexpr size_t kTemporaryRandomLength = 6; // mkstemps' XXXXXX
 
-// The errno of the failed write, or 0.
-int writeAll(int fd, std::string_view contents)
-{
-    size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
@@ -104,6 +89,21 @@ size_t removeStaleAtomicWriteTemporaries(const fs::path& path)
         close(fd);
     }
     return removed;
+}
+
+int writeAll(int fd, std::string_view contents)
+{
+    size_t written = 0;
+    while (written < contents.size()) {
+        ssize_t n = write(fd, contents.data() + written, contents.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return 0;
 }
 
 Result<Done> writeFileAtomically(const fs::path& path, std::string_view contents)

@@ -10,6 +10,9 @@
 
 namespace qv {
 
+// Writes all of contents to fd, again after an interruption: the errno of a failed write, or 0.
+int writeAll(int fd, std::string_view contents);
+
 // Writes to a temporary file ".<name>.XXXXXX.tmp" in the same folder, flushes it to disk and
 // renames it over path. On failure the old file is untouched and the message says what went
 // wrong. The temporary is locked while it exists, and the first write to a path in a process

@@ -1,6 +1,8 @@
 // A new folder held open by descriptor; files and folders inside are made with *at calls.
 #include "base/new_folder.h"
 
+#include "base/atomic_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,20 +20,6 @@ constexpr int kMaxNameAttempts = 1000;
 
 std::string errorText(int err) { return std::strerror(err); }
 
-int writeAll(int fd, std::string_view contents)
-{
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t n = write(fd, contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
 
 // A folder below `at` by one name, made when missing; a link there is never entered.
 int openOrMakeFolder(int at, const std::string& name)
