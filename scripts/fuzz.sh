@@ -15,7 +15,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" \
     -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >/dev/null
-targets=(${QV_FUZZ_TARGETS:-address history defaults manifest bridge storage_import local_copy archive})
+targets=(${QV_FUZZ_TARGETS:-address history defaults manifest bridge storage_import local_copy
+    archive downloads favicon})
 nice cmake --build build-fuzz -j"${QV_FUZZ_BUILD_JOBS:-2}" \
     --target $(printf '%s_fuzz ' "${targets[@]}")
 

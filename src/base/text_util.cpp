@@ -145,6 +145,17 @@ std::string sanitizeUtf8(std::string_view text)
     return out;
 }
 
+std::string cutUtf8(std::string text, size_t maxBytes)
+{
+    if (text.size() <= maxBytes)
+        return text;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text;
+}
+
 std::string toLowerAscii(std::string_view text)
 {
     std::string out(text);

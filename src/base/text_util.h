@@ -21,6 +21,9 @@ bool isValidUtf8(std::string_view text);
 // Invalid sequences replaced by U+FFFD, so the text can always be serialised.
 std::string sanitizeUtf8(std::string_view text);
 
+// At most maxBytes of the text, cut back to the start of a UTF-8 character so no sequence is split.
+std::string cutUtf8(std::string text, size_t maxBytes);
+
 std::string toLowerAscii(std::string_view text);
 
 // The last component of a slash-separated path, trailing slashes ignored; "" when it names no

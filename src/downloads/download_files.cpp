@@ -20,18 +20,6 @@ constexpr size_t kMaxDownloadNameBytes = 200;
 constexpr size_t kMaxKeptExtensionBytes = 32;
 constexpr unsigned long kMaxNameCandidates = 10000;
 
-// Cuts at most `bytes` off the end without splitting a UTF-8 sequence.
-std::string shortenUtf8(std::string text, size_t bytes)
-{
-    if (text.size() <= bytes)
-        return text;
-    size_t cut = bytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
-    text.resize(cut);
-    return text;
-}
-
 Result<Done> saveFailure(int error)
 {
     return Result<Done>::failure(std::string("Could not save download: ") + std::strerror(error));
@@ -48,9 +36,9 @@ std::string downloadFileName(std::string_view suggested)
         FileNameParts parts = splitFileName(name);
         if (!parts.extension.empty() && parts.extension.size() <= kMaxKeptExtensionBytes) {
             size_t room = kMaxDownloadNameBytes - parts.extension.size() - 1;
-            name = shortenUtf8(parts.base, room) + "." + parts.extension;
+            name = cutUtf8(parts.base, room) + "." + parts.extension;
         } else {
-            name = shortenUtf8(name, kMaxDownloadNameBytes);
+            name = cutUtf8(name, kMaxDownloadNameBytes);
         }
     }
     return name.empty() ? "download" : name;

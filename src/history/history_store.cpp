@@ -188,18 +188,6 @@ FileState readHistoryFile(const fs::path& file, Json& document, std::string& rea
     return FileState::Usable;
 }
 
-// Cut at most max bytes into valid UTF-8, backing off to the start of a character.
-std::string cutAtCharacter(std::string text, size_t max)
-{
-    if (text.size() <= max)
-        return text;
-    size_t end = max;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    text.resize(end);
-    return text;
-}
-
 } // namespace
 
 struct HistoryStore::WriteState {
@@ -289,7 +277,7 @@ std::string prettyHistoryText(const Json& document)
 
 std::string historyTitleForStorage(std::string_view title)
 {
-    return cutAtCharacter(sanitizeUtf8(title), kMaxHistoryTitleBytes);
+    return cutUtf8(sanitizeUtf8(title), kMaxHistoryTitleBytes);
 }
 
 HistoryStore::HistoryStore(fs::path file, FileWriter& writer, std::function<void()> writeReported)
