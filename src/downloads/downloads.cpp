@@ -34,8 +34,10 @@ DownloadTask::DownloadTask(WebKitDownload* engineDownload)
 DownloadTask::~DownloadTask()
 {
     signals.clear();
-    // Only reached with the download still running when the browser goes away.
-    if (!ended && download)
+    // Only reached with the download still running when the browser goes away. One already
+    // cancelled is not cancelled again: the engine answers each cancel later, and an answer
+    // arriving after the browser's network session is gone crashes it.
+    if (!ended && !cancelledQuietly && download)
         webkit_download_cancel(download.get());
     if (file)
         file->removeIfUnused();

@@ -341,6 +341,41 @@ TEST_F(DownloadsTest, AllowLetsThePagesWaitingDownloadsGo)
         EXPECT_EQ(fileContents(downloadsFolder() / name), "bytes") << name;
 }
 
+TEST_F(DownloadsTest, BlockedDownloadsLeftAtQuitDoNotCrashTheNextBrowser)
+{
+    // The engine answers each cancel after the fact; the browser quitting right after Block
+    // must not leave it an answer to deliver into the session that is gone.
+    m_server->fallback([](const std::string&, const std::string& path) {
+        return path.rfind("/file/", 0) == 0 ? attachment(path.substr(6) + ".bin", "bytes")
+                                            : TestServer::Response { 404, "text/plain", "", {} };
+    });
+    std::string frames;
+    constexpr int kFrames = 20;
+    for (int i = 0; i < kFrames; ++i)
+        frames += "<iframe src='/file/f" + std::to_string(i) + "'></iframe>";
+    m_server->page("/flood.html", "Flood", frames);
+    m_server->page("/next.html", "Next");
+    m_server->page("/after.html", "After");
+    load(selectedView(), m_server->url("/flood.html"));
+    DownloadBar& bar = controller().window()->downloadBar();
+    ASSERT_TRUE(waitUntil([&] { return bar.asking(); }));
+    g_signal_emit_by_name(bar.blockButton().gobj(), "clicked");
+    // The frames still to come are refused as they arrive.
+    ASSERT_TRUE(waitUntil([&] {
+        int count = 0;
+        for (int i = 0; i < kFrames; ++i)
+            count += m_server->requestCount("/file/f" + std::to_string(i));
+        return count == kFrames;
+    }));
+    shutDown();
+
+    launch();
+    for (const char* page : { "/next.html", "/after.html" }) {
+        load(selectedView(), m_server->url(page));
+        EXPECT_TRUE(waitForLoad(selectedView(), m_server->url(page))) << page;
+    }
+}
+
 class DamagedDownloadsListTest : public DownloadsTest {
 protected:
     DamagedDownloadsListTest() { m_launchInSetUp = false; }
