@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line_rules.h"
+#include "app/web_views.h"
 #include "base/file_writer.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
@@ -584,8 +585,6 @@ private:
     FaviconCache<bool> m_failedFavicons;
     size_t m_faviconLookupsFinished = 0;
     std::unique_ptr<HttpClient> m_faviconClient;
-    // Page-script answers for icons check this before touching the controller.
-    std::shared_ptr<bool> m_faviconLookupsAlive = std::make_shared<bool>(true);
 
     // --- JavaScript console ---
     std::unique_ptr<ScriptConsoleWindow> m_scriptWindow;
@@ -596,8 +595,6 @@ private:
     // --- History ---
     std::filesystem::path m_historyFileURL;
     std::unique_ptr<HistoryStore> m_historyStore;
-    // The writer's reports come back to the main loop only while the controller lives.
-    std::shared_ptr<bool> m_historyReportsAlive = std::make_shared<bool>(true);
     bool m_historyLoaded = false;
     sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;
@@ -611,6 +608,9 @@ private:
     std::vector<SignalConnection> m_downloadSessionSignals;
     std::unique_ptr<DownloadsWindow> m_downloadsWindow;
     std::vector<FailedDownload> m_failedDownloads;
+    // Answers that come back later (page scripts, icon downloads, the writer's reports) reach
+    // the controller only while it lives; ended first thing when it goes.
+    Lifetime m_lifetime;
 };
 
 // Builds the application and the controller and runs the launch sequence to the end.

@@ -38,9 +38,8 @@ BrowserController::~BrowserController()
 {
     // What the stores handed the writer reaches the disk before anything else is torn down;
     // failures found now have nobody left to show them to.
-    m_historyReportsAlive.reset();
+    m_lifetime.end();
     flushFiles();
-    m_faviconLookupsAlive.reset();
     m_historyReadAfterFrame.disconnect();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();

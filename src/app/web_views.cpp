@@ -120,28 +120,83 @@ std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter)
     return static_cast<std::size_t>(length);
 }
 
-void evaluateBrowserScript(WebKitWebView* view, const std::string& script,
+Lifetime::Token Lifetime::ofProcess()
+{
+    static const Lifetime process;
+    return process.token();
+}
+
+namespace {
+
+    struct PendingAnswer {
+        Lifetime::Token owner;
+        PageScriptAnswer answer;
+    };
+
+    template <auto Finish>
+    void deliverAnswer(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto pending = AsyncCall<PendingAnswer>::take(data);
+        GError* error = nullptr;
+        JSCValue* value = Finish(WEBKIT_WEB_VIEW(source), result, &error);
+        if (pending && pending->answer && !pending->owner.expired())
+            pending->answer(value, error);
+        if (value)
+            g_object_unref(value);
+        if (error)
+            g_error_free(error);
+    }
+
+} // namespace
+
+void runPageScript(WebKitWebView* view, std::string_view source, const PageScriptRun& how,
+    Lifetime::Token owner, PageScriptAnswer answer)
+{
+    if (!view)
+        return;
+    // Without an answer the result is still collected, so the engine's errors are not logged.
+    AsyncCall<PendingAnswer> pending(PendingAnswer { std::move(owner), std::move(answer) });
+    // The source may hold NUL, so its length is passed rather than its end found.
+    std::string text(source);
+    auto length = static_cast<gssize>(text.size());
+    if (how.kind == PageScriptKind::Expression) {
+        webkit_web_view_evaluate_javascript(view, text.c_str(), length, how.world,
+            how.sourceName, nullptr, &deliverAnswer<&webkit_web_view_evaluate_javascript_finish>,
+            pending.release());
+    } else {
+        webkit_web_view_call_async_javascript_function(view, text.c_str(), length, nullptr,
+            how.world, how.sourceName, nullptr,
+            &deliverAnswer<&webkit_web_view_call_async_javascript_function_finish>,
+            pending.release());
+    }
+}
+
+void runPageScript(WebKitWebView* view, std::string_view source, const PageScriptRun& how)
+{
+    runPageScript(view, source, how, Lifetime::ofProcess(), nullptr);
+}
+
+void runPageScript(
+    WebKitWebView* view, const PageScript& script, Lifetime::Token owner, PageScriptAnswer answer)
+{
+    // In a world of our own the page's scripts cannot replace what the script calls.
+    PageScriptRun how { script.kind,
+        script.world == PageScriptWorld::Page ? nullptr : kBrowserScriptWorld, nullptr };
+    runPageScript(view, script.source, how, std::move(owner), std::move(answer));
+}
+
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script, Lifetime::Token owner,
     BrowserScriptCompletion done, std::size_t maxLength)
 {
-    struct Pending {
-        BrowserScriptCompletion done;
-        std::size_t maxLength;
-    };
-    AsyncCall<Pending> pending(Pending { std::move(done), maxLength });
-    webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
-        kBrowserScriptWorld, nullptr, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-            auto owned = AsyncCall<Pending>::take(data);
-            GError* error = nullptr;
-            JSCValue* value = webkit_web_view_evaluate_javascript_finish(
-                WEBKIT_WEB_VIEW(source), result, &error);
+    runPageScript(view, script, { PageScriptKind::Expression, kBrowserScriptWorld, nullptr },
+        std::move(owner),
+        [done = std::move(done), maxLength](JSCValue* value, const GError* error) {
             ScriptAnswer answer;
             if (value) {
                 answer.ok = true;
                 if (jsc_value_is_string(value)) {
                     answer.isString = true;
-                    if (owned->maxLength != SIZE_MAX
-                        && scriptValueLength(value, owned->maxLength) > owned->maxLength) {
+                    if (maxLength != SIZE_MAX && scriptValueLength(value, maxLength) > maxLength) {
                         answer.tooLong = true;
                     } else {
                         char* text = jsc_value_to_string(value);
@@ -151,16 +206,12 @@ void evaluateBrowserScript(WebKitWebView* view, const std::string& script,
                 } else if (jsc_value_is_boolean(value)) {
                     answer.text = jsc_value_to_boolean(value) ? "true" : "false";
                 }
-                g_object_unref(value);
             } else {
                 answer.text = error && error->message ? error->message : "unknown error";
             }
-            if (error)
-                g_error_free(error);
-            if (owned->done)
-                owned->done(std::move(answer));
-        },
-        pending.release());
+            if (done)
+                done(std::move(answer));
+        });
 }
 
 } // namespace qv

@@ -2,6 +2,7 @@
 // routed to member functions, and the data handed to asynchronous engine calls.
 #pragma once
 
+#include "extensions/bridge_page_scripts.h"
 #include "platform/gobject_ptr.h"
 
 #include <webkit/webkit.h>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace qv {
@@ -41,6 +43,43 @@ inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
 // here first and converts only what is within its limit.
 std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter);
 
+// How long an owner of asynchronous callbacks lives. The owner holds one as its last member
+// (or ends it first thing when it goes); its callbacks carry the token and are dropped once the
+// owner has gone. The one rule for every answer that comes back later from the engine.
+class Lifetime {
+public:
+    using Token = std::weak_ptr<const void>;
+    Token token() const { return m_alive; }
+    void end() { m_alive.reset(); }
+    // For answers that must be handled whatever window asked, as long as the process runs.
+    static Token ofProcess();
+
+private:
+    std::shared_ptr<const void> m_alive = std::make_shared<char>(0);
+};
+
+// How a script is run in a view's main frame: as an expression or the body of an async
+// function (PageScriptKind), in a world (nullptr: the page's own), named in error messages by
+// sourceName when given.
+struct PageScriptRun {
+    PageScriptKind kind = PageScriptKind::Expression;
+    const char* world = nullptr;
+    const char* sourceName = nullptr;
+};
+
+// The engine's answer, valid only while the callback runs: a value, or an error.
+using PageScriptAnswer = std::function<void(JSCValue* value, const GError* error)>;
+
+// The one way the browser runs a script in a page. The script always runs; `answer` runs once on
+// the main loop, and only while `owner` lives.
+void runPageScript(WebKitWebView* view, std::string_view source, const PageScriptRun& how,
+    Lifetime::Token owner, PageScriptAnswer answer);
+// Nothing is waited for.
+void runPageScript(WebKitWebView* view, std::string_view source, const PageScriptRun& how);
+// A bridge script: its Isolated world is the browser's own.
+void runPageScript(
+    WebKitWebView* view, const PageScript& script, Lifetime::Token owner, PageScriptAnswer answer);
+
 // What a page script gave back: a string as it is, true and false as "true" and "false";
 // anything else as an empty text with isString false. Failures carry the error's message.
 // tooLong: the string was longer than the read's limit and was left unread.
@@ -52,10 +91,9 @@ struct ScriptAnswer {
 };
 using BrowserScriptCompletion = std::function<void(ScriptAnswer)>;
 
-// Runs the script in the main frame in the browser's world; `done` runs once on the main loop.
-// The caller makes sure what `done` touches still exists. A string answer of more than
-// `maxLength` code units comes back as tooLong.
-void evaluateBrowserScript(WebKitWebView* view, const std::string& script,
+// Runs the expression in the browser's world; `done` runs as runPageScript's answer does. A
+// string answer of more than `maxLength` code units comes back as tooLong.
+void evaluateBrowserScript(WebKitWebView* view, const std::string& script, Lifetime::Token owner,
     BrowserScriptCompletion done, std::size_t maxLength = SIZE_MAX);
 
 namespace detail {

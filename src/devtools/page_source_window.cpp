@@ -53,49 +53,7 @@ std::string format(const char* pattern, const std::string& a, const std::string&
     return format(format(pattern, a).c_str(), b);
 }
 
-// One script run in a page; the callback sees the error or the value only while it runs.
-using ScriptDone = std::function<void(GError* error, JSCValue* value)>;
-
-void runScript(WebKitWebView* view, const PageScript& script, ScriptDone done)
-{
-    AsyncCall<ScriptDone> call(std::move(done));
-    auto length = static_cast<gssize>(script.source.size());
-    // In a world of our own the page's scripts cannot replace what the script calls.
-    const char* world = script.world == PageScriptWorld::Page ? nullptr : kBrowserScriptWorld;
-    if (script.kind == PageScriptKind::Expression) {
-        webkit_web_view_evaluate_javascript(
-            view, script.source.c_str(), length, world, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                auto owned = AsyncCall<ScriptDone>::take(data);
-                (*owned)(error, value);
-                if (value)
-                    g_object_unref(value);
-                if (error)
-                    g_error_free(error);
-            },
-            call.release());
-    } else {
-        webkit_web_view_call_async_javascript_function(
-            view, script.source.c_str(), length, nullptr, world, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                auto owned = AsyncCall<ScriptDone>::take(data);
-                (*owned)(error, value);
-                if (value)
-                    g_object_unref(value);
-                if (error)
-                    g_error_free(error);
-            },
-            call.release());
-    }
-}
-
-std::string errorText(GError* error)
+std::string errorText(const GError* error)
 {
     return error && error->message ? error->message : "Unknown error";
 }
@@ -301,7 +259,6 @@ void BrowserController::exportLocalSourceCopyAsZip()
 
 PageSourceWindow::PageSourceWindow(BrowserController& controller)
     : AuxiliaryWindow(controller, "Edit Source")
-    , m_self(std::make_shared<PageSourceWindow*>(this))
 {
     set_default_size(1260, 850);
     set_size_request(980, 680);
@@ -393,7 +350,7 @@ PageSourceWindow::PageSourceWindow(BrowserController& controller)
 
 PageSourceWindow::~PageSourceWindow()
 {
-    *m_self = nullptr;
+    m_lifetime.end();
     m_build.reset();
 }
 
@@ -535,13 +492,11 @@ void PageSourceWindow::refreshPageResources()
     reloadTable();
     setStatus("Finding page files\u2026");
     std::uint64_t generation = ++m_generation;
-    std::weak_ptr<PageSourceWindow*> self = m_self;
-    runScript(
-        view, sourceResourceListingScript(), [self, generation](GError* error, JSCValue* value) {
-            auto alive = self.lock();
-            if (!alive || !*alive || (*alive)->m_generation != generation)
+    runPageScript(view, sourceResourceListingScript(), m_lifetime.token(),
+        [this, generation](JSCValue* value, const GError* error) {
+            if (m_generation != generation)
                 return;
-            PageSourceWindow& window = **alive;
+            PageSourceWindow& window = *this;
             if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
                 window.setStatus("The page changed while listing files. Refresh the list.");
                 return;
@@ -634,16 +589,14 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
             }
         }
     }
-    std::weak_ptr<PageSourceWindow*> self = m_self;
     std::uint64_t generation = ++m_generation;
     if (resource.kind == "html") {
         setStatus("Loading current HTML\u2026");
-        runScript(webView(), sourceLiveHTMLScript(),
-            [self, generation, resource](GError* error, JSCValue* value) {
-                auto alive = self.lock();
-                if (!alive || !*alive || (*alive)->m_generation != generation)
+        runPageScript(webView(), sourceLiveHTMLScript(), m_lifetime.token(),
+            [this, generation, resource](JSCValue* value, const GError* error) {
+                if (m_generation != generation)
                     return;
-                PageSourceWindow& window = **alive;
+                PageSourceWindow& window = *this;
                 if (error) {
                     window.setStatus("Could not load HTML: " + errorText(error));
                     return;
@@ -664,12 +617,11 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
         return;
     }
     setStatus("Loading selected text file\u2026");
-    runScript(webView(), sourceResourceFetchScript(resource.url),
-        [self, generation, resource](GError* error, JSCValue* value) {
-            auto alive = self.lock();
-            if (!alive || !*alive || (*alive)->m_generation != generation)
+    runPageScript(webView(), sourceResourceFetchScript(resource.url), m_lifetime.token(),
+        [this, generation, resource](JSCValue* value, const GError* error) {
+            if (m_generation != generation)
                 return;
-            PageSourceWindow& window = **alive;
+            PageSourceWindow& window = *this;
             if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
                 window.setStatus("The page changed while loading. Refresh the file list.");
                 return;
@@ -715,16 +667,12 @@ void PageSourceWindow::applyPageSource()
         return;
     }
     setStatus("Applying source\u2026");
-    std::weak_ptr<PageSourceWindow*> self = m_self;
-    runScript(view, *script, [self](GError* error, JSCValue*) {
-        auto alive = self.lock();
-        if (!alive || !*alive)
-            return;
+    runPageScript(view, *script, m_lifetime.token(), [this](JSCValue*, const GError* error) {
         if (error)
-            (*alive)->setStatus("Could not apply source: " + errorText(error));
+            setStatus("Could not apply source: " + errorText(error));
         else
-            (*alive)->setStatus("Applied to this page session. Server files are unchanged; "
-                                "reload may discard the override.");
+            setStatus("Applied to this page session. Server files are unchanged; "
+                      "reload may discard the override.");
     });
 }
 
@@ -737,12 +685,11 @@ void PageSourceWindow::savePageSource()
     panel.suggestedName = "page.html";
     panel.filterName = "HTML documents";
     panel.filterSuffix = "html";
-    std::weak_ptr<PageSourceWindow*> self = m_self;
-    runFilePanel(gobj(), panel, [self](std::optional<fs::path> file) {
-        auto alive = self.lock();
-        if (!file || !alive || !*alive)
+    Lifetime::Token self = m_lifetime.token();
+    runFilePanel(gobj(), panel, [this, self](std::optional<fs::path> file) {
+        if (!file || self.expired())
             return;
-        PageSourceWindow& window = **alive;
+        PageSourceWindow& window = *this;
         Result<Done> written = writeFileAtomically(*file, window.m_editor.text());
         if (written)
             window.setStatus("Saved source to " + file->string());
@@ -776,11 +723,10 @@ void PageSourceWindow::buildLocalSourceCopy()
     panel.kind = FilePanelSpec::Kind::Folder;
     panel.title = "Choose a folder for this website\u2019s editable local copy.";
     panel.acceptLabel = "Create Local Copy";
-    std::weak_ptr<PageSourceWindow*> self = m_self;
-    runFilePanel(gobj(), panel, [self](std::optional<fs::path> folder) {
-        auto alive = self.lock();
-        if (folder && alive && *alive)
-            (*alive)->startLocalCopy(*folder);
+    Lifetime::Token self = m_lifetime.token();
+    runFilePanel(gobj(), panel, [this, self](std::optional<fs::path> folder) {
+        if (folder && !self.expired())
+            startLocalCopy(*folder);
     });
 }
 
@@ -801,25 +747,23 @@ void PageSourceWindow::startLocalCopy(const fs::path& folder)
         if (const char* agent = webkit_settings_get_user_agent(webkit_web_view_get_settings(view)))
             userAgent = agent;
     }
-    auto begin = [self = std::weak_ptr<PageSourceWindow*>(m_self), userAgent](
+    auto begin = [this, self = m_lifetime.token(), userAgent](
                      LocalCopyBuild* build, std::vector<CookieRecord> cookies) {
         LocalCopyRequestHeaders headers { userAgent, build->pageURL, std::move(cookies) };
         build->downloader = std::make_unique<LocalCopyDownloader>(
             build->resources, std::move(headers),
-            [self](const LocalCopyDownloads& downloads) {
-                auto alive = self.lock();
-                if (!alive || !*alive)
+            [this, self](const LocalCopyDownloads& downloads) {
+                if (self.expired())
                     return;
-                PageSourceWindow& window = **alive;
+                PageSourceWindow& window = *this;
                 window.setStatus(downloads.progressStatus());
                 std::size_t total = downloads.transfers().size();
                 window.m_progress->set_fraction(
                     total ? static_cast<double>(downloads.completedCount()) / total : 1.0);
             },
-            [self](LocalCopyDownloads downloads) {
-                auto alive = self.lock();
-                if (alive && *alive)
-                    (*alive)->finishDownloads(std::move(downloads));
+            [this, self](LocalCopyDownloads downloads) {
+                if (!self.expired())
+                    finishDownloads(std::move(downloads));
             });
         build->downloader->start();
     };
@@ -832,12 +776,13 @@ void PageSourceWindow::startLocalCopy(const fs::path& folder)
         return;
     }
     struct CookieWait {
-        std::weak_ptr<PageSourceWindow*> self;
+        Lifetime::Token self;
+        PageSourceWindow* window;
         LocalCopyBuild* build;
         std::function<void(LocalCopyBuild*, std::vector<CookieRecord>)> begin;
     };
     m_build->cookies = g_cancellable_new();
-    AsyncCall<CookieWait> wait(CookieWait { m_self, m_build.get(), begin });
+    AsyncCall<CookieWait> wait(CookieWait { m_lifetime.token(), this, m_build.get(), begin });
     webkit_cookie_manager_get_all_cookies(
         manager, m_build->cookies,
         +[](GObject* object, GAsyncResult* result, gpointer data) {
@@ -850,8 +795,7 @@ void PageSourceWindow::startLocalCopy(const fs::path& folder)
             bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
             if (error)
                 g_error_free(error);
-            auto alive = wait->self.lock();
-            if (cancelled || !alive || !*alive || (*alive)->m_build.get() != wait->build)
+            if (cancelled || wait->self.expired() || wait->window->m_build.get() != wait->build)
                 return;
             wait->begin(wait->build, std::move(records));
         },
@@ -870,7 +814,8 @@ void PageSourceWindow::cancelLocalSourceCopy()
 namespace {
 
 struct WriteResult {
-    std::weak_ptr<PageSourceWindow*> self;
+    Lifetime::Token self;
+    PageSourceWindow* window = nullptr;
     std::filesystem::path folder; // the copy's own folder, when it could be made
     std::string folderError;
     LocalCopyFailures downloads;
@@ -888,7 +833,8 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
     setStatus("Writing local copy\u2026");
     // Link rewriting and writing happen off the main loop; the window stays responsive.
     auto result = std::make_unique<WriteResult>();
-    result->self = m_self;
+    result->self = m_lifetime.token();
+    result->window = this;
     result->downloads = downloads.failures();
     build.writer
         = std::thread([resources = build.resources, bodies = downloads.bodies(),
@@ -910,10 +856,9 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
                   G_PRIORITY_DEFAULT,
                   +[](gpointer data) -> gboolean {
                       std::unique_ptr<WriteResult> done(static_cast<WriteResult*>(data));
-                      auto alive = done->self.lock();
-                      if (!alive || !*alive || !(*alive)->m_build)
+                      if (done->self.expired() || !done->window->m_build)
                           return G_SOURCE_REMOVE;
-                      PageSourceWindow& window = **alive;
+                      PageSourceWindow& window = *done->window;
                       std::unique_ptr<LocalCopyBuild> build = std::move(window.m_build);
                       build->writer.join();
                       if (!done->folderError.empty()) {
@@ -1021,13 +966,12 @@ void PageSourceWindow::exportLocalSourceCopyAsZip()
     panel.suggestedName = localCopyZipName(m_sourceEditorURL);
     panel.filterName = "ZIP archives";
     panel.filterSuffix = "zip";
-    std::weak_ptr<PageSourceWindow*> self = m_self;
+    Lifetime::Token self = m_lifetime.token();
     fs::path folder = *m_workspace;
-    runFilePanel(gobj(), panel, [self, folder](std::optional<fs::path> destination) {
-        auto alive = self.lock();
-        if (!destination || !alive || !*alive)
+    runFilePanel(gobj(), panel, [this, self, folder](std::optional<fs::path> destination) {
+        if (!destination || self.expired())
             return;
-        PageSourceWindow& window = **alive;
+        PageSourceWindow& window = *this;
         if (isZipDestinationInsideCopy(*destination, folder)) {
             window.setStatus("Choose a ZIP destination outside the local website folder.");
             return;

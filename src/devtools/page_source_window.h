@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/auxiliary_window.h"
+#include "app/web_views.h"
 #include "devtools/local_copy_rules.h"
 #include "devtools/page_source_rules.h"
 
@@ -108,9 +109,10 @@ private:
     // Page-script answers carry the generation they were asked in; older ones are dropped.
     std::uint64_t m_generation = 0;
     // Tells callbacks still on their way whether the window is there to take them.
-    std::shared_ptr<PageSourceWindow*> m_self;
 
     std::unique_ptr<LocalCopyBuild> m_build;
+    // Scripts, panels and the local copy that answer late find the window gone.
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

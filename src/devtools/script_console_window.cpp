@@ -140,7 +140,8 @@ private:
 };
 
 struct ScriptConsoleWindow::PendingRun {
-    std::weak_ptr<ScriptConsoleWindow*> window;
+    ScriptConsoleWindow* window;
+    Lifetime::Token alive;
     std::uint64_t generation = 0;
     std::string token;
     ScriptCodeOutcome code;
@@ -148,22 +149,9 @@ struct ScriptConsoleWindow::PendingRun {
 
 namespace {
 
-    void ignoreScriptResult(GObject* object, GAsyncResult* result, gpointer)
+    void evaluateInWorld(WebKitWebView* view, const std::string& script, const char* world)
     {
-        GError* error = nullptr;
-        JSCValue* value
-            = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
-        if (value)
-            g_object_unref(value);
-        if (error)
-            g_error_free(error);
-    }
-
-    void evaluateInWorld(WebKitWebView* view, const std::string& script, const char* world,
-        GAsyncReadyCallback done = ignoreScriptResult, gpointer data = nullptr)
-    {
-        webkit_web_view_evaluate_javascript(view, script.c_str(),
-            static_cast<gssize>(script.size()), world, nullptr, nullptr, done, data);
+        runPageScript(view, script, { PageScriptKind::Expression, world, nullptr });
     }
 
     // The engine's answer for the user's code. The value is the engine's own copy, made outside
@@ -226,7 +214,6 @@ ScriptRunReply scriptRunReplyFrom(const char* json, const GError* error)
 
 ScriptConsoleWindow::ScriptConsoleWindow(BrowserController& controller)
     : AuxiliaryWindow(controller, "JavaScript Console")
-    , m_alive(std::make_shared<ScriptConsoleWindow*>(this))
 {
     set_default_size(900, 680);
     add_css_class("qv-script-window");
@@ -303,6 +290,7 @@ ScriptConsoleWindow::ScriptConsoleWindow(BrowserController& controller)
 
 ScriptConsoleWindow::~ScriptConsoleWindow()
 {
+    m_lifetime.end();
     // The layout lets go of its children while the window still stands.
     unset_child();
     m_layout.reset();
@@ -389,64 +377,33 @@ void ScriptConsoleWindow::executeJavaScriptSource(const ScriptRunRequest& reques
     evaluateInWorld(view, scriptConsoleCollectorScript(token), world.c_str());
     evaluateInWorld(view, scriptConsoleHookScript(token), nullptr);
 
-    AsyncCall<PendingRun> pending(PendingRun { m_alive, request.generation, token, {} });
-    if (scriptRunMode(parsesAsScript(source), source) == ScriptRunMode::Script) {
-        webkit_web_view_evaluate_javascript(
-            view, source.c_str(), static_cast<gssize>(source.size()), nullptr, sourceName.c_str(),
-            nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                finishCode(
-                    WEBKIT_WEB_VIEW(object), AsyncCall<PendingRun>::take(data), value, error);
-            },
-            pending.release());
-    } else {
-        webkit_web_view_call_async_javascript_function(
-            view, source.c_str(), static_cast<gssize>(source.size()), nullptr, nullptr,
-            sourceName.c_str(), nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                finishCode(
-                    WEBKIT_WEB_VIEW(object), AsyncCall<PendingRun>::take(data), value, error);
-            },
-            pending.release());
-    }
+    PendingRun run { this, m_lifetime.token(), request.generation, token, {} };
+    PageScriptRun how { PageScriptKind::Expression, nullptr, sourceName.c_str() };
+    if (scriptRunMode(parsesAsScript(source), source) != ScriptRunMode::Script)
+        how.kind = PageScriptKind::AsyncFunctionBody;
+    // The console must be put back whatever happens to the window, so the code's answer is
+    // always taken; only the last step asks whether anyone still waits.
+    runPageScript(view, source, how, Lifetime::ofProcess(),
+        [view, run = std::move(run)](JSCValue* value, const GError* error) {
+            finishCode(view, std::move(run), value, error);
+        });
 }
 
 void ScriptConsoleWindow::finishCode(
-    WebKitWebView* view, std::unique_ptr<PendingRun> run, JSCValue* value, GError* error)
+    WebKitWebView* view, PendingRun run, JSCValue* value, const GError* error)
 {
-    run->code = codeOutcomeFrom(value, error);
-    if (value)
-        g_object_unref(value);
-    if (error)
-        g_error_free(error);
-    // The console is put back even when nobody waits for the answer any more.
-    std::string finish = scriptConsoleFinishScript(run->token);
-    AsyncCall<PendingRun> pending(std::move(*run));
-    evaluateInWorld(
-        view, finish, std::string(kScriptConsoleWorld).c_str(),
-        +[](GObject* object, GAsyncResult* result, gpointer data) {
-            auto run = AsyncCall<PendingRun>::take(data);
-            GError* error = nullptr;
-            JSCValue* value = webkit_web_view_evaluate_javascript_finish(
-                WEBKIT_WEB_VIEW(object), result, &error);
-            char* json = value && !error ? jsc_value_to_json(value, 0) : nullptr;
+    run.code = codeOutcomeFrom(value, error);
+    std::string finish = scriptConsoleFinishScript(run.token);
+    Lifetime::Token alive = run.alive;
+    runPageScript(view, finish,
+        { PageScriptKind::Expression, std::string(kScriptConsoleWorld).c_str(), nullptr }, alive,
+        [run = std::move(run)](JSCValue* value, const GError* error) {
+            char* json = value ? jsc_value_to_json(value, 0) : nullptr;
             ScriptRunReply collected = scriptRunReplyFrom(json, error);
             g_free(json);
-            if (value)
-                g_object_unref(value);
-            if (error)
-                g_error_free(error);
-            ScriptRunReply reply = scriptRunReplyFor(std::move(collected.result), run->code);
-            if (auto alive = run->window.lock())
-                (*alive)->finishRun(run->generation, reply);
-        },
-        pending.release());
+            ScriptRunReply reply = scriptRunReplyFor(std::move(collected.result), run.code);
+            run.window->finishRun(run.generation, reply);
+        });
 }
 
 void ScriptConsoleWindow::finishRun(std::uint64_t generation, const ScriptRunReply& reply)

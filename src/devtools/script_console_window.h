@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/auxiliary_window.h"
+#include "app/web_views.h"
 #include "devtools/script_console_rules.h"
 #include "platform/gobject_ptr.h"
 
@@ -49,7 +50,7 @@ private:
     void executeJavaScriptSource(const ScriptRunRequest& request);
     bool parsesAsScript(const std::string& source);
     static void finishCode(
-        WebKitWebView* view, std::unique_ptr<PendingRun> run, JSCValue* value, GError* error);
+        WebKitWebView* view, PendingRun run, JSCValue* value, const GError* error);
     void finishRun(std::uint64_t generation, const ScriptRunReply& reply);
     void apply(const ScriptConsoleUpdate& update);
     void applyPauseLook();
@@ -63,10 +64,10 @@ private:
     Gtk::Label* m_scriptOutput = nullptr;
     Gtk::Label* m_scriptCursorStatus = nullptr;
     Gtk::Button* m_scriptPauseButton = nullptr;
-    // Completions that arrive after the window is gone find this expired.
-    std::shared_ptr<ScriptConsoleWindow*> m_alive;
     std::size_t m_completedRuns = 0;
     GObjectPtr<JSCContext> m_syntaxContext;
+    // Completions that arrive after the window is gone find it ended.
+    Lifetime m_lifetime;
 };
 
 // The reply of one run as the engine hands it back: its JSON (length-checked before parsing)

@@ -32,60 +32,62 @@ double numberArgument(const Json& args, const char* key)
     return it != args.end() && it->is_number() ? it->get<double>() : 0.0;
 }
 
-void sourceAction(Dispatch& d, const ResolvedTab& tab)
+// Source actions read and change the loaded page only.
+bool hasLoadedPage(Dispatch& d, const ResolvedTab& tab)
 {
-    const std::string& a = d.action();
-    const Json& args = d.args();
     if (tab.info.currentURL.empty()) {
         d.reply(BridgeReply::failure(kNoLoadedPage));
-        return;
+        return false;
     }
-    if (a == "source.getHTML") {
-        runScript(d, tab.index, sourceGetHTMLScript(), stringOrEmpty);
-    } else if (a == "source.setHTML") {
-        const Json* html = stringArgument(args, "html");
-        if (!html)
-            d.reply(BridgeReply::failure("HTML must be a string."));
-        else if (html->get_ref<const std::string&>().size() > 2097152)
-            d.reply(BridgeReply::failure("Live HTML is limited to 2 MB per update."));
-        else
-            runScript(d, tab.index, sourceSetHTMLScript(html->get<std::string>()), resultOrTrue);
-    } else if (a == "source.listResources") {
-        runScript(d, tab.index, sourceListResourcesScript(), [](const Json& value) {
-            return BridgeReply::success(value.is_array() ? value : Json::array());
-        });
-    } else if (a == "source.readResource") {
-        const Json* url = stringArgument(args, "url");
-        std::size_t length = url ? utf16Length(url->get_ref<const std::string&>()) : 0;
-        if (length < 1 || length > 8192)
-            d.reply(BridgeReply::failure("Provide a loaded resource URL up to 8192 characters."));
-        else
-            runScript(
-                d, tab.index, sourceReadResourceScript(url->get<std::string>()), stringOrEmpty);
-    } else if (a == "source.insertCSS") {
-        const Json* css = stringArgument(args, "css");
-        if (!css)
-            d.reply(BridgeReply::failure("CSS must be a string."));
-        else if (css->get_ref<const std::string&>().size() > 1048576)
-            d.reply(BridgeReply::failure("Injected CSS is limited to 1 MB."));
-        else
-            runScript(d, tab.index, sourceInsertCSSScript(css->get<std::string>()),
-                [](const Json& value) {
-                    return BridgeReply::success(value.is_string() ? value : Json(nullptr));
-                });
-    } else if (a == "source.removeCSS") {
-        const Json* styleId = stringArgument(args, "styleId");
-        std::size_t length = styleId ? utf16Length(styleId->get_ref<const std::string&>()) : 0;
-        if (length < 1 || length > 128)
-            d.reply(BridgeReply::failure("A valid style ID is required."));
-        else
-            runScript(d, tab.index, sourceRemoveCSSScript(styleId->get<std::string>()),
-                [](const Json& value) {
-                    return BridgeReply::success(value.is_boolean() ? value : Json(false));
-                });
-    } else {
-        d.reply(BridgeReply::failure("Unknown source API action."));
-    }
+    return true;
+}
+
+void sourceSetHTML(Dispatch& d, const ResolvedTab& tab)
+{
+    const Json* html = stringArgument(d.args(), "html");
+    if (!html)
+        d.reply(BridgeReply::failure("HTML must be a string."));
+    else if (html->get_ref<const std::string&>().size() > 2097152)
+        d.reply(BridgeReply::failure("Live HTML is limited to 2 MB per update."));
+    else
+        runScript(d, tab.index, sourceSetHTMLScript(html->get<std::string>()), resultOrTrue);
+}
+
+void sourceReadResource(Dispatch& d, const ResolvedTab& tab)
+{
+    const Json* url = stringArgument(d.args(), "url");
+    std::size_t length = url ? utf16Length(url->get_ref<const std::string&>()) : 0;
+    if (length < 1 || length > 8192)
+        d.reply(BridgeReply::failure("Provide a loaded resource URL up to 8192 characters."));
+    else
+        runScript(d, tab.index, sourceReadResourceScript(url->get<std::string>()), stringOrEmpty);
+}
+
+void sourceInsertCSS(Dispatch& d, const ResolvedTab& tab)
+{
+    const Json* css = stringArgument(d.args(), "css");
+    if (!css)
+        d.reply(BridgeReply::failure("CSS must be a string."));
+    else if (css->get_ref<const std::string&>().size() > 1048576)
+        d.reply(BridgeReply::failure("Injected CSS is limited to 1 MB."));
+    else
+        runScript(
+            d, tab.index, sourceInsertCSSScript(css->get<std::string>()), [](const Json& value) {
+                return BridgeReply::success(value.is_string() ? value : Json(nullptr));
+            });
+}
+
+void sourceRemoveCSS(Dispatch& d, const ResolvedTab& tab)
+{
+    const Json* styleId = stringArgument(d.args(), "styleId");
+    std::size_t length = styleId ? utf16Length(styleId->get_ref<const std::string&>()) : 0;
+    if (length < 1 || length > 128)
+        d.reply(BridgeReply::failure("A valid style ID is required."));
+    else
+        runScript(d, tab.index, sourceRemoveCSSScript(styleId->get<std::string>()),
+            [](const Json& value) {
+                return BridgeReply::success(value.is_boolean() ? value : Json(false));
+            });
 }
 
 void localStorageAction(Dispatch& d, const ResolvedTab& tab, LocalStorageAction action)
@@ -140,74 +142,135 @@ void pageNavigate(Dispatch& d, const ResolvedTab& tab)
     d.reply(BridgeReply::success(address));
 }
 
+void pageGetInfo(Dispatch& d, const ResolvedTab& tab)
+{
+    const BridgeTabInfo& info = tab.info;
+    d.reply(BridgeReply::success(Json {
+        { "url", info.currentURL },
+        { "title", info.pageTitle },
+        { "isLoading", info.isLoading },
+        { "canGoBack", info.canGoBack },
+        { "canGoForward", info.canGoForward },
+    }));
+}
+
+void pageBackOrForward(Dispatch& d, const ResolvedTab& tab, bool back)
+{
+    if (back && tab.info.canGoBack)
+        d.host.goBack(tab.index);
+    else if (!back && tab.info.canGoForward)
+        d.host.goForward(tab.index);
+    d.reply(BridgeReply::success(true));
+}
+
+void networkFetch(Dispatch& d, const ResolvedTab&)
+{
+    auto request = extensionFetchRequest(d.args());
+    if (!request)
+        d.reply(BridgeReply::failure(request.error()));
+    else
+        d.host.performExtensionFetch(request.value(), d.reply.handler());
+}
+
+void downloadSave(Dispatch& d, const ResolvedTab&)
+{
+    auto request = extensionDownloadRequest(d.args());
+    if (!request)
+        d.reply(BridgeReply::failure(request.error()));
+    else
+        d.host.performExtensionDownload(request.value(), d.id, d.reply.handler());
+}
+
+// Source actions need a loaded page before anything else is checked.
+template <void (*Handler)(Dispatch&, const ResolvedTab&)>
+void onLoadedPage(Dispatch& d, const ResolvedTab& tab)
+{
+    if (hasLoadedPage(d, tab))
+        Handler(d, tab);
+}
+
+const BridgeAction kTabActions[] = {
+    { "source.getHTML", "source", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            if (hasLoadedPage(d, t))
+                runScript(d, t.index, sourceGetHTMLScript(), stringOrEmpty);
+        } },
+    { "source.setHTML", "source", nullptr, &onLoadedPage<&sourceSetHTML> },
+    { "source.listResources", "source", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            if (hasLoadedPage(d, t))
+                runScript(d, t.index, sourceListResourcesScript(), [](const Json& value) {
+                    return BridgeReply::success(value.is_array() ? value : Json::array());
+                });
+        } },
+    { "source.readResource", "source", nullptr, &onLoadedPage<&sourceReadResource> },
+    { "source.insertCSS", "source", nullptr, &onLoadedPage<&sourceInsertCSS> },
+    { "source.removeCSS", "source", nullptr, &onLoadedPage<&sourceRemoveCSS> },
+    { "page.getInfo", "page", nullptr, &pageGetInfo },
+    { "page.getText", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            pageExpression(d, t, pageTextScript(), stringOrEmpty);
+        } },
+    { "page.localStorage.get", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            localStorageAction(d, t, LocalStorageAction::Get);
+        } },
+    { "page.localStorage.set", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            localStorageAction(d, t, LocalStorageAction::Set);
+        } },
+    { "page.localStorage.remove", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            localStorageAction(d, t, LocalStorageAction::Remove);
+        } },
+    { "page.localStorage.clear", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            localStorageAction(d, t, LocalStorageAction::Clear);
+        } },
+    { "page.getHTML", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            pageExpression(d, t, pageHTMLScript(), passThrough);
+        } },
+    { "page.getSource", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            pageExpression(d, t, pageHTMLScript(), passThrough);
+        } },
+    { "page.getResources", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            pageExpression(d, t, pageResourcesScript(), passThrough);
+        } },
+    { "page.click", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) { elementAction(d, t, ElementAction::Click); } },
+    { "page.type", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) { elementAction(d, t, ElementAction::Type); } },
+    { "page.scroll", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) { elementAction(d, t, ElementAction::Scroll); } },
+    { "page.navigate", "page", nullptr, &pageNavigate },
+    { "page.reload", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) {
+            d.host.reload(t.index);
+            d.reply(BridgeReply::success(true));
+        } },
+    { "page.back", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) { pageBackOrForward(d, t, true); } },
+    { "page.forward", "page", nullptr,
+        [](Dispatch& d, const ResolvedTab& t) { pageBackOrForward(d, t, false); } },
+    { "network.fetch", "network", nullptr, &networkFetch },
+    { "download.save", "downloads", nullptr, &downloadSave },
+};
+
 } // namespace
 
-void dispatchTabAction(Dispatch& d)
+std::span<const BridgeAction> tabActions() { return kTabActions; }
+
+void unknownTabAction(Dispatch& d, const ResolvedTab& tab)
 {
-    auto tab = resolvePageTab(d.host, d.args());
-    if (!tab) {
-        d.reply(BridgeReply::failure(kNoSuchTab));
+    if (startsWith(d.action(), "source.")) {
+        if (hasLoadedPage(d, tab))
+            d.reply(BridgeReply::failure("Unknown source API action."));
         return;
     }
-    const std::string& a = d.action();
-    const BridgeTabInfo& info = tab->info;
-    if (startsWith(a, "source.")) {
-        sourceAction(d, *tab);
-    } else if (a == "page.getInfo") {
-        d.reply(BridgeReply::success(Json {
-            { "url", info.currentURL },
-            { "title", info.pageTitle },
-            { "isLoading", info.isLoading },
-            { "canGoBack", info.canGoBack },
-            { "canGoForward", info.canGoForward },
-        }));
-    } else if (a == "page.getText") {
-        pageExpression(d, *tab, pageTextScript(), stringOrEmpty);
-    } else if (a == "page.localStorage.get") {
-        localStorageAction(d, *tab, LocalStorageAction::Get);
-    } else if (a == "page.localStorage.set") {
-        localStorageAction(d, *tab, LocalStorageAction::Set);
-    } else if (a == "page.localStorage.remove") {
-        localStorageAction(d, *tab, LocalStorageAction::Remove);
-    } else if (a == "page.localStorage.clear") {
-        localStorageAction(d, *tab, LocalStorageAction::Clear);
-    } else if (a == "page.getHTML" || a == "page.getSource") {
-        pageExpression(d, *tab, pageHTMLScript(), passThrough);
-    } else if (a == "page.getResources") {
-        pageExpression(d, *tab, pageResourcesScript(), passThrough);
-    } else if (a == "page.click") {
-        elementAction(d, *tab, ElementAction::Click);
-    } else if (a == "page.type") {
-        elementAction(d, *tab, ElementAction::Type);
-    } else if (a == "page.scroll") {
-        elementAction(d, *tab, ElementAction::Scroll);
-    } else if (a == "page.navigate") {
-        pageNavigate(d, *tab);
-    } else if (a == "page.reload") {
-        d.host.reload(tab->index);
-        d.reply(BridgeReply::success(true));
-    } else if (a == "page.back" || a == "page.forward") {
-        bool back = a == "page.back";
-        if (back && info.canGoBack)
-            d.host.goBack(tab->index);
-        else if (!back && info.canGoForward)
-            d.host.goForward(tab->index);
-        d.reply(BridgeReply::success(true));
-    } else if (a == "network.fetch") {
-        auto request = extensionFetchRequest(d.args());
-        if (!request)
-            d.reply(BridgeReply::failure(request.error()));
-        else
-            d.host.performExtensionFetch(request.value(), d.reply.handler());
-    } else if (a == "download.save") {
-        auto request = extensionDownloadRequest(d.args());
-        if (!request)
-            d.reply(BridgeReply::failure(request.error()));
-        else
-            d.host.performExtensionDownload(request.value(), d.id, d.reply.handler());
-    } else {
-        d.reply(BridgeReply::failure("Unsupported Quivel API action: " + a));
-    }
+    d.reply(BridgeReply::failure("Unsupported Quivel API action: " + d.action()));
 }
 
 } // namespace qv::bridge

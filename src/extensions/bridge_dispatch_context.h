@@ -4,6 +4,8 @@
 #include "extensions/bridge_dispatcher.h"
 
 #include <memory>
+#include <span>
+#include <string_view>
 
 namespace qv::bridge {
 
@@ -55,12 +57,25 @@ std::optional<ResolvedTab> resolvePageTab(BridgeHost& host, const Json& args);
 void runScript(Dispatch& dispatch, std::size_t index, const PageScript& script,
     std::function<BridgeReply(const Json&)> onValue);
 
-// Interface actions (ui, tabs, browser, scripting, spoofing, storage, events, addressBar).
-// False when the action is none of them.
-bool dispatchInterfaceAction(Dispatch& dispatch);
+// One bridge action: its name, the permission it needs, and its handler. A browser action
+// works on the browser; a tab action first resolves "tabId" to a tab with a web view
+// (resolvePageTab) and fails with kNoSuchTab when there is none.
+struct BridgeAction {
+    std::string_view name;
+    std::string_view permission;
+    void (*browser)(Dispatch&) = nullptr;
+    void (*tab)(Dispatch&, const ResolvedTab&) = nullptr;
+};
 
-// Actions that first resolve their tab: source, page, network, download, and the rest.
-void dispatchTabAction(Dispatch& dispatch);
+// The rows, one table per file that holds their handlers.
+std::span<const BridgeAction> browserActions();
+std::span<const BridgeAction> tabActions();
+
+// The row of an action name, or nothing.
+const BridgeAction* findBridgeAction(std::string_view name);
+
+// What a name that no row has gets once its tab is resolved.
+void unknownTabAction(Dispatch& dispatch, const ResolvedTab& tab);
 
 inline constexpr const char* kNoSuchTab = "No browser tab with that ID exists.";
 inline constexpr const char* kNoLoadedPage = "The selected tab has no loaded page.";

@@ -315,51 +315,71 @@ void addressBarSubmit(Dispatch& d)
     d.reply(BridgeReply::success(true));
 }
 
+const BridgeAction kBrowserActions[] = {
+    { "ui.getState", "ui", &uiGetState },
+    { "ui.setTheme", "ui", &uiSetTheme },
+    { "ui.setChromeVisibility", "ui", &uiSetChromeVisibility },
+    { "tabs.list", "tabs", &tabsList },
+    { "tabs.create", "tabs", &tabsCreate },
+    { "tabs.activate", "tabs", [](Dispatch& d) { tabsActivateOrClose(d, false); } },
+    { "tabs.close", "tabs", [](Dispatch& d) { tabsActivateOrClose(d, true); } },
+    { "browser.getInfo", "browser",
+        [](Dispatch& d) {
+            d.reply(BridgeReply::success(Json {
+                { "engine", "WebKit" }, { "name", "Quivel Browser" }, { "version", "1.0" } }));
+        } },
+    { "browser.getHomePage", "browser",
+        [](Dispatch& d) { d.reply(BridgeReply::success(d.host.homePageURL())); } },
+    { "browser.getUserAgent", "browser", &browserGetUserAgent },
+    { "scripting.executeScript", "scripting", &scriptingExecuteScript },
+    { "spoofing.setUserAgent", "spoofing", &spoofingSetUserAgent },
+    { "storage.get", "storage", &storageAction },
+    { "storage.set", "storage", &storageAction },
+    { "storage.remove", "storage", &storageAction },
+    { "storage.clear", "storage", &storageAction },
+    { "events.subscribe", "events", [](Dispatch& d) { eventsAction(d, true); } },
+    { "events.unsubscribe", "events", [](Dispatch& d) { eventsAction(d, false); } },
+    { "addressBar.getValue", "addressBar",
+        [](Dispatch& d) { d.reply(BridgeReply::success(d.host.addressFieldText())); } },
+    { "addressBar.setValue", "addressBar", &addressBarSetValue },
+    { "addressBar.submit", "addressBar", &addressBarSubmit },
+};
+
 } // namespace
 
-bool dispatchInterfaceAction(Dispatch& d)
+std::span<const BridgeAction> browserActions() { return kBrowserActions; }
+
+const BridgeAction* findBridgeAction(std::string_view name)
 {
-    const std::string& a = d.action();
-    if (a == "ui.getState")
-        uiGetState(d);
-    else if (a == "ui.setTheme")
-        uiSetTheme(d);
-    else if (a == "ui.setChromeVisibility")
-        uiSetChromeVisibility(d);
-    else if (a == "tabs.list")
-        tabsList(d);
-    else if (a == "tabs.create")
-        tabsCreate(d);
-    else if (a == "tabs.activate")
-        tabsActivateOrClose(d, false);
-    else if (a == "tabs.close")
-        tabsActivateOrClose(d, true);
-    else if (a == "browser.getInfo")
-        d.reply(BridgeReply::success(
-            Json { { "engine", "WebKit" }, { "name", "Quivel Browser" }, { "version", "1.0" } }));
-    else if (a == "browser.getHomePage")
-        d.reply(BridgeReply::success(d.host.homePageURL()));
-    else if (a == "scripting.executeScript")
-        scriptingExecuteScript(d);
-    else if (a == "spoofing.setUserAgent")
-        spoofingSetUserAgent(d);
-    else if (a == "browser.getUserAgent")
-        browserGetUserAgent(d);
-    else if (a == "storage.get" || a == "storage.set" || a == "storage.remove"
-        || a == "storage.clear")
-        storageAction(d);
-    else if (a == "events.subscribe" || a == "events.unsubscribe")
-        eventsAction(d, a == "events.subscribe");
-    else if (a == "addressBar.getValue")
-        d.reply(BridgeReply::success(d.host.addressFieldText()));
-    else if (a == "addressBar.setValue")
-        addressBarSetValue(d);
-    else if (a == "addressBar.submit")
-        addressBarSubmit(d);
-    else
-        return false;
-    return true;
+    for (auto rows : { browserActions(), tabActions() })
+        for (const BridgeAction& row : rows)
+            if (row.name == name)
+                return &row;
+    return nullptr;
 }
+
+namespace {
+
+void dispatch(Dispatch& d)
+{
+    const BridgeAction* row = findBridgeAction(d.action());
+    if (row && row->browser) {
+        row->browser(d);
+        return;
+    }
+    // Tab actions, and names no row has, resolve their tab first.
+    auto tab = resolvePageTab(d.host, d.args());
+    if (!tab) {
+        d.reply(BridgeReply::failure(kNoSuchTab));
+        return;
+    }
+    if (row)
+        row->tab(d, *tab);
+    else
+        unknownTabAction(d, *tab);
+}
+
+} // namespace
 
 } // namespace bridge
 
@@ -383,6 +403,9 @@ std::size_t utf16Length(std::string_view text)
 
 std::string permissionForBridgeAction(std::string_view action)
 {
+    if (const bridge::BridgeAction* row = bridge::findBridgeAction(action))
+        return std::string(row->permission);
+    // Names no row has are refused by the permission of their family, as the rows are.
     static const std::array<std::pair<std::string_view, std::string_view>, 12> kPrefixes = { {
         { "tabs.", "tabs" },
         { "page.", "page" },
@@ -431,8 +454,7 @@ void dispatchBridgeMessage(const Json& body, const BridgeMessageSource& source,
         }
         bridge::Dispatch dispatch { std::move(request), id, *caller.record,
             caller.grantedPermissions, host, reply };
-        if (!bridge::dispatchInterfaceAction(dispatch))
-            bridge::dispatchTabAction(dispatch);
+        bridge::dispatch(dispatch);
     } catch (...) {
         reply(BridgeReply::failure(""));
     }

@@ -20,12 +20,6 @@ namespace qv {
 
 namespace {
 
-// The completion of one page script, carried through the engine's callback.
-struct PendingScript {
-    ScriptCompletion completion;
-    std::optional<PageReadLimit> limit;
-};
-
 // A bounded read is measured in the engine before it is converted, so an oversized answer
 // costs nothing more here, and its converted size is checked once more in UTF-8.
 Result<Json> limitedScriptResult(JSCValue* value, const PageReadLimit& limit)
@@ -36,20 +30,6 @@ Result<Json> limitedScriptResult(JSCValue* value, const PageReadLimit& limit)
     if (auto failure = pageReadOverLimit(limit, pageReadSize(result, limit.maxLength)))
         return Result<Json>::failure(*failure);
     return result;
-}
-
-void finishPageScript(JSCValue* value, GError* error, PendingScript& pending)
-{
-    if (error) {
-        pending.completion(Result<Json>::failure(error->message));
-        g_error_free(error);
-        return;
-    }
-    Result<Json> result = pending.limit ? limitedScriptResult(value, *pending.limit)
-                                        : Result<Json>(jsonFromScriptValue(value));
-    if (value)
-        g_object_unref(value);
-    pending.completion(std::move(result));
 }
 
 // One download being written next to its destination.
@@ -220,32 +200,15 @@ void ControllerBridgeHost::runPageScript(
         completion(Result<Json>::failure("No browser tab with that ID exists."));
         return;
     }
-    AsyncCall<PendingScript> pending(PendingScript { std::move(completion), script.resultLimit });
-    auto length = static_cast<gssize>(script.source.size());
-    const char* world = script.world == PageScriptWorld::Page ? nullptr : kBrowserScriptWorld;
-    if (script.kind == PageScriptKind::Expression) {
-        webkit_web_view_evaluate_javascript(
-            view, script.source.c_str(), length, world, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                auto owned = AsyncCall<PendingScript>::take(data);
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                finishPageScript(value, error, *owned);
-            },
-            pending.release());
-    } else {
-        webkit_web_view_call_async_javascript_function(
-            view, script.source.c_str(), length, nullptr, world, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                auto owned = AsyncCall<PendingScript>::take(data);
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                finishPageScript(value, error, *owned);
-            },
-            pending.release());
-    }
+    qv::runPageScript(view, script, m_lifetime.token(),
+        [completion = std::move(completion), limit = script.resultLimit](
+            JSCValue* value, const GError* error) {
+            if (error)
+                completion(Result<Json>::failure(error->message));
+            else
+                completion(limit ? limitedScriptResult(value, *limit)
+                                 : Result<Json>(jsonFromScriptValue(value)));
+        });
 }
 
 Json ControllerBridgeHost::extensionStorage(const ExtensionID& id)
@@ -336,11 +299,11 @@ void ControllerBridgeHost::performExtensionDownload(
     panel.title = "Save Download";
     panel.acceptLabel = "Save";
     panel.suggestedName = request.proposedName;
-    std::weak_ptr<bool> alive = m_alive;
+    Lifetime::Token alive = m_lifetime.token();
     std::string url = request.url;
     runFilePanel(
         parent, panel, [this, alive, url, reply](std::optional<std::filesystem::path> destination) {
-            if (alive.expired() || !*alive.lock())
+            if (alive.expired())
                 return;
             if (!destination) {
                 reply(BridgeReply::failure(std::string(kDownloadCancelledMessage)));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/browser_controller.h"
+#include "app/web_views.h"
 #include "extensions/bridge_dispatcher.h"
 #include "platform/http_client.h"
 
@@ -20,10 +21,8 @@ class ControllerBridgeHost final : public BridgeHost {
 public:
     explicit ControllerBridgeHost(BrowserController& controller)
         : m_controller(controller)
-        , m_alive(std::make_shared<bool>(true))
     {
     }
-    ~ControllerBridgeHost() override { *m_alive = false; }
 
     std::vector<BridgeTabInfo> browserTabs() override;
     void selectBrowserTab(std::size_t index) override;
@@ -72,8 +71,8 @@ private:
     BrowserController& m_controller;
     // Requests in flight end with the host; their replies then come from the dispatcher.
     HttpClient m_network;
-    // Tells a save panel that answers late that the host is gone.
-    std::shared_ptr<bool> m_alive;
+    // Tells a save panel or a page script that answers late that the host is gone.
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

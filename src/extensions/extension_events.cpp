@@ -89,8 +89,12 @@ std::vector<ExtensionID> extensionEventRecipients(const ExtensionEventSubscripti
 PageScript extensionEventDeliveryScript(std::string_view name, const Json& detail)
 {
     Json detailObject = detail.is_object() ? detail : Json::object();
-    return asyncFunctionWithArguments("globalThis.__qvDispatchNativeEvent(name, detail);",
-        { { "name", std::string(name) }, { "detail", detailObject } });
+    PageScript script
+        = asyncFunctionWithArguments("globalThis.__qvDispatchNativeEvent(name, detail);",
+            { { "name", std::string(name) }, { "detail", detailObject } });
+    // The receiver is the extension page's own function.
+    script.world = PageScriptWorld::Page;
+    return script;
 }
 
 std::string extensionEventFailureLogLine(std::string_view name, std::string_view error)

@@ -359,23 +359,11 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
         return;
     PageScript script = extensionEventDeliveryScript(name, detail);
     for (const ExtensionID& id : recipients) {
-        AsyncCall<std::string> eventName(name);
-        webkit_web_view_call_async_javascript_function(
-            m_extensionWebViews.at(id).get(), script.source.c_str(),
-            static_cast<gssize>(script.source.size()), nullptr, nullptr, nullptr, nullptr,
-            +[](GObject* object, GAsyncResult* result, gpointer data) {
-                auto event = AsyncCall<std::string>::take(data);
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
-                    WEBKIT_WEB_VIEW(object), result, &error);
-                if (value)
-                    g_object_unref(value);
-                if (error) {
-                    logLine(extensionEventFailureLogLine(*event, error->message));
-                    g_error_free(error);
-                }
-            },
-            eventName.release());
+        runPageScript(m_extensionWebViews.at(id).get(), script, Lifetime::ofProcess(),
+            [name](JSCValue*, const GError* error) {
+                if (error)
+                    logLine(extensionEventFailureLogLine(name, error->message));
+            });
     }
 }
 
@@ -385,8 +373,7 @@ void BrowserController::markActivityReporter(WebKitWebView* view)
     if (!id)
         return;
     std::string script = "window.qvActivityTab = " + dumpJson(Json(*id)) + ";";
-    webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
-        kUserActivityWorld, nullptr, nullptr, nullptr, nullptr);
+    runPageScript(view, script, { PageScriptKind::Expression, kUserActivityWorld, nullptr });
 }
 
 Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)

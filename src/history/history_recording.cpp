@@ -11,7 +11,7 @@ namespace qv {
 namespace {
 
 struct HistoryReport {
-    std::weak_ptr<bool> alive;
+    Lifetime::Token alive;
     BrowserController* controller;
 };
 
@@ -21,7 +21,7 @@ void BrowserController::locateHistory()
 {
     m_historyFileURL = historyURL();
     // The writer's thread only queues an idle call; the report itself is shown on the main loop.
-    auto report = [alive = std::weak_ptr<bool>(m_historyReportsAlive), controller = this] {
+    auto report = [alive = m_lifetime.token(), controller = this] {
         g_idle_add_full(
             G_PRIORITY_DEFAULT,
             [](gpointer data) -> gboolean {

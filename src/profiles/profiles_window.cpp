@@ -125,7 +125,7 @@ ProfilesWindow::ProfilesWindow(BrowserController& controller)
     set_child(*root);
 }
 
-ProfilesWindow::~ProfilesWindow() { m_alive.reset(); }
+ProfilesWindow::~ProfilesWindow() { m_lifetime.end(); }
 
 Gtk::Widget* ProfilesWindow::makeProfileList()
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/auxiliary_window.h"
+#include "app/web_views.h"
 #include "platform/gobject_ptr.h"
 #include "profiles/profile_model.h"
 #include "profiles/storage_editor_rules.h"
@@ -122,10 +123,11 @@ private:
     std::optional<std::string> m_storageEditingKey;
     bool m_rebuildingWebsites = false;
     bool m_reloadingStorage = false;
-    // Answers of page scripts check it; a read answer is used only when it is the latest.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // A read answer is used only when it is the latest.
     unsigned m_storageReadGeneration = 0;
     unsigned m_storageReadsFinished = 0;
+    // Page scripts and panels that answer late find the window gone.
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

@@ -248,12 +248,9 @@ void ProfilesWindow::storageEntrySelectionDidChange()
 void ProfilesWindow::runStorageScript(WebKitWebView* view, const std::string& script,
     std::function<void(bool ok, std::string text)> done)
 {
-    std::weak_ptr<bool> alive = m_alive;
     evaluateBrowserScript(
-        view, script,
-        [alive, done = std::move(done)](ScriptAnswer answer) {
-            if (alive.expired())
-                return;
+        view, script, m_lifetime.token(),
+        [done = std::move(done)](ScriptAnswer answer) {
             if (answer.ok && (answer.tooLong || !storageResultWithinLimit(answer.text.size())))
                 done(false, "the page returned too much data.");
             else
@@ -385,7 +382,7 @@ void ProfilesWindow::exportSelectedProfileStorage()
     panel.title = "Export Keys";
     panel.acceptLabel = "Export Keys";
     panel.kind = FilePanelSpec::Kind::Folder;
-    std::weak_ptr<bool> alive = m_alive;
+    Lifetime::Token alive = m_lifetime.token();
     std::string origin = *m_storageSelectedWebsite;
     runFilePanel(GTK_WINDOW(gobj()), panel,
         [this, alive, origin, entries](std::optional<std::filesystem::path> folder) {
@@ -405,7 +402,7 @@ void ProfilesWindow::importProfileStorageFiles()
     panel.filterName = "JSON files";
     panel.filterSuffix = "json";
     panel.multiple = true;
-    std::weak_ptr<bool> alive = m_alive;
+    Lifetime::Token alive = m_lifetime.token();
     runFilesPanel(
         GTK_WINDOW(gobj()), panel, [this, alive](std::vector<std::filesystem::path> files) {
             if (!alive.expired() && !files.empty())

@@ -147,11 +147,9 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
         refreshTabBar();
     };
 
-    std::weak_ptr<bool> alive = m_faviconLookupsAlive;
-    evaluateBrowserScript(view, std::string(kFaviconLookupScript),
+    Lifetime::Token alive = m_lifetime.token();
+    evaluateBrowserScript(view, std::string(kFaviconLookupScript), alive,
         [this, alive, tabStillOnHost, show, pageAddress](ScriptAnswer answer) {
-            if (alive.expired())
-                return;
             FaviconSource source = answer.ok && answer.isString && tabStillOnHost()
                 ? faviconSourceFor(answer.text)
                 : FaviconSource {};

@@ -1,4 +1,5 @@
 // The extension bridge against a fake browser: checks, every action family, replies and scripts.
+#include "extensions/bridge_dispatch_context.h"
 #include "extensions/bridge_dispatcher.h"
 #include "extensions/extension_storage.h"
 #include "fake_bridge_host.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 namespace qv {
 
@@ -216,9 +218,22 @@ TEST_F(Bridge, ActionsAreMappedToPermissionsByPrefix)
         EXPECT_EQ(permissionForBridgeAction(c.action), c.permission) << c.action;
 }
 
+TEST(BridgeActions, EveryNameHasOneRowWithOneHandler)
+{
+    std::set<std::string_view> names;
+    for (auto rows : { bridge::browserActions(), bridge::tabActions() }) {
+        for (const bridge::BridgeAction& row : rows) {
+            EXPECT_TRUE(names.insert(row.name).second) << row.name;
+            EXPECT_NE(!row.browser, !row.tab) << row.name;
+            EXPECT_EQ(bridge::findBridgeAction(row.name), &row);
+        }
+    }
+    EXPECT_EQ(bridge::findBridgeAction("page.unknown"), nullptr);
+}
+
 TEST_F(Bridge, EveryGatedActionIsRefusedWithoutItsPermission)
 {
-    const char* actions[] = {
+    std::vector<std::string> actions = {
         "ui.getState",
         "ui.setTheme",
         "ui.setChromeVisibility",
@@ -253,7 +268,11 @@ TEST_F(Bridge, EveryGatedActionIsRefusedWithoutItsPermission)
         "network.fetch",
         "download.save",
     };
-    for (const char* action : actions) {
+    // Every row too, so a new action cannot come without its permission.
+    for (auto rows : { bridge::browserActions(), bridge::tabActions() })
+        for (const bridge::BridgeAction& row : rows)
+            actions.emplace_back(row.name);
+    for (const std::string& action : actions) {
         std::string permission = permissionForBridgeAction(action);
         ASSERT_NE(permission, "required") << action;
         std::string expected = "Extension ext does not have the " + permission + " permission.";

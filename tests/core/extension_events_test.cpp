@@ -119,6 +119,7 @@ TEST(ExtensionEvents, DeliveryScriptPassesNameAndDetailAsJsonData)
         { "title", std::string("line\xE2\x80\xA8sep \"q\" bad\xFF") } };
     PageScript script = extensionEventDeliveryScript("page.loaded", detail);
     EXPECT_EQ(script.kind, PageScriptKind::AsyncFunctionBody);
+    EXPECT_EQ(script.world, PageScriptWorld::Page);
     EXPECT_EQ(script.source.find("</script>"), std::string::npos);
     EXPECT_EQ(script.source.find("\xE2\x80\xA8"), std::string::npos);
     EXPECT_EQ(script.source.find("\xFF"), std::string::npos);
