@@ -2,7 +2,7 @@
 #include "extensions/extension_network.h"
 
 #include "base/text_util.h"
-#include "extensions/extension_url.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <array>
@@ -178,7 +178,7 @@ BridgeReply ExtensionFetchAccumulator::fail(std::string_view description) const
 Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
 {
     std::string url = jsonString(args, "url");
-    auto parsed = parseAbsoluteURL(url);
+    auto parsed = parseURL(url, URLSyntax::Loose);
     if (!parsed || !isHTTPURLWithHost(url))
         return Result<ExtensionDownloadRequest>::failure("Download URL must use HTTP or HTTPS.");
     ExtensionDownloadRequest request;
@@ -187,7 +187,8 @@ Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
     if (suggested != args.end() && suggested->is_string())
         request.proposedName = lastPathComponent(suggested->get<std::string>());
     else
-        request.proposedName = lastPathComponent(percentDecode(parsed->path));
+        request.proposedName
+            = lastPathComponent(*percentDecode(parsed->path, MalformedEscapes::Keep));
     if (request.proposedName.empty())
         request.proposedName = "download";
     return request;
