@@ -126,6 +126,21 @@ bool parseAuthority(std::string_view authority, URLParts& parts, bool strict)
     return true;
 }
 
+// What follows the first `mark` moves from rest into part (fragment and query share one byte
+// set); false when Strict refuses its bytes.
+bool splitOff(std::string_view& rest, char mark, std::optional<std::string>& part, bool strict)
+{
+    size_t at = rest.find(mark);
+    if (at == std::string_view::npos)
+        return true;
+    std::string_view text = rest.substr(at + 1);
+    if (strict && !isEscapedRun(text, isQueryChar))
+        return false;
+    part = std::string(text);
+    rest = rest.substr(0, at);
+    return true;
+}
+
 bool isPlainHostByte(char c)
 {
     return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
@@ -294,22 +309,8 @@ std::optional<URLParts> parseURL(std::string_view text, URLSyntax syntax)
             return std::nullopt;
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
     }
-    size_t hash = rest.find('#');
-    if (hash != std::string_view::npos) {
-        std::string_view fragment = rest.substr(hash + 1);
-        if (strict && !isEscapedRun(fragment, isQueryChar))
-            return std::nullopt;
-        parts.fragment = std::string(fragment);
-        rest = rest.substr(0, hash);
-    }
-    size_t question = rest.find('?');
-    if (question != std::string_view::npos) {
-        std::string_view query = rest.substr(question + 1);
-        if (strict && !isEscapedRun(query, isQueryChar))
-            return std::nullopt;
-        parts.query = std::string(query);
-        rest = rest.substr(0, question);
-    }
+    if (!splitOff(rest, '#', parts.fragment, strict) || !splitOff(rest, '?', parts.query, strict))
+        return std::nullopt;
     if (strict && !isEscapedRun(rest, isPathChar))
         return std::nullopt;
     // Without a scheme, a colon in the first segment would read as one.

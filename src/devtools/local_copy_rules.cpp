@@ -97,7 +97,6 @@ bool endsWithSeparator(std::string_view encodedPath)
     return !decoded.empty() && (decoded.back() == '/' || decoded.back() == '\\');
 }
 
-
 bool isTokenStart(char c)
 {
     switch (c) {

@@ -179,7 +179,7 @@ Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
 {
     std::string url = jsonString(args, "url");
     auto parsed = parseURL(url, URLSyntax::Loose);
-    if (!parsed || !isHTTPURLWithHost(url))
+    if (!parsed || !parsed->isHTTP() || parsed->host.empty())
         return Result<ExtensionDownloadRequest>::failure("Download URL must use HTTP or HTTPS.");
     ExtensionDownloadRequest request;
     request.url = url;
