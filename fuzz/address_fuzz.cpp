@@ -1,6 +1,7 @@
 // Typed address-field text: normalising, parsing back and the whole submission decision.
 #include "fuzz_support.h"
 #include "base/text_util.h"
+#include "base/url.h"
 #include "navigation/address_resolution.h"
 
 #include <cstddef>

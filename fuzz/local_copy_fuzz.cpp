@@ -2,8 +2,8 @@
 #include "fuzz_support.h"
 #include "base/new_folder.h"
 #include "base/text_util.h"
+#include "base/url.h"
 #include "devtools/local_copy_rules.h"
-#include "extensions/extension_url.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +55,7 @@ bool staysInside(const std::vector<std::string>& from, const std::string& link)
     for (std::size_t i = 0; i <= link.size(); ++i) {
         if (i < link.size() && link[i] != '/')
             continue;
-        std::string name = percentDecode(link.substr(start, i - start));
+        std::string name = *percentDecode(link.substr(start, i - start), MalformedEscapes::Keep);
         start = i + 1;
         if (name == "..") {
             if (folder.empty())

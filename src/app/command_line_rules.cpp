@@ -2,7 +2,7 @@
 #include "app/command_line_rules.h"
 
 #include "base/text_util.h"
-#include "navigation/address_resolution.h"
+#include "base/url.h"
 
 #include <filesystem>
 
@@ -49,7 +49,7 @@ std::string fileAddressForPath(std::string_view absolutePath)
     // A folder keeps no trailing slash of its own, except the root.
     if (path.size() > 1 && path.back() == '/')
         path.pop_back();
-    return "file://" + percentEncode(path, PercentEncodeSet::FilePath);
+    return fileURLFromPath(path);
 }
 
 std::optional<LaunchAddress> launchAddressFor(std::string_view argument,

@@ -2,7 +2,7 @@
 #include "devtools/local_copy_cookies.h"
 
 #include "base/text_util.h"
-#include "devtools/web_address.h"
+#include "base/url.h"
 
 #include <algorithm>
 
@@ -64,19 +64,13 @@ bool sendsTo(const CookieRecord& cookie, RequestSite site)
     return cookie.sameSite == CookieSameSite::None && cookie.secure;
 }
 
-std::string effectivePort(const WebAddress& address)
-{
-    if (!address.port.empty())
-        return address.port;
-    return address.scheme == "https" ? "443" : "80";
-}
-
-std::string origin(const WebAddress& address)
+std::string origin(const URLParts& address)
 {
     bool ipv6 = address.host.find(':') != std::string::npos;
     std::string text = address.scheme + "://" + (ipv6 ? "[" + address.host + "]" : address.host);
-    if (!address.port.empty() && address.port != (address.scheme == "https" ? "443" : "80"))
-        text += ":" + address.port;
+    std::string port = address.effectivePort();
+    if (port != (address.scheme == "https" ? "443" : "80"))
+        text += ":" + port;
     return text + "/";
 }
 
@@ -84,14 +78,14 @@ std::string origin(const WebAddress& address)
 
 std::optional<std::string> refererFor(std::string_view requestURL, std::string_view pageURL)
 {
-    auto request = parseWebAddress(requestURL);
-    auto page = parseWebAddress(pageURL);
+    auto request = parsePlainAddress(requestURL);
+    auto page = parsePlainAddress(pageURL);
     if (!request || !page || !request->isHTTP() || !page->isHTTP() || page->host.empty())
         return std::nullopt;
     if (page->scheme == "https" && request->scheme == "http")
         return std::nullopt;
     bool sameOrigin = request->scheme == page->scheme && request->host == page->host
-        && effectivePort(*request) == effectivePort(*page);
+        && request->effectivePort() == page->effectivePort();
     if (sameOrigin)
         return withoutFragment(pageURL);
     return origin(*page);
@@ -100,8 +94,8 @@ std::optional<std::string> refererFor(std::string_view requestURL, std::string_v
 RequestSite requestSite(std::string_view requestURL, std::string_view pageURL,
     const RegistrableDomainOf& registrableDomain)
 {
-    auto request = parseWebAddress(requestURL);
-    auto page = parseWebAddress(pageURL);
+    auto request = parsePlainAddress(requestURL);
+    auto page = parsePlainAddress(pageURL);
     if (!request || !page || !request->isHTTP() || !page->isHTTP() || request->host.empty()
         || page->host.empty() || request->scheme != page->scheme)
         return RequestSite::Cross;
@@ -123,7 +117,7 @@ std::vector<CookieRecord> cookiesForURL(
     const std::vector<CookieRecord>& cookies, std::string_view url, double now, RequestSite site)
 {
     std::vector<CookieRecord> matches;
-    auto address = parseWebAddress(url);
+    auto address = parsePlainAddress(url);
     if (!address || !address->isHTTP() || address->host.empty())
         return matches;
     for (const CookieRecord& cookie : cookies) {

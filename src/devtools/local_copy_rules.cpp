@@ -2,9 +2,9 @@
 #include "devtools/local_copy_rules.h"
 
 #include "base/new_folder.h"
+#include "base/paths.h"
 #include "base/text_util.h"
-#include "devtools/web_address.h"
-#include "extensions/extension_url.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <array>
@@ -27,23 +27,8 @@ std::string hexHash(std::uint64_t hash)
     return text;
 }
 
-// Control bytes percent-encoded, so a name never holds NUL or a line break.
-std::string plainName(std::string_view name)
-{
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(name.size());
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
+// Control bytes encoded, so a name never holds NUL or a line break.
+std::string plainName(std::string_view name) { return percentEncode(name, URLComponent::FileName); }
 
 // A name beginning with "." is hidden and often means something to a program that finds it
 // (".bashrc", ".git", ".htaccess"); in the copy it is an ordinary name, "%2E..." instead.
@@ -91,7 +76,7 @@ std::string boundedName(const std::string& name)
 
 std::vector<std::string> pathNames(std::string_view encodedPath)
 {
-    std::string decoded = percentDecode(encodedPath);
+    std::string decoded = *percentDecode(encodedPath, MalformedEscapes::Keep);
     std::vector<std::string> names;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= decoded.size(); ++i) {
@@ -108,27 +93,8 @@ std::vector<std::string> pathNames(std::string_view encodedPath)
 
 bool endsWithSeparator(std::string_view encodedPath)
 {
-    std::string decoded = percentDecode(encodedPath);
+    std::string decoded = *percentDecode(encodedPath, MalformedEscapes::Keep);
     return !decoded.empty() && (decoded.back() == '/' || decoded.back() == '\\');
-}
-
-// A link keeps its path-safe bytes but "/" and ":", which would split or misread a name.
-bool isLinkSafeByte(unsigned char c) { return c != '/' && c != ':' && isPathSafeURLByte(c); }
-
-std::string linkName(std::string_view name)
-{
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if (isLinkSafeByte(c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        }
-    }
-    return out;
 }
 
 bool isTokenStart(char c)
@@ -207,14 +173,14 @@ std::uint64_t localCopyQueryHash(std::string_view query)
 std::optional<std::vector<std::string>> localCopyComponents(
     std::string_view sourceURL, std::string_view pageURL)
 {
-    auto source = parseWebAddress(sourceURL);
+    auto source = parsePlainAddress(sourceURL);
     if (!source || source->scheme == "file" || source->host.empty())
         return std::nullopt;
     std::vector<std::string> names = pathNames(source->path);
     if (names.empty() || endsWithSeparator(source->path))
         names.push_back("index.html");
 
-    auto page = parseWebAddress(pageURL);
+    auto page = parsePlainAddress(pageURL);
     if (page && !page->host.empty() && page->host != source->host)
         names.insert(names.begin(), { "_external", source->host });
 
@@ -237,7 +203,7 @@ std::optional<fs::path> localFileForSourceURL(
 {
     if (!workspace)
         return std::nullopt;
-    auto source = parseWebAddress(sourceURL);
+    auto source = parsePlainAddress(sourceURL);
     if (source && source->scheme == "file") {
         auto path = pathFromFileURL(sourceURL);
         if (!path || !isPathStrictlyInside(*path, *workspace))
@@ -268,7 +234,7 @@ std::string relativeLocalLink(
             continue;
         if (!link.empty())
             link += '/';
-        link += linkName(to[i]);
+        link += percentEncode(to[i], URLComponent::LinkSegment);
     }
     return link.empty() ? "./index.html" : link;
 }
@@ -288,7 +254,7 @@ LocalCopyLinkRewriter::LocalCopyLinkRewriter(
     : m_pageURL(std::move(pageURL))
 {
     for (const SourceResource& resource : resources) {
-        auto address = parseWebAddress(resource.url);
+        auto address = parsePlainAddress(resource.url);
         auto names = localCopyComponents(resource.url, m_pageURL);
         if (!address || !names)
             continue;
@@ -301,7 +267,7 @@ std::string LocalCopyLinkRewriter::rewrite(
     std::string_view text, std::string_view fileURL, std::string_view kind) const
 {
     auto from = localCopyComponents(fileURL, m_pageURL);
-    auto fileAddress = parseWebAddress(fileURL);
+    auto fileAddress = parsePlainAddress(fileURL);
     if (!from || !fileAddress)
         return std::string(text);
     bool html = kind == "html";
@@ -396,7 +362,7 @@ std::optional<std::string> localCopyBuildRefusal(bool hasPage, std::size_t resou
 LocalCopyDownloads::LocalCopyDownloads(const std::vector<SourceResource>& resources)
 {
     for (const SourceResource& resource : resources) {
-        auto address = parseWebAddress(resource.url);
+        auto address = parsePlainAddress(resource.url);
         if (address && address->isHTTP() && !address->host.empty())
             m_transfers.push_back(resource);
     }
@@ -410,7 +376,7 @@ void LocalCopyDownloads::fail(std::size_t i, const std::string& description)
     std::string().swap(m_running[i]);
     m_states[i] = State::Done;
     ++m_completed;
-    auto address = parseWebAddress(m_transfers[i].url);
+    auto address = parsePlainAddress(m_transfers[i].url);
     std::string subject = address && !address->host.empty() ? address->host : m_transfers[i].url;
     m_failures.add(failureLine(subject, description, "Download failed"));
 }
@@ -525,7 +491,7 @@ LocalCopyFailures writeLocalCopyFiles(const std::vector<LocalCopyFile>& files, N
 
 std::string localCopyFolderName(std::string_view pageURL)
 {
-    auto address = parseWebAddress(pageURL);
+    auto address = parsePlainAddress(pageURL);
     std::string host = address && !address->host.empty() ? address->host : "website";
     std::replace(host.begin(), host.end(), ':', '-');
     host = boundedName(inertName(plainName(host)));
@@ -594,7 +560,7 @@ bool showsSourcePage(std::string_view webViewURL, std::string_view sourceEditorU
 
 std::string localCopyZipName(std::string_view pageURL)
 {
-    auto address = parseWebAddress(pageURL);
+    auto address = parsePlainAddress(pageURL);
     std::string host = address && !address->host.empty() ? address->host : "website";
     // The parser allows ":" in IPv6 hosts; keep the proposed name portable.
     std::replace(host.begin(), host.end(), ':', '-');

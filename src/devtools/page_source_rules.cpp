@@ -2,7 +2,7 @@
 #include "devtools/page_source_rules.h"
 
 #include "base/text_util.h"
-#include "devtools/web_address.h"
+#include "base/url.h"
 
 #include <array>
 #include <unordered_set>
@@ -65,7 +65,7 @@ bool isListableURL(const std::string& url)
 {
     if (url.size() > kMaxSourceResourceURLBytes || !isValidUtf8(url))
         return false;
-    auto address = parseWebAddress(url);
+    auto address = parsePlainAddress(url);
     return address && address->isHTTP() && !address->host.empty() && !address->fragment;
 }
 
@@ -153,7 +153,7 @@ std::optional<std::string> markSourceEdited(SourceEditorState& state)
     if (!state.loaded)
         return std::nullopt;
     state.dirty = true;
-    auto address = parseWebAddress(state.loaded->url);
+    auto address = parsePlainAddress(state.loaded->url);
     return "Unsaved local edits · " + lastURLPathComponent(address ? address->path : "");
 }
 

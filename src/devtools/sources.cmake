@@ -1,6 +1,5 @@
 # Sources of src/devtools: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
 list(APPEND QV_CORE_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/web_address.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_source_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local_copy_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local_copy_cookies.cpp

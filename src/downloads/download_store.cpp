@@ -3,8 +3,9 @@
 
 #include "base/atomic_file.h"
 #include "base/bad_file.h"
+#include "base/paths.h"
+#include "base/url.h"
 #include "base/utc_time.h"
-#include "extensions/extension_url.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -205,7 +206,7 @@ DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
         outcome.loadProblem = load();
 
     std::string source;
-    if (sourceURL && parseAbsoluteURL(*sourceURL))
+    if (sourceURL && parseURL(*sourceURL, URLSyntax::Loose))
         source = std::string(*sourceURL);
     DownloadRecord record { standardizedPath(file).string(), downloadRecordName(file), source,
         downloadDateText(moment) };

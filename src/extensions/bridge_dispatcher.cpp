@@ -1,12 +1,13 @@
 // Bridge intake: origin, identity and permission checks, and the interface action families.
 #include "extensions/bridge_dispatcher.h"
 
+#include "base/paths.h"
 #include "base/text_util.h"
+#include "base/url.h"
 #include "extensions/bridge_dispatch_context.h"
 #include "extensions/extension_address.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_storage.h"
-#include "extensions/extension_url.h"
 
 #include <algorithm>
 #include <array>
@@ -432,9 +433,9 @@ void dispatchBridgeMessage(const Json& body, const BridgeMessageSource& source,
 {
     bridge::ReplyOnce reply(std::move(handler));
     try {
-        auto frame = parseAbsoluteURL(source.frameURL);
+        auto frame = parseURL(source.frameURL, URLSyntax::Loose);
         if (source.handlerName != kBridgeMessageHandlerName || !source.isMainFrame
-            || !source.hasWebView || !frame || frame->scheme != "file") {
+            || !source.hasWebView || !frame || frame->lowerScheme() != "file") {
             reply(BridgeReply::rejected());
             return;
         }

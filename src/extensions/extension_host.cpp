@@ -4,10 +4,10 @@
 #include "app/web_views.h"
 
 #include "base/atomic_file.h"
+#include "base/url.h"
 #include "extensions/bridge_host_adapter.h"
 #include "extensions/extension_permissions.h"
 #include "extensions/extension_runtime_rules.h"
-#include "extensions/extension_url.h"
 #include "platform/alerts.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"

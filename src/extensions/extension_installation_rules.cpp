@@ -2,6 +2,7 @@
 #include "extensions/extension_installation_rules.h"
 
 #include "base/text_util.h"
+#include "base/url.h"
 #include "navigation/address_resolution.h"
 
 #include <algorithm>
@@ -158,8 +159,7 @@ Result<std::string> websiteExtensionAddress(std::string_view typed)
     auto address = normalizedAddress(trimUnicodeWhitespace(typed));
     if (address) {
         auto parts = parseURL(*address);
-        std::string scheme = parts ? toLowerAscii(parts->scheme) : std::string();
-        if (parts && (scheme == "http" || scheme == "https") && !parts->host.empty())
+        if (parts && parts->isHTTP() && !parts->host.empty())
             return *address;
     }
     return Result<std::string>::failure(std::string(kInvalidWebsiteMessage));

@@ -1,8 +1,9 @@
 // Reading extension folders into records, and the extension store's load rules.
 #include "extensions/extension_manifest.h"
 
+#include "base/paths.h"
 #include "base/text_util.h"
-#include "extensions/extension_url.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <system_error>
@@ -252,21 +253,7 @@ std::optional<std::string> findIndexHTML(const fs::path& dir)
 
 std::string runtimeScriptSource(std::string_view relativePath)
 {
-    static const char* kHex = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : relativePath) {
-        // ":" would make the first segment a scheme; "\" is a separator in file URLs.
-        bool escape
-            = c <= 0x20 || c >= 0x7F || c == '%' || c == '#' || c == '?' || c == '\\' || c == ':';
-        if (escape) {
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 0xF];
-        } else {
-            encoded += static_cast<char>(c);
-        }
-    }
-    return htmlEscaped(encoded);
+    return htmlEscaped(percentEncode(relativePath, URLComponent::RelativePath));
 }
 
 std::string runtimePageHTML(const std::optional<std::string>& scriptRelativePath)

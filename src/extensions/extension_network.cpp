@@ -2,7 +2,7 @@
 #include "extensions/extension_network.h"
 
 #include "base/text_util.h"
-#include "extensions/extension_url.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <array>
@@ -178,8 +178,8 @@ BridgeReply ExtensionFetchAccumulator::fail(std::string_view description) const
 Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
 {
     std::string url = jsonString(args, "url");
-    auto parsed = parseAbsoluteURL(url);
-    if (!parsed || !isHTTPURLWithHost(url))
+    auto parsed = parseURL(url, URLSyntax::Loose);
+    if (!parsed || !parsed->isHTTP() || parsed->host.empty())
         return Result<ExtensionDownloadRequest>::failure("Download URL must use HTTP or HTTPS.");
     ExtensionDownloadRequest request;
     request.url = url;
@@ -187,7 +187,8 @@ Result<ExtensionDownloadRequest> extensionDownloadRequest(const Json& args)
     if (suggested != args.end() && suggested->is_string())
         request.proposedName = lastPathComponent(suggested->get<std::string>());
     else
-        request.proposedName = lastPathComponent(percentDecode(parsed->path));
+        request.proposedName
+            = lastPathComponent(*percentDecode(parsed->path, MalformedEscapes::Keep));
     if (request.proposedName.empty())
         request.proposedName = "download";
     return request;

@@ -1,8 +1,9 @@
 // Navigation fences, list order and engine JSON for running extensions.
 #include "extensions/extension_runtime_rules.h"
 
+#include "base/paths.h"
 #include "base/text_util.h"
-#include "extensions/extension_url.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,12 +12,12 @@ namespace qv {
 
 bool extensionMayNavigateTo(const ExtensionRecord& record, std::string_view url)
 {
-    auto parsed = parseAbsoluteURL(url);
+    auto parsed = parseURL(url, URLSyntax::Loose);
     if (!parsed)
         return false;
     if (record.isWebsite())
-        return parsed->scheme == "http" || parsed->scheme == "https";
-    if (parsed->scheme != "file")
+        return parsed->isHTTP();
+    if (parsed->lowerScheme() != "file")
         return false;
     auto path = pathFromFileURL(url);
     return path && isPathInsideOrEqual(standardizedPath(*path), standardizedPath(record.rootURL));

@@ -1,6 +1,5 @@
 # Sources of src/extensions: QV_CORE_SOURCES (pure), QV_PLATFORM_SOURCES, QV_APP_SOURCES (GTK/WebKit).
 list(APPEND QV_CORE_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/extension_url.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_address.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manifest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_permissions.cpp

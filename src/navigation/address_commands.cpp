@@ -4,6 +4,7 @@
 #include "app/browser_window.h"
 
 #include "base/text_util.h"
+#include "base/url.h"
 #include "platform/address_probe.h"
 #include "tabs/tab_model.h"
 

@@ -2,9 +2,9 @@
 #include "navigation/address_resolution.h"
 
 #include "base/text_util.h"
+#include "base/url.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace qv {
 
@@ -13,120 +13,10 @@ namespace {
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
-bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-bool isUnreserved(char c) { return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
-
-bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c); }
-
-bool isDigits(std::string_view s)
-{
-    for (char c : s)
-        if (!isDigit(c))
-            return false;
-    return true;
-}
 
 bool isAsciiBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Every character is allowed by the predicate or is a complete "%XX" escape.
-template <class Allowed> bool isEscapedRun(std::string_view s, Allowed allowed)
-{
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%') {
-            if (i + 2 >= s.size() || !isHex(s[i + 1]) || !isHex(s[i + 2]))
-                return false;
-            i += 2;
-        } else if (!allowed(s[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool isPchar(char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@'; }
-bool isPathChar(char c) { return isPchar(c) || c == '/'; }
-bool isQueryChar(char c) { return isPchar(c) || c == '/' || c == '?'; }
-bool isUserInfoChar(char c) { return isUnreserved(c) || isSubDelim(c) || c == ':'; }
-bool isRegNameChar(char c) { return isUnreserved(c) || isSubDelim(c); }
-
-// An optional port: no digits, or a decimal number up to 65535.
-bool isPort(std::string_view s)
-{
-    if (!isDigits(s))
-        return false;
-    size_t first = s.find_first_not_of('0');
-    if (first == std::string_view::npos)
-        return true;
-    std::string_view significant = s.substr(first);
-    return significant.size() < 5 || (significant.size() == 5 && significant <= "65535");
-}
-
-bool isIPv4Literal(std::string_view s)
-{
-    int parts = 0;
-    size_t i = 0;
-    while (true) {
-        size_t start = i;
-        while (i < s.size() && isDigit(s[i]) && i - start < 4)
-            ++i;
-        size_t len = i - start;
-        if (len == 0 || len > 3 || (len > 1 && s[start] == '0'))
-            return false;
-        int value = 0;
-        for (size_t k = start; k < i; ++k)
-            value = value * 10 + (s[k] - '0');
-        if (value > 255)
-            return false;
-        ++parts;
-        if (i == s.size())
-            return parts == 4;
-        if (s[i] != '.' || parts == 4)
-            return false;
-        ++i;
-    }
-}
-
-bool parseAuthority(std::string_view authority, URLParts& parts)
-{
-    size_t at = authority.find('@');
-    if (at != std::string_view::npos) {
-        if (authority.find('@', at + 1) != std::string_view::npos)
-            return false;
-        std::string_view userInfo = authority.substr(0, at);
-        if (!isEscapedRun(userInfo, isUserInfoChar))
-            return false;
-        parts.userInfo = std::string(userInfo);
-        authority.remove_prefix(at + 1);
-    }
-    std::string_view rest;
-    if (!authority.empty() && authority[0] == '[') {
-        size_t close = authority.find(']');
-        if (close == std::string_view::npos || !isIPv6Literal(authority.substr(1, close - 1)))
-            return false;
-        parts.host = std::string(authority.substr(1, close - 1));
-        parts.hostIsIPv6 = true;
-        rest = authority.substr(close + 1);
-        if (!rest.empty() && rest[0] != ':')
-            return false;
-    } else {
-        size_t colon = authority.find(':');
-        std::string_view host = authority.substr(0, colon);
-        if (!isEscapedRun(host, isRegNameChar))
-            return false;
-        parts.host = std::string(host);
-        rest = colon == std::string_view::npos ? std::string_view() : authority.substr(colon);
-    }
-    if (!rest.empty()) {
-        std::string_view port = rest.substr(1);
-        if (!isPort(port))
-            return false;
-        parts.port = std::string(port);
-    }
-    return true;
 }
 
 // Decodes one UTF-8 character at i; length 0 for an invalid sequence.
@@ -172,14 +62,14 @@ bool isLocalhostOrBracketedAuthority(std::string_view authority)
         return true;
     if (startsWith(authority, "localhost:")) {
         std::string_view port = authority.substr(10);
-        return !port.empty() && isPort(port);
+        return !port.empty() && isURLPort(port);
     }
     if (startsWith(authority, "[")) {
         size_t close = authority.find(']');
         if (close == std::string_view::npos || !isIPv6Literal(authority.substr(1, close - 1)))
             return false;
         std::string_view rest = authority.substr(close + 1);
-        return rest.empty() || (rest[0] == ':' && rest.size() > 1 && isPort(rest.substr(1)));
+        return rest.empty() || (rest[0] == ':' && rest.size() > 1 && isURLPort(rest.substr(1)));
     }
     return false;
 }
@@ -223,8 +113,7 @@ std::optional<URLParts> normalizedParts(std::string_view rawText)
     auto parts = parseURL(candidate);
     if (!parts || parts->host.empty())
         return std::nullopt;
-    std::string scheme = toLowerAscii(parts->scheme);
-    if (scheme != "http" && scheme != "https")
+    if (!parts->isHTTP())
         return std::nullopt;
     return parts;
 }
@@ -256,14 +145,14 @@ std::optional<RequestDecision> localFileDecision(
     if (startsWith(toLowerAscii(input.substr(0, 7)), "file://")) {
         // Escapes the user already typed stay as they are; only a stray "%" is escaped.
         auto parts
-            = parseURL(percentEncode(input, PercentEncodeSet::URLFragment, ExistingEscapes::Keep));
-        if (!parts || toLowerAscii(parts->scheme) != "file" || !parts->hasAuthority
+            = parseURL(percentEncode(input, URLComponent::Fragment, ExistingEscapes::Keep));
+        if (!parts || parts->lowerScheme() != "file" || !parts->hasAuthority
             || parts->userInfo || parts->port)
             return std::nullopt;
-        std::string host = toLowerAscii(parts->host);
+        std::string host = parts->lowerHost();
         if (!host.empty() && host != "localhost")
             return std::nullopt;
-        auto path = decodePercentEscapes(parts->path);
+        auto path = percentDecode(parts->path);
         if (!path || path->empty() || (*path)[0] != '/' || path->find('\0') != std::string::npos)
             return std::nullopt;
         if (context.pathKind(*path) == PathKind::None)
@@ -289,7 +178,7 @@ std::optional<RequestDecision> localFileDecision(
     PathKind kind = context.pathKind(path);
     if (kind == PathKind::None)
         return std::nullopt;
-    std::string escaped = percentEncode(path, PercentEncodeSet::FilePath);
+    std::string escaped = percentEncode(path, URLComponent::Path);
     if (kind == PathKind::Folder && escaped.back() != '/')
         escaped += '/';
     decision.fileAddress = "file://" + escaped;
@@ -297,145 +186,7 @@ std::optional<RequestDecision> localFileDecision(
     return decision;
 }
 
-bool isAllowed(char c, PercentEncodeSet set)
-{
-    switch (set) {
-    case PercentEncodeSet::SearchQuery:
-        if (c == '+' || c == '&' || c == '=')
-            return false;
-        return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@' || c == '/' || c == '?';
-    case PercentEncodeSet::URLFragment:
-        return isQueryChar(c);
-    case PercentEncodeSet::FilePath:
-        return isPathChar(c);
-    }
-    return false;
-}
-
 } // namespace
-
-std::string URLParts::absoluteString() const
-{
-    std::string out;
-    if (!scheme.empty())
-        out += scheme + ":";
-    if (hasAuthority) {
-        out += "//";
-        if (userInfo)
-            out += *userInfo + "@";
-        out += hostIsIPv6 ? "[" + host + "]" : host;
-        if (port)
-            out += ":" + *port;
-    }
-    out += path;
-    if (query)
-        out += "?" + *query;
-    if (fragment)
-        out += "#" + *fragment;
-    return out;
-}
-
-bool isIPv6Literal(std::string_view s)
-{
-    if (s.empty())
-        return false;
-    int groups = 0;
-    bool compressed = false;
-    size_t i = 0;
-    if (startsWith(s, "::")) {
-        compressed = true;
-        i = 2;
-        if (i == s.size())
-            return true;
-    } else if (s[0] == ':') {
-        return false;
-    }
-    while (i < s.size()) {
-        size_t start = i;
-        while (i < s.size() && isHex(s[i]))
-            ++i;
-        if (i < s.size() && s[i] == '.') {
-            // An IPv4 tail fills the last two groups.
-            if (!isIPv4Literal(s.substr(start)))
-                return false;
-            groups += 2;
-            break;
-        }
-        size_t len = i - start;
-        if (len == 0 || len > 4)
-            return false;
-        ++groups;
-        if (i == s.size())
-            break;
-        if (s[i] != ':')
-            return false;
-        ++i;
-        if (i < s.size() && s[i] == ':') {
-            if (compressed)
-                return false;
-            compressed = true;
-            ++i;
-            if (i == s.size())
-                break;
-        } else if (i == s.size()) {
-            return false;
-        }
-    }
-    return compressed ? groups <= 7 : groups == 8;
-}
-
-std::optional<URLParts> parseURL(std::string_view text)
-{
-    URLParts parts;
-    std::string_view rest = text;
-    size_t colon = text.find(':');
-    size_t delimiter = text.find_first_of("/?#");
-    if (colon != std::string_view::npos && colon > 0
-        && (delimiter == std::string_view::npos || colon < delimiter) && isAlpha(text[0])) {
-        std::string_view scheme = text.substr(0, colon);
-        bool valid = true;
-        for (char c : scheme)
-            valid = valid && (isAlnum(c) || c == '+' || c == '-' || c == '.');
-        if (valid) {
-            parts.scheme = std::string(scheme);
-            rest = text.substr(colon + 1);
-        }
-    }
-    if (startsWith(rest, "//")) {
-        rest.remove_prefix(2);
-        size_t end = rest.find_first_of("/?#");
-        parts.hasAuthority = true;
-        if (!parseAuthority(rest.substr(0, end), parts))
-            return std::nullopt;
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end);
-    }
-    size_t hash = rest.find('#');
-    if (hash != std::string_view::npos) {
-        std::string_view fragment = rest.substr(hash + 1);
-        if (!isEscapedRun(fragment, isQueryChar))
-            return std::nullopt;
-        parts.fragment = std::string(fragment);
-        rest = rest.substr(0, hash);
-    }
-    size_t question = rest.find('?');
-    if (question != std::string_view::npos) {
-        std::string_view query = rest.substr(question + 1);
-        if (!isEscapedRun(query, isQueryChar))
-            return std::nullopt;
-        parts.query = std::string(query);
-        rest = rest.substr(0, question);
-    }
-    if (!isEscapedRun(rest, isPathChar))
-        return std::nullopt;
-    // Without a scheme, a colon in the first segment would read as one.
-    if (parts.scheme.empty() && !parts.hasAuthority) {
-        std::string_view first = rest.substr(0, rest.find('/'));
-        if (first.find(':') != std::string_view::npos)
-            return std::nullopt;
-    }
-    parts.path = std::string(rest);
-    return parts;
-}
 
 std::string trimUnicodeWhitespace(std::string_view text)
 {
@@ -468,45 +219,6 @@ std::optional<std::string> normalizedAddress(std::string_view text)
     if (!parts)
         return std::nullopt;
     return parts->absoluteString();
-}
-
-std::string percentEncode(std::string_view text, PercentEncodeSet set, ExistingEscapes escapes)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        bool keptEscape = c == '%' && escapes == ExistingEscapes::Keep && i + 2 < text.size()
-            && isHex(text[i + 1]) && isHex(text[i + 2]);
-        if (keptEscape || isAllowed(c, set)) {
-            out += c;
-        } else {
-            auto byte = static_cast<uint8_t>(c);
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0x0F];
-        }
-    }
-    return out;
-}
-
-std::optional<std::string> decodePercentEscapes(std::string_view text)
-{
-    auto value = [](char c) { return isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; };
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2]))
-            return std::nullopt;
-        out += static_cast<char>(value(text[i + 1]) * 16 + value(text[i + 2]));
-        i += 2;
-    }
-    return out;
 }
 
 std::optional<std::string> addressFromRawRequest(std::string_view bytes)
@@ -650,7 +362,7 @@ std::string searchURLForProfile(std::string_view query, const BrowserProfile* pr
     std::string_view key = engine == "Yahoo" ? "p" : "q";
     return "https://" + std::string(searchEngineHost(engine)) + std::string(path) + "?"
         + std::string(key) + "="
-        + percentEncode(sanitizeUtf8(query), PercentEncodeSet::SearchQuery);
+        + percentEncode(sanitizeUtf8(query), URLComponent::SearchQuery);
 }
 
 std::string homePageURLForProfile(const BrowserProfile* profile)

@@ -12,48 +12,12 @@
 
 namespace qv {
 
-// A URL reference split into its parts exactly as written (no case folding, no escaping).
-struct URLParts {
-    std::string scheme; // without ":"; empty for a relative reference
-    bool hasAuthority = false;
-    std::optional<std::string> userInfo;
-    std::string host; // an IPv6 literal without its brackets
-    bool hostIsIPv6 = false;
-    std::optional<std::string> port; // decimal digits, possibly none ("host:")
-    std::string path;
-    std::optional<std::string> query;
-    std::optional<std::string> fragment;
-
-    // The reference put back together; parseURL(s)->absoluteString() == s.
-    std::string absoluteString() const;
-};
-
-// Nothing when the text is not a well-formed RFC 3986 reference: a character outside the URL
-// set (blanks, controls, non-ASCII, "<", "\"" ...), a "%" without two hex digits, a bad IPv6
-// literal or a port that is not decimal.
-std::optional<URLParts> parseURL(std::string_view text);
-
-// The text between the brackets of an IPv6 host, without zone.
-bool isIPv6Literal(std::string_view text);
-
 // Unicode white space and line breaks removed from both ends (UTF-8 in, UTF-8 out).
 std::string trimUnicodeWhitespace(std::string_view text);
 
 // An absolute http/https address for text that names a site ("site.test" gives
 // "https://www.site.test", "localhost:8080" gives "https://localhost:8080"), or nothing.
 std::optional<std::string> normalizedAddress(std::string_view text);
-
-// Percent-encoding. SearchQuery keeps ASCII letters, digits and -._~!$'()*,;:@/? and encodes
-// everything else, "+", "&", "=" and "#" included. URLFragment keeps the fragment set
-// (letters, digits and !$&'()*+,-./:;=?@_~). FilePath keeps letters, digits and
-// -._~!$&'()*+,;=:@/.
-enum class PercentEncodeSet { SearchQuery, URLFragment, FilePath };
-enum class ExistingEscapes { Encode, Keep };
-std::string percentEncode(
-    std::string_view text, PercentEncodeSet set, ExistingEscapes escapes = ExistingEscapes::Encode);
-
-// Escapes decoded; nothing when a "%" is not followed by two hex digits.
-std::optional<std::string> decodePercentEscapes(std::string_view text);
 
 // The address text of a raw HTTP request ("GET /x HTTP/1.1" plus headers, the Host header
 // giving "http://host/x"), or nothing when the bytes do not begin with "GET " or "GET\t".

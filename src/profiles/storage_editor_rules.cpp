@@ -4,7 +4,7 @@
 #include "base/atomic_file.h"
 #include "base/json_text.h"
 #include "base/text_util.h"
-#include "navigation/address_resolution.h"
+#include "base/url.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,17 +67,6 @@ namespace {
     constexpr size_t kShortenedStemBytes = 180;
     constexpr std::string_view kKeyFileExtension = ".json";
 
-    bool keepsInFileName(char c) { return isAsciiAlnum(c) || c == '-' || c == '_' || c == '.'; }
-
-    int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     std::string fileNameOf(const fs::path& path) { return path.filename().string(); }
 
     bool hasJsonExtension(const fs::path& path)
@@ -95,7 +84,7 @@ std::optional<std::string> originForStorageURL(std::string_view address)
     std::string origin = parts->scheme + "://";
     if (parts->userInfo)
         origin += *parts->userInfo + "@";
-    origin += parts->hostIsIPv6 ? "[" + parts->host + "]" : parts->host;
+    origin += parts->hostText();
     if (parts->port && !parts->port->empty())
         origin += ":" + *parts->port;
     return origin;
@@ -334,21 +323,13 @@ std::string storageKeyFileName(std::string_view key)
 {
     if (key.empty())
         return std::string(kEmptyKeyStem) + std::string(kKeyFileExtension);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string stem;
+    std::string stem = percentEncode(key, URLComponent::PortableFileName);
+    // A leading "." would hide the file.
+    if (stem[0] == '.')
+        stem.replace(0, 1, "%2E");
     std::vector<size_t> boundaries; // where each key byte's text starts
-    for (size_t i = 0; i < key.size(); ++i) {
-        boundaries.push_back(stem.size());
-        char c = key[i];
-        if (keepsInFileName(c) && !(i == 0 && c == '.')) {
-            stem += c;
-        } else {
-            auto byte = static_cast<unsigned char>(c);
-            stem += '%';
-            stem += kHex[byte >> 4];
-            stem += kHex[byte & 0xF];
-        }
-    }
+    for (size_t i = 0; i < stem.size(); i += stem[i] == '%' ? 3 : 1)
+        boundaries.push_back(i);
     if (stem.size() > kMaxKeyStemBytes) {
         size_t cut = 0;
         for (size_t start : boundaries)
@@ -368,21 +349,9 @@ std::optional<std::string> storageKeyFromFileName(std::string_view fileName)
         return std::string();
     if (stem.empty() || stem.front() == '.')
         return std::nullopt;
-    std::string key;
-    for (size_t i = 0; i < stem.size(); ++i) {
-        char c = stem[i];
-        if (keepsInFileName(c)) {
-            key += c;
-            continue;
-        }
-        if (c != '%' || i + 2 >= stem.size() || hexValue(stem[i + 1]) < 0
-            || hexValue(stem[i + 2]) < 0)
-            return std::nullopt;
-        key += static_cast<char>(hexValue(stem[i + 1]) * 16 + hexValue(stem[i + 2]));
-        i += 2;
-    }
+    auto key = percentDecode(stem);
     // Only the one spelling this encoder makes stands for a key.
-    if (storageKeyFileName(key) != fileName)
+    if (!key || storageKeyFileName(*key) != fileName)
         return std::nullopt;
     return key;
 }

@@ -2,24 +2,13 @@
 #include "tabs/favicon_rules.h"
 
 #include "base/text_util.h"
-#include "navigation/address_resolution.h"
+#include "base/url.h"
 
 #include <algorithm>
 
 namespace qv {
 
 namespace {
-
-    std::string authorityHost(const URLParts& parts)
-    {
-        return parts.hostIsIPv6 ? "[" + parts.host + "]" : parts.host;
-    }
-
-    bool isHTTPScheme(std::string_view scheme)
-    {
-        std::string lower = toLowerAscii(scheme);
-        return lower == "http" || lower == "https";
-    }
 
     int base64Value(char c)
     {
@@ -394,10 +383,10 @@ std::optional<std::string> faviconPageHost(std::string_view address)
 std::optional<std::string> faviconFallbackAddress(std::string_view pageAddress)
 {
     auto parts = parseURL(pageAddress);
-    if (!parts || parts->host.empty() || !isHTTPScheme(parts->scheme))
+    if (!parts || parts->host.empty() || !parts->isHTTP())
         return std::nullopt;
     // User information stays out: the icon request should not carry the page's credentials.
-    std::string address = parts->scheme + "://" + authorityHost(*parts);
+    std::string address = parts->scheme + "://" + parts->hostText();
     if (parts->port && !parts->port->empty())
         address += ":" + *parts->port;
     return address + "/favicon.ico";
@@ -440,7 +429,7 @@ FaviconSource faviconSourceFor(std::string_view scriptResult)
         if (header.find(";base64") != std::string_view::npos) {
             bytes = decodeBase64Lenient(payload);
         } else {
-            auto decoded = decodePercentEscapes(payload);
+            auto decoded = percentDecode(payload);
             if (!decoded)
                 return source;
             bytes = std::move(*decoded);
@@ -452,7 +441,7 @@ FaviconSource faviconSourceFor(std::string_view scriptResult)
         return source;
     }
     auto parts = parseURL(scriptResult);
-    if (!parts || parts->host.empty() || !isHTTPScheme(parts->scheme))
+    if (!parts || parts->host.empty() || !parts->isHTTP())
         return source;
     source.kind = FaviconSource::Kind::Network;
     source.address = std::string(scriptResult);

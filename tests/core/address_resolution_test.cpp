@@ -2,6 +2,7 @@
 #include "navigation/address_resolution.h"
 
 #include "base/text_util.h"
+#include "base/url.h"
 
 #include <gtest/gtest.h>
 
@@ -123,28 +124,28 @@ TEST(URLParsing, IPv6Literals)
 
 TEST(PercentEncoding, SearchQueryEscapesOperatorsAndKeepsSlashAndQuestionMark)
 {
-    EXPECT_EQ(percentEncode("c++", PercentEncodeSet::SearchQuery), "c%2B%2B");
-    EXPECT_EQ(percentEncode("1+1=2", PercentEncodeSet::SearchQuery), "1%2B1%3D2");
-    EXPECT_EQ(percentEncode("a&b c", PercentEncodeSet::SearchQuery), "a%26b%20c");
-    EXPECT_EQ(percentEncode("#tag", PercentEncodeSet::SearchQuery), "%23tag");
-    EXPECT_EQ(percentEncode("a/b?c", PercentEncodeSet::SearchQuery), "a/b?c");
-    EXPECT_EQ(percentEncode("100%", PercentEncodeSet::SearchQuery), "100%25");
+    EXPECT_EQ(percentEncode("c++", URLComponent::SearchQuery), "c%2B%2B");
+    EXPECT_EQ(percentEncode("1+1=2", URLComponent::SearchQuery), "1%2B1%3D2");
+    EXPECT_EQ(percentEncode("a&b c", URLComponent::SearchQuery), "a%26b%20c");
+    EXPECT_EQ(percentEncode("#tag", URLComponent::SearchQuery), "%23tag");
+    EXPECT_EQ(percentEncode("a/b?c", URLComponent::SearchQuery), "a/b?c");
+    EXPECT_EQ(percentEncode("100%", URLComponent::SearchQuery), "100%25");
     EXPECT_EQ(percentEncode("stra\xC3\x9F"
                             "e",
-                  PercentEncodeSet::SearchQuery),
+                  URLComponent::SearchQuery),
         "stra%C3%9Fe");
 }
 
 TEST(PercentEncoding, KeepingEscapesDoesNotEscapeTwice)
 {
-    EXPECT_EQ(percentEncode("My%20Page", PercentEncodeSet::URLFragment, ExistingEscapes::Keep),
+    EXPECT_EQ(percentEncode("My%20Page", URLComponent::Fragment, ExistingEscapes::Keep),
         "My%20Page");
-    EXPECT_EQ(percentEncode("My%20Page", PercentEncodeSet::URLFragment), "My%2520Page");
-    EXPECT_EQ(percentEncode("100% a%4", PercentEncodeSet::URLFragment, ExistingEscapes::Keep),
+    EXPECT_EQ(percentEncode("My%20Page", URLComponent::Fragment), "My%2520Page");
+    EXPECT_EQ(percentEncode("100% a%4", URLComponent::Fragment, ExistingEscapes::Keep),
         "100%25%20a%254");
-    EXPECT_EQ(decodePercentEscapes("a%20b%2f"), "a b/");
-    EXPECT_FALSE(decodePercentEscapes("a%2").has_value());
-    EXPECT_FALSE(decodePercentEscapes("a%zz").has_value());
+    EXPECT_EQ(percentDecode("a%20b%2f"), "a b/");
+    EXPECT_FALSE(percentDecode("a%2").has_value());
+    EXPECT_FALSE(percentDecode("a%zz").has_value());
 }
 
 TEST(UnicodeTrim, RemovesUnicodeBlanksOnly)

@@ -1,7 +1,7 @@
 // The downloads list: records, loading and repairing the file, removal.
 #include "base/atomic_file.h"
+#include "base/url.h"
 #include "downloads/download_store.h"
-#include "extensions/extension_url.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,10 @@
 // Extension IDs, manifest validation, runtime pages and the store's load rules.
 #include "base/atomic_file.h"
+#include "base/paths.h"
 #include "base/text_util.h"
+#include "base/url.h"
 #include "extensions/extension_manifest.h"
 #include "extensions/extension_permissions.h"
-#include "extensions/extension_url.h"
 
 #include <gtest/gtest.h>
 
