@@ -3,12 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-launcher=()
-if command -v ccache >/dev/null; then
-    # Relative paths let clones in other folders share the cache.
-    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
-    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE="${QV_BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" \
+source scripts/ccache_env.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE="${QV_BUILD_TYPE:-RelWithDebInfo}" "${qv_launcher[@]}" \
     ${QV_CMAKE_ARGS:-}
 cmake --build build -j"$(nproc)"

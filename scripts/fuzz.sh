@@ -9,11 +9,9 @@ cd "$(dirname "$0")/.."
 seconds="${1:-600}"
 bash scripts/setup.sh fuzz
 
-export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+source scripts/ccache_env.sh
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${qv_launcher[@]}" \
     -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >/dev/null
 targets=(${QV_FUZZ_TARGETS:-address history defaults manifest bridge storage_import local_copy
     archive downloads favicon})

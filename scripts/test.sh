@@ -12,11 +12,9 @@ targets=(${QV_TEST_TARGETS:-core_tests platform_tests integration_tests crash_te
 
 if [ "${QV_SANITIZE:-OFF}" = "ON" ]; then
     bash scripts/setup.sh
-    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
-    launcher=()
-    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    source scripts/ccache_env.sh
     cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_SANITIZE=ON \
-        -DQV_BUILD_BENCH=OFF "${launcher[@]}" ${QV_CMAKE_ARGS:-}
+        -DQV_BUILD_BENCH=OFF "${qv_launcher[@]}" ${QV_CMAKE_ARGS:-}
     nice cmake --build build-sanitize -j"$(nproc)" --target "${targets[@]}"
     supp="$PWD/tests/lsan.supp"
     # Full stacks through the toolkit libraries (built without frame pointers), so that the

@@ -77,7 +77,9 @@ TEST(DownloadUniqueName, AVeryLongNameIsShortenedKeepingItsExtension)
 {
     test::TempDir dir;
     DownloadNameReservations reservations;
-    auto file = createUniqueDownloadFile(dir.path(), std::string(400, 'n') + ".pdf", reservations);
+    std::string suggested(400, 'n');
+    suggested += ".pdf";
+    auto file = createUniqueDownloadFile(dir.path(), suggested, reservations);
     ASSERT_TRUE(file.ok()) << file.error();
     std::string name = file.value().path().filename().string();
     EXPECT_LE(name.size(), 255u);
