@@ -2,10 +2,12 @@
 #include "support/browser_fixture.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/atomic_file.h"
 #include "base/json_text.h"
 #include "base/uuid.h"
+#include "tabs/activity_window.h"
 #include "tabs/tab_model.h"
 
 namespace qv::test {
@@ -226,6 +228,54 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     EXPECT_EQ(snapshot[2]["url"], m_server->url("/p1.html"));
     EXPECT_EQ(snapshot[2]["title"], "P1");
     EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().historyFileURL().parent_path());
+}
+
+TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
+{
+    openLocalTabs(2);
+    controller().showActivity();
+    auto changes = std::make_shared<int>(0);
+    controller().browserTabs().signalChanged().connect([changes] { ++*changes; });
+    // After one operation: one change, and the strip, the activity rows and "tab.json" show it.
+    auto followed = [&](const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(*changes, 1);
+        *changes = 0;
+        std::vector<std::string> ids = tabIDs(controller());
+        std::vector<std::string> items;
+        for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item;
+             item = item->get_next_sibling()) {
+            for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+                auto* b = dynamic_cast<Gtk::Button*>(c);
+                if (b && b->get_name() != "tab-close")
+                    items.push_back(b->get_name());
+            }
+        }
+        EXPECT_EQ(items, ids);
+        EXPECT_EQ(controller().activityWindow()->rowCount(), ids.size());
+        Json snapshot = readSnapshot(controller());
+        std::vector<std::string> saved;
+        std::optional<size_t> active;
+        for (size_t i = 0; i < snapshot.size(); ++i) {
+            saved.push_back(snapshot[i]["id"].get<std::string>());
+            if (snapshot[i]["active"].get<bool>())
+                active = i;
+        }
+        EXPECT_EQ(saved, ids);
+        EXPECT_EQ(active, controller().indexOfSelectedTab());
+    };
+
+    controller().openBackgroundTab(m_server->url("/p0.html"));
+    followed("open");
+    auto ids = tabIDs(controller());
+    controller().moveBrowserTabWithID(ids[3], ids[0], false);
+    followed("move");
+    controller().selectBrowserTabAtIndex(0);
+    followed("select");
+    controller().closeBrowserTabAtIndex(0);
+    followed("close the selected tab");
+    controller().closeBrowserTabAtIndex(controller().browserTabs().size() - 1);
+    followed("close a background tab");
 }
 
 TEST_F(TabsTest, EmptyAddressGivesLoadingTitleAndNoAddressGivesNewTab)
