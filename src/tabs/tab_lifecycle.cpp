@@ -136,6 +136,7 @@ void BrowserController::unloadBrowserTab(Tab& tab)
         tab.setURL(uri);
     if (std::string title = webViewTitle(view); !title.empty())
         tab.setTitle(title);
+    // Stopped while it is still the tab's, so its last signals find the tab; then let go.
     detachWebView(view, this);
     tab.takeWebView();
 }
