@@ -91,8 +91,8 @@ int main(int argc, char** argv)
 
     int views = 0, lazyTabs = 0;
     for (const auto& tab : controller.browserTabs()) {
-        views += tab.webView ? 1 : 0;
-        lazyTabs += tab.lazy ? 1 : 0;
+        views += tab.webView() ? 1 : 0;
+        lazyTabs += tab.lazy() ? 1 : 0;
     }
     std::printf("READY tabs=%zu lazy=%d views=%d\n", controller.browserTabs().size(), lazyTabs, views);
     std::fflush(stdout);

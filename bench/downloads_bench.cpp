@@ -141,7 +141,7 @@ void BM_TwentyParallelDownloads(benchmark::State& state)
         for (int i = 0; i < kDownloads; ++i) {
             std::string url = "http://127.0.0.1:" + std::to_string(g_bench->port) + "/r"
                 + std::to_string(round) + "/file-" + std::to_string(i) + ".bin";
-            webkit_web_view_load_uri(controller.browserTabs()[i].webView.get(), url.c_str());
+            webkit_web_view_load_uri(controller.browserTabs()[i].webView(), url.c_str());
         }
         if (!spinUntil([&] { return controller.downloadEntries().size() >= before + kDownloads; },
                 std::chrono::seconds(300))) {

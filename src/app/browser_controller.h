@@ -15,6 +15,7 @@
 #include "platform/http_client.h"
 #include "profiles/profile_model.h"
 #include "tabs/favicon_rules.h"
+#include "tabs/tab_list.h"
 #include "tabs/tab_shortcut_rules.h"
 
 #include <gtkmm.h>
@@ -45,22 +46,7 @@ class ScriptConsoleWindow;
 class PageSourceWindow;
 class TabStripView;
 
-using TabID = std::string;
-using ProfileID = std::string;
 using ExtensionID = std::string;
-
-// One open tab. Only a lazy tab is ever without a web view.
-struct BrowserTab {
-    TabID id;
-    GObjectPtr<WebKitWebView> webView;
-    std::string url;
-    std::string title;
-    ProfileID profileID;
-    bool lazy = false;
-    Glib::RefPtr<Gdk::Texture> favicon;
-    // Kept here so an unloaded tab's new web view gets it back.
-    double zoomLevel = kDefaultZoomLevel;
-};
 
 // The control an action came from: its kind and the tag or identifier it carries.
 struct Sender {
@@ -134,7 +120,7 @@ public:
     void createNewTab();
     void selectBrowserTab(const Sender& sender);
     void selectBrowserTabAtIndex(size_t index) { selectBrowserTab(Sender::button(static_cast<long>(index))); }
-    void unloadBrowserTab(BrowserTab& tab);
+    void unloadBrowserTab(Tab& tab);
     void toggleLazyTabs(const Sender& sender);
     void closeBrowserTab(const Sender& sender);
     void closeBrowserTabAtIndex(size_t index);
@@ -164,8 +150,7 @@ public:
     // Icons that failed, by page and icon address, for the life of the browser.
     const FaviconCache<bool>& failedFavicons() const { return m_failedFavicons; }
 
-    // --- Tab strip (tabs/tab_strip.cpp) ---
-    void refreshTabBar();
+    // --- Tab strip (tabs/tab_strip.cpp); it follows the tab list's changes by itself ---
     void moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after);
     void moveBrowserTabWithIDToWindowPoint(const TabID& moving, double x, double y);
     bool tabInsertionAtWindowPoint(double x, double y, TabID* targetID, bool* after,
@@ -381,7 +366,9 @@ public:
     // --- The model, for the windows, the bridge and tests ---
     BrowserWindow* window() const { return m_window.get(); }
     WebKitWebView* selectedWebView() const { return m_webView; }
-    const std::vector<BrowserTab>& browserTabs() const { return m_browserTabs; }
+    // In strip order; its change signal keeps the strip, the activity window and "tab.json"
+    // current.
+    const TabList& browserTabs() const { return m_tabs; }
     const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
     const std::filesystem::path& tabsFileURL() const { return m_tabsFileURL; }
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
@@ -432,14 +419,13 @@ private:
     // Tabs
     std::string normalizedAddressForTab(const std::string& address) const;
     void profilesWindowDidChangeCurrentProfile();
-    void activityTableDidChange();
     void applyActivityPlan(const ActivityPlan& plan);
     void showWebViewInContent(WebKitWebView* webView);
     void leaveElementFullscreenIfNeeded();
     void unloadSelectedTabIfLazy();
     void startLoading(WebKitWebView* webView, const std::string& url);
     // A tab of the current profile on `view`, not yet in the list.
-    BrowserTab newBrowserTabWithView(
+    std::unique_ptr<Tab> newBrowserTabWithView(
         const GObjectPtr<WebKitWebView>& view, const std::optional<std::string>& url) const;
 
     // Chrome (app/browser_window.cpp, app/theme.cpp)
@@ -544,7 +530,7 @@ private:
     std::unique_ptr<SettingsWindow> m_settingsWindow;
 
     // --- Tabs ---
-    std::vector<BrowserTab> m_browserTabs;
+    TabList m_tabs;
     bool m_browserTabsCreated = false;
     std::filesystem::path m_tabsFileURL;
     std::unique_ptr<ActivityWindow> m_activityWindow;

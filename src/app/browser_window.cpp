@@ -246,7 +246,7 @@ void BrowserController::createWindow()
         sigc::track_obj([this] { updateFindCloseAction(); }, *this));
     m_extensionTabsVisible = true;
     m_extensionToolbarVisible = true;
-    m_browserTabs.clear();
+    m_tabs.clear();
     m_browserTabsCreated = true;
 
     applyTheme();

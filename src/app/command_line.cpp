@@ -99,15 +99,11 @@ void BrowserController::resolveTypedAddressInTab(const std::string& text, const 
     }
 
     probeAddressCandidates(candidates, [this, query = decision.input, tabID](auto winner) {
-        for (const BrowserTab& tab : m_browserTabs) {
-            if (tab.id != tabID)
-                continue;
-            // Something was loaded in the tab meanwhile: that wins over the late answer.
-            if (!webViewURI(tab.webView.get()).empty() || !tab.url.empty())
-                return;
-            loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
+        const Tab* tab = m_tabs.tabWithID(tabID);
+        // Something was loaded in the tab meanwhile: that wins over the late answer.
+        if (!tab || !webViewURI(tab->webView()).empty() || !tab->url().empty())
             return;
-        }
+        loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
     });
 }
 

@@ -32,6 +32,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
 {
     if (m_defaults->loadProblem())
         logLine(*m_defaults->loadProblem());
+    // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
+    m_tabs.signalChanged().connect(sigc::mem_fun(*this, &BrowserController::saveTabsSnapshot));
 }
 
 BrowserController::~BrowserController()
@@ -39,14 +41,18 @@ BrowserController::~BrowserController()
     // What the stores handed the writer reaches the disk before anything else is torn down;
     // failures found now have nobody left to show them to.
     m_lifetime.end();
+    // Letting the tabs go is no change to show or save.
+    m_tabs.signalChanged().clear();
     flushFiles();
     m_historyReadAfterFrame.disconnect();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();
-    for (auto& tab : m_browserTabs)
-        releaseWebView(tab.webView, this);
-    m_browserTabs.clear();
+    for (Tab& tab : m_tabs) {
+        GObjectPtr<WebKitWebView> view = tab.takeWebView();
+        releaseWebView(view, this);
+    }
+    m_tabs.clear();
 }
 
 void BrowserController::applicationDidFinishLaunching()

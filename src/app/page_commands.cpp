@@ -112,20 +112,20 @@ void BrowserController::setZoomOfSelectedTab(double level)
     auto index = indexOfSelectedTab();
     if (!index)
         return;
-    m_browserTabs[*index].zoomLevel = level;
+    m_tabs[*index].setZoomLevel(level);
     webkit_web_view_set_zoom_level(m_webView, level);
 }
 
 void BrowserController::zoomIn()
 {
     if (auto index = indexOfSelectedTab())
-        setZoomOfSelectedTab(zoomLevelIn(m_browserTabs[*index].zoomLevel));
+        setZoomOfSelectedTab(zoomLevelIn(m_tabs[*index].zoomLevel()));
 }
 
 void BrowserController::zoomOut()
 {
     if (auto index = indexOfSelectedTab())
-        setZoomOfSelectedTab(zoomLevelOut(m_browserTabs[*index].zoomLevel));
+        setZoomOfSelectedTab(zoomLevelOut(m_tabs[*index].zoomLevel()));
 }
 
 void BrowserController::resetZoom() { setZoomOfSelectedTab(kDefaultZoomLevel); }

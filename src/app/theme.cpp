@@ -3,6 +3,7 @@
 
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
+#include "tabs/tab_strip_view.h"
 
 namespace qv {
 
@@ -93,7 +94,9 @@ void BrowserController::applyTheme()
     applyWindowCss();
     if (m_window)
         m_window->applyTheme(dark);
-    refreshTabBar();
+    // The strip's items are styled for the theme.
+    if (TabStripView* strip = tabStrip())
+        strip->rebuild();
 }
 
 } // namespace qv

@@ -66,8 +66,8 @@ void BrowserController::windowWillClose(Gtk::Window& window)
     for (Gtk::Window* aux : auxiliaryWindows())
         aux->set_visible(false);
     m_window->tabStrip().cancelPendingWork();
-    for (auto& tab : m_browserTabs)
-        detachWebView(tab.webView.get(), this);
+    for (const Tab& tab : m_tabs)
+        detachWebView(tab.webView(), this);
 }
 
 void BrowserController::windowDidBecomeKey(Gtk::Window& window)

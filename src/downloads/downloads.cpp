@@ -65,58 +65,20 @@ namespace {
         return uri ? uri : "";
     }
 
-    constexpr const char* kDownloadGateKey = "qv-download-gate";
-
-    // The tab's download rules live as long as its web view.
-    PageDownloadGate& downloadGate(WebKitWebView* view)
-    {
-        auto* gate
-            = static_cast<PageDownloadGate*>(g_object_get_data(G_OBJECT(view), kDownloadGateKey));
-        if (!gate) {
-            gate = new PageDownloadGate();
-            g_object_set_data_full(G_OBJECT(view), kDownloadGateKey, gate,
-                +[](gpointer data) { delete static_cast<PageDownloadGate*>(data); });
-        }
-        return *gate;
-    }
-
-    constexpr const char* kUserNavigationsKey = "qv-user-navigations";
-
-    // Navigations the user or the browser started in a tab, each good for one download of the
-    // tab's own page. Counted, so two opened in quick succession both download even when the
-    // first one's answer comes after the second was asked for.
-    struct UserNavigations {
-        static constexpr size_t kMax = 16;
-        std::deque<PageDownloadGate::Clock::time_point> credits;
-        std::deque<std::string> downloadAddresses;
-    };
-
-    UserNavigations& userNavigations(WebKitWebView* view)
-    {
-        auto* navigations = static_cast<UserNavigations*>(
-            g_object_get_data(G_OBJECT(view), kUserNavigationsKey));
-        if (!navigations) {
-            navigations = new UserNavigations();
-            g_object_set_data_full(G_OBJECT(view), kUserNavigationsKey, navigations,
-                +[](gpointer data) { delete static_cast<UserNavigations*>(data); });
-        }
-        return *navigations;
-    }
-
-    void addUserNavigation(WebKitWebView* view)
+    void addUserNavigation(TabLoadState& state)
     {
         auto now = PageDownloadGate::Clock::now();
-        downloadGate(view).noteUserGesture(now);
-        UserNavigations& navigations = userNavigations(view);
+        state.downloadGate.noteUserGesture(now);
+        UserNavigations& navigations = state.userNavigations;
         if (navigations.credits.size() >= UserNavigations::kMax)
             navigations.credits.pop_front();
         navigations.credits.push_back(now);
     }
 
     // Takes the oldest credit still current, if any.
-    bool takeUserNavigation(WebKitWebView* view)
+    bool takeUserNavigation(TabLoadState& state)
     {
-        UserNavigations& navigations = userNavigations(view);
+        UserNavigations& navigations = state.userNavigations;
         auto now = PageDownloadGate::Clock::now();
         while (!navigations.credits.empty()
             && now - navigations.credits.front() > PageDownloadGate::kGestureWindow)
@@ -222,11 +184,13 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
     DownloadTask& task = *it->second;
     task.suggestedName = suggestedName ? suggestedName : "";
     // A page that starts downloads by itself gets its first one; the user is asked about more.
-    if (WebKitWebView* view = webkit_download_get_web_view(download)) {
-        PageDownloadGate& gate = downloadGate(view);
+    // Only a tab's pages are asked about: the tab holds the rules of its page.
+    WebKitWebView* view = webkit_download_get_web_view(download);
+    if (Tab* tab = m_tabs.tabWithView(view)) {
+        PageDownloadGate& gate = tab->loadState().downloadGate;
         std::string request = requestURI(download);
         // A response of a navigation the user started counts as the user's gesture.
-        auto& addresses = userNavigations(view).downloadAddresses;
+        auto& addresses = tab->loadState().userNavigations.downloadAddresses;
         if (auto at = std::find(addresses.begin(), addresses.end(), request);
             at != addresses.end()) {
             addresses.erase(at);
@@ -314,8 +278,8 @@ void BrowserController::downloadDidFail(WebKitDownload* download, GError* error)
     WebKitWebView* view = webkit_download_get_web_view(download);
     if (task.held) {
         task.held = false;
-        if (view) {
-            downloadGate(view).heldEnded();
+        if (Tab* tab = m_tabs.tabWithView(view)) {
+            tab->loadState().downloadGate.heldEnded();
             if (view == m_webView)
                 refreshDownloadBar();
         }
@@ -341,7 +305,8 @@ void BrowserController::reportDownloadFailure(WebKitWebView* view, const std::st
     if (m_downloadsWindow)
         m_downloadsWindow->reloadFailures();
     // Told once per page, in its tab's bar and the window title; never an alert to dismiss.
-    if (!view || !tabIDForWebView(view) || !downloadGate(view).noteFailure(message))
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab || !tab->loadState().downloadGate.noteFailure(message))
         return;
     if (view == m_webView) {
         if (m_window)
@@ -375,20 +340,25 @@ void BrowserController::downloadDidFinish(WebKitDownload* download)
 
 void BrowserController::noteBrowserStartedLoad(WebKitWebView* view)
 {
-    if (view)
-        addUserNavigation(view);
+    if (Tab* tab = m_tabs.tabWithView(view))
+        addUserNavigation(tab->loadState());
 }
 
-void BrowserController::noteDownloadGesture(WebKitWebView* view) { addUserNavigation(view); }
+void BrowserController::noteDownloadGesture(WebKitWebView* view) { noteBrowserStartedLoad(view); }
 
 void BrowserController::noteResponseDownload(
     WebKitWebView* view, const char* requestURI, bool mainFrame)
 {
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab)
+        return;
+    TabLoadState& state = tab->loadState();
     std::string address = requestURI ? requestURI : "";
-    downloadGate(view).expectDownload(address, mainFrame ? DownloadFrame::Main : DownloadFrame::Sub);
+    state.downloadGate.expectDownload(
+        address, mainFrame ? DownloadFrame::Main : DownloadFrame::Sub);
     // The page's own response to what the user opened: that download is the user's.
-    if (mainFrame && takeUserNavigation(view)) {
-        auto& addresses = userNavigations(view).downloadAddresses;
+    if (mainFrame && takeUserNavigation(state)) {
+        auto& addresses = state.userNavigations.downloadAddresses;
         if (addresses.size() >= UserNavigations::kMax)
             addresses.pop_front();
         addresses.push_back(address);
@@ -397,8 +367,10 @@ void BrowserController::noteResponseDownload(
 
 void BrowserController::downloadPageCommitted(WebKitWebView* view)
 {
-    downloadGate(view).pageCommitted(PageDownloadGate::Clock::now());
-    takeUserNavigation(view);
+    if (Tab* tab = m_tabs.tabWithView(view)) {
+        tab->loadState().downloadGate.pageCommitted(PageDownloadGate::Clock::now());
+        takeUserNavigation(tab->loadState());
+    }
     // Navigating away ends the question: what it held is cancelled.
     std::vector<WebKitDownload*> held;
     for (auto& [download, task] : m_downloadTasks) {
@@ -417,9 +389,10 @@ void BrowserController::downloadPageCommitted(WebKitWebView* view)
 
 void BrowserController::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer answer)
 {
-    if (!view)
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab)
         return;
-    downloadGate(view).answer(answer);
+    tab->loadState().downloadGate.answer(answer);
     std::vector<DownloadTask*> held;
     for (auto& [download, task] : m_downloadTasks)
         if (task->held && webkit_download_get_web_view(download) == view)
@@ -442,14 +415,14 @@ void BrowserController::refreshDownloadBar()
     if (!m_window)
         return;
     DownloadBar& bar = m_window->downloadBar();
-    WebKitWebView* view = m_webView;
-    if (!view) {
+    Tab* shown = m_tabs.tabWithView(m_webView);
+    if (!shown) {
         bar.hideBar();
         return;
     }
-    PageDownloadGate& gate = downloadGate(view);
+    PageDownloadGate& gate = shown->loadState().downloadGate;
     // The bar answers for the tab, found again when clicked: it may have closed meanwhile.
-    TabID tab = tabIDForWebView(view).value_or("");
+    TabID tab = shown->id();
     auto answer = [this, tab](DownloadAnswer choice) {
         if (WebKitWebView* current = tab.empty() ? nullptr : browserTabForID(tab))
             answerDownloadQuestion(current, choice);
@@ -461,8 +434,8 @@ void BrowserController::refreshDownloadBar()
         bar.showNotice(
             *gate.failureNotice(), [this] { showDownloads(); },
             [this, tab] {
-                if (WebKitWebView* current = tab.empty() ? nullptr : browserTabForID(tab))
-                    downloadGate(current).dismissFailureNotice();
+                if (Tab* current = m_tabs.tabWithID(tab))
+                    current->loadState().downloadGate.dismissFailureNotice();
                 refreshDownloadBar();
             });
     } else {

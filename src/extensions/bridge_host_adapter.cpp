@@ -56,19 +56,19 @@ std::string fileURLForPath(const std::filesystem::path& path)
 
 WebKitWebView* ControllerBridgeHost::webViewAt(std::size_t index) const
 {
-    const auto& tabs = m_controller.browserTabs();
-    return index < tabs.size() ? tabs[index].webView.get() : nullptr;
+    const TabList& tabs = m_controller.browserTabs();
+    return index < tabs.size() ? tabs[index].webView() : nullptr;
 }
 
 std::vector<BridgeTabInfo> ControllerBridgeHost::browserTabs()
 {
     std::vector<BridgeTabInfo> list;
-    for (const BrowserTab& tab : m_controller.browserTabs()) {
+    for (const Tab& tab : m_controller.browserTabs()) {
         BridgeTabInfo info;
-        info.id = tab.id;
-        info.storedURL = tab.url;
-        info.storedTitle = tab.title;
-        if (WebKitWebView* view = tab.webView.get()) {
+        info.id = tab.id();
+        info.storedURL = tab.url();
+        info.storedTitle = tab.title();
+        if (WebKitWebView* view = tab.webView()) {
             info.hasWebView = true;
             info.selected = view == m_controller.selectedWebView();
             info.currentURL = webViewURI(view);

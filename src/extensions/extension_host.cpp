@@ -400,12 +400,12 @@ gboolean BrowserController::userActivityMessageReceived(
     Json body = jsonFromScriptValue(value);
     std::string named = body.is_object() ? jsonString(body, "view") : std::string();
     WebKitWebView* view = nullptr;
-    for (const auto& tab : m_browserTabs) {
-        if (!tab.webView || webkit_web_view_get_user_content_manager(tab.webView.get()) != manager)
+    for (const Tab& tab : m_tabs) {
+        if (!tab.webView() || webkit_web_view_get_user_content_manager(tab.webView()) != manager)
             continue;
-        if (!view || tab.id == named)
-            view = tab.webView.get();
-        if (tab.id == named)
+        if (!view || tab.id() == named)
+            view = tab.webView();
+        if (tab.id() == named)
             break;
     }
     Json answer = handleUserActivityMessage(view, body);

@@ -55,23 +55,20 @@ void BrowserController::openSelectedHistory()
             createBrowserTabWithURL(visit.url);
         break;
     case HistoryReopenMode::LazyTabs: {
+        TabList::Batch batch(m_tabs);
         std::optional<size_t> first;
         for (const auto& visit : plan.visits) {
-            TabID id = createBrowserTabWithURL(std::nullopt);
-            for (size_t i = 0; i < m_browserTabs.size(); ++i) {
-                BrowserTab& tab = m_browserTabs[i];
-                if (tab.id != id)
-                    continue;
-                tab.url = visit.url;
-                tab.title = visit.title;
-                tab.lazy = true;
-                if (!first)
-                    first = i;
-            }
+            Tab* tab = m_tabs.tabWithID(createBrowserTabWithURL(std::nullopt));
+            if (!tab)
+                continue;
+            tab->setURL(visit.url);
+            tab->setTitle(visit.title);
+            tab->setLazy(true);
+            if (!first)
+                first = m_tabs.indexOf(*tab);
         }
         if (first)
             selectBrowserTabAtIndex(*first);
-        refreshTabBar();
         break;
     }
     }

@@ -121,10 +121,8 @@ size_t BrowserController::pendingAddressProbes() const
 std::string BrowserController::searchURLForTab(const TabID& tabID, const std::string& query) const
 {
     ProfileID profile = currentProfile();
-    for (const auto& tab : m_browserTabs) {
-        if (tab.id == tabID)
-            profile = tab.profileID.empty() ? ProfileID(kDefaultProfileID) : tab.profileID;
-    }
+    if (const Tab* tab = m_tabs.tabWithID(tabID))
+        profile = tab->profileID().empty() ? ProfileID(kDefaultProfileID) : tab->profileID();
     return searchURLForProfile(profile, query);
 }
 
@@ -142,25 +140,22 @@ void BrowserController::resolveAddressCandidates(
 
 void BrowserController::loadResolvedAddressInTab(const std::string& address, const TabID& tabID)
 {
-    for (auto& tab : m_browserTabs) {
-        if (tab.id != tabID)
-            continue;
-        if (!isLoadableURL(address)) {
-            showError(kInvalidURLMessage);
-            return;
-        }
-        if (!tab.webView) {
-            // A lazy tab left while probing loads the result when it is selected again.
-            tab.url = address;
-            saveTabsSnapshot();
-            return;
-        }
-        if (tab.webView == m_webView)
-            setAddressFieldText(address);
-        noteBrowserStartedLoad(tab.webView.get());
-        webkit_web_view_load_uri(tab.webView.get(), address.c_str());
+    Tab* tab = m_tabs.tabWithID(tabID);
+    if (!tab)
+        return;
+    if (!isLoadableURL(address)) {
+        showError(kInvalidURLMessage);
         return;
     }
+    if (!tab->webView()) {
+        // A lazy tab left while probing loads the result when it is selected again.
+        tab->setURL(address);
+        return;
+    }
+    if (tab->webView() == m_webView)
+        setAddressFieldText(address);
+    noteBrowserStartedLoad(tab->webView());
+    webkit_web_view_load_uri(tab->webView(), address.c_str());
 }
 
 void BrowserController::loadResolvedAddress(const std::optional<std::string>& address)

@@ -12,32 +12,6 @@ namespace qv {
 
 namespace {
 
-    // On a web view: the failing address while its error page is on the way or shown.
-    constexpr const char* kErrorPageKey = "qv-error-page";
-
-    enum class ErrorPageState { None, Pending, Shown };
-
-    struct ErrorPageMark {
-        ErrorPageState state = ErrorPageState::None;
-        std::string uri;
-    };
-
-    ErrorPageMark* errorPageMark(WebKitWebView* view)
-    {
-        return static_cast<ErrorPageMark*>(g_object_get_data(G_OBJECT(view), kErrorPageKey));
-    }
-
-    void setErrorPageMark(WebKitWebView* view, ErrorPageState state, const std::string& uri)
-    {
-        if (state == ErrorPageState::None) {
-            g_object_set_data(G_OBJECT(view), kErrorPageKey, nullptr);
-            return;
-        }
-        AsyncCall<ErrorPageMark> mark(ErrorPageMark { state, uri });
-        g_object_set_data_full(G_OBJECT(view), kErrorPageKey, mark.release(),
-            [](gpointer data) { AsyncCall<ErrorPageMark>::take(data); });
-    }
-
     std::optional<std::string> errorPageTemplate()
     {
         // Packagers may install resources as links.
@@ -59,8 +33,12 @@ bool BrowserController::showErrorPage(
     auto pageTemplate = errorPageTemplate();
     if (!pageTemplate)
         return false;
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab)
+        return false;
     std::string html = errorPageHTML(*pageTemplate, { message, uri, darkMode() });
-    setErrorPageMark(view, ErrorPageState::Pending, uri);
+    tab->loadState().errorPage = ErrorPageState::Pending;
+    tab->loadState().errorPageURI = uri;
     // The failing address stays the view's address and is the page's own, so reloading the
     // page (Try Again) asks for that address again.
     webkit_web_view_load_alternate_html(view, html.c_str(), uri.c_str(), uri.c_str());
@@ -69,22 +47,24 @@ bool BrowserController::showErrorPage(
 
 bool BrowserController::showingErrorPage(WebKitWebView* view) const
 {
-    ErrorPageMark* mark = view ? errorPageMark(view) : nullptr;
-    return mark && mark->state != ErrorPageState::None;
+    const Tab* tab = m_tabs.tabWithView(view);
+    return tab && tab->loadState().errorPage != ErrorPageState::None;
 }
 
 bool BrowserController::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
 {
-    ErrorPageMark* mark = errorPageMark(view);
-    if (!mark)
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab || tab->loadState().errorPage == ErrorPageState::None)
         return false;
+    TabLoadState& state = tab->loadState();
     if (event == WEBKIT_LOAD_STARTED) {
-        if (mark->state == ErrorPageState::Pending && webViewURI(view) == mark->uri) {
-            mark->state = ErrorPageState::Shown;
+        if (state.errorPage == ErrorPageState::Pending && webViewURI(view) == state.errorPageURI) {
+            state.errorPage = ErrorPageState::Shown;
             return true;
         }
         // Any later load (Try Again among them) is a navigation of its own.
-        setErrorPageMark(view, ErrorPageState::None, {});
+        state.errorPage = ErrorPageState::None;
+        state.errorPageURI.clear();
         return false;
     }
     if (event == WEBKIT_LOAD_COMMITTED && view == m_webView) {
@@ -98,14 +78,14 @@ bool BrowserController::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEven
 bool BrowserController::decideErrorPageNavigation(
     WebKitWebView* view, WebKitPolicyDecision* decision)
 {
-    ErrorPageMark* mark = errorPageMark(view);
-    if (!mark || mark->state != ErrorPageState::Pending)
+    const Tab* tab = m_tabs.tabWithView(view);
+    if (!tab || tab->loadState().errorPage != ErrorPageState::Pending)
         return false;
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
         WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (!uri || mark->uri != uri)
+    if (!uri || tab->loadState().errorPageURI != uri)
         return false;
     webkit_policy_decision_use(decision);
     return true;

@@ -12,30 +12,6 @@ namespace qv {
 
 namespace {
 
-// Set on a web view between a finished load and the start of the next one.
-constexpr const char* kLoadFinishedKey = "qv-load-finished";
-// Set on a web view whose current load failed; the engine still reports it finished.
-constexpr const char* kLoadFailedKey = "qv-load-failed";
-
-void setFlag(WebKitWebView* view, const char* key, bool value)
-{
-    g_object_set_data(G_OBJECT(view), key, GINT_TO_POINTER(value ? 1 : 0));
-}
-
-bool flag(WebKitWebView* view, const char* key)
-{
-    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), key)) != 0;
-}
-
-// Counts the loads a web view has started, so that work queued for one load can tell whether a
-// newer one has begun since.
-constexpr const char* kLoadSerialKey = "qv-load-serial";
-
-guint loadSerial(WebKitWebView* view)
-{
-    return GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(view), kLoadSerialKey));
-}
-
 // The web view's title, else the host of its address; "" when it has neither.
 std::string pageTitle(WebKitWebView* view)
 {
@@ -73,21 +49,8 @@ bool isAttachment(WebKitURIResponse* response)
     return attachment;
 }
 
-// A finished page whose title has not arrived yet: the engine often reports the title just
-// after the finish, and the visit should be recorded with it.
-constexpr const char* kPendingVisitKey = "qv-pending-visit";
+// How long a finished page's visit waits for a title the engine reports just after the finish.
 constexpr unsigned kTitleGraceMilliseconds = 250;
-
-struct PendingVisit {
-    std::string url;
-    sigc::connection timeout;
-    ~PendingVisit() { timeout.disconnect(); }
-};
-
-PendingVisit* pendingVisit(WebKitWebView* view)
-{
-    return static_cast<PendingVisit*>(g_object_get_data(G_OBJECT(view), kPendingVisitKey));
-}
 
 // Records the finished load in the history and tells extensions.
 void completeVisit(BrowserController& controller, WebKitWebView* view, const std::string& url)
@@ -100,23 +63,18 @@ void completeVisit(BrowserController& controller, WebKitWebView* view, const std
             { "title", title } });
 }
 
-// Completes a visit still waiting for its title; the view's data owns the wait.
-void completePendingVisit(BrowserController& controller, WebKitWebView* view)
+// Completes a visit still waiting for its title; the tab owns the wait while it shows the view.
+void completePendingVisit(BrowserController& controller, Tab* tab, WebKitWebView* view)
 {
-    PendingVisit* pending = pendingVisit(view);
-    if (!pending)
+    if (!tab || !tab->loadState().pendingVisit)
         return;
-    std::string url = pending->url;
-    g_object_set_data(G_OBJECT(view), kPendingVisitKey, nullptr);
+    std::string url = tab->loadState().pendingVisit->url;
+    tab->loadState().pendingVisit.reset();
     completeVisit(controller, view, url);
 }
 
 // The engine hands the download to the session's "download-started" (downloads/downloads.cpp).
 void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_download(decision); }
-
-// Set on a web view whose main-frame response was an HTTP error with nothing we can show (a proxy
-// refusing the tunnel, say): the status line, which the interrupted load then reports.
-constexpr const char* kRefusedResponseKey = "qv-refused-response";
 
 // An error status is a failed load, never a download to save.
 std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decision)
@@ -141,11 +99,14 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        completePendingVisit(*this, view);
-        setFlag(view, kLoadFinishedKey, false);
-        setFlag(view, kLoadFailedKey, false);
-        g_object_set_data(G_OBJECT(view), kRefusedResponseKey, nullptr);
-        g_object_set_data(G_OBJECT(view), kLoadSerialKey, GUINT_TO_POINTER(loadSerial(view) + 1));
+        if (Tab* tab = m_tabs.tabWithView(view)) {
+            completePendingVisit(*this, tab, view);
+            TabLoadState& state = tab->loadState();
+            state.finished = false;
+            state.failed = false;
+            state.refusedResponse.reset();
+            ++state.serial;
+        }
         // The view's address is now the one its main frame is loading.
         emitExtensionEvent("page.navigationStarted",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
@@ -154,9 +115,11 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
-        if (flag(view, kLoadFailedKey))
-            break;
-        setFlag(view, kLoadFinishedKey, true);
+        if (Tab* tab = m_tabs.tabWithView(view)) {
+            if (tab->loadState().failed)
+                break;
+            tab->loadState().finished = true;
+        }
         webViewDidFinishNavigation(view);
         break;
     default:
@@ -179,13 +142,8 @@ void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 void BrowserController::updateTitlesForWebView(WebKitWebView* view)
 {
     std::string title = pageTitle(view);
-    for (auto& tab : m_browserTabs) {
-        if (tab.webView == view) {
-            tab.title = title.empty() ? kNewTabTitle : title;
-            break;
-        }
-    }
-    refreshTabBar();
+    if (Tab* tab = m_tabs.tabWithView(view))
+        tab->setShownPage(title.empty() ? kNewTabTitle : title, webViewURI(view));
     if (view == m_webView && m_window)
         m_window->set_title(browserWindowTitle(title));
 }
@@ -198,24 +156,26 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
         updateNavigationButtons();
     }
     updateFaviconForWebView(view);
-    completePendingVisit(*this, view);
+    completePendingVisit(*this, m_tabs.tabWithView(view), view);
     std::string uri = webViewURI(view);
     if (!webViewTitle(view).empty()) {
         completeVisit(*this, view, uri);
         return;
     }
-    AsyncCall<PendingVisit> call(PendingVisit { uri, {} });
-    auto* pending = static_cast<PendingVisit*>(call.release());
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!tab)
+        return;
+    auto pending = std::make_unique<PendingVisit>();
+    pending->url = uri;
     pending->timeout = Glib::signal_timeout().connect(
         sigc::track_obj(
             [this, view] {
-                completePendingVisit(*this, view);
+                completePendingVisit(*this, m_tabs.tabWithView(view), view);
                 return false;
             },
             *this),
         kTitleGraceMilliseconds);
-    g_object_set_data_full(G_OBJECT(view), kPendingVisitKey, pending,
-        [](gpointer data) { AsyncCall<PendingVisit>::take(data); });
+    tab->loadState().pendingVisit = std::move(pending);
 }
 
 gboolean BrowserController::webViewLoadFailed(
@@ -225,15 +185,16 @@ gboolean BrowserController::webViewLoadFailed(
         return FALSE;
     // The load we turned away for its error status fails with that status.
     std::unique_ptr<GError, decltype(&g_error_free)> refused(nullptr, g_error_free);
-    auto* status = static_cast<char*>(g_object_steal_data(G_OBJECT(view), kRefusedResponseKey));
+    Tab* tab = m_tabs.tabWithView(view);
+    std::optional<std::string> status
+        = tab ? std::exchange(tab->loadState().refusedResponse, std::nullopt) : std::nullopt;
     if (status
         && g_error_matches(error, WEBKIT_POLICY_ERROR,
             WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
-        refused.reset(
-            g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status));
+        refused.reset(g_error_new_literal(
+            WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status->c_str()));
         error = refused.get();
     }
-    g_free(status);
     webViewDidFailNavigation(view, event, error);
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
@@ -243,11 +204,12 @@ gboolean BrowserController::webViewLoadFailed(
         // cancel it) or has already finished (the error page would replace it).
         auto held = GObjectPtr<WebKitWebView>::retain(view);
         std::string message = failureMessage(error);
-        guint serial = loadSerial(view);
+        unsigned serial = tab ? tab->loadState().serial : 0;
         Glib::signal_idle().connect_once(sigc::track_obj(
             [this, held, uri, message, serial] {
-                if (tabIDForWebView(held.get()) && !webkit_web_view_is_loading(held.get())
-                    && loadSerial(held.get()) == serial)
+                const Tab* current = m_tabs.tabWithView(held.get());
+                if (current && !webkit_web_view_is_loading(held.get())
+                    && current->loadState().serial == serial)
                     showErrorPage(held.get(), uri, message);
             },
             *this));
@@ -258,7 +220,8 @@ gboolean BrowserController::webViewLoadFailed(
 void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoadEvent event,
     GError* error)
 {
-    setFlag(view, kLoadFailedKey, true);
+    if (Tab* tab = m_tabs.tabWithView(view))
+        tab->loadState().failed = true;
     bool quiet = isQuietFailure(error);
     std::string message = failureMessage(error);
     bool provisional = event != WEBKIT_LOAD_COMMITTED;
@@ -284,9 +247,10 @@ void BrowserController::webViewTitleChanged(WebKitWebView* view, GParamSpec*)
 {
     // The engine can report the title after the load has finished; a title that arrives
     // while loading is picked up when the load finishes.
-    if (!isExtensionWebView(view) && flag(view, kLoadFinishedKey)) {
+    Tab* tab = m_tabs.tabWithView(view);
+    if (!isExtensionWebView(view) && tab && tab->loadState().finished) {
         updateTitlesForWebView(view);
-        completePendingVisit(*this, view);
+        completePendingVisit(*this, tab, view);
     }
 }
 
@@ -350,8 +314,8 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         WebKitURIResponse* response
             = webkit_response_policy_decision_get_response(responseDecision);
         if (auto status = refusedResponse(responseDecision)) {
-            g_object_set_data_full(
-                G_OBJECT(view), kRefusedResponseKey, g_strdup(status->c_str()), g_free);
+            if (Tab* tab = m_tabs.tabWithView(view))
+                tab->loadState().refusedResponse = *status;
             webkit_policy_decision_ignore(decision);
             return true;
         }

@@ -177,16 +177,16 @@ void BrowserController::selectCurrentProfile(const ProfileID& profileID)
     m_currentProfileID = profileID;
     saveProfiles();
     std::optional<size_t> first;
-    for (size_t i = 0; i < m_browserTabs.size() && !first; ++i) {
-        if (m_browserTabs[i].profileID == profileID)
+    for (size_t i = 0; i < m_tabs.size() && !first; ++i) {
+        if (m_tabs[i].profileID() == profileID)
             first = i;
     }
+    // Either way the selection moves to a tab of the profile, and the strip follows it.
     if (first)
         selectBrowserTabAtIndex(*first);
     else
         createBrowserTabWithURL(homePageURLForProfile(profileID));
     profilesWindowDidChangeCurrentProfile();
-    refreshTabBar();
 }
 
 bool BrowserController::deleteProfile(const ProfileID& id)
@@ -210,8 +210,8 @@ bool BrowserController::deleteProfile(const ProfileID& id)
         saveProfiles();
         createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
     }
-    for (size_t i = m_browserTabs.size(); i-- > 0;) {
-        if (i < m_browserTabs.size() && m_browserTabs[i].profileID == profileID)
+    for (size_t i = m_tabs.size(); i-- > 0;) {
+        if (i < m_tabs.size() && m_tabs[i].profileID() == profileID)
             closeBrowserTabAtIndex(i);
     }
 

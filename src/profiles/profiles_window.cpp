@@ -83,9 +83,9 @@ void BrowserController::saveProfileSettings(const BrowserProfile& edited)
     *profile = edited;
     std::string agent = edited.effectiveUserAgent();
     // Open pages keep what they loaded; their next requests send the new User-Agent.
-    for (auto& tab : m_browserTabs) {
-        if (tab.profileID == edited.id && tab.webView)
-            webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView.get()),
+    for (const Tab& tab : m_tabs) {
+        if (tab.profileID() == edited.id && tab.webView())
+            webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView()),
                 agent.empty() ? nullptr : agent.c_str());
     }
     saveProfiles();

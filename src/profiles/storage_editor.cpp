@@ -16,20 +16,20 @@ WebKitWebView* BrowserController::webViewForProfile(
     const ProfileID& profileID, const std::string& origin) const
 {
     std::vector<StorageTab> tabs;
-    for (const auto& tab : m_browserTabs)
+    for (const Tab& tab : m_tabs)
         tabs.push_back(
-            { tab.profileID, bool(tab.webView), webViewURI(tab.webView.get()), tab.url });
+            { tab.profileID(), tab.webView() != nullptr, webViewURI(tab.webView()), tab.url() });
     auto index = storageTabIndex(tabs, profileID, origin);
-    return index ? m_browserTabs[*index].webView.get() : nullptr;
+    return index ? m_tabs[*index].webView() : nullptr;
 }
 
 std::vector<std::string> BrowserController::storageWebsitesForProfile(
     const ProfileID& profileID) const
 {
     std::vector<std::string> urls;
-    for (const auto& tab : m_browserTabs) {
-        if (tab.profileID == profileID && tab.webView)
-            urls.push_back(webViewURI(tab.webView.get()));
+    for (const Tab& tab : m_tabs) {
+        if (tab.profileID() == profileID && tab.webView())
+            urls.push_back(webViewURI(tab.webView()));
     }
     return storageWebsiteChoices(urls);
 }

@@ -46,16 +46,17 @@ namespace {
         setAccessibleLabel(button, title);
     }
 
-    ActivityTab activityTabOf(const BrowserTab& tab)
+    ActivityTab activityTabOf(const Tab& tab)
     {
-        return { tab.id, tab.url, tab.title, tab.profileID, tab.lazy, bool(tab.webView) };
+        return { tab.id(), tab.url(), tab.title(), tab.profileID(), tab.lazy(),
+            tab.webView() != nullptr };
     }
 
-    std::vector<ActivityTab> activityTabsOf(const std::vector<BrowserTab>& tabs)
+    std::vector<ActivityTab> activityTabsOf(const TabList& tabs)
     {
         std::vector<ActivityTab> view;
         view.reserve(tabs.size());
-        for (const auto& tab : tabs)
+        for (const Tab& tab : tabs)
             view.push_back(activityTabOf(tab));
         return view;
     }
@@ -76,17 +77,10 @@ void BrowserController::refreshActivity()
         m_activityWindow->reload();
 }
 
-void BrowserController::activityTableDidChange()
-{
-    // A hidden table is filled again when it is shown; every tab change would cost a reload.
-    if (m_activityWindow && m_activityWindow->get_visible())
-        m_activityWindow->reload();
-}
-
 void BrowserController::toggleActivityTabLazy(const Sender& sender)
 {
     auto plan = toggleActivityTabLazyPlan(
-        activityTabsOf(m_browserTabs), sender.tag, indexOfSelectedTab());
+        activityTabsOf(m_tabs), sender.tag, indexOfSelectedTab());
     if (plan)
         applyActivityPlan(*plan);
 }
@@ -97,7 +91,7 @@ void BrowserController::setSelectedActivityTabsLazy(const Sender& sender)
     if (m_activityWindow)
         rows = m_activityWindow->selectedRows();
     applyActivityPlan(setSelectedActivityTabsLazyPlan(
-        activityTabsOf(m_browserTabs), rows, sender.tag != 0, indexOfSelectedTab()));
+        activityTabsOf(m_tabs), rows, sender.tag != 0, indexOfSelectedTab()));
 }
 
 void BrowserController::closeSelectedActivityTabs()
@@ -105,42 +99,44 @@ void BrowserController::closeSelectedActivityTabs()
     if (!m_activityWindow)
         return;
     auto request = closeSelectedActivityTabsRequest(
-        activityTabsOf(m_browserTabs), m_activityWindow->selectedRows());
+        activityTabsOf(m_tabs), m_activityWindow->selectedRows());
     if (!request)
         return;
     if (!runConfirmationAlert(m_activityWindow->gobj(), request->confirmation))
         return;
     // By ID: the table may have been rebuilt while the alert was open.
-    applyActivityPlan(confirmedActivityClosePlan(activityTabsOf(m_browserTabs), request->tabIDs));
+    applyActivityPlan(confirmedActivityClosePlan(activityTabsOf(m_tabs), request->tabIDs));
 }
 
 void BrowserController::closeActivityTab(const Sender& sender)
 {
-    if (auto plan = closeActivityTabPlan(activityTabsOf(m_browserTabs), sender.tag))
+    if (auto plan = closeActivityTabPlan(activityTabsOf(m_tabs), sender.tag))
         applyActivityPlan(*plan);
 }
 
 void BrowserController::openActivityTab(const Sender& sender)
 {
-    if (auto plan = openActivityTabPlan(activityTabsOf(m_browserTabs), sender.tag))
+    if (auto plan = openActivityTabPlan(activityTabsOf(m_tabs), sender.tag))
         applyActivityPlan(*plan);
 }
 
 // In the plan's order: lazy flags, unloads, closes, selection, then the refreshes.
+// The tab list announces its own changes, so the plan's strip refresh needs no step here.
 void BrowserController::applyActivityPlan(const ActivityPlan& plan)
 {
-    for (auto [index, lazy] : plan.setLazy)
-        if (index < m_browserTabs.size())
-            m_browserTabs[index].lazy = lazy;
-    for (size_t index : plan.unload)
-        if (index < m_browserTabs.size())
-            unloadBrowserTab(m_browserTabs[index]);
+    {
+        TabList::Batch batch(m_tabs);
+        for (auto [index, lazy] : plan.setLazy)
+            if (index < m_tabs.size())
+                m_tabs[index].setLazy(lazy);
+        for (size_t index : plan.unload)
+            if (index < m_tabs.size())
+                unloadBrowserTab(m_tabs[index]);
+    }
     for (size_t index : plan.close)
         closeBrowserTabAtIndex(index);
     if (plan.select)
         selectBrowserTabAtIndex(*plan.select);
-    if (plan.refreshTabBar)
-        refreshTabBar();
     if (plan.reloadTable)
         refreshActivity();
     if (plan.bringBrowserToFront && m_window)
@@ -154,6 +150,14 @@ ActivityWindow::ActivityWindow(BrowserController& controller)
     addApplicationStyleSheet(kActivityCss);
     set_default_size(940, 600);
     set_size_request(780, 440);
+
+    // A hidden table is filled again when it is shown; every tab change would cost a reload.
+    controller.browserTabs().signalChanged().connect(sigc::track_obj(
+        [this] {
+            if (get_visible())
+                reload();
+        },
+        *this));
 
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 0);
     content->set_margin_top(16);
@@ -266,10 +270,10 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
     });
     m_rows.bindCells(factory, [&browser, column](Gtk::ListItem& item) {
         guint row = item.get_position();
-        const auto& tabs = browser.browserTabs();
+        const TabList& tabs = browser.browserTabs();
         if (row >= tabs.size())
             return;
-        const BrowserTab& tab = tabs[row];
+        const Tab& tab = tabs[row];
         ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles()).front();
         if (column == Column::Title) {
             auto* box = dynamic_cast<Gtk::Box*>(item.get_child());
@@ -277,8 +281,8 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
             auto* label = image ? dynamic_cast<Gtk::Label*>(image->get_next_sibling()) : nullptr;
             if (!label)
                 return;
-            if (tab.favicon) {
-                image->set(tab.favicon);
+            if (tab.favicon()) {
+                image->set(tab.favicon());
                 image->remove_css_class("dim-label");
             } else {
                 image->set_from_icon_name("web-browser-symbolic");

@@ -134,17 +134,13 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
         return;
 
     // The tab it is meant for: still showing W, still on the same host.
-    auto tabStillOnHost = [this, view, pageHost, id = *tabID]() -> BrowserTab* {
-        for (auto& tab : m_browserTabs) {
-            if (tab.id == id)
-                return tab.webView == view && hostOfURI(webViewURI(view)) == pageHost ? &tab
-                                                                                      : nullptr;
-        }
-        return nullptr;
+    auto tabStillOnHost = [this, view, pageHost, id = *tabID]() -> Tab* {
+        Tab* tab = m_tabs.tabWithID(id);
+        return tab && tab->webView() == view && hostOfURI(webViewURI(view)) == pageHost ? tab
+                                                                                        : nullptr;
     };
-    auto show = [this](BrowserTab& tab, Glib::RefPtr<Gdk::Texture> texture) {
-        tab.favicon = std::move(texture);
-        refreshTabBar();
+    auto show = [](Tab& tab, Glib::RefPtr<Gdk::Texture> texture) {
+        tab.setFavicon(std::move(texture));
     };
 
     Lifetime::Token alive = m_lifetime.token();
@@ -164,7 +160,7 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
                         if (alive.expired())
                             return;
                         ++m_faviconLookupsFinished;
-                        if (BrowserTab* tab = tabStillOnHost(); tab && pixbuf)
+                        if (Tab* tab = tabStillOnHost(); tab && pixbuf)
                             show(*tab, Glib::wrap(gdk_texture_new_for_pixbuf(pixbuf)));
                     });
                 return;
@@ -212,7 +208,7 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
                             return;
                         }
                         // An icon for a page the tab has left is neither shown nor cached.
-                        BrowserTab* tab = tabStillOnHost();
+                        Tab* tab = tabStillOnHost();
                         if (!tab)
                             return;
                         Glib::RefPtr<Gdk::Texture> texture

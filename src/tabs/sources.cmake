@@ -6,6 +6,8 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_shortcut_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/tab.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_list.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_lifecycle.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_strip.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_strip_view.cpp

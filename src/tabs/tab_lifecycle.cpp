@@ -28,15 +28,9 @@ void BrowserController::leaveElementFullscreenIfNeeded()
 
 void BrowserController::unloadSelectedTabIfLazy()
 {
-    if (!m_webView)
-        return;
-    for (auto& tab : m_browserTabs) {
-        if (tab.webView == m_webView) {
-            if (tab.lazy)
-                unloadBrowserTab(tab);
-            return;
-        }
-    }
+    Tab* tab = m_tabs.tabWithView(m_webView);
+    if (tab && tab->lazy())
+        unloadBrowserTab(*tab);
 }
 
 void BrowserController::showWebViewInContent(WebKitWebView* view)
@@ -57,16 +51,13 @@ void BrowserController::startLoading(WebKitWebView* view, const std::string& url
     webkit_web_view_load_uri(view, url.c_str());
 }
 
-BrowserTab BrowserController::newBrowserTabWithView(
+std::unique_ptr<Tab> BrowserController::newBrowserTabWithView(
     const GObjectPtr<WebKitWebView>& view, const std::optional<std::string>& url) const
 {
-    BrowserTab tab;
-    tab.id = makeUUIDString();
-    tab.webView = view;
-    tab.url = url.value_or("");
-    tab.profileID = currentProfile();
-    tab.lazy = false;
-    tab.title = url ? kLoadingTitle : kNewTabTitle;
+    auto tab = std::make_unique<Tab>(makeUUIDString(), currentProfile());
+    tab->setWebView(view);
+    tab->setURL(url.value_or(""));
+    tab->setTitle(url ? kLoadingTitle : kNewTabTitle);
     return tab;
 }
 
@@ -75,14 +66,16 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
 {
     leaveElementFullscreenIfNeeded();
     GObjectPtr<WebKitWebView> view = newBrowserWebViewWithConfiguration(configuration);
-    BrowserTab tab = newBrowserTabWithView(view, url);
-    TabID id = tab.id;
-
-    // The tab being left goes first, before the new one joins the list.
-    unloadSelectedTabIfLazy();
-    m_browserTabs.push_back(std::move(tab));
-    showWebViewInContent(view.get());
-    refreshTabBar();
+    std::unique_ptr<Tab> made = newBrowserTabWithView(view, url);
+    TabID id = made->id();
+    {
+        TabList::Batch batch(m_tabs);
+        // The tab being left goes first, before the new one joins the list.
+        unloadSelectedTabIfLazy();
+        Tab& tab = m_tabs.append(std::move(made));
+        showWebViewInContent(view.get());
+        m_tabs.select(&tab);
+    }
     setAddressFieldText(url.value_or(""));
     updateNavigationButtons();
     if (url && !url->empty()) {
@@ -103,57 +96,61 @@ void BrowserController::createNewTab()
 
 void BrowserController::selectBrowserTab(const Sender& sender)
 {
-    if (sender.tag < 0 || static_cast<size_t>(sender.tag) >= m_browserTabs.size())
+    if (sender.tag < 0 || static_cast<size_t>(sender.tag) >= m_tabs.size())
         return;
-    size_t i = static_cast<size_t>(sender.tag);
-    WebKitWebView* view = m_browserTabs[i].webView.get();
+    Tab& tab = m_tabs[static_cast<size_t>(sender.tag)];
+    WebKitWebView* view = tab.webView();
     if (view && view == m_webView)
         return;
     leaveElementFullscreenIfNeeded();
-    unloadSelectedTabIfLazy();
-
-    BrowserTab& tab = m_browserTabs[i];
-    m_currentProfileID = tab.profileID.empty() ? kDefaultProfileID : tab.profileID;
-    saveProfiles();
-    if (!tab.webView) {
-        tab.webView = newBrowserWebView();
-        webkit_web_view_set_zoom_level(tab.webView.get(), tab.zoomLevel);
+    {
+        TabList::Batch batch(m_tabs);
+        unloadSelectedTabIfLazy();
+        m_currentProfileID = tab.profileID().empty() ? kDefaultProfileID : tab.profileID();
+        saveProfiles();
+        if (!tab.webView()) {
+            tab.setWebView(newBrowserWebView());
+            webkit_web_view_set_zoom_level(tab.webView(), tab.zoomLevel());
+        }
+        view = tab.webView();
+        showWebViewInContent(view);
+        setAddressFieldText(webViewURI(view));
+        std::string title = webViewTitle(view);
+        m_window->set_title(browserWindowTitle(title));
+        m_tabs.select(&tab);
     }
-    view = tab.webView.get();
-    showWebViewInContent(view);
-    setAddressFieldText(webViewURI(view));
-    std::string title = webViewTitle(view);
-    m_window->set_title(browserWindowTitle(title));
-    refreshTabBar();
     updateNavigationButtons();
-    if (webViewURI(view).empty() && parsesAsURL(tab.url))
-        startLoading(view, tab.url);
+    if (webViewURI(view).empty() && parsesAsURL(tab.url()))
+        startLoading(view, tab.url());
     profilesWindowDidChangeCurrentProfile();
-    emitExtensionEvent("tabs.activated", { { "tabId", m_browserTabs[i].id } });
+    emitExtensionEvent("tabs.activated", { { "tabId", tab.id() } });
 }
 
-void BrowserController::unloadBrowserTab(BrowserTab& tab)
+void BrowserController::unloadBrowserTab(Tab& tab)
 {
-    if (!tab.webView)
+    if (!tab.webView())
         return;
-    WebKitWebView* view = tab.webView.get();
+    TabList::Batch batch(m_tabs);
+    WebKitWebView* view = tab.webView();
     if (std::string uri = webViewURI(view); !uri.empty())
-        tab.url = uri;
+        tab.setURL(uri);
     if (std::string title = webViewTitle(view); !title.empty())
-        tab.title = title;
-    releaseWebView(tab.webView, this);
+        tab.setTitle(title);
+    // Stopped while it is still the tab's, so its last signals find the tab; then let go.
+    detachWebView(view, this);
+    tab.takeWebView();
 }
 
 void BrowserController::toggleLazyTabs(const Sender& sender)
 {
     if (sender.kind != Sender::Kind::MenuItem || sender.tag < 0
-        || static_cast<size_t>(sender.tag) >= m_browserTabs.size())
+        || static_cast<size_t>(sender.tag) >= m_tabs.size())
         return;
-    BrowserTab& tab = m_browserTabs[static_cast<size_t>(sender.tag)];
-    tab.lazy = !tab.lazy;
-    if (tab.lazy && tab.webView && tab.webView != m_webView)
+    Tab& tab = m_tabs[static_cast<size_t>(sender.tag)];
+    TabList::Batch batch(m_tabs);
+    tab.setLazy(!tab.lazy());
+    if (tab.lazy() && tab.webView() && tab.webView() != m_webView)
         unloadBrowserTab(tab);
-    refreshTabBar();
 }
 
 void BrowserController::closeBrowserTab(const Sender& sender)
@@ -169,27 +166,26 @@ void BrowserController::closeBrowserTab(const Sender& sender)
 
 void BrowserController::closeBrowserTabAtIndex(size_t i)
 {
-    if (i >= m_browserTabs.size())
+    if (i >= m_tabs.size())
         return;
     // The closed tab's web view stays alive until the replacement is selected.
-    GObjectPtr<WebKitWebView> closedView = m_browserTabs[i].webView;
-    TabID closedID = m_browserTabs[i].id;
+    const Tab& closing = m_tabs[i];
+    GObjectPtr<WebKitWebView> closedView = GObjectPtr<WebKitWebView>::retain(closing.webView());
+    TabID closedID = closing.id();
     std::string closedURL = webViewURI(closedView.get());
-    const ProfileID& closedProfile = m_browserTabs[i].profileID;
-    m_closedTabs.push({ closedURL.empty() ? m_browserTabs[i].url : closedURL,
+    const ProfileID& closedProfile = closing.profileID();
+    m_closedTabs.push({ closedURL.empty() ? closing.url() : closedURL,
         closedProfile.empty() ? ProfileID(kDefaultProfileID) : closedProfile });
     bool wasSelected = closedView && closedView == m_webView;
     detachWebView(closedView.get(), this);
-    m_browserTabs.erase(m_browserTabs.begin() + static_cast<long>(i));
+    // Closing the selected tab is shown once its replacement is selected.
+    m_tabs.remove(i);
     emitExtensionEvent("tabs.removed", { { "tabId", closedID } });
 
-    if (m_browserTabs.empty()) {
+    if (m_tabs.empty())
         createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
-    } else if (wasSelected) {
-        selectBrowserTabAtIndex(replacementIndexAfterClose(i, m_browserTabs.size()));
-    } else {
-        refreshTabBar();
-    }
+    else if (wasSelected)
+        selectBrowserTabAtIndex(replacementIndexAfterClose(i, m_tabs.size()));
     if (m_webView == closedView.get())
         m_webView = nullptr;
 }
@@ -198,33 +194,19 @@ WebKitWebView* BrowserController::browserTabForID(const TabID& id) const
 {
     if (id.empty())
         return m_webView;
-    for (const auto& tab : m_browserTabs) {
-        if (tab.id == id)
-            return tab.webView.get();
-    }
-    return nullptr;
+    const Tab* tab = m_tabs.tabWithID(id);
+    return tab ? tab->webView() : nullptr;
 }
 
 std::optional<TabID> BrowserController::tabIDForWebView(WebKitWebView* view) const
 {
-    if (!view)
-        return std::nullopt;
-    for (const auto& tab : m_browserTabs) {
-        if (tab.webView == view)
-            return tab.id;
-    }
-    return std::nullopt;
+    const Tab* tab = m_tabs.tabWithView(view);
+    return tab ? std::optional<TabID>(tab->id()) : std::nullopt;
 }
 
 std::optional<size_t> BrowserController::indexOfSelectedTab() const
 {
-    if (!m_webView)
-        return std::nullopt;
-    for (size_t i = 0; i < m_browserTabs.size(); ++i) {
-        if (m_browserTabs[i].webView == m_webView)
-            return i;
-    }
-    return std::nullopt;
+    return m_tabs.selectedIndex();
 }
 
 void BrowserController::saveTabsSnapshot()
@@ -234,11 +216,11 @@ void BrowserController::saveTabsSnapshot()
     if (m_tabsFileURL.empty())
         m_tabsFileURL = m_historyFileURL.parent_path() / "tab.json";
     std::vector<TabSnapshotEntry> entries;
-    entries.reserve(m_browserTabs.size());
-    for (const auto& tab : m_browserTabs) {
-        std::string uri = webViewURI(tab.webView.get());
-        entries.push_back({ tab.id, uri.empty() ? tab.url : uri, tab.title, tab.profileID,
-            tab.lazy, tab.webView && tab.webView == m_webView });
+    entries.reserve(m_tabs.size());
+    for (const Tab& tab : m_tabs) {
+        std::string uri = webViewURI(tab.webView());
+        entries.push_back({ tab.id(), uri.empty() ? tab.url() : uri, tab.title(),
+            tab.profileID(), tab.lazy(), &tab == m_tabs.selected() });
     }
     // Best effort: the snapshot is never read back, so a failed write is dropped.
     (void)writeTabsSnapshot(m_tabsFileURL, entries);

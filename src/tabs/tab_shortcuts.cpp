@@ -9,9 +9,9 @@ namespace qv {
 void BrowserController::selectTabByShortcut(TabShortcut shortcut, size_t number)
 {
     std::vector<std::string> profiles;
-    profiles.reserve(m_browserTabs.size());
-    for (const auto& tab : m_browserTabs)
-        profiles.push_back(tab.profileID.empty() ? kDefaultProfileID : tab.profileID);
+    profiles.reserve(m_tabs.size());
+    for (const Tab& tab : m_tabs)
+        profiles.push_back(tab.profileID().empty() ? kDefaultProfileID : tab.profileID());
     auto index
         = tabIndexForShortcut(profiles, currentProfile(), indexOfSelectedTab(), shortcut, number);
     if (index)
@@ -37,8 +37,7 @@ void BrowserController::reopenClosedTab()
 TabID BrowserController::openBackgroundTab(const std::string& url)
 {
     GObjectPtr<WebKitWebView> view = newBrowserWebView();
-    TabID id = m_browserTabs.emplace_back(newBrowserTabWithView(view, url)).id;
-    refreshTabBar();
+    TabID id = m_tabs.append(newBrowserTabWithView(view, url)).id();
     if (!url.empty() && g_uri_is_valid(url.c_str(), G_URI_FLAGS_PARSE_RELAXED, nullptr))
         webkit_web_view_load_uri(view.get(), url.c_str());
     emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url } });

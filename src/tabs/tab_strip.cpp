@@ -1,4 +1,4 @@
-// The tab strip's operations: refreshing it after every tab change and moving tabs by drag.
+// The tab strip's operations: moving tabs by drag and the drop marker.
 #include "app/browser_controller.h"
 
 #include "app/browser_window.h"
@@ -12,16 +12,6 @@ TabStripView* BrowserController::tabStrip() const
     return m_window ? &m_window->tabStrip() : nullptr;
 }
 
-void BrowserController::refreshTabBar()
-{
-    TabStripView* strip = tabStrip();
-    if (!strip)
-        return;
-    strip->rebuild();
-    saveTabsSnapshot();
-    activityTableDidChange();
-}
-
 bool BrowserController::tabInsertionAtWindowPoint(double x, double y, TabID* targetID, bool* after,
     double* markerX)
 {
@@ -32,18 +22,11 @@ bool BrowserController::tabInsertionAtWindowPoint(double x, double y, TabID* tar
 void BrowserController::moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after)
 {
     std::vector<TabKey> keys;
-    keys.reserve(m_browserTabs.size());
-    for (const auto& tab : m_browserTabs)
-        keys.push_back({ tab.id, tab.profileID });
-    auto order = reorderedTabIndices(keys, currentProfile(), moving, target, after);
-    if (!order)
-        return;
-    std::vector<BrowserTab> reordered;
-    reordered.reserve(m_browserTabs.size());
-    for (size_t index : *order)
-        reordered.push_back(std::move(m_browserTabs[index]));
-    m_browserTabs = std::move(reordered);
-    refreshTabBar();
+    keys.reserve(m_tabs.size());
+    for (const Tab& tab : m_tabs)
+        keys.push_back({ tab.id(), tab.profileID() });
+    if (auto order = reorderedTabIndices(keys, currentProfile(), moving, target, after))
+        m_tabs.reorder(*order);
 }
 
 void BrowserController::moveBrowserTabWithIDToWindowPoint(const TabID& moving, double x, double y)

@@ -95,6 +95,7 @@ TabStripView::TabStripView(BrowserController& controller)
     set_transition_duration(180);
     set_child(*m_scroll);
     set_reveal_child(true);
+    controller.browserTabs().signalChanged().connect(sigc::mem_fun(*this, &TabStripView::rebuild));
 }
 
 TabStripView::~TabStripView() { cancelPendingWork(); }
@@ -111,11 +112,10 @@ namespace {
     // reorders, so they keep the tab's ID rather than a position.
     std::optional<long> tagOfTab(const BrowserController& browser, const std::string& id)
     {
-        const auto& tabs = browser.browserTabs();
-        for (size_t i = 0; i < tabs.size(); ++i)
-            if (tabs[i].id == id)
-                return static_cast<long>(i);
-        return std::nullopt;
+        const TabList& tabs = browser.browserTabs();
+        const Tab* tab = tabs.tabWithID(id);
+        auto index = tab ? tabs.indexOf(*tab) : std::nullopt;
+        return index ? std::optional<long>(static_cast<long>(*index)) : std::nullopt;
     }
 
 } // namespace
@@ -187,7 +187,7 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
 }
 
 // Sets only what changed, so an unchanged tab costs a few comparisons.
-void TabStripView::updateItem(Item& item, const BrowserTab& tab, bool selected, bool dark)
+void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool dark)
 {
     if (!item.shown || item.selected != selected) {
         if (selected)
@@ -196,31 +196,31 @@ void TabStripView::updateItem(Item& item, const BrowserTab& tab, bool selected, 
             item.box->remove_css_class("selected");
         item.selected = selected;
     }
-    if (!item.shown || item.titleShown != tab.title) {
-        std::string shown = displayedTabTitle(tab.title);
+    if (!item.shown || item.titleShown != tab.title()) {
+        std::string shown = displayedTabTitle(tab.title());
         item.label->set_text(shown);
         item.title->set_tooltip_text(shown);
-        item.titleShown = tab.title;
+        item.titleShown = tab.title();
     }
-    if (!item.shown || item.faviconShown != tab.favicon) {
-        if (tab.favicon) {
-            item.favicon->set(tab.favicon);
+    if (!item.shown || item.faviconShown != tab.favicon()) {
+        if (tab.favicon()) {
+            item.favicon->set(tab.favicon());
             item.favicon->remove_css_class("dim-label");
         } else {
             item.favicon->set_from_icon_name("web-browser-symbolic");
             item.favicon->add_css_class("dim-label");
             setAccessibleLabel(*item.favicon, "Website");
         }
-        item.faviconShown = tab.favicon;
+        item.faviconShown = tab.favicon();
     }
-    if (!item.shown || item.lazy != tab.lazy) {
-        item.lazyAction->set_state(Glib::Variant<bool>::create(tab.lazy));
+    if (!item.shown || item.lazy != tab.lazy()) {
+        item.lazyAction->set_state(Glib::Variant<bool>::create(tab.lazy()));
         auto menu = Gio::Menu::create();
         auto section = Gio::Menu::create();
-        section->append(tab.lazy ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
+        section->append(tab.lazy() ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
         menu->append_section("Tab Options", section);
         item.title->setTabContextMenu(menu);
-        item.lazy = tab.lazy;
+        item.lazy = tab.lazy();
     }
     if (!item.shown || item.dark != dark) {
         styleThemedBezelButton(*item.close, dark);
@@ -244,14 +244,14 @@ void TabStripView::rebuild()
     const auto& tabs = browser.browserTabs();
     std::map<std::string, Item> kept;
     Gtk::Widget* previous = nullptr;
-    for (const BrowserTab& tab : tabs) {
-        if (tab.profileID != profile || kept.count(tab.id))
+    for (const Tab& tab : tabs) {
+        if (tab.profileID() != profile || kept.count(tab.id()))
             continue;
-        auto found = m_items.find(tab.id);
-        Item item = found != m_items.end() ? found->second : makeItem(tab.id);
+        auto found = m_items.find(tab.id());
+        Item item = found != m_items.end() ? found->second : makeItem(tab.id());
         if (found != m_items.end())
             m_items.erase(found);
-        bool selected = tab.webView && tab.webView == browser.selectedWebView();
+        bool selected = &tab == tabs.selected();
         updateItem(item, tab, selected, dark);
         if (item.box->get_parent() != m_bar) {
             if (previous)
@@ -272,7 +272,7 @@ void TabStripView::rebuild()
                 return false;
             });
         }
-        kept.emplace(tab.id, item);
+        kept.emplace(tab.id(), item);
     }
     // Items of closed tabs and of other profiles' tabs go.
     for (auto& [id, item] : m_items)

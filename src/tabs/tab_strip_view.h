@@ -11,7 +11,7 @@
 namespace qv {
 
 class BrowserController;
-struct BrowserTab;
+class Tab;
 class TabContextButton;
 
 class TabStripView : public Gtk::Revealer {
@@ -21,7 +21,7 @@ public:
 
     // Brings the items in line with the controller's tabs of the current profile: a tab's
     // item is made once and kept while the tab is shown, so a change to one tab of hundreds
-    // touches one item.
+    // touches one item. Runs after every change of the tab list.
     void rebuild();
     // Where a drop at a window point would insert: the target tab, before or after, and the
     // marker's x in strip coordinates. False outside the strip.
@@ -56,7 +56,7 @@ private:
 
     void scrollIntoView(Gtk::Widget* item);
     Item makeItem(const std::string& tabID);
-    void updateItem(Item& item, const BrowserTab& tab, bool selected, bool dark);
+    void updateItem(Item& item, const Tab& tab, bool selected, bool dark);
 
     BrowserController& m_controller;
     Gtk::Box* m_bar = nullptr;

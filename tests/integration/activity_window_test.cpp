@@ -19,7 +19,7 @@ protected:
         ASSERT_NE(controller().activityWindow(), nullptr);
     }
     ActivityWindow& window() { return *controller().activityWindow(); }
-    const BrowserTab& tab(size_t i) { return controller().browserTabs().at(i); }
+    const Tab& tab(size_t i) { return controller().browserTabs().at(i); }
 };
 
 TEST_F(ActivityWindowTest, TableFollowsTheTabList)
@@ -36,32 +36,32 @@ TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
 {
     fourTabs();
     WebKitWebView* onScreen = selectedView();
-    ASSERT_EQ(tab(3).webView.get(), onScreen);
+    ASSERT_EQ(tab(3).webView(), onScreen);
     window().selectRows({ 1, 2, 3 });
     controller().setSelectedActivityTabsLazy(Sender::button(1));
     for (size_t i : { 1u, 2u, 3u })
-        EXPECT_TRUE(tab(i).lazy) << i;
-    EXPECT_FALSE(tab(0).lazy);
-    EXPECT_EQ(tab(1).webView.get(), nullptr);
-    EXPECT_EQ(tab(2).webView.get(), nullptr);
-    EXPECT_EQ(tab(3).webView.get(), onScreen);
-    EXPECT_NE(tab(0).webView.get(), nullptr);
+        EXPECT_TRUE(tab(i).lazy()) << i;
+    EXPECT_FALSE(tab(0).lazy());
+    EXPECT_EQ(tab(1).webView(), nullptr);
+    EXPECT_EQ(tab(2).webView(), nullptr);
+    EXPECT_EQ(tab(3).webView(), onScreen);
+    EXPECT_NE(tab(0).webView(), nullptr);
     // The rows stay selected across the reload.
     EXPECT_EQ(window().selectedRows(), (std::vector<size_t> { 1, 2, 3 }));
     // Their addresses are kept for the next selection.
-    EXPECT_EQ(tab(1).url, m_server->url("/a.html"));
+    EXPECT_EQ(tab(1).url(), m_server->url("/a.html"));
 
     // Making them active loads nothing.
     int before = m_server->requestCount("/a.html");
     controller().setSelectedActivityTabsLazy(Sender::button(0));
-    EXPECT_FALSE(tab(1).lazy);
-    EXPECT_EQ(tab(1).webView.get(), nullptr);
+    EXPECT_FALSE(tab(1).lazy());
+    EXPECT_EQ(tab(1).webView(), nullptr);
     EXPECT_EQ(m_server->requestCount("/a.html"), before);
 
     // Opening one loads it again.
     controller().openActivityTab(Sender::button(1));
-    ASSERT_NE(tab(1).webView.get(), nullptr);
-    EXPECT_EQ(selectedView(), tab(1).webView.get());
+    ASSERT_NE(tab(1).webView(), nullptr);
+    EXPECT_EQ(selectedView(), tab(1).webView());
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
 }
 
@@ -69,10 +69,10 @@ TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)
 {
     fourTabs();
     controller().toggleActivityTabLazy(Sender::button(0));
-    EXPECT_TRUE(tab(0).lazy);
-    EXPECT_EQ(tab(0).webView.get(), nullptr);
+    EXPECT_TRUE(tab(0).lazy());
+    EXPECT_EQ(tab(0).webView(), nullptr);
     controller().toggleActivityTabLazy(Sender::button(0));
-    EXPECT_FALSE(tab(0).lazy);
+    EXPECT_FALSE(tab(0).lazy());
     controller().toggleActivityTabLazy(Sender::button(4));
     controller().toggleActivityTabLazy(Sender::button(-1));
     controller().closeActivityTab(Sender::button(9));
@@ -85,7 +85,7 @@ TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)
 TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
 {
     fourTabs();
-    TabID kept = tab(0).id;
+    TabID kept = tab(0).id();
     window().selectRows({ 1, 3 });
     m_alertAnswer = 1; // "Cancel"
     controller().closeSelectedActivityTabs();
@@ -97,8 +97,8 @@ TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
     m_alertAnswer = 0;
     controller().closeSelectedActivityTabs();
     ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(tab(0).id, kept);
-    EXPECT_EQ(tab(1).url, m_server->url("/b.html"));
+    EXPECT_EQ(tab(0).id(), kept);
+    EXPECT_EQ(tab(1).url(), m_server->url("/b.html"));
     EXPECT_EQ(window().rowCount(), 2u);
 
     // Nothing selected: no question.

@@ -187,7 +187,7 @@ TEST_F(AddressBarTest, FileAddressWithEscapesIsNotEscapedTwice)
     std::string escaped = "file://" + testWorkingDirectory().string() + "/a%20b.html";
     submitAddress(escaped);
     ASSERT_TRUE(waitForLoad(view, escaped));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Spaced"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Spaced"; }));
 
     // Typed with a raw blank, the address is escaped once.
     fs::path other = writePage(testWorkingDirectory() / "c d.html", "Other Spaced");

@@ -18,7 +18,7 @@ namespace {
     {
         std::vector<std::string> urls;
         for (const auto& tab : controller.browserTabs())
-            urls.push_back(uriOf(tab.webView.get()));
+            urls.push_back(uriOf(tab.webView()));
         return urls;
     }
 
@@ -82,9 +82,9 @@ TEST_F(CommandLineTest, LaunchAddressesOpenInOrderInPlaceOfTheHomePage)
               m_server->url("/alpha.html"), m_server->url("/beta.html") };
     ASSERT_TRUE(waitUntil([&] { return tabURLs(controller()) == expected; }))
         << ::testing::PrintToString(tabURLs(controller()));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Local"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Local"; }));
     // The last address is the selected tab, and its address is in the field.
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView.get());
+    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
     EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/beta.html"));
 }
 
@@ -92,7 +92,7 @@ TEST_F(CommandLineTest, WithoutAddressesTheLaunchOpensOneHomeTab)
 {
     launchWith({});
     ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_EQ(controller().browserTabs()[0].url, controller().homePageURLForProfile("default"));
+    EXPECT_EQ(controller().browserTabs()[0].url(), controller().homePageURLForProfile("default"));
 }
 
 TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
@@ -116,7 +116,7 @@ TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
               fileAddress(elsewhere / "there.html"), m_server->url("/third.html") };
     ASSERT_TRUE(waitUntil([&] { return tabURLs(controller()) == expected; }))
         << ::testing::PrintToString(tabURLs(controller()));
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView.get());
+    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
     EXPECT_TRUE(controller().window()->get_visible());
 
     // Without addresses only --new-tab opens a tab.
@@ -124,7 +124,7 @@ TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
     EXPECT_EQ(controller().browserTabs().size(), 4u);
     controller().handleCommandLine({ "quivel-browser", "--new-tab" }, elsewhere);
     ASSERT_EQ(controller().browserTabs().size(), 5u);
-    EXPECT_EQ(controller().browserTabs()[4].url, controller().homePageURLForProfile("default"));
+    EXPECT_EQ(controller().browserTabs()[4].url(), controller().homePageURLForProfile("default"));
     // A command line with a mistake changes nothing.
     EXPECT_NE(
         controller().handleCommandLine({ "quivel-browser", "--bogus", "x.test" }, elsewhere), 0);

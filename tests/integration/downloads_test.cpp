@@ -217,7 +217,7 @@ TEST_F(DownloadsTest, ErrorStatusWithNothingToShowIsAFailedLoad)
     // A page the server sends with its error status is shown as it is.
     m_server->route("/missing", { 404, "text/html", "<title>Not here</title>gone", {} });
     load(view, m_server->url("/missing"));
-    EXPECT_TRUE(waitUntil([&] { return controller().browserTabs().back().title == "Not here"; }));
+    EXPECT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == "Not here"; }));
     EXPECT_FALSE(controller().showingErrorPage(view));
 }
 

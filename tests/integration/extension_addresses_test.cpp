@@ -30,10 +30,10 @@ protected:
             view, "return await qv.request('" + action + "', " + dumpJson(args) + ");");
     }
 
-    const BrowserTab* tabWithID(const TabID& id)
+    const Tab* tabWithID(const TabID& id)
     {
         for (const auto& tab : controller().browserTabs()) {
-            if (tab.id == id)
+            if (tab.id() == id)
                 return &tab;
         }
         return nullptr;
@@ -43,7 +43,7 @@ protected:
     {
         const auto& tabs = controller().browserTabs();
         for (size_t i = 0; i < tabs.size(); ++i) {
-            if (tabs[i].id == id)
+            if (tabs[i].id() == id)
                 return i;
         }
         return tabs.size();
@@ -68,7 +68,7 @@ TEST_F(ExtensionAddressesTest, CreatedTabNeverLoadsALocalFileAfterSelectionReloa
     ASSERT_EQ(created["ok"], true) << created.dump();
     TabID id = created["value"].get<std::string>();
     ASSERT_TRUE(tabWithID(id));
-    EXPECT_TRUE(isWebAddress(tabWithID(id)->url)) << tabWithID(id)->url;
+    EXPECT_TRUE(isWebAddress(tabWithID(id)->url())) << tabWithID(id)->url();
     EXPECT_TRUE(showsNoLocalFile(selectedView()));
 
     controller().selectBrowserTabAtIndex(0);
@@ -80,8 +80,8 @@ TEST_F(ExtensionAddressesTest, CreatedTabNeverLoadsALocalFileAfterSelectionReloa
 
     controller().toggleLazyTabs(Sender::menuItem(static_cast<long>(indexOfTab(id))));
     controller().selectBrowserTabAtIndex(0);
-    ASSERT_FALSE(tabWithID(id)->webView);
-    EXPECT_TRUE(isWebAddress(tabWithID(id)->url)) << tabWithID(id)->url;
+    ASSERT_FALSE(tabWithID(id)->webView());
+    EXPECT_TRUE(isWebAddress(tabWithID(id)->url())) << tabWithID(id)->url();
     controller().selectBrowserTabAtIndex(indexOfTab(id));
     EXPECT_TRUE(showsNoLocalFile(selectedView())) << uriOf(selectedView());
 
@@ -103,15 +103,15 @@ TEST_F(ExtensionAddressesTest, PageOpenedTabHasItsOwnSettings)
 
     evaluate(opener, "window.open('/popup.html'); true");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == before + 1; }));
-    const BrowserTab& popup = controller().browserTabs().back();
-    ASSERT_TRUE(popup.webView);
-    ASSERT_TRUE(waitForLoad(popup.webView.get(), m_server->url("/popup.html")));
-    WebKitSettings* popupSettings = webkit_web_view_get_settings(popup.webView.get());
+    const Tab& popup = controller().browserTabs().back();
+    ASSERT_TRUE(popup.webView());
+    ASSERT_TRUE(waitForLoad(popup.webView(), m_server->url("/popup.html")));
+    WebKitSettings* popupSettings = webkit_web_view_get_settings(popup.webView());
     EXPECT_NE(popupSettings, openerSettings);
     EXPECT_TRUE(webkit_settings_get_enable_developer_extras(popupSettings));
 
     Json set = request(extension, "spoofing.setUserAgent",
-        { { "tabId", popup.id }, { "userAgent", "Popup-Agent/1.0" } });
+        { { "tabId", popup.id() }, { "userAgent", "Popup-Agent/1.0" } });
     ASSERT_EQ(set["ok"], true) << set.dump();
     EXPECT_EQ(std::string(webkit_settings_get_user_agent(popupSettings)), "Popup-Agent/1.0");
     EXPECT_EQ(std::string(webkit_settings_get_user_agent(webkit_web_view_get_settings(opener))),

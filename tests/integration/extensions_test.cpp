@@ -24,7 +24,7 @@ TEST_F(ExtensionsTest, BridgeCallRoundTripAnswersFromTheBrowser)
         (Json { { "engine", "WebKit" }, { "name", "Quivel Browser" }, { "version", "1.0" } }));
     Json tabs = callAsync(view, "return await qv.tabs.list();");
     ASSERT_EQ(tabs.size(), 1u);
-    EXPECT_EQ(tabs[0]["id"], controller().browserTabs()[0].id);
+    EXPECT_EQ(tabs[0]["id"], controller().browserTabs()[0].id());
     EXPECT_EQ(tabs[0]["active"], true);
     EXPECT_EQ(callAsync(view, "return await qv.request('tabs.close', {tabId: 'NOPE'});"),
         (Json { { "ok", false }, { "error", "No browser tab with that ID exists." } }));
@@ -253,7 +253,7 @@ TEST_F(ExtensionsTest, ReplyHoldingInvalidUnicodeIsStillDelivered)
         "{code: \"'x\\\\uD800y' + '\\\\uDC00'\"});");
     EXPECT_EQ(reply, (Json { { "ok", true }, { "value", "x\xEF\xBF\xBDy\xEF\xBF\xBD" } }));
     ASSERT_TRUE(
-        waitUntil([&] { return controller().browserTabs().back().title.rfind("T", 0) == 0; }));
+        waitUntil([&] { return controller().browserTabs().back().title().rfind("T", 0) == 0; }));
     Json tabs = callAsync(view, "return await qv.request('tabs.list');");
     ASSERT_EQ(tabs["ok"], true);
     std::string title = tabs["value"].back()["title"];
@@ -418,7 +418,7 @@ TEST_F(ExtensionsTest, BuiltInTabListShowsTabsAndSwitchesToTheClickedOne)
     ASSERT_TRUE(
         waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "3"; }));
 
-    TabID second = controller().browserTabs()[1].id;
+    TabID second = controller().browserTabs()[1].id();
     evaluate(view, "document.querySelector('li[data-tab-id=\"" + second + "\"]').click(); 1");
     ASSERT_TRUE(waitUntil([&] { return controller().indexOfSelectedTab() == 1u; }));
     // The activation event redraws the list with the new active row.
@@ -466,7 +466,7 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     webkit_web_view_reload(tab);
     ASSERT_TRUE(waitForLoad(tab, m_server->url("/article.html")));
     controller().emitExtensionEvent("page.loaded",
-        { { "tabId", controller().browserTabs().back().id },
+        { { "tabId", controller().browserTabs().back().id() },
             { "url", m_server->url("/article.html") }, { "title", "Served" } });
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(tab, "getComputedStyle(document.body).backgroundColor")
@@ -498,7 +498,7 @@ TEST_F(ExtensionsTest, PointerClicksInATabReachAnExtensionHoldingUserActivity)
     realClickAtCentre(tab);
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") == 1; }));
     EXPECT_EQ(callAsync(watch, "return seen[0];"),
-        (Json { { "tabId", controller().browserTabs().back().id }, { "type", "click" },
+        (Json { { "tabId", controller().browserTabs().back().id() }, { "type", "click" },
             { "tag", "button" }, { "id", "b" }, { "role", "button" }, { "inputType", "" } }));
 }
 

@@ -99,7 +99,7 @@ TEST_F(FaviconTest, AnIconDeclaringAHugeSizeIsRefusedUnallocatedAndNotFetchedAga
     controller().loadResolvedAddress(m_server->url("/reloading.html"));
     ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 1; }));
     EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
-    EXPECT_EQ(controller().browserTabs()[0].favicon, nullptr);
+    EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr);
     EXPECT_LT(statusKiB("VmHWM:") - residentBefore, 64 * 1024);
 
     // The page reloads itself: its failed icon is not asked for again.
@@ -107,7 +107,7 @@ TEST_F(FaviconTest, AnIconDeclaringAHugeSizeIsRefusedUnallocatedAndNotFetchedAga
     ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 2; }));
     ASSERT_TRUE(waitUntil([&] { return controller().pendingFaviconDownloads() == 0; }));
     EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
-    EXPECT_EQ(controller().browserTabs()[0].favicon, nullptr);
+    EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr);
 }
 
 TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
@@ -115,7 +115,7 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     m_server->route("/icon.png", { 200, "image/png", pngIcon(), {} });
     m_server->page("/iconic.html", "Iconic", "<link rel=\"icon\" href=\"/icon.png\">");
     controller().loadResolvedAddress(m_server->url("/iconic.html"));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].favicon != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].favicon() != nullptr; }));
     EXPECT_TRUE(controller().faviconCache().contains(m_server->url("/icon.png")));
     ASSERT_TRUE(waitUntil([&] { return paintedImages(*controller().tabStrip()) > 0; }));
 
@@ -140,7 +140,7 @@ TEST_F(FaviconTest, IconBodiesThatNeverEndStopAtTheLimit)
         // The client stopped reading: what the server sent stays near the limit (socket
         // buffers hold a few MiB at most), far from the 256 MiB it would stream.
         EXPECT_LT(m_server->bytesStreamed() - before, 16u * 1024 * 1024) << path;
-        EXPECT_EQ(controller().browserTabs()[0].favicon, nullptr) << path;
+        EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr) << path;
         EXPECT_FALSE(controller().faviconCache().contains(m_server->url(path)));
     }
 }

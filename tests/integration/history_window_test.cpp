@@ -91,11 +91,11 @@ TEST_F(HistoryWindowTest, ThreeVisitsOpenAsThreeLoadingTabs)
     controller().openSelectedHistory();
     ASSERT_EQ(controller().browserTabs().size(), 4u);
     for (size_t i = 1; i < 4; ++i) {
-        EXPECT_FALSE(controller().browserTabs()[i].lazy);
-        EXPECT_NE(controller().browserTabs()[i].webView.get(), nullptr);
+        EXPECT_FALSE(controller().browserTabs()[i].lazy());
+        EXPECT_NE(controller().browserTabs()[i].webView(), nullptr);
     }
     // Ascending rows: the newest first, the oldest of the three last and selected.
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView.get());
+    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
     EXPECT_TRUE(waitUntil([&] {
         return m_server->requestCount("/v5.html") && m_server->requestCount("/v4.html")
             && m_server->requestCount("/v3.html");
@@ -110,13 +110,13 @@ TEST_F(HistoryWindowTest, FiveVisitsOpenAsLazyTabsAndTheFirstLoads)
     const auto& tabs = controller().browserTabs();
     ASSERT_EQ(tabs.size(), 6u);
     for (size_t i = 1; i < 6; ++i)
-        EXPECT_TRUE(tabs[i].lazy) << i;
-    EXPECT_EQ(selectedView(), tabs[1].webView.get());
+        EXPECT_TRUE(tabs[i].lazy()) << i;
+    EXPECT_EQ(selectedView(), tabs[1].webView());
     for (size_t i = 2; i < 6; ++i)
-        EXPECT_EQ(tabs[i].webView.get(), nullptr) << i;
-    EXPECT_EQ(tabs[2].title, "Visit 4");
+        EXPECT_EQ(tabs[i].webView(), nullptr) << i;
+    EXPECT_EQ(tabs[2].title(), "Visit 4");
     // Visit 1 has no title: its address stands in.
-    EXPECT_EQ(tabs[5].title, m_server->url("/v1.html"));
+    EXPECT_EQ(tabs[5].title(), m_server->url("/v1.html"));
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/v5.html")));
     EXPECT_EQ(m_server->requestCount("/v2.html"), 0);
 }

@@ -49,10 +49,10 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     m_server->page("/one.html", "One");
     m_server->page("/two.html", "Two");
     load("/one.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "One"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "One"; }));
     EXPECT_FALSE(controller().window()->backButton().get_sensitive());
     load("/two.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Two"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Two"; }));
     EXPECT_EQ(field(), m_server->url("/two.html"));
     EXPECT_EQ(windowTitle(), "Two");
     EXPECT_TRUE(controller().window()->backButton().get_sensitive());
@@ -71,7 +71,7 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/one.html")));
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "One"; }));
     EXPECT_EQ(field(), m_server->url("/one.html"));
-    EXPECT_EQ(controller().browserTabs()[0].title, "One");
+    EXPECT_EQ(controller().browserTabs()[0].title(), "One");
     EXPECT_TRUE(controller().window()->forwardButton().get_sensitive());
     EXPECT_FALSE(controller().window()->backButton().get_sensitive());
 
@@ -89,7 +89,7 @@ TEST_F(NavigationTest, BackgroundTabKeepsItsOwnTitleAndLeavesWindowChromeAlone)
     WebKitWebView* background = selectedView();
     controller().selectBrowserTabAtIndex(0);
     ASSERT_TRUE(waitForLoad(background, m_server->url("/back.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Back"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Back"; }));
     EXPECT_EQ(windowTitle(), "Front");
     EXPECT_EQ(field(), m_server->url("/front.html"));
     // Background tabs are recorded too.
@@ -105,7 +105,7 @@ TEST_F(NavigationTest, PageWithoutTitleShowsHostEverywhere)
 {
     m_server->route("/plain.html", { 200, "text/html", "<p>no title</p>", {} });
     load("/plain.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "127.0.0.1"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "127.0.0.1"; }));
     EXPECT_EQ(windowTitle(), "127.0.0.1");
     ASSERT_TRUE(waitUntil([&] { return !historyVisits(controller().historyFileURL()).empty(); }));
     EXPECT_EQ(historyVisits(controller().historyFileURL()).back().second, "127.0.0.1");
@@ -125,7 +125,7 @@ TEST_F(NavigationTest, LinkWithBlankTargetOpensAndLoadsNewTab)
     WebKitWebView* opened = selectedView();
     EXPECT_NE(opened, opener);
     ASSERT_TRUE(waitForLoad(opened, m_server->url("/target.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title == "Target"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Target"; }));
     EXPECT_EQ(uriOf(opener), m_server->url("/links.html"));
 }
 

@@ -80,7 +80,7 @@ TEST_F(PageTrustTest, PointerInputAloneReachesExtensions)
     realClickAtCentre(tab);
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") >= 1; }));
     EXPECT_EQ(callAsync(watch, "return seen;"),
-        Json::array({ { { "tabId", controller().browserTabs().back().id }, { "type", "click" },
+        Json::array({ { { "tabId", controller().browserTabs().back().id() }, { "type", "click" },
             { "tag", "button" }, { "id", "b" }, { "role", "" }, { "inputType", "" } } }));
 }
 
@@ -96,13 +96,13 @@ TEST_F(PageTrustTest, PointerReportsFromAWindowThePageOpenedCarryItsOwnTab)
     size_t before = controller().browserTabs().size();
     evaluate(selectedView(), "window.open('/opened.html'); 1");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == before + 1; }));
-    const BrowserTab& opened = controller().browserTabs().back();
-    ASSERT_TRUE(waitForLoad(opened.webView.get(), m_server->url("/opened.html")));
+    const Tab& opened = controller().browserTabs().back();
+    ASSERT_TRUE(waitForLoad(opened.webView(), m_server->url("/opened.html")));
     controller().selectBrowserTabAtIndex(controller().browserTabs().size() - 1);
 
-    realClickAtCentre(opened.webView.get());
+    realClickAtCentre(opened.webView());
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") >= 1; }));
-    EXPECT_EQ(callAsync(watch, "return seen;"), Json::array({ opened.id }));
+    EXPECT_EQ(callAsync(watch, "return seen;"), Json::array({ opened.id() }));
 }
 
 TEST_F(PageTrustTest, NavigationStartedIsSentForTheMainFrameOnly)

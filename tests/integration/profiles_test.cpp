@@ -96,7 +96,7 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
                             { "searchEngine", "DuckDuckGo" } } }) },
         { "QuivelCurrentProfile", kWorkID } });
     launch();
-    EXPECT_EQ(controller().browserTabs()[0].profileID, kWorkID);
+    EXPECT_EQ(controller().browserTabs()[0].profileID(), kWorkID);
     EXPECT_EQ(controller().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
     submitAddress("two words");
     EXPECT_EQ(controller().window()->requestField().get_text().raw(),
@@ -137,7 +137,7 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     ASSERT_TRUE(isValidProfileID(work));
     controller().selectCurrentProfile(work);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].profileID, work);
+    EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
     EXPECT_EQ(controller().currentProfile(), work);
     EXPECT_EQ(onStorePage("localStorage.setItem('who', 'work');"
                           "document.cookie = 'who=work; max-age=86400; path=/';"
@@ -164,7 +164,7 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     EXPECT_EQ(controller().currentProfile(), "default");
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"default\"");
     controller().selectCurrentProfile(work);
-    EXPECT_EQ(controller().browserTabs()[1].profileID, work);
+    EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"work\"");
     EXPECT_EQ(onStorePage("document.cookie"), "\"who=work\"");
 }
@@ -201,7 +201,7 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     EXPECT_EQ(controller().profileForID(work), nullptr);
     EXPECT_EQ(controller().currentProfile(), "default");
     for (const auto& tab : controller().browserTabs())
-        EXPECT_EQ(tab.profileID, "default");
+        EXPECT_EQ(tab.profileID(), "default");
     // The home tab of launch plus the Default tab opened because the current profile went.
     EXPECT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().indexOfSelectedTab(), 1u);

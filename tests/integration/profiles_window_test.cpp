@@ -41,7 +41,7 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     window->selectCurrentProfile();
     EXPECT_EQ(controller().currentProfile(), id);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].profileID, id);
+    EXPECT_EQ(controller().browserTabs()[1].profileID(), id);
     controller().loadResolvedAddress(m_server->url("/ua.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/ua.html")));
     EXPECT_EQ(evaluate(selectedView(), "navigator.userAgent"), "\"QuivelTest/1.0\"");
@@ -60,7 +60,7 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     EXPECT_EQ(controller().profiles().size(), 1u);
     EXPECT_EQ(controller().currentProfile(), "default");
     for (const auto& tab : controller().browserTabs())
-        EXPECT_NE(tab.profileID, id);
+        EXPECT_NE(tab.profileID(), id);
     EXPECT_EQ(window->selectedProfileID(), "default");
     EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(data); }));
 }

@@ -96,7 +96,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     EXPECT_EQ(
         evaluate(view, "document.getElementById('address').textContent"), "\"" + address + "\"");
     EXPECT_NE(evaluate(view, "document.getElementById('message').textContent"), "\"\"");
-    EXPECT_EQ(controller().browserTabs().back().title, "Loading\u2026");
+    EXPECT_EQ(controller().browserTabs().back().title(), "Loading\u2026");
     EXPECT_EQ(controller().window()->get_title().rfind("Load failed: ", 0), 0u);
     for (const auto& entry : controller().historyEntries())
         EXPECT_NE(entry.url, address);
@@ -104,7 +104,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     LateServer late("<title>Back again</title><p>answering now");
     ASSERT_TRUE(late.listen(port));
     evaluate(view, "document.getElementById('try-again').click(); true");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title == "Back again"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == "Back again"; }));
     EXPECT_GE(late.requests(), 1);
     EXPECT_EQ(uriOf(view), address);
     EXPECT_FALSE(controller().showingErrorPage(view));
@@ -182,7 +182,7 @@ TEST_F(ShortcutsTest, ZoomStaysWithItsTabEvenWhenLazy)
     EXPECT_DOUBLE_EQ(zoom(), 1.0);
     activate("zoom-out");
     EXPECT_DOUBLE_EQ(zoom(), 0.9);
-    ASSERT_FALSE(controller().browserTabs()[2].webView);
+    ASSERT_FALSE(controller().browserTabs()[2].webView());
     controller().selectBrowserTabAtIndex(2);
     EXPECT_DOUBLE_EQ(zoom(), 1.25);
     activate("zoom-reset");
@@ -250,7 +250,7 @@ TEST_F(ShortcutsTest, PointerMiddleClickOpensLinkInBackgroundTab)
     ASSERT_EQ(std::system(command.c_str()), 0);
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 3; }));
     EXPECT_EQ(selectedView(), opener);
-    WebKitWebView* background = controller().browserTabs().back().webView.get();
+    WebKitWebView* background = controller().browserTabs().back().webView();
     EXPECT_TRUE(waitForLoad(background, m_server->url("/target.html")));
     EXPECT_EQ(uriOf(opener), m_server->url("/links.html"));
 }

@@ -2,10 +2,12 @@
 #include "support/browser_fixture.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "base/atomic_file.h"
 #include "base/json_text.h"
 #include "base/uuid.h"
+#include "tabs/activity_window.h"
 #include "tabs/tab_model.h"
 
 namespace qv::test {
@@ -22,7 +24,7 @@ std::vector<std::string> tabIDs(const BrowserController& controller)
 {
     std::vector<std::string> ids;
     for (const auto& tab : controller.browserTabs())
-        ids.push_back(tab.id);
+        ids.push_back(tab.id());
     return ids;
 }
 
@@ -55,7 +57,7 @@ protected:
             ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
             // The page title can arrive just after the load finishes.
             std::string title = "P" + std::to_string(i);
-            ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title == title; }));
+            ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == title; }));
         }
     }
 };
@@ -63,8 +65,8 @@ protected:
 TEST_F(TabsTest, LaunchOpensExactlyOneTabWithCaretInAddressField)
 {
     ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_EQ(controller().browserTabs()[0].profileID, "default");
-    EXPECT_TRUE(isUUIDString(controller().browserTabs()[0].id));
+    EXPECT_EQ(controller().browserTabs()[0].profileID(), "default");
+    EXPECT_TRUE(isUUIDString(controller().browserTabs()[0].id()));
     EXPECT_EQ(controller().window()->get_title().raw(), "Quivel Browser");
     Gtk::Widget* focus = controller().window()->get_focus();
     EXPECT_TRUE(focus && (focus == &controller().window()->requestField()
@@ -82,7 +84,7 @@ TEST_F(TabsTest, TypedLocalAddressLoadsIntoSelectedTab)
     submitAddress(m_server->url("/hello.html"));
     ASSERT_TRUE(waitForLoad(view, m_server->url("/hello.html")));
     EXPECT_EQ(selectedView(), view);
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title == "Hello Page"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Hello Page"; }));
     EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/hello.html"));
     EXPECT_EQ(controller().window()->get_title().raw(), "Hello Page");
     // The typed address is probed with HEAD first, then loaded once.
@@ -101,7 +103,7 @@ TEST_F(TabsTest, ControlTAndControlWCreateAndCloseTabs)
     m_application->activate_action("new-tab");
     ASSERT_EQ(controller().browserTabs().size(), 3u);
     EXPECT_EQ(controller().indexOfSelectedTab(), 2u);
-    EXPECT_EQ(controller().browserTabs()[2].title, kLoadingTitle);
+    EXPECT_EQ(controller().browserTabs()[2].title(), kLoadingTitle);
 
     m_application->activate_action("close-tab");
     ASSERT_EQ(controller().browserTabs().size(), 2u);
@@ -115,7 +117,7 @@ TEST_F(TabsTest, ClosingSelectedLastTabSelectsNewLastTabAndFirstSelectsSecond)
     controller().closeBrowserTabAtIndex(2);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
-    EXPECT_EQ(controller().browserTabs()[1].id, ids[1]);
+    EXPECT_EQ(controller().browserTabs()[1].id(), ids[1]);
 
     openLocalTabs(1);
     ids = tabIDs(controller());
@@ -123,7 +125,7 @@ TEST_F(TabsTest, ClosingSelectedLastTabSelectsNewLastTabAndFirstSelectsSecond)
     controller().closeBrowserTabAtIndex(0);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
-    EXPECT_EQ(controller().browserTabs()[0].id, ids[1]);
+    EXPECT_EQ(controller().browserTabs()[0].id(), ids[1]);
 }
 
 TEST_F(TabsTest, ClosingBackgroundTabKeepsSelection)
@@ -138,10 +140,10 @@ TEST_F(TabsTest, ClosingBackgroundTabKeepsSelection)
 
 TEST_F(TabsTest, ClosingOnlyTabOpensANewOne)
 {
-    std::string before = controller().browserTabs()[0].id;
+    std::string before = controller().browserTabs()[0].id();
     m_application->activate_action("close-tab");
     ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_NE(controller().browserTabs()[0].id, before);
+    EXPECT_NE(controller().browserTabs()[0].id(), before);
     EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
     EXPECT_NE(selectedView(), nullptr);
 }
@@ -160,18 +162,18 @@ TEST_F(TabsTest, LazyTabReleasesItsViewWhenLeftAndReloadsWhenSelected)
 {
     openLocalTabs(2); // home, P0, P1
     controller().selectBrowserTabAtIndex(1);
-    ASSERT_EQ(controller().browserTabs()[1].title, "P0");
+    ASSERT_EQ(controller().browserTabs()[1].title(), "P0");
     controller().toggleLazyTabs(Sender::menuItem(1));
     // The selected tab keeps its page while selected.
-    EXPECT_TRUE(controller().browserTabs()[1].lazy);
-    EXPECT_TRUE(controller().browserTabs()[1].webView);
+    EXPECT_TRUE(controller().browserTabs()[1].lazy());
+    EXPECT_TRUE(controller().browserTabs()[1].webView());
 
     int loadsBefore = m_server->requestCount("/p0.html");
     controller().createNewTab();
-    const BrowserTab& lazyTab = controller().browserTabs()[1];
-    EXPECT_FALSE(lazyTab.webView);
-    EXPECT_EQ(lazyTab.url, m_server->url("/p0.html"));
-    EXPECT_EQ(controller().browserTabForID(lazyTab.id), nullptr);
+    const Tab& lazyTab = controller().browserTabs()[1];
+    EXPECT_FALSE(lazyTab.webView());
+    EXPECT_EQ(lazyTab.url(), m_server->url("/p0.html"));
+    EXPECT_EQ(controller().browserTabForID(lazyTab.id()), nullptr);
     Json snapshot = readSnapshot(controller());
     ASSERT_TRUE(snapshot.is_array());
     EXPECT_EQ(snapshot[1]["url"], m_server->url("/p0.html"));
@@ -179,27 +181,27 @@ TEST_F(TabsTest, LazyTabReleasesItsViewWhenLeftAndReloadsWhenSelected)
     EXPECT_EQ(snapshot[1]["lazy"], true);
 
     controller().selectBrowserTabAtIndex(1);
-    ASSERT_NE(controller().browserTabs()[1].webView.get(), nullptr);
+    ASSERT_NE(controller().browserTabs()[1].webView(), nullptr);
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/p0.html")));
     EXPECT_EQ(m_server->requestCount("/p0.html"), loadsBefore + 1);
 
     // Another selection unloads it again.
     controller().selectBrowserTabAtIndex(2);
-    EXPECT_FALSE(controller().browserTabs()[1].webView);
+    EXPECT_FALSE(controller().browserTabs()[1].webView());
 }
 
 TEST_F(TabsTest, MakingBackgroundTabLazyUnloadsItAtOnceAndNotLazyDoesNotLoadIt)
 {
     openLocalTabs(2);
-    std::string id = controller().browserTabs()[1].id;
+    std::string id = controller().browserTabs()[1].id();
     controller().toggleLazyTabs(Sender::menuItem(1));
     EXPECT_EQ(controller().browserTabForID(id), nullptr);
     controller().toggleLazyTabs(Sender::menuItem(1));
-    EXPECT_FALSE(controller().browserTabs()[1].lazy);
+    EXPECT_FALSE(controller().browserTabs()[1].lazy());
     EXPECT_EQ(controller().browserTabForID(id), nullptr);
     // Only menu items toggle lazy mode.
     controller().toggleLazyTabs(Sender::button(1));
-    EXPECT_FALSE(controller().browserTabs()[1].lazy);
+    EXPECT_FALSE(controller().browserTabs()[1].lazy());
     EXPECT_EQ(controller().browserTabForID(""), selectedView());
 }
 
@@ -214,7 +216,7 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     for (size_t i = 0; i < snapshot.size(); ++i) {
         const Json& entry = snapshot[i];
         EXPECT_EQ(entry.size(), 6u);
-        EXPECT_EQ(entry["id"], controller().browserTabs()[i].id);
+        EXPECT_EQ(entry["id"], controller().browserTabs()[i].id());
         EXPECT_TRUE(entry["url"].is_string());
         EXPECT_TRUE(entry["title"].is_string());
         EXPECT_EQ(entry["profileID"], "default");
@@ -228,12 +230,60 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().historyFileURL().parent_path());
 }
 
+TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
+{
+    openLocalTabs(2);
+    controller().showActivity();
+    auto changes = std::make_shared<int>(0);
+    controller().browserTabs().signalChanged().connect([changes] { ++*changes; });
+    // After one operation: one change, and the strip, the activity rows and "tab.json" show it.
+    auto followed = [&](const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(*changes, 1);
+        *changes = 0;
+        std::vector<std::string> ids = tabIDs(controller());
+        std::vector<std::string> items;
+        for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item;
+             item = item->get_next_sibling()) {
+            for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+                auto* b = dynamic_cast<Gtk::Button*>(c);
+                if (b && b->get_name() != "tab-close")
+                    items.push_back(b->get_name());
+            }
+        }
+        EXPECT_EQ(items, ids);
+        EXPECT_EQ(controller().activityWindow()->rowCount(), ids.size());
+        Json snapshot = readSnapshot(controller());
+        std::vector<std::string> saved;
+        std::optional<size_t> active;
+        for (size_t i = 0; i < snapshot.size(); ++i) {
+            saved.push_back(snapshot[i]["id"].get<std::string>());
+            if (snapshot[i]["active"].get<bool>())
+                active = i;
+        }
+        EXPECT_EQ(saved, ids);
+        EXPECT_EQ(active, controller().indexOfSelectedTab());
+    };
+
+    controller().openBackgroundTab(m_server->url("/p0.html"));
+    followed("open");
+    auto ids = tabIDs(controller());
+    controller().moveBrowserTabWithID(ids[3], ids[0], false);
+    followed("move");
+    controller().selectBrowserTabAtIndex(0);
+    followed("select");
+    controller().closeBrowserTabAtIndex(0);
+    followed("close the selected tab");
+    controller().closeBrowserTabAtIndex(controller().browserTabs().size() - 1);
+    followed("close a background tab");
+}
+
 TEST_F(TabsTest, EmptyAddressGivesLoadingTitleAndNoAddressGivesNewTab)
 {
     controller().createBrowserTabWithURL(std::string());
-    EXPECT_EQ(controller().browserTabs().back().title, kLoadingTitle);
+    EXPECT_EQ(controller().browserTabs().back().title(), kLoadingTitle);
     controller().createBrowserTabWithURL(std::nullopt);
-    EXPECT_EQ(controller().browserTabs().back().title, kNewTabTitle);
+    EXPECT_EQ(controller().browserTabs().back().title(), kNewTabTitle);
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(webkit_web_view_get_uri(selectedView()), nullptr);
 }
@@ -257,12 +307,12 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     ASSERT_EQ(titles.size(), 3u);
     ASSERT_EQ(closes.size(), 3u);
     ASSERT_NE(plus, nullptr);
-    EXPECT_EQ(titles[1]->get_name().raw(), controller().browserTabs()[1].id);
+    EXPECT_EQ(titles[1]->get_name().raw(), controller().browserTabs()[1].id());
 
     g_signal_emit_by_name(titles[0]->gobj(), "clicked");
     EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
     // Buttons of the rebuilt strip close the right tab.
-    std::string secondID = controller().browserTabs()[1].id;
+    std::string secondID = controller().browserTabs()[1].id();
     for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
         for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
             auto* b = dynamic_cast<Gtk::Button*>(c);
@@ -273,7 +323,7 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     }
     g_signal_emit_by_name(closes.back()->gobj(), "clicked"); // the last item's close button
     ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].id, secondID);
+    EXPECT_EQ(controller().browserTabs()[1].id(), secondID);
 }
 
 TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
@@ -286,9 +336,9 @@ TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
     controller().loadResolvedAddress(m_server->url("/spoof.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/spoof.html")));
     ASSERT_TRUE(waitUntil(
-        [&] { return controller().browserTabs()[0].title.find("gnp.exe") != std::string::npos; }));
+        [&] { return controller().browserTabs()[0].title().find("gnp.exe") != std::string::npos; }));
     // The tab keeps the title as the engine reports it, override and all.
-    const std::string stored = controller().browserTabs()[0].title;
+    const std::string stored = controller().browserTabs()[0].title();
     EXPECT_NE(stored.find("\u202E"), std::string::npos);
 
     EXPECT_EQ(std::string(controller().window()->get_title()), shown);

@@ -38,7 +38,7 @@ std::vector<std::string> order(const BrowserController& controller)
 {
     std::vector<std::string> ids;
     for (const auto& tab : controller.browserTabs())
-        ids.push_back(tab.id);
+        ids.push_back(tab.id());
     return ids;
 }
 
@@ -156,7 +156,7 @@ TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)
     controller().window()->close();
     EXPECT_TRUE(controller().closingApplication());
     for (const auto& tab : controller().browserTabs())
-        EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView.get())), nullptr);
+        EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView())), nullptr);
 }
 
 TEST_F(WindowTest, ElementFullscreenInTheSelectedTabHidesChromeOnly)
