@@ -85,9 +85,7 @@ public:
     // Stores a defaults value, whoever sets it. A failed write keeps the value for this run;
     // the first failure of each key is reported with showError, later ones are logged.
     void setDefaultsValue(std::string_view key, Json value);
-    // The one writer of the data files, off the UI thread. flushFiles() waits until everything
-    // handed to it is on disk: only for quitting (and tests).
-    FileWriter& fileWriter() { return *m_fileWriter; }
+    // Waits until everything handed to the file writer is on disk: only for quitting (and tests).
     void flushFiles();
 
     // --- Windows (app/window_lifecycle.cpp) ---
@@ -147,8 +145,6 @@ public:
     size_t pendingFaviconDownloads() const;
     // Icon look-ups that have run to their end: shown, refused, failed or dropped.
     size_t faviconLookupsFinished() const { return m_faviconLookupsFinished; }
-    // Icons that failed, by page and icon address, for the life of the browser.
-    const FaviconCache<bool>& failedFavicons() const { return m_failedFavicons; }
 
     // --- Tab strip (tabs/tab_strip.cpp); it follows the tab list's changes by itself ---
     void moveBrowserTabWithID(const TabID& moving, const TabID& target, bool after);
@@ -157,7 +153,6 @@ public:
         double* markerX);
     void updateTabDropIndicatorAtWindowPoint(double x, double y);
     void clearTabDropIndicator();
-    void finishTabDropIndicatorFade();
     TabStripView* tabStrip() const;
 
     // --- Navigation (navigation/*.cpp) ---
@@ -392,7 +387,6 @@ public:
     void selectTabByShortcut(TabShortcut shortcut, size_t number = 0);
     // Opens the most recently closed tab again on its profile, skipping deleted profiles.
     void reopenClosedTab();
-    const ClosedTabStack& closedTabs() const { return m_closedTabs; }
     // A tab appended behind the selected one, loading the address; the selection stays.
     TabID openBackgroundTab(const std::string& url);
     // Shows our error page for a failed load of `uri` in place of the page, keeping `uri` as

@@ -496,13 +496,12 @@ void PageSourceWindow::refreshPageResources()
         [this, generation](JSCValue* value, const GError* error) {
             if (m_generation != generation)
                 return;
-            PageSourceWindow& window = *this;
-            if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
-                window.setStatus("The page changed while listing files. Refresh the list.");
+            if (webViewURI(webView()) != m_sourceEditorURL) {
+                setStatus("The page changed while listing files. Refresh the list.");
                 return;
             }
             if (error) {
-                window.setStatus("Could not list page files: " + errorText(error));
+                setStatus("Could not list page files: " + errorText(error));
                 return;
             }
             std::optional<std::vector<SourceResource>> list;
@@ -514,12 +513,12 @@ void PageSourceWindow::refreshPageResources()
                 g_free(json);
             }
             if (!list) {
-                window.setStatus("The page did not return a file list.");
+                setStatus("The page did not return a file list.");
                 return;
             }
-            window.m_sourceResources = std::move(*list);
-            window.reloadTable();
-            window.setStatus("Found " + std::to_string(window.m_sourceResources.size())
+            m_sourceResources = std::move(*list);
+            reloadTable();
+            setStatus("Found " + std::to_string(m_sourceResources.size())
                 + " files. Select one to load; cross-origin access may be blocked.");
         });
 }
@@ -596,23 +595,22 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
             [this, generation, resource](JSCValue* value, const GError* error) {
                 if (m_generation != generation)
                     return;
-                PageSourceWindow& window = *this;
                 if (error) {
-                    window.setStatus("Could not load HTML: " + errorText(error));
+                    setStatus("Could not load HTML: " + errorText(error));
                     return;
                 }
                 bool tooLong = false;
                 auto html = boundedString(value, kMaxEditorTextBytes, &tooLong);
                 if (tooLong) {
-                    window.setStatus("The page's HTML exceeds the 16 MB editor limit.");
+                    setStatus("The page's HTML exceeds the 16 MB editor limit.");
                     return;
                 }
                 if (!html) {
-                    window.setStatus("The page has no readable HTML.");
+                    setStatus("The page has no readable HTML.");
                     return;
                 }
-                window.showEditorText(resource, *html);
-                window.setStatus("Loaded live HTML. Large pages may take longer to serialize.");
+                showEditorText(resource, *html);
+                setStatus("Loaded live HTML. Large pages may take longer to serialize.");
             });
         return;
     }
@@ -621,30 +619,29 @@ void PageSourceWindow::loadListedResource(const SourceResource& resource)
         [this, generation, resource](JSCValue* value, const GError* error) {
             if (m_generation != generation)
                 return;
-            PageSourceWindow& window = *this;
-            if (webViewURI(window.webView()) != window.m_sourceEditorURL) {
-                window.setStatus("The page changed while loading. Refresh the file list.");
+            if (webViewURI(webView()) != m_sourceEditorURL) {
+                setStatus("The page changed while loading. Refresh the file list.");
                 return;
             }
             const char* cors = "Could not read %@. The server may block cross-origin access "
                                "(CORS): %@";
             if (error) {
-                window.setStatus(format(cors, resource.url, errorText(error)));
+                setStatus(format(cors, resource.url, errorText(error)));
                 return;
             }
             bool tooLong = false;
             auto text = boundedString(value, kMaxFetchedTextBytes, &tooLong);
             if (tooLong) {
-                window.setStatus(format(cors, resource.url, "File exceeds the 2 MB editor limit"));
+                setStatus(format(cors, resource.url, "File exceeds the 2 MB editor limit"));
                 return;
             }
             if (!text) {
-                window.setStatus("The resource did not return text.");
+                setStatus("The resource did not return text.");
                 return;
             }
-            window.showEditorText(resource, *text);
+            showEditorText(resource, *text);
             glong characters = g_utf8_strlen(text->data(), static_cast<gssize>(text->size()));
-            window.setStatus(
+            setStatus(
                 format("Loaded %@ (%@ characters)", resource.url, std::to_string(characters)));
         });
 }
@@ -689,12 +686,11 @@ void PageSourceWindow::savePageSource()
     runFilePanel(gobj(), panel, [this, self](std::optional<fs::path> file) {
         if (!file || self.expired())
             return;
-        PageSourceWindow& window = *this;
-        Result<Done> written = writeFileAtomically(*file, window.m_editor.text());
+        Result<Done> written = writeFileAtomically(*file, m_editor.text());
         if (written)
-            window.setStatus("Saved source to " + file->string());
+            setStatus("Saved source to " + file->string());
         else
-            window.setStatus("Could not save source: " + written.error());
+            setStatus("Could not save source: " + written.error());
     });
 }
 
@@ -755,10 +751,9 @@ void PageSourceWindow::startLocalCopy(const fs::path& folder)
             [this, self](const LocalCopyDownloads& downloads) {
                 if (self.expired())
                     return;
-                PageSourceWindow& window = *this;
-                window.setStatus(downloads.progressStatus());
+                setStatus(downloads.progressStatus());
                 std::size_t total = downloads.transfers().size();
-                window.m_progress->set_fraction(
+                m_progress->set_fraction(
                     total ? static_cast<double>(downloads.completedCount()) / total : 1.0);
             },
             [this, self](LocalCopyDownloads downloads) {
@@ -971,18 +966,17 @@ void PageSourceWindow::exportLocalSourceCopyAsZip()
     runFilePanel(gobj(), panel, [this, self, folder](std::optional<fs::path> destination) {
         if (!destination || self.expired())
             return;
-        PageSourceWindow& window = *this;
         if (isZipDestinationInsideCopy(*destination, folder)) {
-            window.setStatus("Choose a ZIP destination outside the local website folder.");
+            setStatus("Choose a ZIP destination outside the local website folder.");
             return;
         }
         // Packed beside the destination and renamed over it only when complete.
         Result<Done> packed = writeZipArchiveOfFolder(folder, *destination);
         if (!packed) {
-            window.setStatus("Could not export ZIP: " + packed.error());
+            setStatus("Could not export ZIP: " + packed.error());
             return;
         }
-        window.setStatus("Exported all local website files \u00B7 " + destination->string());
+        setStatus("Exported all local website files \u00B7 " + destination->string());
         revealInFileViewer(*destination);
     });
 }

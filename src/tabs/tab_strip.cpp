@@ -51,10 +51,4 @@ void BrowserController::clearTabDropIndicator()
         strip->clearDropIndicator();
 }
 
-void BrowserController::finishTabDropIndicatorFade()
-{
-    if (TabStripView* strip = tabStrip())
-        strip->finishDropIndicatorFade();
-}
-
 } // namespace qv
