@@ -6,25 +6,42 @@
 
 namespace qv {
 
-class BrowserController;
+class Shell;
+
+// The auxiliary windows, in the order the browser lists and closes them.
+enum class AuxiliaryWindowKind {
+    ExtensionManager,
+    ExtensionSource,
+    Settings,
+    Profiles,
+    History,
+    Activity,
+    Downloads,
+    ScriptConsole,
+    PageSource,
+};
 
 class AuxiliaryWindow : public Gtk::Window {
 public:
-    // Joins the application (so its shortcuts work here) and routes the close request and
-    // key changes to the controller, which hides the window unless the browser is closing.
-    AuxiliaryWindow(BrowserController& controller, const Glib::ustring& title);
+    // Joins the application (so its shortcuts work here) and the shell's window list, whose
+    // close rules hide the window unless the browser is closing.
+    AuxiliaryWindow(Shell& shell, AuxiliaryWindowKind kind, const Glib::ustring& title);
     ~AuxiliaryWindow() override;
     AuxiliaryWindow(const AuxiliaryWindow&) = delete;
     AuxiliaryWindow& operator=(const AuxiliaryWindow&) = delete;
 
+    AuxiliaryWindowKind kind() const { return m_kind; }
     // Shows the window in front, re-themed for the current setting.
     void showInFront();
+    // The user closed the window while the browser goes on; it has just been hidden.
+    virtual void closedByUser() { }
 
 protected:
-    BrowserController& controller() const { return m_controller; }
+    Shell& shell() const { return m_shell; }
 
 private:
-    BrowserController& m_controller;
+    Shell& m_shell;
+    AuxiliaryWindowKind m_kind;
 };
 
 } // namespace qv

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line_rules.h"
+#include "app/shell.h"
 #include "app/web_views.h"
 #include "base/file_writer.h"
 #include "base/json_text.h"
@@ -74,27 +75,12 @@ public:
     BrowserController(const BrowserController&) = delete;
     BrowserController& operator=(const BrowserController&) = delete;
 
-    // --- Launch and application (app/launch.cpp, app/main_menu.cpp) ---
+    // --- Launch (app/launch.cpp, app/main_menu.cpp) ---
     void applicationDidFinishLaunching();
     void installMainMenu();
     Glib::RefPtr<Gio::Menu> makeMainMenu();
-    UserDefaults& defaults() { return *m_defaults; }
-    const Glib::RefPtr<Gtk::Application>& application() const { return m_application; }
-    // The common failure report: logged, then a modal alert "Quivel Browser" with "OK".
-    void showError(const std::string& message);
-    // Stores a defaults value, whoever sets it. A failed write keeps the value for this run;
-    // the first failure of each key is reported with showError, later ones are logged.
-    void setDefaultsValue(std::string_view key, Json value);
-    // Waits until everything handed to the file writer is on disk: only for quitting (and tests).
-    void flushFiles();
-
-    // --- Windows (app/window_lifecycle.cpp) ---
-    bool windowShouldClose(Gtk::Window& window);
-    void windowWillClose(Gtk::Window& window);
-    void windowDidBecomeKey(Gtk::Window& window);
-    std::vector<Gtk::Window*> auxiliaryWindows() const;
-    // Routes the window's close request and key changes to the window callbacks above.
-    void connectWindowCallbacks(Gtk::Window& window);
+    // The application, defaults, theme, failure report, file writer and window list.
+    Shell& shell() { return *m_shell; }
 
     // --- Browser window and chrome (app/browser_window.cpp, app/theme.cpp) ---
     void createWindow();
@@ -103,11 +89,6 @@ public:
     GObjectPtr<WebKitWebView> newBrowserWebView() { return newBrowserWebViewWithConfiguration(nullptr); }
     void setBrowserElementFullscreen(bool fullscreen, WebKitWebView* webView);
     void applyBrowserChromeVisibility();
-    void toggleDarkMode();
-    // Stores the theme and applies it to every window; the toggle and extensions both use it.
-    void setDarkMode(bool dark);
-    void applyTheme();
-    bool darkMode() const;
     // Settings window (app/settings_window.cpp).
     void showSettings();
     SettingsWindow* settingsWindow() const { return m_settingsWindow.get(); }
@@ -367,7 +348,6 @@ public:
     const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
     const std::filesystem::path& tabsFileURL() const { return m_tabsFileURL; }
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
-    bool closingApplication() const { return m_closingApplication; }
 
     // --- Page and tab shortcuts (app/page_commands.cpp, tabs/tab_shortcuts.cpp) and the
     // error page of a failed load (navigation/error_page.cpp) ---
@@ -424,7 +404,6 @@ private:
 
     // Chrome (app/browser_window.cpp, app/theme.cpp)
     void connectWebViewSignals(WebKitWebView* webView);
-    void applyWindowCss();
     gboolean webViewEnterFullscreen(WebKitWebView* webView);
     gboolean webViewLeaveFullscreen(WebKitWebView* webView);
     gboolean runOpenPanelForFileUpload(WebKitWebView* webView, WebKitFileChooserRequest* request);
@@ -507,19 +486,14 @@ private:
     void dropClosedExtensionSourceWindows();
 
     // --- Application and browser window ---
-    Glib::RefPtr<Gtk::Application> m_application;
-    std::unique_ptr<UserDefaults> m_defaults;
-    // Declared before the stores that hand it their files, so it outlives them and its
-    // destruction writes what they left pending.
-    std::unique_ptr<FileWriter> m_fileWriter = std::make_unique<FileWriter>();
-    bool m_closingApplication = false;
+    // Declared before the stores that hand its file writer their files, so it outlives them
+    // and its destruction writes what they left pending.
+    std::unique_ptr<Shell> m_shell;
     bool m_browserElementFullscreen = false;
     bool m_extensionTabsVisible = false;
     bool m_extensionToolbarVisible = false;
-    std::set<std::string, std::less<>> m_defaultsWriteFailuresReported;
     std::unique_ptr<BrowserWindow> m_window;
     WebKitWebView* m_webView = nullptr; // the selected tab's; owned by that tab
-    Glib::RefPtr<Gtk::CssProvider> m_themeCss;
     // Shows the browser window's theme toggle, so it goes before the browser window does.
     std::unique_ptr<SettingsWindow> m_settingsWindow;
 

@@ -97,7 +97,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     , m_controller(controller)
 {
     BrowserController& browser = controller;
-    bool dark = browser.darkMode();
+    bool dark = browser.shell().darkMode();
     set_title("Quivel Browser");
     set_default_size(1180, 800);
     set_size_request(760, 480);
@@ -178,7 +178,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_darkModeButton.add_css_class("circular");
     m_darkModeButton.set_name("theme-switch");
     m_darkModeButton.set_active(dark);
-    m_darkModeButton.signal_toggled().connect([&browser] { browser.toggleDarkMode(); });
+    m_darkModeButton.signal_toggled().connect([&browser] { browser.shell().toggleDarkMode(); });
 
     m_toolbarRevealer = Gtk::make_managed<Gtk::Revealer>();
     m_toolbarRevealer->set_transition_type(Gtk::RevealerTransitionType::SLIDE_DOWN);
@@ -236,12 +236,18 @@ void BrowserWindow::applyTheme(bool dark)
     }
 }
 
+void BrowserWindow::restyleForTheme(bool dark)
+{
+    applyTheme(dark);
+    m_tabStrip->rebuild();
+}
+
 void BrowserController::createWindow()
 {
     if (m_window)
         return;
-    m_window = std::make_unique<BrowserWindow>(*this, m_application);
-    connectWindowCallbacks(*m_window);
+    m_window = std::make_unique<BrowserWindow>(*this, m_shell->application());
+    m_shell->setWindow(m_window.get());
     m_window->property_is_active().signal_changed().connect(
         sigc::track_obj([this] { updateFindCloseAction(); }, *this));
     m_extensionTabsVisible = true;
@@ -249,7 +255,7 @@ void BrowserController::createWindow()
     m_tabs.clear();
     m_browserTabsCreated = true;
 
-    applyTheme();
+    m_shell->applyTheme();
     // Shown before the first web view exists: the tabs open before the first frame is drawn,
     // and the window is on screen without waiting for the web view to be set up.
     m_window->present();

@@ -22,6 +22,8 @@ public:
     void showInContent(Gtk::Widget& webView);
     // Restyles the toolbar's buttons and the theme toggle for the theme.
     void applyTheme(bool dark);
+    // A theme change: the toolbar as above, and the strip's items made again in the new style.
+    void restyleForTheme(bool dark);
 
     TabStripView& tabStrip() { return *m_tabStrip; }
     FindBar& findBar() { return *m_findBar; }

@@ -37,7 +37,7 @@ int BrowserController::handleCommandLine(
         m_launchAddresses.clear();
         return 0;
     }
-    if (m_closingApplication)
+    if (m_shell->closingApplication())
         return 0;
     if (addresses.empty() && request->newTab)
         createNewTab();

@@ -27,11 +27,15 @@
 namespace qv {
 
 BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
-    : m_application(std::move(application))
-    , m_defaults(std::make_unique<UserDefaults>(defaultsFileURL()))
+    : m_shell(std::make_unique<Shell>(std::move(application)))
 {
-    if (m_defaults->loadProblem())
-        logLine(*m_defaults->loadProblem());
+    // Closing the browser window lets the tabs' views go.
+    m_shell->signalBrowserWindowWillClose().connect([this] {
+        if (m_window)
+            m_window->tabStrip().cancelPendingWork();
+        for (const Tab& tab : m_tabs)
+            detachWebView(tab.webView(), this);
+    });
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
     m_tabs.signalChanged().connect(sigc::mem_fun(*this, &BrowserController::saveTabsSnapshot));
 }
@@ -43,7 +47,7 @@ BrowserController::~BrowserController()
     m_lifetime.end();
     // Letting the tabs go is no change to show or save.
     m_tabs.signalChanged().clear();
-    flushFiles();
+    m_shell->flushFiles();
     m_historyReadAfterFrame.disconnect();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
@@ -85,30 +89,6 @@ void BrowserController::readHistoryAfterFirstFrame()
             Glib::PRIORITY_LOW);
         return false;
     });
-}
-
-void BrowserController::flushFiles()
-{
-    m_fileWriter->flush();
-}
-
-void BrowserController::showError(const std::string& message)
-{
-    logLine(message);
-    runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr,
-        { "Quivel Browser", message, { "OK" } });
-}
-
-void BrowserController::setDefaultsValue(std::string_view key, Json value)
-{
-    auto saved = m_defaults->setObject(key, std::move(value));
-    if (saved)
-        return;
-    // One alert per key and run: a disk that refuses every write must not bury the user.
-    if (m_defaultsWriteFailuresReported.insert(std::string(key)).second)
-        showError(saved.error());
-    else
-        logLine(saved.error());
 }
 
 namespace {
@@ -226,7 +206,7 @@ int runBrowser(int argc, char** argv)
     application->signal_activate().connect(
         [&controller] { controller.handleCommandLine({ "quivel-browser" }, {}); });
     // However the application ends, the files pending in the writer are written first.
-    application->signal_shutdown().connect([&controller] { controller.flushFiles(); });
+    application->signal_shutdown().connect([&controller] { controller.shell().flushFiles(); });
     return application->run(argc, argv);
 }
 

@@ -98,31 +98,31 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
 
 void BrowserController::installMainMenu()
 {
-    auto& app = m_application;
+    auto& app = m_shell->application();
     auto add = [&](const char* name, std::function<void()> action, const char* accel) {
         if (!app->lookup_action(name))
             app->add_action(name, std::move(action));
         if (accel)
             app->set_accel_for_action(std::string("app.") + name, accel);
     };
-    add("quit", [this] { m_application->quit(); }, "<Control>q");
+    add("quit", [this] { m_shell->application()->quit(); }, "<Control>q");
     add("new-tab", [this] { createNewTab(); }, "<Control>t");
     add("close-tab", [this] { closeBrowserTab(Sender::menuItem(-1)); }, "<Control>w");
-    add("undo", [this] { forwardEditCommand(m_application, "text.undo", WEBKIT_EDITING_COMMAND_UNDO); },
+    add("undo", [this] { forwardEditCommand(m_shell->application(), "text.undo", WEBKIT_EDITING_COMMAND_UNDO); },
         "<Control>z");
-    add("redo", [this] { forwardEditCommand(m_application, "text.redo", WEBKIT_EDITING_COMMAND_REDO); },
+    add("redo", [this] { forwardEditCommand(m_shell->application(), "text.redo", WEBKIT_EDITING_COMMAND_REDO); },
         "<Control><Shift>z");
-    add("cut", [this] { forwardEditCommand(m_application, "clipboard.cut", WEBKIT_EDITING_COMMAND_CUT); },
+    add("cut", [this] { forwardEditCommand(m_shell->application(), "clipboard.cut", WEBKIT_EDITING_COMMAND_CUT); },
         "<Control>x");
     add("copy",
-        [this] { forwardEditCommand(m_application, "clipboard.copy", WEBKIT_EDITING_COMMAND_COPY); },
+        [this] { forwardEditCommand(m_shell->application(), "clipboard.copy", WEBKIT_EDITING_COMMAND_COPY); },
         "<Control>c");
     add("paste",
-        [this] { forwardEditCommand(m_application, "clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE); },
+        [this] { forwardEditCommand(m_shell->application(), "clipboard.paste", WEBKIT_EDITING_COMMAND_PASTE); },
         "<Control>v");
     add("select-all",
         [this] {
-            forwardEditCommand(m_application, "selection.select-all",
+            forwardEditCommand(m_shell->application(), "selection.select-all",
                 WEBKIT_EDITING_COMMAND_SELECT_ALL);
         },
         "<Control>a");
@@ -133,7 +133,7 @@ void BrowserController::installMainMenu()
     // Control plus Command becomes Control plus Super.
     add("toggle-full-screen",
         [this] {
-            if (Gtk::Window* key = m_application->get_active_window())
+            if (Gtk::Window* key = m_shell->application()->get_active_window())
                 key->is_fullscreen() ? key->unfullscreen() : key->fullscreen();
         },
         "<Control><Super>f");

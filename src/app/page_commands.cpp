@@ -88,7 +88,7 @@ void BrowserController::updateFindCloseAction()
     // Escape belongs to the find bar only while it shows in the focused browser window;
     // otherwise the key goes to pages and other windows as usual.
     auto action
-        = std::dynamic_pointer_cast<Gio::SimpleAction>(m_application->lookup_action("find-close"));
+        = std::dynamic_pointer_cast<Gio::SimpleAction>(m_shell->application()->lookup_action("find-close"));
     if (action)
         action->set_enabled(m_window && m_window->findBar().shown() && m_window->is_active());
 }

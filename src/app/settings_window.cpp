@@ -42,7 +42,8 @@ void BrowserController::showSettings()
 }
 
 SettingsWindow::SettingsWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Settings")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Settings, "Settings")
+    , m_controller(controller)
 {
     BrowserController& browser = controller;
     set_default_size(620, 500);
@@ -68,9 +69,9 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
     } else {
         // No browser window (never in the program): a toggle that still sets the theme.
         auto* toggle = Gtk::make_managed<Gtk::ToggleButton>("Switch theme");
-        toggle->set_active(browser.darkMode());
+        toggle->set_active(browser.shell().darkMode());
         toggle->signal_toggled().connect(
-            [&browser, toggle] { browser.setDarkMode(toggle->get_active()); });
+            [&browser, toggle] { browser.shell().setDarkMode(toggle->get_active()); });
         m_themeRow->append(*toggle);
     }
     m_themeRow->append(*describedRow("Theme", "Switch between light and dark mode"));
@@ -98,7 +99,7 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
     Gtk::Box* sourceRow = cardRow();
     m_editSource = iconButton(
         "edit-source", "Edit page source", [&browser] { browser.showSourceEditor(); },
-        browser.darkMode());
+        browser.shell().darkMode());
     m_editSource->set_valign(Gtk::Align::CENTER);
     sourceRow->append(*m_editSource);
     sourceRow->append(*describedRow("Page source", "View or edit files from the current page"));

@@ -5,6 +5,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class SettingsWindow : public AuxiliaryWindow {
 public:
     explicit SettingsWindow(BrowserController& controller);
@@ -18,6 +20,8 @@ private:
     Gtk::Box* m_themeRow = nullptr;
     Gtk::Button* m_manageProfiles = nullptr;
     Gtk::Button* m_editSource = nullptr;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

@@ -258,7 +258,8 @@ void BrowserController::exportLocalSourceCopyAsZip()
 // ---- The window ----
 
 PageSourceWindow::PageSourceWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Edit Source")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::PageSource, "Edit Source")
+    , m_controller(controller)
 {
     set_default_size(1260, 850);
     set_size_request(980, 680);
@@ -378,7 +379,7 @@ Gtk::Widget* PageSourceWindow::makeButtons()
         "Export the complete local website copy as ZIP", false,
         [this] { exportLocalSourceCopyAsZip(); }));
     Gtk::Button* saveAs = iconButton(
-        "download", "Save as\u2026", [this] { savePageSource(); }, browser.darkMode());
+        "download", "Save as\u2026", [this] { savePageSource(); }, browser.shell().darkMode());
     saveAs->set_tooltip_text("Save as\u2026");
     second->append(*saveAs);
     rows->append(*first);

@@ -17,6 +17,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class LocalCopyDownloader;
 
 // The editor widget behind a small seam, so a colouring editor can take the plain view's place.
@@ -113,6 +115,8 @@ private:
     std::unique_ptr<LocalCopyBuild> m_build;
     // Scripts, panels and the local copy that answer late find the window gone.
     Lifetime m_lifetime;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

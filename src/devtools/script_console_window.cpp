@@ -213,7 +213,8 @@ ScriptRunReply scriptRunReplyFrom(const char* json, const GError* error)
 }
 
 ScriptConsoleWindow::ScriptConsoleWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "JavaScript Console")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ScriptConsole, "JavaScript Console")
+    , m_controller(controller)
 {
     set_default_size(900, 680);
     add_css_class("qv-script-window");

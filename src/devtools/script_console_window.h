@@ -14,6 +14,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class ConsoleLayout;
 class ScriptEditorView;
 
@@ -68,6 +70,8 @@ private:
     GObjectPtr<JSCContext> m_syntaxContext;
     // Completions that arrive after the window is gone find it ended.
     Lifetime m_lifetime;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 // The reply of one run as the engine hands it back: its JSON (length-checked before parsing)

@@ -109,7 +109,7 @@ void BrowserController::loadDownloads()
     if (!m_downloadStore || m_downloadStore->fileURL() != m_downloadsFileURL)
         m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
     if (auto problem = m_downloadStore->load())
-        showError(*problem);
+        m_shell->showError(*problem);
 }
 
 const std::vector<Json>& BrowserController::downloadEntries() const
@@ -132,7 +132,7 @@ void BrowserController::recordCompletedDownloadURL(
     DownloadRecording outcome
         = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now());
     if (outcome.loadProblem)
-        showError(*outcome.loadProblem);
+        m_shell->showError(*outcome.loadProblem);
     // The record stays in memory; the file left as it was is what the next reading shows.
     if (outcome.writeProblem)
         logLine(*outcome.writeProblem);

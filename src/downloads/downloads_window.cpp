@@ -108,7 +108,7 @@ void BrowserController::openDownloadsFolder()
         g_object_unref(file);
     }
     if (!opened)
-        showError(std::string(kOpenDownloadsFolderMessage));
+        m_shell->showError(std::string(kOpenDownloadsFolderMessage));
 }
 
 void BrowserController::deleteSelectedDownloads()
@@ -125,7 +125,7 @@ void BrowserController::deleteSelectedDownloads()
         return;
     auto removed = m_downloadStore->removeRecords(rows);
     if (!removed)
-        showError(removed.error());
+        m_shell->showError(removed.error());
     m_downloadsWindow->reloadRecords();
 }
 
@@ -138,11 +138,12 @@ void BrowserController::revealDownloadInFinder(const Sender& sender)
     if (path)
         revealInFileViewer(path.value());
     else
-        showError(path.error());
+        m_shell->showError(path.error());
 }
 
 DownloadsWindow::DownloadsWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Downloads")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Downloads, "Downloads")
+    , m_controller(controller)
 {
     set_default_size(900, 580);
     set_size_request(760, 500);

@@ -10,6 +10,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class DownloadsWindow : public AuxiliaryWindow {
 public:
     explicit DownloadsWindow(BrowserController& controller);
@@ -57,6 +59,8 @@ private:
     std::map<std::string, ProgressRow> m_progressRows;
     Gtk::Button* m_openFolderButton = nullptr;
     Gtk::Button* m_removeButton = nullptr;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

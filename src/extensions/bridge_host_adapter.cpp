@@ -113,9 +113,9 @@ std::string ControllerBridgeHost::searchURL(const std::string& query)
 BridgeUIState ControllerBridgeHost::uiState()
 {
     BridgeUIState state;
-    state.darkMode = m_controller.darkMode();
+    state.darkMode = m_controller.shell().darkMode();
     state.currentProfileID = m_controller.currentProfile();
-    UserDefaults& defaults = m_controller.defaults();
+    UserDefaults& defaults = m_controller.shell().defaults();
     Json stored = defaults.objectForKey(kProfilesKey);
     Json current = defaults.objectForKey(kCurrentProfileKey);
     RepairedProfiles profiles = repairStoredProfiles(
@@ -213,12 +213,12 @@ void ControllerBridgeHost::runPageScript(
 
 Json ControllerBridgeHost::extensionStorage(const ExtensionID& id)
 {
-    return m_controller.defaults().objectForKey(extensionStorageKey(id));
+    return m_controller.shell().defaults().objectForKey(extensionStorageKey(id));
 }
 
 void ControllerBridgeHost::setExtensionStorage(const ExtensionID& id, const Json& dictionary)
 {
-    m_controller.setDefaultsValue(extensionStorageKey(id), dictionary);
+    m_controller.shell().setDefaultsValue(extensionStorageKey(id), dictionary);
 }
 
 ExtensionEventSubscriptions& ControllerBridgeHost::extensionEventSubscriptions()
@@ -389,6 +389,6 @@ void BrowserController::setExtensionChromeVisibility(
     applyBrowserChromeVisibility();
 }
 
-void BrowserController::setDarkModeFromExtension(bool dark) { setDarkMode(dark); }
+void BrowserController::setDarkModeFromExtension(bool dark) { m_shell->setDarkMode(dark); }
 
 } // namespace qv

@@ -81,7 +81,7 @@ void BrowserController::loadExtensions()
     m_extensionIDByWebView.clear();
     m_extensionEventSubscriptions.clear();
     m_enabledExtensionIDs
-        = extensionIDSetFromDefaults(m_defaults->objectForKey(kEnabledExtensionsKey));
+        = extensionIDSetFromDefaults(m_shell->defaults().objectForKey(kEnabledExtensionsKey));
     m_extensionsLoaded = true;
     if (!m_bridgeHost)
         m_bridgeHost = std::make_unique<ControllerBridgeHost>(*this);
@@ -91,7 +91,7 @@ void BrowserController::loadExtensions()
     if (!fs::exists(store, ec))
         fs::create_directories(store, ec);
     copyBundledExtensions(bundledExtensionsLocation(), store,
-        extensionIDSetFromDefaults(m_defaults->objectForKey(kDeletedBundledExtensionsKey)));
+        extensionIDSetFromDefaults(m_shell->defaults().objectForKey(kDeletedBundledExtensionsKey)));
     if (!fs::exists(store, ec))
         store = fs::current_path(ec) / "extensions";
     ExtensionLoad load = loadExtensionRecords(store);
@@ -124,7 +124,7 @@ bool BrowserController::extensionHasPermission(const ExtensionID& id, std::strin
     if (it == m_extensions.end())
         return false;
     auto granted
-        = grantedPermissionsFromDefaults(m_defaults->valueForKey(kExtensionPermissionsKey), id);
+        = grantedPermissionsFromDefaults(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id);
     return qv::extensionHasPermission(it->second, granted, name);
 }
 
@@ -133,7 +133,7 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
     auto it = m_extensions.find(id);
     if (it == m_extensions.end())
         return false;
-    Json dictionary = m_defaults->objectForKey(kExtensionPermissionsKey);
+    Json dictionary = m_shell->defaults().objectForKey(kExtensionPermissionsKey);
     auto missing = missingPermissions(it->second, grantedPermissionsFromDefaults(dictionary, id));
     if (missing.empty())
         return true;
@@ -142,13 +142,13 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
             { "Deny", "Allow" } });
     if (answer != 1)
         return false;
-    setDefaultsValue(kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
+    m_shell->setDefaultsValue(kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
     return true;
 }
 
 void BrowserController::saveEnabledExtensionIDs()
 {
-    setDefaultsValue(kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
+    m_shell->setDefaultsValue(kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
 }
 
 void BrowserController::openExtension(const Sender& sender)
@@ -171,7 +171,7 @@ void BrowserController::openExtension(const Sender& sender)
     FileRead script
         = readWholeFile(bridgeClientLocation(), kMaxResourceFileBytes, FileLinks::Follow);
     if (script.status != ReadStatus::Ok) {
-        showError("Cannot load qv.js: "
+        m_shell->showError("Cannot load qv.js: "
             + (script.status == ReadStatus::Missing ? std::string("No such file or directory")
                                                     : script.error));
         return;
@@ -315,7 +315,7 @@ gboolean BrowserController::extensionBridgeMessageReceived(
         if (record != m_extensions.end())
             caller.record = &record->second;
         caller.grantedPermissions = grantedPermissionsFromDefaults(
-            m_defaults->valueForKey(kExtensionPermissionsKey), *id);
+            m_shell->defaults().valueForKey(kExtensionPermissionsKey), *id);
     }
     dispatchBridgeMessage(body, source, caller, *m_bridgeHost, std::move(answer));
     return TRUE;

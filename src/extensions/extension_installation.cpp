@@ -84,7 +84,7 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
     if (fs::is_regular_file(archive, ec))
         size = fs::file_size(archive, ec);
     if (ec || !isAcceptableExtensionArchive(archive, size)) {
-        showError(std::string(kChooseZipMessage));
+        m_shell->showError(std::string(kChooseZipMessage));
         return;
     }
 
@@ -92,7 +92,7 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
     auto fail = [&](const std::string& message) {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
-        showError(message);
+        m_shell->showError(message);
     };
     fs::create_directories(folder, ec);
     if (ec) {
@@ -147,19 +147,19 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
         folder, destination, store / extensionUpdateBackupName(id, makeUUIDString()));
     fs::remove_all(folder, ec);
     if (!replaced) {
-        showError(replaced.error());
+        m_shell->showError(replaced.error());
         // The previous files are back in place; so is the extension they make.
         if (wasEnabled && m_extensions.count(id))
             openExtension(Sender::identified(id));
         return;
     }
 
-    setDefaultsValue(kExtensionPermissionsKey,
-        withReplacedPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id,
+    m_shell->setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id,
             checked->requestedPermissions()));
-    auto deleted = extensionIDSetFromDefaults(m_defaults->valueForKey(kDeletedBundledExtensionsKey));
+    auto deleted = extensionIDSetFromDefaults(m_shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
     if (deleted.erase(id))
-        setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
+        m_shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     if (auto installed = extensionAtDirectory(destination)) {
         m_extensions[id] = *installed;
     } else {
@@ -186,7 +186,7 @@ void BrowserController::addExtensionFromURL(const Sender&)
         return;
     auto address = websiteExtensionAddress(field.text);
     if (!address) {
-        showError(address.error());
+        m_shell->showError(address.error());
         return;
     }
 
@@ -194,25 +194,25 @@ void BrowserController::addExtensionFromURL(const Sender&)
     const fs::path folder = extensionStoreURL() / id;
     std::error_code ec;
     if (!fs::create_directories(folder, ec) || ec) {
-        showError("Could not create Website Extension: " + describedOr(ec, "unknown error"));
+        m_shell->showError("Could not create Website Extension: " + describedOr(ec, "unknown error"));
         return;
     }
     if (auto written = writeFileAtomically(
             folder / kManifestFileName, dumpJson(websiteExtensionManifest(id, *address), 2));
         !written) {
         fs::remove_all(folder, ec);
-        showError("Could not save Website Extension: " + written.error());
+        m_shell->showError("Could not save Website Extension: " + written.error());
         return;
     }
-    setDefaultsValue(kExtensionPermissionsKey,
-        withReplacedPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id,
+    m_shell->setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id,
             websiteExtensionPermissions()));
 
     // Adding the one new record leaves the other running extensions alone.
     auto record = extensionAtDirectory(folder);
     if (!record) {
         fs::remove_all(folder, ec);
-        showError("Could not save Website Extension: " + record.error());
+        m_shell->showError("Could not save Website Extension: " + record.error());
         return;
     }
     m_extensions[id] = *record;
@@ -244,7 +244,7 @@ void BrowserController::exportSelectedExtension(const Sender&)
         if (destination.extension().empty())
             destination += ".zip";
         if (auto written = writeZipArchiveOfFolder(record->second.rootURL, destination); !written) {
-            showError("Could not export Extension ZIP: " + written.error());
+            m_shell->showError("Could not export Extension ZIP: " + written.error());
             return;
         }
         revealInFileViewer(destination);
@@ -267,15 +267,15 @@ void BrowserController::deleteExtension(const Sender& sender)
     stopExtensionWebView(id);
     m_enabledExtensionIDs.erase(id);
     saveEnabledExtensionIDs();
-    setDefaultsValue(kExtensionPermissionsKey,
-        withoutPermissions(m_defaults->valueForKey(kExtensionPermissionsKey), id));
-    if (auto removed = m_defaults->removeObject(extensionStorageKey(id)); !removed)
+    m_shell->setDefaultsValue(kExtensionPermissionsKey,
+        withoutPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id));
+    if (auto removed = m_shell->defaults().removeObject(extensionStorageKey(id)); !removed)
         logLine(removed.error());
     std::error_code ignored;
     fs::remove_all(it->second.rootURL, ignored);
-    auto deleted = extensionIDSetFromDefaults(m_defaults->valueForKey(kDeletedBundledExtensionsKey));
+    auto deleted = extensionIDSetFromDefaults(m_shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
     deleted.insert(id);
-    setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
+    m_shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     m_extensions.erase(it);
     if (m_selectedExtensionID == id) {
         m_selectedExtensionID.clear();

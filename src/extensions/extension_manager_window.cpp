@@ -119,7 +119,8 @@ void BrowserController::showExtensionSettings()
 }
 
 ExtensionManagerWindow::ExtensionManagerWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Quivel Extensions")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ExtensionManager, "Quivel Extensions")
+    , m_controller(controller)
 {
     set_default_size(1040, 730);
     set_size_request(700, 460);
@@ -320,7 +321,7 @@ void ExtensionManagerWindow::displaySelectedExtension()
         setSymbol(*m_settingsButton, "go-previous-symbolic", "Back to Extension");
     else
         setSymbol(*m_settingsButton, "emblem-system-symbolic", "Extension settings");
-    tintSymbolButton(*m_settingsButton, iconTintForTheme(browser.darkMode()));
+    tintSymbolButton(*m_settingsButton, iconTintForTheme(browser.shell().darkMode()));
 
     if (settingsVisible) {
         m_pageHint->set_text("Manage this Extension");

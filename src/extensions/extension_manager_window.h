@@ -8,6 +8,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class ExtensionListStackView;
 class ExtensionDropView;
 
@@ -38,6 +40,8 @@ private:
     Gtk::Label* m_pageHint = nullptr;
     Gtk::Button* m_settingsButton = nullptr;
     ExtensionDropView* m_dropView = nullptr;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

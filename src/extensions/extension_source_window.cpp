@@ -17,7 +17,8 @@ enum SaveAnswer { SaveChanges = 0, DiscardChanges = 1, CancelSwitch = 2 };
 } // namespace
 
 ExtensionSourceWindow::ExtensionSourceWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, std::string(kSourceWindowTitle))
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ExtensionSource, std::string(kSourceWindowTitle))
+    , m_controller(controller)
 {
     set_default_size(1000, 680);
     set_resizable(true);
@@ -307,6 +308,12 @@ void BrowserController::saveSelectedExtensionSource(const Sender&)
 {
     if (m_extensionSourceWindow)
         m_extensionSourceWindow->saveSelectedExtensionSource();
+}
+
+void ExtensionSourceWindow::closedByUser()
+{
+    shell().removeAuxiliaryWindow(*this);
+    controller().extensionSourceWindowDidClose();
 }
 
 void BrowserController::extensionSourceWindowDidClose()

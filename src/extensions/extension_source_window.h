@@ -11,6 +11,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class ExtensionSourceWindow : public AuxiliaryWindow {
 public:
     explicit ExtensionSourceWindow(BrowserController& controller);
@@ -36,6 +38,8 @@ public:
     std::string editorText() const;
     // Selects a row as a click would, loading its file.
     void selectRow(unsigned row);
+    // Closing really closes this window: it leaves the window list at once.
+    void closedByUser() override;
 
 private:
     Gtk::Widget* makeTable();
@@ -60,6 +64,8 @@ private:
     ExtensionSourceEditorState m_editor;
     // Set while the program moves the selection, so the move loads nothing.
     int m_programSelection = 0;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

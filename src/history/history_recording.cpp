@@ -33,7 +33,7 @@ void BrowserController::locateHistory()
             new HistoryReport { alive, controller },
             [](gpointer data) { delete static_cast<HistoryReport*>(data); });
     };
-    m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL, *m_fileWriter, report);
+    m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL, m_shell->fileWriter(), report);
 }
 
 void BrowserController::loadHistory()
@@ -42,7 +42,7 @@ void BrowserController::loadHistory()
         return;
     m_historyLoaded = true;
     if (auto loaded = m_historyStore->load(); !loaded)
-        showError(loaded.error());
+        m_shell->showError(loaded.error());
 }
 
 void BrowserController::saveHistoryEntry(const std::string& url,
@@ -64,7 +64,7 @@ void BrowserController::reportHistoryWrites()
         return;
     // A file found damaged is reported once by the store, which is read-only from then on.
     for (const std::string& message : m_historyStore->takeWriteFailures())
-        showError(message);
+        m_shell->showError(message);
 }
 
 const std::deque<HistoryEntry>& BrowserController::historyEntries()

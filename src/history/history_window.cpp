@@ -86,7 +86,7 @@ void BrowserController::deleteSelectedHistory()
     if (decision.kind == HistoryActionKind::Ignore)
         return;
     if (decision.kind == HistoryActionKind::Refuse) {
-        showError(decision.refusal);
+        m_shell->showError(decision.refusal);
         return;
     }
     // Visits recorded while the alert is open go in at the top and move the rows down; the
@@ -102,20 +102,20 @@ void BrowserController::deleteSelectedHistory()
 
     const auto& now = historyEntries();
     if (now.size() < countBefore) {
-        showError(std::string(kHistoryChangedWhileDeletingMessage));
+        m_shell->showError(std::string(kHistoryChangedWhileDeletingMessage));
         return;
     }
     size_t shift = now.size() - countBefore;
     for (size_t i = 0; i < rows.size(); ++i) {
         rows[i] += shift;
         if (rows[i] >= now.size() || !sameVisit(now[rows[i]], chosen[i])) {
-            showError(std::string(kHistoryChangedWhileDeletingMessage));
+            m_shell->showError(std::string(kHistoryChangedWhileDeletingMessage));
             return;
         }
     }
     auto deleted = m_historyStore->deleteEntries(rows);
     if (!deleted) {
-        showError(deleted.error());
+        m_shell->showError(deleted.error());
         return;
     }
     m_historyWindow->selectRows({});
@@ -129,7 +129,7 @@ void BrowserController::clearHistory()
         return;
     HistoryActionDecision decision = clearHistoryDecision(historyReadOnly(), m_historyFileURL);
     if (decision.kind == HistoryActionKind::Refuse) {
-        showError(decision.refusal);
+        m_shell->showError(decision.refusal);
         return;
     }
     if (decision.kind != HistoryActionKind::Confirm)
@@ -139,7 +139,7 @@ void BrowserController::clearHistory()
     if (!runConfirmationAlert(parent ? parent->gobj() : nullptr, decision.confirmation))
         return;
     if (auto cleared = m_historyStore->clear(); !cleared) {
-        showError(cleared.error());
+        m_shell->showError(cleared.error());
         return;
     }
     if (m_historyWindow)
@@ -147,7 +147,8 @@ void BrowserController::clearHistory()
 }
 
 HistoryWindow::HistoryWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Browsing History")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::History, "Browsing History")
+    , m_controller(controller)
 {
     BrowserController& browser = controller;
     addApplicationStyleSheet(kHistoryCss);
@@ -196,7 +197,7 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     buttons->set_margin_top(12);
     m_openButton = iconButton(
         "enter", "Open selected history item", [&browser] { browser.openSelectedHistory(); },
-        browser.darkMode());
+        browser.shell().darkMode());
     buttons->append(*m_openButton);
     m_deleteButton
         = titledSymbolButton("Delete Selected", "user-trash-symbolic", "Delete selected history");

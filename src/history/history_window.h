@@ -8,6 +8,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class HistoryWindow : public AuxiliaryWindow {
 public:
     explicit HistoryWindow(BrowserController& controller);
@@ -34,6 +36,8 @@ private:
     Gtk::Button* m_openButton = nullptr;
     Gtk::Button* m_deleteButton = nullptr;
     Gtk::Button* m_clearButton = nullptr;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

@@ -144,7 +144,7 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
     if (!tab)
         return;
     if (!isLoadableURL(address)) {
-        showError(kInvalidURLMessage);
+        m_shell->showError(kInvalidURLMessage);
         return;
     }
     if (!tab->webView()) {
@@ -161,7 +161,7 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
 void BrowserController::loadResolvedAddress(const std::optional<std::string>& address)
 {
     if (!address || !isLoadableURL(*address)) {
-        showError(kInvalidURLMessage);
+        m_shell->showError(kInvalidURLMessage);
         return;
     }
     if (!m_webView)

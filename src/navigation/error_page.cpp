@@ -36,7 +36,7 @@ bool BrowserController::showErrorPage(
     Tab* tab = m_tabs.tabWithView(view);
     if (!tab)
         return false;
-    std::string html = errorPageHTML(*pageTemplate, { message, uri, darkMode() });
+    std::string html = errorPageHTML(*pageTemplate, { message, uri, m_shell->darkMode() });
     tab->loadState().errorPage = ErrorPageState::Pending;
     tab->loadState().errorPageURI = uri;
     // The failing address stays the view's address and is the page's own, so reloading the

@@ -81,8 +81,8 @@ gboolean removeProfileData(gpointer data)
 
 void BrowserController::loadProfiles()
 {
-    Json stored = m_defaults->objectForKey(kProfilesKey);
-    Json current = m_defaults->objectForKey(kCurrentProfileKey);
+    Json stored = m_shell->defaults().objectForKey(kProfilesKey);
+    Json current = m_shell->defaults().objectForKey(kCurrentProfileKey);
     RepairedProfiles repaired = repairStoredProfiles(stored.is_null() ? nullptr : &stored,
         current.is_null() ? nullptr : &current);
     m_profiles = std::move(repaired.profiles);
@@ -93,9 +93,9 @@ void BrowserController::loadProfiles()
 
 void BrowserController::saveProfiles()
 {
-    setDefaultsValue(kProfilesKey, profilesToJson(m_profiles));
+    m_shell->setDefaultsValue(kProfilesKey, profilesToJson(m_profiles));
     if (!m_currentProfileID.empty())
-        setDefaultsValue(kCurrentProfileKey, m_currentProfileID);
+        m_shell->setDefaultsValue(kCurrentProfileKey, m_currentProfileID);
 }
 
 ProfileID BrowserController::currentProfile() const

@@ -92,7 +92,8 @@ void BrowserController::saveProfileSettings(const BrowserProfile& edited)
 }
 
 ProfilesWindow::ProfilesWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Browser Profiles")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Profiles, "Browser Profiles")
+    , m_controller(controller)
 {
     set_default_size(1160, 800);
     set_size_request(1020, 680);

@@ -19,6 +19,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class ProfilesWindow : public AuxiliaryWindow {
 public:
     explicit ProfilesWindow(BrowserController& controller);
@@ -128,6 +130,8 @@ private:
     unsigned m_storageReadsFinished = 0;
     // Page scripts and panels that answer late find the window gone.
     Lifetime m_lifetime;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

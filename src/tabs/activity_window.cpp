@@ -144,7 +144,8 @@ void BrowserController::applyActivityPlan(const ActivityPlan& plan)
 }
 
 ActivityWindow::ActivityWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller, "Activity")
+    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Activity, "Activity")
+    , m_controller(controller)
 {
     BrowserController& browser = controller;
     addApplicationStyleSheet(kActivityCss);

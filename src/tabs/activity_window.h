@@ -8,6 +8,8 @@
 
 namespace qv {
 
+class BrowserController;
+
 class ActivityWindow : public AuxiliaryWindow {
 public:
     explicit ActivityWindow(BrowserController& controller);
@@ -26,6 +28,8 @@ private:
 
     RowListModel m_rows;
     Gtk::ColumnView* m_table = nullptr;
+    BrowserController& controller() const { return m_controller; }
+    BrowserController& m_controller;
 };
 
 } // namespace qv

@@ -239,7 +239,7 @@ void TabStripView::rebuild()
     for (Gtk::Widget* child = m_bar->get_first_child(); child; child = child->get_next_sibling())
         child->remove_css_class(kDropTargetClass);
 
-    bool dark = browser.darkMode();
+    bool dark = browser.shell().darkMode();
     ProfileID profile = browser.currentProfile();
     const auto& tabs = browser.browserTabs();
     std::map<std::string, Item> kept;

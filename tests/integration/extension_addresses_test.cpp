@@ -131,9 +131,9 @@ TEST_F(ExtensionAddressesTest, ManagerShownAgainIsStillPartOfTheApplicationAndTh
 
     controller().showExtensionManager();
     ASSERT_TRUE(manager->get_visible());
-    EXPECT_EQ(manager->get_application(), controller().application());
-    controller().setDarkMode(!controller().darkMode());
-    EXPECT_EQ(manager->has_css_class("qv-dark"), controller().darkMode());
+    EXPECT_EQ(manager->get_application(), controller().shell().application());
+    controller().shell().setDarkMode(!controller().shell().darkMode());
+    EXPECT_EQ(manager->has_css_class("qv-dark"), controller().shell().darkMode());
 }
 
 } // namespace qv::test

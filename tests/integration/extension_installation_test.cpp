@@ -103,13 +103,13 @@ protected:
 
     Json grantsFor(const std::string& id)
     {
-        Json all = controller().defaults().objectForKey(kExtensionPermissionsKey);
+        Json all = controller().shell().defaults().objectForKey(kExtensionPermissionsKey);
         return all.is_object() && all.contains(id) ? all[id] : Json();
     }
 
     std::set<std::string> deletedIDs()
     {
-        Json list = controller().defaults().objectForKey(kDeletedBundledExtensionsKey);
+        Json list = controller().shell().defaults().objectForKey(kDeletedBundledExtensionsKey);
         std::set<std::string> ids;
         for (const Json& id : list)
             ids.insert(id.get<std::string>());
@@ -238,7 +238,7 @@ TEST_F(ExtensionInstallationTest, ReinstallingARunningExtensionReplacesItsFilesA
     ASSERT_TRUE(waitForLoad(restarted, "file://"));
     EXPECT_EQ(evaluate(restarted, "document.title"), "\"New\"");
     EXPECT_FALSE(fs::exists(store() / "weather-tools/old-only.js"));
-    EXPECT_EQ(controller().defaults().objectForKey(extensionStorageKey("weather-tools")),
+    EXPECT_EQ(controller().shell().defaults().objectForKey(extensionStorageKey("weather-tools")),
         (Json { { "city", "\"Oslo\"" } }));
     EXPECT_TRUE(controller().enabledExtensionIDs().count("weather-tools"));
     for (const std::string& item : storeItems())
@@ -306,7 +306,7 @@ TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinsta
     ASSERT_TRUE(startExtension("notes"));
     callAsync(extensionView("notes"), "return await qv.request('storage.set', "
                                       "{key: 'draft', value: 'hello'});");
-    ASSERT_TRUE(controller().defaults().objectForKey(extensionStorageKey("notes")).is_object());
+    ASSERT_TRUE(controller().shell().defaults().objectForKey(extensionStorageKey("notes")).is_object());
 
     // Cancelling the confirmation removes nothing.
     controller().showExtensionSettings();
@@ -330,7 +330,7 @@ TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinsta
     EXPECT_FALSE(extensionView("notes"));
     EXPECT_FALSE(controller().enabledExtensionIDs().count("notes"));
     EXPECT_TRUE(grantsFor("notes").is_null());
-    EXPECT_TRUE(controller().defaults().objectForKey(extensionStorageKey("notes")).is_null());
+    EXPECT_TRUE(controller().shell().defaults().objectForKey(extensionStorageKey("notes")).is_null());
     EXPECT_TRUE(deletedIDs().count("notes"));
     EXPECT_EQ(controller().selectedExtensionID(), "");
     EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");

@@ -290,7 +290,7 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
     g_signal_emit_by_name(viewSource->gobj(), "clicked");
     ExtensionSourceWindow* window = controller().extensionSourceWindow();
     ASSERT_TRUE(window);
-    EXPECT_EQ(controller().auxiliaryWindows().at(1), window);
+    EXPECT_EQ(controller().shell().auxiliaryWindows().at(1), window);
     EXPECT_EQ(window->get_title(), "Editor \u2014 Source Code");
     ASSERT_EQ(window->extensionSourceFiles(),
         (std::vector<fs::path> { root / "index.html", root / "js/app.js", root / "manifest.json",
@@ -337,7 +337,7 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
         &destroyed);
     window->close();
     EXPECT_FALSE(controller().extensionSourceWindow());
-    EXPECT_EQ(controller().auxiliaryWindows().size(), 1u);
+    EXPECT_EQ(controller().shell().auxiliaryWindows().size(), 1u);
     ASSERT_TRUE(waitUntil([&] { return destroyed; }));
     controller().showSelectedExtensionSource(Sender::other());
     ExtensionSourceWindow* again = controller().extensionSourceWindow();

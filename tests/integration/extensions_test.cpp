@@ -318,7 +318,7 @@ TEST_F(ExtensionsTest, ManagerListsByNameAndShowsTheRunningPage)
     Gtk::Window* manager = controller().extensionManager();
     ASSERT_TRUE(manager);
     EXPECT_EQ(manager->get_title().raw(), "Quivel Extensions");
-    EXPECT_EQ(controller().auxiliaryWindows(), std::vector<Gtk::Window*> { manager });
+    EXPECT_EQ(controller().shell().auxiliaryWindows(), std::vector<Gtk::Window*> { manager });
     std::vector<std::string> rows;
     for (Gtk::Widget* row = controller().extensionManager()->listStack()->get_first_child(); row;
          row = row->get_next_sibling())
@@ -457,7 +457,7 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     std::string site = "127.0.0.1:" + std::to_string(m_server->port());
     Json storage;
     ASSERT_TRUE(waitUntil([&] {
-        storage = controller().defaults().objectForKey(extensionStorageKey("page-styler"));
+        storage = controller().shell().defaults().objectForKey(extensionStorageKey("page-styler"));
         return storage.contains("sites");
     }));
     EXPECT_EQ(parsedOrNull(storage["sites"].get<std::string>()), (Json { { site, "night" } }));
@@ -510,7 +510,7 @@ TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)
     WebKitWebView* view = startExtension("look");
     ASSERT_TRUE(view);
     EXPECT_EQ(callAsync(view, "return await qv.ui.setTheme('DARK');"), true);
-    EXPECT_TRUE(controller().darkMode());
+    EXPECT_TRUE(controller().shell().darkMode());
     EXPECT_EQ(
         callAsync(view, "return await qv.ui.setChromeVisibility({tabsVisible: false});"), true);
     EXPECT_FALSE(controller().extensionTabsVisible());

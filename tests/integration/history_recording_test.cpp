@@ -67,7 +67,7 @@ protected:
 TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
 {
     visit("/a.html");
-    controller().flushFiles();
+    controller().shell().flushFiles();
     FileRead read = readWholeFile(controller().historyFileURL());
     ASSERT_EQ(read.status, ReadStatus::Ok);
     Json root = parseJson(read.contents).value_or(Json());
@@ -154,7 +154,7 @@ TEST_F(HistoryRecordingTest, VisitsReachTheFileFromTheWriterAndAllAreThereOnceFl
     ASSERT_TRUE(waitUntil([&] { return fileVisits(file, m_server->url("/")).size() == 1; }));
     visit("/b.html");
     visit("/c.html");
-    controller().flushFiles();
+    controller().shell().flushFiles();
     EXPECT_EQ(fileVisits(file, m_server->url("/")),
         (std::vector<std::string> {
             m_server->url("/a.html"), m_server->url("/b.html"), m_server->url("/c.html") }));
@@ -183,7 +183,7 @@ TEST_F(HistoryRecordingTest, PageNavigatingToItselfInALoopKeepsTheHistorySmall)
         return title && std::string(title) == "done";
     }));
     EXPECT_GE(m_server->requestCount("/loop.html"), 17);
-    controller().flushFiles();
+    controller().shell().flushFiles();
     fs::path file = controller().historyFileURL();
     EXPECT_EQ(fileVisits(file, m_server->url("/")),
         (std::vector<std::string> { m_server->url("/loop.html") }));
@@ -196,14 +196,14 @@ TEST_F(HistoryRecordingTest, FileDamagedWhileRunningIsLeftAloneAfterOneMessage)
 {
     visit("/a.html");
     fs::path file = controller().historyFileURL();
-    controller().flushFiles();
+    controller().shell().flushFiles();
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"years\": {";
     std::string damaged = bytesOf(file);
     visit("/b.html");
     // The writer finds the damage; its report comes back to the main loop.
     ASSERT_TRUE(waitUntil([&] { return !m_alerts.empty(); }));
     visit("/c.html");
-    controller().flushFiles();
+    controller().shell().flushFiles();
     flushIdleWork();
     EXPECT_EQ(bytesOf(file), damaged);
     EXPECT_TRUE(controller().historyReadOnly());

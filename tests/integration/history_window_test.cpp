@@ -56,7 +56,7 @@ protected:
     // The file's records once the writer has written what it was handed.
     std::vector<std::string> records()
     {
-        controller().flushFiles();
+        controller().shell().flushFiles();
         return recordsInFile(controller().historyFileURL());
     }
     // The row showing visit i (the newest is row 0).

@@ -346,7 +346,7 @@ TEST_F(ScriptConsoleTest, DISABLED_Screenshots)
     const char* prefix = std::getenv("QV_CONSOLE_SHOT");
     ASSERT_TRUE(prefix);
     for (bool dark : { false, true }) {
-        controller().setDarkMode(dark);
+        controller().shell().setDarkMode(dark);
         ScriptConsoleWindow& window = openConsoleOnPage();
         window.scriptEditor().setText("// Sum the prices on the page\nconst prices = [4.5, 12, "
                                       "30];\nlet total = 0;\nfor (const p of prices) {\n    "

@@ -80,8 +80,8 @@ TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)
                 return false;
         return true;
     }));
-    EXPECT_EQ(controller().auxiliaryWindows(), windows);
-    ASSERT_FALSE(controller().darkMode());
+    EXPECT_EQ(controller().shell().auxiliaryWindows(), windows);
+    ASSERT_FALSE(controller().shell().darkMode());
 
     Gtk::ToggleButton& toggle = controller().window()->darkModeButton();
     toggle.set_active(true); // what a click does

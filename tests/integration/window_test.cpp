@@ -154,7 +154,7 @@ TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)
 {
     controller().createBrowserTabWithURL(std::nullopt);
     controller().window()->close();
-    EXPECT_TRUE(controller().closingApplication());
+    EXPECT_TRUE(controller().shell().closingApplication());
     for (const auto& tab : controller().browserTabs())
         EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView())), nullptr);
 }
@@ -183,7 +183,7 @@ TEST_F(DarkWindowTest, StoredDarkThemeIsAppliedAtLaunch)
     ASSERT_TRUE(writeFileAtomically(testHome() / ".config/QuivelBrowser/defaults.json",
         R"({"QuivelDarkMode": true})").ok());
     launch();
-    EXPECT_TRUE(controller().darkMode());
+    EXPECT_TRUE(controller().shell().darkMode());
     EXPECT_TRUE(Gtk::Settings::get_default()->property_gtk_application_prefer_dark_theme().get_value());
 }
 
@@ -193,7 +193,7 @@ TEST_F(DarkWindowTest, UnreadableDefaultsStartLightAndAreKeptAside)
     std::filesystem::create_directories(dir);
     ASSERT_TRUE(writeFileAtomically(dir / "defaults.json", "{not json").ok());
     launch();
-    EXPECT_FALSE(controller().darkMode());
+    EXPECT_FALSE(controller().shell().darkMode());
     EXPECT_EQ(controller().browserTabs().size(), 1u);
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
     // Selecting a tab writes the current profile; the bad copy stays.
@@ -211,7 +211,7 @@ TEST_F(DarkWindowTest, DefaultsTooDeepToCopyStartLightAndAreKeptAside)
         + std::string(100000, '[') + std::string(100000, ']') + "}}";
     ASSERT_TRUE(writeFileAtomically(dir / "defaults.json", deep).ok());
     launch();
-    EXPECT_FALSE(controller().darkMode());
+    EXPECT_FALSE(controller().shell().darkMode());
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
     // The next write starts a new file and leaves the copy alone.
     controller().createBrowserTabWithURL(std::nullopt);

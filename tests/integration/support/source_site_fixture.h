@@ -102,7 +102,7 @@ protected:
         if (!file)
             return;
         if (std::getenv("QV_SCREENSHOT_DARK"))
-            controller().setDarkMode(true);
+            controller().shell().setDarkMode(true);
         window.present();
         waitUntil(
             [&] { return window.is_active() && window.get_width() > 0; }, std::chrono::seconds(3));
