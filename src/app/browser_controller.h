@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line_rules.h"
+#include "app/services.h"
 #include "app/shell.h"
 #include "app/web_views.h"
 #include "base/file_writer.h"
@@ -10,7 +11,7 @@
 #include "base/user_defaults.h"
 #include "downloads/download_tasks.h"
 #include "extensions/bridge_dispatcher.h"
-#include "history/history_store.h"
+#include "history/history_service.h"
 #include "navigation/address_resolution.h"
 #include "platform/gobject_ptr.h"
 #include "platform/http_client.h"
@@ -209,23 +210,9 @@ public:
     WebKitWebView* webViewForProfile(const ProfileID& profileID, const std::string& origin) const;
     std::vector<std::string> storageWebsitesForProfile(const ProfileID& profileID) const;
 
-    // --- History (history/*.cpp) ---
-    // The history file is found at launch and read once the window has shown its first frame,
-    // or earlier by the first thing that needs it.
-    void locateHistory();
-    void loadHistory();
-    void readHistoryAfterFirstFrame();
-    // Files one visit; does nothing while the history is read-only.
-    void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
-    bool historyReadOnly();
-    const std::deque<HistoryEntry>& historyEntries();
-    // Shows what went wrong with the history's background writes since the last call.
-    void reportHistoryWrites();
-    // History window (history/history_window.cpp).
+    // --- History ---
+    HistoryService& history() { return *m_history; }
     void showHistory();
-    void openSelectedHistory();
-    void deleteSelectedHistory();
-    void clearHistory();
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
 
     // --- Downloads (downloads/downloads.cpp, downloads/downloads_window.cpp) ---
@@ -345,7 +332,7 @@ public:
     // In strip order; its change signal keeps the strip, the activity window and "tab.json"
     // current.
     const TabList& browserTabs() const { return m_tabs; }
-    const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
+    TabList& tabList() { return m_tabs; }
     const std::filesystem::path& tabsFileURL() const { return m_tabsFileURL; }
     bool browserElementFullscreen() const { return m_browserElementFullscreen; }
 
@@ -489,6 +476,8 @@ private:
     // Declared before the stores that hand its file writer their files, so it outlives them
     // and its destruction writes what they left pending.
     std::unique_ptr<Shell> m_shell;
+    Services m_services;
+    std::unique_ptr<HistoryService> m_history;
     bool m_browserElementFullscreen = false;
     bool m_extensionTabsVisible = false;
     bool m_extensionToolbarVisible = false;
@@ -547,10 +536,6 @@ private:
     std::unique_ptr<PageSourceWindow> m_sourceWindow;
 
     // --- History ---
-    std::filesystem::path m_historyFileURL;
-    std::unique_ptr<HistoryStore> m_historyStore;
-    bool m_historyLoaded = false;
-    sigc::connection m_historyReadAfterFrame;
     std::unique_ptr<HistoryWindow> m_historyWindow;
 
     // --- Downloads ---

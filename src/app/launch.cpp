@@ -29,6 +29,10 @@ namespace qv {
 BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     : m_shell(std::make_unique<Shell>(std::move(application)))
 {
+    m_services.shell = m_shell.get();
+    m_services.browser = this;
+    m_history = std::make_unique<HistoryService>(m_services);
+    m_services.history = m_history.get();
     // Closing the browser window lets the tabs' views go.
     m_shell->signalBrowserWindowWillClose().connect([this] {
         if (m_window)
@@ -48,7 +52,6 @@ BrowserController::~BrowserController()
     // Letting the tabs go is no change to show or save.
     m_tabs.signalChanged().clear();
     m_shell->flushFiles();
-    m_historyReadAfterFrame.disconnect();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     stopAllExtensionWebViews();
@@ -63,32 +66,13 @@ void BrowserController::applicationDidFinishLaunching()
 {
     if (m_window)
         return;
-    locateHistory();
+    m_history->locateHistory();
     loadProfiles();
     loadDownloads();
     if (!m_extensionsLoaded)
         loadExtensions();
     createWindow();
-    readHistoryAfterFirstFrame();
-}
-
-void BrowserController::readHistoryAfterFirstFrame()
-{
-    if (!m_window) {
-        loadHistory();
-        return;
-    }
-    // A tick comes just before a frame is drawn; the low-priority idle after it runs once that
-    // frame is on screen. A visit finished before then reads the file itself.
-    m_window->add_tick_callback([this](const Glib::RefPtr<Gdk::FrameClock>&) {
-        m_historyReadAfterFrame = Glib::signal_idle().connect(
-            [this] {
-                loadHistory();
-                return false;
-            },
-            Glib::PRIORITY_LOW);
-        return false;
-    });
+    m_history->readHistoryAfterFirstFrame();
 }
 
 namespace {

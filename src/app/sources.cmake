@@ -4,6 +4,7 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/command_line.cpp
     ${CMAKE_CURRENT_LIST_DIR}/main_menu.cpp
     ${CMAKE_CURRENT_LIST_DIR}/shell.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/controller_windows.cpp
     ${CMAKE_CURRENT_LIST_DIR}/browser_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/view_helpers.cpp
     ${CMAKE_CURRENT_LIST_DIR}/auxiliary_window.cpp

@@ -103,7 +103,7 @@ namespace {
 
 void BrowserController::loadDownloads()
 {
-    fs::path historyFile = m_historyFileURL.empty() ? historyURL() : m_historyFileURL;
+    fs::path historyFile = m_history->historyFileURL().empty() ? historyURL() : m_history->historyFileURL();
     m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
     // The same store is kept, so an unusable file is reported once, not at every showing.
     if (!m_downloadStore || m_downloadStore->fileURL() != m_downloadsFileURL)
@@ -122,7 +122,7 @@ void BrowserController::recordCompletedDownloadURL(
     const std::string& url, const std::optional<std::string>& sourceURL)
 {
     if (!m_downloadStore) {
-        fs::path historyFile = m_historyFileURL.empty() ? historyURL() : m_historyFileURL;
+        fs::path historyFile = m_history->historyFileURL().empty() ? historyURL() : m_history->historyFileURL();
         m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
         m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
     }

@@ -2,6 +2,8 @@
 #include "history/history_window.h"
 
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "history/history_service.h"
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
 #include "base/text_util.h"
@@ -29,128 +31,115 @@ namespace {
 
 } // namespace
 
-void BrowserController::showHistory()
+void HistoryWindow::openSelected()
 {
-    if (!m_historyWindow)
-        m_historyWindow = std::make_unique<HistoryWindow>(*this);
-    m_historyWindow->reload();
-    m_historyWindow->showInFront();
-}
-
-void BrowserController::openSelectedHistory()
-{
-    if (!m_historyWindow || !m_window)
+    BrowserController& browser = m_controller;
+    BrowserWindow* window = shell().window();
+    if (!window)
         return;
-    HistoryReopenPlan plan = historyReopenPlan(historyEntries(), m_historyWindow->selectedRows());
+    HistoryReopenPlan plan = historyReopenPlan(m_history.historyEntries(), selectedRows());
     switch (plan.mode) {
     case HistoryReopenMode::Nothing:
         return;
     case HistoryReopenMode::CurrentTab:
         // Resolved like typed text, so a dead address still ends in a search.
-        setAddressFieldText(plan.visits.front().url);
-        openRequest();
+        browser.setAddressFieldText(plan.visits.front().url);
+        browser.openRequest();
         break;
     case HistoryReopenMode::NewTabs:
         for (const auto& visit : plan.visits)
-            createBrowserTabWithURL(visit.url);
+            browser.createBrowserTabWithURL(visit.url);
         break;
     case HistoryReopenMode::LazyTabs: {
-        TabList::Batch batch(m_tabs);
+        TabList::Batch batch(browser.tabList());
         std::optional<size_t> first;
         for (const auto& visit : plan.visits) {
-            Tab* tab = m_tabs.tabWithID(createBrowserTabWithURL(std::nullopt));
+            Tab* tab = browser.tabList().tabWithID(browser.createBrowserTabWithURL(std::nullopt));
             if (!tab)
                 continue;
             tab->setURL(visit.url);
             tab->setTitle(visit.title);
             tab->setLazy(true);
             if (!first)
-                first = m_tabs.indexOf(*tab);
+                first = browser.browserTabs().indexOf(*tab);
         }
         if (first)
-            selectBrowserTabAtIndex(*first);
+            browser.selectBrowserTabAtIndex(*first);
         break;
     }
     }
     if (plan.bringBrowserToFront)
-        m_window->present();
+        window->present();
 }
 
-void BrowserController::deleteSelectedHistory()
+void HistoryWindow::deleteSelected()
 {
-    loadHistory();
-    if (!m_historyWindow || !m_historyStore)
-        return;
-    std::vector<size_t> rows = m_historyWindow->selectedRows();
-    HistoryActionDecision decision = deleteHistoryDecision(historyReadOnly(), rows.size());
+    std::vector<size_t> rows = selectedRows();
+    HistoryActionDecision decision = deleteHistoryDecision(m_history.historyReadOnly(), rows.size());
     if (decision.kind == HistoryActionKind::Ignore)
         return;
     if (decision.kind == HistoryActionKind::Refuse) {
-        m_shell->showError(decision.refusal);
+        shell().showError(decision.refusal);
         return;
     }
     // Visits recorded while the alert is open go in at the top and move the rows down; the
     // visits chosen are remembered so the rows can be found again.
-    const auto& before = historyEntries();
+    const auto& before = m_history.historyEntries();
     std::vector<HistoryEntry> chosen;
     chosen.reserve(rows.size());
     for (size_t row : rows)
         chosen.push_back(before[row]);
     size_t countBefore = before.size();
-    if (!runConfirmationAlert(m_historyWindow->gobj(), decision.confirmation))
+    if (!runConfirmationAlert(gobj(), decision.confirmation))
         return;
 
-    const auto& now = historyEntries();
+    const auto& now = m_history.historyEntries();
     if (now.size() < countBefore) {
-        m_shell->showError(std::string(kHistoryChangedWhileDeletingMessage));
+        shell().showError(std::string(kHistoryChangedWhileDeletingMessage));
         return;
     }
     size_t shift = now.size() - countBefore;
     for (size_t i = 0; i < rows.size(); ++i) {
         rows[i] += shift;
         if (rows[i] >= now.size() || !sameVisit(now[rows[i]], chosen[i])) {
-            m_shell->showError(std::string(kHistoryChangedWhileDeletingMessage));
+            shell().showError(std::string(kHistoryChangedWhileDeletingMessage));
             return;
         }
     }
-    auto deleted = m_historyStore->deleteEntries(rows);
+    auto deleted = m_history.deleteEntries(rows);
     if (!deleted) {
-        m_shell->showError(deleted.error());
+        shell().showError(deleted.error());
         return;
     }
-    m_historyWindow->selectRows({});
-    m_historyWindow->reload();
+    selectRows({});
+    reload();
 }
 
-void BrowserController::clearHistory()
+void HistoryWindow::clearAll()
 {
-    loadHistory();
-    if (!m_historyStore)
-        return;
-    HistoryActionDecision decision = clearHistoryDecision(historyReadOnly(), m_historyFileURL);
+    HistoryActionDecision decision
+        = clearHistoryDecision(m_history.historyReadOnly(), m_history.historyFileURL());
     if (decision.kind == HistoryActionKind::Refuse) {
-        m_shell->showError(decision.refusal);
+        shell().showError(decision.refusal);
         return;
     }
     if (decision.kind != HistoryActionKind::Confirm)
         return;
-    Gtk::Window* parent = m_historyWindow ? static_cast<Gtk::Window*>(m_historyWindow.get())
-                                          : static_cast<Gtk::Window*>(m_window.get());
-    if (!runConfirmationAlert(parent ? parent->gobj() : nullptr, decision.confirmation))
+    if (!runConfirmationAlert(gobj(), decision.confirmation))
         return;
-    if (auto cleared = m_historyStore->clear(); !cleared) {
-        m_shell->showError(cleared.error());
+    if (auto cleared = m_history.clear(); !cleared) {
+        shell().showError(cleared.error());
         return;
     }
-    if (m_historyWindow)
-        m_historyWindow->reload();
+    reload();
 }
 
-HistoryWindow::HistoryWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::History, "Browsing History")
+HistoryWindow::HistoryWindow(Shell& shell, HistoryService& history, BrowserController& controller)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::History, "Browsing History")
+    , m_history(history)
     , m_controller(controller)
 {
-    BrowserController& browser = controller;
+    m_history.signalVisitAdded().connect(sigc::mem_fun(*this, &HistoryWindow::visitAdded));
     addApplicationStyleSheet(kHistoryCss);
     set_default_size(860, 560);
     set_size_request(720, 460);
@@ -182,7 +171,7 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     // Wide enough for "2026-12-06 22:22:48 UTC" in this font.
     addColumn("Visited", 200, Column::Time);
     // Double-click or Return on a row.
-    m_table->signal_activate().connect([&browser](guint) { browser.openSelectedHistory(); });
+    m_table->signal_activate().connect([this](guint) { openSelected(); });
 
     auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
     scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
@@ -196,19 +185,18 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     buttons->set_margin_top(12);
     m_openButton = iconButton(
-        "enter", "Open selected history item", [&browser] { browser.openSelectedHistory(); },
-        browser.shell().darkMode());
+        "enter", "Open selected history item", [this] { openSelected(); }, shell.darkMode());
     buttons->append(*m_openButton);
     m_deleteButton
         = titledSymbolButton("Delete Selected", "user-trash-symbolic", "Delete selected history");
     m_deleteButton->add_css_class("qv-red-button");
     m_deleteButton->add_css_class("qv-large-button");
-    m_deleteButton->signal_clicked().connect([&browser] { browser.deleteSelectedHistory(); });
+    m_deleteButton->signal_clicked().connect([this] { deleteSelected(); });
     buttons->append(*m_deleteButton);
     m_clearButton
         = titledSymbolButton("Clear History", "edit-clear-all-symbolic", "Clear all history");
     m_clearButton->add_css_class("qv-large-button");
-    m_clearButton->signal_clicked().connect([&browser] { browser.clearHistory(); });
+    m_clearButton->signal_clicked().connect([this] { clearAll(); });
     buttons->append(*m_clearButton);
     for (Gtk::Widget* button : { static_cast<Gtk::Widget*>(m_openButton),
              static_cast<Gtk::Widget*>(m_deleteButton), static_cast<Gtk::Widget*>(m_clearButton) })
@@ -220,7 +208,6 @@ HistoryWindow::HistoryWindow(BrowserController& controller)
 
 void HistoryWindow::addColumn(const char* title, int width, Column column)
 {
-    BrowserController& browser = controller();
     auto factory = Gtk::SignalListItemFactory::create();
     factory->signal_setup().connect([](const Glib::RefPtr<Gtk::ListItem>& item) {
         auto* label = Gtk::make_managed<Gtk::Label>();
@@ -229,9 +216,9 @@ void HistoryWindow::addColumn(const char* title, int width, Column column)
         label->set_single_line_mode(true);
         item->set_child(*label);
     });
-    m_rows.bindCells(factory, [&browser, column](Gtk::ListItem& item) {
+    m_rows.bindCells(factory, [this, column](Gtk::ListItem& item) {
         auto* label = dynamic_cast<Gtk::Label*>(item.get_child());
-        const auto& entries = browser.historyEntries();
+        const auto& entries = m_history.historyEntries();
         guint row = item.get_position();
         if (!label)
             return;
@@ -262,7 +249,7 @@ void HistoryWindow::addColumn(const char* title, int width, Column column)
 
 void HistoryWindow::reload()
 {
-    m_rows.reload(static_cast<unsigned>(controller().historyEntries().size()));
+    m_rows.reload(static_cast<unsigned>(m_history.historyEntries().size()));
 }
 
 void HistoryWindow::visitAdded() { m_rows.insertAtFront(1); }

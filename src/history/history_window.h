@@ -9,12 +9,22 @@
 namespace qv {
 
 class BrowserController;
+class HistoryService;
+class Shell;
 
 class HistoryWindow : public AuxiliaryWindow {
 public:
-    explicit HistoryWindow(BrowserController& controller);
+    HistoryWindow(Shell& shell, HistoryService& history, BrowserController& controller);
 
-    // Shows the controller's history entries again from the top.
+    // Reopens the selected visits as the selection asks: in the current tab, new tabs or lazy
+    // ones.
+    void openSelected();
+    // Asks, then removes the selected visits.
+    void deleteSelected();
+    // Asks, then removes every visit.
+    void clearAll();
+
+    // Shows the history's entries again from the top.
     void reload();
     // One visit was added at the front of the entries.
     void visitAdded();
@@ -36,7 +46,8 @@ private:
     Gtk::Button* m_openButton = nullptr;
     Gtk::Button* m_deleteButton = nullptr;
     Gtk::Button* m_clearButton = nullptr;
-    BrowserController& controller() const { return m_controller; }
+    HistoryService& m_history;
+    // Reopening visits in tabs.
     BrowserController& m_controller;
 };
 

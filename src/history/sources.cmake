@@ -4,6 +4,6 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/history_window_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/history_recording.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/history_service.cpp
     ${CMAKE_CURRENT_LIST_DIR}/history_window.cpp
 )

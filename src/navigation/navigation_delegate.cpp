@@ -57,7 +57,7 @@ void completeVisit(BrowserController& controller, WebKitWebView* view, const std
 {
     std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
     if (!url.empty())
-        controller.saveHistoryEntry(url, title);
+        controller.history().saveHistoryEntry(url, title);
     controller.emitExtensionEvent("page.loaded",
         { { "tabId", controller.tabIDForWebView(view).value_or("") }, { "url", url },
             { "title", title } });

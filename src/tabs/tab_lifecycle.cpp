@@ -211,10 +211,10 @@ std::optional<size_t> BrowserController::indexOfSelectedTab() const
 
 void BrowserController::saveTabsSnapshot()
 {
-    if (m_historyFileURL.empty() || !m_browserTabsCreated)
+    if (m_history->historyFileURL().empty() || !m_browserTabsCreated)
         return;
     if (m_tabsFileURL.empty())
-        m_tabsFileURL = m_historyFileURL.parent_path() / "tab.json";
+        m_tabsFileURL = m_history->historyFileURL().parent_path() / "tab.json";
     std::vector<TabSnapshotEntry> entries;
     entries.reserve(m_tabs.size());
     for (const Tab& tab : m_tabs) {

@@ -170,7 +170,7 @@ TEST_F(DownloadsTest, AttachmentResponseBecomesFileAndRecord)
     fs::path saved = downloadsFolder() / "report.pdf";
     EXPECT_EQ(fileContents(saved), "%PDF-1.4 report");
     EXPECT_TRUE(controller().inProgressDownloads().empty());
-    EXPECT_EQ(downloadsFile().parent_path(), controller().historyFileURL().parent_path());
+    EXPECT_EQ(downloadsFile().parent_path(), controller().history().historyFileURL().parent_path());
     Json records = recordsOnDisk();
     ASSERT_TRUE(records.is_array());
     ASSERT_EQ(records.size(), 1u);

@@ -258,7 +258,7 @@ TEST_F(ExtensionNetworkTest, SuccessfulDownloadReplacesTheFileAndIsRecorded)
     EXPECT_EQ(m_proposedNames, (std::vector<std::string> { "data.bin" }));
     EXPECT_EQ(fileText(destination), "fresh bytes");
 
-    fs::path records = controller().historyFileURL().parent_path() / kDownloadsFileName;
+    fs::path records = controller().history().historyFileURL().parent_path() / kDownloadsFileName;
     Json list = parsedOrNull(fileText(records));
     ASSERT_TRUE(list.is_array() && !list.empty()) << fileText(records);
     EXPECT_EQ(list[0]["path"], destination.string());

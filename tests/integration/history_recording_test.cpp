@@ -57,8 +57,8 @@ protected:
         // lists it, so the wait then simply runs out.
         waitUntil(
             [&] {
-                return !controller().historyEntries().empty()
-                    && controller().historyEntries().front().url == m_server->url(path);
+                return !controller().history().historyEntries().empty()
+                    && controller().history().historyEntries().front().url == m_server->url(path);
             },
             1s);
     }
@@ -68,7 +68,7 @@ TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
 {
     visit("/a.html");
     controller().shell().flushFiles();
-    FileRead read = readWholeFile(controller().historyFileURL());
+    FileRead read = readWholeFile(controller().history().historyFileURL());
     ASSERT_EQ(read.status, ReadStatus::Ok);
     Json root = parseJson(read.contents).value_or(Json());
     ASSERT_TRUE(root.is_object());
@@ -86,7 +86,7 @@ TEST_F(HistoryRecordingTest, VisitIsFiledUnderItsUtcDayWithNowPointingAtIt)
     ASSERT_EQ(time.size(), 20u);
     EXPECT_EQ(time.substr(0, 4), year);
     EXPECT_EQ(time.back(), 'Z');
-    EXPECT_FALSE(controller().historyReadOnly());
+    EXPECT_FALSE(controller().history().historyReadOnly());
 }
 
 struct DamagedHistory {
@@ -107,9 +107,9 @@ TEST_P(DamagedHistoryTest, IsNeverOverwrittenAndReportedOnce)
     std::ofstream(file, std::ios::binary) << GetParam().contents;
     std::string before = bytesOf(file);
     launch();
-    ASSERT_EQ(controller().historyFileURL(), file);
-    EXPECT_TRUE(controller().historyReadOnly());
-    EXPECT_TRUE(controller().historyEntries().empty());
+    ASSERT_EQ(controller().history().historyFileURL(), file);
+    EXPECT_TRUE(controller().history().historyReadOnly());
+    EXPECT_TRUE(controller().history().historyEntries().empty());
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].messageText, "Quivel Browser");
     std::string expected = "Cannot read history file " + file.string() + ": ";
@@ -148,7 +148,7 @@ TEST_F(HistoryRecordingTest, WrongShapeInRootArrayNamesInvalidFormat)
 
 TEST_F(HistoryRecordingTest, VisitsReachTheFileFromTheWriterAndAllAreThereOnceFlushed)
 {
-    fs::path file = controller().historyFileURL();
+    fs::path file = controller().history().historyFileURL();
     visit("/a.html");
     // Written without anyone waiting for it.
     ASSERT_TRUE(waitUntil([&] { return fileVisits(file, m_server->url("/")).size() == 1; }));
@@ -184,18 +184,18 @@ TEST_F(HistoryRecordingTest, PageNavigatingToItselfInALoopKeepsTheHistorySmall)
     }));
     EXPECT_GE(m_server->requestCount("/loop.html"), 17);
     controller().shell().flushFiles();
-    fs::path file = controller().historyFileURL();
+    fs::path file = controller().history().historyFileURL();
     EXPECT_EQ(fileVisits(file, m_server->url("/")),
         (std::vector<std::string> { m_server->url("/loop.html") }));
     EXPECT_LT(fs::file_size(file), 4096u);
-    for (const HistoryEntry& entry : controller().historyEntries())
+    for (const HistoryEntry& entry : controller().history().historyEntries())
         EXPECT_LE(entry.url.size(), kMaxHistoryURLBytes);
 }
 
 TEST_F(HistoryRecordingTest, FileDamagedWhileRunningIsLeftAloneAfterOneMessage)
 {
     visit("/a.html");
-    fs::path file = controller().historyFileURL();
+    fs::path file = controller().history().historyFileURL();
     controller().shell().flushFiles();
     std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"years\": {";
     std::string damaged = bytesOf(file);
@@ -206,21 +206,21 @@ TEST_F(HistoryRecordingTest, FileDamagedWhileRunningIsLeftAloneAfterOneMessage)
     controller().shell().flushFiles();
     flushIdleWork();
     EXPECT_EQ(bytesOf(file), damaged);
-    EXPECT_TRUE(controller().historyReadOnly());
+    EXPECT_TRUE(controller().history().historyReadOnly());
     EXPECT_EQ(alertsStartingWith(m_alerts, "Cannot update history file: "), 1);
     EXPECT_EQ(m_alerts.size(), 1u);
 }
 
 TEST_F(HistoryRecordingTest, HistoryThatCannotBeReadIsReadOnlyButMissingOneIsEmpty)
 {
-    EXPECT_FALSE(controller().historyReadOnly());
+    EXPECT_FALSE(controller().history().historyReadOnly());
     EXPECT_TRUE(m_alerts.empty());
     shutDown();
     // A folder where the file should be: it exists but cannot be read as a file.
     fs::path file = testWorkingDirectory() / "history.json";
     fs::create_directories(file);
     launch();
-    EXPECT_TRUE(controller().historyReadOnly());
+    EXPECT_TRUE(controller().history().historyReadOnly());
     EXPECT_EQ(alertsStartingWith(m_alerts, "Cannot read history file "), 1);
     visit("/a.html");
     EXPECT_TRUE(fs::is_directory(file));
@@ -237,7 +237,7 @@ TEST_F(HistoryRecordingTest, FailingWriteIsReportedEachTime)
     fs::current_path(folder);
     launch();
     fs::current_path(testWorkingDirectory());
-    ASSERT_EQ(controller().historyFileURL(), folder / "history.json");
+    ASSERT_EQ(controller().history().historyFileURL(), folder / "history.json");
     // The folder goes away, so the file can be read as missing but not written.
     fs::remove_all(folder);
     visit("/a.html");
@@ -246,7 +246,7 @@ TEST_F(HistoryRecordingTest, FailingWriteIsReportedEachTime)
     ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 2; }));
     EXPECT_EQ(alertsStartingWith(m_alerts, "Could not save history: "), 2);
     EXPECT_EQ(m_alerts.size(), 2u);
-    EXPECT_FALSE(controller().historyReadOnly());
+    EXPECT_FALSE(controller().history().historyReadOnly());
     EXPECT_FALSE(fs::exists(folder));
 }
 

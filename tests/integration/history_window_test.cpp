@@ -57,7 +57,7 @@ protected:
     std::vector<std::string> records()
     {
         controller().shell().flushFiles();
-        return recordsInFile(controller().historyFileURL());
+        return recordsInFile(controller().history().historyFileURL());
     }
     // The row showing visit i (the newest is row 0).
     size_t rowOf(int visit, int count) { return static_cast<size_t>(count - 1 - visit); }
@@ -67,11 +67,11 @@ TEST_F(HistoryWindowTest, ListsNewestFirstAndFollowsNewVisits)
 {
     launchWithVisits(3);
     ASSERT_EQ(window().rowCount(), 3u);
-    EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/v2.html"));
+    EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/v2.html"));
     m_server->page("/new.html", "New");
     controller().loadResolvedAddress(m_server->url("/new.html"));
     ASSERT_TRUE(waitUntil([&] { return window().rowCount() == 4u; }));
-    EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/new.html"));
+    EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/new.html"));
 }
 
 TEST_F(HistoryWindowTest, OneVisitOpensInTheCurrentTab)
@@ -79,7 +79,7 @@ TEST_F(HistoryWindowTest, OneVisitOpensInTheCurrentTab)
     launchWithVisits(3);
     WebKitWebView* view = selectedView();
     window().selectRows({ rowOf(0, 3) });
-    controller().openSelectedHistory();
+    controller().historyWindow()->openSelected();
     EXPECT_TRUE(waitForLoad(view, m_server->url("/v0.html")));
     EXPECT_EQ(controller().browserTabs().size(), 1u);
 }
@@ -88,7 +88,7 @@ TEST_F(HistoryWindowTest, ThreeVisitsOpenAsThreeLoadingTabs)
 {
     launchWithVisits(6);
     window().selectRows({ rowOf(5, 6), rowOf(4, 6), rowOf(3, 6) });
-    controller().openSelectedHistory();
+    controller().historyWindow()->openSelected();
     ASSERT_EQ(controller().browserTabs().size(), 4u);
     for (size_t i = 1; i < 4; ++i) {
         EXPECT_FALSE(controller().browserTabs()[i].lazy());
@@ -106,7 +106,7 @@ TEST_F(HistoryWindowTest, FiveVisitsOpenAsLazyTabsAndTheFirstLoads)
 {
     launchWithVisits(6);
     window().selectRows({ 0, 1, 2, 3, 4 }); // visits 5 down to 1
-    controller().openSelectedHistory();
+    controller().historyWindow()->openSelected();
     const auto& tabs = controller().browserTabs();
     ASSERT_EQ(tabs.size(), 6u);
     for (size_t i = 1; i < 6; ++i)
@@ -126,17 +126,17 @@ TEST_F(HistoryWindowTest, DeletingASelectionRemovesJustThoseVisitsFromTheFile)
     launchWithVisits(4);
     window().selectRows({ rowOf(3, 4), rowOf(1, 4) });
     m_alertAnswer = 1; // "Cancel"
-    controller().deleteSelectedHistory();
+    controller().historyWindow()->deleteSelected();
     EXPECT_EQ(records().size(), 4u);
 
     m_alertAnswer = 0; // "Delete Selected"
-    controller().deleteSelectedHistory();
+    controller().historyWindow()->deleteSelected();
     auto left = records();
     ASSERT_EQ(left.size(), 2u);
     EXPECT_EQ(left[0].substr(0, left[0].find('|')), m_server->url("/v0.html"));
     EXPECT_EQ(left[1].substr(0, left[1].find('|')), m_server->url("/v2.html"));
     EXPECT_EQ(window().rowCount(), 2u);
-    EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/v2.html"));
+    EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/v2.html"));
 }
 
 TEST_F(HistoryWindowTest, AVisitRecordedWhileTheDeleteAlertIsOpenIsNotDeleted)
@@ -146,12 +146,12 @@ TEST_F(HistoryWindowTest, AVisitRecordedWhileTheDeleteAlertIsOpenIsNotDeleted)
     setAlertResponder([this](const AlertSpec& alert) -> std::optional<int> {
         m_alerts.push_back({ alert.messageText, alert.informativeText, alert.buttons });
         // A page finishes loading behind the alert: its visit becomes row 0.
-        controller().saveHistoryEntry(m_server->url("/late.html"), std::string("Late"));
+        controller().history().saveHistoryEntry(m_server->url("/late.html"), std::string("Late"));
         return 0;
     });
-    controller().deleteSelectedHistory();
+    controller().historyWindow()->deleteSelected();
     std::vector<std::string> urls;
-    for (const auto& entry : controller().historyEntries())
+    for (const auto& entry : controller().history().historyEntries())
         urls.push_back(entry.url);
     EXPECT_EQ(urls,
         (std::vector<std::string> {
@@ -163,17 +163,17 @@ TEST_F(HistoryWindowTest, ClearingEmptiesTheFileAfterConfirmation)
 {
     launchWithVisits(3);
     m_alertAnswer = 0; // "Cancel" is first
-    controller().clearHistory();
+    controller().historyWindow()->clearAll();
     EXPECT_EQ(window().rowCount(), 3u);
     ASSERT_EQ(m_alerts.size(), 1u);
-    EXPECT_EQ(m_alerts[0].informativeText, controller().historyFileURL().string());
+    EXPECT_EQ(m_alerts[0].informativeText, controller().history().historyFileURL().string());
 
     m_alertAnswer = 1;
-    controller().clearHistory();
+    controller().historyWindow()->clearAll();
     EXPECT_EQ(window().rowCount(), 0u);
-    EXPECT_TRUE(controller().historyEntries().empty());
+    EXPECT_TRUE(controller().history().historyEntries().empty());
     EXPECT_TRUE(records().empty());
-    auto root = parseJson(readWholeFile(controller().historyFileURL()).contents);
+    auto root = parseJson(readWholeFile(controller().history().historyFileURL()).contents);
     ASSERT_TRUE(root && root->is_object());
     EXPECT_TRUE((*root)["years"].is_object());
 }
@@ -183,18 +183,18 @@ TEST_F(HistoryWindowTest, AnUnreadableHistoryRefusesClearingAndIsLeftAlone)
     const std::string damaged = "[1, 2, 3]";
     std::ofstream(testWorkingDirectory() / "history.json") << damaged;
     launch();
-    ASSERT_TRUE(controller().historyReadOnly());
+    ASSERT_TRUE(controller().history().historyReadOnly());
     controller().showHistory();
     EXPECT_EQ(controller().historyWindow()->rowCount(), 0u);
     m_alerts.clear();
     m_alertAnswer = 1;
-    controller().clearHistory();
+    controller().historyWindow()->clearAll();
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].buttons.size(), 1u); // the error report, not the question
     // Nothing selected: deleting does nothing at all.
-    controller().deleteSelectedHistory();
+    controller().historyWindow()->deleteSelected();
     EXPECT_EQ(m_alerts.size(), 1u);
-    EXPECT_EQ(readWholeFile(controller().historyFileURL()).contents, damaged);
+    EXPECT_EQ(readWholeFile(controller().history().historyFileURL()).contents, damaged);
 }
 
 } // namespace qv::test

@@ -59,13 +59,13 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     EXPECT_FALSE(controller().window()->forwardButton().get_sensitive());
 
     ASSERT_TRUE(
-        waitUntil([&] { return historyVisits(controller().historyFileURL()).size() >= 2; }));
-    auto visits = historyVisits(controller().historyFileURL());
+        waitUntil([&] { return historyVisits(controller().history().historyFileURL()).size() >= 2; }));
+    auto visits = historyVisits(controller().history().historyFileURL());
     EXPECT_EQ(visits[visits.size() - 2],
         std::make_pair(m_server->url("/one.html"), std::string("One")));
     EXPECT_EQ(visits.back(), std::make_pair(m_server->url("/two.html"), std::string("Two")));
-    ASSERT_FALSE(controller().historyEntries().empty());
-    EXPECT_EQ(controller().historyEntries().front().url, m_server->url("/two.html"));
+    ASSERT_FALSE(controller().history().historyEntries().empty());
+    EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/two.html"));
 
     controller().goBack();
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/one.html")));
@@ -94,10 +94,10 @@ TEST_F(NavigationTest, BackgroundTabKeepsItsOwnTitleAndLeavesWindowChromeAlone)
     EXPECT_EQ(field(), m_server->url("/front.html"));
     // Background tabs are recorded too.
     ASSERT_TRUE(waitUntil([&] {
-        auto visits = historyVisits(controller().historyFileURL());
+        auto visits = historyVisits(controller().history().historyFileURL());
         return !visits.empty() && visits.back().first == m_server->url("/back.html");
     }));
-    auto visits = historyVisits(controller().historyFileURL());
+    auto visits = historyVisits(controller().history().historyFileURL());
     EXPECT_EQ(visits.back().first, m_server->url("/back.html"));
 }
 
@@ -107,8 +107,8 @@ TEST_F(NavigationTest, PageWithoutTitleShowsHostEverywhere)
     load("/plain.html");
     ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "127.0.0.1"; }));
     EXPECT_EQ(windowTitle(), "127.0.0.1");
-    ASSERT_TRUE(waitUntil([&] { return !historyVisits(controller().historyFileURL()).empty(); }));
-    EXPECT_EQ(historyVisits(controller().historyFileURL()).back().second, "127.0.0.1");
+    ASSERT_TRUE(waitUntil([&] { return !historyVisits(controller().history().historyFileURL()).empty(); }));
+    EXPECT_EQ(historyVisits(controller().history().historyFileURL()).back().second, "127.0.0.1");
 }
 
 TEST_F(NavigationTest, LinkWithBlankTargetOpensAndLoadsNewTab)

@@ -98,7 +98,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     EXPECT_NE(evaluate(view, "document.getElementById('message').textContent"), "\"\"");
     EXPECT_EQ(controller().browserTabs().back().title(), "Loading\u2026");
     EXPECT_EQ(controller().window()->get_title().rfind("Load failed: ", 0), 0u);
-    for (const auto& entry : controller().historyEntries())
+    for (const auto& entry : controller().history().historyEntries())
         EXPECT_NE(entry.url, address);
 
     LateServer late("<title>Back again</title><p>answering now");

@@ -227,7 +227,7 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     EXPECT_EQ(snapshot[1]["active"], true);
     EXPECT_EQ(snapshot[2]["url"], m_server->url("/p1.html"));
     EXPECT_EQ(snapshot[2]["title"], "P1");
-    EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().historyFileURL().parent_path());
+    EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().history().historyFileURL().parent_path());
 }
 
 TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
@@ -349,11 +349,11 @@ TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
 
     // What is stored is what the page said.
     ASSERT_TRUE(waitUntil([&] {
-        return !controller().historyEntries().empty()
-            && controller().historyEntries().front().title == stored;
+        return !controller().history().historyEntries().empty()
+            && controller().history().historyEntries().front().title == stored;
     }));
     ASSERT_TRUE(waitUntil([&] {
-        FileRead read = readWholeFile(controller().historyFileURL());
+        FileRead read = readWholeFile(controller().history().historyFileURL());
         return read.status == ReadStatus::Ok && read.contents.find(stored) != std::string::npos;
     }));
     ASSERT_TRUE(waitUntil([&] {

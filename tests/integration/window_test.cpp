@@ -236,7 +236,7 @@ TEST_F(DarkWindowTest, CMakeListsInWorkingDirectoryKeepsDataFilesThere)
     ASSERT_TRUE(writeFileAtomically(testWorkingDirectory() / "CMakeLists.txt", "").ok());
     ASSERT_TRUE(writeFileAtomically(testWorkingDirectory() / "tab.json", "[{\"id\":\"OLD\"}]").ok());
     launch();
-    EXPECT_EQ(controller().historyFileURL(), testWorkingDirectory() / "history.json");
+    EXPECT_EQ(controller().history().historyFileURL(), testWorkingDirectory() / "history.json");
     EXPECT_EQ(controller().tabsFileURL(), testWorkingDirectory() / "tab.json");
     // An old snapshot is never read: one fresh tab.
     EXPECT_EQ(controller().browserTabs().size(), 1u);

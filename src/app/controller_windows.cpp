@@ -1,0 +1,29 @@
+// The auxiliary windows the controller owns: each is made with the services it uses the first
+// time it is shown, then kept.
+#include "app/browser_controller.h"
+
+#include "history/history_window.h"
+
+namespace qv {
+
+namespace {
+
+    template <typename Window, typename Make>
+    Window& madeOnce(std::unique_ptr<Window>& window, Make make)
+    {
+        if (!window)
+            window = make();
+        return *window;
+    }
+
+} // namespace
+
+void BrowserController::showHistory()
+{
+    HistoryWindow& window = madeOnce(m_historyWindow,
+        [this] { return std::make_unique<HistoryWindow>(*m_shell, *m_history, *this); });
+    window.reload();
+    window.showInFront();
+}
+
+} // namespace qv

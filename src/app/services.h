@@ -1,0 +1,18 @@
+// The services one browser is made of. Each is handed this list when it is made, so that the
+// services reach one another without the owner in between; all are made before any is used.
+#pragma once
+
+namespace qv {
+
+class BrowserController;
+class HistoryService;
+class Shell;
+
+struct Services {
+    Shell* shell = nullptr;
+    HistoryService* history = nullptr;
+    // What has not moved into a service of its own yet.
+    BrowserController* browser = nullptr;
+};
+
+} // namespace qv
