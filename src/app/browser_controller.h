@@ -9,7 +9,7 @@
 #include "base/file_writer.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
-#include "downloads/download_tasks.h"
+#include "downloads/download_service.h"
 #include "extensions/bridge_dispatcher.h"
 #include "history/history_service.h"
 #include "navigation/address_resolution.h"
@@ -215,37 +215,10 @@ public:
     void showHistory();
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
 
-    // --- Downloads (downloads/downloads.cpp, downloads/downloads_window.cpp) ---
-    // (Re)reads "downloads.json" beside the history file; an unusable file is reported once.
-    void loadDownloads();
-    // Adds a record of a finished download: a "file://" URL of an existing file and the
-    // address it came from. Anything else records nothing.
-    void recordCompletedDownloadURL(
-        const std::string& url, const std::optional<std::string>& sourceURL);
+    // --- Downloads ---
+    DownloadService& downloads() { return *m_downloads; }
     void showDownloads();
-    void openDownloadsFolder();
-    // Asks, then removes the rows selected in the downloads window from the list.
-    void deleteSelectedDownloads();
-    // The sender's tag is the row.
-    void revealDownloadInFinder(const Sender& sender);
-    const std::vector<Json>& downloadEntries() const;
-    const std::filesystem::path& downloadsFileURL() const { return m_downloadsFileURL; }
-    // Running downloads by the "%p" identity of their engine object.
-    const std::map<std::string, InProgressDownload>& inProgressDownloads() const
-    {
-        return m_inProgressDownloads;
-    }
     DownloadsWindow* downloadsWindow() const { return m_downloadsWindow.get(); }
-    // Downloads that failed in this run, oldest first, as the Downloads window lists them.
-    const std::vector<FailedDownload>& failedDownloads() const { return m_failedDownloads; }
-    // The browser itself loads a page in this tab (the address field, toolbar, an extension):
-    // like the user's gesture, it may download and it starts the tab's downloads afresh.
-    void noteBrowserStartedLoad(WebKitWebView* webView);
-    // Shows the selected tab's download question or failure notice in the window's bar.
-    void refreshDownloadBar();
-    // The user's answer to the question of the tab with this web view: its held downloads
-    // start or are cancelled, and so are its later ones.
-    void answerDownloadQuestion(WebKitWebView* webView, DownloadAnswer answer);
 
     // --- Extensions (extensions/*.cpp) ---
     void loadExtensions();
@@ -311,14 +284,6 @@ public:
     // --- Page source editor and local copy (devtools/page_source_window.cpp) ---
     // Shows the window (built on first use) and lists the selected tab's files again.
     void showSourceEditor();
-    void refreshPageResources();
-    void loadSelectedSource();
-    void applyPageSource();
-    void savePageSource();
-    void buildLocalSourceCopy();
-    void saveLocalSourceChanges();
-    void previewLocalSourceCopy();
-    void exportLocalSourceCopyAsZip();
     PageSourceWindow* sourceWindow() const { return m_sourceWindow.get(); }
 
     // --- JavaScript console (devtools/script_console_window.cpp) ---
@@ -438,25 +403,6 @@ private:
     bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
     ClosedTabStack m_closedTabs;
 
-    // Downloads (downloads/downloads.cpp)
-    void watchDownloadsOfSession(WebKitNetworkSession* session);
-    void downloadStarted(WebKitNetworkSession* session, WebKitDownload* download);
-    gboolean downloadDecideDestination(WebKitDownload* download, char* suggestedName);
-    void downloadCreatedDestination(WebKitDownload* download, char* destination);
-    void downloadProgressChanged(WebKitDownload* download, GParamSpec*);
-    void downloadDidFinish(WebKitDownload* download);
-    void downloadDidFail(WebKitDownload* download, GError* error);
-    void showDownloadProgress(const DownloadTask& task) const;
-    // Gives a download its file in the Downloads folder and lets it run.
-    void startDownloadIntoFolder(DownloadTask& task);
-    // Lists the failure, and tells the tab once per page, never in a modal alert.
-    void reportDownloadFailure(WebKitWebView* webView, const std::string& name,
-        const std::optional<std::string>& source, const std::string& message);
-    // Navigation hooks of the download rules (downloads/downloads.cpp).
-    void noteDownloadGesture(WebKitWebView* webView);
-    void noteResponseDownload(WebKitWebView* webView, const char* requestURI, bool mainFrame);
-    void downloadPageCommitted(WebKitWebView* webView);
-
     // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
     GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
     // Stops the web view, disconnects our signals, unregisters the bridge and forgets it.
@@ -539,14 +485,9 @@ private:
     std::unique_ptr<HistoryWindow> m_historyWindow;
 
     // --- Downloads ---
-    std::filesystem::path m_downloadsFileURL;
-    std::unique_ptr<DownloadStore> m_downloadStore;
-    std::map<std::string, InProgressDownload> m_inProgressDownloads;
-    DownloadNameReservations m_downloadNameReservations;
-    std::map<WebKitDownload*, std::unique_ptr<DownloadTask>> m_downloadTasks;
-    std::vector<SignalConnection> m_downloadSessionSignals;
+    // Late in the list, so that running downloads stop before the sessions they run in go.
+    std::unique_ptr<DownloadService> m_downloads;
     std::unique_ptr<DownloadsWindow> m_downloadsWindow;
-    std::vector<FailedDownload> m_failedDownloads;
     // Answers that come back later (page scripts, icon downloads, the writer's reports) reach
     // the controller only while it lives; ended first thing when it goes.
     Lifetime m_lifetime;

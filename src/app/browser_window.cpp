@@ -328,7 +328,7 @@ void BrowserController::connectWebViewSignals(WebKitWebView* view)
     WebKitFindController* find = webkit_web_view_get_find_controller(view);
     connectSignal<&BrowserController::findCountedMatches>(find, "counted-matches", this);
     connectSignal<&BrowserController::findFailed>(find, "failed-to-find-text", this);
-    watchDownloadsOfSession(webkit_web_view_get_network_session(view));
+    m_downloads->watchDownloadsOfSession(webkit_web_view_get_network_session(view));
 }
 
 void BrowserController::setBrowserElementFullscreen(bool fullscreen, WebKitWebView* view)

@@ -2,6 +2,7 @@
 // time it is shown, then kept.
 #include "app/browser_controller.h"
 
+#include "downloads/downloads_window.h"
 #include "history/history_window.h"
 
 namespace qv {
@@ -23,6 +24,16 @@ void BrowserController::showHistory()
     HistoryWindow& window = madeOnce(m_historyWindow,
         [this] { return std::make_unique<HistoryWindow>(*m_shell, *m_history, *this); });
     window.reload();
+    window.showInFront();
+}
+
+void BrowserController::showDownloads()
+{
+    m_downloads->loadDownloads();
+    DownloadsWindow& window = madeOnce(
+        m_downloadsWindow, [this] { return std::make_unique<DownloadsWindow>(*m_shell, *m_downloads); });
+    window.reloadRecords();
+    window.reloadFailures();
     window.showInFront();
 }
 

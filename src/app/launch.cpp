@@ -33,6 +33,9 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.browser = this;
     m_history = std::make_unique<HistoryService>(m_services);
     m_services.history = m_history.get();
+    m_downloads = std::make_unique<DownloadService>(m_services);
+    m_services.downloads = m_downloads.get();
+    m_downloads->signalShowDownloadsRequested().connect([this] { showDownloads(); });
     // Closing the browser window lets the tabs' views go.
     m_shell->signalBrowserWindowWillClose().connect([this] {
         if (m_window)
@@ -68,7 +71,7 @@ void BrowserController::applicationDidFinishLaunching()
         return;
     m_history->locateHistory();
     loadProfiles();
-    loadDownloads();
+    m_downloads->loadDownloads();
     if (!m_extensionsLoaded)
         loadExtensions();
     createWindow();

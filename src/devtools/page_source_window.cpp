@@ -207,54 +207,6 @@ void BrowserController::showSourceEditor()
     m_sourceWindow->refreshPageResources();
 }
 
-void BrowserController::refreshPageResources()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->refreshPageResources();
-}
-
-void BrowserController::loadSelectedSource()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->loadSelectedSource();
-}
-
-void BrowserController::applyPageSource()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->applyPageSource();
-}
-
-void BrowserController::savePageSource()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->savePageSource();
-}
-
-void BrowserController::buildLocalSourceCopy()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->buildLocalSourceCopy();
-}
-
-void BrowserController::saveLocalSourceChanges()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->saveLocalSourceChanges();
-}
-
-void BrowserController::previewLocalSourceCopy()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->previewLocalSourceCopy();
-}
-
-void BrowserController::exportLocalSourceCopyAsZip()
-{
-    if (m_sourceWindow)
-        m_sourceWindow->exportLocalSourceCopyAsZip();
-}
-
 // ---- The window ----
 
 PageSourceWindow::PageSourceWindow(BrowserController& controller)

@@ -2,7 +2,8 @@
 // file and remove records.
 #include "downloads/downloads_window.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
+#include "downloads/download_service.h"
 #include "app/view_helpers.h"
 #include "platform/alerts.h"
 #include "platform/file_panels.h"
@@ -82,20 +83,7 @@ namespace {
 
 } // namespace
 
-void BrowserController::showDownloads()
-{
-    loadDownloads();
-    if (!m_downloadsWindow) {
-        m_downloadsWindow = std::make_unique<DownloadsWindow>(*this);
-        for (const auto& [download, task] : m_downloadTasks)
-            showDownloadProgress(*task);
-    }
-    m_downloadsWindow->reloadRecords();
-    m_downloadsWindow->reloadFailures();
-    m_downloadsWindow->showInFront();
-}
-
-void BrowserController::openDownloadsFolder()
+void DownloadsWindow::openDownloadsFolder()
 {
     fs::path folder = downloadsDirectory();
     std::error_code ec;
@@ -108,42 +96,37 @@ void BrowserController::openDownloadsFolder()
         g_object_unref(file);
     }
     if (!opened)
-        m_shell->showError(std::string(kOpenDownloadsFolderMessage));
+        shell().showError(std::string(kOpenDownloadsFolderMessage));
 }
 
-void BrowserController::deleteSelectedDownloads()
+void DownloadsWindow::deleteSelected()
 {
-    if (!m_downloadsWindow || !m_downloadStore)
-        return;
-    std::vector<size_t> rows = m_downloadsWindow->selectedRows();
+    std::vector<size_t> rows = selectedRows();
     if (rows.empty())
         return;
-    int answer = runModalAlert(GTK_WINDOW(m_downloadsWindow->gobj()),
+    int answer = runModalAlert(GTK_WINDOW(gobj()),
         { downloadsRemovalQuestion(rows.size()), std::string(kDownloadsRemovalInformative),
             { "Remove from List", "Cancel" } });
     if (answer != 0)
         return;
-    auto removed = m_downloadStore->removeRecords(rows);
-    if (!removed)
-        m_shell->showError(removed.error());
-    m_downloadsWindow->reloadRecords();
+    if (auto removed = m_downloads.removeRecords(rows); !removed)
+        shell().showError(removed.error());
 }
 
-void BrowserController::revealDownloadInFinder(const Sender& sender)
+void DownloadsWindow::reveal(size_t row)
 {
-    if (!m_downloadStore || sender.tag < 0
-        || static_cast<size_t>(sender.tag) >= m_downloadStore->entries().size())
+    if (row >= m_downloads.downloadEntries().size())
         return;
-    auto path = m_downloadStore->revealablePath(sender.tag, downloadsDirectory());
+    auto path = m_downloads.revealablePath(row);
     if (path)
         revealInFileViewer(path.value());
     else
-        m_shell->showError(path.error());
+        shell().showError(path.error());
 }
 
-DownloadsWindow::DownloadsWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Downloads, "Downloads")
-    , m_controller(controller)
+DownloadsWindow::DownloadsWindow(Shell& shell, DownloadService& downloads)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::Downloads, "Downloads")
+    , m_downloads(downloads)
 {
     set_default_size(900, 580);
     set_size_request(760, 500);
@@ -191,6 +174,13 @@ DownloadsWindow::DownloadsWindow(BrowserController& controller)
     content->append(*makeTable());
     content->append(*makeBottomRow());
     set_child(*content);
+
+    m_downloads.signalProgress().connect(sigc::mem_fun(*this, &DownloadsWindow::setProgress));
+    m_downloads.signalProgressEnded().connect(sigc::mem_fun(*this, &DownloadsWindow::removeProgress));
+    m_downloads.signalRecordsChanged().connect(sigc::mem_fun(*this, &DownloadsWindow::reloadRecords));
+    m_downloads.signalFailuresChanged().connect(
+        sigc::mem_fun(*this, &DownloadsWindow::reloadFailures));
+    m_downloads.announceProgress();
 }
 
 Gtk::Widget* DownloadsWindow::makeTable()
@@ -215,8 +205,7 @@ Gtk::Widget* DownloadsWindow::makeTable()
         button->signal_clicked().connect([this, item] {
             auto row = std::dynamic_pointer_cast<DownloadRowItem>(item->get_item());
             if (row)
-                this->controller().revealDownloadInFinder(
-                    Sender::button(static_cast<long>(row->row)));
+                reveal(row->row);
         });
         listItem->set_child(*button);
     });
@@ -270,12 +259,12 @@ Gtk::Widget* DownloadsWindow::makeBottomRow()
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     m_openFolderButton = actionButton("Open Downloads Folder", "folder-symbolic", nullptr);
     m_openFolderButton->signal_clicked().connect(
-        [this] { this->controller().openDownloadsFolder(); });
+        [this] { openDownloadsFolder(); });
     m_removeButton = actionButton(
         "Remove Selected from List", "user-trash-symbolic", "Remove selected download records");
     m_removeButton->add_css_class("qv-downloads-remove");
     m_removeButton->signal_clicked().connect(
-        [this] { this->controller().deleteSelectedDownloads(); });
+        [this] { deleteSelected(); });
     auto* note = secondaryLabel(kFootnoteText);
     note->set_hexpand(true);
     row->append(*m_openFolderButton);
@@ -286,7 +275,7 @@ Gtk::Widget* DownloadsWindow::makeBottomRow()
 
 void DownloadsWindow::reloadRecords()
 {
-    const auto& entries = controller().downloadEntries();
+    const auto& entries = m_downloads.downloadEntries();
     std::vector<Glib::RefPtr<Glib::Object>> items;
     items.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
@@ -350,7 +339,7 @@ void DownloadsWindow::reloadFailures()
 {
     while (Gtk::Widget* child = m_failureList->get_first_child())
         m_failureList->remove(*child);
-    const auto& failures = controller().failedDownloads();
+    const auto& failures = m_downloads.failedDownloads();
     for (auto it = failures.rbegin(); it != failures.rend(); ++it) {
         auto* row = Gtk::make_managed<Gtk::Label>(it->name + " \u2014 " + it->message);
         row->set_xalign(0);

@@ -10,13 +10,21 @@
 
 namespace qv {
 
-class BrowserController;
+class DownloadService;
+class Shell;
 
 class DownloadsWindow : public AuxiliaryWindow {
 public:
-    explicit DownloadsWindow(BrowserController& controller);
+    DownloadsWindow(Shell& shell, DownloadService& downloads);
 
-    // Rebuilds the table from the controller's download records.
+    // Opens the Downloads folder in the file viewer.
+    void openDownloadsFolder();
+    // Asks, then removes the selected rows from the list.
+    void deleteSelected();
+    // Shows the record's file in the file viewer, when it is still in the Downloads folder.
+    void reveal(size_t row);
+
+    // Rebuilds the table from the download records.
     void reloadRecords();
     // Shows or updates the row of a running download; fraction is 0 to 1.
     void setProgress(const std::string& key, const std::string& name, double fraction,
@@ -59,8 +67,7 @@ private:
     std::map<std::string, ProgressRow> m_progressRows;
     Gtk::Button* m_openFolderButton = nullptr;
     Gtk::Button* m_removeButton = nullptr;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
+    DownloadService& m_downloads;
 };
 
 } // namespace qv

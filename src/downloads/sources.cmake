@@ -5,7 +5,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/download_permission_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/downloads.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/download_service.cpp
     ${CMAKE_CURRENT_LIST_DIR}/downloads_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/download_bar.cpp
 )

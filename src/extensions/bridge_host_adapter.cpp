@@ -158,7 +158,7 @@ void ControllerBridgeHost::submitAddressField(AddressSubmitter submitter)
 void ControllerBridgeHost::loadURL(std::size_t index, const std::string& url)
 {
     if (WebKitWebView* view = webViewAt(index)) {
-        m_controller.noteBrowserStartedLoad(view);
+        m_controller.downloads().noteBrowserStartedLoad(view);
         webkit_web_view_load_uri(view, url.c_str());
     }
 }
@@ -364,7 +364,7 @@ void ControllerBridgeHost::startExtensionDownload(
                 extensionDownloadFailureReply(committed.error(), kDownloadNotSavedMessage));
             return;
         }
-        m_controller.recordCompletedDownloadURL(fileURLForPath(saved), url);
+        m_controller.downloads().recordCompletedDownloadURL(fileURLForPath(saved), url);
         std::error_code error;
         auto bytes = std::filesystem::file_size(saved, error);
         pending->reply(extensionDownloadReply(saved.string(), error ? 0 : bytes));

@@ -64,7 +64,7 @@ void BrowserController::openRequest(SubmitOrigin origin)
         if (!m_webView)
             return;
         setAddressFieldText(decision.fileAddress);
-        noteBrowserStartedLoad(m_webView);
+        m_downloads->noteBrowserStartedLoad(m_webView);
         webkit_web_view_load_uri(m_webView, decision.fileAddress.c_str());
         return;
     case RequestKind::Search:
@@ -154,7 +154,7 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
     }
     if (tab->webView() == m_webView)
         setAddressFieldText(address);
-    noteBrowserStartedLoad(tab->webView());
+    m_downloads->noteBrowserStartedLoad(tab->webView());
     webkit_web_view_load_uri(tab->webView(), address.c_str());
 }
 
@@ -167,7 +167,7 @@ void BrowserController::loadResolvedAddress(const std::optional<std::string>& ad
     if (!m_webView)
         return;
     setAddressFieldText(*address);
-    noteBrowserStartedLoad(m_webView);
+    m_downloads->noteBrowserStartedLoad(m_webView);
     webkit_web_view_load_uri(m_webView, address->c_str());
 }
 

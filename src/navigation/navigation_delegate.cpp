@@ -130,7 +130,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
 void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 {
     markActivityReporter(view);
-    downloadPageCommitted(view);
+    m_downloads->downloadPageCommitted(view);
     if (view == m_webView) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
@@ -288,7 +288,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             return true;
         // What the user's gesture starts may download without asking.
         if (webkit_navigation_action_is_user_gesture(action))
-            noteDownloadGesture(view);
+            m_downloads->noteDownloadGesture(view);
         // A middle click on a link opens it in a new tab behind this one.
         if (webkit_navigation_action_get_mouse_button(action) == 2
             && webkit_navigation_action_get_navigation_type(action)
@@ -323,7 +323,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             || !webkit_response_policy_decision_is_mime_type_supported(responseDecision)) {
             WebKitURIRequest* request
                 = webkit_response_policy_decision_get_request(responseDecision);
-            noteResponseDownload(view, request ? webkit_uri_request_get_uri(request) : nullptr,
+            m_downloads->noteResponseDownload(view, request ? webkit_uri_request_get_uri(request) : nullptr,
                 webkit_response_policy_decision_is_main_frame_main_resource(responseDecision));
             decideDownload(decision);
         } else
@@ -338,7 +338,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
 void BrowserController::goBack()
 {
     if (m_webView && webkit_web_view_can_go_back(m_webView)) {
-        noteBrowserStartedLoad(m_webView);
+        m_downloads->noteBrowserStartedLoad(m_webView);
         webkit_web_view_go_back(m_webView);
     }
 }
@@ -346,7 +346,7 @@ void BrowserController::goBack()
 void BrowserController::goForward()
 {
     if (m_webView && webkit_web_view_can_go_forward(m_webView)) {
-        noteBrowserStartedLoad(m_webView);
+        m_downloads->noteBrowserStartedLoad(m_webView);
         webkit_web_view_go_forward(m_webView);
     }
 }
@@ -354,7 +354,7 @@ void BrowserController::goForward()
 void BrowserController::reloadPage()
 {
     if (m_webView && !webViewURI(m_webView).empty()) {
-        noteBrowserStartedLoad(m_webView);
+        m_downloads->noteBrowserStartedLoad(m_webView);
         webkit_web_view_reload(m_webView);
     }
     else

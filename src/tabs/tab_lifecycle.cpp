@@ -43,7 +43,7 @@ void BrowserController::showWebViewInContent(WebKitWebView* view)
     m_window->showInContent(*Glib::wrap(GTK_WIDGET(view)));
     if (finding)
         searchInPage(m_window->findBar().text());
-    refreshDownloadBar();
+    m_downloads->refreshDownloadBar();
 }
 
 void BrowserController::startLoading(WebKitWebView* view, const std::string& url)

@@ -124,7 +124,7 @@ namespace {
     class DownloadsTest : public BrowserTest {
     protected:
         fs::path downloadsFolder() const { return downloadsDirectory(); }
-        fs::path downloadsFile() { return controller().downloadsFileURL(); }
+        fs::path downloadsFile() { return controller().downloads().downloadsFileURL(); }
 
         Json recordsOnDisk()
         {
@@ -135,13 +135,13 @@ namespace {
         // As if the user opened the address: the browser starts the load.
         void load(WebKitWebView* view, const std::string& url)
         {
-            controller().noteBrowserStartedLoad(view);
+            controller().downloads().noteBrowserStartedLoad(view);
             webkit_web_view_load_uri(view, url.c_str());
         }
 
         bool waitForRecords(size_t count)
         {
-            return waitUntil([&] { return controller().downloadEntries().size() == count; });
+            return waitUntil([&] { return controller().downloads().downloadEntries().size() == count; });
         }
     };
 
@@ -169,7 +169,7 @@ TEST_F(DownloadsTest, AttachmentResponseBecomesFileAndRecord)
 
     fs::path saved = downloadsFolder() / "report.pdf";
     EXPECT_EQ(fileContents(saved), "%PDF-1.4 report");
-    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_TRUE(controller().downloads().inProgressDownloads().empty());
     EXPECT_EQ(downloadsFile().parent_path(), controller().history().historyFileURL().parent_path());
     Json records = recordsOnDisk();
     ASSERT_TRUE(records.is_array());
@@ -210,7 +210,7 @@ TEST_F(DownloadsTest, ErrorStatusWithNothingToShowIsAFailedLoad)
         "\"403 Forbidden\"");
     EXPECT_EQ(std::string(controller().window()->get_title()), "Load failed: 403 Forbidden");
     EXPECT_EQ(uriOf(view), m_server->url("/refused"));
-    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_TRUE(controller().downloads().inProgressDownloads().empty());
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_FALSE(fs::exists(downloadsFolder() / "refused"));
 
@@ -232,7 +232,7 @@ TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
     controller().createNewTab();
     load(selectedView(), held.url("/b"));
     // Both have their destination before either has finished.
-    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().downloads().inProgressDownloads().size() == 2; }));
     held.release();
     ASSERT_TRUE(waitForRecords(2));
 
@@ -259,15 +259,15 @@ TEST_F(DownloadsTest, FailedDownloadsAreToldOncePerPageWithoutAnAlert)
     DownloadBar& bar = controller().window()->downloadBar();
     ASSERT_TRUE(waitUntil([&] { return bar.asking(); }));
     g_signal_emit_by_name(bar.allowButton().gobj(), "clicked");
-    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().downloads().inProgressDownloads().size() == 2; }));
     held.disconnect();
-    ASSERT_TRUE(waitUntil([&] { return controller().failedDownloads().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().downloads().failedDownloads().size() == 2; }));
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_TRUE(bar.noticeShown());
     EXPECT_EQ(bar.text().rfind("Download failed: ", 0), 0u);
     EXPECT_EQ(std::string(controller().window()->get_title()), bar.text());
-    EXPECT_TRUE(controller().inProgressDownloads().empty());
-    EXPECT_TRUE(controller().downloadEntries().empty());
+    EXPECT_TRUE(controller().downloads().inProgressDownloads().empty());
+    EXPECT_TRUE(controller().downloads().downloadEntries().empty());
 
     controller().showDownloads();
     std::vector<std::string> listed = controller().downloadsWindow()->failureTexts();
@@ -313,9 +313,9 @@ TEST_F(DownloadsTest, FramesStartingDownloadsGetOneFileAndTheQuestion)
     g_signal_emit_by_name(bar.blockButton().gobj(), "clicked");
     EXPECT_FALSE(bar.asking());
     ASSERT_TRUE(waitUntil([&] { return requested() == kFrames; }));
-    EXPECT_TRUE(controller().inProgressDownloads().empty());
+    EXPECT_TRUE(controller().downloads().inProgressDownloads().empty());
     EXPECT_EQ(filesInFolder(), 1);
-    EXPECT_EQ(controller().downloadEntries().size(), 1u);
+    EXPECT_EQ(controller().downloads().downloadEntries().size(), 1u);
     EXPECT_FALSE(bar.get_reveal_child());
     EXPECT_TRUE(m_alerts.empty());
 }
@@ -331,7 +331,7 @@ TEST_F(DownloadsTest, AllowLetsThePagesWaitingDownloadsGo)
         "<iframe src='/file/c'></iframe>");
     load(selectedView(), m_server->url("/three.html"));
     DownloadBar& bar = controller().window()->downloadBar();
-    ASSERT_TRUE(waitUntil([&] { return bar.asking() && controller().downloadEntries().size() == 1
+    ASSERT_TRUE(waitUntil([&] { return bar.asking() && controller().downloads().downloadEntries().size() == 1
                                     && m_server->requestCount("/file/c") == 1
                                     && m_server->requestCount("/file/b") == 1; }));
     g_signal_emit_by_name(bar.allowButton().gobj(), "clicked");
@@ -512,8 +512,8 @@ TEST_F(DownloadsTest, RevealingAMissingFileSaysSo)
     controller().showDownloads();
     bool revealed = false;
     setRevealResponder([&](const fs::path&) { revealed = true; });
-    controller().revealDownloadInFinder(Sender::button(0));
-    controller().revealDownloadInFinder(Sender::button(5));
+    controller().downloadsWindow()->reveal(0);
+    controller().downloadsWindow()->reveal(5);
     setRevealResponder(nullptr);
     EXPECT_FALSE(revealed);
     ASSERT_EQ(m_alerts.size(), 1u);
@@ -526,8 +526,8 @@ TEST_F(DownloadsTest, RunningDownloadShowsProgressUntilItFinishes)
     held.hold("/big.iso", "big.iso", std::string(1000, 'a'), std::string(3000, 'b'));
     controller().showDownloads();
     load(selectedView(), held.url("/big.iso"));
-    ASSERT_TRUE(waitUntil([&] { return controller().inProgressDownloads().size() == 1; }));
-    std::string key = controller().inProgressDownloads().begin()->first;
+    ASSERT_TRUE(waitUntil([&] { return controller().downloads().inProgressDownloads().size() == 1; }));
+    std::string key = controller().downloads().inProgressDownloads().begin()->first;
     DownloadsWindow* window = controller().downloadsWindow();
     ASSERT_TRUE(waitUntil([&] {
         Gtk::ProgressBar* bar = window->progressBar(key);

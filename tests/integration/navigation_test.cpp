@@ -149,7 +149,7 @@ TEST_F(NavigationTest, AttachmentsAndUnshowableContentAreDownloadedNotShown)
             << path << " left " << uriOf(selectedView());
         EXPECT_EQ(windowTitle(), "Page") << path;
     }
-    ASSERT_TRUE(waitUntil([&] { return controller().downloadEntries().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().downloads().downloadEntries().size() == 2; }));
     std::error_code ec;
     EXPECT_TRUE(fs::exists(downloadsDirectory() / "a.pdf", ec));
     EXPECT_FALSE(fs::exists(downloadsDirectory() / "report.txt", ec));

@@ -1,11 +1,14 @@
 // Downloads of browser tabs: the destination in the Downloads folder, progress, finishing and
 // failing, and the list of finished downloads in "downloads.json".
-#include "app/browser_controller.h"
+#include "downloads/download_service.h"
 
+#include "app/browser_controller.h"
 #include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
 #include "app/web_views.h"
 #include "downloads/download_bar.h"
-#include "downloads/downloads_window.h"
+#include "history/history_service.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
 
@@ -101,46 +104,78 @@ namespace {
 
 } // namespace
 
-void BrowserController::loadDownloads()
+DownloadService::DownloadService(const Services& services)
+    : m_services(services)
 {
-    fs::path historyFile = m_history->historyFileURL().empty() ? historyURL() : m_history->historyFileURL();
+}
+
+DownloadService::~DownloadService() = default;
+
+void DownloadService::makeStore()
+{
+    const fs::path& history = m_services.history->historyFileURL();
+    fs::path historyFile = history.empty() ? historyURL() : history;
     m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
     // The same store is kept, so an unusable file is reported once, not at every showing.
     if (!m_downloadStore || m_downloadStore->fileURL() != m_downloadsFileURL)
         m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
-    if (auto problem = m_downloadStore->load())
-        m_shell->showError(*problem);
 }
 
-const std::vector<Json>& BrowserController::downloadEntries() const
+void DownloadService::loadDownloads()
+{
+    makeStore();
+    if (auto problem = m_downloadStore->load())
+        m_services.shell->showError(*problem);
+}
+
+const std::vector<Json>& DownloadService::downloadEntries() const
 {
     static const std::vector<Json> none;
     return m_downloadStore ? m_downloadStore->entries() : none;
 }
 
-void BrowserController::recordCompletedDownloadURL(
+void DownloadService::recordCompletedDownloadURL(
     const std::string& url, const std::optional<std::string>& sourceURL)
 {
-    if (!m_downloadStore) {
-        fs::path historyFile = m_history->historyFileURL().empty() ? historyURL() : m_history->historyFileURL();
-        m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
-        m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
-    }
+    if (!m_downloadStore)
+        makeStore();
     std::optional<std::string_view> source;
     if (sourceURL)
         source = *sourceURL;
     DownloadRecording outcome
         = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now());
     if (outcome.loadProblem)
-        m_shell->showError(*outcome.loadProblem);
+        m_services.shell->showError(*outcome.loadProblem);
     // The record stays in memory; the file left as it was is what the next reading shows.
     if (outcome.writeProblem)
         logLine(*outcome.writeProblem);
-    if (outcome.recorded && m_downloadsWindow)
-        m_downloadsWindow->reloadRecords();
+    if (outcome.recorded)
+        m_recordsChanged.emit();
 }
 
-void BrowserController::watchDownloadsOfSession(WebKitNetworkSession* session)
+Result<Done> DownloadService::removeRecords(const std::vector<size_t>& rows)
+{
+    if (!m_downloadStore)
+        return Done {};
+    auto removed = m_downloadStore->removeRecords(rows);
+    m_recordsChanged.emit();
+    return removed;
+}
+
+Result<fs::path> DownloadService::revealablePath(size_t row) const
+{
+    if (!m_downloadStore)
+        return Result<fs::path>::failure(std::string(kDownloadFileMissingMessage));
+    return m_downloadStore->revealablePath(static_cast<long>(row), downloadsDirectory());
+}
+
+void DownloadService::announceProgress() const
+{
+    for (const auto& [download, task] : m_downloadTasks)
+        showDownloadProgress(*task);
+}
+
+void DownloadService::watchDownloadsOfSession(WebKitNetworkSession* session)
 {
     if (!session)
         return;
@@ -148,35 +183,35 @@ void BrowserController::watchDownloadsOfSession(WebKitNetworkSession* session)
     if (g_signal_handler_find(session, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this))
         return;
     m_downloadSessionSignals.emplace_back(session,
-        connectSignal<&BrowserController::downloadStarted>(session, "download-started", this));
+        connectSignal<&DownloadService::downloadStarted>(session, "download-started", this));
 }
 
-void BrowserController::downloadStarted(WebKitNetworkSession*, WebKitDownload* download)
+void DownloadService::downloadStarted(WebKitNetworkSession*, WebKitDownload* download)
 {
     // Only browser tabs download here; downloads that others start are theirs to handle.
     WebKitWebView* view = webkit_download_get_web_view(download);
-    if (!view || isExtensionWebView(view) || m_downloadTasks.count(download))
+    if (!view || m_services.browser->isExtensionWebView(view) || m_downloadTasks.count(download))
         return;
     auto task = std::make_unique<DownloadTask>(download);
     // The destination is created empty beforehand to hold its name.
     webkit_download_set_allow_overwrite(download, TRUE);
     task->signals.emplace_back(download,
-        connectSignal<&BrowserController::downloadDecideDestination>(
+        connectSignal<&DownloadService::downloadDecideDestination>(
             download, "decide-destination", this));
     task->signals.emplace_back(download,
-        connectSignal<&BrowserController::downloadCreatedDestination>(
+        connectSignal<&DownloadService::downloadCreatedDestination>(
             download, "created-destination", this));
     task->signals.emplace_back(download,
-        connectSignal<&BrowserController::downloadProgressChanged>(
+        connectSignal<&DownloadService::downloadProgressChanged>(
             download, "notify::estimated-progress", this));
     task->signals.emplace_back(
-        download, connectSignal<&BrowserController::downloadDidFail>(download, "failed", this));
+        download, connectSignal<&DownloadService::downloadDidFail>(download, "failed", this));
     task->signals.emplace_back(
-        download, connectSignal<&BrowserController::downloadDidFinish>(download, "finished", this));
+        download, connectSignal<&DownloadService::downloadDidFinish>(download, "finished", this));
     m_downloadTasks[download] = std::move(task);
 }
 
-gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, char* suggestedName)
+gboolean DownloadService::downloadDecideDestination(WebKitDownload* download, char* suggestedName)
 {
     auto it = m_downloadTasks.find(download);
     if (it == m_downloadTasks.end())
@@ -186,7 +221,7 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
     // A page that starts downloads by itself gets its first one; the user is asked about more.
     // Only a tab's pages are asked about: the tab holds the rules of its page.
     WebKitWebView* view = webkit_download_get_web_view(download);
-    if (Tab* tab = m_tabs.tabWithView(view)) {
+    if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
         PageDownloadGate& gate = tab->loadState().downloadGate;
         std::string request = requestURI(download);
         // A response of a navigation the user started counts as the user's gesture.
@@ -204,7 +239,7 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
         case DownloadAdmission::Hold:
             // Nothing is written until the answer; the engine waits for the destination.
             task.held = true;
-            if (view == m_webView)
+            if (view == m_services.browser->selectedWebView())
                 refreshDownloadBar();
             return TRUE;
         case DownloadAdmission::Start:
@@ -215,7 +250,7 @@ gboolean BrowserController::downloadDecideDestination(WebKitDownload* download, 
     return TRUE;
 }
 
-void BrowserController::startDownloadIntoFolder(DownloadTask& task)
+void DownloadService::startDownloadIntoFolder(DownloadTask& task)
 {
     WebKitDownload* download = task.download.get();
     task.held = false;
@@ -244,43 +279,42 @@ void BrowserController::startDownloadIntoFolder(DownloadTask& task)
     showDownloadProgress(task);
 }
 
-void BrowserController::downloadCreatedDestination(WebKitDownload* download, char*)
+void DownloadService::downloadCreatedDestination(WebKitDownload* download, char*)
 {
     if (auto it = m_downloadTasks.find(download); it != m_downloadTasks.end())
         showDownloadProgress(*it->second);
 }
 
-void BrowserController::downloadProgressChanged(WebKitDownload* download, GParamSpec*)
+void DownloadService::downloadProgressChanged(WebKitDownload* download, GParamSpec*)
 {
     if (auto it = m_downloadTasks.find(download); it != m_downloadTasks.end())
         showDownloadProgress(*it->second);
 }
 
-void BrowserController::showDownloadProgress(const DownloadTask& task) const
+void DownloadService::showDownloadProgress(const DownloadTask& task) const
 {
-    if (!m_downloadsWindow || !task.file)
+    if (!task.file)
         return;
     WebKitDownload* download = task.download.get();
-    m_downloadsWindow->setProgress(task.key, downloadRecordName(task.file->path()),
+    m_progress.emit(task.key, downloadRecordName(task.file->path()),
         webkit_download_get_estimated_progress(download),
         webkit_download_get_received_data_length(download));
 }
 
-void BrowserController::downloadDidFail(WebKitDownload* download, GError* error)
+void DownloadService::downloadDidFail(WebKitDownload* download, GError* error)
 {
     auto it = m_downloadTasks.find(download);
     if (it == m_downloadTasks.end())
         return;
     DownloadTask& task = *it->second;
     m_inProgressDownloads.erase(task.key);
-    if (m_downloadsWindow)
-        m_downloadsWindow->removeProgress(task.key);
+    m_progressEnded.emit(task.key);
     WebKitWebView* view = webkit_download_get_web_view(download);
     if (task.held) {
         task.held = false;
-        if (Tab* tab = m_tabs.tabWithView(view)) {
+        if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
             tab->loadState().downloadGate.heldEnded();
-            if (view == m_webView)
+            if (view == m_services.browser->selectedWebView())
                 refreshDownloadBar();
         }
     }
@@ -294,7 +328,7 @@ void BrowserController::downloadDidFail(WebKitDownload* download, GError* error)
     reportDownloadFailure(view, name, responseURI(download), downloadFailedMessage(description));
 }
 
-void BrowserController::reportDownloadFailure(WebKitWebView* view, const std::string& name,
+void DownloadService::reportDownloadFailure(WebKitWebView* view, const std::string& name,
     const std::optional<std::string>& source, const std::string& message)
 {
     // A page can fail downloads as fast as it starts them: the list is bounded, the oldest go.
@@ -302,20 +336,19 @@ void BrowserController::reportDownloadFailure(WebKitWebView* view, const std::st
     if (m_failedDownloads.size() >= kMaxFailedDownloads)
         m_failedDownloads.erase(m_failedDownloads.begin());
     m_failedDownloads.push_back({ name, source.value_or(""), message });
-    if (m_downloadsWindow)
-        m_downloadsWindow->reloadFailures();
+    m_failuresChanged.emit();
     // Told once per page, in its tab's bar and the window title; never an alert to dismiss.
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.browser->tabList().tabWithView(view);
     if (!tab || !tab->loadState().downloadGate.noteFailure(message))
         return;
-    if (view == m_webView) {
-        if (m_window)
-            m_window->set_title(message);
+    if (view == m_services.browser->selectedWebView()) {
+        if (BrowserWindow* window = m_services.shell->window())
+            window->set_title(message);
         refreshDownloadBar();
     }
 }
 
-void BrowserController::downloadDidFinish(WebKitDownload* download)
+void DownloadService::downloadDidFinish(WebKitDownload* download)
 {
     auto it = m_downloadTasks.find(download);
     if (it == m_downloadTasks.end())
@@ -328,8 +361,7 @@ void BrowserController::downloadDidFinish(WebKitDownload* download)
     if (auto entry = m_inProgressDownloads.find(task->key); entry != m_inProgressDownloads.end()) {
         InProgressDownload finished = entry->second;
         m_inProgressDownloads.erase(entry);
-        if (m_downloadsWindow)
-            m_downloadsWindow->removeProgress(task->key);
+        m_progressEnded.emit(task->key);
         // The name stays reserved until the record names the file.
         recordCompletedDownloadURL(finished.path, finished.source);
         task->file.reset();
@@ -338,18 +370,18 @@ void BrowserController::downloadDidFinish(WebKitDownload* download)
     // in its place is left alone.
 }
 
-void BrowserController::noteBrowserStartedLoad(WebKitWebView* view)
+void DownloadService::noteBrowserStartedLoad(WebKitWebView* view)
 {
-    if (Tab* tab = m_tabs.tabWithView(view))
+    if (Tab* tab = m_services.browser->tabList().tabWithView(view))
         addUserNavigation(tab->loadState());
 }
 
-void BrowserController::noteDownloadGesture(WebKitWebView* view) { noteBrowserStartedLoad(view); }
+void DownloadService::noteDownloadGesture(WebKitWebView* view) { noteBrowserStartedLoad(view); }
 
-void BrowserController::noteResponseDownload(
+void DownloadService::noteResponseDownload(
     WebKitWebView* view, const char* requestURI, bool mainFrame)
 {
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.browser->tabList().tabWithView(view);
     if (!tab)
         return;
     TabLoadState& state = tab->loadState();
@@ -365,9 +397,9 @@ void BrowserController::noteResponseDownload(
     }
 }
 
-void BrowserController::downloadPageCommitted(WebKitWebView* view)
+void DownloadService::downloadPageCommitted(WebKitWebView* view)
 {
-    if (Tab* tab = m_tabs.tabWithView(view)) {
+    if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
         tab->loadState().downloadGate.pageCommitted(PageDownloadGate::Clock::now());
         takeUserNavigation(tab->loadState());
     }
@@ -383,13 +415,13 @@ void BrowserController::downloadPageCommitted(WebKitWebView* view)
     // Cancelling may end a task at once, so the table is not walked while it happens.
     for (WebKitDownload* download : held)
         webkit_download_cancel(download);
-    if (view == m_webView)
+    if (view == m_services.browser->selectedWebView())
         refreshDownloadBar();
 }
 
-void BrowserController::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer answer)
+void DownloadService::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer answer)
 {
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.browser->tabList().tabWithView(view);
     if (!tab)
         return;
     tab->loadState().downloadGate.answer(answer);
@@ -406,16 +438,17 @@ void BrowserController::answerDownloadQuestion(WebKitWebView* view, DownloadAnsw
             webkit_download_cancel(task->download.get());
         }
     }
-    if (view == m_webView)
+    if (view == m_services.browser->selectedWebView())
         refreshDownloadBar();
 }
 
-void BrowserController::refreshDownloadBar()
+void DownloadService::refreshDownloadBar()
 {
-    if (!m_window)
+    BrowserWindow* window = m_services.shell->window();
+    if (!window)
         return;
-    DownloadBar& bar = m_window->downloadBar();
-    Tab* shown = m_tabs.tabWithView(m_webView);
+    DownloadBar& bar = window->downloadBar();
+    Tab* shown = m_services.browser->tabList().tabWithView(m_services.browser->selectedWebView());
     if (!shown) {
         bar.hideBar();
         return;
@@ -424,7 +457,7 @@ void BrowserController::refreshDownloadBar()
     // The bar answers for the tab, found again when clicked: it may have closed meanwhile.
     TabID tab = shown->id();
     auto answer = [this, tab](DownloadAnswer choice) {
-        if (WebKitWebView* current = tab.empty() ? nullptr : browserTabForID(tab))
+        if (WebKitWebView* current = tab.empty() ? nullptr : m_services.browser->browserTabForID(tab))
             answerDownloadQuestion(current, choice);
     };
     if (gate.asking()) {
@@ -432,9 +465,9 @@ void BrowserController::refreshDownloadBar()
             [answer] { answer(DownloadAnswer::Blocked); });
     } else if (gate.failureNotice()) {
         bar.showNotice(
-            *gate.failureNotice(), [this] { showDownloads(); },
+            *gate.failureNotice(), [this] { m_showDownloadsRequested.emit(); },
             [this, tab] {
-                if (Tab* current = m_tabs.tabWithID(tab))
+                if (Tab* current = m_services.browser->tabList().tabWithID(tab))
                     current->loadState().downloadGate.dismissFailureNotice();
                 refreshDownloadBar();
             });
