@@ -21,7 +21,7 @@ if [ "${QV_SANITIZE:-OFF}" = "ON" ]; then
     # suppressions can name their functions.
     export ASAN_OPTIONS="detect_leaks=1:fast_unwind_on_malloc=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
     export LSAN_OPTIONS="suppressions=$supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+    export UBSAN_OPTIONS="suppressions=$PWD/tests/ubsan.supp:print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
     # GLib hands out slices from its own pools unless told otherwise, which hides leaks and
     # overruns from the sanitizers.
     export G_SLICE=always-malloc G_DEBUG=gc-friendly
