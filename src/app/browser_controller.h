@@ -15,7 +15,7 @@
 #include "navigation/address_resolution.h"
 #include "platform/gobject_ptr.h"
 #include "platform/http_client.h"
-#include "profiles/profile_model.h"
+#include "profiles/profile_service.h"
 #include "tabs/favicon_rules.h"
 #include "tabs/tab_list.h"
 #include "tabs/tab_shortcut_rules.h"
@@ -172,39 +172,11 @@ public:
     void goHome();
     void focusAddressBar();
     void updateNavigationButtons();
-    std::string homePageURLForProfile(const ProfileID& profileID) const;
-    std::string searchURLForProfile(const ProfileID& profileID, const std::string& text) const;
-    std::string searchURLForCurrentProfile(const std::string& query) const;
 
-    // --- Profiles (profiles/*.cpp) ---
-    void loadProfiles();
-    void saveProfiles();
-    const std::vector<BrowserProfile>& profiles() const { return m_profiles; }
-    const BrowserProfile* profileForID(const ProfileID& profileID) const;
-    WebKitNetworkSession* websiteDataStoreForProfile(const ProfileID& profileID);
-    // The engine's default session, with the proxy applied; made when a web view first needs it.
-    WebKitNetworkSession* defaultNetworkSession();
-    std::string userAgentForProfile(const ProfileID& profileID) const;
-    ProfileID currentProfile() const;
-    // Appends a "New Profile" and saves; returns its ID.
-    ProfileID createProfile();
-    // Using a profile: makes it current, selects its first tab or opens its home page.
-    void selectCurrentProfile(const ProfileID& profileID);
-    // After the confirmation alert: closes the profile's tabs, removes it and, on a later
-    // main-loop turn, its website data. False when refused (the built-in profile, unknown ID,
-    // cancelled).
-    bool deleteProfile(const ProfileID& profileID);
-    const std::map<ProfileID, GObjectPtr<WebKitNetworkSession>>& profileDataStores() const
-    {
-        return m_profileDataStores;
-    }
-    // Profiles window (profiles/profiles_window.cpp): built on first use, then kept.
+    // --- Profiles ---
+    ProfileService& profiles() { return *m_profiles; }
     void showProfiles();
     ProfilesWindow* profilesWindow() const { return m_profilesWindow.get(); }
-    // Stores a trimmed, non-empty name; false when there is nothing to store.
-    bool renameProfile(const ProfileID& profileID, const std::string& typedName);
-    // Stores the profile's edited fields and gives its open tabs the new User-Agent.
-    void saveProfileSettings(const BrowserProfile& edited);
     // Website storage editor (profiles/storage_editor.cpp): the web view of the first tab of
     // the profile on the origin, and the origins the profile has open.
     WebKitWebView* webViewForProfile(const ProfileID& profileID, const std::string& origin) const;
@@ -344,7 +316,6 @@ private:
 
     // Tabs
     std::string normalizedAddressForTab(const std::string& address) const;
-    void profilesWindowDidChangeCurrentProfile();
     void applyActivityPlan(const ActivityPlan& plan);
     void showWebViewInContent(WebKitWebView* webView);
     void leaveElementFullscreenIfNeeded();
@@ -464,9 +435,8 @@ private:
     std::vector<std::unique_ptr<ExtensionSourceWindow>> m_closedExtensionSourceWindows;
 
     // --- Profiles ---
-    std::vector<BrowserProfile> m_profiles;
-    std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
-    ProfileID m_currentProfileID;
+    // The sessions outlive the tabs' views and the downloads that run in them.
+    std::unique_ptr<ProfileService> m_profiles;
     std::unique_ptr<ProfilesWindow> m_profilesWindow;
 
     // --- Favicons ---

@@ -268,7 +268,7 @@ void BrowserController::createWindow()
 GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
     const WebViewConfiguration* configuration)
 {
-    ProfileID profile = currentProfile();
+    ProfileID profile = m_profiles->currentProfile();
     GtkWidget* widget;
     if (configuration && configuration->relatedView) {
         // A page opening a window: the engine's related view already carries the handler and
@@ -298,7 +298,7 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
         webkit_settings_set_enable_developer_extras(settings, TRUE);
 
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
-            websiteDataStoreForProfile(profile), "user-content-manager", content, "settings",
+            m_profiles->websiteDataStoreForProfile(profile), "user-content-manager", content, "settings",
             settings, nullptr));
         g_object_unref(content);
         g_object_unref(settings);
@@ -307,7 +307,7 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);
 
-    std::string agent = userAgentForProfile(profile);
+    std::string agent = m_profiles->userAgentForProfile(profile);
     if (!agent.empty())
         webkit_settings_set_user_agent(webkit_web_view_get_settings(view.get()), agent.c_str());
     connectWebViewSignals(view.get());

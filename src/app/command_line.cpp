@@ -50,7 +50,7 @@ int BrowserController::handleCommandLine(
 void BrowserController::openFirstTabs()
 {
     if (m_launchAddresses.empty())
-        createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
+        createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     else
         openLaunchAddresses(m_launchAddresses);
 }
@@ -86,7 +86,7 @@ void BrowserController::resolveTypedAddressInTab(const std::string& text, const 
         loadResolvedAddressInTab(decision.fileAddress, tabID);
         return;
     case RequestKind::Search:
-        loadResolvedAddressInTab(searchURLForCurrentProfile(decision.input), tabID);
+        loadResolvedAddressInTab(m_profiles->searchURLForCurrentProfile(decision.input), tabID);
         return;
     case RequestKind::Probe:
         candidates = m_addressCandidateBuilder ? m_addressCandidateBuilder(decision.input)
@@ -94,7 +94,7 @@ void BrowserController::resolveTypedAddressInTab(const std::string& text, const 
         break;
     }
     if (candidates.empty()) {
-        loadResolvedAddressInTab(searchURLForCurrentProfile(decision.input), tabID);
+        loadResolvedAddressInTab(m_profiles->searchURLForCurrentProfile(decision.input), tabID);
         return;
     }
 

@@ -4,6 +4,7 @@
 
 #include "downloads/downloads_window.h"
 #include "history/history_window.h"
+#include "profiles/profiles_window.h"
 
 namespace qv {
 
@@ -34,6 +35,15 @@ void BrowserController::showDownloads()
         m_downloadsWindow, [this] { return std::make_unique<DownloadsWindow>(*m_shell, *m_downloads); });
     window.reloadRecords();
     window.reloadFailures();
+    window.showInFront();
+}
+
+void BrowserController::showProfiles()
+{
+    ProfilesWindow& window = madeOnce(m_profilesWindow,
+        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *this); });
+    window.reloadProfiles(m_profiles->currentProfile());
+    window.profileSelectionDidChange();
     window.showInFront();
 }
 

@@ -33,6 +33,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.browser = this;
     m_history = std::make_unique<HistoryService>(m_services);
     m_services.history = m_history.get();
+    m_profiles = std::make_unique<ProfileService>(m_services);
+    m_services.profiles = m_profiles.get();
     m_downloads = std::make_unique<DownloadService>(m_services);
     m_services.downloads = m_downloads.get();
     m_downloads->signalShowDownloadsRequested().connect([this] { showDownloads(); });
@@ -70,7 +72,7 @@ void BrowserController::applicationDidFinishLaunching()
     if (m_window)
         return;
     m_history->locateHistory();
-    loadProfiles();
+    m_profiles->loadProfiles();
     m_downloads->loadDownloads();
     if (!m_extensionsLoaded)
         loadExtensions();

@@ -7,12 +7,14 @@ namespace qv {
 class BrowserController;
 class DownloadService;
 class HistoryService;
+class ProfileService;
 class Shell;
 
 struct Services {
     Shell* shell = nullptr;
     HistoryService* history = nullptr;
     DownloadService* downloads = nullptr;
+    ProfileService* profiles = nullptr;
     // What has not moved into a service of its own yet.
     BrowserController* browser = nullptr;
 };

@@ -102,19 +102,19 @@ TabID ControllerBridgeHost::createBrowserTab(const std::string& url)
 
 std::string ControllerBridgeHost::homePageURL()
 {
-    return m_controller.homePageURLForProfile(m_controller.currentProfile());
+    return m_controller.profiles().homePageURLForProfile(m_controller.profiles().currentProfile());
 }
 
 std::string ControllerBridgeHost::searchURL(const std::string& query)
 {
-    return m_controller.searchURLForProfile(m_controller.currentProfile(), query);
+    return m_controller.profiles().searchURLForProfile(m_controller.profiles().currentProfile(), query);
 }
 
 BridgeUIState ControllerBridgeHost::uiState()
 {
     BridgeUIState state;
     state.darkMode = m_controller.shell().darkMode();
-    state.currentProfileID = m_controller.currentProfile();
+    state.currentProfileID = m_controller.profiles().currentProfile();
     UserDefaults& defaults = m_controller.shell().defaults();
     Json stored = defaults.objectForKey(kProfilesKey);
     Json current = defaults.objectForKey(kCurrentProfileKey);

@@ -246,7 +246,7 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     webkit_settings_set_user_agent_with_application_details(settings, "QuivelBrowser", "1.0");
 
     GtkWidget* widget = GTK_WIDGET(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", defaultNetworkSession(),
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_profiles->defaultNetworkSession(),
             "user-content-manager", content, "settings", settings, nullptr));
     g_object_unref(content);
     g_object_unref(settings);

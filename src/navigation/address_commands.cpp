@@ -68,14 +68,14 @@ void BrowserController::openRequest(SubmitOrigin origin)
         webkit_web_view_load_uri(m_webView, decision.fileAddress.c_str());
         return;
     case RequestKind::Search:
-        loadResolvedAddress(searchURLForCurrentProfile(decision.input));
+        loadResolvedAddress(m_profiles->searchURLForCurrentProfile(decision.input));
         return;
     case RequestKind::Probe: {
         std::vector<std::string> candidates = m_addressCandidateBuilder
             ? m_addressCandidateBuilder(decision.input)
             : decision.candidates;
         if (candidates.empty())
-            loadResolvedAddress(searchURLForCurrentProfile(decision.input));
+            loadResolvedAddress(m_profiles->searchURLForCurrentProfile(decision.input));
         else
             resolveAddressCandidates(candidates, decision.input, generation);
         return;
@@ -120,10 +120,10 @@ size_t BrowserController::pendingAddressProbes() const
 
 std::string BrowserController::searchURLForTab(const TabID& tabID, const std::string& query) const
 {
-    ProfileID profile = currentProfile();
+    ProfileID profile = m_profiles->currentProfile();
     if (const Tab* tab = m_tabs.tabWithID(tabID))
         profile = tab->profileID().empty() ? ProfileID(kDefaultProfileID) : tab->profileID();
-    return searchURLForProfile(profile, query);
+    return m_profiles->searchURLForProfile(profile, query);
 }
 
 void BrowserController::resolveAddressCandidates(
@@ -227,24 +227,6 @@ void BrowserController::controlTextDidChange()
             openRequest();
         },
         *this));
-}
-
-std::string BrowserController::searchURLForProfile(
-    const ProfileID& profileID, const std::string& text) const
-{
-    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
-    return qv::searchURLForProfile(text, profileForID(id));
-}
-
-std::string BrowserController::searchURLForCurrentProfile(const std::string& query) const
-{
-    return searchURLForProfile(currentProfile(), query);
-}
-
-std::string BrowserController::homePageURLForProfile(const ProfileID& profileID) const
-{
-    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
-    return qv::homePageURLForProfile(profileForID(id));
 }
 
 } // namespace qv

@@ -365,7 +365,7 @@ void BrowserController::goHome()
 {
     if (!m_window)
         return;
-    setAddressFieldText(homePageURLForProfile(currentProfile()));
+    setAddressFieldText(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     openRequest();
 }
 

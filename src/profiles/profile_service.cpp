@@ -1,8 +1,13 @@
 // Profiles in the user defaults, their website data stores, using and deleting a profile.
-#include "app/browser_controller.h"
+#include "profiles/profile_service.h"
 
+#include "app/browser_controller.h"
 #include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
 #include "app/web_views.h"
+#include "navigation/address_resolution.h"
+#include "profiles/profiles_window_rules.h"
 
 #include "platform/alerts.h"
 #include "platform/log.h"
@@ -79,10 +84,17 @@ gboolean removeProfileData(gpointer data)
 
 } // namespace
 
-void BrowserController::loadProfiles()
+ProfileService::ProfileService(const Services& services)
+    : m_services(services)
 {
-    Json stored = m_shell->defaults().objectForKey(kProfilesKey);
-    Json current = m_shell->defaults().objectForKey(kCurrentProfileKey);
+}
+
+ProfileService::~ProfileService() = default;
+
+void ProfileService::loadProfiles()
+{
+    Json stored = m_services.shell->defaults().objectForKey(kProfilesKey);
+    Json current = m_services.shell->defaults().objectForKey(kCurrentProfileKey);
     RepairedProfiles repaired = repairStoredProfiles(stored.is_null() ? nullptr : &stored,
         current.is_null() ? nullptr : &current);
     m_profiles = std::move(repaired.profiles);
@@ -91,24 +103,24 @@ void BrowserController::loadProfiles()
     saveProfiles();
 }
 
-void BrowserController::saveProfiles()
+void ProfileService::saveProfiles()
 {
-    m_shell->setDefaultsValue(kProfilesKey, profilesToJson(m_profiles));
+    m_services.shell->setDefaultsValue(kProfilesKey, profilesToJson(m_profiles));
     if (!m_currentProfileID.empty())
-        m_shell->setDefaultsValue(kCurrentProfileKey, m_currentProfileID);
+        m_services.shell->setDefaultsValue(kCurrentProfileKey, m_currentProfileID);
 }
 
-ProfileID BrowserController::currentProfile() const
+ProfileID ProfileService::currentProfile() const
 {
     return m_currentProfileID.empty() ? ProfileID(kDefaultProfileID) : m_currentProfileID;
 }
 
-const BrowserProfile* BrowserController::profileForID(const ProfileID& profileID) const
+const BrowserProfile* ProfileService::profileForID(const ProfileID& profileID) const
 {
     return qv::profileForID(m_profiles, profileID);
 }
 
-WebKitNetworkSession* BrowserController::defaultNetworkSession()
+WebKitNetworkSession* ProfileService::defaultNetworkSession()
 {
     // Extension pages and the built-in profile share it. Making it starts the engine, which can
     // wait until the window is on screen. It lives for the whole process: set it up once.
@@ -128,7 +140,7 @@ WebKitNetworkSession* BrowserController::defaultNetworkSession()
     return session;
 }
 
-WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const ProfileID& profileID)
+WebKitNetworkSession* ProfileService::websiteDataStoreForProfile(const ProfileID& profileID)
 {
     if (profileID.empty() || profileID == kBuiltInProfileID)
         return defaultNetworkSession();
@@ -155,13 +167,21 @@ WebKitNetworkSession* BrowserController::websiteDataStoreForProfile(const Profil
     return result;
 }
 
-std::string BrowserController::userAgentForProfile(const ProfileID& profileID) const
+std::string ProfileService::userAgentForProfile(const ProfileID& profileID) const
 {
     const BrowserProfile* profile = profileForID(profileID.empty() ? kDefaultProfileID : profileID);
     return profile ? profile->effectiveUserAgent() : std::string();
 }
 
-ProfileID BrowserController::createProfile()
+void ProfileService::setCurrentProfile(const ProfileID& profileID, Announce announce)
+{
+    m_currentProfileID = profileID;
+    saveProfiles();
+    if (announce == Announce::Yes)
+        m_currentProfileChanged.emit();
+}
+
+ProfileID ProfileService::createProfile()
 {
     BrowserProfile profile = makeNewProfile();
     ProfileID id = profile.id;
@@ -170,33 +190,36 @@ ProfileID BrowserController::createProfile()
     return id;
 }
 
-void BrowserController::selectCurrentProfile(const ProfileID& profileID)
+void ProfileService::selectCurrentProfile(const ProfileID& profileID)
 {
     if (!profileForID(profileID))
         return;
     m_currentProfileID = profileID;
     saveProfiles();
     std::optional<size_t> first;
-    for (size_t i = 0; i < m_tabs.size() && !first; ++i) {
-        if (m_tabs[i].profileID() == profileID)
+    BrowserController& browser = *m_services.browser;
+    const TabList& tabs = browser.browserTabs();
+    for (size_t i = 0; i < tabs.size() && !first; ++i) {
+        if (tabs[i].profileID() == profileID)
             first = i;
     }
     // Either way the selection moves to a tab of the profile, and the strip follows it.
     if (first)
-        selectBrowserTabAtIndex(*first);
+        browser.selectBrowserTabAtIndex(*first);
     else
-        createBrowserTabWithURL(homePageURLForProfile(profileID));
-    profilesWindowDidChangeCurrentProfile();
+        browser.createBrowserTabWithURL(homePageURLForProfile(profileID));
+    m_currentProfileChanged.emit();
 }
 
-bool BrowserController::deleteProfile(const ProfileID& id)
+bool ProfileService::deleteProfile(const ProfileID& id)
 {
     // A copy: the caller's ID may live in the list this removes it from.
     const ProfileID profileID = id;
     const BrowserProfile* profile = profileForID(profileID);
     if (!profile || profileID == kBuiltInProfileID)
         return false;
-    int answer = runModalAlert(m_window ? GTK_WINDOW(m_window->gobj()) : nullptr,
+    BrowserWindow* window = m_services.shell->window();
+    int answer = runModalAlert(window ? GTK_WINDOW(window->gobj()) : nullptr,
         { "Delete " + profile->name + "?",
             "This closes its tabs and permanently deletes its cookies, local storage, and other "
             "WebKit website data.",
@@ -204,15 +227,17 @@ bool BrowserController::deleteProfile(const ProfileID& id)
     if (answer != 0)
         return false;
 
+    BrowserController& browser = *m_services.browser;
     if (currentProfile() == profileID) {
         // The window keeps at least one tab of a surviving profile.
         m_currentProfileID = kBuiltInProfileID;
         saveProfiles();
-        createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
+        browser.createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
     }
-    for (size_t i = m_tabs.size(); i-- > 0;) {
-        if (i < m_tabs.size() && m_tabs[i].profileID() == profileID)
-            closeBrowserTabAtIndex(i);
+    const TabList& tabs = browser.browserTabs();
+    for (size_t i = tabs.size(); i-- > 0;) {
+        if (i < tabs.size() && tabs[i].profileID() == profileID)
+            browser.closeBrowserTabAtIndex(i);
     }
 
     auto removal = std::make_unique<ProfileDataRemoval>();
@@ -228,10 +253,53 @@ bool BrowserController::deleteProfile(const ProfileID& id)
 
     std::erase_if(m_profiles, [&](const BrowserProfile& p) { return p.id == profileID; });
     saveProfiles();
-    profilesWindowDidChangeCurrentProfile();
+    m_currentProfileChanged.emit();
     return true;
 }
 
+std::string ProfileService::searchURLForProfile(
+    const ProfileID& profileID, const std::string& text) const
+{
+    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
+    return qv::searchURLForProfile(text, profileForID(id));
+}
 
+std::string ProfileService::searchURLForCurrentProfile(const std::string& query) const
+{
+    return searchURLForProfile(currentProfile(), query);
+}
+
+std::string ProfileService::homePageURLForProfile(const ProfileID& profileID) const
+{
+    ProfileID id = profileID.empty() ? ProfileID(kDefaultProfileID) : profileID;
+    return qv::homePageURLForProfile(profileForID(id));
+}
+
+bool ProfileService::renameProfile(const ProfileID& profileID, const std::string& typedName)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
+    std::optional<std::string> name = validatedProfileName(typedName);
+    if (!profile || !name)
+        return false;
+    profile->name = *name;
+    saveProfiles();
+    return true;
+}
+
+void ProfileService::saveProfileSettings(const BrowserProfile& edited)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, edited.id);
+    if (!profile)
+        return;
+    *profile = edited;
+    std::string agent = edited.effectiveUserAgent();
+    // Open pages keep what they loaded; their next requests send the new User-Agent.
+    for (const Tab& tab : m_services.browser->browserTabs()) {
+        if (tab.profileID() == edited.id && tab.webView())
+            webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView()),
+                agent.empty() ? nullptr : agent.c_str());
+    }
+    saveProfiles();
+}
 
 } // namespace qv

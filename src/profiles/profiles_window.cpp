@@ -3,6 +3,7 @@
 
 #include "app/browser_controller.h"
 #include "app/view_helpers.h"
+#include "profiles/profile_service.h"
 #include "profiles/profiles_window_rules.h"
 
 namespace qv {
@@ -45,56 +46,13 @@ Gtk::Button* profileActionButton(
     return button;
 }
 
-void BrowserController::showProfiles()
-{
-    if (!m_profilesWindow)
-        m_profilesWindow = std::make_unique<ProfilesWindow>(*this);
-    m_profilesWindow->reloadProfiles(currentProfile());
-    m_profilesWindow->profileSelectionDidChange();
-    m_profilesWindow->showInFront();
-}
-
-void BrowserController::profilesWindowDidChangeCurrentProfile()
-{
-    if (!m_profilesWindow)
-        return;
-    std::optional<ProfileID> selected = m_profilesWindow->selectedProfileID();
-    if (!selected || !profileForID(*selected))
-        selected = m_profiles.empty() ? std::nullopt : std::optional(m_profiles.front().id);
-    m_profilesWindow->reloadProfiles(selected);
-}
-
-bool BrowserController::renameProfile(const ProfileID& profileID, const std::string& typedName)
-{
-    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
-    std::optional<std::string> name = validatedProfileName(typedName);
-    if (!profile || !name)
-        return false;
-    profile->name = *name;
-    saveProfiles();
-    return true;
-}
-
-void BrowserController::saveProfileSettings(const BrowserProfile& edited)
-{
-    BrowserProfile* profile = qv::profileForID(m_profiles, edited.id);
-    if (!profile)
-        return;
-    *profile = edited;
-    std::string agent = edited.effectiveUserAgent();
-    // Open pages keep what they loaded; their next requests send the new User-Agent.
-    for (const Tab& tab : m_tabs) {
-        if (tab.profileID() == edited.id && tab.webView())
-            webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView()),
-                agent.empty() ? nullptr : agent.c_str());
-    }
-    saveProfiles();
-}
-
-ProfilesWindow::ProfilesWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Profiles, "Browser Profiles")
+ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, BrowserController& controller)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::Profiles, "Browser Profiles")
+    , m_profiles(profiles)
     , m_controller(controller)
 {
+    m_profiles.signalCurrentProfileChanged().connect(
+        sigc::mem_fun(*this, &ProfilesWindow::currentProfileDidChange));
     set_default_size(1160, 800);
     set_size_request(1020, 680);
     addApplicationStyleSheet(kProfilesCss);
@@ -154,10 +112,10 @@ Gtk::Widget* ProfilesWindow::makeProfileList()
             auto* label = dynamic_cast<Gtk::Label*>(item->get_child());
             auto row = std::dynamic_pointer_cast<Gtk::StringObject>(item->get_item());
             const BrowserProfile* profile
-                = row ? controller().profileForID(row->get_string()) : nullptr;
+                = row ? m_profiles.profileForID(row->get_string()) : nullptr;
             if (!label || !profile)
                 return;
-            ProfileListRow view = profileListRow(*profile, controller().currentProfile());
+            ProfileListRow view = profileListRow(*profile, m_profiles.currentProfile());
             label->set_text(nameColumn ? view.nameText : view.userAgentText);
             label->set_tooltip_text(nameColumn ? view.nameTooltip : view.userAgentTooltip);
             if (nameColumn && view.inUse)
@@ -262,7 +220,7 @@ void ProfilesWindow::reloadProfiles(const std::optional<ProfileID>& select)
     m_reloadingProfiles = true;
     std::vector<Glib::ustring> ids;
     guint position = GTK_INVALID_LIST_POSITION;
-    for (const auto& profile : controller().profiles()) {
+    for (const auto& profile : m_profiles.profiles()) {
         if (select && profile.id == *select)
             position = static_cast<guint>(ids.size());
         ids.emplace_back(profile.id);
@@ -284,7 +242,7 @@ std::optional<ProfileID> ProfilesWindow::selectedProfileID() const
 const BrowserProfile* ProfilesWindow::selectedProfile() const
 {
     auto id = selectedProfileID();
-    return id ? controller().profileForID(*id) : nullptr;
+    return id ? m_profiles.profileForID(*id) : nullptr;
 }
 
 void ProfilesWindow::setStatus(const std::string& text) { m_profileStatusLabel->set_text(text); }
@@ -292,7 +250,7 @@ void ProfilesWindow::setStatus(const std::string& text) { m_profileStatusLabel->
 void ProfilesWindow::showCurrentLabel()
 {
     m_profileCurrentLabel->set_text(
-        qv::profileCurrentLabel(controller().profiles(), controller().currentProfile()));
+        qv::profileCurrentLabel(m_profiles.profiles(), m_profiles.currentProfile()));
 }
 
 namespace {
@@ -320,7 +278,7 @@ void ProfilesWindow::profileSelectionDidChange()
     if (!profile)
         return;
     ProfileSettingsView view
-        = profileSettingsView(*profile, controller().profiles(), controller().currentProfile());
+        = profileSettingsView(*profile, m_profiles.profiles(), m_profiles.currentProfile());
     m_fillingSettings = true;
     m_profileNameField->set_text(view.name);
     m_profileUserAgentChoice->set_selected(indexIn(kProfilePresetNames, view.presetName));
@@ -336,7 +294,7 @@ void ProfilesWindow::profileSelectionDidChange()
 
 void ProfilesWindow::createProfile()
 {
-    ProfileID id = controller().createProfile();
+    ProfileID id = m_profiles.createProfile();
     reloadProfiles(id);
     profileSelectionDidChange();
 }
@@ -344,7 +302,7 @@ void ProfilesWindow::createProfile()
 void ProfilesWindow::renameProfile()
 {
     auto id = selectedProfileID();
-    if (!id || !controller().renameProfile(*id, m_profileNameField->get_text()))
+    if (!id || !m_profiles.renameProfile(*id, m_profileNameField->get_text()))
         return;
     reloadProfiles(id);
     setStatus(std::string(kProfileRenamedStatus));
@@ -356,7 +314,7 @@ void ProfilesWindow::saveProfileSettings()
     if (!profile)
         return;
     ProfileID id = profile->id;
-    controller().saveProfileSettings(
+    m_profiles.saveProfileSettings(
         profileWithSavedSettings(*profile, m_profileNameField->get_text().raw(),
             choiceTitle(kProfilePresetNames, *m_profileUserAgentChoice),
             m_profileUserAgentField->get_text().raw(),
@@ -380,8 +338,8 @@ void ProfilesWindow::selectCurrentProfile()
     auto id = selectedProfileID();
     if (!id)
         return;
-    controller().selectCurrentProfile(*id);
-    if (const BrowserProfile* profile = controller().profileForID(*id))
+    m_profiles.selectCurrentProfile(*id);
+    if (const BrowserProfile* profile = m_profiles.profileForID(*id))
         setStatus(profileNowCurrentStatus(*profile));
     showCurrentLabel();
 }
@@ -396,11 +354,21 @@ void ProfilesWindow::deleteProfile()
         setStatus(*decision.refusal);
         return;
     }
-    if (!controller().deleteProfile(profile->id))
+    if (!m_profiles.deleteProfile(profile->id))
         return;
-    const auto& profiles = controller().profiles();
+    const auto& profiles = m_profiles.profiles();
     reloadProfiles(profiles.empty() ? std::nullopt : std::optional(profiles.front().id));
     profileSelectionDidChange();
+}
+
+void ProfilesWindow::currentProfileDidChange()
+{
+    std::optional<ProfileID> selected = selectedProfileID();
+    if (!selected || !m_profiles.profileForID(*selected)) {
+        const auto& profiles = m_profiles.profiles();
+        selected = profiles.empty() ? std::nullopt : std::optional(profiles.front().id);
+    }
+    reloadProfiles(selected);
 }
 
 } // namespace qv

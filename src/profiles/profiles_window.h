@@ -20,10 +20,13 @@
 namespace qv {
 
 class BrowserController;
+class ProfileService;
+class Shell;
 
 class ProfilesWindow : public AuxiliaryWindow {
 public:
-    explicit ProfilesWindow(BrowserController& controller);
+    // The storage editor finds the profile's tabs through the controller.
+    ProfilesWindow(Shell& shell, ProfileService& profiles, BrowserController& controller);
     ~ProfilesWindow() override;
 
     // Rebuilds the list and selects the profile with this ID (nothing selected when absent).
@@ -130,7 +133,11 @@ private:
     unsigned m_storageReadsFinished = 0;
     // Page scripts and panels that answer late find the window gone.
     Lifetime m_lifetime;
-    BrowserController& controller() const { return m_controller; }
+    // Lists the profiles again after the current one changed, keeping the selection if it
+    // still exists.
+    void currentProfileDidChange();
+
+    ProfileService& m_profiles;
     BrowserController& m_controller;
 };
 

@@ -5,7 +5,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/storage_editor_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/profile_store.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/profile_service.cpp
     ${CMAKE_CURRENT_LIST_DIR}/profiles_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_editor.cpp
 )

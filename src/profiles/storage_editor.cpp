@@ -179,7 +179,7 @@ void ProfilesWindow::resetStorageSection()
     ++m_storageReadGeneration; // a read still running belongs to the old profile
     m_storageEntries.clear();
     reloadStorageTable();
-    std::vector<std::string> choices = controller().storageWebsitesForProfile(*id);
+    std::vector<std::string> choices = m_controller.storageWebsitesForProfile(*id);
     m_rebuildingWebsites = true;
     std::vector<Glib::ustring> titles { Glib::ustring(std::string(kChooseWebsiteTitle)) };
     titles.insert(titles.end(), choices.begin(), choices.end());
@@ -267,7 +267,7 @@ void ProfilesWindow::refreshProfileStorage()
         || chosen >= m_storageWebsites->get_n_items() || !id)
         return;
     std::string origin = m_storageWebsites->get_string(chosen);
-    WebKitWebView* view = controller().webViewForProfile(*id, origin);
+    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
     if (!view || webViewURI(view).empty()) {
         setStorageStatus(std::string(kStorageNotLoadedStatus));
         return;
@@ -327,7 +327,7 @@ void ProfilesWindow::saveSelectedProfileStorage()
         return;
     }
     std::string origin = *m_storageSelectedWebsite;
-    WebKitWebView* view = controller().webViewForProfile(*id, origin);
+    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
     if (!view) {
         setStorageStatus(std::string(kStorageUnreachableStatus));
         return;
@@ -356,7 +356,7 @@ void ProfilesWindow::deleteSelectedProfileStorage()
         return;
     if (!runConfirmationAlert(GTK_WINDOW(gobj()), request->confirmation))
         return;
-    WebKitWebView* view = controller().webViewForProfile(*id, request->origin);
+    WebKitWebView* view = m_controller.webViewForProfile(*id, request->origin);
     if (!view)
         return;
     runStorageScript(view, request->script, [this](bool ok, std::string text) {
@@ -419,7 +419,7 @@ void ProfilesWindow::importProfileStorageURLs(const std::vector<std::filesystem:
         return;
     }
     std::string origin = *m_storageSelectedWebsite;
-    WebKitWebView* view = controller().webViewForProfile(*id, origin);
+    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
     if (!view)
         return;
     size_t count = import.entries.size();

@@ -275,7 +275,7 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
         if (row >= tabs.size())
             return;
         const Tab& tab = tabs[row];
-        ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles()).front();
+        ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles().profiles()).front();
         if (column == Column::Title) {
             auto* box = dynamic_cast<Gtk::Box*>(item.get_child());
             auto* image = box ? dynamic_cast<Gtk::Image*>(box->get_first_child()) : nullptr;

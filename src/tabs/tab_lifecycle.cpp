@@ -54,7 +54,7 @@ void BrowserController::startLoading(WebKitWebView* view, const std::string& url
 std::unique_ptr<Tab> BrowserController::newBrowserTabWithView(
     const GObjectPtr<WebKitWebView>& view, const std::optional<std::string>& url) const
 {
-    auto tab = std::make_unique<Tab>(makeUUIDString(), currentProfile());
+    auto tab = std::make_unique<Tab>(makeUUIDString(), m_profiles->currentProfile());
     tab->setWebView(view);
     tab->setURL(url.value_or(""));
     tab->setTitle(url ? kLoadingTitle : kNewTabTitle);
@@ -89,7 +89,7 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
 
 void BrowserController::createNewTab()
 {
-    createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
+    createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     if (m_window)
         m_window->requestField().grab_focus();
 }
@@ -106,8 +106,8 @@ void BrowserController::selectBrowserTab(const Sender& sender)
     {
         TabList::Batch batch(m_tabs);
         unloadSelectedTabIfLazy();
-        m_currentProfileID = tab.profileID().empty() ? kDefaultProfileID : tab.profileID();
-        saveProfiles();
+        m_profiles->setCurrentProfile(
+            tab.profileID().empty() ? kDefaultProfileID : tab.profileID(), ProfileService::Announce::No);
         if (!tab.webView()) {
             tab.setWebView(newBrowserWebView());
             webkit_web_view_set_zoom_level(tab.webView(), tab.zoomLevel());
@@ -122,7 +122,7 @@ void BrowserController::selectBrowserTab(const Sender& sender)
     updateNavigationButtons();
     if (webViewURI(view).empty() && parsesAsURL(tab.url()))
         startLoading(view, tab.url());
-    profilesWindowDidChangeCurrentProfile();
+    m_profiles->signalCurrentProfileChanged().emit();
     emitExtensionEvent("tabs.activated", { { "tabId", tab.id() } });
 }
 
@@ -183,7 +183,7 @@ void BrowserController::closeBrowserTabAtIndex(size_t i)
     emitExtensionEvent("tabs.removed", { { "tabId", closedID } });
 
     if (m_tabs.empty())
-        createBrowserTabWithURL(homePageURLForProfile(currentProfile()));
+        createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     else if (wasSelected)
         selectBrowserTabAtIndex(replacementIndexAfterClose(i, m_tabs.size()));
     if (m_webView == closedView.get())

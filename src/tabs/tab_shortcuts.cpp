@@ -13,7 +13,7 @@ void BrowserController::selectTabByShortcut(TabShortcut shortcut, size_t number)
     for (const Tab& tab : m_tabs)
         profiles.push_back(tab.profileID().empty() ? kDefaultProfileID : tab.profileID());
     auto index
-        = tabIndexForShortcut(profiles, currentProfile(), indexOfSelectedTab(), shortcut, number);
+        = tabIndexForShortcut(profiles, m_profiles->currentProfile(), indexOfSelectedTab(), shortcut, number);
     if (index)
         selectBrowserTabAtIndex(*index);
 }
@@ -22,12 +22,10 @@ void BrowserController::reopenClosedTab()
 {
     while (auto closed = m_closedTabs.pop()) {
         // A deleted profile took its website data with it; its tabs do not come back.
-        if (closed->profileID != kDefaultProfileID && !profileForID(closed->profileID))
+        if (closed->profileID != kDefaultProfileID && !m_profiles->profileForID(closed->profileID))
             continue;
-        if (closed->profileID != currentProfile()) {
-            m_currentProfileID = closed->profileID;
-            saveProfiles();
-            profilesWindowDidChangeCurrentProfile();
+        if (closed->profileID != m_profiles->currentProfile()) {
+            m_profiles->setCurrentProfile(closed->profileID, ProfileService::Announce::Yes);
         }
         createBrowserTabWithURL(closed->url);
         return;

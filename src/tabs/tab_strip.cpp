@@ -25,7 +25,7 @@ void BrowserController::moveBrowserTabWithID(const TabID& moving, const TabID& t
     keys.reserve(m_tabs.size());
     for (const Tab& tab : m_tabs)
         keys.push_back({ tab.id(), tab.profileID() });
-    if (auto order = reorderedTabIndices(keys, currentProfile(), moving, target, after))
+    if (auto order = reorderedTabIndices(keys, m_profiles->currentProfile(), moving, target, after))
         m_tabs.reorder(*order);
 }
 

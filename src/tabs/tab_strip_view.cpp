@@ -240,7 +240,7 @@ void TabStripView::rebuild()
         child->remove_css_class(kDropTargetClass);
 
     bool dark = browser.shell().darkMode();
-    ProfileID profile = browser.currentProfile();
+    ProfileID profile = browser.profiles().currentProfile();
     const auto& tabs = browser.browserTabs();
     std::map<std::string, Item> kept;
     Gtk::Widget* previous = nullptr;

@@ -92,7 +92,7 @@ TEST_F(CommandLineTest, WithoutAddressesTheLaunchOpensOneHomeTab)
 {
     launchWith({});
     ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_EQ(controller().browserTabs()[0].url(), controller().homePageURLForProfile("default"));
+    EXPECT_EQ(controller().browserTabs()[0].url(), controller().profiles().homePageURLForProfile("default"));
 }
 
 TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
@@ -124,7 +124,7 @@ TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
     EXPECT_EQ(controller().browserTabs().size(), 4u);
     controller().handleCommandLine({ "quivel-browser", "--new-tab" }, elsewhere);
     ASSERT_EQ(controller().browserTabs().size(), 5u);
-    EXPECT_EQ(controller().browserTabs()[4].url(), controller().homePageURLForProfile("default"));
+    EXPECT_EQ(controller().browserTabs()[4].url(), controller().profiles().homePageURLForProfile("default"));
     // A command line with a mistake changes nothing.
     EXPECT_NE(
         controller().handleCommandLine({ "quivel-browser", "--bogus", "x.test" }, elsewhere), 0);

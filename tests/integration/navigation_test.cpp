@@ -205,7 +205,7 @@ TEST_F(NavigationTest, ReloadReloadsPageOrGoesHomeWithoutOne)
     uint64_t before = controller().addressLookupGeneration();
     controller().reloadPage();
     EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
-    EXPECT_EQ(field(), controller().homePageURLForProfile("default"));
+    EXPECT_EQ(field(), controller().profiles().homePageURLForProfile("default"));
 }
 
 TEST_F(NavigationTest, HomePutsHomePageInFieldAndSubmitsIt)

@@ -55,13 +55,13 @@ protected:
 
 TEST_F(ProfilesTest, WithoutStoredProfilesOnlyTheBuiltInProfileExistsAndIsStored)
 {
-    ASSERT_EQ(controller().profiles().size(), 1u);
-    const BrowserProfile& profile = controller().profiles()[0];
+    ASSERT_EQ(controller().profiles().profiles().size(), 1u);
+    const BrowserProfile& profile = controller().profiles().profiles()[0];
     EXPECT_EQ(profile.id, "default");
     EXPECT_EQ(profile.name, "Default");
     EXPECT_EQ(profile.userAgent, std::string(kSafariUserAgent));
     EXPECT_EQ(profile.searchEngine, "Google");
-    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     Json stored = storedDefaults();
     ASSERT_TRUE(stored.contains("QuivelProfiles"));
     EXPECT_EQ(stored["QuivelProfiles"].size(), 1u);
@@ -79,11 +79,11 @@ TEST_F(ProfilesBeforeLaunchTest, StoredProfilesAreRepairedAndUnknownCurrentFalls
                             { { "name", "no id" } }, 42 }) },
         { "QuivelCurrentProfile", "5A5A5A5A-0000-4000-8000-000000000000" } });
     launch();
-    ASSERT_EQ(controller().profiles().size(), 2u);
-    EXPECT_EQ(controller().profiles()[0].id, "default");
-    EXPECT_EQ(controller().profiles()[1].id, kWorkID);
-    EXPECT_EQ(controller().profiles()[1].searchEngine, "Google");
-    EXPECT_EQ(controller().currentProfile(), "default");
+    ASSERT_EQ(controller().profiles().profiles().size(), 2u);
+    EXPECT_EQ(controller().profiles().profiles()[0].id, "default");
+    EXPECT_EQ(controller().profiles().profiles()[1].id, kWorkID);
+    EXPECT_EQ(controller().profiles().profiles()[1].searchEngine, "Google");
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     Json stored = storedDefaults();
     EXPECT_EQ(stored["QuivelCurrentProfile"], "default");
     EXPECT_EQ(stored["QuivelProfiles"][1]["color"], "blue");
@@ -97,12 +97,12 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
         { "QuivelCurrentProfile", kWorkID } });
     launch();
     EXPECT_EQ(controller().browserTabs()[0].profileID(), kWorkID);
-    EXPECT_EQ(controller().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
+    EXPECT_EQ(controller().profiles().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
     submitAddress("two words");
     EXPECT_EQ(controller().window()->requestField().get_text().raw(),
         "https://duckduckgo.com/?q=two%20words");
     EXPECT_EQ(
-        controller().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
+        controller().profiles().searchURLForProfile("default", "x"), "https://www.google.com/search?q=x");
 }
 
 // Whether any file below the folder holds the bytes.
@@ -133,19 +133,19 @@ bool treeContains(const fs::path& folder, std::u16string_view text)
 
 TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
 {
-    ProfileID work = controller().createProfile();
+    ProfileID work = controller().profiles().createProfile();
     ASSERT_TRUE(isValidProfileID(work));
-    controller().selectCurrentProfile(work);
+    controller().profiles().selectCurrentProfile(work);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
-    EXPECT_EQ(controller().currentProfile(), work);
+    EXPECT_EQ(controller().profiles().currentProfile(), work);
     EXPECT_EQ(onStorePage("localStorage.setItem('who', 'work');"
                           "document.cookie = 'who=work; max-age=86400; path=/';"
                           "localStorage.getItem('who')"),
         "\"work\"");
 
     controller().selectBrowserTabAtIndex(0);
-    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "null");
     EXPECT_EQ(onStorePage("document.cookie.indexOf('who=work')"), "-1");
     onStorePage("localStorage.setItem('who', 'default'); document.cookie = 'who=default; "
@@ -160,10 +160,10 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
 
     shutDown();
     launch();
-    ASSERT_NE(controller().profileForID(work), nullptr);
-    EXPECT_EQ(controller().currentProfile(), "default");
+    ASSERT_NE(controller().profiles().profileForID(work), nullptr);
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"default\"");
-    controller().selectCurrentProfile(work);
+    controller().profiles().selectCurrentProfile(work);
     EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"work\"");
     EXPECT_EQ(onStorePage("document.cookie"), "\"who=work\"");
@@ -171,12 +171,12 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
 
 TEST_F(ProfilesTest, UsingAProfileSelectsItsFirstTab)
 {
-    ProfileID work = controller().createProfile();
-    controller().selectCurrentProfile(work);
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().selectCurrentProfile(work);
     WebKitWebView* workView = selectedView();
-    controller().selectCurrentProfile("default");
+    controller().profiles().selectCurrentProfile("default");
     EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
-    controller().selectCurrentProfile(work);
+    controller().profiles().selectCurrentProfile(work);
     EXPECT_EQ(selectedView(), workView);
     EXPECT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(storedDefaults()["QuivelCurrentProfile"], work);
@@ -184,8 +184,8 @@ TEST_F(ProfilesTest, UsingAProfileSelectsItsFirstTab)
 
 TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
 {
-    ProfileID work = controller().createProfile();
-    controller().selectCurrentProfile(work);
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().selectCurrentProfile(work);
     onStorePage("localStorage.setItem('who', 'work'); true");
     controller().createBrowserTabWithURL(m_server->url("/store.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
@@ -194,18 +194,18 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     ASSERT_TRUE(waitUntil([&] { return fs::exists(data); }));
 
     m_alertAnswer = 0;
-    ASSERT_TRUE(controller().deleteProfile(work));
+    ASSERT_TRUE(controller().profiles().deleteProfile(work));
     ASSERT_FALSE(m_alerts.empty());
     EXPECT_EQ(m_alerts.back().messageText, "Delete New Profile?");
     EXPECT_EQ(m_alerts.back().buttons, (std::vector<std::string> { "Delete Profile", "Cancel" }));
-    EXPECT_EQ(controller().profileForID(work), nullptr);
-    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(controller().profiles().profileForID(work), nullptr);
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     for (const auto& tab : controller().browserTabs())
         EXPECT_EQ(tab.profileID(), "default");
     // The home tab of launch plus the Default tab opened because the current profile went.
     EXPECT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
-    EXPECT_EQ(controller().profileDataStores().count(work), 0u);
+    EXPECT_EQ(controller().profiles().profileDataStores().count(work), 0u);
     // The data goes on a later turn of the main loop.
     EXPECT_TRUE(waitUntil(
         [&] { return !fs::exists(data) && !fs::exists(profileCacheDirectory(work)); }, 10s));
@@ -216,15 +216,15 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
 
 TEST_F(ProfilesTest, DeletingIsRefusedForDefaultAndWhenCancelled)
 {
-    EXPECT_FALSE(controller().deleteProfile("default"));
+    EXPECT_FALSE(controller().profiles().deleteProfile("default"));
     EXPECT_TRUE(m_alerts.empty());
-    ProfileID work = controller().createProfile();
-    controller().selectCurrentProfile(work);
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().selectCurrentProfile(work);
     m_alertAnswer = 1;
-    EXPECT_FALSE(controller().deleteProfile(work));
-    EXPECT_NE(controller().profileForID(work), nullptr);
+    EXPECT_FALSE(controller().profiles().deleteProfile(work));
+    EXPECT_NE(controller().profiles().profileForID(work), nullptr);
     EXPECT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_FALSE(controller().deleteProfile("no such profile"));
+    EXPECT_FALSE(controller().profiles().deleteProfile("no such profile"));
 }
 
 } // namespace qv::test

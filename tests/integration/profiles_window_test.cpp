@@ -18,15 +18,15 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     EXPECT_EQ(window->profileNameField()->get_text(), "Default");
 
     window->createProfile();
-    ASSERT_EQ(controller().profiles().size(), 2u);
-    ProfileID id = controller().profiles()[1].id;
+    ASSERT_EQ(controller().profiles().profiles().size(), 2u);
+    ProfileID id = controller().profiles().profiles()[1].id;
     EXPECT_EQ(window->selectedProfileID(), id);
     EXPECT_EQ(window->profileNameField()->get_text(), "New Profile");
-    EXPECT_EQ(controller().currentProfile(), "default"); // not made current
+    EXPECT_EQ(controller().profiles().currentProfile(), "default"); // not made current
 
     window->profileNameField()->set_text("  Work \n");
     window->renameProfile();
-    EXPECT_EQ(controller().profileForID(id)->name, "Work");
+    EXPECT_EQ(controller().profiles().profileForID(id)->name, "Work");
 
     // "Other…" empties and enables the field; the typed string is stored on save.
     window->profileUserAgentChoice()->set_selected(4);
@@ -35,11 +35,11 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     window->profileUserAgentField()->set_text("QuivelTest/1.0");
     window->profileSearchEngineChoice()->set_selected(2);
     window->saveProfileSettings();
-    EXPECT_EQ(controller().profileForID(id)->userAgent, "QuivelTest/1.0");
-    EXPECT_EQ(controller().profileForID(id)->searchEngine, "DuckDuckGo");
+    EXPECT_EQ(controller().profiles().profileForID(id)->userAgent, "QuivelTest/1.0");
+    EXPECT_EQ(controller().profiles().profileForID(id)->searchEngine, "DuckDuckGo");
 
     window->selectCurrentProfile();
-    EXPECT_EQ(controller().currentProfile(), id);
+    EXPECT_EQ(controller().profiles().currentProfile(), id);
     ASSERT_EQ(controller().browserTabs().size(), 2u);
     EXPECT_EQ(controller().browserTabs()[1].profileID(), id);
     controller().loadResolvedAddress(m_server->url("/ua.html"));
@@ -57,8 +57,8 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     window->deleteProfile();
     ASSERT_FALSE(m_alerts.empty());
     EXPECT_EQ(m_alerts.back().messageText, "Delete Work?");
-    EXPECT_EQ(controller().profiles().size(), 1u);
-    EXPECT_EQ(controller().currentProfile(), "default");
+    EXPECT_EQ(controller().profiles().profiles().size(), 1u);
+    EXPECT_EQ(controller().profiles().currentProfile(), "default");
     for (const auto& tab : controller().browserTabs())
         EXPECT_NE(tab.profileID(), id);
     EXPECT_EQ(window->selectedProfileID(), "default");
