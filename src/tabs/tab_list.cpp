@@ -55,7 +55,8 @@ Tab& TabList::append(std::unique_ptr<Tab> tab)
     Tab& added = *tab;
     added.m_list = this;
     added.m_index = m_tabs.size();
-    m_byID[added.id()] = &added;
+    // Like a search in strip order, a look-up finds the first tab under an ID.
+    m_byID.try_emplace(added.id(), &added);
     if (added.webView())
         m_byView[added.webView()] = &added;
     m_tabs.push_back(std::move(tab));
@@ -69,7 +70,16 @@ void TabList::remove(size_t index)
         return;
     std::unique_ptr<Tab> removed = std::move(m_tabs[index]);
     m_tabs.erase(m_tabs.begin() + static_cast<std::ptrdiff_t>(index));
-    m_byID.erase(removed->id());
+    if (auto found = m_byID.find(removed->id());
+        found != m_byID.end() && found->second == removed.get()) {
+        m_byID.erase(found);
+        for (auto& tab : m_tabs) {
+            if (tab->id() == removed->id()) {
+                m_byID.emplace(tab->id(), tab.get());
+                break;
+            }
+        }
+    }
     if (removed->webView())
         m_byView.erase(removed->webView());
     if (m_selected == removed.get())

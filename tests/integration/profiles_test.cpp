@@ -151,11 +151,14 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     onStorePage("localStorage.setItem('who', 'default'); document.cookie = 'who=default; "
                 "max-age=86400; path=/'; true");
     // The network process writes what it keeps to disk on its own schedule: wait until both
-    // the stored value and the cookie are in the default profile's files.
+    // profiles' stored values and cookies are in their own files.
     fs::path defaultData = testHome() / ".local/share/webkitgtk";
+    fs::path workData = profileDataDirectory(work);
     ASSERT_TRUE(waitUntil([&] {
         return treeContains(defaultData / "storage", std::u16string_view(u"default"))
-            && treeContains(defaultData, std::string_view("whodefault"));
+            && treeContains(defaultData, std::string_view("whodefault"))
+            && treeContains(workData, std::u16string_view(u"work"))
+            && treeContains(workData, std::string_view("whowork"));
     }));
 
     shutDown();

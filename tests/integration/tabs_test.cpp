@@ -363,3 +363,21 @@ TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
 }
 
 } // namespace qv::test
+
+namespace qv::test {
+
+// Two tabs under one ID is a fault elsewhere, but the look-up still answers as a search in strip
+// order would, before and after the first one goes.
+TEST(TabListTest, AnIDFindsTheFirstTabCarryingItThroughRemovals)
+{
+    TabList list;
+    Tab& first = list.append(std::make_unique<Tab>("same", "default"));
+    Tab& second = list.append(std::make_unique<Tab>("same", "default"));
+    EXPECT_EQ(list.tabWithID("same"), &first);
+    list.remove(0);
+    EXPECT_EQ(list.tabWithID("same"), &second);
+    list.remove(0);
+    EXPECT_EQ(list.tabWithID("same"), nullptr);
+}
+
+} // namespace qv::test
