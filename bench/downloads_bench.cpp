@@ -129,7 +129,7 @@ void BM_TwentyParallelDownloads(benchmark::State& state)
 {
     qv::BrowserController& controller = *g_bench->controller;
     for (auto _ : state) {
-        size_t before = controller.downloadEntries().size();
+        size_t before = controller.downloads().downloadEntries().size();
         int round = ++g_bench->round;
         // One tab per download, each loading an attachment, so all run at once.
         while (controller.browserTabs().size() < kDownloads)
@@ -143,7 +143,7 @@ void BM_TwentyParallelDownloads(benchmark::State& state)
                 + std::to_string(round) + "/file-" + std::to_string(i) + ".bin";
             webkit_web_view_load_uri(controller.browserTabs()[i].webView(), url.c_str());
         }
-        if (!spinUntil([&] { return controller.downloadEntries().size() >= before + kDownloads; },
+        if (!spinUntil([&] { return controller.downloads().downloadEntries().size() >= before + kDownloads; },
                 std::chrono::seconds(300))) {
             state.SkipWithError("the downloads did not all finish");
             return;

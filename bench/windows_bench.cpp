@@ -132,7 +132,7 @@ int takeScreenshots(qv::BrowserController& controller, const std::string& dir)
             } },
     };
     for (bool dark : { false, true }) {
-        controller.setDarkMode(dark);
+        controller.shell().setDarkMode(dark);
         for (const Shot& shot : shots) {
             Gtk::Window* window = shot.show();
             untilFirstFrame(*window, Clock::now());
@@ -199,7 +199,7 @@ int main(int argc, char** argv)
             return status;
         }
         std::printf("history: %zu visits loaded at launch (launch %.1f ms)\n",
-            controller.historyEntries().size(), launchMs);
+            controller.history().historyEntries().size(), launchMs);
 
         long before = residentKiB();
         auto start = Clock::now();
@@ -212,7 +212,7 @@ int main(int argc, char** argv)
                     "RSS +%ld KiB (%ld -> %ld KiB)\n",
             controller.historyWindow()->rowCount(), filledMs, frameMs, after - before, before,
             after);
-        if (controller.historyWindow()->rowCount() != controller.historyEntries().size())
+        if (controller.historyWindow()->rowCount() != controller.history().historyEntries().size())
             status = 1;
 
         // Showing it again reloads every row.
