@@ -143,7 +143,10 @@ TEST_F(CommandLineTest, SecondProcessHandsItsAddressToTheRunningBrowser)
     fs::path out = testHome() / "run";
     fs::create_directories(out);
 
+    // Accessibility would start its own bus and daemons from the private session; they can
+    // outlive it, holding the test's output open.
     const char* script = R"SH(browser=$1; tabs=$2; out=$3
+export GTK_A11Y=none
 "$browser" "$4" & echo $! > "$out/first.pid"
 i=0
 while [ ! -s "$tabs" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
@@ -160,7 +163,9 @@ wait)SH";
     GPid session = 0;
     GError* error = nullptr;
     ASSERT_TRUE(g_spawn_async(testWorkingDirectory().c_str(), raw.data(), nullptr,
-        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr, nullptr,
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD
+            | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+        nullptr, nullptr,
         &session, &error))
         << (error ? error->message : "");
 
