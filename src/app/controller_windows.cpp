@@ -2,6 +2,9 @@
 // time it is shown, then kept.
 #include "app/browser_controller.h"
 
+#include "app/settings_window.h"
+#include "devtools/page_source_window.h"
+#include "devtools/script_console_window.h"
 #include "downloads/downloads_window.h"
 #include "history/history_window.h"
 #include "profiles/profiles_window.h"
@@ -45,6 +48,26 @@ void BrowserController::showProfiles()
     window.reloadProfiles(m_profiles->currentProfile());
     window.profileSelectionDidChange();
     window.showInFront();
+}
+
+void BrowserController::showSettings()
+{
+    madeOnce(m_settingsWindow, [this] { return std::make_unique<SettingsWindow>(*this); })
+        .showInFront();
+}
+
+void BrowserController::showSourceEditor()
+{
+    PageSourceWindow& window
+        = madeOnce(m_sourceWindow, [this] { return std::make_unique<PageSourceWindow>(*this); });
+    window.showInFront();
+    window.refreshPageResources();
+}
+
+void BrowserController::showJavaScriptEditor()
+{
+    madeOnce(m_scriptWindow, [this] { return std::make_unique<ScriptConsoleWindow>(*this); })
+        .showEditor();
 }
 
 } // namespace qv

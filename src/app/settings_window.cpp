@@ -34,13 +34,6 @@ namespace {
 
 } // namespace
 
-void BrowserController::showSettings()
-{
-    if (!m_settingsWindow)
-        m_settingsWindow = std::make_unique<SettingsWindow>(*this);
-    m_settingsWindow->showInFront();
-}
-
 SettingsWindow::SettingsWindow(BrowserController& controller)
     : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Settings, "Settings")
     , m_controller(controller)

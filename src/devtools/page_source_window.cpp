@@ -197,16 +197,6 @@ struct PageSourceWindow::LocalCopyBuild {
     }
 };
 
-// ---- Controller actions ----
-
-void BrowserController::showSourceEditor()
-{
-    if (!m_sourceWindow)
-        m_sourceWindow = std::make_unique<PageSourceWindow>(*this);
-    m_sourceWindow->showInFront();
-    m_sourceWindow->refreshPageResources();
-}
-
 // ---- The window ----
 
 PageSourceWindow::PageSourceWindow(BrowserController& controller)

@@ -432,11 +432,4 @@ std::string ScriptConsoleWindow::consoleText() const
     return m_scriptConsole->get_buffer()->get_text(true);
 }
 
-void BrowserController::showJavaScriptEditor()
-{
-    if (!m_scriptWindow)
-        m_scriptWindow = std::make_unique<ScriptConsoleWindow>(*this);
-    m_scriptWindow->showEditor();
-}
-
 } // namespace qv
