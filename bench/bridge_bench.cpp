@@ -141,15 +141,15 @@ bool setUp()
     g_bench->application->register_application();
     g_bench->controller = std::make_unique<qv::BrowserController>(g_bench->application);
     qv::BrowserController& controller = *g_bench->controller;
-    controller.loadExtensions();
+    controller.extensions().loadExtensions();
     controller.installMainMenu();
     controller.applicationDidFinishLaunching();
     for (int i = 0; i < kExtensions; ++i) {
         qv::Sender sender = qv::Sender::button(-1);
         sender.identifier = "bench-" + std::to_string(i);
-        controller.openExtension(sender);
-        auto it = controller.extensionWebViews().find(sender.identifier);
-        if (it == controller.extensionWebViews().end())
+        controller.extensions().openExtension(sender);
+        auto it = controller.extensions().extensionWebViews().find(sender.identifier);
+        if (it == controller.extensions().extensionWebViews().end())
             return false;
         WebKitWebView* view = it->second.get();
         WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
@@ -174,7 +174,7 @@ bool setUp()
     return spinUntil(
         [] {
             for (int i = 0; i < kExtensions; ++i) {
-                if (!g_bench->controller->extensionEventSubscriptions().isSubscribed(
+                if (!g_bench->controller->extensions().extensionEventSubscriptions().isSubscribed(
                         "bench-" + std::to_string(i), "tabs.removed"))
                     return false;
             }
@@ -261,7 +261,7 @@ void BM_EventToTenExtensions(benchmark::State& state)
         long target = g_bench->acknowledgements + long(kEventBatch) * kExtensions;
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kEventBatch; ++i)
-            controller.emitExtensionEvent("tabs.removed", { { "tabId", "BENCH" } });
+            controller.extensions().emitExtensionEvent("tabs.removed", { { "tabId", "BENCH" } });
         if (!spinUntil(
                 [&] { return g_bench->acknowledgements >= target; }, std::chrono::seconds(60))) {
             state.SkipWithError("events were not acknowledged");

@@ -62,7 +62,7 @@ int main(int argc, char** argv)
         Gio::Application::Flags::NON_UNIQUE);
     application->register_application();
     qv::BrowserController controller(application);
-    controller.loadExtensions();
+    controller.extensions().loadExtensions();
     controller.installMainMenu();
     controller.applicationDidFinishLaunching();
     if (!waitUntil([&] { return controller.window() && controller.window()->get_mapped(); },

@@ -118,7 +118,7 @@ bool setUp()
     g_bench->application->register_application();
     g_bench->controller = std::make_unique<qv::BrowserController>(g_bench->application);
     qv::BrowserController& controller = *g_bench->controller;
-    controller.loadExtensions();
+    controller.extensions().loadExtensions();
     controller.installMainMenu();
     controller.applicationDidFinishLaunching();
     return spinUntil([&] { return controller.window() && controller.window()->get_mapped(); },

@@ -182,7 +182,7 @@ int main(int argc, char** argv)
     int status = 0;
     {
         qv::BrowserController controller(application);
-        controller.loadExtensions();
+        controller.extensions().loadExtensions();
         controller.installMainMenu();
         auto loadStart = Clock::now();
         controller.applicationDidFinishLaunching();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/command_line_rules.h"
+#include "app/sender.h"
 #include "app/services.h"
 #include "app/shell.h"
 #include "app/web_views.h"
@@ -10,7 +11,7 @@
 #include "base/json_text.h"
 #include "base/user_defaults.h"
 #include "downloads/download_service.h"
-#include "extensions/bridge_dispatcher.h"
+#include "extensions/extension_service.h"
 #include "history/history_service.h"
 #include "navigation/address_resolution.h"
 #include "platform/gobject_ptr.h"
@@ -48,21 +49,6 @@ class ScriptConsoleWindow;
 class PageSourceWindow;
 class TabStripView;
 
-using ExtensionID = std::string;
-
-// The control an action came from: its kind and the tag or identifier it carries.
-struct Sender {
-    enum class Kind { Button, MenuItem, Other };
-    Kind kind = Kind::Other;
-    long tag = -1;
-    std::string identifier;
-
-    static Sender button(long tag) { return { Kind::Button, tag, {} }; }
-    static Sender menuItem(long tag) { return { Kind::MenuItem, tag, {} }; }
-    static Sender other() { return {}; }
-    // A throw-away button carrying an identifier (an extension's ID, say).
-    static Sender identified(std::string id) { return { Kind::Button, -1, std::move(id) }; }
-};
 
 // What a new web view is made from when the engine asks for one (a page opening a window).
 struct WebViewConfiguration {
@@ -192,37 +178,13 @@ public:
     void showDownloads();
     DownloadsWindow* downloadsWindow() const { return m_downloadsWindow.get(); }
 
-    // --- Extensions (extensions/*.cpp) ---
-    void loadExtensions();
+    // --- Extensions ---
+    ExtensionService& extensions() { return *m_extensions; }
     Glib::RefPtr<Gio::Menu> makeExtensionsMenu();
-    void emitExtensionEvent(const std::string& name, const Json& detail);
-    bool isExtensionWebView(WebKitWebView* webView) const;
-    // Reply of the user-activity reporter's message; also feeds "page.userInteraction".
-    Json handleUserActivityMessage(WebKitWebView* webView, const Json& detail);
-    // Tells the activity reporter of the page just committed in `view` which tab it is in.
-    void markActivityReporter(WebKitWebView* view);
-    // Runtime host (extensions/extension_host.cpp); a sender's identifier is the ExtensionID.
-    void openExtension(const Sender& sender);
-    void toggleExtension(const Sender& sender);
-    bool requestPermissionsForExtension(const ExtensionID& id);
-    bool extensionHasPermission(const ExtensionID& id, std::string_view name) const;
-    // Manager window (extensions/extension_manager_window.cpp).
+    // Loads the extensions first time round, then shows the manager and starts the enabled ones.
     void showExtensionManager();
-    void refreshExtensionManager();
-    void displaySelectedExtension();
-    void selectExtension(const Sender& sender);
-    void showExtensionSettings();
-    // Installation and removal (extensions/extension_installation.cpp).
-    void installExtensionFromButton(const Sender& sender);
-    void installExtensionArchive(const std::filesystem::path& archive);
-    void addExtensionFromURL(const Sender& sender);
-    void exportSelectedExtension(const Sender& sender);
-    void deleteExtension(const Sender& sender);
     // Source viewer (extensions/extension_source_window.cpp): closing it destroys it.
     void showSelectedExtensionSource(const Sender& sender);
-    void loadSelectedExtensionSource();
-    bool writeExtensionSourceToURL(const std::filesystem::path& target);
-    void saveSelectedExtensionSource(const Sender& sender);
     void extensionSourceWindowDidClose();
     ExtensionSourceWindow* extensionSourceWindow() const { return m_extensionSourceWindow.get(); }
     // What the bridge changes in the browser window (extensions/bridge_host_adapter.cpp).
@@ -231,24 +193,7 @@ public:
     void setDarkModeFromExtension(bool dark);
     // "addressBar.submit": the field resolved as if typed, but never to a local file or folder.
     void submitAddressFieldFromExtension();
-    // Read access for the bridge and tests.
-    const std::map<ExtensionID, ExtensionRecord>& extensions() const { return m_extensions; }
-    const std::map<ExtensionID, GObjectPtr<WebKitWebView>>& extensionWebViews() const
-    {
-        return m_extensionWebViews;
-    }
-    const std::map<WebKitWebView*, ExtensionID>& extensionIDByWebView() const
-    {
-        return m_extensionIDByWebView;
-    }
-    const std::set<ExtensionID>& enabledExtensionIDs() const { return m_enabledExtensionIDs; }
-    ExtensionEventSubscriptions& extensionEventSubscriptions()
-    {
-        return m_extensionEventSubscriptions;
-    }
     ExtensionManagerWindow* extensionManager() const { return m_extensionManagerWindow.get(); }
-    const std::string& selectedExtensionID() const { return m_selectedExtensionID; }
-    bool extensionSettingsVisible() const { return m_extensionSettingsVisible; }
     bool extensionTabsVisible() const { return m_extensionTabsVisible; }
     bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
 
@@ -330,8 +275,6 @@ private:
     gboolean webViewEnterFullscreen(WebKitWebView* webView);
     gboolean webViewLeaveFullscreen(WebKitWebView* webView);
     gboolean runOpenPanelForFileUpload(WebKitWebView* webView, WebKitFileChooserRequest* request);
-    gboolean userActivityMessageReceived(
-        WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
 
     // The web views' signals (navigation/navigation_delegate.cpp)
     void webViewLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
@@ -374,19 +317,7 @@ private:
     bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
     ClosedTabStack m_closedTabs;
 
-    // Extensions (extensions/extension_host.cpp, extensions/extension_manager_window.cpp)
-    GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
-    // Stops the web view, disconnects our signals, unregisters the bridge and forgets it.
-    void stopExtensionWebView(const ExtensionID& id);
-    void stopAllExtensionWebViews();
-    void saveEnabledExtensionIDs();
-    std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
-    GtkWindow* extensionAlertParent() const;
-    gboolean extensionBridgeMessageReceived(
-        WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
-    gboolean extensionWebViewDecidePolicy(
-        WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
-    GtkWidget* extensionWebViewCreate(WebKitWebView* webView, WebKitNavigationAction* action);
+    // Extension source window
     void dropClosedExtensionSourceWindows();
 
     // --- Application and browser window ---
@@ -419,17 +350,8 @@ private:
     bool m_addressFieldEditedByUser = false;
 
     // --- Extensions ---
-    bool m_extensionsLoaded = false;
-    std::map<ExtensionID, ExtensionRecord> m_extensions;
-    std::map<ExtensionID, GObjectPtr<WebKitWebView>> m_extensionWebViews;
-    std::map<WebKitWebView*, ExtensionID> m_extensionIDByWebView; // keys do not own
-    ExtensionEventSubscriptions m_extensionEventSubscriptions;
-    std::set<ExtensionID> m_enabledExtensionIDs;
-    std::unique_ptr<BridgeHost> m_bridgeHost;
-    UserActivityRateLimiter m_userActivityLimiter;
+    std::unique_ptr<ExtensionService> m_extensions;
     std::unique_ptr<ExtensionManagerWindow> m_extensionManagerWindow;
-    std::string m_selectedExtensionID;
-    bool m_extensionSettingsVisible = false;
     std::unique_ptr<ExtensionSourceWindow> m_extensionSourceWindow;
     // Closed source windows, destroyed on the next idle turn.
     std::vector<std::unique_ptr<ExtensionSourceWindow>> m_closedExtensionSourceWindows;

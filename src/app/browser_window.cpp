@@ -284,8 +284,8 @@ GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
         WebKitUserContentManager* content = webkit_user_content_manager_new();
         webkit_user_content_manager_register_script_message_handler_with_reply(content,
             "qvUserActivity", kUserActivityWorld);
-        connectSignal<&BrowserController::userActivityMessageReceived>(content,
-            "script-message-with-reply-received::qvUserActivity", this);
+        connectSignal<&ExtensionService::userActivityMessageReceived>(content,
+            "script-message-with-reply-received::qvUserActivity", m_extensions.get());
         WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
             WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
             kUserActivityWorld, nullptr, nullptr);

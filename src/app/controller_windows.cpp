@@ -6,6 +6,8 @@
 #include "devtools/page_source_window.h"
 #include "devtools/script_console_window.h"
 #include "downloads/downloads_window.h"
+#include "extensions/extension_manager_window.h"
+#include "extensions/extension_source_window.h"
 #include "history/history_window.h"
 #include "profiles/profiles_window.h"
 
@@ -68,6 +70,57 @@ void BrowserController::showJavaScriptEditor()
 {
     madeOnce(m_scriptWindow, [this] { return std::make_unique<ScriptConsoleWindow>(*this); })
         .showEditor();
+}
+
+Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()
+{
+    auto menu = Gio::Menu::create();
+    menu->append("Manage Extensions\u2026", "app.manage-extensions");
+    return menu;
+}
+
+void BrowserController::showExtensionManager()
+{
+    if (!m_extensionManagerWindow) {
+        m_extensions->loadExtensions();
+        m_extensionManagerWindow
+            = std::make_unique<ExtensionManagerWindow>(
+            *m_shell, *m_extensions, [this] { showSelectedExtensionSource(Sender::button(-1)); });
+    }
+    m_extensionManagerWindow->showInFront();
+    m_extensionManagerWindow->refresh();
+    // Enabled extensions come back here after launch; each may ask for its permissions.
+    m_extensions->startEnabledExtensions();
+}
+
+void BrowserController::showSelectedExtensionSource(const Sender&)
+{
+    const auto& extensions = m_extensions->extensions();
+    auto record = extensions.find(m_extensions->selectedExtensionID());
+    if (record == extensions.end())
+        return;
+    if (!m_extensionSourceWindow)
+        m_extensionSourceWindow = std::make_unique<ExtensionSourceWindow>(
+            *m_shell, [this] { extensionSourceWindowDidClose(); });
+    ExtensionSourceWindow& window = *m_extensionSourceWindow;
+    window.showExtension(record->first, record->second.name(), record->second.rootURL);
+    window.showInFront();
+}
+
+void BrowserController::extensionSourceWindowDidClose()
+{
+    // Closing really closes this window. It goes out of reach at once, so the next show builds
+    // a new one, and is destroyed on a later turn, outside its own close handler.
+    if (!m_extensionSourceWindow)
+        return;
+    m_closedExtensionSourceWindows.push_back(std::move(m_extensionSourceWindow));
+    Glib::signal_idle().connect_once(
+        sigc::mem_fun(*this, &BrowserController::dropClosedExtensionSourceWindows));
+}
+
+void BrowserController::dropClosedExtensionSourceWindows()
+{
+    m_closedExtensionSourceWindows.clear();
 }
 
 } // namespace qv

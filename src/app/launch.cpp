@@ -35,6 +35,9 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.history = m_history.get();
     m_profiles = std::make_unique<ProfileService>(m_services);
     m_services.profiles = m_profiles.get();
+    m_extensions = std::make_unique<ExtensionService>(m_services);
+    m_services.extensions = m_extensions.get();
+    m_extensions->signalManagerNeeded().connect([this] { showExtensionManager(); });
     m_downloads = std::make_unique<DownloadService>(m_services);
     m_services.downloads = m_downloads.get();
     m_downloads->signalShowDownloadsRequested().connect([this] { showDownloads(); });
@@ -59,7 +62,7 @@ BrowserController::~BrowserController()
     m_shell->flushFiles();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
-    stopAllExtensionWebViews();
+    m_extensions->stopAllExtensionWebViews();
     for (Tab& tab : m_tabs) {
         GObjectPtr<WebKitWebView> view = tab.takeWebView();
         releaseWebView(view, this);
@@ -74,8 +77,8 @@ void BrowserController::applicationDidFinishLaunching()
     m_history->locateHistory();
     m_profiles->loadProfiles();
     m_downloads->loadDownloads();
-    if (!m_extensionsLoaded)
-        loadExtensions();
+    if (!m_extensions->extensionsLoaded())
+        m_extensions->loadExtensions();
     createWindow();
     m_history->readHistoryAfterFirstFrame();
 }
@@ -175,7 +178,7 @@ int runBrowser(int argc, char** argv)
 
     Gtk::Window::set_default_icon_name("org.quivel.Browser");
     BrowserController controller(application);
-    controller.loadExtensions();
+    controller.extensions().loadExtensions();
     controller.installMainMenu();
     application->signal_command_line().connect(
         [&controller](const Glib::RefPtr<Gio::ApplicationCommandLine>& line) {

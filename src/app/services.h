@@ -6,6 +6,7 @@ namespace qv {
 
 class BrowserController;
 class DownloadService;
+class ExtensionService;
 class HistoryService;
 class ProfileService;
 class Shell;
@@ -14,6 +15,7 @@ struct Services {
     Shell* shell = nullptr;
     HistoryService* history = nullptr;
     DownloadService* downloads = nullptr;
+    ExtensionService* extensions = nullptr;
     ProfileService* profiles = nullptr;
     // What has not moved into a service of its own yet.
     BrowserController* browser = nullptr;

@@ -147,6 +147,15 @@ std::vector<Gtk::Window*> Shell::auxiliaryWindows() const
     return { ordered.begin(), ordered.end() };
 }
 
+AuxiliaryWindow* Shell::auxiliaryWindow(AuxiliaryWindowKind kind) const
+{
+    for (AuxiliaryWindow* window : m_auxiliaryWindows) {
+        if (window->kind() == kind)
+            return window;
+    }
+    return nullptr;
+}
+
 void Shell::addAuxiliaryWindow(AuxiliaryWindow& window) { m_auxiliaryWindows.push_back(&window); }
 
 void Shell::removeAuxiliaryWindow(AuxiliaryWindow& window)

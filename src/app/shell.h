@@ -2,6 +2,7 @@
 // writer, the common failure report, the browser window and the close rules of all windows.
 #pragma once
 
+#include "app/auxiliary_window.h"
 #include "base/file_writer.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
@@ -16,7 +17,6 @@
 
 namespace qv {
 
-class AuxiliaryWindow;
 class BrowserWindow;
 
 class Shell : public sigc::trackable {
@@ -50,6 +50,8 @@ public:
 
     // The auxiliary windows made so far, in their fixed order.
     std::vector<Gtk::Window*> auxiliaryWindows() const;
+    // The auxiliary window of that kind, once it has been made.
+    AuxiliaryWindow* auxiliaryWindow(AuxiliaryWindowKind kind) const;
     // Auxiliary windows join and leave the list themselves.
     void addAuxiliaryWindow(AuxiliaryWindow& window);
     void removeAuxiliaryWindow(AuxiliaryWindow& window);

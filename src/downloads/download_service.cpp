@@ -6,6 +6,7 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
+#include "extensions/extension_service.h"
 #include "app/web_views.h"
 #include "downloads/download_bar.h"
 #include "history/history_service.h"
@@ -190,7 +191,7 @@ void DownloadService::downloadStarted(WebKitNetworkSession*, WebKitDownload* dow
 {
     // Only browser tabs download here; downloads that others start are theirs to handle.
     WebKitWebView* view = webkit_download_get_web_view(download);
-    if (!view || m_services.browser->isExtensionWebView(view) || m_downloadTasks.count(download))
+    if (!view || m_services.extensions->isExtensionWebView(view) || m_downloadTasks.count(download))
         return;
     auto task = std::make_unique<DownloadTask>(download);
     // The destination is created empty beforehand to hold its name.

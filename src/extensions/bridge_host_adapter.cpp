@@ -223,12 +223,12 @@ void ControllerBridgeHost::setExtensionStorage(const ExtensionID& id, const Json
 
 ExtensionEventSubscriptions& ControllerBridgeHost::extensionEventSubscriptions()
 {
-    return m_controller.extensionEventSubscriptions();
+    return m_controller.extensions().extensionEventSubscriptions();
 }
 
 void ControllerBridgeHost::emitExtensionEvent(const std::string& name, const Json& detail)
 {
-    m_controller.emitExtensionEvent(name, detail);
+    m_controller.extensions().emitExtensionEvent(name, detail);
 }
 
 HttpStreamRequest extensionFetchStreamRequest(const ExtensionFetchRequest& request)

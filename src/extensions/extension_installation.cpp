@@ -1,8 +1,10 @@
 // Installing extensions from ZIP archives and website addresses, exporting and deleting them.
-#include "app/browser_controller.h"
+#include "extensions/extension_service.h"
 
+#include "app/auxiliary_window.h"
 #include "app/browser_window.h"
-#include "extensions/extension_manager_window.h"
+#include "app/services.h"
+#include "app/shell.h"
 
 #include "base/text_util.h"
 #include "base/uuid.h"
@@ -55,14 +57,16 @@ std::string describedOr(const std::error_code& ec, const char* fallback)
 
 } // namespace
 
-GtkWindow* BrowserController::extensionAlertParent() const
+GtkWindow* ExtensionService::extensionAlertParent() const
 {
-    if (m_extensionManagerWindow)
-        return m_extensionManagerWindow->gobj();
-    return m_window ? GTK_WINDOW(m_window->gobj()) : nullptr;
+    if (Gtk::Window* manager
+        = m_services.shell->auxiliaryWindow(AuxiliaryWindowKind::ExtensionManager))
+        return manager->gobj();
+    BrowserWindow* window = m_services.shell->window();
+    return window ? GTK_WINDOW(window->gobj()) : nullptr;
 }
 
-void BrowserController::installExtensionFromButton(const Sender&)
+void ExtensionService::installExtensionFromButton(const Sender&)
 {
     FilePanelSpec panel;
     panel.title = "Install Extension";
@@ -75,7 +79,7 @@ void BrowserController::installExtensionFromButton(const Sender&)
     });
 }
 
-void BrowserController::installExtensionArchive(const fs::path& archive)
+void ExtensionService::installExtensionArchive(const fs::path& archive)
 {
     if (!m_extensionsLoaded)
         loadExtensions();
@@ -84,7 +88,7 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
     if (fs::is_regular_file(archive, ec))
         size = fs::file_size(archive, ec);
     if (ec || !isAcceptableExtensionArchive(archive, size)) {
-        m_shell->showError(std::string(kChooseZipMessage));
+        m_services.shell->showError(std::string(kChooseZipMessage));
         return;
     }
 
@@ -92,7 +96,7 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
     auto fail = [&](const std::string& message) {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
-        m_shell->showError(message);
+        m_services.shell->showError(message);
     };
     fs::create_directories(folder, ec);
     if (ec) {
@@ -147,19 +151,19 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
         folder, destination, store / extensionUpdateBackupName(id, makeUUIDString()));
     fs::remove_all(folder, ec);
     if (!replaced) {
-        m_shell->showError(replaced.error());
+        m_services.shell->showError(replaced.error());
         // The previous files are back in place; so is the extension they make.
         if (wasEnabled && m_extensions.count(id))
             openExtension(Sender::identified(id));
         return;
     }
 
-    m_shell->setDefaultsValue(kExtensionPermissionsKey,
-        withReplacedPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id,
+    m_services.shell->setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_services.shell->defaults().valueForKey(kExtensionPermissionsKey), id,
             checked->requestedPermissions()));
-    auto deleted = extensionIDSetFromDefaults(m_shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
+    auto deleted = extensionIDSetFromDefaults(m_services.shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
     if (deleted.erase(id))
-        m_shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
+        m_services.shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     if (auto installed = extensionAtDirectory(destination)) {
         m_extensions[id] = *installed;
     } else {
@@ -168,12 +172,12 @@ void BrowserController::installExtensionArchive(const fs::path& archive)
     }
     m_selectedExtensionID = id;
     m_extensionSettingsVisible = false;
-    refreshExtensionManager();
+    m_changed.emit();
     if (wasEnabled && m_extensions.count(id))
         openExtension(Sender::identified(id));
 }
 
-void BrowserController::addExtensionFromURL(const Sender&)
+void ExtensionService::addExtensionFromURL(const Sender&)
 {
     if (!m_extensionsLoaded)
         loadExtensions();
@@ -186,7 +190,7 @@ void BrowserController::addExtensionFromURL(const Sender&)
         return;
     auto address = websiteExtensionAddress(field.text);
     if (!address) {
-        m_shell->showError(address.error());
+        m_services.shell->showError(address.error());
         return;
     }
 
@@ -194,35 +198,35 @@ void BrowserController::addExtensionFromURL(const Sender&)
     const fs::path folder = extensionStoreURL() / id;
     std::error_code ec;
     if (!fs::create_directories(folder, ec) || ec) {
-        m_shell->showError("Could not create Website Extension: " + describedOr(ec, "unknown error"));
+        m_services.shell->showError("Could not create Website Extension: " + describedOr(ec, "unknown error"));
         return;
     }
     if (auto written = writeFileAtomically(
             folder / kManifestFileName, dumpJson(websiteExtensionManifest(id, *address), 2));
         !written) {
         fs::remove_all(folder, ec);
-        m_shell->showError("Could not save Website Extension: " + written.error());
+        m_services.shell->showError("Could not save Website Extension: " + written.error());
         return;
     }
-    m_shell->setDefaultsValue(kExtensionPermissionsKey,
-        withReplacedPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id,
+    m_services.shell->setDefaultsValue(kExtensionPermissionsKey,
+        withReplacedPermissions(m_services.shell->defaults().valueForKey(kExtensionPermissionsKey), id,
             websiteExtensionPermissions()));
 
     // Adding the one new record leaves the other running extensions alone.
     auto record = extensionAtDirectory(folder);
     if (!record) {
         fs::remove_all(folder, ec);
-        m_shell->showError("Could not save Website Extension: " + record.error());
+        m_services.shell->showError("Could not save Website Extension: " + record.error());
         return;
     }
     m_extensions[id] = *record;
     m_selectedExtensionID = id;
     m_extensionSettingsVisible = false;
-    refreshExtensionManager();
+    m_changed.emit();
     openExtension(Sender::identified(id));
 }
 
-void BrowserController::exportSelectedExtension(const Sender&)
+void ExtensionService::exportSelectedExtension(const Sender&)
 {
     auto it = m_extensions.find(m_selectedExtensionID);
     if (it == m_extensions.end())
@@ -244,14 +248,14 @@ void BrowserController::exportSelectedExtension(const Sender&)
         if (destination.extension().empty())
             destination += ".zip";
         if (auto written = writeZipArchiveOfFolder(record->second.rootURL, destination); !written) {
-            m_shell->showError("Could not export Extension ZIP: " + written.error());
+            m_services.shell->showError("Could not export Extension ZIP: " + written.error());
             return;
         }
         revealInFileViewer(destination);
     });
 }
 
-void BrowserController::deleteExtension(const Sender& sender)
+void ExtensionService::deleteExtension(const Sender& sender)
 {
     const ExtensionID id = sender.identifier;
     auto it = m_extensions.find(id);
@@ -267,21 +271,21 @@ void BrowserController::deleteExtension(const Sender& sender)
     stopExtensionWebView(id);
     m_enabledExtensionIDs.erase(id);
     saveEnabledExtensionIDs();
-    m_shell->setDefaultsValue(kExtensionPermissionsKey,
-        withoutPermissions(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id));
-    if (auto removed = m_shell->defaults().removeObject(extensionStorageKey(id)); !removed)
+    m_services.shell->setDefaultsValue(kExtensionPermissionsKey,
+        withoutPermissions(m_services.shell->defaults().valueForKey(kExtensionPermissionsKey), id));
+    if (auto removed = m_services.shell->defaults().removeObject(extensionStorageKey(id)); !removed)
         logLine(removed.error());
     std::error_code ignored;
     fs::remove_all(it->second.rootURL, ignored);
-    auto deleted = extensionIDSetFromDefaults(m_shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
+    auto deleted = extensionIDSetFromDefaults(m_services.shell->defaults().valueForKey(kDeletedBundledExtensionsKey));
     deleted.insert(id);
-    m_shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
+    m_services.shell->setDefaultsValue(kDeletedBundledExtensionsKey, extensionIDSetToDefaults(deleted));
     m_extensions.erase(it);
     if (m_selectedExtensionID == id) {
         m_selectedExtensionID.clear();
         m_extensionSettingsVisible = false;
     }
-    refreshExtensionManager();
+    m_changed.emit();
 }
 
 } // namespace qv

@@ -1,9 +1,9 @@
-// The extension manager window: the list, the page area and the settings page; the menu.
+// The extension manager window: the list, the page area and the settings page.
 #include "extensions/extension_manager_window.h"
 
-#include "app/browser_controller.h"
-
+#include "app/shell.h"
 #include "app/view_helpers.h"
+#include "extensions/extension_service.h"
 #include "extensions/extension_manager_views.h"
 #include "extensions/extension_runtime_rules.h"
 
@@ -66,62 +66,15 @@ Gtk::Button* labelledButton(const char* title, const char* symbol, const char* t
 
 } // namespace
 
-Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()
+ExtensionManagerWindow::ExtensionManagerWindow(
+    Shell& shell, ExtensionService& extensions, std::function<void()> showSource)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::ExtensionManager, "Quivel Extensions")
+    , m_extensions(extensions)
+    , m_showSource(std::move(showSource))
 {
-    auto menu = Gio::Menu::create();
-    menu->append("Manage Extensions\u2026", "app.manage-extensions");
-    return menu;
-}
-
-void BrowserController::showExtensionManager()
-{
-    if (m_extensionManagerWindow) {
-        m_extensionManagerWindow->showInFront();
-    } else {
-        loadExtensions();
-        m_extensionManagerWindow = std::make_unique<ExtensionManagerWindow>(*this);
-        m_extensionManagerWindow->showInFront();
-    }
-    refreshExtensionManager();
-    // Enabled extensions come back here after launch; each may ask for its permissions.
-    std::set<ExtensionID> enabled = m_enabledExtensionIDs;
-    for (const ExtensionID& id : enabled) {
-        if (m_extensions.count(id) && !m_extensionWebViews.count(id))
-            openExtension(Sender::identified(id));
-    }
-}
-
-void BrowserController::refreshExtensionManager()
-{
-    if (m_extensionManagerWindow)
-        m_extensionManagerWindow->refresh();
-}
-
-void BrowserController::displaySelectedExtension()
-{
-    if (m_extensionManagerWindow)
-        m_extensionManagerWindow->displaySelectedExtension();
-}
-
-void BrowserController::selectExtension(const Sender& sender)
-{
-    m_selectedExtensionID = sender.identifier;
-    m_extensionSettingsVisible = false;
-    displaySelectedExtension();
-}
-
-void BrowserController::showExtensionSettings()
-{
-    if (!m_extensions.count(m_selectedExtensionID))
-        return;
-    m_extensionSettingsVisible = !m_extensionSettingsVisible;
-    displaySelectedExtension();
-}
-
-ExtensionManagerWindow::ExtensionManagerWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ExtensionManager, "Quivel Extensions")
-    , m_controller(controller)
-{
+    m_extensions.signalChanged().connect(sigc::mem_fun(*this, &ExtensionManagerWindow::refresh));
+    m_extensions.signalSelectionChanged().connect(
+        sigc::mem_fun(*this, &ExtensionManagerWindow::displaySelectedExtension));
     set_default_size(1040, 730);
     set_size_request(700, 460);
     add_css_class("qv-extension-manager");
@@ -143,7 +96,7 @@ ExtensionManagerWindow::ExtensionManagerWindow(BrowserController& controller)
     m_settingsButton->add_css_class("circular");
     m_settingsButton->set_valign(Gtk::Align::CENTER);
     setSymbol(*m_settingsButton, "emblem-system-symbolic", "Extension settings");
-    m_settingsButton->signal_clicked().connect([this] { this->controller().showExtensionSettings(); });
+    m_settingsButton->signal_clicked().connect([this] { this->m_extensions.showExtensionSettings(); });
     header->append(*m_pageTitle);
     header->append(*m_settingsButton);
     page->append(*header);
@@ -171,7 +124,6 @@ Gtk::Box* ExtensionManagerWindow::listStack() const { return m_listStack; }
 
 Gtk::Widget* ExtensionManagerWindow::makePanel()
 {
-    BrowserController& browser = controller();
     auto* panel = Gtk::make_managed<ExtensionPanelView>();
     panel->set_size_request(kMinimumListWidth, -1);
     auto* title = Gtk::make_managed<Gtk::Label>("Extensions");
@@ -181,20 +133,20 @@ Gtk::Widget* ExtensionManagerWindow::makePanel()
     panel->append(*secondaryLabel("Your browser tools and mini apps"));
     panel->append(*labelledButton("Install Extension", "application-x-addon-symbolic",
         "Install from ZIP", "Install Extension from ZIP",
-        [&browser] { browser.installExtensionFromButton(Sender::button(-1)); }));
+        [this] { m_extensions.installExtensionFromButton(Sender::button(-1)); }));
     panel->append(*labelledButton("Add from URL", "insert-link-symbolic",
         "Load a website as an Extension", "Add Extension from URL",
-        [&browser] { browser.addExtensionFromURL(Sender::button(-1)); }));
+        [this] { m_extensions.addExtensionFromURL(Sender::button(-1)); }));
     m_dropView = Gtk::make_managed<ExtensionDropView>(
         "Or drop an Extension ZIP here\nHTML pages run like regular websites");
     // Installing shows alerts; they must not run inside the drop itself.
-    m_dropView->filesDropped = [&browser](const std::vector<std::filesystem::path>& files) {
+    m_dropView->filesDropped = [this](const std::vector<std::filesystem::path>& files) {
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [&browser, files] {
+            [this, files] {
                 for (const auto& file : files)
-                    browser.installExtensionArchive(file);
+                    m_extensions.installExtensionArchive(file);
             },
-            browser));
+            *this));
     };
     panel->append(*m_dropView);
     m_listStack = Gtk::make_managed<ExtensionListStackView>();
@@ -210,21 +162,20 @@ Gtk::Widget* ExtensionManagerWindow::makePanel()
 Gtk::Widget* ExtensionManagerWindow::makeSettingsPage(
     const ExtensionID& id, const ExtensionRecord& record)
 {
-    BrowserController& browser = controller();
     auto* stack = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
     stack->set_margin(24);
     stack->set_valign(Gtk::Align::START);
     stack->append(*labelledButton("View Source Code", "system-search-symbolic", nullptr, nullptr,
-        [&browser] { browser.showSelectedExtensionSource(Sender::button(-1)); }));
+        [this] { m_showSource(); }));
     stack->append(*labelledButton("Export ZIP", "document-save-as-symbolic", nullptr, nullptr,
-        [&browser] { browser.exportSelectedExtension(Sender::button(-1)); }));
+        [this] { m_extensions.exportSelectedExtension(Sender::button(-1)); }));
     auto* remove = labelledButton("Delete Extension", "user-trash-symbolic", nullptr, nullptr,
-        [&browser, id] { browser.deleteExtension(Sender::identified(id)); });
+        [this, id] { m_extensions.deleteExtension(Sender::identified(id)); });
     remove->add_css_class("destructive-action");
     remove->set_name(id);
     stack->append(*remove);
     std::string version = jsonString(record.manifest, "version");
-    bool on = browser.enabledExtensionIDs().count(id) > 0;
+    bool on = m_extensions.enabledExtensionIDs().count(id) > 0;
     stack->append(*secondaryLabel((version.empty() ? std::string("Extension") : version)
         + " \u00B7 " + (on ? "On" : "Off")));
     return stack;
@@ -232,14 +183,13 @@ Gtk::Widget* ExtensionManagerWindow::makeSettingsPage(
 
 Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const ExtensionRecord& record)
 {
-    BrowserController& browser = controller();
-    bool running = browser.enabledExtensionIDs().count(id) > 0;
+    bool running = m_extensions.enabledExtensionIDs().count(id) > 0;
     std::string name = record.name().empty() ? id : record.name();
 
     auto* row = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     row->add_css_class("qv-extension-row");
     row->set_name(id);
-    if (id == browser.selectedExtensionID())
+    if (id == m_extensions.selectedExtensionID())
         row->add_css_class("selected");
 
     auto* text = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 1);
@@ -253,7 +203,7 @@ Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const Extens
     nameButton->add_css_class("qv-extension-name");
     nameButton->set_name(id);
     nameButton->signal_clicked().connect(
-        [&browser, id] { browser.selectExtension(Sender::identified(id)); });
+        [this, id] { m_extensions.selectExtension(Sender::identified(id)); });
     auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
     status->add_css_class("qv-extension-status");
     status->add_css_class(running ? "running" : "dim-label");
@@ -268,9 +218,9 @@ Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const Extens
     check->set_valign(Gtk::Align::CENTER);
     setAccessibleLabel(*check, std::string(running ? "Turn off" : "Turn on") + " " + name);
     // The list is rebuilt by the toggle, so the row must not go away inside its own signal.
-    check->signal_toggled().connect([&browser, id] {
+    check->signal_toggled().connect([this, id] {
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [&browser, id] { browser.toggleExtension(Sender::identified(id)); }, browser));
+            [this, id] { m_extensions.toggleExtension(Sender::identified(id)); }, *this));
     });
 
     row->append(*text);
@@ -281,7 +231,7 @@ Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const Extens
 void ExtensionManagerWindow::refresh()
 {
     m_listStack->removeAllRows();
-    const auto& extensions = controller().extensions();
+    const auto& extensions = m_extensions.extensions();
     if (extensions.empty()) {
         m_listStack->append(*secondaryLabel("No Extensions installed yet."));
     } else {
@@ -293,10 +243,9 @@ void ExtensionManagerWindow::refresh()
 
 void ExtensionManagerWindow::displaySelectedExtension()
 {
-    BrowserController& browser = controller();
     while (Gtk::Widget* child = m_pageContainer->get_first_child())
         m_pageContainer->remove(*child);
-    const std::string& selected = browser.selectedExtensionID();
+    const std::string& selected = m_extensions.selectedExtensionID();
     // Selection shows in the rows without rebuilding the list.
     for (Gtk::Widget* row = m_listStack->get_first_child(); row; row = row->get_next_sibling()) {
         if (row->get_name().raw() == selected)
@@ -305,7 +254,7 @@ void ExtensionManagerWindow::displaySelectedExtension()
             row->remove_css_class("selected");
     }
 
-    const auto& extensions = browser.extensions();
+    const auto& extensions = m_extensions.extensions();
     auto it = extensions.find(selected);
     m_settingsButton->set_visible(it != extensions.end());
     if (it == extensions.end()) {
@@ -316,20 +265,20 @@ void ExtensionManagerWindow::displaySelectedExtension()
     const ExtensionRecord& record = it->second;
     const ExtensionID& id = it->first;
     m_pageTitle->set_text(record.name().empty() ? id : record.name());
-    bool settingsVisible = browser.extensionSettingsVisible();
+    bool settingsVisible = m_extensions.extensionSettingsVisible();
     if (settingsVisible)
         setSymbol(*m_settingsButton, "go-previous-symbolic", "Back to Extension");
     else
         setSymbol(*m_settingsButton, "emblem-system-symbolic", "Extension settings");
-    tintSymbolButton(*m_settingsButton, iconTintForTheme(browser.shell().darkMode()));
+    tintSymbolButton(*m_settingsButton, iconTintForTheme(shell().darkMode()));
 
     if (settingsVisible) {
         m_pageHint->set_text("Manage this Extension");
         m_pageContainer->append(*makeSettingsPage(id, record));
         return;
     }
-    auto view = browser.extensionWebViews().find(id);
-    if (view == browser.extensionWebViews().end()) {
+    auto view = m_extensions.extensionWebViews().find(id);
+    if (view == m_extensions.extensionWebViews().end()) {
         m_pageHint->set_text("This Extension is off. Turn it on in the list to run its page.");
         auto* off = secondaryLabel("Extension is turned off");
         off->set_justify(Gtk::Justification::CENTER);

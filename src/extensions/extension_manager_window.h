@@ -4,18 +4,22 @@
 #include "app/auxiliary_window.h"
 #include "extensions/extension_manifest.h"
 
+#include <functional>
 #include <string>
 
 namespace qv {
 
-class BrowserController;
+class ExtensionService;
+class Shell;
 
 class ExtensionListStackView;
 class ExtensionDropView;
 
 class ExtensionManagerWindow : public AuxiliaryWindow {
 public:
-    explicit ExtensionManagerWindow(BrowserController& controller);
+    // `showSource` shows the selected extension's files.
+    ExtensionManagerWindow(
+        Shell& shell, ExtensionService& extensions, std::function<void()> showSource);
 
     // Rebuilds the list from the controller's extensions, then shows the selected one.
     void refresh();
@@ -40,8 +44,8 @@ private:
     Gtk::Label* m_pageHint = nullptr;
     Gtk::Button* m_settingsButton = nullptr;
     ExtensionDropView* m_dropView = nullptr;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
+    ExtensionService& m_extensions;
+    std::function<void()> m_showSource;
 };
 
 } // namespace qv

@@ -1,7 +1,7 @@
 // The extension source viewer window and the controller's operations that open and drive it.
 #include "extensions/extension_source_window.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
 #include "app/view_helpers.h"
 #include "platform/alerts.h"
 
@@ -16,9 +16,9 @@ enum SaveAnswer { SaveChanges = 0, DiscardChanges = 1, CancelSwitch = 2 };
 
 } // namespace
 
-ExtensionSourceWindow::ExtensionSourceWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ExtensionSource, std::string(kSourceWindowTitle))
-    , m_controller(controller)
+ExtensionSourceWindow::ExtensionSourceWindow(Shell& shell, std::function<void()> closed)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::ExtensionSource, std::string(kSourceWindowTitle))
+    , m_closed(std::move(closed))
 {
     set_default_size(1000, 680);
     set_resizable(true);
@@ -279,57 +279,11 @@ void ExtensionSourceWindow::saveSelectedExtensionSource()
     writeExtensionSourceToURL(file.value());
 }
 
-// --- The controller's side ---
-
-void BrowserController::showSelectedExtensionSource(const Sender&)
-{
-    auto record = m_extensions.find(m_selectedExtensionID);
-    if (record == m_extensions.end())
-        return;
-    if (!m_extensionSourceWindow)
-        m_extensionSourceWindow = std::make_unique<ExtensionSourceWindow>(*this);
-    ExtensionSourceWindow& window = *m_extensionSourceWindow;
-    window.showExtension(record->first, record->second.name(), record->second.rootURL);
-    window.showInFront();
-}
-
-void BrowserController::loadSelectedExtensionSource()
-{
-    if (m_extensionSourceWindow)
-        m_extensionSourceWindow->loadSelectedExtensionSource();
-}
-
-bool BrowserController::writeExtensionSourceToURL(const std::filesystem::path& target)
-{
-    return m_extensionSourceWindow && m_extensionSourceWindow->writeExtensionSourceToURL(target);
-}
-
-void BrowserController::saveSelectedExtensionSource(const Sender&)
-{
-    if (m_extensionSourceWindow)
-        m_extensionSourceWindow->saveSelectedExtensionSource();
-}
-
 void ExtensionSourceWindow::closedByUser()
 {
     shell().removeAuxiliaryWindow(*this);
-    controller().extensionSourceWindowDidClose();
-}
-
-void BrowserController::extensionSourceWindowDidClose()
-{
-    // Closing really closes this window. It goes out of reach at once, so the next show builds
-    // a new one, and is destroyed on a later turn, outside its own close handler.
-    if (!m_extensionSourceWindow)
-        return;
-    m_closedExtensionSourceWindows.push_back(std::move(m_extensionSourceWindow));
-    Glib::signal_idle().connect_once(
-        sigc::mem_fun(*this, &BrowserController::dropClosedExtensionSourceWindows));
-}
-
-void BrowserController::dropClosedExtensionSourceWindows()
-{
-    m_closedExtensionSourceWindows.clear();
+    if (m_closed)
+        m_closed();
 }
 
 } // namespace qv

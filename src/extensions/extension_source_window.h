@@ -6,16 +6,18 @@
 #include "extensions/extension_source.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace qv {
 
-class BrowserController;
+class Shell;
 
 class ExtensionSourceWindow : public AuxiliaryWindow {
 public:
-    explicit ExtensionSourceWindow(BrowserController& controller);
+    // `closed` runs when the user closes the window, which its owner then destroys.
+    ExtensionSourceWindow(Shell& shell, std::function<void()> closed);
 
     // Lists the extension's files under root and loads the first one.
     void showExtension(
@@ -64,8 +66,7 @@ private:
     ExtensionSourceEditorState m_editor;
     // Set while the program moves the selection, so the move loads nothing.
     int m_programSelection = 0;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
+    std::function<void()> m_closed;
 };
 
 } // namespace qv

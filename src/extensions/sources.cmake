@@ -17,7 +17,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/extension_installation_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/extension_host.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/extension_service.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_host_adapter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_views.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_window.cpp

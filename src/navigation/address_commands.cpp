@@ -52,7 +52,7 @@ void BrowserController::openRequest(SubmitOrigin origin)
 {
     std::string text = m_window ? m_window->requestField().get_text().raw() : std::string();
     m_addressFieldEditedByUser = false;
-    emitExtensionEvent("addressBar.submitted", { { "text", text } });
+    m_extensions->emitExtensionEvent("addressBar.submitted", { { "text", text } });
 
     RequestDecision decision = decideRequest(text, typedRequestContext(origin));
     if (decision.kind == RequestKind::Ignore)
@@ -215,7 +215,7 @@ void BrowserController::controlTextDidChange()
         return;
     m_addressFieldEditedByUser = true;
     std::string text = m_window->requestField().get_text().raw();
-    emitExtensionEvent("addressBar.changed", { { "text", text } });
+    m_extensions->emitExtensionEvent("addressBar.changed", { { "text", text } });
     if (text.empty() || text.back() != '#')
         return;
     // Changing the text from inside its own change signal is left to the next turn.

@@ -58,7 +58,7 @@ void completeVisit(BrowserController& controller, WebKitWebView* view, const std
     std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
     if (!url.empty())
         controller.history().saveHistoryEntry(url, title);
-    controller.emitExtensionEvent("page.loaded",
+    controller.extensions().emitExtensionEvent("page.loaded",
         { { "tabId", controller.tabIDForWebView(view).value_or("") }, { "url", url },
             { "title", title } });
 }
@@ -95,7 +95,7 @@ std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decisio
 
 void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
 {
-    if (isExtensionWebView(view) || errorPageLoadChanged(view, event))
+    if (m_extensions->isExtensionWebView(view) || errorPageLoadChanged(view, event))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
@@ -108,7 +108,7 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
             ++state.serial;
         }
         // The view's address is now the one its main frame is loading.
-        emitExtensionEvent("page.navigationStarted",
+        m_extensions->emitExtensionEvent("page.navigationStarted",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
     case WEBKIT_LOAD_COMMITTED:
@@ -129,13 +129,13 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
 
 void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
 {
-    markActivityReporter(view);
+    m_extensions->markActivityReporter(view);
     m_downloads->downloadPageCommitted(view);
     if (view == m_webView) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
     }
-    emitExtensionEvent("page.navigationCommitted",
+    m_extensions->emitExtensionEvent("page.navigationCommitted",
         { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
 }
 
@@ -181,7 +181,7 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
 gboolean BrowserController::webViewLoadFailed(
     WebKitWebView* view, WebKitLoadEvent event, char* failingURI, GError* error)
 {
-    if (isExtensionWebView(view))
+    if (m_extensions->isExtensionWebView(view))
         return FALSE;
     // The load we turned away for its error status fails with that status.
     std::unique_ptr<GError, decltype(&g_error_free)> refused(nullptr, g_error_free);
@@ -231,7 +231,7 @@ void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoad
         updateNavigationButtons();
     }
     if (!quiet) {
-        emitExtensionEvent("page.loadFailed",
+        m_extensions->emitExtensionEvent("page.loadFailed",
             { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) },
                 { "error", message } });
     }
@@ -239,7 +239,7 @@ void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoad
 
 void BrowserController::webViewURIChanged(WebKitWebView* view, GParamSpec*)
 {
-    if (view == m_webView && !isExtensionWebView(view))
+    if (view == m_webView && !m_extensions->isExtensionWebView(view))
         updateAddressFieldForURL(webViewURI(view));
 }
 
@@ -248,7 +248,7 @@ void BrowserController::webViewTitleChanged(WebKitWebView* view, GParamSpec*)
     // The engine can report the title after the load has finished; a title that arrives
     // while loading is picked up when the load finishes.
     Tab* tab = m_tabs.tabWithView(view);
-    if (!isExtensionWebView(view) && tab && tab->loadState().finished) {
+    if (!m_extensions->isExtensionWebView(view) && tab && tab->loadState().finished) {
         updateTitlesForWebView(view);
         completePendingVisit(*this, tab, view);
     }
@@ -258,7 +258,7 @@ GtkWidget* BrowserController::createWebViewForNavigation(
     WebKitWebView* view, WebKitNavigationAction*)
 {
     // Extension pages cannot open windows.
-    if (isExtensionWebView(view))
+    if (m_extensions->isExtensionWebView(view))
         return nullptr;
     WebViewConfiguration configuration { view };
     TabID id = createBrowserTabWithURL(std::nullopt, &configuration);
@@ -269,7 +269,7 @@ gboolean BrowserController::webViewDecidePolicy(
     WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
     // Extension pages are fenced by their own handler.
-    if (isExtensionWebView(view))
+    if (m_extensions->isExtensionWebView(view))
         return FALSE;
     return decideNavigationPolicy(view, decision, type) ? TRUE : FALSE;
 }
@@ -302,7 +302,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         // every extension holding events: main-frame navigations are announced when their
         // load starts.
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-            emitExtensionEvent("page.navigationStarted",
+            m_extensions->emitExtensionEvent("page.navigationStarted",
                 { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
         // Every scheme and modifier is allowed for a browser tab. The engine itself turns a
         // link with a download attribute into a download (it has no policy hook for it here).

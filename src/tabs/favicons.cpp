@@ -127,7 +127,7 @@ void BrowserController::updateFaviconForWebView(WebKitWebView* view)
 {
     std::string pageAddress = webViewURI(view);
     std::string pageHost = hostOfURI(pageAddress);
-    if (!view || pageHost.empty() || isExtensionWebView(view))
+    if (!view || pageHost.empty() || m_extensions->isExtensionWebView(view))
         return;
     std::optional<TabID> tabID = tabIDForWebView(view);
     if (!tabID)

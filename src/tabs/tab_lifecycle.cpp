@@ -83,7 +83,7 @@ TabID BrowserController::createBrowserTabWithURL(const std::optional<std::string
         if (parsesAsURL(address))
             startLoading(view.get(), address);
     }
-    emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url.value_or("") } });
+    m_extensions->emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url.value_or("") } });
     return id;
 }
 
@@ -123,7 +123,7 @@ void BrowserController::selectBrowserTab(const Sender& sender)
     if (webViewURI(view).empty() && parsesAsURL(tab.url()))
         startLoading(view, tab.url());
     m_profiles->signalCurrentProfileChanged().emit();
-    emitExtensionEvent("tabs.activated", { { "tabId", tab.id() } });
+    m_extensions->emitExtensionEvent("tabs.activated", { { "tabId", tab.id() } });
 }
 
 void BrowserController::unloadBrowserTab(Tab& tab)
@@ -180,7 +180,7 @@ void BrowserController::closeBrowserTabAtIndex(size_t i)
     detachWebView(closedView.get(), this);
     // Closing the selected tab is shown once its replacement is selected.
     m_tabs.remove(i);
-    emitExtensionEvent("tabs.removed", { { "tabId", closedID } });
+    m_extensions->emitExtensionEvent("tabs.removed", { { "tabId", closedID } });
 
     if (m_tabs.empty())
         createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));

@@ -38,7 +38,7 @@ TabID BrowserController::openBackgroundTab(const std::string& url)
     TabID id = m_tabs.append(newBrowserTabWithView(view, url)).id();
     if (!url.empty() && g_uri_is_valid(url.c_str(), G_URI_FLAGS_PARSE_RELAXED, nullptr))
         webkit_web_view_load_uri(view.get(), url.c_str());
-    emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url } });
+    m_extensions->emitExtensionEvent("tabs.created", { { "tabId", id }, { "url", url } });
     return id;
 }
 

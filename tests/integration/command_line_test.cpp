@@ -58,7 +58,7 @@ protected:
         m_controller->setAddressCandidateBuilder([this](const std::string& word) {
             return std::vector<std::string> { m_server->url("/" + word + ".html") };
         });
-        m_controller->loadExtensions();
+        m_controller->extensions().loadExtensions();
         m_controller->installMainMenu();
         arguments.insert(arguments.begin(), "quivel-browser");
         EXPECT_EQ(m_controller->handleCommandLine(arguments, testWorkingDirectory()), 0);

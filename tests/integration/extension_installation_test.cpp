@@ -149,16 +149,16 @@ TEST_F(ExtensionInstallationTest, InstallButtonInstallsAnArchivePreGrantedAndSel
     launchWithManager();
     m_panelAnswer = archive;
     click(buttonWithTooltip("Install from ZIP"));
-    ASSERT_TRUE(waitUntil([&] { return controller().extensions().count("weather-tools") > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().extensions().extensions().count("weather-tools") > 0; }));
 
     ASSERT_EQ(m_panels.size(), 1u);
     EXPECT_EQ(m_panels[0].kind, FilePanelSpec::Kind::Open);
-    const ExtensionRecord& record = controller().extensions().at("weather-tools");
+    const ExtensionRecord& record = controller().extensions().extensions().at("weather-tools");
     EXPECT_EQ(record.name(), "Weather Tools");
     EXPECT_EQ(record.manifest["entry"], "weather/app/index.html");
-    EXPECT_FALSE(controller().extensions().count("evil"));
+    EXPECT_FALSE(controller().extensions().extensions().count("evil"));
     EXPECT_EQ(grantsFor("weather-tools").size(), 10u);
-    EXPECT_EQ(controller().selectedExtensionID(), "weather-tools");
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), "weather-tools");
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_EQ(leftoverUnpackFolders(), 0);
 
@@ -193,7 +193,7 @@ TEST_F(ExtensionInstallationTest, RefusedArchivesAlertAndLeaveTheStoreAsItWas)
     for (const Case& c : cases) {
         ASSERT_TRUE(writeZip(archives() / c.file, c.entries));
         m_alerts.clear();
-        controller().installExtensionArchive(archives() / c.file);
+        controller().extensions().installExtensionArchive(archives() / c.file);
         ASSERT_EQ(m_alerts.size(), 1u) << c.file;
         EXPECT_EQ(m_alerts[0].informativeText, c.message) << c.file;
         EXPECT_EQ(storeItems(), before) << c.file;
@@ -206,10 +206,10 @@ TEST_F(ExtensionInstallationTest, RefusedArchivesAlertAndLeaveTheStoreAsItWas)
     std::ofstream(big).close();
     fs::resize_file(big, 104857601);
     m_alerts.clear();
-    controller().installExtensionArchive(big);
+    controller().extensions().installExtensionArchive(big);
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].informativeText, "Choose a ZIP archive smaller than 100 MB.");
-    EXPECT_EQ(controller().extensions().size(), 0u + controller().extensions().count("kept"));
+    EXPECT_EQ(controller().extensions().extensions().size(), 0u + controller().extensions().extensions().count("kept"));
 }
 
 TEST_F(ExtensionInstallationTest, ReinstallingARunningExtensionReplacesItsFilesAndKeepsItsData)
@@ -228,19 +228,19 @@ TEST_F(ExtensionInstallationTest, ReinstallingARunningExtensionReplacesItsFilesA
     ASSERT_TRUE(waitForLoad(old.get(), "file://"));
 
     ASSERT_TRUE(writeZip(archives() / "Weather Tools.zip", { { "index.html", page("New") } }));
-    controller().installExtensionArchive(archives() / "Weather Tools.zip");
+    controller().extensions().installExtensionArchive(archives() / "Weather Tools.zip");
     EXPECT_TRUE(m_alerts.empty());
 
     WebKitWebView* restarted = extensionView("weather-tools");
     ASSERT_TRUE(restarted);
     EXPECT_NE(restarted, old.get());
-    EXPECT_FALSE(controller().isExtensionWebView(old.get()));
+    EXPECT_FALSE(controller().extensions().isExtensionWebView(old.get()));
     ASSERT_TRUE(waitForLoad(restarted, "file://"));
     EXPECT_EQ(evaluate(restarted, "document.title"), "\"New\"");
     EXPECT_FALSE(fs::exists(store() / "weather-tools/old-only.js"));
     EXPECT_EQ(controller().shell().defaults().objectForKey(extensionStorageKey("weather-tools")),
         (Json { { "city", "\"Oslo\"" } }));
-    EXPECT_TRUE(controller().enabledExtensionIDs().count("weather-tools"));
+    EXPECT_TRUE(controller().extensions().enabledExtensionIDs().count("weather-tools"));
     for (const std::string& item : storeItems())
         EXPECT_EQ(item.find(".update-"), std::string::npos) << item;
 }
@@ -253,27 +253,27 @@ TEST_F(ExtensionInstallationTest, AnUpdateGoesIntoTheInstalledFolderWhateverItsN
     writeDefaults({ { kExtensionPermissionsKey, { { "my-tool", { "storage" } } } } });
     launch();
     controller().showExtensionManager();
-    ASSERT_TRUE(controller().extensions().count("my-tool"));
+    ASSERT_TRUE(controller().extensions().extensions().count("my-tool"));
 
     ASSERT_TRUE(writeZip(archives() / "my-tool.zip", { { "index.html", page("New") } }));
-    controller().installExtensionArchive(archives() / "my-tool.zip");
+    controller().extensions().installExtensionArchive(archives() / "my-tool.zip");
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_EQ(storeItems(),
         (std::set<std::string> { "My Tool", "My Tool/index.html", "My Tool/manifest.json" }));
-    EXPECT_EQ(controller().extensions().at("my-tool").rootURL.filename(), "My Tool");
+    EXPECT_EQ(controller().extensions().extensions().at("my-tool").rootURL.filename(), "My Tool");
 
     // What the next launch finds is the new version, with the archive's grants.
-    controller().loadExtensions();
-    const ExtensionRecord& reloaded = controller().extensions().at("my-tool");
+    controller().extensions().loadExtensions();
+    const ExtensionRecord& reloaded = controller().extensions().extensions().at("my-tool");
     EXPECT_EQ(readWholeFile(*reloaded.entryURL).contents, page("New"));
     EXPECT_EQ(grantsFor("my-tool").size(), 10u);
 
     // Deleting leaves no folder that would bring the extension back.
     m_alertAnswer = 1;
-    controller().deleteExtension(Sender::identified("my-tool"));
+    controller().extensions().deleteExtension(Sender::identified("my-tool"));
     EXPECT_TRUE(storeItems().empty());
-    controller().loadExtensions();
-    EXPECT_FALSE(controller().extensions().count("my-tool"));
+    controller().extensions().loadExtensions();
+    EXPECT_FALSE(controller().extensions().extensions().count("my-tool"));
 }
 
 TEST_F(ExtensionInstallationTest, AFolderNamedLikeTheIDOfAnotherExtensionIsLeftAlone)
@@ -281,36 +281,36 @@ TEST_F(ExtensionInstallationTest, AFolderNamedLikeTheIDOfAnotherExtensionIsLeftA
     writeExtension("notes", fileExtensionManifest("jotter", "Jotter", { "storage" }),
         { { "index.html", page("Jotter") } });
     launchWithManager();
-    ASSERT_TRUE(controller().extensions().count("jotter"));
+    ASSERT_TRUE(controller().extensions().extensions().count("jotter"));
 
     ASSERT_TRUE(writeZip(archives() / "Notes.zip", { { "index.html", page("Notes") } }));
-    controller().installExtensionArchive(archives() / "Notes.zip");
+    controller().extensions().installExtensionArchive(archives() / "Notes.zip");
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_EQ(readWholeFile(store() / "notes/index.html").contents, page("Jotter"));
-    EXPECT_EQ(controller().extensions().at("notes").rootURL.filename(), "notes-2");
+    EXPECT_EQ(controller().extensions().extensions().at("notes").rootURL.filename(), "notes-2");
 
-    controller().loadExtensions();
-    ASSERT_TRUE(controller().extensions().count("jotter"));
-    ASSERT_TRUE(controller().extensions().count("notes"));
-    EXPECT_EQ(controller().extensions().at("jotter").rootURL.filename(), "notes");
+    controller().extensions().loadExtensions();
+    ASSERT_TRUE(controller().extensions().extensions().count("jotter"));
+    ASSERT_TRUE(controller().extensions().extensions().count("notes"));
+    EXPECT_EQ(controller().extensions().extensions().at("jotter").rootURL.filename(), "notes");
     EXPECT_EQ(
-        readWholeFile(*controller().extensions().at("notes").entryURL).contents, page("Notes"));
+        readWholeFile(*controller().extensions().extensions().at("notes").entryURL).contents, page("Notes"));
 }
 
 TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinstallStartsEmpty)
 {
     ASSERT_TRUE(writeZip(archives() / "Notes.zip", { { "index.html", page("Notes") } }));
     launchWithManager();
-    controller().installExtensionArchive(archives() / "Notes.zip");
-    ASSERT_TRUE(controller().extensions().count("notes"));
+    controller().extensions().installExtensionArchive(archives() / "Notes.zip");
+    ASSERT_TRUE(controller().extensions().extensions().count("notes"));
     ASSERT_TRUE(startExtension("notes"));
     callAsync(extensionView("notes"), "return await qv.request('storage.set', "
                                       "{key: 'draft', value: 'hello'});");
     ASSERT_TRUE(controller().shell().defaults().objectForKey(extensionStorageKey("notes")).is_object());
 
     // Cancelling the confirmation removes nothing.
-    controller().showExtensionSettings();
-    ASSERT_TRUE(controller().extensionSettingsVisible());
+    controller().extensions().showExtensionSettings();
+    ASSERT_TRUE(controller().extensions().extensionSettingsVisible());
     Gtk::Button* remove = buttonWithTitle("Delete Extension");
     ASSERT_TRUE(remove);
     EXPECT_EQ(remove->get_name().raw(), "notes");
@@ -326,16 +326,16 @@ TEST_F(ExtensionInstallationTest, DeletingRemovesFilesGrantsAndStorageAndReinsta
     m_alertAnswer = 1;
     click(remove);
     EXPECT_FALSE(fs::exists(store() / "notes"));
-    EXPECT_FALSE(controller().extensions().count("notes"));
+    EXPECT_FALSE(controller().extensions().extensions().count("notes"));
     EXPECT_FALSE(extensionView("notes"));
-    EXPECT_FALSE(controller().enabledExtensionIDs().count("notes"));
+    EXPECT_FALSE(controller().extensions().enabledExtensionIDs().count("notes"));
     EXPECT_TRUE(grantsFor("notes").is_null());
     EXPECT_TRUE(controller().shell().defaults().objectForKey(extensionStorageKey("notes")).is_null());
     EXPECT_TRUE(deletedIDs().count("notes"));
-    EXPECT_EQ(controller().selectedExtensionID(), "");
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), "");
     EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");
 
-    controller().installExtensionArchive(archives() / "Notes.zip");
+    controller().extensions().installExtensionArchive(archives() / "Notes.zip");
     EXPECT_FALSE(deletedIDs().count("notes"));
     WebKitWebView* again = startExtension("notes");
     ASSERT_TRUE(again);
@@ -356,13 +356,13 @@ TEST_F(ExtensionInstallationTest, AddFromURLStartsAWebsiteExtension)
         "Enter the website address to open in the Extensions panel.");
     EXPECT_EQ(m_alerts[0].buttons, (std::vector<std::string> { "Add Extension", "Cancel" }));
     EXPECT_EQ(m_alerts[1].informativeText, "Enter a valid website address using HTTP or HTTPS.");
-    EXPECT_TRUE(controller().extensions().empty());
+    EXPECT_TRUE(controller().extensions().extensions().empty());
 
     m_alerts.clear();
     m_typed = m_server->url("/app.html");
-    controller().addExtensionFromURL(Sender::button(-1));
-    ASSERT_EQ(controller().extensions().size(), 1u);
-    const auto& [id, record] = *controller().extensions().begin();
+    controller().extensions().addExtensionFromURL(Sender::button(-1));
+    ASSERT_EQ(controller().extensions().extensions().size(), 1u);
+    const auto& [id, record] = *controller().extensions().extensions().begin();
     EXPECT_EQ(id.rfind("url-", 0), 0u);
     EXPECT_EQ(id.size(), 4u + 36u);
     EXPECT_EQ(id, toLowerAscii(id));
@@ -370,7 +370,7 @@ TEST_F(ExtensionInstallationTest, AddFromURLStartsAWebsiteExtension)
     EXPECT_EQ(record.name(), "127.0.0.1");
     EXPECT_EQ(grantsFor(id).size(), 12u);
     EXPECT_TRUE(fs::exists(store() / id / "manifest.json"));
-    EXPECT_EQ(controller().selectedExtensionID(), id);
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), id);
     EXPECT_EQ(m_alerts.size(), 1u); // the address alert only: no permission prompt
     WebKitWebView* view = extensionView(id);
     ASSERT_TRUE(view);
@@ -382,8 +382,8 @@ TEST_F(ExtensionInstallationTest, ExportWritesAZipHoldingTheExtensionFolder)
     writeExtension("clock", fileExtensionManifest("clock", "Clock", { "tabs" }),
         { { "index.html", page("Clock") }, { "js/tick.js", "tick()" } });
     launchWithManager();
-    controller().selectExtension(Sender::identified("clock"));
-    controller().showExtensionSettings();
+    controller().extensions().selectExtension(Sender::identified("clock"));
+    controller().extensions().showExtensionSettings();
     m_panelAnswer = testHome() / "clock-export";
     click(buttonWithTitle("Export ZIP"));
     const fs::path written = testHome() / "clock-export.zip";
@@ -423,14 +423,14 @@ TEST_F(ExtensionInstallationTest, DropZoneTakesOnlyZipFilesAndInstallsEachInOrde
 
     EXPECT_FALSE(drop->dropFiles({ archives(), archives() / "readme.txt" }));
     ASSERT_TRUE(flushIdleWork());
-    EXPECT_TRUE(controller().extensions().empty());
+    EXPECT_TRUE(controller().extensions().extensions().empty());
 
     EXPECT_TRUE(drop->dropFiles({ archives() / "Alpha.zip", archives() / "readme.txt",
         archives() / "Beta.ZIP" }));
-    ASSERT_TRUE(waitUntil([&] { return controller().extensions().size() == 2; }));
-    EXPECT_TRUE(controller().extensions().count("alpha"));
-    EXPECT_TRUE(controller().extensions().count("beta"));
-    EXPECT_EQ(controller().selectedExtensionID(), "beta"); // the last one installed
+    ASSERT_TRUE(waitUntil([&] { return controller().extensions().extensions().size() == 2; }));
+    EXPECT_TRUE(controller().extensions().extensions().count("alpha"));
+    EXPECT_TRUE(controller().extensions().extensions().count("beta"));
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), "beta"); // the last one installed
     EXPECT_TRUE(m_alerts.empty());
 
     // What the toolkit hands over on a real drop: a file list in the target's "drop" signal.
@@ -456,7 +456,7 @@ TEST_F(ExtensionInstallationTest, DropZoneTakesOnlyZipFilesAndInstallsEachInOrde
     for (GFile* file : files)
         g_object_unref(file);
     EXPECT_TRUE(accepted);
-    EXPECT_TRUE(waitUntil([&] { return controller().extensions().count("gamma") > 0; }));
+    EXPECT_TRUE(waitUntil([&] { return controller().extensions().extensions().count("gamma") > 0; }));
 }
 
 } // namespace qv::test

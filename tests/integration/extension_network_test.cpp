@@ -282,8 +282,8 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
 
     // Through the manager's settings page, as the user gets there.
     controller().showExtensionManager();
-    controller().selectExtension(Sender::identified("editor"));
-    controller().showExtensionSettings();
+    controller().extensions().selectExtension(Sender::identified("editor"));
+    controller().extensions().showExtensionSettings();
     Gtk::Button* viewSource
         = buttonTitled(*controller().extensionManager()->pageContainer(), "View Source Code");
     ASSERT_TRUE(viewSource);
@@ -311,11 +311,11 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
     EXPECT_EQ(m_alerts[0].messageText, "Save changes to this source file?");
     EXPECT_EQ(m_alerts[0].informativeText, "index.html");
     EXPECT_EQ(window->editorText(), "edited");
-    controller().saveSelectedExtensionSource(Sender::other());
+    window->saveSelectedExtensionSource();
     EXPECT_EQ(fileText(root / "index.html"), "edited");
     EXPECT_EQ(window->extensionSourceStatus()->get_text().rfind("Saved to ", 0), 0u);
     // A link that leads out of the folder is no way out for saving either.
-    EXPECT_FALSE(controller().writeExtensionSourceToURL(root / "outside.txt"));
+    EXPECT_FALSE(window->writeExtensionSourceToURL(root / "outside.txt"));
     EXPECT_EQ(window->extensionSourceStatus()->get_text(),
         "Saving is allowed only for files inside this Extension folder.");
 
@@ -324,7 +324,7 @@ TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterCl
     EXPECT_FALSE(window->extensionSourceTextView()->get_editable());
     std::string shown = window->editorText();
     EXPECT_NE(shown, hostname);
-    controller().saveSelectedExtensionSource(Sender::other());
+    window->saveSelectedExtensionSource();
     EXPECT_EQ(window->extensionSourceStatus()->get_text(), "Select a source file before saving.");
     EXPECT_EQ(fileText("/etc/hostname"), hostname);
     EXPECT_EQ(fileText(root / "index.html"), "edited") << "the message is saved nowhere";

@@ -43,7 +43,7 @@ TEST_F(ExtensionsTest, DeniedPermissionPromptLeavesTheExtensionOffAndWritesNothi
     writeDefaults(Json::object());
     launch();
     m_alertAnswer = 0;
-    controller().openExtension(Sender::identified("probe"));
+    controller().extensions().openExtension(Sender::identified("probe"));
 
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].messageText, "Allow Probe to use browser permissions?");
@@ -55,9 +55,9 @@ TEST_F(ExtensionsTest, DeniedPermissionPromptLeavesTheExtensionOffAndWritesNothi
         "Activity reports interaction types and element details, but not typed text or field "
         "values.");
     EXPECT_EQ(m_alerts[0].buttons, (std::vector<std::string> { "Deny", "Allow" }));
-    EXPECT_TRUE(controller().extensionWebViews().empty());
-    EXPECT_TRUE(controller().extensionIDByWebView().empty());
-    EXPECT_TRUE(controller().enabledExtensionIDs().empty());
+    EXPECT_TRUE(controller().extensions().extensionWebViews().empty());
+    EXPECT_TRUE(controller().extensions().extensionIDByWebView().empty());
+    EXPECT_TRUE(controller().extensions().enabledExtensionIDs().empty());
     EXPECT_FALSE(controller().extensionManager());
     Json stored = storedDefaults();
     EXPECT_FALSE(stored.contains(kExtensionPermissionsKey));
@@ -79,13 +79,13 @@ TEST_F(ExtensionsTest, AllowingAsksOnlyForMissingNamesAndLaterStartsNeedNoPrompt
         granted.insert(name.get<std::string>());
     EXPECT_EQ(granted, (std::set<std::string> { "tabs", "browser" }));
     EXPECT_EQ(stored[kEnabledExtensionsKey], Json::array({ "probe" }));
-    EXPECT_TRUE(controller().extensionHasPermission("probe", "browser"));
-    EXPECT_FALSE(controller().extensionHasPermission("probe", "ui"));
+    EXPECT_TRUE(controller().extensions().extensionHasPermission("probe", "browser"));
+    EXPECT_FALSE(controller().extensions().extensionHasPermission("probe", "ui"));
 
-    controller().toggleExtension(Sender::identified("probe"));
+    controller().extensions().toggleExtension(Sender::identified("probe"));
     EXPECT_FALSE(extensionView("probe"));
     EXPECT_EQ(storedDefaults()[kEnabledExtensionsKey], Json::array());
-    controller().toggleExtension(Sender::identified("probe"));
+    controller().extensions().toggleExtension(Sender::identified("probe"));
     EXPECT_TRUE(extensionView("probe"));
     EXPECT_EQ(m_alerts.size(), 1u);
 }
@@ -115,9 +115,9 @@ TEST_F(ExtensionsTest, EventsArriveAfterSubscribingAndStopAfterTurningOff)
 
     // The old page is kept alive here only to look into it after it was turned off.
     auto oldView = GObjectPtr<WebKitWebView>::retain(view);
-    controller().toggleExtension(Sender::identified("listener"));
+    controller().extensions().toggleExtension(Sender::identified("listener"));
     EXPECT_FALSE(extensionView("listener"));
-    EXPECT_FALSE(controller().extensionEventSubscriptions().hasSubscriptionSet("listener"));
+    EXPECT_FALSE(controller().extensions().extensionEventSubscriptions().hasSubscriptionSet("listener"));
     controller().createBrowserTabWithURL(m_server->url("/c.html"));
     callAsync(oldView.get(), "return true;");
     EXPECT_EQ(seenCount(oldView.get()), 1);
@@ -146,7 +146,7 @@ TEST_F(ExtensionsTest, EventDeliveryFailureIsLogged)
         " return true;");
     std::vector<std::string> logged;
     setLogObserver([&](std::string_view line) { logged.emplace_back(line); });
-    controller().emitExtensionEvent("tabs.removed", { { "tabId", "X" } });
+    controller().extensions().emitExtensionEvent("tabs.removed", { { "tabId", "X" } });
     ASSERT_TRUE(waitUntil([&] { return !logged.empty(); }));
     EXPECT_EQ(logged[0].rfind("Extension event tabs.removed failed: ", 0), 0u) << logged[0];
 }
@@ -286,22 +286,22 @@ TEST_F(ExtensionsTest, LoadingExtensionsAgainLeavesNoUnrecognisedWebView)
     launch();
     ASSERT_TRUE(startExtension("one"));
     ASSERT_TRUE(startExtension("two"));
-    controller().selectExtension(Sender::identified("one"));
+    controller().extensions().selectExtension(Sender::identified("one"));
     auto before1 = GObjectPtr<WebKitWebView>::retain(extensionView("one"));
     auto before2 = GObjectPtr<WebKitWebView>::retain(extensionView("two"));
 
-    controller().loadExtensions();
+    controller().extensions().loadExtensions();
 
-    ASSERT_EQ(controller().extensionWebViews().size(), 2u);
-    ASSERT_EQ(controller().extensionIDByWebView().size(), 2u);
-    for (const auto& [view, id] : controller().extensionIDByWebView()) {
-        EXPECT_EQ(controller().extensionWebViews().at(id).get(), view);
+    ASSERT_EQ(controller().extensions().extensionWebViews().size(), 2u);
+    ASSERT_EQ(controller().extensions().extensionIDByWebView().size(), 2u);
+    for (const auto& [view, id] : controller().extensions().extensionIDByWebView()) {
+        EXPECT_EQ(controller().extensions().extensionWebViews().at(id).get(), view);
         EXPECT_NE(view, before1.get());
         EXPECT_NE(view, before2.get());
     }
     EXPECT_FALSE(gtk_widget_get_parent(GTK_WIDGET(before1.get())));
     EXPECT_FALSE(gtk_widget_get_parent(GTK_WIDGET(before2.get())));
-    EXPECT_EQ(controller().selectedExtensionID(), "one");
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), "one");
     WebKitWebView* now = extensionView("one");
     ASSERT_TRUE(waitForLoad(now, "file://"));
     EXPECT_EQ(callAsync(now, "return (await qv.call('browser.getInfo')).engine;"), "WebKit");
@@ -327,23 +327,23 @@ TEST_F(ExtensionsTest, ManagerListsByNameAndShowsTheRunningPage)
     EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "Select an Extension");
     EXPECT_FALSE(controller().extensionManager()->settingsButton()->get_visible());
 
-    controller().selectExtension(Sender::identified("beta"));
+    controller().extensions().selectExtension(Sender::identified("beta"));
     EXPECT_EQ(controller().extensionManager()->pageTitle()->get_text().raw(), "beta");
     EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(),
         "This Extension is off. Turn it on in the list to run its page.");
 
     WebKitWebView* view = startExtension("alpha");
     ASSERT_TRUE(view);
-    EXPECT_EQ(controller().selectedExtensionID(), "alpha");
+    EXPECT_EQ(controller().extensions().selectedExtensionID(), "alpha");
     EXPECT_EQ(controller().extensionManager()->pageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
     EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(),
         "File Extension \u00B7 isolated runtime \u00B7 Quivel API bridge");
 
-    controller().showExtensionSettings();
+    controller().extensions().showExtensionSettings();
     EXPECT_EQ(controller().extensionManager()->pageHint()->get_text().raw(), "Manage this Extension");
     EXPECT_EQ(
         controller().extensionManager()->settingsButton()->get_tooltip_text().raw(), "Back to Extension");
-    controller().showExtensionSettings();
+    controller().extensions().showExtensionSettings();
     EXPECT_EQ(controller().extensionManager()->pageContainer()->get_first_child()->gobj(), GTK_WIDGET(view));
 
     // Closing only hides the window; the same one comes back.
@@ -373,7 +373,7 @@ TEST_F(ExtensionsTest, EnabledExtensionsStartWhenTheManagerIsFirstShown)
     writeDefaults({ { kEnabledExtensionsKey, { "granted", "ungranted" } },
         { kExtensionPermissionsKey, { { "granted", { "tabs" } } } } });
     launch();
-    EXPECT_TRUE(controller().extensionWebViews().empty());
+    EXPECT_TRUE(controller().extensions().extensionWebViews().empty());
     m_alertAnswer = 0;
     controller().showExtensionManager();
     EXPECT_TRUE(extensionView("granted"));
@@ -394,9 +394,9 @@ TEST_F(ExtensionsTest, BuiltInExtensionsAreCopiedUnlessDeletedAndDuplicatesAreLo
     launch();
     EXPECT_TRUE(fs::exists(store() / "tab-list" / "manifest.json"));
     EXPECT_FALSE(fs::exists(store() / "page-styler"));
-    EXPECT_TRUE(controller().extensions().count("tab-list"));
-    ASSERT_TRUE(controller().extensions().count("dup"));
-    EXPECT_EQ(controller().extensions().at("dup").name(), "First");
+    EXPECT_TRUE(controller().extensions().extensions().count("tab-list"));
+    ASSERT_TRUE(controller().extensions().extensions().count("dup"));
+    EXPECT_EQ(controller().extensions().extensions().at("dup").name(), "First");
     // The launch loads once before the menu and never again, so the line appears once.
     EXPECT_EQ(
         std::count(logged.begin(), logged.end(), "Duplicate Quivel Extension ID ignored: dup"), 1);
@@ -465,7 +465,7 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     // A new load of the same site gets the remembered style once the page says it has loaded.
     webkit_web_view_reload(tab);
     ASSERT_TRUE(waitForLoad(tab, m_server->url("/article.html")));
-    controller().emitExtensionEvent("page.loaded",
+    controller().extensions().emitExtensionEvent("page.loaded",
         { { "tabId", controller().browserTabs().back().id() },
             { "url", m_server->url("/article.html") }, { "title", "Served" } });
     EXPECT_TRUE(waitUntil([&] {

@@ -232,7 +232,7 @@ void BrowserTest::launch()
         Gio::Application::Flags::NON_UNIQUE);
     m_application->register_application();
     m_controller = std::make_unique<BrowserController>(m_application);
-    m_controller->loadExtensions();
+    m_controller->extensions().loadExtensions();
     m_controller->installMainMenu();
     m_controller->applicationDidFinishLaunching();
     ASSERT_TRUE(waitUntil([&] { return m_controller->window() && m_controller->window()->get_mapped(); }));

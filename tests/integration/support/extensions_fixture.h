@@ -68,7 +68,7 @@ protected:
 
     WebKitWebView* extensionView(const std::string& id)
     {
-        auto& views = controller().extensionWebViews();
+        auto& views = controller().extensions().extensionWebViews();
         auto it = views.find(id);
         return it == views.end() ? nullptr : it->second.get();
     }
@@ -76,7 +76,7 @@ protected:
     // Turns the extension on and waits for its page to finish loading.
     WebKitWebView* startExtension(const std::string& id, const std::string& prefix = "file://")
     {
-        controller().openExtension(Sender::identified(id));
+        controller().extensions().openExtension(Sender::identified(id));
         WebKitWebView* view = extensionView(id);
         if (view) {
             EXPECT_TRUE(waitForLoad(view, prefix));

@@ -1,6 +1,12 @@
 // Running extensions: loading the set, their web views and bridge, permissions and events.
-#include "app/browser_controller.h"
+#include "extensions/extension_service.h"
 
+#include "app/auxiliary_window.h"
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
+#include "profiles/profile_service.h"
 #include "app/web_views.h"
 
 #include "base/atomic_file.h"
@@ -68,7 +74,14 @@ Json jsonFromScriptValue(JSCValue* value)
     return parsed;
 }
 
-void BrowserController::loadExtensions()
+ExtensionService::ExtensionService(const Services& services)
+    : m_services(services)
+{
+}
+
+ExtensionService::~ExtensionService() { stopAllExtensionWebViews(); }
+
+void ExtensionService::loadExtensions()
 {
     // A reload must not leave web views running that the new maps do not know.
     std::vector<ExtensionID> wereRunning;
@@ -81,17 +94,17 @@ void BrowserController::loadExtensions()
     m_extensionIDByWebView.clear();
     m_extensionEventSubscriptions.clear();
     m_enabledExtensionIDs
-        = extensionIDSetFromDefaults(m_shell->defaults().objectForKey(kEnabledExtensionsKey));
+        = extensionIDSetFromDefaults(m_services.shell->defaults().objectForKey(kEnabledExtensionsKey));
     m_extensionsLoaded = true;
     if (!m_bridgeHost)
-        m_bridgeHost = std::make_unique<ControllerBridgeHost>(*this);
+        m_bridgeHost = std::make_unique<ControllerBridgeHost>(*m_services.browser);
 
     std::error_code ec;
     fs::path store = extensionStoreURL();
     if (!fs::exists(store, ec))
         fs::create_directories(store, ec);
     copyBundledExtensions(bundledExtensionsLocation(), store,
-        extensionIDSetFromDefaults(m_shell->defaults().objectForKey(kDeletedBundledExtensionsKey)));
+        extensionIDSetFromDefaults(m_services.shell->defaults().objectForKey(kDeletedBundledExtensionsKey)));
     if (!fs::exists(store, ec))
         store = fs::current_path(ec) / "extensions";
     ExtensionLoad load = loadExtensionRecords(store);
@@ -110,30 +123,30 @@ void BrowserController::loadExtensions()
     }
     m_selectedExtensionID = selected;
     m_extensionSettingsVisible = settingsVisible && m_extensions.count(selected);
-    refreshExtensionManager();
+    m_changed.emit();
 }
 
-bool BrowserController::isExtensionWebView(WebKitWebView* webView) const
+bool ExtensionService::isExtensionWebView(WebKitWebView* webView) const
 {
     return webView && m_extensionIDByWebView.count(webView);
 }
 
-bool BrowserController::extensionHasPermission(const ExtensionID& id, std::string_view name) const
+bool ExtensionService::extensionHasPermission(const ExtensionID& id, std::string_view name) const
 {
     auto it = m_extensions.find(id);
     if (it == m_extensions.end())
         return false;
     auto granted
-        = grantedPermissionsFromDefaults(m_shell->defaults().valueForKey(kExtensionPermissionsKey), id);
+        = grantedPermissionsFromDefaults(m_services.shell->defaults().valueForKey(kExtensionPermissionsKey), id);
     return qv::extensionHasPermission(it->second, granted, name);
 }
 
-bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
+bool ExtensionService::requestPermissionsForExtension(const ExtensionID& id)
 {
     auto it = m_extensions.find(id);
     if (it == m_extensions.end())
         return false;
-    Json dictionary = m_shell->defaults().objectForKey(kExtensionPermissionsKey);
+    Json dictionary = m_services.shell->defaults().objectForKey(kExtensionPermissionsKey);
     auto missing = missingPermissions(it->second, grantedPermissionsFromDefaults(dictionary, id));
     if (missing.empty())
         return true;
@@ -142,23 +155,23 @@ bool BrowserController::requestPermissionsForExtension(const ExtensionID& id)
             { "Deny", "Allow" } });
     if (answer != 1)
         return false;
-    m_shell->setDefaultsValue(kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
+    m_services.shell->setDefaultsValue(kExtensionPermissionsKey, withGrantedPermissions(dictionary, id, missing));
     return true;
 }
 
-void BrowserController::saveEnabledExtensionIDs()
+void ExtensionService::saveEnabledExtensionIDs()
 {
-    m_shell->setDefaultsValue(kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
+    m_services.shell->setDefaultsValue(kEnabledExtensionsKey, extensionIDSetToDefaults(m_enabledExtensionIDs));
 }
 
-void BrowserController::openExtension(const Sender& sender)
+void ExtensionService::openExtension(const Sender& sender)
 {
     const ExtensionID id = sender.identifier;
     if (m_extensionWebViews.count(id)) {
         if (m_selectedExtensionID != id)
             m_extensionSettingsVisible = false;
         m_selectedExtensionID = id;
-        refreshExtensionManager();
+        m_changed.emit();
         return;
     }
     if (!m_extensions.count(id) || !requestPermissionsForExtension(id))
@@ -171,7 +184,7 @@ void BrowserController::openExtension(const Sender& sender)
     FileRead script
         = readWholeFile(bridgeClientLocation(), kMaxResourceFileBytes, FileLinks::Follow);
     if (script.status != ReadStatus::Ok) {
-        m_shell->showError("Cannot load qv.js: "
+        m_services.shell->showError("Cannot load qv.js: "
             + (script.status == ReadStatus::Missing ? std::string("No such file or directory")
                                                     : script.error));
         return;
@@ -179,11 +192,11 @@ void BrowserController::openExtension(const Sender& sender)
     // The manager is built before the web view is registered: building it reloads the
     // extension set, which would otherwise stop this web view straight away. Building it also
     // starts the enabled extensions, which may include this one.
-    if (!m_extensionManagerWindow) {
-        showExtensionManager();
+    if (!managerShown()) {
+        m_managerNeeded.emit();
         if (m_extensionWebViews.count(id)) {
             m_selectedExtensionID = id;
-            refreshExtensionManager();
+            m_changed.emit();
             return;
         }
     }
@@ -196,7 +209,7 @@ void BrowserController::openExtension(const Sender& sender)
     m_extensionIDByWebView[view.get()] = id;
     m_enabledExtensionIDs.insert(id);
     saveEnabledExtensionIDs();
-    refreshExtensionManager();
+    m_changed.emit();
 
     const ExtensionRecord& extension = record->second;
     if (extension.isWebsite() && !extension.websiteURL().empty()) {
@@ -209,14 +222,14 @@ void BrowserController::openExtension(const Sender& sender)
     }
 }
 
-void BrowserController::toggleExtension(const Sender& sender)
+void ExtensionService::toggleExtension(const Sender& sender)
 {
     const ExtensionID id = sender.identifier;
     if (m_enabledExtensionIDs.count(id)) {
         stopExtensionWebView(id);
         m_enabledExtensionIDs.erase(id);
         saveEnabledExtensionIDs();
-        refreshExtensionManager();
+        m_changed.emit();
         return;
     }
     m_extensionSettingsVisible = false;
@@ -224,12 +237,12 @@ void BrowserController::toggleExtension(const Sender& sender)
     openExtension(sender);
 }
 
-GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::string& bridgeScript)
+GObjectPtr<WebKitWebView> ExtensionService::newExtensionWebView(const std::string& bridgeScript)
 {
     WebKitUserContentManager* content = webkit_user_content_manager_new();
     webkit_user_content_manager_register_script_message_handler_with_reply(
         content, kBridgeMessageHandlerName, nullptr);
-    connectSignal<&BrowserController::extensionBridgeMessageReceived>(
+    connectSignal<&ExtensionService::extensionBridgeMessageReceived>(
         content, "script-message-with-reply-received::qvBridge", this);
     for (const char* source : { bridgeScript.c_str(), kInstallScript }) {
         WebKitUserScript* script
@@ -246,20 +259,20 @@ GObjectPtr<WebKitWebView> BrowserController::newExtensionWebView(const std::stri
     webkit_settings_set_user_agent_with_application_details(settings, "QuivelBrowser", "1.0");
 
     GtkWidget* widget = GTK_WIDGET(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_profiles->defaultNetworkSession(),
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_services.profiles->defaultNetworkSession(),
             "user-content-manager", content, "settings", settings, nullptr));
     g_object_unref(content);
     g_object_unref(settings);
     auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
     gtk_widget_set_hexpand(widget, TRUE);
     gtk_widget_set_vexpand(widget, TRUE);
-    connectSignal<&BrowserController::extensionWebViewDecidePolicy>(
+    connectSignal<&ExtensionService::extensionWebViewDecidePolicy>(
         view.get(), "decide-policy", this);
-    connectSignal<&BrowserController::extensionWebViewCreate>(view.get(), "create", this);
+    connectSignal<&ExtensionService::extensionWebViewCreate>(view.get(), "create", this);
     return view;
 }
 
-void BrowserController::stopExtensionWebView(const ExtensionID& id)
+void ExtensionService::stopExtensionWebView(const ExtensionID& id)
 {
     auto it = m_extensionWebViews.find(id);
     if (it != m_extensionWebViews.end()) {
@@ -276,7 +289,7 @@ void BrowserController::stopExtensionWebView(const ExtensionID& id)
     m_extensionEventSubscriptions.removeExtension(id);
 }
 
-void BrowserController::stopAllExtensionWebViews()
+void ExtensionService::stopAllExtensionWebViews()
 {
     std::vector<ExtensionID> running;
     for (const auto& entry : m_extensionWebViews)
@@ -285,7 +298,7 @@ void BrowserController::stopAllExtensionWebViews()
         stopExtensionWebView(id);
 }
 
-std::optional<ExtensionID> BrowserController::extensionIDForContentManager(
+std::optional<ExtensionID> ExtensionService::extensionIDForContentManager(
     WebKitUserContentManager* manager) const
 {
     for (const auto& [id, view] : m_extensionWebViews) {
@@ -295,7 +308,7 @@ std::optional<ExtensionID> BrowserController::extensionIDForContentManager(
     return std::nullopt;
 }
 
-gboolean BrowserController::extensionBridgeMessageReceived(
+gboolean ExtensionService::extensionBridgeMessageReceived(
     WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
     BridgeReplyHandler answer = scriptMessageReplyHandler(reply, jsc_value_get_context(value));
@@ -315,13 +328,13 @@ gboolean BrowserController::extensionBridgeMessageReceived(
         if (record != m_extensions.end())
             caller.record = &record->second;
         caller.grantedPermissions = grantedPermissionsFromDefaults(
-            m_shell->defaults().valueForKey(kExtensionPermissionsKey), *id);
+            m_services.shell->defaults().valueForKey(kExtensionPermissionsKey), *id);
     }
     dispatchBridgeMessage(body, source, caller, *m_bridgeHost, std::move(answer));
     return TRUE;
 }
 
-gboolean BrowserController::extensionWebViewDecidePolicy(
+gboolean ExtensionService::extensionWebViewDecidePolicy(
     WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
     if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
@@ -341,13 +354,13 @@ gboolean BrowserController::extensionWebViewDecidePolicy(
     return TRUE;
 }
 
-GtkWidget* BrowserController::extensionWebViewCreate(WebKitWebView*, WebKitNavigationAction*)
+GtkWidget* ExtensionService::extensionWebViewCreate(WebKitWebView*, WebKitNavigationAction*)
 {
     // Extension pages open no windows of their own; tabs come from "tabs.create".
     return nullptr;
 }
 
-void BrowserController::emitExtensionEvent(const std::string& name, const Json& detail)
+void ExtensionService::emitExtensionEvent(const std::string& name, const Json& detail)
 {
     auto recipients = extensionEventRecipients(
         m_extensionEventSubscriptions, name,
@@ -367,23 +380,23 @@ void BrowserController::emitExtensionEvent(const std::string& name, const Json& 
     }
 }
 
-void BrowserController::markActivityReporter(WebKitWebView* view)
+void ExtensionService::markActivityReporter(WebKitWebView* view)
 {
-    std::optional<TabID> id = tabIDForWebView(view);
+    std::optional<TabID> id = m_services.browser->tabIDForWebView(view);
     if (!id)
         return;
     std::string script = "window.qvActivityTab = " + dumpJson(Json(*id)) + ";";
     runPageScript(view, script, { PageScriptKind::Expression, kUserActivityWorld, nullptr });
 }
 
-Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)
+Json ExtensionService::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)
 {
     if (!m_bridgeHost)
         return BridgeReply::interactionRejected().json();
     UserActivitySource source;
     // The reporter runs only in the main frame of its own world.
     source.isMainFrame = webView != nullptr;
-    source.tabID = webView ? tabIDForWebView(webView) : std::nullopt;
+    source.tabID = webView ? m_services.browser->tabIDForWebView(webView) : std::nullopt;
     Json answer;
     qv::handleUserActivityMessage(
         detail, source, *m_bridgeHost,
@@ -391,7 +404,7 @@ Json BrowserController::handleUserActivityMessage(WebKitWebView* webView, const 
     return answer;
 }
 
-gboolean BrowserController::userActivityMessageReceived(
+gboolean ExtensionService::userActivityMessageReceived(
     WebKitUserContentManager* manager, JSCValue* value, WebKitScriptMessageReply* reply)
 {
     // The reporter names its tab; windows a page opened share their opener's content manager,
@@ -400,7 +413,7 @@ gboolean BrowserController::userActivityMessageReceived(
     Json body = jsonFromScriptValue(value);
     std::string named = body.is_object() ? jsonString(body, "view") : std::string();
     WebKitWebView* view = nullptr;
-    for (const Tab& tab : m_tabs) {
+    for (const Tab& tab : m_services.browser->browserTabs()) {
         if (!tab.webView() || webkit_web_view_get_user_content_manager(tab.webView()) != manager)
             continue;
         if (!view || tab.id() == named)
@@ -414,6 +427,35 @@ gboolean BrowserController::userActivityMessageReceived(
     webkit_script_message_reply_return_value(reply, result);
     g_object_unref(result);
     return TRUE;
+}
+
+void ExtensionService::startEnabledExtensions()
+{
+    std::set<ExtensionID> enabled = m_enabledExtensionIDs;
+    for (const ExtensionID& id : enabled) {
+        if (m_extensions.count(id) && !m_extensionWebViews.count(id))
+            openExtension(Sender::identified(id));
+    }
+}
+
+void ExtensionService::selectExtension(const Sender& sender)
+{
+    m_selectedExtensionID = sender.identifier;
+    m_extensionSettingsVisible = false;
+    m_selectionChanged.emit();
+}
+
+void ExtensionService::showExtensionSettings()
+{
+    if (!m_extensions.count(m_selectedExtensionID))
+        return;
+    m_extensionSettingsVisible = !m_extensionSettingsVisible;
+    m_selectionChanged.emit();
+}
+
+bool ExtensionService::managerShown() const
+{
+    return m_services.shell->auxiliaryWindow(AuxiliaryWindowKind::ExtensionManager) != nullptr;
 }
 
 } // namespace qv
