@@ -139,7 +139,7 @@ namespace {
         auto pending = AsyncCall<PendingAnswer>::take(data);
         GError* error = nullptr;
         JSCValue* value = Finish(WEBKIT_WEB_VIEW(source), result, &error);
-        if (pending && pending->answer && !pending->owner.expired())
+        if (pending->answer && !pending->owner.expired())
             pending->answer(value, error);
         if (value)
             g_object_unref(value);

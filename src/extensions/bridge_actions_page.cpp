@@ -189,20 +189,22 @@ void onLoadedPage(Dispatch& d, const ResolvedTab& tab)
         Handler(d, tab);
 }
 
+void sourceGetHTML(Dispatch& d, const ResolvedTab& tab)
+{
+    runScript(d, tab.index, sourceGetHTMLScript(), stringOrEmpty);
+}
+
+void sourceListResources(Dispatch& d, const ResolvedTab& tab)
+{
+    runScript(d, tab.index, sourceListResourcesScript(), [](const Json& value) {
+        return BridgeReply::success(value.is_array() ? value : Json::array());
+    });
+}
+
 const BridgeAction kTabActions[] = {
-    { "source.getHTML", "source", nullptr,
-        [](Dispatch& d, const ResolvedTab& t) {
-            if (hasLoadedPage(d, t))
-                runScript(d, t.index, sourceGetHTMLScript(), stringOrEmpty);
-        } },
+    { "source.getHTML", "source", nullptr, &onLoadedPage<&sourceGetHTML> },
     { "source.setHTML", "source", nullptr, &onLoadedPage<&sourceSetHTML> },
-    { "source.listResources", "source", nullptr,
-        [](Dispatch& d, const ResolvedTab& t) {
-            if (hasLoadedPage(d, t))
-                runScript(d, t.index, sourceListResourcesScript(), [](const Json& value) {
-                    return BridgeReply::success(value.is_array() ? value : Json::array());
-                });
-        } },
+    { "source.listResources", "source", nullptr, &onLoadedPage<&sourceListResources> },
     { "source.readResource", "source", nullptr, &onLoadedPage<&sourceReadResource> },
     { "source.insertCSS", "source", nullptr, &onLoadedPage<&sourceInsertCSS> },
     { "source.removeCSS", "source", nullptr, &onLoadedPage<&sourceRemoveCSS> },
