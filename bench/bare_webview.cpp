@@ -65,6 +65,15 @@ int main(int argc, char** argv)
     views.hidden = argc > 3 && std::string(argv[3]) == "hidden";
 
     gtk_init();
+    // Only the local page is loaded; anything else meets the closed loopback port the caller
+    // names, as the browser's sessions do.
+    if (const char* proxy = std::getenv("QV_NETWORK_PROXY"); proxy && *proxy) {
+        const char* direct[] = { "127.0.0.1", "localhost", "::1", nullptr };
+        WebKitNetworkProxySettings* settings = webkit_network_proxy_settings_new(proxy, direct);
+        webkit_network_session_set_proxy_settings(webkit_network_session_get_default(),
+            WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
+        webkit_network_proxy_settings_free(settings);
+    }
     views.window = GTK_WINDOW(gtk_window_new());
     gtk_window_set_title(views.window, "Bare WebView");
     // The browser window's default size, so both paint the same area.
