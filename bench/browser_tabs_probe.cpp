@@ -73,28 +73,28 @@ int main(int argc, char** argv)
 
     for (int i = 0; i < tabs; ++i) {
         if (i > 0)
-            controller.createNewTab(); // what Control-T does
+            controller.tabs().createNewTab(); // what Control-T does
         std::string address = url + "?n=" + std::to_string(i);
         Gtk::Entry* field = &controller.window()->requestField();
         field->set_text(address);
         g_signal_emit_by_name(field->gobj(), "activate"); // what Return does in the field
-        if (!waitUntil([&] { return loadedAddress(controller.selectedWebView(), address); },
+        if (!waitUntil([&] { return loadedAddress(controller.tabs().selectedWebView(), address); },
                 std::chrono::seconds(30))) {
             std::fprintf(stderr, "tab %d never finished loading %s\n", i, address.c_str());
             return 1;
         }
     }
     for (int i = 0; i < lazy; ++i)
-        controller.toggleLazyTabs(qv::Sender::menuItem(i));
-    controller.selectBrowserTabAtIndex(static_cast<size_t>(tabs - 1));
+        controller.tabs().toggleLazyTabs(qv::Sender::menuItem(i));
+    controller.tabs().selectBrowserTabAtIndex(static_cast<size_t>(tabs - 1));
     waitUntil([] { return false; }, std::chrono::milliseconds(200));
 
     int views = 0, lazyTabs = 0;
-    for (const auto& tab : controller.browserTabs()) {
+    for (const auto& tab : controller.tabs().browserTabs()) {
         views += tab.webView() ? 1 : 0;
         lazyTabs += tab.lazy() ? 1 : 0;
     }
-    std::printf("READY tabs=%zu lazy=%d views=%d\n", controller.browserTabs().size(), lazyTabs, views);
+    std::printf("READY tabs=%zu lazy=%d views=%d\n", controller.tabs().browserTabs().size(), lazyTabs, views);
     std::fflush(stdout);
     for (;;)
         g_main_context_iteration(nullptr, TRUE);

@@ -132,8 +132,8 @@ void BM_TwentyParallelDownloads(benchmark::State& state)
         size_t before = controller.downloads().downloadEntries().size();
         int round = ++g_bench->round;
         // One tab per download, each loading an attachment, so all run at once.
-        while (controller.browserTabs().size() < kDownloads)
-            controller.createNewTab();
+        while (controller.tabs().browserTabs().size() < kDownloads)
+            controller.tabs().createNewTab();
         if (round == 1)
             state.counters["peakRSSBeforeDownloads_MiB"]
                 = static_cast<double>(peakResidentKiB("self")) / 1024.0;
@@ -141,7 +141,7 @@ void BM_TwentyParallelDownloads(benchmark::State& state)
         for (int i = 0; i < kDownloads; ++i) {
             std::string url = "http://127.0.0.1:" + std::to_string(g_bench->port) + "/r"
                 + std::to_string(round) + "/file-" + std::to_string(i) + ".bin";
-            webkit_web_view_load_uri(controller.browserTabs()[i].webView(), url.c_str());
+            webkit_web_view_load_uri(controller.tabs().browserTabs()[i].webView(), url.c_str());
         }
         if (!spinUntil([&] { return controller.downloads().downloadEntries().size() >= before + kDownloads; },
                 std::chrono::seconds(300))) {

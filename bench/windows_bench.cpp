@@ -106,7 +106,7 @@ void writeHistory(const fs::path& file, int visits)
 int takeScreenshots(qv::BrowserController& controller, const std::string& dir)
 {
     for (int i = 1; i < 12; ++i)
-        controller.createBrowserTabWithURL(std::nullopt);
+        controller.tabs().createBrowserTabWithURL(std::nullopt);
     for (int i = 0; i < 8; ++i)
         controller.toggleActivityTabLazy(qv::Sender::button(i));
     controller.window()->set_visible(false);
@@ -221,12 +221,12 @@ int main(int argc, char** argv)
         std::printf("history window shown again: %.1f ms\n", msSince(start));
 
         for (int i = 1; i < tabs; ++i)
-            controller.createBrowserTabWithURL(std::nullopt);
+            controller.tabs().createBrowserTabWithURL(std::nullopt);
         for (int i = 0; i < lazy; ++i)
             controller.toggleActivityTabLazy(qv::Sender::button(i));
         settle(std::chrono::milliseconds(300));
         int views = 0;
-        for (const auto& tab : controller.browserTabs())
+        for (const auto& tab : controller.tabs().browserTabs())
             views += tab.webView() ? 1 : 0;
         before = residentKiB();
         start = Clock::now();
@@ -237,21 +237,21 @@ int main(int argc, char** argv)
         after = residentKiB();
         std::printf("activity window: %zu tabs (%d with a web view), model filled %.1f ms, first "
                     "frame %.1f ms, RSS +%ld KiB\n",
-            controller.browserTabs().size(), views, filledMs, frameMs, after - before);
+            controller.tabs().browserTabs().size(), views, filledMs, frameMs, after - before);
 
         // A tab change with the window open: the strip and the table follow it. Each round
         // moves the last tab to the front.
         start = Clock::now();
         const int rounds = 20;
         for (int i = 0; i < rounds; ++i) {
-            const auto& list = controller.browserTabs();
-            controller.moveBrowserTabWithID(list.back().id(), list[0].id(), false);
+            const auto& list = controller.tabs().browserTabs();
+            controller.tabs().moveBrowserTabWithID(list.back().id(), list[0].id(), false);
         }
         std::printf("tab move with the activity window open: %.2f ms each\n",
             msSince(start) / rounds);
         start = Clock::now();
         for (int i = 0; i < rounds; ++i)
-            controller.refreshActivity();
+            controller.activityWindow()->reload();
         std::printf("activity table reload alone: %.2f ms each\n", msSince(start) / rounds);
         controller.window()->close();
         settle(std::chrono::milliseconds(100));

@@ -4,8 +4,7 @@
 # the project are followed to their own includes.
 # In the app layer, a subsystem's file (tabs, navigation, history, ...) includes only its own
 # folder, src/base, src/platform, the pure core, other subsystems' services and the shell's
-# headers in src/app; nothing outside src/app includes the controller's header, except the files
-# still listed in scripts/app_layer_pending.txt, which only shrinks.
+# headers in src/app; nothing outside src/app includes the controller's header.
 # Usage: check_layers.sh [SOURCE_DIR]
 set -uo pipefail
 root="${1:-$(dirname "$0")/..}"
@@ -89,8 +88,6 @@ done
 subsystems='tabs|navigation|history|downloads|profiles|extensions|devtools'
 shell_headers=' app/sender.h app/shell.h app/services.h app/web_views.h app/view_helpers.h app/auxiliary_window.h app/row_list_model.h app/browser_window.h '
 core_headers=" $(for f in $core_files; do echo "${f#src/}" | sed 's/\.cpp$/.h/'; done | tr '\n' ' ') "
-pending_list=scripts/app_layer_pending.txt
-pending=" $(grep -v '^#' "$pending_list" 2>/dev/null | tr '\n' ' ') "
 app_layer_files=$(for d in tabs navigation history downloads profiles extensions devtools; do
     find "src/$d" -name '*.cpp' -o -name '*.h'; done | sort)
 for f in $app_layer_files; do
@@ -107,20 +104,10 @@ for f in $app_layer_files; do
         fi
         violations+=("$inc")
     done
-    if [[ "$pending" == *" $f "* ]]; then
-        if [ ${#violations[@]} -eq 0 ]; then
-            echo "app: $f is clean now; take it off $pending_list"
-            status=1
-        fi
-        continue
-    fi
     for inc in "${violations[@]}"; do
         echo "app: $f includes \"$inc\", which is neither its own, a service nor the shell's"
         status=1
     done
-done
-for f in $(grep -v '^#' "$pending_list" 2>/dev/null); do
-    [ -f "$f" ] || { echo "app: $pending_list names $f, which does not exist"; status=1; }
 done
 [ $status -eq 0 ] && echo "layers ok: $(echo "$core_files" | wc -w) core and $(echo "$platform_files" | wc -w) platform sources"
 exit $status

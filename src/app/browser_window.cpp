@@ -13,82 +13,20 @@ namespace qv {
 
 namespace {
 
-// Reports user activity on interactive elements; never printable keys or typed text.
-constexpr const char* kUserActivityScript = R"JS((function () {
-    function report(event) {
-        // Only the user's own input counts: events a page makes or dispatches are not trusted.
-        if (!event.isTrusted)
-            return;
-        var node = event.target instanceof Element ? event.target : null;
-        if (node) {
-            var interactive = node.closest('button,a,input,select,textarea,[role=button],[role=link]');
-            if (interactive)
-                node = interactive;
-        }
-        if (!node)
-            return;
-        var key = event.type === 'keydown' && typeof event.key === 'string' && event.key.length > 1
-            ? event.key : '';
-        var detail = {
-            type: event.type,
-            tag: (node.tagName || '').toLowerCase(),
-            id: node.id || '',
-            role: node.getAttribute('role') || '',
-            inputType: node instanceof HTMLInputElement ? (node.type || '') : '',
-            key: key,
-            // Set by the browser in this world when the page commits: windows a page opens
-            // share their opener's message handler, so the handler alone cannot tell them apart.
-            view: typeof window.qvActivityTab === 'string' ? window.qvActivityTab : ''
-        };
-        try {
-            var reply = webkit.messageHandlers.qvUserActivity.postMessage(detail);
-            if (reply && typeof reply.catch === 'function')
-                reply.catch(function () {});
-        } catch (e) {}
-    }
-    ['click', 'keydown', 'input', 'submit'].forEach(function (type) {
-        document.addEventListener(type, report, true);
-    });
-})();)JS";
-
 constexpr int kToolbarHeight = 58;
 constexpr int kToolbarTop = 6;
-
-// New settings holding every value of `source`, so views opened from one another can change
-// their settings (the user agent above all) apart.
-GObjectPtr<WebKitSettings> copiedWebSettings(WebKitSettings* source)
-{
-    auto copy = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
-    guint count = 0;
-    GParamSpec** properties = g_object_class_list_properties(G_OBJECT_GET_CLASS(source), &count);
-    for (guint i = 0; i < count; ++i) {
-        GParamSpec* property = properties[i];
-        bool copyable = (property->flags & G_PARAM_READWRITE) == G_PARAM_READWRITE
-            && !(property->flags & (G_PARAM_CONSTRUCT_ONLY | G_PARAM_DEPRECATED));
-        if (!copyable)
-            continue;
-        GValue value = G_VALUE_INIT;
-        g_value_init(&value, property->value_type);
-        g_object_get_property(G_OBJECT(source), property->name, &value);
-        g_object_set_property(G_OBJECT(copy.get()), property->name, &value);
-        g_value_unset(&value);
-    }
-    g_free(properties);
-    return copy;
-}
 
 } // namespace
 
 Gtk::Button* BrowserWindow::makeToolbarButton(const char* symbol, const char* title,
-    const char* identifier, void (BrowserController::*action)())
+    const char* identifier, const std::function<void()>& action)
 {
     Gtk::Button* button = symbolButton(symbol, title, 17);
     button->set_name(identifier);
     button->add_css_class("circular");
     button->set_size_request(36, 36);
     button->set_valign(Gtk::Align::CENTER);
-    BrowserController& browser = m_controller;
-    button->signal_clicked().connect([&browser, action] { (browser.*action)(); });
+    button->signal_clicked().connect(action);
     return button;
 }
 
@@ -107,21 +45,24 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     // visible window, and the controller's widgets stay valid until the controller goes.
     set_hide_on_close(true);
 
-    m_tabStrip = Gtk::make_managed<TabStripView>(controller);
+    m_tabStrip = Gtk::make_managed<TabStripView>(
+        controller.shell(), controller.tabs(), controller.profiles());
 
     // Toolbar.
     m_browserToolbar = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 7);
     m_browserToolbar->add_css_class("qv-toolbar");
     m_browserToolbar->set_overflow(Gtk::Overflow::HIDDEN);
     m_browserToolbar->set_size_request(-1, kToolbarHeight);
-    m_backButton = makeToolbarButton("go-previous-symbolic", "Back", "back", &BrowserController::goBack);
-    m_forwardButton = makeToolbarButton("go-next-symbolic", "Forward", "forward",
-        &BrowserController::goForward);
+    NavigationService& navigation = controller.navigation();
+    m_backButton = makeToolbarButton(
+        "go-previous-symbolic", "Back", "back", [&navigation] { navigation.goBack(); });
+    m_forwardButton = makeToolbarButton(
+        "go-next-symbolic", "Forward", "forward", [&navigation] { navigation.goForward(); });
     m_browserToolbar->append(*m_backButton);
     m_browserToolbar->append(*m_forwardButton);
     m_browserToolbar->append(*makeToolbarButton("view-refresh-symbolic", "Reload", "reload",
-        &BrowserController::reloadPage));
-    Gtk::Button* home = iconButton("home", "Home", [&browser] { browser.goHome(); }, dark);
+        [&navigation] { navigation.reloadPage(); }));
+    Gtk::Button* home = iconButton("home", "Home", [&navigation] { navigation.goHome(); }, dark);
     m_browserToolbar->append(*home);
 
     auto* capsule = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL);
@@ -139,8 +80,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_requestField->set_margin_start(14);
     m_requestField->set_margin_end(12);
     m_requestField->add_css_class("qv-address");
-    m_requestField->signal_activate().connect([&browser] { browser.openRequest(); });
-    m_requestField->signal_changed().connect([&browser] { browser.controlTextDidChange(); });
+    m_requestField->signal_activate().connect([&navigation] { navigation.openRequest(); });
+    m_requestField->signal_changed().connect([&navigation] { navigation.controlTextDidChange(); });
     capsule->append(*m_requestField);
     // The capsule goes between Home and Open address.
     m_browserToolbar->append(*capsule);
@@ -148,20 +89,19 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     struct Tool {
         const char* icon;
         const char* title;
-        void (BrowserController::*action)();
+        std::function<void()> action;
     };
     const Tool tools[] = {
-        { "enter", "Open address", &BrowserController::openRequest },
-        { "history", "History", &BrowserController::showHistory },
-        { "script", "JavaScript", &BrowserController::showJavaScriptEditor },
-        { "download", "Downloads", &BrowserController::showDownloads },
-        { "extension", "Extensions", &BrowserController::showExtensionManager },
-        { "activity", "Activity", &BrowserController::showActivity },
-        { "setting", "Settings", &BrowserController::showSettings },
+        { "enter", "Open address", [&navigation] { navigation.openRequest(); } },
+        { "history", "History", [&browser] { browser.showHistory(); } },
+        { "script", "JavaScript", [&browser] { browser.showJavaScriptEditor(); } },
+        { "download", "Downloads", [&browser] { browser.showDownloads(); } },
+        { "extension", "Extensions", [&browser] { browser.showExtensionManager(); } },
+        { "activity", "Activity", [&browser] { browser.showActivity(); } },
+        { "setting", "Settings", [&browser] { browser.showSettings(); } },
     };
     for (const Tool& tool : tools) {
-        auto action = tool.action;
-        Gtk::Button* button = iconButton(tool.icon, tool.title, [&browser, action] { (browser.*action)(); }, dark);
+        Gtk::Button* button = iconButton(tool.icon, tool.title, tool.action, dark);
         button->set_valign(Gtk::Align::CENTER);
         m_browserToolbar->append(*button);
     }
@@ -208,8 +148,26 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
 
 BrowserWindow::~BrowserWindow() = default;
 
-void BrowserWindow::setChromeVisible(bool tabsVisible, bool toolbarVisible)
+void BrowserWindow::setElementFullscreen(bool fullscreen)
 {
+    m_elementFullscreen = fullscreen;
+    applyChromeVisibility();
+}
+
+void BrowserWindow::setExtensionChromeVisibility(
+    std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible)
+{
+    if (tabsVisible)
+        m_extensionTabsVisible = *tabsVisible;
+    if (toolbarVisible)
+        m_extensionToolbarVisible = *toolbarVisible;
+    applyChromeVisibility();
+}
+
+void BrowserWindow::applyChromeVisibility()
+{
+    bool tabsVisible = !m_elementFullscreen && m_extensionTabsVisible;
+    bool toolbarVisible = !m_elementFullscreen && m_extensionToolbarVisible;
     m_tabStrip->set_reveal_child(tabsVisible);
     m_toolbarRevealer->set_reveal_child(toolbarVisible);
     m_browserToolbar->set_margin_top(tabsVisible ? kToolbarTop : 0);
@@ -250,10 +208,7 @@ void BrowserController::createWindow()
     m_shell->setWindow(m_window.get());
     m_window->property_is_active().signal_changed().connect(
         sigc::track_obj([this] { updateFindCloseAction(); }, *this));
-    m_extensionTabsVisible = true;
-    m_extensionToolbarVisible = true;
-    m_tabs.clear();
-    m_browserTabsCreated = true;
+    m_tabs->beginBrowserTabs();
 
     m_shell->applyTheme();
     // Shown before the first web view exists: the tabs open before the first frame is drawn,
@@ -265,63 +220,8 @@ void BrowserController::createWindow()
     m_window->requestField().grab_focus();
 }
 
-GObjectPtr<WebKitWebView> BrowserController::newBrowserWebViewWithConfiguration(
-    const WebViewConfiguration* configuration)
-{
-    ProfileID profile = m_profiles->currentProfile();
-    GtkWidget* widget;
-    if (configuration && configuration->relatedView) {
-        // A page opening a window: the engine's related view already carries the handler and
-        // the activity script in its content manager, and shares its network session. The
-        // settings are copied, not shared: a user agent set on one tab stays on that tab.
-        WebKitWebView* related = configuration->relatedView;
-        GObjectPtr<WebKitSettings> settings
-            = copiedWebSettings(webkit_web_view_get_settings(related));
-        widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related,
-            "user-content-manager", webkit_web_view_get_user_content_manager(related),
-            "settings", settings.get(), nullptr));
-    } else {
-        WebKitUserContentManager* content = webkit_user_content_manager_new();
-        webkit_user_content_manager_register_script_message_handler_with_reply(content,
-            "qvUserActivity", kUserActivityWorld);
-        connectSignal<&ExtensionService::userActivityMessageReceived>(content,
-            "script-message-with-reply-received::qvUserActivity", m_extensions.get());
-        WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
-            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            kUserActivityWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(content, script);
-        webkit_user_script_unref(script);
-
-        WebKitSettings* settings = webkit_settings_new();
-        webkit_settings_set_enable_javascript(settings, TRUE);
-        webkit_settings_set_enable_fullscreen(settings, TRUE);
-        webkit_settings_set_enable_developer_extras(settings, TRUE);
-
-        widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
-            m_profiles->websiteDataStoreForProfile(profile), "user-content-manager", content, "settings",
-            settings, nullptr));
-        g_object_unref(content);
-        g_object_unref(settings);
-    }
-    auto view = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
-    gtk_widget_set_hexpand(widget, TRUE);
-    gtk_widget_set_vexpand(widget, TRUE);
-
-    std::string agent = m_profiles->userAgentForProfile(profile);
-    if (!agent.empty())
-        webkit_settings_set_user_agent(webkit_web_view_get_settings(view.get()), agent.c_str());
-    connectWebViewSignals(view.get());
-    return view;
-}
-
 void BrowserController::connectWebViewSignals(WebKitWebView* view)
 {
-    connectSignal<&BrowserController::webViewLoadChanged>(view, "load-changed", this);
-    connectSignal<&BrowserController::webViewLoadFailed>(view, "load-failed", this);
-    connectSignal<&BrowserController::webViewURIChanged>(view, "notify::uri", this);
-    connectSignal<&BrowserController::webViewTitleChanged>(view, "notify::title", this);
-    connectSignal<&BrowserController::createWebViewForNavigation>(view, "create", this);
-    connectSignal<&BrowserController::webViewDecidePolicy>(view, "decide-policy", this);
     connectSignal<&BrowserController::webViewEnterFullscreen>(view, "enter-fullscreen", this);
     connectSignal<&BrowserController::webViewLeaveFullscreen>(view, "leave-fullscreen", this);
     connectSignal<&BrowserController::runOpenPanelForFileUpload>(view, "run-file-chooser", this);
@@ -331,20 +231,23 @@ void BrowserController::connectWebViewSignals(WebKitWebView* view)
     m_downloads->watchDownloadsOfSession(webkit_web_view_get_network_session(view));
 }
 
-void BrowserController::setBrowserElementFullscreen(bool fullscreen, WebKitWebView* view)
+void BrowserController::disconnectWebViewSignals(WebKitWebView* view)
 {
-    if (view != m_webView || fullscreen == m_browserElementFullscreen)
-        return;
-    m_browserElementFullscreen = fullscreen;
-    applyBrowserChromeVisibility();
+    g_signal_handlers_disconnect_by_data(view, this);
+    g_signal_handlers_disconnect_by_data(webkit_web_view_get_find_controller(view), this);
 }
 
-void BrowserController::applyBrowserChromeVisibility()
+void BrowserController::leaveElementFullscreenIfNeeded()
 {
-    if (!m_window)
+    if (m_window && m_window->elementFullscreen())
+        setBrowserElementFullscreen(false, m_tabs->selectedWebView());
+}
+
+void BrowserController::setBrowserElementFullscreen(bool fullscreen, WebKitWebView* view)
+{
+    if (!m_window || view != m_tabs->selectedWebView() || fullscreen == m_window->elementFullscreen())
         return;
-    m_window->setChromeVisible(!m_browserElementFullscreen && m_extensionTabsVisible,
-        !m_browserElementFullscreen && m_extensionToolbarVisible);
+    m_window->setElementFullscreen(fullscreen);
 }
 
 gboolean BrowserController::webViewEnterFullscreen(WebKitWebView* view)

@@ -4,6 +4,9 @@
 
 #include <gtkmm.h>
 
+#include <functional>
+#include <optional>
+
 namespace qv {
 
 class BrowserController;
@@ -16,8 +19,13 @@ public:
     BrowserWindow(BrowserController& controller, const Glib::RefPtr<Gtk::Application>& app);
     ~BrowserWindow() override;
 
-    // Shows the tab strip and toolbar as asked; the toolbar's top margin follows the strip.
-    void setChromeVisible(bool tabsVisible, bool toolbarVisible);
+    // A page's element in full screen hides the strip and the toolbar; an extension may hide
+    // either for good. Each flag given is set; the toolbar's top margin follows the strip.
+    void setElementFullscreen(bool fullscreen);
+    void setExtensionChromeVisibility(std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible);
+    bool elementFullscreen() const { return m_elementFullscreen; }
+    bool extensionTabsVisible() const { return m_extensionTabsVisible; }
+    bool extensionToolbarVisible() const { return m_extensionToolbarVisible; }
     // Puts the web view in the content area in place of whatever was there.
     void showInContent(Gtk::Widget& webView);
     // Restyles the toolbar's buttons and the theme toggle for the theme.
@@ -35,8 +43,9 @@ public:
     Gtk::ToggleButton& darkModeButton() { return m_darkModeButton; }
 
 private:
+    void applyChromeVisibility();
     Gtk::Button* makeToolbarButton(const char* symbol, const char* title, const char* identifier,
-        void (BrowserController::*action)());
+        const std::function<void()>& action);
 
     BrowserController& m_controller;
     TabStripView* m_tabStrip = nullptr;
@@ -48,6 +57,9 @@ private:
     Gtk::Box* m_webContentView = nullptr;
     Gtk::Button* m_backButton = nullptr;
     Gtk::Button* m_forwardButton = nullptr;
+    bool m_elementFullscreen = false;
+    bool m_extensionTabsVisible = true;
+    bool m_extensionToolbarVisible = true;
     // The theme toggle lives in the Settings window, not in this one.
     Gtk::ToggleButton m_darkModeButton;
 };

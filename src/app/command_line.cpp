@@ -40,7 +40,7 @@ int BrowserController::handleCommandLine(
     if (m_shell->closingApplication())
         return 0;
     if (addresses.empty() && request->newTab)
-        createNewTab();
+        m_tabs->createNewTab();
     else
         openLaunchAddresses(addresses);
     m_window->present();
@@ -50,61 +50,27 @@ int BrowserController::handleCommandLine(
 void BrowserController::openFirstTabs()
 {
     if (m_launchAddresses.empty())
-        createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
+        m_tabs->createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     else
         openLaunchAddresses(m_launchAddresses);
 }
 
 void BrowserController::openLaunchAddresses(const std::vector<LaunchAddress>& addresses)
 {
-    if (!m_browserTabsCreated)
+    if (!m_tabs->browserTabsCreated())
         return;
     for (const LaunchAddress& address : addresses) {
         if (address.kind == LaunchAddress::Kind::Typed) {
-            resolveTypedAddressInTab(address.text, createBrowserTabWithURL(std::nullopt));
+            m_navigation->resolveTypedAddressInTab(
+                address.text, m_tabs->createBrowserTabWithURL(std::nullopt));
             continue;
         }
-        TabID id = createBrowserTabWithURL(address.text);
+        TabID id = m_tabs->createBrowserTabWithURL(address.text);
         // The tab loads only web addresses itself; file addresses are loaded here.
-        WebKitWebView* view = browserTabForID(id);
+        WebKitWebView* view = m_tabs->browserTabForID(id);
         if (view && !normalizedAddress(address.text))
             webkit_web_view_load_uri(view, address.text.c_str());
     }
-}
-
-void BrowserController::resolveTypedAddressInTab(const std::string& text, const TabID& tabID)
-{
-    RequestDecision decision = decideRequest(text, typedRequestContext(SubmitOrigin::User));
-    if (browserTabForID(tabID) && browserTabForID(tabID) == m_webView)
-        setAddressFieldText(decision.input);
-
-    std::vector<std::string> candidates;
-    switch (decision.kind) {
-    case RequestKind::Ignore:
-        return;
-    case RequestKind::OpenFile:
-        loadResolvedAddressInTab(decision.fileAddress, tabID);
-        return;
-    case RequestKind::Search:
-        loadResolvedAddressInTab(m_profiles->searchURLForCurrentProfile(decision.input), tabID);
-        return;
-    case RequestKind::Probe:
-        candidates = m_addressCandidateBuilder ? m_addressCandidateBuilder(decision.input)
-                                               : decision.candidates;
-        break;
-    }
-    if (candidates.empty()) {
-        loadResolvedAddressInTab(m_profiles->searchURLForCurrentProfile(decision.input), tabID);
-        return;
-    }
-
-    probeAddressCandidates(candidates, [this, query = decision.input, tabID](auto winner) {
-        const Tab* tab = m_tabs.tabWithID(tabID);
-        // Something was loaded in the tab meanwhile: that wins over the late answer.
-        if (!tab || !webViewURI(tab->webView()).empty() || !tab->url().empty())
-            return;
-        loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
-    });
 }
 
 } // namespace qv

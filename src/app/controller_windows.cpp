@@ -10,6 +10,7 @@
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
 #include "profiles/profiles_window.h"
+#include "tabs/activity_window.h"
 
 namespace qv {
 
@@ -28,7 +29,7 @@ namespace {
 void BrowserController::showHistory()
 {
     HistoryWindow& window = madeOnce(m_historyWindow,
-        [this] { return std::make_unique<HistoryWindow>(*m_shell, *m_history, *this); });
+        [this] { return std::make_unique<HistoryWindow>(*m_shell, *m_history, *m_tabs, *m_navigation); });
     window.reload();
     window.showInFront();
 }
@@ -46,10 +47,18 @@ void BrowserController::showDownloads()
 void BrowserController::showProfiles()
 {
     ProfilesWindow& window = madeOnce(m_profilesWindow,
-        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *this); });
+        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs); });
     window.reloadProfiles(m_profiles->currentProfile());
     window.profileSelectionDidChange();
     window.showInFront();
+}
+
+void BrowserController::showActivity()
+{
+    ActivityWindow& window = madeOnce(m_activityWindow,
+        [this] { return std::make_unique<ActivityWindow>(*m_shell, *m_tabs, *m_profiles); });
+    window.showInFront();
+    window.reload();
 }
 
 void BrowserController::showSettings()
@@ -61,14 +70,14 @@ void BrowserController::showSettings()
 void BrowserController::showSourceEditor()
 {
     PageSourceWindow& window
-        = madeOnce(m_sourceWindow, [this] { return std::make_unique<PageSourceWindow>(*this); });
+        = madeOnce(m_sourceWindow, [this] { return std::make_unique<PageSourceWindow>(*m_shell, *m_tabs, *m_navigation); });
     window.showInFront();
     window.refreshPageResources();
 }
 
 void BrowserController::showJavaScriptEditor()
 {
-    madeOnce(m_scriptWindow, [this] { return std::make_unique<ScriptConsoleWindow>(*this); })
+    madeOnce(m_scriptWindow, [this] { return std::make_unique<ScriptConsoleWindow>(*m_shell, *m_tabs); })
         .showEditor();
 }
 

@@ -41,15 +41,30 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_downloads = std::make_unique<DownloadService>(m_services);
     m_services.downloads = m_downloads.get();
     m_downloads->signalShowDownloadsRequested().connect([this] { showDownloads(); });
+    m_tabs = std::make_unique<TabService>(m_services);
+    m_services.tabs = m_tabs.get();
+    m_navigation = std::make_unique<NavigationService>(m_services);
+    m_services.navigation = m_navigation.get();
+
+    // A tab's view is followed by navigation, the chrome and downloads from birth to release.
+    m_tabs->signalWebViewCreated().connect([this](WebKitWebView* view) {
+        m_navigation->watchWebView(view);
+        connectWebViewSignals(view);
+    });
+    m_tabs->signalWebViewReleasing().connect([this](WebKitWebView* view) {
+        m_navigation->unwatchWebView(view);
+        disconnectWebViewSignals(view);
+    });
+    m_tabs->signalSelectionLeaving().connect([this] { leaveElementFullscreenIfNeeded(); });
+    m_tabs->signalSelectedViewShown().connect(sigc::mem_fun(*this, &BrowserController::selectedViewShown));
     // Closing the browser window lets the tabs' views go.
     m_shell->signalBrowserWindowWillClose().connect([this] {
         if (m_window)
             m_window->tabStrip().cancelPendingWork();
-        for (const Tab& tab : m_tabs)
-            detachWebView(tab.webView(), this);
+        m_tabs->detachAllWebViews();
     });
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
-    m_tabs.signalChanged().connect(sigc::mem_fun(*this, &BrowserController::saveTabsSnapshot));
+    m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_tabs, &TabService::saveTabsSnapshot));
 }
 
 BrowserController::~BrowserController()
@@ -58,16 +73,12 @@ BrowserController::~BrowserController()
     // failures found now have nobody left to show them to.
     m_lifetime.end();
     // Letting the tabs go is no change to show or save.
-    m_tabs.signalChanged().clear();
+    m_tabs->tabList().signalChanged().clear();
     m_shell->flushFiles();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     m_extensions->stopAllExtensionWebViews();
-    for (Tab& tab : m_tabs) {
-        GObjectPtr<WebKitWebView> view = tab.takeWebView();
-        releaseWebView(view, this);
-    }
-    m_tabs.clear();
+    m_tabs->releaseAllTabs();
 }
 
 void BrowserController::applicationDidFinishLaunching()

@@ -106,8 +106,8 @@ void BrowserController::installMainMenu()
             app->set_accel_for_action(std::string("app.") + name, accel);
     };
     add("quit", [this] { m_shell->application()->quit(); }, "<Control>q");
-    add("new-tab", [this] { createNewTab(); }, "<Control>t");
-    add("close-tab", [this] { closeBrowserTab(Sender::menuItem(-1)); }, "<Control>w");
+    add("new-tab", [this] { m_tabs->createNewTab(); }, "<Control>t");
+    add("close-tab", [this] { m_tabs->closeBrowserTab(Sender::menuItem(-1)); }, "<Control>w");
     add("undo", [this] { forwardEditCommand(m_shell->application(), "text.undo", WEBKIT_EDITING_COMMAND_UNDO); },
         "<Control>z");
     add("redo", [this] { forwardEditCommand(m_shell->application(), "text.redo", WEBKIT_EDITING_COMMAND_REDO); },
@@ -126,10 +126,10 @@ void BrowserController::installMainMenu()
                 WEBKIT_EDITING_COMMAND_SELECT_ALL);
         },
         "<Control>a");
-    add("back", [this] { goBack(); }, "<Control>bracketleft");
-    add("forward", [this] { goForward(); }, "<Control>bracketright");
-    add("reload", [this] { reloadPage(); }, "<Control>r");
-    add("focus-address-bar", [this] { focusAddressBar(); }, "<Control>l");
+    add("back", [this] { m_navigation->goBack(); }, "<Control>bracketleft");
+    add("forward", [this] { m_navigation->goForward(); }, "<Control>bracketright");
+    add("reload", [this] { m_navigation->reloadPage(); }, "<Control>r");
+    add("focus-address-bar", [this] { m_navigation->focusAddressBar(); }, "<Control>l");
     // Control plus Command becomes Control plus Super.
     add("toggle-full-screen",
         [this] {
@@ -147,7 +147,7 @@ void BrowserController::installMainMenu()
               add(name, std::move(action), nullptr);
               app->set_accels_for_action(std::string("app.") + name, accels);
           };
-    addKeys("reopen-closed-tab", [this] { reopenClosedTab(); }, { "<Control><Shift>t" });
+    addKeys("reopen-closed-tab", [this] { m_tabs->reopenClosedTab(); }, { "<Control><Shift>t" });
     addKeys("print", [this] { printPage(); }, { "<Control>p" });
     addKeys("find", [this] { findInPage(); }, { "<Control>f" });
     addKeys("find-next", [this] { findNext(); }, { "<Control>g" });
@@ -158,16 +158,16 @@ void BrowserController::installMainMenu()
         "zoom-in", [this] { zoomIn(); }, { "<Control>plus", "<Control>equal", "<Control>KP_Add" });
     addKeys("zoom-out", [this] { zoomOut(); }, { "<Control>minus", "<Control>KP_Subtract" });
     addKeys("zoom-reset", [this] { resetZoom(); }, { "<Control>0", "<Control>KP_0" });
-    addKeys("next-tab", [this] { selectTabByShortcut(TabShortcut::Next); },
+    addKeys("next-tab", [this] { m_tabs->selectTabByShortcut(TabShortcut::Next); },
         { "<Control>Tab", "<Control>Page_Down" });
-    addKeys("previous-tab", [this] { selectTabByShortcut(TabShortcut::Previous); },
+    addKeys("previous-tab", [this] { m_tabs->selectTabByShortcut(TabShortcut::Previous); },
         { "<Control><Shift>Tab", "<Control>Page_Up" });
     for (size_t n = 1; n <= 8; ++n) {
         std::string name = "tab-" + std::to_string(n);
-        addKeys(name.c_str(), [this, n] { selectTabByShortcut(TabShortcut::Number, n); },
+        addKeys(name.c_str(), [this, n] { m_tabs->selectTabByShortcut(TabShortcut::Number, n); },
             { "<Control>" + std::to_string(n) });
     }
-    addKeys("last-tab", [this] { selectTabByShortcut(TabShortcut::Last); }, { "<Control>9" });
+    addKeys("last-tab", [this] { m_tabs->selectTabByShortcut(TabShortcut::Last); }, { "<Control>9" });
     app->set_menubar(makeMainMenu());
 }
 

@@ -31,11 +31,22 @@ void BrowserController::findInPage()
     searchInPage(m_window->findBar().text());
 }
 
+void BrowserController::selectedViewShown(WebKitWebView* previous, WebKitWebView* shown)
+{
+    // An open find bar follows the selection to the new page.
+    if (m_window && m_window->findBar().shown()) {
+        if (previous && previous != shown)
+            webkit_find_controller_search_finish(webkit_web_view_get_find_controller(previous));
+        searchInPage(m_window->findBar().text());
+    }
+    m_downloads->refreshDownloadBar();
+}
+
 void BrowserController::searchInPage(const std::string& text)
 {
     if (!m_window || !m_window->findBar().shown())
         return;
-    WebKitFindController* find = findControllerOf(m_webView);
+    WebKitFindController* find = findControllerOf(m_tabs->selectedWebView());
     if (!find)
         return;
     if (text.empty()) {
@@ -59,7 +70,7 @@ void BrowserController::stepFindMatch(bool forward)
         findInPage();
         return;
     }
-    WebKitFindController* find = findControllerOf(m_webView);
+    WebKitFindController* find = findControllerOf(m_tabs->selectedWebView());
     if (!find || m_window->findBar().text().empty())
         return;
     // After a tab switch the view has no search of its own yet.
@@ -75,12 +86,12 @@ void BrowserController::closeFindBar()
 {
     if (!m_window || !m_window->findBar().shown())
         return;
-    if (WebKitFindController* find = findControllerOf(m_webView))
+    if (WebKitFindController* find = findControllerOf(m_tabs->selectedWebView()))
         webkit_find_controller_search_finish(find);
     m_window->findBar().hideBar();
     updateFindCloseAction();
-    if (m_webView)
-        gtk_widget_grab_focus(GTK_WIDGET(m_webView));
+    if (m_tabs->selectedWebView())
+        gtk_widget_grab_focus(GTK_WIDGET(m_tabs->selectedWebView()));
 }
 
 void BrowserController::updateFindCloseAction()
@@ -96,45 +107,45 @@ void BrowserController::updateFindCloseAction()
 void BrowserController::findCountedMatches(WebKitFindController* find, guint count)
 {
     if (m_window && m_window->findBar().shown()
-        && webkit_find_controller_get_web_view(find) == m_webView)
+        && webkit_find_controller_get_web_view(find) == m_tabs->selectedWebView())
         m_window->findBar().setMatchCount(count);
 }
 
 void BrowserController::findFailed(WebKitFindController* find)
 {
     if (m_window && m_window->findBar().shown()
-        && webkit_find_controller_get_web_view(find) == m_webView)
+        && webkit_find_controller_get_web_view(find) == m_tabs->selectedWebView())
         m_window->findBar().setMatchCount(0u);
 }
 
 void BrowserController::setZoomOfSelectedTab(double level)
 {
-    auto index = indexOfSelectedTab();
+    auto index = m_tabs->indexOfSelectedTab();
     if (!index)
         return;
-    m_tabs[*index].setZoomLevel(level);
-    webkit_web_view_set_zoom_level(m_webView, level);
+    m_tabs->tabList()[*index].setZoomLevel(level);
+    webkit_web_view_set_zoom_level(m_tabs->selectedWebView(), level);
 }
 
 void BrowserController::zoomIn()
 {
-    if (auto index = indexOfSelectedTab())
-        setZoomOfSelectedTab(zoomLevelIn(m_tabs[*index].zoomLevel()));
+    if (auto index = m_tabs->indexOfSelectedTab())
+        setZoomOfSelectedTab(zoomLevelIn(m_tabs->tabList()[*index].zoomLevel()));
 }
 
 void BrowserController::zoomOut()
 {
-    if (auto index = indexOfSelectedTab())
-        setZoomOfSelectedTab(zoomLevelOut(m_tabs[*index].zoomLevel()));
+    if (auto index = m_tabs->indexOfSelectedTab())
+        setZoomOfSelectedTab(zoomLevelOut(m_tabs->tabList()[*index].zoomLevel()));
 }
 
 void BrowserController::resetZoom() { setZoomOfSelectedTab(kDefaultZoomLevel); }
 
 void BrowserController::printPage()
 {
-    if (!m_webView || !m_window)
+    if (!m_tabs->selectedWebView() || !m_window)
         return;
-    WebKitPrintOperation* operation = webkit_print_operation_new(m_webView);
+    WebKitPrintOperation* operation = webkit_print_operation_new(m_tabs->selectedWebView());
     // The dialog runs until the user answers; printing then goes on by itself.
     webkit_print_operation_run_dialog(operation, GTK_WINDOW(m_window->gobj()));
     g_object_unref(operation);

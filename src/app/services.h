@@ -8,11 +8,15 @@ class BrowserController;
 class DownloadService;
 class ExtensionService;
 class HistoryService;
+class NavigationService;
 class ProfileService;
 class Shell;
+class TabService;
 
 struct Services {
     Shell* shell = nullptr;
+    TabService* tabs = nullptr;
+    NavigationService* navigation = nullptr;
     HistoryService* history = nullptr;
     DownloadService* downloads = nullptr;
     ExtensionService* extensions = nullptr;

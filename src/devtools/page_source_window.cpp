@@ -2,7 +2,9 @@
 // and the local website copy (download, write, preview, ZIP export).
 #include "devtools/page_source_window.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
+#include "navigation/navigation_service.h"
+#include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "base/atomic_file.h"
@@ -199,9 +201,10 @@ struct PageSourceWindow::LocalCopyBuild {
 
 // ---- The window ----
 
-PageSourceWindow::PageSourceWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::PageSource, "Edit Source")
-    , m_controller(controller)
+PageSourceWindow::PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::PageSource, "Edit Source")
+    , m_tabs(tabs)
+    , m_navigation(navigation)
 {
     set_default_size(1260, 850);
     set_size_request(980, 680);
@@ -299,7 +302,6 @@ PageSourceWindow::~PageSourceWindow()
 
 Gtk::Widget* PageSourceWindow::makeButtons()
 {
-    BrowserController& browser = controller();
     auto* rows = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 6);
     rows->set_halign(Gtk::Align::START);
     auto* first = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
@@ -321,7 +323,7 @@ Gtk::Widget* PageSourceWindow::makeButtons()
         "Export the complete local website copy as ZIP", false,
         [this] { exportLocalSourceCopyAsZip(); }));
     Gtk::Button* saveAs = iconButton(
-        "download", "Save as\u2026", [this] { savePageSource(); }, browser.shell().darkMode());
+        "download", "Save as\u2026", [this] { savePageSource(); }, shell().darkMode());
     saveAs->set_tooltip_text("Save as\u2026");
     second->append(*saveAs);
     rows->append(*first);
@@ -329,7 +331,7 @@ Gtk::Widget* PageSourceWindow::makeButtons()
     return rows;
 }
 
-WebKitWebView* PageSourceWindow::webView() const { return controller().selectedWebView(); }
+WebKitWebView* PageSourceWindow::webView() const { return m_tabs.selectedWebView(); }
 
 void PageSourceWindow::setStatus(const std::string& text) { m_status->set_text(text); }
 
@@ -881,7 +883,7 @@ void PageSourceWindow::previewLocalSourceCopy()
         return;
     }
     webkit_web_view_load_uri(view, uri);
-    controller().setAddressFieldText(uri);
+    m_navigation.setAddressFieldText(uri);
     g_free(uri);
     setStatus("Previewing local copy \u00B7 " + file->string());
 }

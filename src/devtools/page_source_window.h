@@ -17,7 +17,9 @@
 
 namespace qv {
 
-class BrowserController;
+class NavigationService;
+class Shell;
+class TabService;
 
 class LocalCopyDownloader;
 
@@ -42,7 +44,7 @@ private:
 
 class PageSourceWindow : public AuxiliaryWindow {
 public:
-    explicit PageSourceWindow(BrowserController& controller);
+    PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation);
     ~PageSourceWindow() override;
 
     // The editor's actions, each ending in a status line.
@@ -115,8 +117,8 @@ private:
     std::unique_ptr<LocalCopyBuild> m_build;
     // Scripts, panels and the local copy that answer late find the window gone.
     Lifetime m_lifetime;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
+    TabService& m_tabs;
+    NavigationService& m_navigation;
 };
 
 } // namespace qv

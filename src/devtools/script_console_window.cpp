@@ -1,7 +1,8 @@
 // The JavaScript console window and the controller's operation that shows it.
 #include "devtools/script_console_window.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
+#include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "base/text_util.h"
@@ -212,9 +213,9 @@ ScriptRunReply scriptRunReplyFrom(const char* json, const GError* error)
     return reply;
 }
 
-ScriptConsoleWindow::ScriptConsoleWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::ScriptConsole, "JavaScript Console")
-    , m_controller(controller)
+ScriptConsoleWindow::ScriptConsoleWindow(Shell& shell, TabService& tabs)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::ScriptConsole, "JavaScript Console")
+    , m_tabs(tabs)
 {
     set_default_size(900, 680);
     add_css_class("qv-script-window");
@@ -305,7 +306,7 @@ void ScriptConsoleWindow::showEditor()
 
 bool ScriptConsoleWindow::pageOpen() const
 {
-    return !webViewURI(controller().selectedWebView()).empty();
+    return !webViewURI(m_tabs.selectedWebView()).empty();
 }
 
 void ScriptConsoleWindow::runJavaScript()
@@ -365,7 +366,7 @@ bool ScriptConsoleWindow::parsesAsScript(const std::string& source)
 
 void ScriptConsoleWindow::executeJavaScriptSource(const ScriptRunRequest& request)
 {
-    WebKitWebView* view = controller().selectedWebView();
+    WebKitWebView* view = m_tabs.selectedWebView();
     if (!view)
         return;
     const std::string world(kScriptConsoleWorld);

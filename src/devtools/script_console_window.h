@@ -14,7 +14,8 @@
 
 namespace qv {
 
-class BrowserController;
+class Shell;
+class TabService;
 
 class ConsoleLayout;
 class ScriptEditorView;
@@ -25,7 +26,7 @@ inline constexpr std::size_t kMaxScriptReplyJsonBytes = 32 * 1024 * 1024;
 
 class ScriptConsoleWindow : public AuxiliaryWindow {
 public:
-    explicit ScriptConsoleWindow(BrowserController& controller);
+    ScriptConsoleWindow(Shell& shell, TabService& tabs);
     ~ScriptConsoleWindow() override;
 
     // Brings the window to the front with the editor focused.
@@ -70,8 +71,7 @@ private:
     GObjectPtr<JSCContext> m_syntaxContext;
     // Completions that arrive after the window is gone find it ended.
     Lifetime m_lifetime;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
+    TabService& m_tabs;
 };
 
 // The reply of one run as the engine hands it back: its JSON (length-checked before parsing)

@@ -2,7 +2,7 @@
 // failing, and the list of finished downloads in "downloads.json".
 #include "downloads/download_service.h"
 
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
@@ -222,7 +222,7 @@ gboolean DownloadService::downloadDecideDestination(WebKitDownload* download, ch
     // A page that starts downloads by itself gets its first one; the user is asked about more.
     // Only a tab's pages are asked about: the tab holds the rules of its page.
     WebKitWebView* view = webkit_download_get_web_view(download);
-    if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
         PageDownloadGate& gate = tab->loadState().downloadGate;
         std::string request = requestURI(download);
         // A response of a navigation the user started counts as the user's gesture.
@@ -240,7 +240,7 @@ gboolean DownloadService::downloadDecideDestination(WebKitDownload* download, ch
         case DownloadAdmission::Hold:
             // Nothing is written until the answer; the engine waits for the destination.
             task.held = true;
-            if (view == m_services.browser->selectedWebView())
+            if (view == m_services.tabs->selectedWebView())
                 refreshDownloadBar();
             return TRUE;
         case DownloadAdmission::Start:
@@ -313,9 +313,9 @@ void DownloadService::downloadDidFail(WebKitDownload* download, GError* error)
     WebKitWebView* view = webkit_download_get_web_view(download);
     if (task.held) {
         task.held = false;
-        if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
+        if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
             tab->loadState().downloadGate.heldEnded();
-            if (view == m_services.browser->selectedWebView())
+            if (view == m_services.tabs->selectedWebView())
                 refreshDownloadBar();
         }
     }
@@ -339,10 +339,10 @@ void DownloadService::reportDownloadFailure(WebKitWebView* view, const std::stri
     m_failedDownloads.push_back({ name, source.value_or(""), message });
     m_failuresChanged.emit();
     // Told once per page, in its tab's bar and the window title; never an alert to dismiss.
-    Tab* tab = m_services.browser->tabList().tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab || !tab->loadState().downloadGate.noteFailure(message))
         return;
-    if (view == m_services.browser->selectedWebView()) {
+    if (view == m_services.tabs->selectedWebView()) {
         if (BrowserWindow* window = m_services.shell->window())
             window->set_title(message);
         refreshDownloadBar();
@@ -373,7 +373,7 @@ void DownloadService::downloadDidFinish(WebKitDownload* download)
 
 void DownloadService::noteBrowserStartedLoad(WebKitWebView* view)
 {
-    if (Tab* tab = m_services.browser->tabList().tabWithView(view))
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
         addUserNavigation(tab->loadState());
 }
 
@@ -382,7 +382,7 @@ void DownloadService::noteDownloadGesture(WebKitWebView* view) { noteBrowserStar
 void DownloadService::noteResponseDownload(
     WebKitWebView* view, const char* requestURI, bool mainFrame)
 {
-    Tab* tab = m_services.browser->tabList().tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return;
     TabLoadState& state = tab->loadState();
@@ -400,7 +400,7 @@ void DownloadService::noteResponseDownload(
 
 void DownloadService::downloadPageCommitted(WebKitWebView* view)
 {
-    if (Tab* tab = m_services.browser->tabList().tabWithView(view)) {
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
         tab->loadState().downloadGate.pageCommitted(PageDownloadGate::Clock::now());
         takeUserNavigation(tab->loadState());
     }
@@ -416,13 +416,13 @@ void DownloadService::downloadPageCommitted(WebKitWebView* view)
     // Cancelling may end a task at once, so the table is not walked while it happens.
     for (WebKitDownload* download : held)
         webkit_download_cancel(download);
-    if (view == m_services.browser->selectedWebView())
+    if (view == m_services.tabs->selectedWebView())
         refreshDownloadBar();
 }
 
 void DownloadService::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer answer)
 {
-    Tab* tab = m_services.browser->tabList().tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return;
     tab->loadState().downloadGate.answer(answer);
@@ -439,7 +439,7 @@ void DownloadService::answerDownloadQuestion(WebKitWebView* view, DownloadAnswer
             webkit_download_cancel(task->download.get());
         }
     }
-    if (view == m_services.browser->selectedWebView())
+    if (view == m_services.tabs->selectedWebView())
         refreshDownloadBar();
 }
 
@@ -449,7 +449,7 @@ void DownloadService::refreshDownloadBar()
     if (!window)
         return;
     DownloadBar& bar = window->downloadBar();
-    Tab* shown = m_services.browser->tabList().tabWithView(m_services.browser->selectedWebView());
+    Tab* shown = m_services.tabs->tabList().tabWithView(m_services.tabs->selectedWebView());
     if (!shown) {
         bar.hideBar();
         return;
@@ -458,7 +458,7 @@ void DownloadService::refreshDownloadBar()
     // The bar answers for the tab, found again when clicked: it may have closed meanwhile.
     TabID tab = shown->id();
     auto answer = [this, tab](DownloadAnswer choice) {
-        if (WebKitWebView* current = tab.empty() ? nullptr : m_services.browser->browserTabForID(tab))
+        if (WebKitWebView* current = tab.empty() ? nullptr : m_services.tabs->browserTabForID(tab))
             answerDownloadQuestion(current, choice);
     };
     if (gate.asking()) {
@@ -468,7 +468,7 @@ void DownloadService::refreshDownloadBar()
         bar.showNotice(
             *gate.failureNotice(), [this] { m_showDownloadsRequested.emit(); },
             [this, tab] {
-                if (Tab* current = m_services.browser->tabList().tabWithID(tab))
+                if (Tab* current = m_services.tabs->tabList().tabWithID(tab))
                     current->loadState().downloadGate.dismissFailureNotice();
                 refreshDownloadBar();
             });

@@ -6,7 +6,14 @@
 #include "app/web_views.h"
 
 #include "downloads/download_files.h"
-#include "extensions/extension_manager_window.h"
+#include "app/auxiliary_window.h"
+#include "app/services.h"
+#include "app/shell.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "extensions/extension_network.h"
 #include "extensions/extension_storage.h"
 #include "navigation/address_resolution.h"
@@ -54,23 +61,23 @@ std::string fileURLForPath(const std::filesystem::path& path)
 
 } // namespace
 
-WebKitWebView* ControllerBridgeHost::webViewAt(std::size_t index) const
+WebKitWebView* ServicesBridgeHost::webViewAt(std::size_t index) const
 {
-    const TabList& tabs = m_controller.browserTabs();
+    const TabList& tabs = m_services.tabs->browserTabs();
     return index < tabs.size() ? tabs[index].webView() : nullptr;
 }
 
-std::vector<BridgeTabInfo> ControllerBridgeHost::browserTabs()
+std::vector<BridgeTabInfo> ServicesBridgeHost::browserTabs()
 {
     std::vector<BridgeTabInfo> list;
-    for (const Tab& tab : m_controller.browserTabs()) {
+    for (const Tab& tab : m_services.tabs->browserTabs()) {
         BridgeTabInfo info;
         info.id = tab.id();
         info.storedURL = tab.url();
         info.storedTitle = tab.title();
         if (WebKitWebView* view = tab.webView()) {
             info.hasWebView = true;
-            info.selected = view == m_controller.selectedWebView();
+            info.selected = view == m_services.tabs->selectedWebView();
             info.currentURL = webViewURI(view);
             info.pageTitle = webViewTitle(view);
             info.isLoading = webkit_web_view_is_loading(view);
@@ -82,106 +89,109 @@ std::vector<BridgeTabInfo> ControllerBridgeHost::browserTabs()
     return list;
 }
 
-void ControllerBridgeHost::selectBrowserTab(std::size_t index)
+void ServicesBridgeHost::selectBrowserTab(std::size_t index)
 {
-    m_controller.selectBrowserTabAtIndex(index);
+    m_services.tabs->selectBrowserTabAtIndex(index);
 }
 
-void ControllerBridgeHost::closeBrowserTab(std::size_t index)
+void ServicesBridgeHost::closeBrowserTab(std::size_t index)
 {
-    m_controller.closeBrowserTabAtIndex(index);
+    m_services.tabs->closeBrowserTabAtIndex(index);
 }
 
-TabID ControllerBridgeHost::createBrowserTab(const std::string& url)
+TabID ServicesBridgeHost::createBrowserTab(const std::string& url)
 {
-    TabID id = m_controller.createBrowserTabWithURL(url);
-    if (BrowserWindow* window = m_controller.window())
+    TabID id = m_services.tabs->createBrowserTabWithURL(url);
+    if (BrowserWindow* window = m_services.shell->window())
         window->present();
     return id;
 }
 
-std::string ControllerBridgeHost::homePageURL()
+std::string ServicesBridgeHost::homePageURL()
 {
-    return m_controller.profiles().homePageURLForProfile(m_controller.profiles().currentProfile());
+    return m_services.profiles->homePageURLForProfile(m_services.profiles->currentProfile());
 }
 
-std::string ControllerBridgeHost::searchURL(const std::string& query)
+std::string ServicesBridgeHost::searchURL(const std::string& query)
 {
-    return m_controller.profiles().searchURLForProfile(m_controller.profiles().currentProfile(), query);
+    return m_services.profiles->searchURLForProfile(m_services.profiles->currentProfile(), query);
 }
 
-BridgeUIState ControllerBridgeHost::uiState()
+BridgeUIState ServicesBridgeHost::uiState()
 {
     BridgeUIState state;
-    state.darkMode = m_controller.shell().darkMode();
-    state.currentProfileID = m_controller.profiles().currentProfile();
-    UserDefaults& defaults = m_controller.shell().defaults();
+    state.darkMode = m_services.shell->darkMode();
+    state.currentProfileID = m_services.profiles->currentProfile();
+    UserDefaults& defaults = m_services.shell->defaults();
     Json stored = defaults.objectForKey(kProfilesKey);
     Json current = defaults.objectForKey(kCurrentProfileKey);
     RepairedProfiles profiles = repairStoredProfiles(
         stored.is_null() ? nullptr : &stored, current.is_null() ? nullptr : &current);
     if (const BrowserProfile* profile = profileForID(profiles.profiles, state.currentProfileID))
         state.currentProfileName = profile->name;
-    state.extensionTabsVisible = m_controller.extensionTabsVisible();
-    state.extensionToolbarVisible = m_controller.extensionToolbarVisible();
-    state.browserElementFullscreen = m_controller.browserElementFullscreen();
+    if (BrowserWindow* window = m_services.shell->window()) {
+        state.extensionTabsVisible = window->extensionTabsVisible();
+        state.extensionToolbarVisible = window->extensionToolbarVisible();
+        state.browserElementFullscreen = window->elementFullscreen();
+    }
     return state;
 }
 
-void ControllerBridgeHost::setDarkMode(bool dark) { m_controller.setDarkModeFromExtension(dark); }
+void ServicesBridgeHost::setDarkMode(bool dark) { m_services.shell->setDarkMode(dark); }
 
-void ControllerBridgeHost::setChromeVisibility(
+void ServicesBridgeHost::setChromeVisibility(
     std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible)
 {
-    m_controller.setExtensionChromeVisibility(tabsVisible, toolbarVisible);
+    if (BrowserWindow* window = m_services.shell->window())
+        window->setExtensionChromeVisibility(tabsVisible, toolbarVisible);
 }
 
-std::string ControllerBridgeHost::addressFieldText()
+std::string ServicesBridgeHost::addressFieldText()
 {
-    BrowserWindow* window = m_controller.window();
+    BrowserWindow* window = m_services.shell->window();
     return window ? window->requestField().get_text().raw() : std::string();
 }
 
-void ControllerBridgeHost::setAddressFieldText(const std::string& text)
+void ServicesBridgeHost::setAddressFieldText(const std::string& text)
 {
-    m_controller.setAddressFieldText(text);
+    m_services.navigation->setAddressFieldText(text);
 }
 
-void ControllerBridgeHost::submitAddressField(AddressSubmitter submitter)
+void ServicesBridgeHost::submitAddressField(AddressSubmitter submitter)
 {
     if (submitter == AddressSubmitter::Extension)
-        m_controller.submitAddressFieldFromExtension();
+        m_services.navigation->submitAddressFieldFromExtension();
     else
-        m_controller.openRequest();
+        m_services.navigation->openRequest();
 }
 
-void ControllerBridgeHost::loadURL(std::size_t index, const std::string& url)
+void ServicesBridgeHost::loadURL(std::size_t index, const std::string& url)
 {
     if (WebKitWebView* view = webViewAt(index)) {
-        m_controller.downloads().noteBrowserStartedLoad(view);
+        m_services.downloads->noteBrowserStartedLoad(view);
         webkit_web_view_load_uri(view, url.c_str());
     }
 }
 
-void ControllerBridgeHost::reload(std::size_t index)
+void ServicesBridgeHost::reload(std::size_t index)
 {
     if (WebKitWebView* view = webViewAt(index))
         webkit_web_view_reload(view);
 }
 
-void ControllerBridgeHost::goBack(std::size_t index)
+void ServicesBridgeHost::goBack(std::size_t index)
 {
     if (WebKitWebView* view = webViewAt(index))
         webkit_web_view_go_back(view);
 }
 
-void ControllerBridgeHost::goForward(std::size_t index)
+void ServicesBridgeHost::goForward(std::size_t index)
 {
     if (WebKitWebView* view = webViewAt(index))
         webkit_web_view_go_forward(view);
 }
 
-void ControllerBridgeHost::setCustomUserAgent(
+void ServicesBridgeHost::setCustomUserAgent(
     std::size_t index, const std::optional<std::string>& agent)
 {
     WebKitWebView* view = webViewAt(index);
@@ -192,7 +202,7 @@ void ControllerBridgeHost::setCustomUserAgent(
         webkit_web_view_get_settings(view), agent ? agent->c_str() : nullptr);
 }
 
-void ControllerBridgeHost::runPageScript(
+void ServicesBridgeHost::runPageScript(
     std::size_t index, const PageScript& script, ScriptCompletion completion)
 {
     WebKitWebView* view = webViewAt(index);
@@ -211,24 +221,24 @@ void ControllerBridgeHost::runPageScript(
         });
 }
 
-Json ControllerBridgeHost::extensionStorage(const ExtensionID& id)
+Json ServicesBridgeHost::extensionStorage(const ExtensionID& id)
 {
-    return m_controller.shell().defaults().objectForKey(extensionStorageKey(id));
+    return m_services.shell->defaults().objectForKey(extensionStorageKey(id));
 }
 
-void ControllerBridgeHost::setExtensionStorage(const ExtensionID& id, const Json& dictionary)
+void ServicesBridgeHost::setExtensionStorage(const ExtensionID& id, const Json& dictionary)
 {
-    m_controller.shell().setDefaultsValue(extensionStorageKey(id), dictionary);
+    m_services.shell->setDefaultsValue(extensionStorageKey(id), dictionary);
 }
 
-ExtensionEventSubscriptions& ControllerBridgeHost::extensionEventSubscriptions()
+ExtensionEventSubscriptions& ServicesBridgeHost::extensionEventSubscriptions()
 {
-    return m_controller.extensions().extensionEventSubscriptions();
+    return m_services.extensions->extensionEventSubscriptions();
 }
 
-void ControllerBridgeHost::emitExtensionEvent(const std::string& name, const Json& detail)
+void ServicesBridgeHost::emitExtensionEvent(const std::string& name, const Json& detail)
 {
-    m_controller.extensions().emitExtensionEvent(name, detail);
+    m_services.extensions->emitExtensionEvent(name, detail);
 }
 
 HttpStreamRequest extensionFetchStreamRequest(const ExtensionFetchRequest& request)
@@ -253,7 +263,7 @@ HttpStreamRequest extensionDownloadStreamRequest(const std::string& url)
     return http;
 }
 
-void ControllerBridgeHost::performExtensionFetch(
+void ServicesBridgeHost::performExtensionFetch(
     const ExtensionFetchRequest& request, BridgeReplyHandler reply)
 {
     HttpStreamRequest http = extensionFetchStreamRequest(request);
@@ -281,14 +291,14 @@ void ControllerBridgeHost::performExtensionFetch(
         reply(accumulator->fail(""));
 }
 
-void ControllerBridgeHost::performExtensionDownload(
+void ServicesBridgeHost::performExtensionDownload(
     const ExtensionDownloadRequest& request, const ExtensionID&, BridgeReplyHandler reply)
 {
     GtkWindow* parent = nullptr;
-    ExtensionManagerWindow* manager = m_controller.extensionManager();
+    AuxiliaryWindow* manager = m_services.shell->auxiliaryWindow(AuxiliaryWindowKind::ExtensionManager);
     if (manager && manager->get_visible())
         parent = manager->gobj();
-    else if (BrowserWindow* window = m_controller.window())
+    else if (BrowserWindow* window = m_services.shell->window())
         parent = GTK_WINDOW(window->gobj());
     if (!parent) {
         reply(BridgeReply::failure(std::string(kDownloadNoWindowMessage)));
@@ -313,7 +323,7 @@ void ControllerBridgeHost::performExtensionDownload(
         });
 }
 
-void ControllerBridgeHost::startExtensionDownload(
+void ServicesBridgeHost::startExtensionDownload(
     const std::string& url, const std::filesystem::path& destination, BridgeReplyHandler reply)
 {
     // Written beside the destination and renamed over it only when complete, so the user's
@@ -364,7 +374,7 @@ void ControllerBridgeHost::startExtensionDownload(
                 extensionDownloadFailureReply(committed.error(), kDownloadNotSavedMessage));
             return;
         }
-        m_controller.downloads().recordCompletedDownloadURL(fileURLForPath(saved), url);
+        m_services.downloads->recordCompletedDownloadURL(fileURLForPath(saved), url);
         std::error_code error;
         auto bytes = std::filesystem::file_size(saved, error);
         pending->reply(extensionDownloadReply(saved.string(), error ? 0 : bytes));
@@ -374,21 +384,5 @@ void ControllerBridgeHost::startExtensionDownload(
         reply(BridgeReply::failure(std::string(kDownloadFailedMessage)));
     }
 }
-
-} // namespace qv
-
-namespace qv {
-
-void BrowserController::setExtensionChromeVisibility(
-    std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible)
-{
-    if (tabsVisible)
-        m_extensionTabsVisible = *tabsVisible;
-    if (toolbarVisible)
-        m_extensionToolbarVisible = *toolbarVisible;
-    applyBrowserChromeVisibility();
-}
-
-void BrowserController::setDarkModeFromExtension(bool dark) { m_shell->setDarkMode(dark); }
 
 } // namespace qv

@@ -1,7 +1,7 @@
-// The browser as the bridge dispatcher sees it: BridgeHost on top of the controller.
+// The browser as the bridge dispatcher sees it: BridgeHost on top of the services.
 #pragma once
 
-#include "app/browser_controller.h"
+#include "app/services.h"
 #include "app/web_views.h"
 #include "extensions/bridge_dispatcher.h"
 #include "platform/http_client.h"
@@ -17,10 +17,10 @@ Json jsonFromScriptValue(JSCValue* value);
 HttpStreamRequest extensionFetchStreamRequest(const ExtensionFetchRequest& request);
 HttpStreamRequest extensionDownloadStreamRequest(const std::string& url);
 
-class ControllerBridgeHost final : public BridgeHost {
+class ServicesBridgeHost final : public BridgeHost {
 public:
-    explicit ControllerBridgeHost(BrowserController& controller)
-        : m_controller(controller)
+    explicit ServicesBridgeHost(const Services& services)
+        : m_services(services)
     {
     }
 
@@ -68,7 +68,7 @@ private:
     void startExtensionDownload(
         const std::string& url, const std::filesystem::path& destination, BridgeReplyHandler reply);
 
-    BrowserController& m_controller;
+    const Services& m_services;
     // Requests in flight end with the host; their replies then come from the dispatcher.
     HttpClient m_network;
     // Tells a save panel or a page script that answers late that the host is gone.

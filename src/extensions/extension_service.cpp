@@ -2,7 +2,7 @@
 #include "extensions/extension_service.h"
 
 #include "app/auxiliary_window.h"
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
@@ -97,7 +97,7 @@ void ExtensionService::loadExtensions()
         = extensionIDSetFromDefaults(m_services.shell->defaults().objectForKey(kEnabledExtensionsKey));
     m_extensionsLoaded = true;
     if (!m_bridgeHost)
-        m_bridgeHost = std::make_unique<ControllerBridgeHost>(*m_services.browser);
+        m_bridgeHost = std::make_unique<ServicesBridgeHost>(m_services);
 
     std::error_code ec;
     fs::path store = extensionStoreURL();
@@ -382,7 +382,7 @@ void ExtensionService::emitExtensionEvent(const std::string& name, const Json& d
 
 void ExtensionService::markActivityReporter(WebKitWebView* view)
 {
-    std::optional<TabID> id = m_services.browser->tabIDForWebView(view);
+    std::optional<TabID> id = m_services.tabs->tabIDForWebView(view);
     if (!id)
         return;
     std::string script = "window.qvActivityTab = " + dumpJson(Json(*id)) + ";";
@@ -396,7 +396,7 @@ Json ExtensionService::handleUserActivityMessage(WebKitWebView* webView, const J
     UserActivitySource source;
     // The reporter runs only in the main frame of its own world.
     source.isMainFrame = webView != nullptr;
-    source.tabID = webView ? m_services.browser->tabIDForWebView(webView) : std::nullopt;
+    source.tabID = webView ? m_services.tabs->tabIDForWebView(webView) : std::nullopt;
     Json answer;
     qv::handleUserActivityMessage(
         detail, source, *m_bridgeHost,
@@ -413,7 +413,7 @@ gboolean ExtensionService::userActivityMessageReceived(
     Json body = jsonFromScriptValue(value);
     std::string named = body.is_object() ? jsonString(body, "view") : std::string();
     WebKitWebView* view = nullptr;
-    for (const Tab& tab : m_services.browser->browserTabs()) {
+    for (const Tab& tab : m_services.tabs->browserTabs()) {
         if (!tab.webView() || webkit_web_view_get_user_content_manager(tab.webView()) != manager)
             continue;
         if (!view || tab.id() == named)

@@ -1,7 +1,8 @@
 // The history window and its actions: showing, reopening, deleting and clearing visits.
 #include "history/history_window.h"
 
-#include "app/browser_controller.h"
+#include "navigation/navigation_service.h"
+#include "tabs/tab_service.h"
 #include "app/shell.h"
 #include "history/history_service.h"
 #include "app/browser_window.h"
@@ -33,7 +34,7 @@ namespace {
 
 void HistoryWindow::openSelected()
 {
-    BrowserController& browser = m_controller;
+    TabService& tabs = m_tabs;
     BrowserWindow* window = shell().window();
     if (!window)
         return;
@@ -43,28 +44,28 @@ void HistoryWindow::openSelected()
         return;
     case HistoryReopenMode::CurrentTab:
         // Resolved like typed text, so a dead address still ends in a search.
-        browser.setAddressFieldText(plan.visits.front().url);
-        browser.openRequest();
+        m_navigation.setAddressFieldText(plan.visits.front().url);
+        m_navigation.openRequest();
         break;
     case HistoryReopenMode::NewTabs:
         for (const auto& visit : plan.visits)
-            browser.createBrowserTabWithURL(visit.url);
+            tabs.createBrowserTabWithURL(visit.url);
         break;
     case HistoryReopenMode::LazyTabs: {
-        TabList::Batch batch(browser.tabList());
+        TabList::Batch batch(tabs.tabList());
         std::optional<size_t> first;
         for (const auto& visit : plan.visits) {
-            Tab* tab = browser.tabList().tabWithID(browser.createBrowserTabWithURL(std::nullopt));
+            Tab* tab = tabs.tabList().tabWithID(tabs.createBrowserTabWithURL(std::nullopt));
             if (!tab)
                 continue;
             tab->setURL(visit.url);
             tab->setTitle(visit.title);
             tab->setLazy(true);
             if (!first)
-                first = browser.browserTabs().indexOf(*tab);
+                first = tabs.browserTabs().indexOf(*tab);
         }
         if (first)
-            browser.selectBrowserTabAtIndex(*first);
+            tabs.selectBrowserTabAtIndex(*first);
         break;
     }
     }
@@ -134,10 +135,12 @@ void HistoryWindow::clearAll()
     reload();
 }
 
-HistoryWindow::HistoryWindow(Shell& shell, HistoryService& history, BrowserController& controller)
+HistoryWindow::HistoryWindow(
+    Shell& shell, HistoryService& history, TabService& tabs, NavigationService& navigation)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::History, "Browsing History")
     , m_history(history)
-    , m_controller(controller)
+    , m_tabs(tabs)
+    , m_navigation(navigation)
 {
     m_history.signalVisitAdded().connect(sigc::mem_fun(*this, &HistoryWindow::visitAdded));
     addApplicationStyleSheet(kHistoryCss);

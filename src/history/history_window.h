@@ -8,13 +8,14 @@
 
 namespace qv {
 
-class BrowserController;
+class NavigationService;
+class TabService;
 class HistoryService;
 class Shell;
 
 class HistoryWindow : public AuxiliaryWindow {
 public:
-    HistoryWindow(Shell& shell, HistoryService& history, BrowserController& controller);
+    HistoryWindow(Shell& shell, HistoryService& history, TabService& tabs, NavigationService& navigation);
 
     // Reopens the selected visits as the selection asks: in the current tab, new tabs or lazy
     // ones.
@@ -48,7 +49,8 @@ private:
     Gtk::Button* m_clearButton = nullptr;
     HistoryService& m_history;
     // Reopening visits in tabs.
-    BrowserController& m_controller;
+    TabService& m_tabs;
+    NavigationService& m_navigation;
 };
 
 } // namespace qv

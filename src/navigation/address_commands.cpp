@@ -1,5 +1,14 @@
 // Submitting the address field: file loads, searches, candidate probes; search and home pages.
-#include "app/browser_controller.h"
+#include "navigation/navigation_service.h"
+
+#include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
 
@@ -39,20 +48,15 @@ bool isLoadableURL(const std::string& address)
 
 } // namespace
 
-std::string BrowserController::normalizedAddressForTab(const std::string& address) const
+void NavigationService::openRequest() { openRequest(SubmitOrigin::User); }
+
+void NavigationService::submitAddressFieldFromExtension() { openRequest(SubmitOrigin::Extension); }
+
+void NavigationService::openRequest(SubmitOrigin origin)
 {
-    return normalizedAddress(address).value_or("");
-}
-
-void BrowserController::openRequest() { openRequest(SubmitOrigin::User); }
-
-void BrowserController::submitAddressFieldFromExtension() { openRequest(SubmitOrigin::Extension); }
-
-void BrowserController::openRequest(SubmitOrigin origin)
-{
-    std::string text = m_window ? m_window->requestField().get_text().raw() : std::string();
+    std::string text = window() ? window()->requestField().get_text().raw() : std::string();
     m_addressFieldEditedByUser = false;
-    m_extensions->emitExtensionEvent("addressBar.submitted", { { "text", text } });
+    m_services.extensions->emitExtensionEvent("addressBar.submitted", { { "text", text } });
 
     RequestDecision decision = decideRequest(text, typedRequestContext(origin));
     if (decision.kind == RequestKind::Ignore)
@@ -61,21 +65,19 @@ void BrowserController::openRequest(SubmitOrigin origin)
 
     switch (decision.kind) {
     case RequestKind::OpenFile:
-        if (!m_webView)
+        if (!m_services.tabs->selectedWebView())
             return;
         setAddressFieldText(decision.fileAddress);
-        m_downloads->noteBrowserStartedLoad(m_webView);
-        webkit_web_view_load_uri(m_webView, decision.fileAddress.c_str());
+        m_services.downloads->noteBrowserStartedLoad(m_services.tabs->selectedWebView());
+        webkit_web_view_load_uri(m_services.tabs->selectedWebView(), decision.fileAddress.c_str());
         return;
     case RequestKind::Search:
-        loadResolvedAddress(m_profiles->searchURLForCurrentProfile(decision.input));
+        loadResolvedAddress(m_services.profiles->searchURLForCurrentProfile(decision.input));
         return;
     case RequestKind::Probe: {
-        std::vector<std::string> candidates = m_addressCandidateBuilder
-            ? m_addressCandidateBuilder(decision.input)
-            : decision.candidates;
+        std::vector<std::string> candidates = candidatesFor(decision);
         if (candidates.empty())
-            loadResolvedAddress(m_profiles->searchURLForCurrentProfile(decision.input));
+            loadResolvedAddress(m_services.profiles->searchURLForCurrentProfile(decision.input));
         else
             resolveAddressCandidates(candidates, decision.input, generation);
         return;
@@ -85,7 +87,13 @@ void BrowserController::openRequest(SubmitOrigin origin)
     }
 }
 
-RequestContext BrowserController::typedRequestContext(SubmitOrigin origin) const
+std::vector<std::string> NavigationService::candidatesFor(const RequestDecision& decision) const
+{
+    return m_addressCandidateBuilder ? m_addressCandidateBuilder(decision.input)
+                                     : decision.candidates;
+}
+
+RequestContext NavigationService::typedRequestContext(SubmitOrigin origin) const
 {
     RequestContext context;
     if (const char* home = g_getenv("HOME"); home && *home)
@@ -97,7 +105,7 @@ RequestContext BrowserController::typedRequestContext(SubmitOrigin origin) const
     return context;
 }
 
-void BrowserController::probeAddressCandidates(const std::vector<std::string>& candidates,
+void NavigationService::probeAddressCandidates(const std::vector<std::string>& candidates,
     std::function<void(std::optional<std::string>)> decided)
 {
     uint64_t key = ++m_addressProbeCount;
@@ -110,7 +118,7 @@ void BrowserController::probeAddressCandidates(const std::vector<std::string>& c
         = std::make_unique<AddressProbe>(candidates, m_addressProbeTimeout, std::move(settled));
 }
 
-size_t BrowserController::pendingAddressProbes() const
+size_t NavigationService::pendingAddressProbes() const
 {
     size_t pending = 0;
     for (const auto& [key, probe] : m_addressProbes)
@@ -118,19 +126,19 @@ size_t BrowserController::pendingAddressProbes() const
     return pending;
 }
 
-std::string BrowserController::searchURLForTab(const TabID& tabID, const std::string& query) const
+std::string NavigationService::searchURLForTab(const TabID& tabID, const std::string& query) const
 {
-    ProfileID profile = m_profiles->currentProfile();
-    if (const Tab* tab = m_tabs.tabWithID(tabID))
+    ProfileID profile = m_services.profiles->currentProfile();
+    if (const Tab* tab = m_services.tabs->tabList().tabWithID(tabID))
         profile = tab->profileID().empty() ? ProfileID(kDefaultProfileID) : tab->profileID();
-    return m_profiles->searchURLForProfile(profile, query);
+    return m_services.profiles->searchURLForProfile(profile, query);
 }
 
-void BrowserController::resolveAddressCandidates(
+void NavigationService::resolveAddressCandidates(
     const std::vector<std::string>& candidates, const std::string& query, uint64_t generation)
 {
     // The result belongs to the tab that was selected when the text was submitted.
-    TabID tabID = tabIDForWebView(m_webView).value_or("");
+    TabID tabID = m_services.tabs->tabIDForWebView(m_services.tabs->selectedWebView()).value_or("");
     probeAddressCandidates(candidates, [this, query, generation, tabID](auto winner) {
         if (generation != m_addressLookupGeneration)
             return;
@@ -138,13 +146,13 @@ void BrowserController::resolveAddressCandidates(
     });
 }
 
-void BrowserController::loadResolvedAddressInTab(const std::string& address, const TabID& tabID)
+void NavigationService::loadResolvedAddressInTab(const std::string& address, const TabID& tabID)
 {
-    Tab* tab = m_tabs.tabWithID(tabID);
+    Tab* tab = m_services.tabs->tabList().tabWithID(tabID);
     if (!tab)
         return;
     if (!isLoadableURL(address)) {
-        m_shell->showError(kInvalidURLMessage);
+        m_services.shell->showError(kInvalidURLMessage);
         return;
     }
     if (!tab->webView()) {
@@ -152,36 +160,36 @@ void BrowserController::loadResolvedAddressInTab(const std::string& address, con
         tab->setURL(address);
         return;
     }
-    if (tab->webView() == m_webView)
+    if (tab->webView() == m_services.tabs->selectedWebView())
         setAddressFieldText(address);
-    m_downloads->noteBrowserStartedLoad(tab->webView());
+    m_services.downloads->noteBrowserStartedLoad(tab->webView());
     webkit_web_view_load_uri(tab->webView(), address.c_str());
 }
 
-void BrowserController::loadResolvedAddress(const std::optional<std::string>& address)
+void NavigationService::loadResolvedAddress(const std::optional<std::string>& address)
 {
     if (!address || !isLoadableURL(*address)) {
-        m_shell->showError(kInvalidURLMessage);
+        m_services.shell->showError(kInvalidURLMessage);
         return;
     }
-    if (!m_webView)
+    if (!m_services.tabs->selectedWebView())
         return;
     setAddressFieldText(*address);
-    m_downloads->noteBrowserStartedLoad(m_webView);
-    webkit_web_view_load_uri(m_webView, address->c_str());
+    m_services.downloads->noteBrowserStartedLoad(m_services.tabs->selectedWebView());
+    webkit_web_view_load_uri(m_services.tabs->selectedWebView(), address->c_str());
 }
 
-void BrowserController::updateAddressFieldForURL(const std::string& url)
+void NavigationService::updateAddressFieldForURL(const std::string& url)
 {
     if (url.empty())
         return;
     // What the user is typing is never replaced by the page's own progress (a failing or slow
     // load in the tab); their text stays until they submit it or leave the field.
     auto update = [this, url] {
-        if (m_addressFieldEditedByUser && m_window) {
+        if (m_addressFieldEditedByUser && window()) {
             // The keyboard focus is on the field's text widget inside it.
-            Gtk::Widget* focus = m_window->get_focus();
-            Gtk::Widget& field = m_window->requestField();
+            Gtk::Widget* focus = window()->get_focus();
+            Gtk::Widget& field = window()->requestField();
             if (focus && (focus == &field || focus->is_ancestor(field)))
                 return;
         }
@@ -199,34 +207,68 @@ void BrowserController::updateAddressFieldForURL(const std::string& url)
         *this));
 }
 
-void BrowserController::setAddressFieldText(const std::string& text)
+void NavigationService::setAddressFieldText(const std::string& text)
 {
-    if (!m_window)
+    if (!window())
         return;
     ++m_programmaticAddressEdits;
-    m_window->requestField().set_text(text);
+    window()->requestField().set_text(text);
     --m_programmaticAddressEdits;
     m_addressFieldEditedByUser = false;
 }
 
-void BrowserController::controlTextDidChange()
+void NavigationService::controlTextDidChange()
 {
-    if (!m_window || m_programmaticAddressEdits > 0)
+    if (!window() || m_programmaticAddressEdits > 0)
         return;
     m_addressFieldEditedByUser = true;
-    std::string text = m_window->requestField().get_text().raw();
-    m_extensions->emitExtensionEvent("addressBar.changed", { { "text", text } });
+    std::string text = window()->requestField().get_text().raw();
+    m_services.extensions->emitExtensionEvent("addressBar.changed", { { "text", text } });
     if (text.empty() || text.back() != '#')
         return;
     // Changing the text from inside its own change signal is left to the next turn.
     Glib::signal_idle().connect_once(sigc::track_obj(
         [this, text] {
-            if (!m_window || m_window->requestField().get_text().raw() != text)
+            if (!window() || window()->requestField().get_text().raw() != text)
                 return;
             setAddressFieldText(text.substr(0, text.size() - 1));
             openRequest();
         },
         *this));
+}
+
+void NavigationService::resolveTypedAddressInTab(const std::string& text, const TabID& tabID)
+{
+    RequestDecision decision = decideRequest(text, typedRequestContext(SubmitOrigin::User));
+    if (m_services.tabs->browserTabForID(tabID) && m_services.tabs->browserTabForID(tabID) == m_services.tabs->selectedWebView())
+        setAddressFieldText(decision.input);
+
+    std::vector<std::string> candidates;
+    switch (decision.kind) {
+    case RequestKind::Ignore:
+        return;
+    case RequestKind::OpenFile:
+        loadResolvedAddressInTab(decision.fileAddress, tabID);
+        return;
+    case RequestKind::Search:
+        loadResolvedAddressInTab(m_services.profiles->searchURLForCurrentProfile(decision.input), tabID);
+        return;
+    case RequestKind::Probe:
+        candidates = candidatesFor(decision);
+        break;
+    }
+    if (candidates.empty()) {
+        loadResolvedAddressInTab(m_services.profiles->searchURLForCurrentProfile(decision.input), tabID);
+        return;
+    }
+
+    probeAddressCandidates(candidates, [this, query = decision.input, tabID](auto winner) {
+        const Tab* tab = m_services.tabs->tabList().tabWithID(tabID);
+        // Something was loaded in the tab meanwhile: that wins over the late answer.
+        if (!tab || !webViewURI(tab->webView()).empty() || !tab->url().empty())
+            return;
+        loadResolvedAddressInTab(winner.value_or(searchURLForTab(tabID, query)), tabID);
+    });
 }
 
 } // namespace qv

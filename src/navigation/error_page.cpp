@@ -1,5 +1,14 @@
 // The error page a tab shows after a failed load, and keeping it out of visits and titles.
-#include "app/browser_controller.h"
+#include "navigation/navigation_service.h"
+
+#include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
@@ -24,7 +33,7 @@ namespace {
 
 } // namespace
 
-bool BrowserController::showErrorPage(
+bool NavigationService::showErrorPage(
     WebKitWebView* view, const std::string& uri, const std::string& message)
 {
     // An error page that itself fails is not replaced by another one.
@@ -33,10 +42,10 @@ bool BrowserController::showErrorPage(
     auto pageTemplate = errorPageTemplate();
     if (!pageTemplate)
         return false;
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return false;
-    std::string html = errorPageHTML(*pageTemplate, { message, uri, m_shell->darkMode() });
+    std::string html = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode() });
     tab->loadState().errorPage = ErrorPageState::Pending;
     tab->loadState().errorPageURI = uri;
     // The failing address stays the view's address and is the page's own, so reloading the
@@ -45,15 +54,15 @@ bool BrowserController::showErrorPage(
     return true;
 }
 
-bool BrowserController::showingErrorPage(WebKitWebView* view) const
+bool NavigationService::showingErrorPage(WebKitWebView* view) const
 {
-    const Tab* tab = m_tabs.tabWithView(view);
+    const Tab* tab = m_services.tabs->tabList().tabWithView(view);
     return tab && tab->loadState().errorPage != ErrorPageState::None;
 }
 
-bool BrowserController::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
+bool NavigationService::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
 {
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab || tab->loadState().errorPage == ErrorPageState::None)
         return false;
     TabLoadState& state = tab->loadState();
@@ -67,7 +76,7 @@ bool BrowserController::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEven
         state.errorPageURI.clear();
         return false;
     }
-    if (event == WEBKIT_LOAD_COMMITTED && view == m_webView) {
+    if (event == WEBKIT_LOAD_COMMITTED && view == m_services.tabs->selectedWebView()) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
     }
@@ -75,10 +84,10 @@ bool BrowserController::errorPageLoadChanged(WebKitWebView* view, WebKitLoadEven
     return true;
 }
 
-bool BrowserController::decideErrorPageNavigation(
+bool NavigationService::decideErrorPageNavigation(
     WebKitWebView* view, WebKitPolicyDecision* decision)
 {
-    const Tab* tab = m_tabs.tabWithView(view);
+    const Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab || tab->loadState().errorPage != ErrorPageState::Pending)
         return false;
     WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(

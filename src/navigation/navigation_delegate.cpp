@@ -1,9 +1,18 @@
 // The web views' navigation callbacks and the back, forward, reload, home and focus commands.
-#include "app/browser_controller.h"
+#include "navigation/navigation_service.h"
 
 #include "app/browser_window.h"
+#include "app/services.h"
+#include "app/shell.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
+
 #include "app/web_views.h"
 #include "base/text_util.h"
+#include "platform/address_probe.h"
 #include "tabs/tab_model.h"
 
 #include <libsoup/soup.h>
@@ -52,27 +61,6 @@ bool isAttachment(WebKitURIResponse* response)
 // How long a finished page's visit waits for a title the engine reports just after the finish.
 constexpr unsigned kTitleGraceMilliseconds = 250;
 
-// Records the finished load in the history and tells extensions.
-void completeVisit(BrowserController& controller, WebKitWebView* view, const std::string& url)
-{
-    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
-    if (!url.empty())
-        controller.history().saveHistoryEntry(url, title);
-    controller.extensions().emitExtensionEvent("page.loaded",
-        { { "tabId", controller.tabIDForWebView(view).value_or("") }, { "url", url },
-            { "title", title } });
-}
-
-// Completes a visit still waiting for its title; the tab owns the wait while it shows the view.
-void completePendingVisit(BrowserController& controller, Tab* tab, WebKitWebView* view)
-{
-    if (!tab || !tab->loadState().pendingVisit)
-        return;
-    std::string url = tab->loadState().pendingVisit->url;
-    tab->loadState().pendingVisit.reset();
-    completeVisit(controller, view, url);
-}
-
 // The engine hands the download to the session's "download-started" (downloads/downloads.cpp).
 void decideDownload(WebKitPolicyDecision* decision) { webkit_policy_decision_download(decision); }
 
@@ -93,14 +81,57 @@ std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decisio
 
 } // namespace
 
-void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
+NavigationService::NavigationService(const Services& services)
+    : m_services(services)
 {
-    if (m_extensions->isExtensionWebView(view) || errorPageLoadChanged(view, event))
+}
+
+NavigationService::~NavigationService() = default;
+
+BrowserWindow* NavigationService::window() const { return m_services.shell->window(); }
+
+void NavigationService::watchWebView(WebKitWebView* view)
+{
+    connectSignal<&NavigationService::webViewLoadChanged>(view, "load-changed", this);
+    connectSignal<&NavigationService::webViewLoadFailed>(view, "load-failed", this);
+    connectSignal<&NavigationService::webViewURIChanged>(view, "notify::uri", this);
+    connectSignal<&NavigationService::webViewTitleChanged>(view, "notify::title", this);
+    connectSignal<&NavigationService::createWebViewForNavigation>(view, "create", this);
+    connectSignal<&NavigationService::webViewDecidePolicy>(view, "decide-policy", this);
+}
+
+void NavigationService::unwatchWebView(WebKitWebView* view)
+{
+    g_signal_handlers_disconnect_by_data(view, this);
+}
+
+void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
+{
+    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
+    if (!url.empty())
+        m_services.history->saveHistoryEntry(url, title);
+    m_services.extensions->emitExtensionEvent("page.loaded",
+        { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", url },
+            { "title", title } });
+}
+
+void NavigationService::completePendingVisit(Tab* tab, WebKitWebView* view)
+{
+    if (!tab || !tab->loadState().pendingVisit)
+        return;
+    std::string url = tab->loadState().pendingVisit->url;
+    tab->loadState().pendingVisit.reset();
+    completeVisit(view, url);
+}
+
+void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
+{
+    if (m_services.extensions->isExtensionWebView(view) || errorPageLoadChanged(view, event))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        if (Tab* tab = m_tabs.tabWithView(view)) {
-            completePendingVisit(*this, tab, view);
+        if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
+            completePendingVisit(tab, view);
             TabLoadState& state = tab->loadState();
             state.finished = false;
             state.failed = false;
@@ -108,14 +139,14 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
             ++state.serial;
         }
         // The view's address is now the one its main frame is loading.
-        m_extensions->emitExtensionEvent("page.navigationStarted",
-            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
+        m_services.extensions->emitExtensionEvent("page.navigationStarted",
+            { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
     case WEBKIT_LOAD_COMMITTED:
         webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
-        if (Tab* tab = m_tabs.tabWithView(view)) {
+        if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
             if (tab->loadState().failed)
                 break;
             tab->loadState().finished = true;
@@ -127,42 +158,42 @@ void BrowserController::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
     }
 }
 
-void BrowserController::webViewDidCommitNavigation(WebKitWebView* view)
+void NavigationService::webViewDidCommitNavigation(WebKitWebView* view)
 {
-    m_extensions->markActivityReporter(view);
-    m_downloads->downloadPageCommitted(view);
-    if (view == m_webView) {
+    m_services.extensions->markActivityReporter(view);
+    m_services.downloads->downloadPageCommitted(view);
+    if (view == m_services.tabs->selectedWebView()) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
     }
-    m_extensions->emitExtensionEvent("page.navigationCommitted",
-        { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
+    m_services.extensions->emitExtensionEvent("page.navigationCommitted",
+        { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
 }
 
-void BrowserController::updateTitlesForWebView(WebKitWebView* view)
+void NavigationService::updateTitlesForWebView(WebKitWebView* view)
 {
     std::string title = pageTitle(view);
-    if (Tab* tab = m_tabs.tabWithView(view))
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
         tab->setShownPage(title.empty() ? kNewTabTitle : title, webViewURI(view));
-    if (view == m_webView && m_window)
-        m_window->set_title(browserWindowTitle(title));
+    if (view == m_services.tabs->selectedWebView() && window())
+        window()->set_title(browserWindowTitle(title));
 }
 
-void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
+void NavigationService::webViewDidFinishNavigation(WebKitWebView* view)
 {
     updateTitlesForWebView(view);
-    if (view == m_webView) {
+    if (view == m_services.tabs->selectedWebView()) {
         updateAddressFieldForURL(webViewURI(view));
         updateNavigationButtons();
     }
-    updateFaviconForWebView(view);
-    completePendingVisit(*this, m_tabs.tabWithView(view), view);
+    m_services.tabs->updateFaviconForWebView(view);
+    completePendingVisit(m_services.tabs->tabList().tabWithView(view), view);
     std::string uri = webViewURI(view);
     if (!webViewTitle(view).empty()) {
-        completeVisit(*this, view, uri);
+        completeVisit(view, uri);
         return;
     }
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return;
     auto pending = std::make_unique<PendingVisit>();
@@ -170,7 +201,7 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
     pending->timeout = Glib::signal_timeout().connect(
         sigc::track_obj(
             [this, view] {
-                completePendingVisit(*this, m_tabs.tabWithView(view), view);
+                completePendingVisit(m_services.tabs->tabList().tabWithView(view), view);
                 return false;
             },
             *this),
@@ -178,14 +209,14 @@ void BrowserController::webViewDidFinishNavigation(WebKitWebView* view)
     tab->loadState().pendingVisit = std::move(pending);
 }
 
-gboolean BrowserController::webViewLoadFailed(
+gboolean NavigationService::webViewLoadFailed(
     WebKitWebView* view, WebKitLoadEvent event, char* failingURI, GError* error)
 {
-    if (m_extensions->isExtensionWebView(view))
+    if (m_services.extensions->isExtensionWebView(view))
         return FALSE;
     // The load we turned away for its error status fails with that status.
     std::unique_ptr<GError, decltype(&g_error_free)> refused(nullptr, g_error_free);
-    Tab* tab = m_tabs.tabWithView(view);
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
     std::optional<std::string> status
         = tab ? std::exchange(tab->loadState().refusedResponse, std::nullopt) : std::nullopt;
     if (status
@@ -207,7 +238,7 @@ gboolean BrowserController::webViewLoadFailed(
         unsigned serial = tab ? tab->loadState().serial : 0;
         Glib::signal_idle().connect_once(sigc::track_obj(
             [this, held, uri, message, serial] {
-                const Tab* current = m_tabs.tabWithView(held.get());
+                const Tab* current = m_services.tabs->tabList().tabWithView(held.get());
                 if (current && !webkit_web_view_is_loading(held.get())
                     && current->loadState().serial == serial)
                     showErrorPage(held.get(), uri, message);
@@ -217,64 +248,64 @@ gboolean BrowserController::webViewLoadFailed(
     return TRUE;
 }
 
-void BrowserController::webViewDidFailNavigation(WebKitWebView* view, WebKitLoadEvent event,
+void NavigationService::webViewDidFailNavigation(WebKitWebView* view, WebKitLoadEvent event,
     GError* error)
 {
-    if (Tab* tab = m_tabs.tabWithView(view))
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
         tab->loadState().failed = true;
     bool quiet = isQuietFailure(error);
     std::string message = failureMessage(error);
     bool provisional = event != WEBKIT_LOAD_COMMITTED;
     if (provisional) {
-        if (view == m_webView && !quiet && m_window)
-            m_window->set_title("Load failed: " + displaySafeTitle(message));
+        if (view == m_services.tabs->selectedWebView() && !quiet && window())
+            window()->set_title("Load failed: " + displaySafeTitle(message));
         updateNavigationButtons();
     }
     if (!quiet) {
-        m_extensions->emitExtensionEvent("page.loadFailed",
-            { { "tabId", tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) },
+        m_services.extensions->emitExtensionEvent("page.loadFailed",
+            { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) },
                 { "error", message } });
     }
 }
 
-void BrowserController::webViewURIChanged(WebKitWebView* view, GParamSpec*)
+void NavigationService::webViewURIChanged(WebKitWebView* view, GParamSpec*)
 {
-    if (view == m_webView && !m_extensions->isExtensionWebView(view))
+    if (view == m_services.tabs->selectedWebView() && !m_services.extensions->isExtensionWebView(view))
         updateAddressFieldForURL(webViewURI(view));
 }
 
-void BrowserController::webViewTitleChanged(WebKitWebView* view, GParamSpec*)
+void NavigationService::webViewTitleChanged(WebKitWebView* view, GParamSpec*)
 {
     // The engine can report the title after the load has finished; a title that arrives
     // while loading is picked up when the load finishes.
-    Tab* tab = m_tabs.tabWithView(view);
-    if (!m_extensions->isExtensionWebView(view) && tab && tab->loadState().finished) {
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
+    if (!m_services.extensions->isExtensionWebView(view) && tab && tab->loadState().finished) {
         updateTitlesForWebView(view);
-        completePendingVisit(*this, tab, view);
+        completePendingVisit(tab, view);
     }
 }
 
-GtkWidget* BrowserController::createWebViewForNavigation(
+GtkWidget* NavigationService::createWebViewForNavigation(
     WebKitWebView* view, WebKitNavigationAction*)
 {
     // Extension pages cannot open windows.
-    if (m_extensions->isExtensionWebView(view))
+    if (m_services.extensions->isExtensionWebView(view))
         return nullptr;
     WebViewConfiguration configuration { view };
-    TabID id = createBrowserTabWithURL(std::nullopt, &configuration);
-    return GTK_WIDGET(browserTabForID(id));
+    TabID id = m_services.tabs->createBrowserTabWithURL(std::nullopt, &configuration);
+    return GTK_WIDGET(m_services.tabs->browserTabForID(id));
 }
 
-gboolean BrowserController::webViewDecidePolicy(
+gboolean NavigationService::webViewDecidePolicy(
     WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
     // Extension pages are fenced by their own handler.
-    if (m_extensions->isExtensionWebView(view))
+    if (m_services.extensions->isExtensionWebView(view))
         return FALSE;
     return decideNavigationPolicy(view, decision, type) ? TRUE : FALSE;
 }
 
-bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
+bool NavigationService::decideNavigationPolicy(WebKitWebView* view,
     WebKitPolicyDecision* decision, WebKitPolicyDecisionType type)
 {
     switch (type) {
@@ -288,13 +319,13 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             return true;
         // What the user's gesture starts may download without asking.
         if (webkit_navigation_action_is_user_gesture(action))
-            m_downloads->noteDownloadGesture(view);
+            m_services.downloads->noteDownloadGesture(view);
         // A middle click on a link opens it in a new tab behind this one.
         if (webkit_navigation_action_get_mouse_button(action) == 2
             && webkit_navigation_action_get_navigation_type(action)
                 == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED
             && uri && *uri) {
-            openBackgroundTab(uri);
+            m_services.tabs->openBackgroundTab(uri);
             webkit_policy_decision_ignore(decision);
             return true;
         }
@@ -302,8 +333,8 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         // every extension holding events: main-frame navigations are announced when their
         // load starts.
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-            m_extensions->emitExtensionEvent("page.navigationStarted",
-                { { "tabId", tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
+            m_services.extensions->emitExtensionEvent("page.navigationStarted",
+                { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", uri ? uri : "" } });
         // Every scheme and modifier is allowed for a browser tab. The engine itself turns a
         // link with a download attribute into a download (it has no policy hook for it here).
         webkit_policy_decision_use(decision);
@@ -314,7 +345,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
         WebKitURIResponse* response
             = webkit_response_policy_decision_get_response(responseDecision);
         if (auto status = refusedResponse(responseDecision)) {
-            if (Tab* tab = m_tabs.tabWithView(view))
+            if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
                 tab->loadState().refusedResponse = *status;
             webkit_policy_decision_ignore(decision);
             return true;
@@ -323,7 +354,7 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
             || !webkit_response_policy_decision_is_mime_type_supported(responseDecision)) {
             WebKitURIRequest* request
                 = webkit_response_policy_decision_get_request(responseDecision);
-            m_downloads->noteResponseDownload(view, request ? webkit_uri_request_get_uri(request) : nullptr,
+            m_services.downloads->noteResponseDownload(view, request ? webkit_uri_request_get_uri(request) : nullptr,
                 webkit_response_policy_decision_is_main_frame_main_resource(responseDecision));
             decideDownload(decision);
         } else
@@ -335,56 +366,56 @@ bool BrowserController::decideNavigationPolicy(WebKitWebView* view,
     }
 }
 
-void BrowserController::goBack()
+void NavigationService::goBack()
 {
-    if (m_webView && webkit_web_view_can_go_back(m_webView)) {
-        m_downloads->noteBrowserStartedLoad(m_webView);
-        webkit_web_view_go_back(m_webView);
+    if (m_services.tabs->selectedWebView() && webkit_web_view_can_go_back(m_services.tabs->selectedWebView())) {
+        m_services.downloads->noteBrowserStartedLoad(m_services.tabs->selectedWebView());
+        webkit_web_view_go_back(m_services.tabs->selectedWebView());
     }
 }
 
-void BrowserController::goForward()
+void NavigationService::goForward()
 {
-    if (m_webView && webkit_web_view_can_go_forward(m_webView)) {
-        m_downloads->noteBrowserStartedLoad(m_webView);
-        webkit_web_view_go_forward(m_webView);
+    if (m_services.tabs->selectedWebView() && webkit_web_view_can_go_forward(m_services.tabs->selectedWebView())) {
+        m_services.downloads->noteBrowserStartedLoad(m_services.tabs->selectedWebView());
+        webkit_web_view_go_forward(m_services.tabs->selectedWebView());
     }
 }
 
-void BrowserController::reloadPage()
+void NavigationService::reloadPage()
 {
-    if (m_webView && !webViewURI(m_webView).empty()) {
-        m_downloads->noteBrowserStartedLoad(m_webView);
-        webkit_web_view_reload(m_webView);
+    if (m_services.tabs->selectedWebView() && !webViewURI(m_services.tabs->selectedWebView()).empty()) {
+        m_services.downloads->noteBrowserStartedLoad(m_services.tabs->selectedWebView());
+        webkit_web_view_reload(m_services.tabs->selectedWebView());
     }
     else
         goHome();
 }
 
-void BrowserController::goHome()
+void NavigationService::goHome()
 {
-    if (!m_window)
+    if (!window())
         return;
-    setAddressFieldText(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
+    setAddressFieldText(m_services.profiles->homePageURLForProfile(m_services.profiles->currentProfile()));
     openRequest();
 }
 
-void BrowserController::focusAddressBar()
+void NavigationService::focusAddressBar()
 {
-    if (!m_window)
+    if (!window())
         return;
-    m_window->present();
-    m_window->requestField().grab_focus();
-    m_window->requestField().select_region(0, -1);
+    window()->present();
+    window()->requestField().grab_focus();
+    window()->requestField().select_region(0, -1);
 }
 
-void BrowserController::updateNavigationButtons()
+void NavigationService::updateNavigationButtons()
 {
-    if (!m_window)
+    if (!window())
         return;
-    m_window->backButton().set_sensitive(m_webView && webkit_web_view_can_go_back(m_webView));
-    m_window->forwardButton().set_sensitive(
-        m_webView && webkit_web_view_can_go_forward(m_webView));
+    window()->backButton().set_sensitive(m_services.tabs->selectedWebView() && webkit_web_view_can_go_back(m_services.tabs->selectedWebView()));
+    window()->forwardButton().set_sensitive(
+        m_services.tabs->selectedWebView() && webkit_web_view_can_go_forward(m_services.tabs->selectedWebView()));
 }
 
 } // namespace qv

@@ -1,7 +1,7 @@
 // Profiles in the user defaults, their website data stores, using and deleting a profile.
 #include "profiles/profile_service.h"
 
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
@@ -197,17 +197,17 @@ void ProfileService::selectCurrentProfile(const ProfileID& profileID)
     m_currentProfileID = profileID;
     saveProfiles();
     std::optional<size_t> first;
-    BrowserController& browser = *m_services.browser;
-    const TabList& tabs = browser.browserTabs();
+    TabService& tabService = *m_services.tabs;
+    const TabList& tabs = tabService.browserTabs();
     for (size_t i = 0; i < tabs.size() && !first; ++i) {
         if (tabs[i].profileID() == profileID)
             first = i;
     }
     // Either way the selection moves to a tab of the profile, and the strip follows it.
     if (first)
-        browser.selectBrowserTabAtIndex(*first);
+        tabService.selectBrowserTabAtIndex(*first);
     else
-        browser.createBrowserTabWithURL(homePageURLForProfile(profileID));
+        tabService.createBrowserTabWithURL(homePageURLForProfile(profileID));
     m_currentProfileChanged.emit();
 }
 
@@ -227,17 +227,17 @@ bool ProfileService::deleteProfile(const ProfileID& id)
     if (answer != 0)
         return false;
 
-    BrowserController& browser = *m_services.browser;
+    TabService& tabService = *m_services.tabs;
     if (currentProfile() == profileID) {
         // The window keeps at least one tab of a surviving profile.
         m_currentProfileID = kBuiltInProfileID;
         saveProfiles();
-        browser.createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
+        tabService.createBrowserTabWithURL(homePageURLForProfile(m_currentProfileID));
     }
-    const TabList& tabs = browser.browserTabs();
+    const TabList& tabs = tabService.browserTabs();
     for (size_t i = tabs.size(); i-- > 0;) {
         if (i < tabs.size() && tabs[i].profileID() == profileID)
-            browser.closeBrowserTabAtIndex(i);
+            tabService.closeBrowserTabAtIndex(i);
     }
 
     auto removal = std::make_unique<ProfileDataRemoval>();
@@ -294,7 +294,7 @@ void ProfileService::saveProfileSettings(const BrowserProfile& edited)
     *profile = edited;
     std::string agent = edited.effectiveUserAgent();
     // Open pages keep what they loaded; their next requests send the new User-Agent.
-    for (const Tab& tab : m_services.browser->browserTabs()) {
+    for (const Tab& tab : m_services.tabs->browserTabs()) {
         if (tab.profileID() == edited.id && tab.webView())
             webkit_settings_set_user_agent(webkit_web_view_get_settings(tab.webView()),
                 agent.empty() ? nullptr : agent.c_str());

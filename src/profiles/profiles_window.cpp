@@ -1,7 +1,7 @@
 // The Browser Profiles window: the list, the settings pane and the profile actions.
 #include "profiles/profiles_window.h"
 
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "profiles/profile_service.h"
 #include "profiles/profiles_window_rules.h"
@@ -46,10 +46,10 @@ Gtk::Button* profileActionButton(
     return button;
 }
 
-ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, BrowserController& controller)
+ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::Profiles, "Browser Profiles")
     , m_profiles(profiles)
-    , m_controller(controller)
+    , m_tabs(tabs)
 {
     m_profiles.signalCurrentProfileChanged().connect(
         sigc::mem_fun(*this, &ProfilesWindow::currentProfileDidChange));

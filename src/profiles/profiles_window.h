@@ -19,14 +19,14 @@
 
 namespace qv {
 
-class BrowserController;
+class TabService;
 class ProfileService;
 class Shell;
 
 class ProfilesWindow : public AuxiliaryWindow {
 public:
-    // The storage editor finds the profile's tabs through the controller.
-    ProfilesWindow(Shell& shell, ProfileService& profiles, BrowserController& controller);
+    // The storage editor reads and writes a website's keys through a tab of the profile.
+    ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs);
     ~ProfilesWindow() override;
 
     // Rebuilds the list and selects the profile with this ID (nothing selected when absent).
@@ -138,7 +138,7 @@ private:
     void currentProfileDidChange();
 
     ProfileService& m_profiles;
-    BrowserController& m_controller;
+    TabService& m_tabs;
 };
 
 } // namespace qv

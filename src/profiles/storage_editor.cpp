@@ -2,7 +2,7 @@
 // exporting and importing a website's localStorage through a tab of the profile.
 #include "profiles/profiles_window.h"
 
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 #include "app/web_views.h"
 #include "platform/alerts.h"
 #include "platform/file_panels.h"
@@ -11,28 +11,6 @@ namespace qv {
 
 Gtk::Button* profileActionButton(
     const char* title, const char* symbol, const char* description, std::function<void()> action);
-
-WebKitWebView* BrowserController::webViewForProfile(
-    const ProfileID& profileID, const std::string& origin) const
-{
-    std::vector<StorageTab> tabs;
-    for (const Tab& tab : m_tabs)
-        tabs.push_back(
-            { tab.profileID(), tab.webView() != nullptr, webViewURI(tab.webView()), tab.url() });
-    auto index = storageTabIndex(tabs, profileID, origin);
-    return index ? m_tabs[*index].webView() : nullptr;
-}
-
-std::vector<std::string> BrowserController::storageWebsitesForProfile(
-    const ProfileID& profileID) const
-{
-    std::vector<std::string> urls;
-    for (const Tab& tab : m_tabs) {
-        if (tab.profileID() == profileID && tab.webView())
-            urls.push_back(webViewURI(tab.webView()));
-    }
-    return storageWebsiteChoices(urls);
-}
 
 Gtk::Widget* ProfilesWindow::makeStorageSection()
 {
@@ -179,7 +157,7 @@ void ProfilesWindow::resetStorageSection()
     ++m_storageReadGeneration; // a read still running belongs to the old profile
     m_storageEntries.clear();
     reloadStorageTable();
-    std::vector<std::string> choices = m_controller.storageWebsitesForProfile(*id);
+    std::vector<std::string> choices = m_tabs.storageWebsitesForProfile(*id);
     m_rebuildingWebsites = true;
     std::vector<Glib::ustring> titles { Glib::ustring(std::string(kChooseWebsiteTitle)) };
     titles.insert(titles.end(), choices.begin(), choices.end());
@@ -267,7 +245,7 @@ void ProfilesWindow::refreshProfileStorage()
         || chosen >= m_storageWebsites->get_n_items() || !id)
         return;
     std::string origin = m_storageWebsites->get_string(chosen);
-    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
+    WebKitWebView* view = m_tabs.webViewForProfile(*id, origin);
     if (!view || webViewURI(view).empty()) {
         setStorageStatus(std::string(kStorageNotLoadedStatus));
         return;
@@ -327,7 +305,7 @@ void ProfilesWindow::saveSelectedProfileStorage()
         return;
     }
     std::string origin = *m_storageSelectedWebsite;
-    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
+    WebKitWebView* view = m_tabs.webViewForProfile(*id, origin);
     if (!view) {
         setStorageStatus(std::string(kStorageUnreachableStatus));
         return;
@@ -356,7 +334,7 @@ void ProfilesWindow::deleteSelectedProfileStorage()
         return;
     if (!runConfirmationAlert(GTK_WINDOW(gobj()), request->confirmation))
         return;
-    WebKitWebView* view = m_controller.webViewForProfile(*id, request->origin);
+    WebKitWebView* view = m_tabs.webViewForProfile(*id, request->origin);
     if (!view)
         return;
     runStorageScript(view, request->script, [this](bool ok, std::string text) {
@@ -419,7 +397,7 @@ void ProfilesWindow::importProfileStorageURLs(const std::vector<std::filesystem:
         return;
     }
     std::string origin = *m_storageSelectedWebsite;
-    WebKitWebView* view = m_controller.webViewForProfile(*id, origin);
+    WebKitWebView* view = m_tabs.webViewForProfile(*id, origin);
     if (!view)
         return;
     size_t count = import.entries.size();

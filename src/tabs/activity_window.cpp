@@ -1,8 +1,9 @@
 // The activity window and its actions over all tabs of all profiles.
 #include "tabs/activity_window.h"
 
-#include "app/browser_controller.h"
-#include "app/browser_window.h"
+#include "app/shell.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "platform/alerts.h"
 #include "tabs/activity_rules.h"
@@ -63,97 +64,17 @@ namespace {
 
 } // namespace
 
-void BrowserController::showActivity()
+ActivityWindow::ActivityWindow(Shell& shell, TabService& tabs, ProfileService& profiles)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::Activity, "Activity")
+    , m_tabs(tabs)
+    , m_profiles(profiles)
 {
-    if (!m_activityWindow)
-        m_activityWindow = std::make_unique<ActivityWindow>(*this);
-    m_activityWindow->showInFront();
-    refreshActivity();
-}
-
-void BrowserController::refreshActivity()
-{
-    if (m_activityWindow)
-        m_activityWindow->reload();
-}
-
-void BrowserController::toggleActivityTabLazy(const Sender& sender)
-{
-    auto plan = toggleActivityTabLazyPlan(
-        activityTabsOf(m_tabs), sender.tag, indexOfSelectedTab());
-    if (plan)
-        applyActivityPlan(*plan);
-}
-
-void BrowserController::setSelectedActivityTabsLazy(const Sender& sender)
-{
-    std::vector<size_t> rows;
-    if (m_activityWindow)
-        rows = m_activityWindow->selectedRows();
-    applyActivityPlan(setSelectedActivityTabsLazyPlan(
-        activityTabsOf(m_tabs), rows, sender.tag != 0, indexOfSelectedTab()));
-}
-
-void BrowserController::closeSelectedActivityTabs()
-{
-    if (!m_activityWindow)
-        return;
-    auto request = closeSelectedActivityTabsRequest(
-        activityTabsOf(m_tabs), m_activityWindow->selectedRows());
-    if (!request)
-        return;
-    if (!runConfirmationAlert(m_activityWindow->gobj(), request->confirmation))
-        return;
-    // By ID: the table may have been rebuilt while the alert was open.
-    applyActivityPlan(confirmedActivityClosePlan(activityTabsOf(m_tabs), request->tabIDs));
-}
-
-void BrowserController::closeActivityTab(const Sender& sender)
-{
-    if (auto plan = closeActivityTabPlan(activityTabsOf(m_tabs), sender.tag))
-        applyActivityPlan(*plan);
-}
-
-void BrowserController::openActivityTab(const Sender& sender)
-{
-    if (auto plan = openActivityTabPlan(activityTabsOf(m_tabs), sender.tag))
-        applyActivityPlan(*plan);
-}
-
-// In the plan's order: lazy flags, unloads, closes, selection, then the refreshes.
-// The tab list announces its own changes, so the plan's strip refresh needs no step here.
-void BrowserController::applyActivityPlan(const ActivityPlan& plan)
-{
-    {
-        TabList::Batch batch(m_tabs);
-        for (auto [index, lazy] : plan.setLazy)
-            if (index < m_tabs.size())
-                m_tabs[index].setLazy(lazy);
-        for (size_t index : plan.unload)
-            if (index < m_tabs.size())
-                unloadBrowserTab(m_tabs[index]);
-    }
-    for (size_t index : plan.close)
-        closeBrowserTabAtIndex(index);
-    if (plan.select)
-        selectBrowserTabAtIndex(*plan.select);
-    if (plan.reloadTable)
-        refreshActivity();
-    if (plan.bringBrowserToFront && m_window)
-        m_window->present();
-}
-
-ActivityWindow::ActivityWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Activity, "Activity")
-    , m_controller(controller)
-{
-    BrowserController& browser = controller;
     addApplicationStyleSheet(kActivityCss);
     set_default_size(940, 600);
     set_size_request(780, 440);
 
     // A hidden table is filled again when it is shown; every tab change would cost a reload.
-    controller.browserTabs().signalChanged().connect(sigc::track_obj(
+    tabs.browserTabs().signalChanged().connect(sigc::track_obj(
         [this] {
             if (get_visible())
                 reload();
@@ -203,15 +124,15 @@ ActivityWindow::ActivityWindow(BrowserController& controller)
     Gtk::Button* makeLazy = titledSymbolButton(
         "Make Selected Lazy", "weather-clear-night-symbolic", "Make selected tabs lazy");
     makeLazy->signal_clicked().connect(
-        [&browser] { browser.setSelectedActivityTabsLazy(Sender::button(1)); });
+        [this] { setSelectedTabsLazy(true); });
     Gtk::Button* makeActive = titledSymbolButton(
         "Make Selected Active", "weather-storm-symbolic", "Make selected tabs active");
     makeActive->signal_clicked().connect(
-        [&browser] { browser.setSelectedActivityTabsLazy(Sender::button(0)); });
+        [this] { setSelectedTabsLazy(false); });
     Gtk::Button* closeSelected
         = titledSymbolButton("Close Selected", "window-close-symbolic", "Close selected tabs");
     closeSelected->add_css_class("qv-red-button");
-    closeSelected->signal_clicked().connect([&browser] { browser.closeSelectedActivityTabs(); });
+    closeSelected->signal_clicked().connect([this] { closeSelectedTabs(); });
     for (Gtk::Button* button : { makeLazy, makeActive, closeSelected }) {
         button->add_css_class("qv-large-button");
         button->set_valign(Gtk::Align::CENTER);
@@ -228,9 +149,8 @@ ActivityWindow::ActivityWindow(BrowserController& controller)
 
 void ActivityWindow::addColumn(const char* title, int width, Column column)
 {
-    BrowserController& browser = controller();
     auto factory = Gtk::SignalListItemFactory::create();
-    factory->signal_setup().connect([&browser, column](const Glib::RefPtr<Gtk::ListItem>& item) {
+    factory->signal_setup().connect([this, column](const Glib::RefPtr<Gtk::ListItem>& item) {
         if (column == Column::Title) {
             auto* box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 9);
             box->set_valign(Gtk::Align::CENTER);
@@ -258,24 +178,24 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
             button->add_css_class("qv-red-button");
         // The list item outlives its button; its position is the row's tag at the click.
         Gtk::ListItem* listItem = item.get();
-        button->signal_clicked().connect([&browser, column, listItem] {
-            Sender sender = Sender::button(static_cast<long>(listItem->get_position()));
+        button->signal_clicked().connect([this, column, listItem] {
+            long row = static_cast<long>(listItem->get_position());
             if (column == Column::Toggle)
-                browser.toggleActivityTabLazy(sender);
+                toggleTabLazy(row);
             else if (column == Column::Open)
-                browser.openActivityTab(sender);
+                openTab(row);
             else
-                browser.closeActivityTab(sender);
+                closeTab(row);
         });
         item->set_child(*button);
     });
-    m_rows.bindCells(factory, [&browser, column](Gtk::ListItem& item) {
+    m_rows.bindCells(factory, [this, column](Gtk::ListItem& item) {
         guint row = item.get_position();
-        const TabList& tabs = browser.browserTabs();
+        const TabList& tabs = m_tabs.browserTabs();
         if (row >= tabs.size())
             return;
         const Tab& tab = tabs[row];
-        ActivityRow shown = activityRows({ activityTabOf(tab) }, browser.profiles().profiles()).front();
+        ActivityRow shown = activityRows({ activityTabOf(tab) }, m_profiles.profiles()).front();
         if (column == Column::Title) {
             auto* box = dynamic_cast<Gtk::Box*>(item.get_child());
             auto* image = box ? dynamic_cast<Gtk::Image*>(box->get_first_child()) : nullptr;
@@ -308,7 +228,51 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
 
 void ActivityWindow::reload()
 {
-    m_rows.reload(static_cast<unsigned>(controller().browserTabs().size()));
+    m_rows.reload(static_cast<unsigned>(m_tabs.browserTabs().size()));
+}
+
+void ActivityWindow::apply(const ActivityPlan& plan)
+{
+    m_tabs.applyActivityPlan(plan);
+    if (plan.reloadTable)
+        reload();
+}
+
+void ActivityWindow::toggleTabLazy(long row)
+{
+    const TabList& tabs = m_tabs.browserTabs();
+    if (auto plan = toggleActivityTabLazyPlan(activityTabsOf(tabs), row, tabs.selectedIndex()))
+        apply(*plan);
+}
+
+void ActivityWindow::setSelectedTabsLazy(bool lazy)
+{
+    const TabList& tabs = m_tabs.browserTabs();
+    apply(setSelectedActivityTabsLazyPlan(
+        activityTabsOf(tabs), selectedRows(), lazy, tabs.selectedIndex()));
+}
+
+void ActivityWindow::closeSelectedTabs()
+{
+    auto request = closeSelectedActivityTabsRequest(activityTabsOf(m_tabs.browserTabs()), selectedRows());
+    if (!request)
+        return;
+    if (!runConfirmationAlert(gobj(), request->confirmation))
+        return;
+    // By ID: the table may have been rebuilt while the alert was open.
+    apply(confirmedActivityClosePlan(activityTabsOf(m_tabs.browserTabs()), request->tabIDs));
+}
+
+void ActivityWindow::closeTab(long row)
+{
+    if (auto plan = closeActivityTabPlan(activityTabsOf(m_tabs.browserTabs()), row))
+        apply(*plan);
+}
+
+void ActivityWindow::openTab(long row)
+{
+    if (auto plan = openActivityTabPlan(activityTabsOf(m_tabs.browserTabs()), row))
+        apply(*plan);
 }
 
 } // namespace qv

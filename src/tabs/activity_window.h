@@ -8,14 +8,25 @@
 
 namespace qv {
 
-class BrowserController;
+struct ActivityPlan;
+class ProfileService;
+class Shell;
+class TabService;
 
 class ActivityWindow : public AuxiliaryWindow {
 public:
-    explicit ActivityWindow(BrowserController& controller);
+    ActivityWindow(Shell& shell, TabService& tabs, ProfileService& profiles);
 
-    // Shows the controller's tabs again, one row per entry of browserTabs.
+    // Shows the tabs again, one row per entry of browserTabs.
     void reload();
+
+    // The row buttons: a row is the tab at that index of browserTabs.
+    void toggleTabLazy(long row);
+    void openTab(long row);
+    void closeTab(long row);
+    // The buttons under the table, for the selected rows; closing asks first.
+    void setSelectedTabsLazy(bool lazy);
+    void closeSelectedTabs();
 
     std::vector<size_t> selectedRows() const { return m_rows.selectedRows(); }
     void selectRows(const std::vector<size_t>& rows) { m_rows.selectRows(rows); }
@@ -26,10 +37,12 @@ private:
     enum class Column { Title, Toggle, Open, Close };
     void addColumn(const char* title, int width, Column column);
 
+    void apply(const ActivityPlan& plan);
+
+    TabService& m_tabs;
+    ProfileService& m_profiles;
     RowListModel m_rows;
     Gtk::ColumnView* m_table = nullptr;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
 };
 
 } // namespace qv

@@ -1,8 +1,10 @@
 // Favicons: the page's icon found after each finished load, fetched within the size limit,
 // checked and decoded on a worker thread, cached and shown in the tab strip.
-#include "app/browser_controller.h"
+#include "tabs/tab_service.h"
 
-#include "app/web_views.h"
+#include "app/services.h"
+#include "extensions/extension_service.h"
+#include "platform/http_client.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
@@ -118,16 +120,16 @@ namespace {
 
 } // namespace
 
-size_t BrowserController::pendingFaviconDownloads() const
+size_t TabService::pendingFaviconDownloads() const
 {
     return m_faviconClient ? m_faviconClient->pendingCount() : 0;
 }
 
-void BrowserController::updateFaviconForWebView(WebKitWebView* view)
+void TabService::updateFaviconForWebView(WebKitWebView* view)
 {
     std::string pageAddress = webViewURI(view);
     std::string pageHost = hostOfURI(pageAddress);
-    if (!view || pageHost.empty() || m_extensions->isExtensionWebView(view))
+    if (!view || pageHost.empty() || m_services.extensions->isExtensionWebView(view))
         return;
     std::optional<TabID> tabID = tabIDForWebView(view);
     if (!tabID)

@@ -8,11 +8,10 @@ list(APPEND QV_CORE_SOURCES
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_list.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/tab_lifecycle.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/tab_strip.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_service.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_web_views.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_strip_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_context_button.cpp
     ${CMAKE_CURRENT_LIST_DIR}/activity_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/favicons.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/tab_shortcuts.cpp
 )

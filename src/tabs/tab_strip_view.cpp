@@ -1,7 +1,9 @@
 // The tab strip's widgets, its items and the drag marker and gap.
 #include "tabs/tab_strip_view.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "tabs/tab_context_button.h"
 #include "tabs/tab_model.h"
@@ -61,8 +63,10 @@ TabContextButton* titleButtonOf(Gtk::Widget* item)
 
 } // namespace
 
-TabStripView::TabStripView(BrowserController& controller)
-    : m_controller(controller)
+TabStripView::TabStripView(Shell& shell, TabService& tabs, ProfileService& profiles)
+    : m_shell(shell)
+    , m_tabs(tabs)
+    , m_profiles(profiles)
 {
     m_bar = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     m_bar->add_css_class("qv-tabbar");
@@ -95,7 +99,7 @@ TabStripView::TabStripView(BrowserController& controller)
     set_transition_duration(180);
     set_child(*m_scroll);
     set_reveal_child(true);
-    controller.browserTabs().signalChanged().connect(sigc::mem_fun(*this, &TabStripView::rebuild));
+    tabs.browserTabs().signalChanged().connect(sigc::mem_fun(*this, &TabStripView::rebuild));
 }
 
 TabStripView::~TabStripView() { cancelPendingWork(); }
@@ -108,11 +112,11 @@ void TabStripView::cancelPendingWork()
 
 namespace {
 
-    // The tab's index in the controller's list at the moment of a click: items outlive
+    // The tab's index in the list at the moment of a click: items outlive
     // reorders, so they keep the tab's ID rather than a position.
-    std::optional<long> tagOfTab(const BrowserController& browser, const std::string& id)
+    std::optional<long> tagOfTab(const TabService& tabService, const std::string& id)
     {
-        const TabList& tabs = browser.browserTabs();
+        const TabList& tabs = tabService.browserTabs();
         const Tab* tab = tabs.tabWithID(id);
         auto index = tab ? tabs.indexOf(*tab) : std::nullopt;
         return index ? std::optional<long>(static_cast<long>(*index)) : std::nullopt;
@@ -122,7 +126,7 @@ namespace {
 
 TabStripView::Item TabStripView::makeItem(const std::string& id)
 {
-    BrowserController& browser = m_controller;
+    TabService& tabService = m_tabs;
     Item item;
     item.box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
     item.box->add_css_class(kTabItemClass);
@@ -145,28 +149,28 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     title->add_css_class("qv-tab-title");
     title->set_name(id);
     title->set_size_request(64, -1);
-    title->signal_clicked().connect([&browser, id] {
-        if (auto tag = tagOfTab(browser, id))
-            browser.selectBrowserTab(Sender::button(*tag));
+    title->signal_clicked().connect([&tabService, id] {
+        if (auto tag = tagOfTab(tabService, id))
+            tabService.selectBrowserTab(Sender::button(*tag));
     });
-    title->setTabDragUpdateHandler([&browser](const std::string&, double x, double y) {
-        browser.updateTabDropIndicatorAtWindowPoint(x, y);
+    title->setTabDragUpdateHandler([&tabService](const std::string&, double x, double y) {
+        tabService.updateTabDropIndicatorAtWindowPoint(x, y);
     });
-    title->setTabDropHandler([&browser](const std::string& id, double x, double y) {
+    title->setTabDropHandler([&tabService](const std::string& id, double x, double y) {
         // The strip is rebuilt by the move; let the button finish its event first.
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [&browser, id, x, y] { browser.moveBrowserTabWithIDToWindowPoint(id, x, y); },
-            browser));
+            [&tabService, id, x, y] { tabService.moveBrowserTabWithIDToWindowPoint(id, x, y); },
+            tabService));
     });
     auto actions = Gio::SimpleActionGroup::create();
     item.lazyAction = Gio::SimpleAction::create_bool("lazy", false);
-    item.lazyAction->signal_activate().connect([&browser, id](const Glib::VariantBase&) {
+    item.lazyAction->signal_activate().connect([&tabService, id](const Glib::VariantBase&) {
         Glib::signal_idle().connect_once(sigc::track_obj(
-            [&browser, id] {
-                if (auto tag = tagOfTab(browser, id))
-                    browser.toggleLazyTabs(Sender::menuItem(*tag));
+            [&tabService, id] {
+                if (auto tag = tagOfTab(tabService, id))
+                    tabService.toggleLazyTabs(Sender::menuItem(*tag));
             },
-            browser));
+            tabService));
     });
     actions->add_action(item.lazyAction);
     title->insert_action_group("tab", actions);
@@ -178,9 +182,9 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     item.close->set_size_request(22, 22);
     item.close->set_valign(Gtk::Align::CENTER);
     item.close->add_css_class("qv-keep-tint");
-    item.close->signal_clicked().connect([&browser, id] {
-        if (auto tag = tagOfTab(browser, id))
-            browser.closeBrowserTab(Sender::button(*tag));
+    item.close->signal_clicked().connect([&tabService, id] {
+        if (auto tag = tagOfTab(tabService, id))
+            tabService.closeBrowserTab(Sender::button(*tag));
     });
     item.box->append(*item.close);
     return item;
@@ -231,7 +235,7 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool da
 
 void TabStripView::rebuild()
 {
-    BrowserController& browser = m_controller;
+    TabService& tabService = m_tabs;
     m_dropTargetItem = nullptr;
     m_scrollIdle.disconnect();
     if (m_dropGap.get_parent() == m_bar)
@@ -239,9 +243,9 @@ void TabStripView::rebuild()
     for (Gtk::Widget* child = m_bar->get_first_child(); child; child = child->get_next_sibling())
         child->remove_css_class(kDropTargetClass);
 
-    bool dark = browser.shell().darkMode();
-    ProfileID profile = browser.profiles().currentProfile();
-    const auto& tabs = browser.browserTabs();
+    bool dark = m_shell.darkMode();
+    ProfileID profile = m_profiles.currentProfile();
+    const auto& tabs = tabService.browserTabs();
     std::map<std::string, Item> kept;
     Gtk::Widget* previous = nullptr;
     for (const Tab& tab : tabs) {
@@ -286,7 +290,7 @@ void TabStripView::rebuild()
         m_plus->set_size_request(32, 32);
         m_plus->set_valign(Gtk::Align::CENTER);
         m_plus->add_css_class("qv-keep-tint");
-        m_plus->signal_clicked().connect([&browser] { browser.createNewTab(); });
+        m_plus->signal_clicked().connect([&tabService] { tabService.createNewTab(); });
         auto* spacer = Gtk::make_managed<Gtk::Box>();
         spacer->set_hexpand(true);
         // After the items, which are only ever put before them.

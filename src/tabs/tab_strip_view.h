@@ -10,16 +10,18 @@
 
 namespace qv {
 
-class BrowserController;
+class ProfileService;
+class Shell;
 class Tab;
 class TabContextButton;
+class TabService;
 
 class TabStripView : public Gtk::Revealer {
 public:
-    explicit TabStripView(BrowserController& controller);
+    TabStripView(Shell& shell, TabService& tabs, ProfileService& profiles);
     ~TabStripView() override;
 
-    // Brings the items in line with the controller's tabs of the current profile: a tab's
+    // Brings the items in line with the tabs of the current profile: a tab's
     // item is made once and kept while the tab is shown, so a change to one tab of hundreds
     // touches one item. Runs after every change of the tab list.
     void rebuild();
@@ -58,7 +60,9 @@ private:
     Item makeItem(const std::string& tabID);
     void updateItem(Item& item, const Tab& tab, bool selected, bool dark);
 
-    BrowserController& m_controller;
+    Shell& m_shell;
+    TabService& m_tabs;
+    ProfileService& m_profiles;
     Gtk::Box* m_bar = nullptr;
     Gtk::ScrolledWindow* m_scroll = nullptr;
     Gtk::Fixed* m_dropLayer = nullptr;

@@ -12,23 +12,23 @@ protected:
     {
         for (const char* path : { "/a.html", "/b.html", "/c.html" }) {
             m_server->page(path, std::string("Page ") + path);
-            controller().createBrowserTabWithURL(m_server->url(path));
+            controller().tabs().createBrowserTabWithURL(m_server->url(path));
             ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
         }
         controller().showActivity();
         ASSERT_NE(controller().activityWindow(), nullptr);
     }
     ActivityWindow& window() { return *controller().activityWindow(); }
-    const Tab& tab(size_t i) { return controller().browserTabs().at(i); }
+    const Tab& tab(size_t i) { return controller().tabs().browserTabs().at(i); }
 };
 
 TEST_F(ActivityWindowTest, TableFollowsTheTabList)
 {
     fourTabs();
     EXPECT_EQ(window().rowCount(), 4u);
-    controller().createBrowserTabWithURL(std::nullopt);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
     EXPECT_EQ(window().rowCount(), 5u);
-    controller().closeBrowserTabAtIndex(0);
+    controller().tabs().closeBrowserTabAtIndex(0);
     EXPECT_EQ(window().rowCount(), 4u);
 }
 
@@ -38,7 +38,7 @@ TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
     WebKitWebView* onScreen = selectedView();
     ASSERT_EQ(tab(3).webView(), onScreen);
     window().selectRows({ 1, 2, 3 });
-    controller().setSelectedActivityTabsLazy(Sender::button(1));
+    controller().activityWindow()->setSelectedTabsLazy(true);
     for (size_t i : { 1u, 2u, 3u })
         EXPECT_TRUE(tab(i).lazy()) << i;
     EXPECT_FALSE(tab(0).lazy());
@@ -53,13 +53,13 @@ TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
 
     // Making them active loads nothing.
     int before = m_server->requestCount("/a.html");
-    controller().setSelectedActivityTabsLazy(Sender::button(0));
+    controller().activityWindow()->setSelectedTabsLazy(false);
     EXPECT_FALSE(tab(1).lazy());
     EXPECT_EQ(tab(1).webView(), nullptr);
     EXPECT_EQ(m_server->requestCount("/a.html"), before);
 
     // Opening one loads it again.
-    controller().openActivityTab(Sender::button(1));
+    controller().activityWindow()->openTab(1);
     ASSERT_NE(tab(1).webView(), nullptr);
     EXPECT_EQ(selectedView(), tab(1).webView());
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
@@ -68,17 +68,17 @@ TEST_F(ActivityWindowTest, MakingASelectionLazyUnloadsAllButTheTabOnScreen)
 TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)
 {
     fourTabs();
-    controller().toggleActivityTabLazy(Sender::button(0));
+    controller().activityWindow()->toggleTabLazy(0);
     EXPECT_TRUE(tab(0).lazy());
     EXPECT_EQ(tab(0).webView(), nullptr);
-    controller().toggleActivityTabLazy(Sender::button(0));
+    controller().activityWindow()->toggleTabLazy(0);
     EXPECT_FALSE(tab(0).lazy());
-    controller().toggleActivityTabLazy(Sender::button(4));
-    controller().toggleActivityTabLazy(Sender::button(-1));
-    controller().closeActivityTab(Sender::button(9));
-    EXPECT_EQ(controller().browserTabs().size(), 4u);
-    controller().closeActivityTab(Sender::button(1));
-    EXPECT_EQ(controller().browserTabs().size(), 3u);
+    controller().activityWindow()->toggleTabLazy(4);
+    controller().activityWindow()->toggleTabLazy(-1);
+    controller().activityWindow()->closeTab(9);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 4u);
+    controller().activityWindow()->closeTab(1);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 3u);
     EXPECT_EQ(window().rowCount(), 3u);
 }
 
@@ -88,22 +88,22 @@ TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
     TabID kept = tab(0).id();
     window().selectRows({ 1, 3 });
     m_alertAnswer = 1; // "Cancel"
-    controller().closeSelectedActivityTabs();
+    controller().activityWindow()->closeSelectedTabs();
     ASSERT_EQ(m_alerts.size(), 1u);
     EXPECT_EQ(m_alerts[0].buttons.size(), 2u);
     EXPECT_NE(m_alerts[0].messageText.find('2'), std::string::npos);
-    EXPECT_EQ(controller().browserTabs().size(), 4u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 4u);
 
     m_alertAnswer = 0;
-    controller().closeSelectedActivityTabs();
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    controller().activityWindow()->closeSelectedTabs();
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_EQ(tab(0).id(), kept);
     EXPECT_EQ(tab(1).url(), m_server->url("/b.html"));
     EXPECT_EQ(window().rowCount(), 2u);
 
     // Nothing selected: no question.
     window().selectRows({});
-    controller().closeSelectedActivityTabs();
+    controller().activityWindow()->closeSelectedTabs();
     EXPECT_EQ(m_alerts.size(), 2u);
 }
 
@@ -111,8 +111,8 @@ TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
 {
     fourTabs();
     window().selectRows({ 0, 1, 2, 3 });
-    controller().closeSelectedActivityTabs();
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    controller().activityWindow()->closeSelectedTabs();
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
     EXPECT_EQ(window().rowCount(), 1u);
     EXPECT_NE(selectedView(), nullptr);
 }

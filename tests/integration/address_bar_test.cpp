@@ -43,7 +43,7 @@ protected:
         std::vector<std::string> urls;
         for (const auto& path : paths)
             urls.push_back(m_server->url(path));
-        controller().setAddressCandidateBuilder([input, urls](const std::string& typed) {
+        controller().navigation().setAddressCandidateBuilder([input, urls](const std::string& typed) {
             return typed == input ? urls : std::vector<std::string> {};
         });
     }
@@ -56,9 +56,9 @@ protected:
         serveStatuses();
         m_server->page("/first.html", "First");
         m_server->page("/other.html", "Other");
-        controller().loadResolvedAddress(m_server->url("/first.html"));
+        controller().navigation().loadResolvedAddress(m_server->url("/first.html"));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/first.html")));
-        controller().createBrowserTabWithURL(m_server->url("/other.html"));
+        controller().tabs().createBrowserTabWithURL(m_server->url("/other.html"));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/other.html")));
         candidatesFor("first", { "/200", "/hang" });
     }
@@ -108,12 +108,12 @@ TEST_F(AddressBarTest, FirstCandidateLoadsWithoutWaitingForASilentLaterOne)
 {
     serveStatuses();
     // A minute-long time-out: a decision that waited for "/hang" could not load within the wait.
-    controller().setAddressProbeTimeout(60s);
+    controller().navigation().setAddressProbeTimeout(60s);
     candidatesFor("quick", { "/404", "/200", "/hang" });
     WebKitWebView* view = selectedView();
     submitAddress("quick");
     ASSERT_TRUE(waitForLoad(view, m_server->url("/200"), 10s));
-    EXPECT_EQ(controller().pendingAddressProbes(), 0u);
+    EXPECT_EQ(controller().navigation().pendingAddressProbes(), 0u);
 }
 
 TEST_F(AddressBarTest, StaleSubmissionResultIsDroppedWhenNewerOneWasTyped)
@@ -123,12 +123,12 @@ TEST_F(AddressBarTest, StaleSubmissionResultIsDroppedWhenNewerOneWasTyped)
     fs::path local = writePage(testWorkingDirectory() / "later.html", "Later");
     WebKitWebView* view = selectedView();
     submitAddress("first");
-    uint64_t generation = controller().addressLookupGeneration();
+    uint64_t generation = controller().navigation().addressLookupGeneration();
     submitAddress(local.string());
-    EXPECT_EQ(controller().addressLookupGeneration(), generation + 1);
+    EXPECT_EQ(controller().navigation().addressLookupGeneration(), generation + 1);
     ASSERT_TRUE(waitForLoad(view, "file://"));
     // The first submission's probes end with the three-second time-out; their winner is stale.
-    ASSERT_TRUE(waitUntil([&] { return controller().pendingAddressProbes() == 0; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return controller().navigation().pendingAddressProbes() == 0; }, 10s));
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(countOf(m_server->requestLog(), "HEAD /200"), 1);
     EXPECT_EQ(countOf(m_server->requestLog(), "GET /200"), 0);
@@ -141,7 +141,7 @@ TEST_F(AddressBarTest, ProbeResultLoadsInSubmittingTabAfterSwitch)
     ASSERT_NO_FATAL_FAILURE(openTwoTabsAndProbeFirst());
     WebKitWebView* submitting = selectedView();
     submitAddress("first");
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(0);
     WebKitWebView* first = selectedView();
     std::string firstURI = uriOf(first);
     ASSERT_TRUE(waitForLoad(submitting, m_server->url("/200"), 10s));
@@ -155,11 +155,11 @@ TEST_F(AddressBarTest, ProbeResultIsDroppedWhenSubmittingTabWasClosed)
 {
     ASSERT_NO_FATAL_FAILURE(openTwoTabsAndProbeFirst());
     submitAddress("first");
-    controller().closeBrowserTabAtIndex(1);
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    controller().tabs().closeBrowserTabAtIndex(1);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
     WebKitWebView* remaining = selectedView();
     std::string before = uriOf(remaining);
-    ASSERT_TRUE(waitUntil([&] { return controller().pendingAddressProbes() == 0; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return controller().navigation().pendingAddressProbes() == 0; }, 10s));
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(countOf(m_server->requestLog(), "GET /200"), 0);
     EXPECT_EQ(uriOf(remaining), before);
@@ -187,7 +187,7 @@ TEST_F(AddressBarTest, FileAddressWithEscapesIsNotEscapedTwice)
     std::string escaped = "file://" + testWorkingDirectory().string() + "/a%20b.html";
     submitAddress(escaped);
     ASSERT_TRUE(waitForLoad(view, escaped));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Spaced"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].title() == "Spaced"; }));
 
     // Typed with a raw blank, the address is escaped once.
     fs::path other = writePage(testWorkingDirectory() / "c d.html", "Other Spaced");
@@ -200,7 +200,7 @@ TEST_F(AddressBarTest, FileAddressWithEscapesIsNotEscapedTwice)
 TEST_F(AddressBarTest, RelativeNameOfExistingFileIsNotOpenedAsFile)
 {
     writePage(testWorkingDirectory() / "notes.html", "Notes");
-    controller().setAddressCandidateBuilder(
+    controller().navigation().setAddressCandidateBuilder(
         [](const std::string&) { return std::vector<std::string> {}; });
     submitAddress("notes.html");
     EXPECT_EQ(field(), "https://www.google.com/search?q=notes.html");
@@ -211,8 +211,8 @@ TEST_F(AddressBarTest, ExtensionSubmissionNeverOpensLocalFile)
 {
     fs::path page = writePage(testWorkingDirectory() / "secret.html", "Secret");
     WebKitWebView* view = selectedView();
-    controller().setAddressFieldText(page.string());
-    controller().submitAddressFieldFromExtension();
+    controller().navigation().setAddressFieldText(page.string());
+    controller().navigation().submitAddressFieldFromExtension();
     // It may still be probed as a web address; in the end it is searched.
     EXPECT_TRUE(
         waitUntil([&] { return field().rfind("https://www.google.com/search?q=", 0) == 0; }, 5s))
@@ -239,7 +239,7 @@ TEST_F(AddressBarTest, SearchesEncodePlusAmpersandEqualsAndHash)
 
 TEST_F(AddressBarTest, HostileAndHalfTypedInputGivesSearchesWithoutCrash)
 {
-    controller().setAddressCandidateBuilder(
+    controller().navigation().setAddressCandidateBuilder(
         [](const std::string&) { return std::vector<std::string> {}; });
     std::string big;
     while (big.size() < 100 * 1024)
@@ -259,10 +259,10 @@ TEST_F(AddressBarTest, HostileAndHalfTypedInputGivesSearchesWithoutCrash)
         "GET",
     };
     for (const std::string& input : inputs) {
-        uint64_t before = controller().addressLookupGeneration();
+        uint64_t before = controller().navigation().addressLookupGeneration();
         submitAddress(input);
         ASSERT_TRUE(flushIdleWork());
-        EXPECT_EQ(controller().addressLookupGeneration(), before + 1) << input.substr(0, 40);
+        EXPECT_EQ(controller().navigation().addressLookupGeneration(), before + 1) << input.substr(0, 40);
         EXPECT_EQ(field().rfind("https://www.google.com/search?q=", 0), 0u) << input.substr(0, 40);
         EXPECT_EQ(uriOf(selectedView()).rfind("javascript:", 0), std::string::npos);
         EXPECT_EQ(uriOf(selectedView()).rfind("data:", 0), std::string::npos);
@@ -273,11 +273,11 @@ TEST_F(AddressBarTest, HostileAndHalfTypedInputGivesSearchesWithoutCrash)
 
 TEST_F(AddressBarTest, BlankInputChangesNothing)
 {
-    uint64_t before = controller().addressLookupGeneration();
+    uint64_t before = controller().navigation().addressLookupGeneration();
     std::string uri = uriOf(selectedView());
     for (const char* blank : { "", "   ", "\t", "#", "  #" })
         submitAddress(blank);
-    EXPECT_EQ(controller().addressLookupGeneration(), before);
+    EXPECT_EQ(controller().navigation().addressLookupGeneration(), before);
     EXPECT_EQ(uriOf(selectedView()), uri);
 }
 
@@ -297,11 +297,11 @@ TEST_F(AddressBarTest, TypingFinalHashSubmitsTheTextBeforeIt)
 
 TEST_F(AddressBarTest, ProgrammaticFieldChangesDoNotSubmit)
 {
-    uint64_t before = controller().addressLookupGeneration();
-    controller().setAddressFieldText("http://127.0.0.1:1/#");
-    controller().updateAddressFieldForURL("http://127.0.0.1:1/page#");
+    uint64_t before = controller().navigation().addressLookupGeneration();
+    controller().navigation().setAddressFieldText("http://127.0.0.1:1/#");
+    controller().navigation().updateAddressFieldForURL("http://127.0.0.1:1/page#");
     ASSERT_TRUE(flushIdleWork());
-    EXPECT_EQ(controller().addressLookupGeneration(), before);
+    EXPECT_EQ(controller().navigation().addressLookupGeneration(), before);
 }
 
 // A page loading in the tab (a slow or failing home page, say) never replaces what the user is
@@ -323,7 +323,7 @@ TEST_F(AddressBarTest, PageProgressNeverReplacesTextBeingTyped)
 
     // Submitting hands the field back to the pages it loads.
     entry.set_text(m_server->url("/two.html"));
-    controller().openRequest();
+    controller().navigation().openRequest();
     ASSERT_TRUE(waitForLoad(view, m_server->url("/two.html")));
     EXPECT_EQ(field(), m_server->url("/two.html"));
 

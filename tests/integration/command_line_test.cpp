@@ -17,7 +17,7 @@ namespace {
     std::vector<std::string> tabURLs(const BrowserController& controller)
     {
         std::vector<std::string> urls;
-        for (const auto& tab : controller.browserTabs())
+        for (const auto& tab : controller.tabs().browserTabs())
             urls.push_back(uriOf(tab.webView()));
         return urls;
     }
@@ -55,7 +55,7 @@ protected:
         m_application->register_application();
         m_controller = std::make_unique<BrowserController>(m_application);
         // A typed word names a page of the local server.
-        m_controller->setAddressCandidateBuilder([this](const std::string& word) {
+        m_controller->navigation().setAddressCandidateBuilder([this](const std::string& word) {
             return std::vector<std::string> { m_server->url("/" + word + ".html") };
         });
         m_controller->extensions().loadExtensions();
@@ -82,17 +82,17 @@ TEST_F(CommandLineTest, LaunchAddressesOpenInOrderInPlaceOfTheHomePage)
               m_server->url("/alpha.html"), m_server->url("/beta.html") };
     ASSERT_TRUE(waitUntil([&] { return tabURLs(controller()) == expected; }))
         << ::testing::PrintToString(tabURLs(controller()));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Local"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[1].title() == "Local"; }));
     // The last address is the selected tab, and its address is in the field.
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
+    EXPECT_EQ(selectedView(), controller().tabs().browserTabs()[3].webView());
     EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/beta.html"));
 }
 
 TEST_F(CommandLineTest, WithoutAddressesTheLaunchOpensOneHomeTab)
 {
     launchWith({});
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_EQ(controller().browserTabs()[0].url(), controller().profiles().homePageURLForProfile("default"));
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].url(), controller().profiles().homePageURLForProfile("default"));
 }
 
 TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
@@ -116,19 +116,19 @@ TEST_F(CommandLineTest, LaterLaunchAddsATabPerAddressToTheRunningBrowser)
               fileAddress(elsewhere / "there.html"), m_server->url("/third.html") };
     ASSERT_TRUE(waitUntil([&] { return tabURLs(controller()) == expected; }))
         << ::testing::PrintToString(tabURLs(controller()));
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
+    EXPECT_EQ(selectedView(), controller().tabs().browserTabs()[3].webView());
     EXPECT_TRUE(controller().window()->get_visible());
 
     // Without addresses only --new-tab opens a tab.
     controller().handleCommandLine({ "quivel-browser" }, elsewhere);
-    EXPECT_EQ(controller().browserTabs().size(), 4u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 4u);
     controller().handleCommandLine({ "quivel-browser", "--new-tab" }, elsewhere);
-    ASSERT_EQ(controller().browserTabs().size(), 5u);
-    EXPECT_EQ(controller().browserTabs()[4].url(), controller().profiles().homePageURLForProfile("default"));
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 5u);
+    EXPECT_EQ(controller().tabs().browserTabs()[4].url(), controller().profiles().homePageURLForProfile("default"));
     // A command line with a mistake changes nothing.
     EXPECT_NE(
         controller().handleCommandLine({ "quivel-browser", "--bogus", "x.test" }, elsewhere), 0);
-    EXPECT_EQ(controller().browserTabs().size(), 5u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 5u);
 }
 
 // Two real browser processes on a private session bus: the second hands its address to the

@@ -217,8 +217,8 @@ TEST_F(DownloadsTest, ErrorStatusWithNothingToShowIsAFailedLoad)
     // A page the server sends with its error status is shown as it is.
     m_server->route("/missing", { 404, "text/html", "<title>Not here</title>gone", {} });
     load(view, m_server->url("/missing"));
-    EXPECT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == "Not here"; }));
-    EXPECT_FALSE(controller().showingErrorPage(view));
+    EXPECT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().back().title() == "Not here"; }));
+    EXPECT_FALSE(controller().navigation().showingErrorPage(view));
 }
 
 TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
@@ -229,7 +229,7 @@ TEST_F(DownloadsTest, SimultaneousDownloadsOfOneNameGetTwoFiles)
     held.hold("/a", "report.pdf", "first" + padding, "download");
     held.hold("/b", "report.pdf", "second" + padding, "download");
     load(selectedView(), held.url("/a"));
-    controller().createNewTab();
+    controller().tabs().createNewTab();
     load(selectedView(), held.url("/b"));
     // Both have their destination before either has finished.
     ASSERT_TRUE(waitUntil([&] { return controller().downloads().inProgressDownloads().size() == 2; }));

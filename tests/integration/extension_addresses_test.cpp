@@ -32,7 +32,7 @@ protected:
 
     const Tab* tabWithID(const TabID& id)
     {
-        for (const auto& tab : controller().browserTabs()) {
+        for (const auto& tab : controller().tabs().browserTabs()) {
             if (tab.id() == id)
                 return &tab;
         }
@@ -41,7 +41,7 @@ protected:
 
     size_t indexOfTab(const TabID& id)
     {
-        const auto& tabs = controller().browserTabs();
+        const auto& tabs = controller().tabs().browserTabs();
         for (size_t i = 0; i < tabs.size(); ++i) {
             if (tabs[i].id() == id)
                 return i;
@@ -71,18 +71,18 @@ TEST_F(ExtensionAddressesTest, CreatedTabNeverLoadsALocalFileAfterSelectionReloa
     EXPECT_TRUE(isWebAddress(tabWithID(id)->url())) << tabWithID(id)->url();
     EXPECT_TRUE(showsNoLocalFile(selectedView()));
 
-    controller().selectBrowserTabAtIndex(0);
-    controller().selectBrowserTabAtIndex(indexOfTab(id));
+    controller().tabs().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(indexOfTab(id));
     EXPECT_TRUE(showsNoLocalFile(selectedView())) << uriOf(selectedView());
 
     EXPECT_EQ(request(extension, "page.reload", { { "tabId", id } })["ok"], true);
     EXPECT_TRUE(showsNoLocalFile(selectedView())) << uriOf(selectedView());
 
-    controller().toggleLazyTabs(Sender::menuItem(static_cast<long>(indexOfTab(id))));
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().toggleLazyTabs(Sender::menuItem(static_cast<long>(indexOfTab(id))));
+    controller().tabs().selectBrowserTabAtIndex(0);
     ASSERT_FALSE(tabWithID(id)->webView());
     EXPECT_TRUE(isWebAddress(tabWithID(id)->url())) << tabWithID(id)->url();
-    controller().selectBrowserTabAtIndex(indexOfTab(id));
+    controller().tabs().selectBrowserTabAtIndex(indexOfTab(id));
     EXPECT_TRUE(showsNoLocalFile(selectedView())) << uriOf(selectedView());
 
     Json navigated = request(extension, "page.navigate", { { "url", "../../etc/passwd" } });
@@ -99,11 +99,11 @@ TEST_F(ExtensionAddressesTest, PageOpenedTabHasItsOwnSettings)
     WebKitWebView* opener = selectedView();
     WebKitSettings* openerSettings = webkit_web_view_get_settings(opener);
     std::string openerAgent = webkit_settings_get_user_agent(openerSettings);
-    size_t before = controller().browserTabs().size();
+    size_t before = controller().tabs().browserTabs().size();
 
     evaluate(opener, "window.open('/popup.html'); true");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == before + 1; }));
-    const Tab& popup = controller().browserTabs().back();
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == before + 1; }));
+    const Tab& popup = controller().tabs().browserTabs().back();
     ASSERT_TRUE(popup.webView());
     ASSERT_TRUE(waitForLoad(popup.webView(), m_server->url("/popup.html")));
     WebKitSettings* popupSettings = webkit_web_view_get_settings(popup.webView());

@@ -24,7 +24,7 @@ TEST_F(ExtensionsTest, BridgeCallRoundTripAnswersFromTheBrowser)
         (Json { { "engine", "WebKit" }, { "name", "Quivel Browser" }, { "version", "1.0" } }));
     Json tabs = callAsync(view, "return await qv.tabs.list();");
     ASSERT_EQ(tabs.size(), 1u);
-    EXPECT_EQ(tabs[0]["id"], controller().browserTabs()[0].id());
+    EXPECT_EQ(tabs[0]["id"], controller().tabs().browserTabs()[0].id());
     EXPECT_EQ(tabs[0]["active"], true);
     EXPECT_EQ(callAsync(view, "return await qv.request('tabs.close', {tabId: 'NOPE'});"),
         (Json { { "ok", false }, { "error", "No browser tab with that ID exists." } }));
@@ -102,13 +102,13 @@ TEST_F(ExtensionsTest, EventsArriveAfterSubscribingAndStopAfterTurningOff)
     auto seenCount = [&](WebKitWebView* v) { return callAsync(v, "return window.seen.length;"); };
 
     callAsync(view, "window.seen = []; return true;");
-    controller().createBrowserTabWithURL(m_server->url("/a.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/a.html"));
     // A round trip through the page runs after any delivery the tab change sent it.
     callAsync(view, "return true;");
     EXPECT_EQ(seenCount(view), 0) << "nothing arrives before subscribing";
 
     EXPECT_EQ(callAsync(view, "return await qv.on('tabs.created', d => seen.push(d));"), true);
-    TabID created = controller().createBrowserTabWithURL(m_server->url("/b.html"));
+    TabID created = controller().tabs().createBrowserTabWithURL(m_server->url("/b.html"));
     ASSERT_TRUE(waitUntil([&] { return seenCount(view) == 1; }));
     EXPECT_EQ(callAsync(view, "return seen[0];"),
         (Json { { "tabId", created }, { "url", m_server->url("/b.html") } }));
@@ -118,7 +118,7 @@ TEST_F(ExtensionsTest, EventsArriveAfterSubscribingAndStopAfterTurningOff)
     controller().extensions().toggleExtension(Sender::identified("listener"));
     EXPECT_FALSE(extensionView("listener"));
     EXPECT_FALSE(controller().extensions().extensionEventSubscriptions().hasSubscriptionSet("listener"));
-    controller().createBrowserTabWithURL(m_server->url("/c.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/c.html"));
     callAsync(oldView.get(), "return true;");
     EXPECT_EQ(seenCount(oldView.get()), 1);
 
@@ -126,7 +126,7 @@ TEST_F(ExtensionsTest, EventsArriveAfterSubscribingAndStopAfterTurningOff)
     ASSERT_TRUE(restarted);
     EXPECT_NE(restarted, oldView.get());
     callAsync(restarted, "window.seen = []; return true;");
-    controller().createBrowserTabWithURL(m_server->url("/d.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/d.html"));
     callAsync(restarted, "return true;");
     EXPECT_EQ(seenCount(restarted), 0) << "a restarted page begins without subscriptions";
     for (const auto& line : logged)
@@ -253,7 +253,7 @@ TEST_F(ExtensionsTest, ReplyHoldingInvalidUnicodeIsStillDelivered)
         "{code: \"'x\\\\uD800y' + '\\\\uDC00'\"});");
     EXPECT_EQ(reply, (Json { { "ok", true }, { "value", "x\xEF\xBF\xBDy\xEF\xBF\xBD" } }));
     ASSERT_TRUE(
-        waitUntil([&] { return controller().browserTabs().back().title().rfind("T", 0) == 0; }));
+        waitUntil([&] { return controller().tabs().browserTabs().back().title().rfind("T", 0) == 0; }));
     Json tabs = callAsync(view, "return await qv.request('tabs.list');");
     ASSERT_EQ(tabs["ok"], true);
     std::string title = tabs["value"].back()["title"];
@@ -410,17 +410,17 @@ TEST_F(ExtensionsTest, BuiltInTabListShowsTabsAndSwitchesToTheClickedOne)
     launch();
     m_server->page("/one.html", "One");
     m_server->page("/two.html", "Two");
-    controller().createBrowserTabWithURL(m_server->url("/one.html"));
-    controller().createBrowserTabWithURL(m_server->url("/two.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/one.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/two.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/two.html")));
     WebKitWebView* view = startExtension("tab-list");
     ASSERT_TRUE(view);
     ASSERT_TRUE(
         waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "3"; }));
 
-    TabID second = controller().browserTabs()[1].id();
+    TabID second = controller().tabs().browserTabs()[1].id();
     evaluate(view, "document.querySelector('li[data-tab-id=\"" + second + "\"]').click(); 1");
-    ASSERT_TRUE(waitUntil([&] { return controller().indexOfSelectedTab() == 1u; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().indexOfSelectedTab() == 1u; }));
     // The activation event redraws the list with the new active row.
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(view, "document.querySelector('li.active').dataset.tabId")
@@ -428,7 +428,7 @@ TEST_F(ExtensionsTest, BuiltInTabListShowsTabsAndSwitchesToTheClickedOne)
     }));
     evaluate(
         view, "document.querySelector('li[data-tab-id=\"" + second + "\"] .close').click(); 1");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 2u; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 2u; }));
     EXPECT_TRUE(
         waitUntil([&] { return evaluate(view, "document.querySelectorAll('li').length") == "2"; }));
 }
@@ -466,7 +466,7 @@ TEST_F(ExtensionsTest, BuiltInPageStylerStylesThePageAndRemembersTheSite)
     webkit_web_view_reload(tab);
     ASSERT_TRUE(waitForLoad(tab, m_server->url("/article.html")));
     controller().extensions().emitExtensionEvent("page.loaded",
-        { { "tabId", controller().browserTabs().back().id() },
+        { { "tabId", controller().tabs().browserTabs().back().id() },
             { "url", m_server->url("/article.html") }, { "title", "Served" } });
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(tab, "getComputedStyle(document.body).backgroundColor")
@@ -498,7 +498,7 @@ TEST_F(ExtensionsTest, PointerClicksInATabReachAnExtensionHoldingUserActivity)
     realClickAtCentre(tab);
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") == 1; }));
     EXPECT_EQ(callAsync(watch, "return seen[0];"),
-        (Json { { "tabId", controller().browserTabs().back().id() }, { "type", "click" },
+        (Json { { "tabId", controller().tabs().browserTabs().back().id() }, { "type", "click" },
             { "tag", "button" }, { "id", "b" }, { "role", "button" }, { "inputType", "" } }));
 }
 
@@ -513,8 +513,8 @@ TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)
     EXPECT_TRUE(controller().shell().darkMode());
     EXPECT_EQ(
         callAsync(view, "return await qv.ui.setChromeVisibility({tabsVisible: false});"), true);
-    EXPECT_FALSE(controller().extensionTabsVisible());
-    EXPECT_TRUE(controller().extensionToolbarVisible());
+    EXPECT_FALSE(controller().window()->extensionTabsVisible());
+    EXPECT_TRUE(controller().window()->extensionToolbarVisible());
     Json state = callAsync(view, "return await qv.ui.getState();");
     EXPECT_EQ(state["theme"], "dark");
     EXPECT_EQ(state["tabsVisible"], false);

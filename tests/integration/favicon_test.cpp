@@ -95,35 +95,35 @@ TEST_F(FaviconTest, AnIconDeclaringAHugeSizeIsRefusedUnallocatedAndNotFetchedAga
     long residentBefore = statusKiB("VmRSS:");
     ASSERT_GT(residentBefore, 0);
 
-    size_t finished = controller().faviconLookupsFinished();
-    controller().loadResolvedAddress(m_server->url("/reloading.html"));
-    ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 1; }));
+    size_t finished = controller().tabs().faviconLookupsFinished();
+    controller().navigation().loadResolvedAddress(m_server->url("/reloading.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 1; }));
     EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
-    EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].favicon(), nullptr);
     EXPECT_LT(statusKiB("VmHWM:") - residentBefore, 64 * 1024);
 
     // The page reloads itself: its failed icon is not asked for again.
     webkit_web_view_reload(selectedView());
-    ASSERT_TRUE(waitUntil([&] { return controller().faviconLookupsFinished() == finished + 2; }));
-    ASSERT_TRUE(waitUntil([&] { return controller().pendingFaviconDownloads() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().pendingFaviconDownloads() == 0; }));
     EXPECT_EQ(m_server->requestCount("/huge.png"), 1);
-    EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].favicon(), nullptr);
 }
 
 TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
 {
     m_server->route("/icon.png", { 200, "image/png", pngIcon(), {} });
     m_server->page("/iconic.html", "Iconic", "<link rel=\"icon\" href=\"/icon.png\">");
-    controller().loadResolvedAddress(m_server->url("/iconic.html"));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].favicon() != nullptr; }));
-    EXPECT_TRUE(controller().faviconCache().contains(m_server->url("/icon.png")));
-    ASSERT_TRUE(waitUntil([&] { return paintedImages(*controller().tabStrip()) > 0; }));
+    controller().navigation().loadResolvedAddress(m_server->url("/iconic.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].favicon() != nullptr; }));
+    EXPECT_TRUE(controller().tabs().faviconCache().contains(m_server->url("/icon.png")));
+    ASSERT_TRUE(waitUntil([&] { return paintedImages(*controller().tabs().tabStrip()) > 0; }));
 
     // A second page with the same icon takes it from the cache.
     m_server->page("/again.html", "Again", "<link rel=\"icon\" href=\"/icon.png\">");
-    controller().loadResolvedAddress(m_server->url("/again.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/again.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/again.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().pendingFaviconDownloads() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().pendingFaviconDownloads() == 0; }));
     EXPECT_EQ(m_server->requestCount("/icon.png"), 1);
 }
 
@@ -134,14 +134,14 @@ TEST_F(FaviconTest, IconBodiesThatNeverEndStopAtTheLimit)
         m_server->endless(path, announced);
         m_server->page(path + ".html", "Endless", "<link rel=\"icon\" href=\"" + path + "\">");
         size_t before = m_server->bytesStreamed();
-        controller().loadResolvedAddress(m_server->url(path + ".html"));
+        controller().navigation().loadResolvedAddress(m_server->url(path + ".html"));
         ASSERT_TRUE(waitUntil([&] { return m_server->requestCount(path) == 1; }));
-        ASSERT_TRUE(waitUntil([&] { return controller().pendingFaviconDownloads() == 0; }));
+        ASSERT_TRUE(waitUntil([&] { return controller().tabs().pendingFaviconDownloads() == 0; }));
         // The client stopped reading: what the server sent stays near the limit (socket
         // buffers hold a few MiB at most), far from the 256 MiB it would stream.
         EXPECT_LT(m_server->bytesStreamed() - before, 16u * 1024 * 1024) << path;
-        EXPECT_EQ(controller().browserTabs()[0].favicon(), nullptr) << path;
-        EXPECT_FALSE(controller().faviconCache().contains(m_server->url(path)));
+        EXPECT_EQ(controller().tabs().browserTabs()[0].favicon(), nullptr) << path;
+        EXPECT_FALSE(controller().tabs().faviconCache().contains(m_server->url(path)));
     }
 }
 

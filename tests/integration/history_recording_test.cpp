@@ -51,7 +51,7 @@ protected:
     void visit(const std::string& path)
     {
         m_server->page(path, "Title " + path);
-        controller().loadResolvedAddress(m_server->url(path));
+        controller().navigation().loadResolvedAddress(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
         // The visit is recorded once the page's title has arrived; a read-only history never
         // lists it, so the wait then simply runs out.
@@ -177,7 +177,7 @@ TEST_F(HistoryRecordingTest, PageNavigatingToItselfInALoopKeepsTheHistorySmall)
                 document.title = 'done';
         }, 10));
         </script>)");
-    controller().loadResolvedAddress(m_server->url("/loop.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/loop.html"));
     ASSERT_TRUE(waitUntil([&] {
         const char* title = webkit_web_view_get_title(selectedView());
         return title && std::string(title) == "done";

@@ -69,7 +69,7 @@ TEST_F(HistoryWindowTest, ListsNewestFirstAndFollowsNewVisits)
     ASSERT_EQ(window().rowCount(), 3u);
     EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/v2.html"));
     m_server->page("/new.html", "New");
-    controller().loadResolvedAddress(m_server->url("/new.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/new.html"));
     ASSERT_TRUE(waitUntil([&] { return window().rowCount() == 4u; }));
     EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/new.html"));
 }
@@ -81,7 +81,7 @@ TEST_F(HistoryWindowTest, OneVisitOpensInTheCurrentTab)
     window().selectRows({ rowOf(0, 3) });
     controller().historyWindow()->openSelected();
     EXPECT_TRUE(waitForLoad(view, m_server->url("/v0.html")));
-    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);
 }
 
 TEST_F(HistoryWindowTest, ThreeVisitsOpenAsThreeLoadingTabs)
@@ -89,13 +89,13 @@ TEST_F(HistoryWindowTest, ThreeVisitsOpenAsThreeLoadingTabs)
     launchWithVisits(6);
     window().selectRows({ rowOf(5, 6), rowOf(4, 6), rowOf(3, 6) });
     controller().historyWindow()->openSelected();
-    ASSERT_EQ(controller().browserTabs().size(), 4u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 4u);
     for (size_t i = 1; i < 4; ++i) {
-        EXPECT_FALSE(controller().browserTabs()[i].lazy());
-        EXPECT_NE(controller().browserTabs()[i].webView(), nullptr);
+        EXPECT_FALSE(controller().tabs().browserTabs()[i].lazy());
+        EXPECT_NE(controller().tabs().browserTabs()[i].webView(), nullptr);
     }
     // Ascending rows: the newest first, the oldest of the three last and selected.
-    EXPECT_EQ(selectedView(), controller().browserTabs()[3].webView());
+    EXPECT_EQ(selectedView(), controller().tabs().browserTabs()[3].webView());
     EXPECT_TRUE(waitUntil([&] {
         return m_server->requestCount("/v5.html") && m_server->requestCount("/v4.html")
             && m_server->requestCount("/v3.html");
@@ -107,7 +107,7 @@ TEST_F(HistoryWindowTest, FiveVisitsOpenAsLazyTabsAndTheFirstLoads)
     launchWithVisits(6);
     window().selectRows({ 0, 1, 2, 3, 4 }); // visits 5 down to 1
     controller().historyWindow()->openSelected();
-    const auto& tabs = controller().browserTabs();
+    const auto& tabs = controller().tabs().browserTabs();
     ASSERT_EQ(tabs.size(), 6u);
     for (size_t i = 1; i < 6; ++i)
         EXPECT_TRUE(tabs[i].lazy()) << i;

@@ -37,7 +37,7 @@ class NavigationTest : public BrowserTest {
 protected:
     void load(const std::string& path)
     {
-        controller().loadResolvedAddress(m_server->url(path));
+        controller().navigation().loadResolvedAddress(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
     std::string field() { return controller().window()->requestField().get_text().raw(); }
@@ -49,10 +49,10 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     m_server->page("/one.html", "One");
     m_server->page("/two.html", "Two");
     load("/one.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "One"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].title() == "One"; }));
     EXPECT_FALSE(controller().window()->backButton().get_sensitive());
     load("/two.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Two"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].title() == "Two"; }));
     EXPECT_EQ(field(), m_server->url("/two.html"));
     EXPECT_EQ(windowTitle(), "Two");
     EXPECT_TRUE(controller().window()->backButton().get_sensitive());
@@ -67,15 +67,15 @@ TEST_F(NavigationTest, FinishedLoadUpdatesFieldButtonsTitlesAndHistory)
     ASSERT_FALSE(controller().history().historyEntries().empty());
     EXPECT_EQ(controller().history().historyEntries().front().url, m_server->url("/two.html"));
 
-    controller().goBack();
+    controller().navigation().goBack();
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/one.html")));
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "One"; }));
     EXPECT_EQ(field(), m_server->url("/one.html"));
-    EXPECT_EQ(controller().browserTabs()[0].title(), "One");
+    EXPECT_EQ(controller().tabs().browserTabs()[0].title(), "One");
     EXPECT_TRUE(controller().window()->forwardButton().get_sensitive());
     EXPECT_FALSE(controller().window()->backButton().get_sensitive());
 
-    controller().goForward();
+    controller().navigation().goForward();
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/two.html")));
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Two"; }));
 }
@@ -85,11 +85,11 @@ TEST_F(NavigationTest, BackgroundTabKeepsItsOwnTitleAndLeavesWindowChromeAlone)
     m_server->page("/front.html", "Front");
     m_server->page("/back.html", "Back");
     load("/front.html");
-    controller().createBrowserTabWithURL(m_server->url("/back.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/back.html"));
     WebKitWebView* background = selectedView();
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(0);
     ASSERT_TRUE(waitForLoad(background, m_server->url("/back.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Back"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[1].title() == "Back"; }));
     EXPECT_EQ(windowTitle(), "Front");
     EXPECT_EQ(field(), m_server->url("/front.html"));
     // Background tabs are recorded too.
@@ -105,7 +105,7 @@ TEST_F(NavigationTest, PageWithoutTitleShowsHostEverywhere)
 {
     m_server->route("/plain.html", { 200, "text/html", "<p>no title</p>", {} });
     load("/plain.html");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "127.0.0.1"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].title() == "127.0.0.1"; }));
     EXPECT_EQ(windowTitle(), "127.0.0.1");
     ASSERT_TRUE(waitUntil([&] { return !historyVisits(controller().history().historyFileURL()).empty(); }));
     EXPECT_EQ(historyVisits(controller().history().historyFileURL()).back().second, "127.0.0.1");
@@ -121,11 +121,11 @@ TEST_F(NavigationTest, LinkWithBlankTargetOpensAndLoadsNewTab)
     webkit_settings_set_javascript_can_open_windows_automatically(
         webkit_web_view_get_settings(opener), TRUE);
     evaluate(opener, "document.getElementById('l').click(); true");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 2; }));
     WebKitWebView* opened = selectedView();
     EXPECT_NE(opened, opener);
     ASSERT_TRUE(waitForLoad(opened, m_server->url("/target.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[1].title() == "Target"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[1].title() == "Target"; }));
     EXPECT_EQ(uriOf(opener), m_server->url("/links.html"));
 }
 
@@ -141,7 +141,7 @@ TEST_F(NavigationTest, AttachmentsAndUnshowableContentAreDownloadedNotShown)
     load("/page.html");
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Page"; }));
     for (const char* path : { "/report.txt", "/blob.bin" }) {
-        controller().loadResolvedAddress(m_server->url(path));
+        controller().navigation().loadResolvedAddress(m_server->url(path));
         ASSERT_TRUE(waitUntil([&] { return m_server->requestCount(path) == 1; })) << path;
         // The refused address may show as provisional for a moment; it must not stay.
         EXPECT_TRUE(waitUntil(
@@ -164,16 +164,16 @@ TEST_F(NavigationTest, LoadFailureShowsInWindowTitleOfSelectedTabOnly)
         TestServer gone;
         closed = gone.url("/x.html");
     }
-    controller().loadResolvedAddress(closed);
+    controller().navigation().loadResolvedAddress(closed);
     ASSERT_TRUE(waitUntil([&] { return windowTitle().rfind("Load failed: ", 0) == 0; }));
     EXPECT_GT(windowTitle().size(), std::string("Load failed: ").size());
 
     m_server->page("/ok.html", "Fine");
     load("/ok.html");
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Fine"; }));
-    controller().createBrowserTabWithURL(closed);
+    controller().tabs().createBrowserTabWithURL(closed);
     WebKitWebView* failing = selectedView();
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(0);
     ASSERT_TRUE(waitUntil([&] { return !webkit_web_view_is_loading(failing); }));
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(windowTitle(), "Fine");
@@ -186,7 +186,7 @@ TEST_F(NavigationTest, StoppedLoadLeavesWindowTitleAlone)
     m_server->hang("/slow.html");
     load("/ok.html");
     ASSERT_TRUE(waitUntil([&] { return windowTitle() == "Fine"; }));
-    controller().loadResolvedAddress(m_server->url("/slow.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/slow.html"));
     ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/slow.html") == 1; }));
     webkit_web_view_stop_loading(selectedView());
     ASSERT_TRUE(waitUntil([&] { return !webkit_web_view_is_loading(selectedView()); }));
@@ -198,22 +198,22 @@ TEST_F(NavigationTest, ReloadReloadsPageOrGoesHomeWithoutOne)
 {
     m_server->page("/r.html", "R");
     load("/r.html");
-    controller().reloadPage();
+    controller().navigation().reloadPage();
     ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/r.html") == 2; }));
 
-    controller().createBrowserTabWithURL(std::nullopt);
-    uint64_t before = controller().addressLookupGeneration();
-    controller().reloadPage();
-    EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    uint64_t before = controller().navigation().addressLookupGeneration();
+    controller().navigation().reloadPage();
+    EXPECT_EQ(controller().navigation().addressLookupGeneration(), before + 1);
     EXPECT_EQ(field(), controller().profiles().homePageURLForProfile("default"));
 }
 
 TEST_F(NavigationTest, HomePutsHomePageInFieldAndSubmitsIt)
 {
-    uint64_t before = controller().addressLookupGeneration();
-    controller().goHome();
+    uint64_t before = controller().navigation().addressLookupGeneration();
+    controller().navigation().goHome();
     EXPECT_EQ(field(), "https://www.google.com/search?q=");
-    EXPECT_EQ(controller().addressLookupGeneration(), before + 1);
+    EXPECT_EQ(controller().navigation().addressLookupGeneration(), before + 1);
 }
 
 TEST_F(NavigationTest, AddressThatIsNoURLGivesAlertAndChangesNothing)
@@ -224,7 +224,7 @@ TEST_F(NavigationTest, AddressThatIsNoURLGivesAlertAndChangesNothing)
     for (const Address& bad :
         { Address(), Address(""), Address("http://exa mple.test/"), Address("no scheme") }) {
         m_alerts.clear();
-        controller().loadResolvedAddress(bad);
+        controller().navigation().loadResolvedAddress(bad);
         ASSERT_EQ(m_alerts.size(), 1u);
         EXPECT_EQ(m_alerts[0].messageText, "Quivel Browser");
         EXPECT_EQ(m_alerts[0].informativeText, "Could not create a valid URL for this input.");
@@ -240,7 +240,7 @@ TEST_F(NavigationTest, FocusAddressBarSelectsItsText)
     m_server->page("/f.html", "F");
     load("/f.html");
     controller().window()->set_focus(*controller().window()->get_child());
-    controller().focusAddressBar();
+    controller().navigation().focusAddressBar();
     int start = 0, end = 0;
     ASSERT_TRUE(waitUntil([&] {
         return controller().window()->requestField().get_selection_bounds(start, end);

@@ -71,11 +71,11 @@ TEST_F(NetworkIsolationTest, LaunchAndTypedWordNeverReachTheEnvironmentsProxy)
     ASSERT_TRUE(waitUntil(loadFailed));
 
     controller().window()->set_title("Quivel Browser");
-    uint64_t generation = controller().addressLookupGeneration();
+    uint64_t generation = controller().navigation().addressLookupGeneration();
     submitAddress("news");
     // Every candidate is probed and refused, then the search itself fails to load.
     ASSERT_TRUE(waitUntil(
-        [&] { return controller().addressLookupGeneration() > generation && loadFailed(); }));
+        [&] { return controller().navigation().addressLookupGeneration() > generation && loadFailed(); }));
     EXPECT_EQ(proxy.connections(), 0);
 
     // Loopback addresses are still reached directly.

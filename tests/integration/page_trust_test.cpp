@@ -80,7 +80,7 @@ TEST_F(PageTrustTest, PointerInputAloneReachesExtensions)
     realClickAtCentre(tab);
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") >= 1; }));
     EXPECT_EQ(callAsync(watch, "return seen;"),
-        Json::array({ { { "tabId", controller().browserTabs().back().id() }, { "type", "click" },
+        Json::array({ { { "tabId", controller().tabs().browserTabs().back().id() }, { "type", "click" },
             { "tag", "button" }, { "id", "b" }, { "role", "" }, { "inputType", "" } } }));
 }
 
@@ -93,12 +93,12 @@ TEST_F(PageTrustTest, PointerReportsFromAWindowThePageOpenedCarryItsOwnTab)
         "1;");
     m_server->route("/opened.html", { 200, "text/html", kButtonPage, {} });
     openServedTab("/opener.html", "opener");
-    size_t before = controller().browserTabs().size();
+    size_t before = controller().tabs().browserTabs().size();
     evaluate(selectedView(), "window.open('/opened.html'); 1");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == before + 1; }));
-    const Tab& opened = controller().browserTabs().back();
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == before + 1; }));
+    const Tab& opened = controller().tabs().browserTabs().back();
     ASSERT_TRUE(waitForLoad(opened.webView(), m_server->url("/opened.html")));
-    controller().selectBrowserTabAtIndex(controller().browserTabs().size() - 1);
+    controller().tabs().selectBrowserTabAtIndex(controller().tabs().browserTabs().size() - 1);
 
     realClickAtCentre(opened.webView());
     ASSERT_TRUE(waitUntil([&] { return callAsync(watch, "return seen.length;") >= 1; }));

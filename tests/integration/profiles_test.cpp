@@ -36,7 +36,7 @@ protected:
     // Loads the store page in the selected tab and runs a script there.
     std::string onStorePage(const std::string& script)
     {
-        controller().loadResolvedAddress(m_server->url("/store.html"));
+        controller().navigation().loadResolvedAddress(m_server->url("/store.html"));
         EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
         return evaluate(selectedView(), script);
     }
@@ -96,7 +96,7 @@ TEST_F(ProfilesBeforeLaunchTest, HomePageAndSearchesUseTheCurrentProfilesEngine)
                             { "searchEngine", "DuckDuckGo" } } }) },
         { "QuivelCurrentProfile", kWorkID } });
     launch();
-    EXPECT_EQ(controller().browserTabs()[0].profileID(), kWorkID);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].profileID(), kWorkID);
     EXPECT_EQ(controller().profiles().homePageURLForProfile(kWorkID), "https://duckduckgo.com/?q=");
     submitAddress("two words");
     EXPECT_EQ(controller().window()->requestField().get_text().raw(),
@@ -136,15 +136,15 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     ProfileID work = controller().profiles().createProfile();
     ASSERT_TRUE(isValidProfileID(work));
     controller().profiles().selectCurrentProfile(work);
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs()[1].profileID(), work);
     EXPECT_EQ(controller().profiles().currentProfile(), work);
     EXPECT_EQ(onStorePage("localStorage.setItem('who', 'work');"
                           "document.cookie = 'who=work; max-age=86400; path=/';"
                           "localStorage.getItem('who')"),
         "\"work\"");
 
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(0);
     EXPECT_EQ(controller().profiles().currentProfile(), "default");
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "null");
     EXPECT_EQ(onStorePage("document.cookie.indexOf('who=work')"), "-1");
@@ -167,7 +167,7 @@ TEST_F(ProfilesTest, TwoProfilesKeepSeparateStorageAndCookiesAcrossRestart)
     EXPECT_EQ(controller().profiles().currentProfile(), "default");
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"default\"");
     controller().profiles().selectCurrentProfile(work);
-    EXPECT_EQ(controller().browserTabs()[1].profileID(), work);
+    EXPECT_EQ(controller().tabs().browserTabs()[1].profileID(), work);
     EXPECT_EQ(onStorePage("localStorage.getItem('who')"), "\"work\"");
     EXPECT_EQ(onStorePage("document.cookie"), "\"who=work\"");
 }
@@ -178,10 +178,10 @@ TEST_F(ProfilesTest, UsingAProfileSelectsItsFirstTab)
     controller().profiles().selectCurrentProfile(work);
     WebKitWebView* workView = selectedView();
     controller().profiles().selectCurrentProfile("default");
-    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 0u);
     controller().profiles().selectCurrentProfile(work);
     EXPECT_EQ(selectedView(), workView);
-    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_EQ(storedDefaults()["QuivelCurrentProfile"], work);
 }
 
@@ -190,9 +190,9 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     ProfileID work = controller().profiles().createProfile();
     controller().profiles().selectCurrentProfile(work);
     onStorePage("localStorage.setItem('who', 'work'); true");
-    controller().createBrowserTabWithURL(m_server->url("/store.html"));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/store.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
-    ASSERT_EQ(controller().browserTabs().size(), 3u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 3u);
     fs::path data = profileDataDirectory(work);
     ASSERT_TRUE(waitUntil([&] { return fs::exists(data); }));
 
@@ -203,11 +203,11 @@ TEST_F(ProfilesTest, DeletingProfileClosesItsTabsAndRemovesItsData)
     EXPECT_EQ(m_alerts.back().buttons, (std::vector<std::string> { "Delete Profile", "Cancel" }));
     EXPECT_EQ(controller().profiles().profileForID(work), nullptr);
     EXPECT_EQ(controller().profiles().currentProfile(), "default");
-    for (const auto& tab : controller().browserTabs())
+    for (const auto& tab : controller().tabs().browserTabs())
         EXPECT_EQ(tab.profileID(), "default");
     // The home tab of launch plus the Default tab opened because the current profile went.
-    EXPECT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 1u);
     EXPECT_EQ(controller().profiles().profileDataStores().count(work), 0u);
     // The data goes on a later turn of the main loop.
     EXPECT_TRUE(waitUntil(
@@ -226,7 +226,7 @@ TEST_F(ProfilesTest, DeletingIsRefusedForDefaultAndWhenCancelled)
     m_alertAnswer = 1;
     EXPECT_FALSE(controller().profiles().deleteProfile(work));
     EXPECT_NE(controller().profiles().profileForID(work), nullptr);
-    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_FALSE(controller().profiles().deleteProfile("no such profile"));
 }
 

@@ -40,9 +40,9 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
 
     window->selectCurrentProfile();
     EXPECT_EQ(controller().profiles().currentProfile(), id);
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].profileID(), id);
-    controller().loadResolvedAddress(m_server->url("/ua.html"));
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs()[1].profileID(), id);
+    controller().navigation().loadResolvedAddress(m_server->url("/ua.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/ua.html")));
     EXPECT_EQ(evaluate(selectedView(), "navigator.userAgent"), "\"QuivelTest/1.0\"");
     std::filesystem::path data = profileDataDirectory(*persistentStoreIdentifier(id));
@@ -59,7 +59,7 @@ TEST_F(ProfilesWindowTest, AProfileIsCreatedRenamedGivenAUserAgentUsedAndDeleted
     EXPECT_EQ(m_alerts.back().messageText, "Delete Work?");
     EXPECT_EQ(controller().profiles().profiles().size(), 1u);
     EXPECT_EQ(controller().profiles().currentProfile(), "default");
-    for (const auto& tab : controller().browserTabs())
+    for (const auto& tab : controller().tabs().browserTabs())
         EXPECT_NE(tab.profileID(), id);
     EXPECT_EQ(window->selectedProfileID(), "default");
     EXPECT_TRUE(waitUntil([&] { return !std::filesystem::exists(data); }));

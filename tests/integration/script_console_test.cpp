@@ -16,7 +16,7 @@ protected:
     ScriptConsoleWindow& openConsoleOnPage()
     {
         m_server->page("/console.html", "Console Page", "<p>console</p>");
-        controller().loadResolvedAddress(m_server->url("/console.html"));
+        controller().navigation().loadResolvedAddress(m_server->url("/console.html"));
         EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/console.html")));
         controller().showJavaScriptEditor();
         return *controller().scriptWindow();
@@ -97,7 +97,7 @@ TEST_F(ScriptConsoleTest, AHostilePageNeitherReceivesTheCodeNorChoosesWhatTheCon
         "String.prototype.indexOf = spy('indexOf');"
         "Object.prototype.toJSON = spy('toJSON');"
         "</script>");
-    controller().loadResolvedAddress(m_server->url("/hostile.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/hostile.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/hostile.html")));
     controller().showJavaScriptEditor();
     ScriptConsoleWindow& window = *controller().scriptWindow();

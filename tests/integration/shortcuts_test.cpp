@@ -56,11 +56,11 @@ class ShortcutsTest : public BrowserTest {
 protected:
     void activate(const std::string& action) { m_application->activate_action(action); }
     double zoom() { return webkit_web_view_get_zoom_level(selectedView()); }
-    size_t selectedIndex() { return controller().indexOfSelectedTab().value_or(99); }
+    size_t selectedIndex() { return controller().tabs().indexOfSelectedTab().value_or(99); }
     void openPage(const std::string& path, const std::string& title, const std::string& body = "")
     {
         m_server->page(path, title, body);
-        controller().createBrowserTabWithURL(m_server->url(path));
+        controller().tabs().createBrowserTabWithURL(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
 };
@@ -88,7 +88,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
         port = gone.port();
     }
     std::string address = "http://127.0.0.1:" + std::to_string(port) + "/back.html";
-    controller().createBrowserTabWithURL(address);
+    controller().tabs().createBrowserTabWithURL(address);
     WebKitWebView* view = selectedView();
     ASSERT_TRUE(waitUntil(
         [&] { return evaluate(view, "document.getElementById('try-again') !== null") == "true"; }));
@@ -96,7 +96,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     EXPECT_EQ(
         evaluate(view, "document.getElementById('address').textContent"), "\"" + address + "\"");
     EXPECT_NE(evaluate(view, "document.getElementById('message').textContent"), "\"\"");
-    EXPECT_EQ(controller().browserTabs().back().title(), "Loading\u2026");
+    EXPECT_EQ(controller().tabs().browserTabs().back().title(), "Loading\u2026");
     EXPECT_EQ(controller().window()->get_title().rfind("Load failed: ", 0), 0u);
     for (const auto& entry : controller().history().historyEntries())
         EXPECT_NE(entry.url, address);
@@ -104,10 +104,10 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     LateServer late("<title>Back again</title><p>answering now");
     ASSERT_TRUE(late.listen(port));
     evaluate(view, "document.getElementById('try-again').click(); true");
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == "Back again"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().back().title() == "Back again"; }));
     EXPECT_GE(late.requests(), 1);
     EXPECT_EQ(uriOf(view), address);
-    EXPECT_FALSE(controller().showingErrorPage(view));
+    EXPECT_FALSE(controller().navigation().showingErrorPage(view));
 }
 
 // A load asked for right after a failure can finish before the error page's turn comes; the
@@ -143,12 +143,12 @@ TEST_F(ShortcutsTest, ErrorPageNeverReplacesALoadThatFinishedBeforeIt)
                 v, nullptr);
         }),
         &race);
-    controller().loadResolvedAddress(closed);
+    controller().navigation().loadResolvedAddress(closed);
     ASSERT_TRUE(waitUntil([&] { return race.started; }));
     ASSERT_TRUE(waitUntil([&] { return controller().window()->get_title() == "Fine"; }));
     g_signal_handler_disconnect(view, handler);
     ASSERT_TRUE(flushIdleWork());
-    EXPECT_FALSE(controller().showingErrorPage(view));
+    EXPECT_FALSE(controller().navigation().showingErrorPage(view));
     EXPECT_EQ(controller().window()->get_title(), "Fine");
     EXPECT_EQ(uriOf(view), race.okURL);
 }
@@ -177,17 +177,17 @@ TEST_F(ShortcutsTest, ZoomStaysWithItsTabEvenWhenLazy)
     activate("zoom-in");
     activate("zoom-in");
     EXPECT_DOUBLE_EQ(zoom(), 1.25);
-    controller().toggleLazyTabs(Sender::menuItem(2));
-    controller().selectBrowserTabAtIndex(1);
+    controller().tabs().toggleLazyTabs(Sender::menuItem(2));
+    controller().tabs().selectBrowserTabAtIndex(1);
     EXPECT_DOUBLE_EQ(zoom(), 1.0);
     activate("zoom-out");
     EXPECT_DOUBLE_EQ(zoom(), 0.9);
-    ASSERT_FALSE(controller().browserTabs()[2].webView());
-    controller().selectBrowserTabAtIndex(2);
+    ASSERT_FALSE(controller().tabs().browserTabs()[2].webView());
+    controller().tabs().selectBrowserTabAtIndex(2);
     EXPECT_DOUBLE_EQ(zoom(), 1.25);
     activate("zoom-reset");
     EXPECT_DOUBLE_EQ(zoom(), 1.0);
-    controller().selectBrowserTabAtIndex(1);
+    controller().tabs().selectBrowserTabAtIndex(1);
     EXPECT_DOUBLE_EQ(zoom(), 0.9);
 }
 
@@ -215,9 +215,9 @@ TEST_F(ShortcutsTest, ReopenClosedTabBringsBackItsAddress)
 {
     openPage("/gone.html", "Gone");
     activate("close-tab");
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
     activate("reopen-closed-tab");
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/gone.html")));
     EXPECT_EQ(m_server->requestCount("/gone.html"), 2);
 }
@@ -248,9 +248,9 @@ TEST_F(ShortcutsTest, PointerMiddleClickOpensLinkInBackgroundTab)
         + std::to_string(static_cast<int>(out.x + dx)) + " "
         + std::to_string(static_cast<int>(out.y + dy)) + " click 2";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 3; }));
     EXPECT_EQ(selectedView(), opener);
-    WebKitWebView* background = controller().browserTabs().back().webView();
+    WebKitWebView* background = controller().tabs().browserTabs().back().webView();
     EXPECT_TRUE(waitForLoad(background, m_server->url("/target.html")));
     EXPECT_EQ(uriOf(opener), m_server->url("/links.html"));
 }

@@ -36,7 +36,7 @@ protected:
 TEST_F(StorageEditorTest, StorageIsEditedExportedAndImportedBack)
 {
     m_server->page("/store.html", "Store");
-    controller().loadResolvedAddress(m_server->url("/store.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/store.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/store.html")));
     evaluate(selectedView(),
         "localStorage.setItem('__proto__', 'p'); localStorage.setItem('b', "

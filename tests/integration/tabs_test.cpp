@@ -16,14 +16,14 @@ namespace {
 
 Json readSnapshot(const BrowserController& controller)
 {
-    FileRead read = readWholeFile(controller.tabsFileURL());
+    FileRead read = readWholeFile(controller.tabs().tabsFileURL());
     return read.status == ReadStatus::Ok ? parseJson(read.contents).value_or(Json()) : Json();
 }
 
 std::vector<std::string> tabIDs(const BrowserController& controller)
 {
     std::vector<std::string> ids;
-    for (const auto& tab : controller.browserTabs())
+    for (const auto& tab : controller.tabs().browserTabs())
         ids.push_back(tab.id());
     return ids;
 }
@@ -53,20 +53,20 @@ protected:
         for (int i = 0; i < count; ++i) {
             std::string path = "/p" + std::to_string(i) + ".html";
             m_server->page(path, "P" + std::to_string(i));
-            controller().createBrowserTabWithURL(m_server->url(path));
+            controller().tabs().createBrowserTabWithURL(m_server->url(path));
             ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
             // The page title can arrive just after the load finishes.
             std::string title = "P" + std::to_string(i);
-            ASSERT_TRUE(waitUntil([&] { return controller().browserTabs().back().title() == title; }));
+            ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().back().title() == title; }));
         }
     }
 };
 
 TEST_F(TabsTest, LaunchOpensExactlyOneTabWithCaretInAddressField)
 {
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_EQ(controller().browserTabs()[0].profileID(), "default");
-    EXPECT_TRUE(isUUIDString(controller().browserTabs()[0].id()));
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].profileID(), "default");
+    EXPECT_TRUE(isUUIDString(controller().tabs().browserTabs()[0].id()));
     EXPECT_EQ(controller().window()->get_title().raw(), "Quivel Browser");
     Gtk::Widget* focus = controller().window()->get_focus();
     EXPECT_TRUE(focus && (focus == &controller().window()->requestField()
@@ -84,7 +84,7 @@ TEST_F(TabsTest, TypedLocalAddressLoadsIntoSelectedTab)
     submitAddress(m_server->url("/hello.html"));
     ASSERT_TRUE(waitForLoad(view, m_server->url("/hello.html")));
     EXPECT_EQ(selectedView(), view);
-    ASSERT_TRUE(waitUntil([&] { return controller().browserTabs()[0].title() == "Hello Page"; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[0].title() == "Hello Page"; }));
     EXPECT_EQ(controller().window()->requestField().get_text().raw(), m_server->url("/hello.html"));
     EXPECT_EQ(controller().window()->get_title().raw(), "Hello Page");
     // The typed address is probed with HEAD first, then loaded once.
@@ -101,50 +101,50 @@ TEST_F(TabsTest, ControlTAndControlWCreateAndCloseTabs)
 
     m_application->activate_action("new-tab");
     m_application->activate_action("new-tab");
-    ASSERT_EQ(controller().browserTabs().size(), 3u);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 2u);
-    EXPECT_EQ(controller().browserTabs()[2].title(), kLoadingTitle);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 3u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs()[2].title(), kLoadingTitle);
 
     m_application->activate_action("close-tab");
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 1u);
 }
 
 TEST_F(TabsTest, ClosingSelectedLastTabSelectsNewLastTabAndFirstSelectsSecond)
 {
     openLocalTabs(2); // tabs: home, P0, P1 (selected)
     auto ids = tabIDs(controller());
-    controller().closeBrowserTabAtIndex(2);
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
-    EXPECT_EQ(controller().browserTabs()[1].id(), ids[1]);
+    controller().tabs().closeBrowserTabAtIndex(2);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs()[1].id(), ids[1]);
 
     openLocalTabs(1);
     ids = tabIDs(controller());
-    controller().selectBrowserTabAtIndex(0);
-    controller().closeBrowserTabAtIndex(0);
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
-    EXPECT_EQ(controller().browserTabs()[0].id(), ids[1]);
+    controller().tabs().selectBrowserTabAtIndex(0);
+    controller().tabs().closeBrowserTabAtIndex(0);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 0u);
+    EXPECT_EQ(controller().tabs().browserTabs()[0].id(), ids[1]);
 }
 
 TEST_F(TabsTest, ClosingBackgroundTabKeepsSelection)
 {
     openLocalTabs(2);
     WebKitWebView* selected = selectedView();
-    controller().closeBrowserTab(Sender::button(0));
-    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    controller().tabs().closeBrowserTab(Sender::button(0));
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_EQ(selectedView(), selected);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 1u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 1u);
 }
 
 TEST_F(TabsTest, ClosingOnlyTabOpensANewOne)
 {
-    std::string before = controller().browserTabs()[0].id();
+    std::string before = controller().tabs().browserTabs()[0].id();
     m_application->activate_action("close-tab");
-    ASSERT_EQ(controller().browserTabs().size(), 1u);
-    EXPECT_NE(controller().browserTabs()[0].id(), before);
-    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
+    EXPECT_NE(controller().tabs().browserTabs()[0].id(), before);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 0u);
     EXPECT_NE(selectedView(), nullptr);
 }
 
@@ -152,63 +152,63 @@ TEST_F(TabsTest, SelectingAlreadySelectedTabChangesNothing)
 {
     openLocalTabs(1);
     WebKitWebView* view = selectedView();
-    controller().selectBrowserTabAtIndex(1);
+    controller().tabs().selectBrowserTabAtIndex(1);
     EXPECT_EQ(selectedView(), view);
-    controller().selectBrowserTabAtIndex(7); // out of range: ignored
+    controller().tabs().selectBrowserTabAtIndex(7); // out of range: ignored
     EXPECT_EQ(selectedView(), view);
 }
 
 TEST_F(TabsTest, LazyTabReleasesItsViewWhenLeftAndReloadsWhenSelected)
 {
     openLocalTabs(2); // home, P0, P1
-    controller().selectBrowserTabAtIndex(1);
-    ASSERT_EQ(controller().browserTabs()[1].title(), "P0");
-    controller().toggleLazyTabs(Sender::menuItem(1));
+    controller().tabs().selectBrowserTabAtIndex(1);
+    ASSERT_EQ(controller().tabs().browserTabs()[1].title(), "P0");
+    controller().tabs().toggleLazyTabs(Sender::menuItem(1));
     // The selected tab keeps its page while selected.
-    EXPECT_TRUE(controller().browserTabs()[1].lazy());
-    EXPECT_TRUE(controller().browserTabs()[1].webView());
+    EXPECT_TRUE(controller().tabs().browserTabs()[1].lazy());
+    EXPECT_TRUE(controller().tabs().browserTabs()[1].webView());
 
     int loadsBefore = m_server->requestCount("/p0.html");
-    controller().createNewTab();
-    const Tab& lazyTab = controller().browserTabs()[1];
+    controller().tabs().createNewTab();
+    const Tab& lazyTab = controller().tabs().browserTabs()[1];
     EXPECT_FALSE(lazyTab.webView());
     EXPECT_EQ(lazyTab.url(), m_server->url("/p0.html"));
-    EXPECT_EQ(controller().browserTabForID(lazyTab.id()), nullptr);
+    EXPECT_EQ(controller().tabs().browserTabForID(lazyTab.id()), nullptr);
     Json snapshot = readSnapshot(controller());
     ASSERT_TRUE(snapshot.is_array());
     EXPECT_EQ(snapshot[1]["url"], m_server->url("/p0.html"));
     EXPECT_EQ(snapshot[1]["title"], "P0");
     EXPECT_EQ(snapshot[1]["lazy"], true);
 
-    controller().selectBrowserTabAtIndex(1);
-    ASSERT_NE(controller().browserTabs()[1].webView(), nullptr);
+    controller().tabs().selectBrowserTabAtIndex(1);
+    ASSERT_NE(controller().tabs().browserTabs()[1].webView(), nullptr);
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/p0.html")));
     EXPECT_EQ(m_server->requestCount("/p0.html"), loadsBefore + 1);
 
     // Another selection unloads it again.
-    controller().selectBrowserTabAtIndex(2);
-    EXPECT_FALSE(controller().browserTabs()[1].webView());
+    controller().tabs().selectBrowserTabAtIndex(2);
+    EXPECT_FALSE(controller().tabs().browserTabs()[1].webView());
 }
 
 TEST_F(TabsTest, MakingBackgroundTabLazyUnloadsItAtOnceAndNotLazyDoesNotLoadIt)
 {
     openLocalTabs(2);
-    std::string id = controller().browserTabs()[1].id();
-    controller().toggleLazyTabs(Sender::menuItem(1));
-    EXPECT_EQ(controller().browserTabForID(id), nullptr);
-    controller().toggleLazyTabs(Sender::menuItem(1));
-    EXPECT_FALSE(controller().browserTabs()[1].lazy());
-    EXPECT_EQ(controller().browserTabForID(id), nullptr);
+    std::string id = controller().tabs().browserTabs()[1].id();
+    controller().tabs().toggleLazyTabs(Sender::menuItem(1));
+    EXPECT_EQ(controller().tabs().browserTabForID(id), nullptr);
+    controller().tabs().toggleLazyTabs(Sender::menuItem(1));
+    EXPECT_FALSE(controller().tabs().browserTabs()[1].lazy());
+    EXPECT_EQ(controller().tabs().browserTabForID(id), nullptr);
     // Only menu items toggle lazy mode.
-    controller().toggleLazyTabs(Sender::button(1));
-    EXPECT_FALSE(controller().browserTabs()[1].lazy());
-    EXPECT_EQ(controller().browserTabForID(""), selectedView());
+    controller().tabs().toggleLazyTabs(Sender::button(1));
+    EXPECT_FALSE(controller().tabs().browserTabs()[1].lazy());
+    EXPECT_EQ(controller().tabs().browserTabForID(""), selectedView());
 }
 
 TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
 {
     openLocalTabs(2);
-    controller().selectBrowserTabAtIndex(1);
+    controller().tabs().selectBrowserTabAtIndex(1);
     Json snapshot = readSnapshot(controller());
     ASSERT_TRUE(snapshot.is_array());
     ASSERT_EQ(snapshot.size(), 3u);
@@ -216,7 +216,7 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     for (size_t i = 0; i < snapshot.size(); ++i) {
         const Json& entry = snapshot[i];
         EXPECT_EQ(entry.size(), 6u);
-        EXPECT_EQ(entry["id"], controller().browserTabs()[i].id());
+        EXPECT_EQ(entry["id"], controller().tabs().browserTabs()[i].id());
         EXPECT_TRUE(entry["url"].is_string());
         EXPECT_TRUE(entry["title"].is_string());
         EXPECT_EQ(entry["profileID"], "default");
@@ -227,7 +227,7 @@ TEST_F(TabsTest, SnapshotHoldsSixFieldsForEveryTabWithOneActive)
     EXPECT_EQ(snapshot[1]["active"], true);
     EXPECT_EQ(snapshot[2]["url"], m_server->url("/p1.html"));
     EXPECT_EQ(snapshot[2]["title"], "P1");
-    EXPECT_EQ(controller().tabsFileURL().parent_path(), controller().history().historyFileURL().parent_path());
+    EXPECT_EQ(controller().tabs().tabsFileURL().parent_path(), controller().history().historyFileURL().parent_path());
 }
 
 TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
@@ -235,7 +235,7 @@ TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
     openLocalTabs(2);
     controller().showActivity();
     auto changes = std::make_shared<int>(0);
-    controller().browserTabs().signalChanged().connect([changes] { ++*changes; });
+    controller().tabs().browserTabs().signalChanged().connect([changes] { ++*changes; });
     // After one operation: one change, and the strip, the activity rows and "tab.json" show it.
     auto followed = [&](const char* step) {
         SCOPED_TRACE(step);
@@ -243,7 +243,7 @@ TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
         *changes = 0;
         std::vector<std::string> ids = tabIDs(controller());
         std::vector<std::string> items;
-        for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item;
+        for (Gtk::Widget* item = controller().tabs().tabStrip()->bar().get_first_child(); item;
              item = item->get_next_sibling()) {
             for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
                 auto* b = dynamic_cast<Gtk::Button*>(c);
@@ -262,28 +262,28 @@ TEST_F(TabsTest, StripActivityAndSnapshotFollowEachChangeOfTheTabList)
                 active = i;
         }
         EXPECT_EQ(saved, ids);
-        EXPECT_EQ(active, controller().indexOfSelectedTab());
+        EXPECT_EQ(active, controller().tabs().indexOfSelectedTab());
     };
 
-    controller().openBackgroundTab(m_server->url("/p0.html"));
+    controller().tabs().openBackgroundTab(m_server->url("/p0.html"));
     followed("open");
     auto ids = tabIDs(controller());
-    controller().moveBrowserTabWithID(ids[3], ids[0], false);
+    controller().tabs().moveBrowserTabWithID(ids[3], ids[0], false);
     followed("move");
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().selectBrowserTabAtIndex(0);
     followed("select");
-    controller().closeBrowserTabAtIndex(0);
+    controller().tabs().closeBrowserTabAtIndex(0);
     followed("close the selected tab");
-    controller().closeBrowserTabAtIndex(controller().browserTabs().size() - 1);
+    controller().tabs().closeBrowserTabAtIndex(controller().tabs().browserTabs().size() - 1);
     followed("close a background tab");
 }
 
 TEST_F(TabsTest, EmptyAddressGivesLoadingTitleAndNoAddressGivesNewTab)
 {
-    controller().createBrowserTabWithURL(std::string());
-    EXPECT_EQ(controller().browserTabs().back().title(), kLoadingTitle);
-    controller().createBrowserTabWithURL(std::nullopt);
-    EXPECT_EQ(controller().browserTabs().back().title(), kNewTabTitle);
+    controller().tabs().createBrowserTabWithURL(std::string());
+    EXPECT_EQ(controller().tabs().browserTabs().back().title(), kLoadingTitle);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    EXPECT_EQ(controller().tabs().browserTabs().back().title(), kNewTabTitle);
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(webkit_web_view_get_uri(selectedView()), nullptr);
 }
@@ -294,7 +294,7 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     ASSERT_TRUE(waitForLayout());
     std::vector<Gtk::Button*> titles, closes;
     Gtk::Button* plus = nullptr;
-    for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
+    for (Gtk::Widget* item = controller().tabs().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
         if (auto* button = dynamic_cast<Gtk::Button*>(item)) {
             plus = button;
             continue;
@@ -307,13 +307,13 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
     ASSERT_EQ(titles.size(), 3u);
     ASSERT_EQ(closes.size(), 3u);
     ASSERT_NE(plus, nullptr);
-    EXPECT_EQ(titles[1]->get_name().raw(), controller().browserTabs()[1].id());
+    EXPECT_EQ(titles[1]->get_name().raw(), controller().tabs().browserTabs()[1].id());
 
     g_signal_emit_by_name(titles[0]->gobj(), "clicked");
-    EXPECT_EQ(controller().indexOfSelectedTab(), 0u);
+    EXPECT_EQ(controller().tabs().indexOfSelectedTab(), 0u);
     // Buttons of the rebuilt strip close the right tab.
-    std::string secondID = controller().browserTabs()[1].id();
-    for (Gtk::Widget* item = controller().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
+    std::string secondID = controller().tabs().browserTabs()[1].id();
+    for (Gtk::Widget* item = controller().tabs().tabStrip()->bar().get_first_child(); item; item = item->get_next_sibling()) {
         for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
             auto* b = dynamic_cast<Gtk::Button*>(c);
             if (b && b->get_name() == "tab-close") {
@@ -322,8 +322,8 @@ TEST_F(TabsTest, StripShowsOneItemPerTabAndItsButtonsSelectAndClose)
         }
     }
     g_signal_emit_by_name(closes.back()->gobj(), "clicked"); // the last item's close button
-    ASSERT_EQ(controller().browserTabs().size(), 2u);
-    EXPECT_EQ(controller().browserTabs()[1].id(), secondID);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs()[1].id(), secondID);
 }
 
 TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
@@ -333,16 +333,16 @@ TEST_F(TabsTest, AHostileTitleIsShownCleanedWhileItsRecordsKeepIt)
     const std::string title = "bank.example \u202Egnp.exe\u2066\u0085";
     const std::string shown = "bank.example gnp.exe";
     m_server->page("/spoof.html", title);
-    controller().loadResolvedAddress(m_server->url("/spoof.html"));
+    controller().navigation().loadResolvedAddress(m_server->url("/spoof.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/spoof.html")));
     ASSERT_TRUE(waitUntil(
-        [&] { return controller().browserTabs()[0].title().find("gnp.exe") != std::string::npos; }));
+        [&] { return controller().tabs().browserTabs()[0].title().find("gnp.exe") != std::string::npos; }));
     // The tab keeps the title as the engine reports it, override and all.
-    const std::string stored = controller().browserTabs()[0].title();
+    const std::string stored = controller().tabs().browserTabs()[0].title();
     EXPECT_NE(stored.find("\u202E"), std::string::npos);
 
     EXPECT_EQ(std::string(controller().window()->get_title()), shown);
-    auto texts = shownTexts(*controller().tabStrip());
+    auto texts = shownTexts(*controller().tabs().tabStrip());
     EXPECT_NE(std::find(texts.begin(), texts.end(), shown), texts.end());
     for (const auto& text : texts)
         EXPECT_EQ(text.find("\u202E"), std::string::npos) << text;

@@ -19,7 +19,7 @@ struct ItemGeometry {
 std::vector<ItemGeometry> tabItems(BrowserController& controller)
 {
     std::vector<ItemGeometry> items;
-    Gtk::Box* bar = &controller.tabStrip()->bar();
+    Gtk::Box* bar = &controller.tabs().tabStrip()->bar();
     for (Gtk::Widget* item = bar->get_first_child(); item; item = item->get_next_sibling()) {
         TabContextButton* button = nullptr;
         for (Gtk::Widget* c = item->get_first_child(); c && !button; c = c->get_next_sibling())
@@ -37,7 +37,7 @@ std::vector<ItemGeometry> tabItems(BrowserController& controller)
 std::vector<std::string> order(const BrowserController& controller)
 {
     std::vector<std::string> ids;
-    for (const auto& tab : controller.browserTabs())
+    for (const auto& tab : controller.tabs().browserTabs())
         ids.push_back(tab.id());
     return ids;
 }
@@ -60,8 +60,8 @@ class WindowTest : public BrowserTest {
 protected:
     void threeTabs()
     {
-        controller().createBrowserTabWithURL(std::nullopt);
-        controller().createBrowserTabWithURL(std::nullopt);
+        controller().tabs().createBrowserTabWithURL(std::nullopt);
+        controller().tabs().createBrowserTabWithURL(std::nullopt);
         ASSERT_TRUE(waitUntil([&] { return laidOut(tabItems(controller())); }));
     }
 };
@@ -77,10 +77,10 @@ TEST_F(WindowTest, DroppingBetweenMidpointsMovesTheTabThere)
     double x = ((b.left + b.right) / 2 + (c.left + c.right) / 2) / 2;
     TabID target;
     bool after = true;
-    ASSERT_TRUE(controller().tabInsertionAtWindowPoint(x, b.midY, &target, &after, nullptr));
+    ASSERT_TRUE(controller().tabs().tabInsertionAtWindowPoint(x, b.midY, &target, &after, nullptr));
     EXPECT_EQ(target, ids[2]);
     EXPECT_FALSE(after);
-    controller().moveBrowserTabWithIDToWindowPoint(ids[0], x, b.midY);
+    controller().tabs().moveBrowserTabWithIDToWindowPoint(ids[0], x, b.midY);
     EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[1], ids[0], ids[2] }));
 
     // Past the last midpoint: last.
@@ -88,11 +88,11 @@ TEST_F(WindowTest, DroppingBetweenMidpointsMovesTheTabThere)
         items = tabItems(controller());
         return laidOut(items);
     }));
-    controller().moveBrowserTabWithIDToWindowPoint(ids[1], items[2].right - 2, items[2].midY);
+    controller().tabs().moveBrowserTabWithIDToWindowPoint(ids[1], items[2].right - 2, items[2].midY);
     EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[0], ids[2], ids[1] }));
 
     // Outside the strip: nothing moves.
-    controller().moveBrowserTabWithIDToWindowPoint(ids[1], 400, 600);
+    controller().tabs().moveBrowserTabWithIDToWindowPoint(ids[1], 400, 600);
     EXPECT_EQ(order(controller()), (std::vector<std::string> { ids[0], ids[2], ids[1] }));
 }
 
@@ -101,22 +101,22 @@ TEST_F(WindowTest, DragShowsMarkerAndGapAndClearingHidesThem)
     threeTabs();
     auto items = tabItems(controller());
     double x = items[1].left + 3;
-    controller().updateTabDropIndicatorAtWindowPoint(x, items[1].midY);
-    Gtk::Widget* marker = &controller().tabStrip()->dropIndicator();
+    controller().tabs().updateTabDropIndicatorAtWindowPoint(x, items[1].midY);
+    Gtk::Widget* marker = &controller().tabs().tabStrip()->dropIndicator();
     EXPECT_TRUE(marker->get_visible());
     int w = 0, h = 0;
     marker->get_size_request(w, h);
     EXPECT_EQ(w, 6);
     EXPECT_EQ(h, 30);
     int children = 0;
-    for (Gtk::Widget* c = controller().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
+    for (Gtk::Widget* c = controller().tabs().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
         ++children;
     EXPECT_EQ(children, 3 + 1 + 1 + 1); // items, gap, "+", spacer
 
-    controller().clearTabDropIndicator();
+    controller().tabs().clearTabDropIndicator();
     EXPECT_TRUE(waitUntil([&] { return !marker->get_visible(); }, std::chrono::seconds(2)));
     children = 0;
-    for (Gtk::Widget* c = controller().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
+    for (Gtk::Widget* c = controller().tabs().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
         ++children;
     EXPECT_EQ(children, 3 + 1 + 1);
 }
@@ -125,8 +125,8 @@ TEST_F(WindowTest, ReorderedStripIsWrittenToTheSnapshot)
 {
     threeTabs();
     auto ids = order(controller());
-    controller().moveBrowserTabWithID(ids[2], ids[0], false);
-    FileRead read = readWholeFile(controller().tabsFileURL());
+    controller().tabs().moveBrowserTabWithID(ids[2], ids[0], false);
+    FileRead read = readWholeFile(controller().tabs().tabsFileURL());
     auto snapshot = parseJson(read.contents);
     ASSERT_TRUE(snapshot);
     EXPECT_EQ((*snapshot)[0]["id"], ids[2]);
@@ -152,24 +152,24 @@ TEST_F(WindowTest, ToolbarHoldsTheButtonsInOrderAroundTheAddressCapsule)
 
 TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)
 {
-    controller().createBrowserTabWithURL(std::nullopt);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
     controller().window()->close();
     EXPECT_TRUE(controller().shell().closingApplication());
-    for (const auto& tab : controller().browserTabs())
+    for (const auto& tab : controller().tabs().browserTabs())
         EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView())), nullptr);
 }
 
 TEST_F(WindowTest, ElementFullscreenInTheSelectedTabHidesChromeOnly)
 {
     WebKitWebView* background = selectedView();
-    controller().createBrowserTabWithURL(std::nullopt);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
     controller().setBrowserElementFullscreen(true, background);
-    EXPECT_FALSE(controller().browserElementFullscreen());
+    EXPECT_FALSE(controller().window()->elementFullscreen());
     controller().setBrowserElementFullscreen(true, selectedView());
-    EXPECT_TRUE(controller().browserElementFullscreen());
+    EXPECT_TRUE(controller().window()->elementFullscreen());
     // Opening a tab leaves element full screen first.
-    controller().createBrowserTabWithURL(std::nullopt);
-    EXPECT_FALSE(controller().browserElementFullscreen());
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    EXPECT_FALSE(controller().window()->elementFullscreen());
 }
 
 class DarkWindowTest : public BrowserTest {
@@ -194,11 +194,11 @@ TEST_F(DarkWindowTest, UnreadableDefaultsStartLightAndAreKeptAside)
     ASSERT_TRUE(writeFileAtomically(dir / "defaults.json", "{not json").ok());
     launch();
     EXPECT_FALSE(controller().shell().darkMode());
-    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
     // Selecting a tab writes the current profile; the bad copy stays.
-    controller().createBrowserTabWithURL(std::nullopt);
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    controller().tabs().selectBrowserTabAtIndex(0);
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
     EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
 }
@@ -214,8 +214,8 @@ TEST_F(DarkWindowTest, DefaultsTooDeepToCopyStartLightAndAreKeptAside)
     EXPECT_FALSE(controller().shell().darkMode());
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
     // The next write starts a new file and leaves the copy alone.
-    controller().createBrowserTabWithURL(std::nullopt);
-    controller().selectBrowserTabAtIndex(0);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    controller().tabs().selectBrowserTabAtIndex(0);
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
     EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
 }
@@ -226,9 +226,9 @@ TEST_F(DarkWindowTest, UnwritableDataDirectoryStillOpensTheWindow)
     ASSERT_TRUE(writeFileAtomically(testHome() / ".local/share/QuivelBrowser", "not a folder").ok());
     launch();
     EXPECT_NE(controller().window(), nullptr);
-    EXPECT_EQ(controller().browserTabs().size(), 1u);
-    controller().createBrowserTabWithURL(std::nullopt);
-    EXPECT_EQ(controller().browserTabs().size(), 2u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
 }
 
 TEST_F(DarkWindowTest, CMakeListsInWorkingDirectoryKeepsDataFilesThere)
@@ -237,9 +237,9 @@ TEST_F(DarkWindowTest, CMakeListsInWorkingDirectoryKeepsDataFilesThere)
     ASSERT_TRUE(writeFileAtomically(testWorkingDirectory() / "tab.json", "[{\"id\":\"OLD\"}]").ok());
     launch();
     EXPECT_EQ(controller().history().historyFileURL(), testWorkingDirectory() / "history.json");
-    EXPECT_EQ(controller().tabsFileURL(), testWorkingDirectory() / "tab.json");
+    EXPECT_EQ(controller().tabs().tabsFileURL(), testWorkingDirectory() / "tab.json");
     // An old snapshot is never read: one fresh tab.
-    EXPECT_EQ(controller().browserTabs().size(), 1u);
+    EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);
     auto snapshot = parseJson(readWholeFile(testWorkingDirectory() / "tab.json").contents);
     ASSERT_TRUE(snapshot && snapshot->size() == 1);
     EXPECT_NE((*snapshot)[0]["id"], "OLD");

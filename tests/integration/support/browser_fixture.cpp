@@ -306,7 +306,7 @@ std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script
 bool BrowserTest::waitForLayout()
 {
     return waitUntil([&] {
-        Gtk::Box* bar = &m_controller->tabStrip()->bar();
+        Gtk::Box* bar = &m_controller->tabs().tabStrip()->bar();
         return bar && bar->get_width() > 0 && bar->get_first_child() && bar->get_first_child()->get_width() > 0;
     });
 }

@@ -117,7 +117,7 @@ protected:
     void shutDown();
 
     BrowserController& controller() { return *m_controller; }
-    WebKitWebView* selectedView() { return m_controller->selectedWebView(); }
+    WebKitWebView* selectedView() { return m_controller->tabs().selectedWebView(); }
 
     // Types into the address field and presses Return.
     void submitAddress(const std::string& text);

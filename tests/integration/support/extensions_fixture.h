@@ -126,7 +126,7 @@ protected:
                 "<!doctype html><html><head><title>Served</title></head><body>" + body
                     + "</body></html>",
                 {} });
-        controller().createBrowserTabWithURL(m_server->url(path));
+        controller().tabs().createBrowserTabWithURL(m_server->url(path));
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
     }
 

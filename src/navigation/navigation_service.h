@@ -1,0 +1,135 @@
+// The navigation service: the address field and what typing in it resolves to, the probes of
+// candidate addresses, the tabs' loads as their web views report them, the error page, and
+// back, forward, reload and home.
+#pragma once
+
+#include "app/web_views.h"
+#include "navigation/address_resolution.h"
+#include "tabs/tab.h"
+
+#include <sigc++/sigc++.h>
+#include <webkit/webkit.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qv {
+
+class AddressProbe;
+class BrowserWindow;
+struct Services;
+
+class NavigationService : public sigc::trackable {
+public:
+    explicit NavigationService(const Services& services);
+    ~NavigationService();
+    NavigationService(const NavigationService&) = delete;
+    NavigationService& operator=(const NavigationService&) = delete;
+
+    // Follows a browser tab's view: its loads, title, address, new windows and policy.
+    void watchWebView(WebKitWebView* webView);
+    void unwatchWebView(WebKitWebView* webView);
+
+    // Submits the address field's text as the user typed it.
+    void openRequest();
+    void openRequest(SubmitOrigin origin);
+    // "addressBar.submit": the field resolved as if typed, but never to a local file or folder.
+    void submitAddressFieldFromExtension();
+    // The address field's text changed by the user: "addressBar.changed", a final "#" submits.
+    void controlTextDidChange();
+    // Probes the candidates at once; unless a later submission was made, the first answering
+    // one (else the search for query) loads in the submitting tab as soon as it is certain.
+    void resolveAddressCandidates(const std::vector<std::string>& candidates,
+        const std::string& query, uint64_t generation);
+    // Text typed on the command line, resolved for the tab made for it.
+    void resolveTypedAddressInTab(const std::string& text, const TabID& tabID);
+    // Loads into the selected tab; an address that is no URL gives the error alert.
+    void loadResolvedAddress(const std::optional<std::string>& address);
+    void updateAddressFieldForURL(const std::string& url);
+    // Sets the address field's text without counting as a user edit.
+    void setAddressFieldText(const std::string& text);
+    uint64_t addressLookupGeneration() const { return m_addressLookupGeneration; }
+    // Probes sent and not yet answered or given up.
+    size_t pendingAddressProbes() const;
+    // Tests stretch the time-out to show a decision never waits for it.
+    void setAddressProbeTimeout(std::chrono::milliseconds timeout)
+    {
+        m_addressProbeTimeout = timeout;
+    }
+    // Tests point candidates at local servers; nullptr restores the resolver's own list.
+    using AddressCandidateBuilder = std::function<std::vector<std::string>(const std::string&)>;
+    void setAddressCandidateBuilder(AddressCandidateBuilder builder)
+    {
+        m_addressCandidateBuilder = std::move(builder);
+    }
+
+    void goBack();
+    void goForward();
+    void reloadPage();
+    void goHome();
+    void focusAddressBar();
+    void updateNavigationButtons();
+
+    // Shows our error page for a failed load of `uri` in place of the page, keeping `uri` as
+    // the view's address. False when the page template cannot be read.
+    bool showErrorPage(WebKitWebView* webView, const std::string& uri, const std::string& message);
+    bool showingErrorPage(WebKitWebView* webView) const;
+
+private:
+    // The web views' signals.
+    void webViewLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
+    gboolean webViewLoadFailed(
+        WebKitWebView* webView, WebKitLoadEvent event, char* uri, GError* error);
+    void webViewURIChanged(WebKitWebView* webView, GParamSpec*);
+    void webViewTitleChanged(WebKitWebView* webView, GParamSpec*);
+    GtkWidget* createWebViewForNavigation(WebKitWebView* webView, WebKitNavigationAction* action);
+    gboolean webViewDecidePolicy(
+        WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
+    void webViewDidCommitNavigation(WebKitWebView* webView);
+    void webViewDidFinishNavigation(WebKitWebView* webView);
+    void webViewDidFailNavigation(WebKitWebView* webView, WebKitLoadEvent event, GError* error);
+    // The tab and window titles from the page's current title (it may arrive after the load).
+    void updateTitlesForWebView(WebKitWebView* webView);
+    bool decideNavigationPolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
+        WebKitPolicyDecisionType type);
+    // Records the finished load in the history and tells extensions.
+    void completeVisit(WebKitWebView* webView, const std::string& url);
+    // Completes a visit still waiting for its title.
+    void completePendingVisit(Tab* tab, WebKitWebView* webView);
+    // True when the load event belongs to an error page, which is neither a visit nor a title.
+    bool errorPageLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
+    // True when the navigation is the error page's own; it is allowed without an event.
+    bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
+
+    // Probes the candidates at once; as soon as the outcome is certain, always on a later
+    // main-loop turn, `decided` gets the first answering one in list order, or nothing, and the
+    // probes still out are given up.
+    void probeAddressCandidates(const std::vector<std::string>& candidates,
+        std::function<void(std::optional<std::string>)> decided);
+    // What typed text is decided against: the home folder, the file system, who typed it.
+    RequestContext typedRequestContext(SubmitOrigin origin) const;
+    // The search for the query with the engine of the profile the tab belongs to.
+    std::string searchURLForTab(const TabID& tabID, const std::string& query) const;
+    // Loads a resolved address into the tab that submitted it, if that tab is still open.
+    void loadResolvedAddressInTab(const std::string& address, const TabID& tabID);
+    std::vector<std::string> candidatesFor(const RequestDecision& decision) const;
+
+    BrowserWindow* window() const;
+
+    const Services& m_services;
+    uint64_t m_addressLookupGeneration = 0;
+    std::map<uint64_t, std::unique_ptr<AddressProbe>> m_addressProbes;
+    uint64_t m_addressProbeCount = 0;
+    std::chrono::milliseconds m_addressProbeTimeout = std::chrono::seconds(3);
+    AddressCandidateBuilder m_addressCandidateBuilder;
+    int m_programmaticAddressEdits = 0;
+    bool m_addressFieldEditedByUser = false;
+};
+
+} // namespace qv
