@@ -3,6 +3,14 @@
 // Usage: browser_tabs_probe URL TABS LAZY. Prints "READY ..." once the tabs are in place and
 // then keeps the main loop running until it is killed, so its parent can read the memory.
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "platform/alerts.h"
 

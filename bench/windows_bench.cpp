@@ -4,6 +4,14 @@
 #include "bench_home.h"
 
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "history/history_window.h"
 #include "platform/alerts.h"
@@ -108,7 +116,7 @@ int takeScreenshots(qv::BrowserController& controller, const std::string& dir)
     for (int i = 1; i < 12; ++i)
         controller.tabs().createBrowserTabWithURL(std::nullopt);
     for (int i = 0; i < 8; ++i)
-        controller.toggleActivityTabLazy(qv::Sender::button(i));
+        controller.tabs().toggleLazyTabs(qv::Sender::menuItem(i));
     controller.window()->set_visible(false);
     struct Shot {
         const char* name;
@@ -223,7 +231,7 @@ int main(int argc, char** argv)
         for (int i = 1; i < tabs; ++i)
             controller.tabs().createBrowserTabWithURL(std::nullopt);
         for (int i = 0; i < lazy; ++i)
-            controller.toggleActivityTabLazy(qv::Sender::button(i));
+            controller.tabs().toggleLazyTabs(qv::Sender::menuItem(i));
         settle(std::chrono::milliseconds(300));
         int views = 0;
         for (const auto& tab : controller.tabs().browserTabs())

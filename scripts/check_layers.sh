@@ -109,5 +109,9 @@ for f in $app_layer_files; do
         status=1
     done
 done
+for f in $(grep -rl '"app/browser_controller.h"' src --include='*.cpp' --include='*.h' | grep -v '^src/app/'); do
+    echo "app: $f includes the controller's header, which only src/app may"
+    status=1
+done
 [ $status -eq 0 ] && echo "layers ok: $(echo "$core_files" | wc -w) core and $(echo "$platform_files" | wc -w) platform sources"
 exit $status

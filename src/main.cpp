@@ -1,5 +1,5 @@
 // Process entry: the launch sequence up to the event loop.
-#include "app/browser_controller.h"
+#include "app/run_browser.h"
 
 int main(int argc, char** argv)
 {

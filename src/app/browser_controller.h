@@ -5,35 +5,20 @@
 #include "app/command_line_rules.h"
 #include "app/sender.h"
 #include "app/services.h"
-#include "app/shell.h"
 #include "app/web_views.h"
-#include "base/file_writer.h"
-#include "base/json_text.h"
-#include "base/user_defaults.h"
-#include "downloads/download_service.h"
-#include "extensions/extension_service.h"
-#include "history/history_service.h"
-#include "navigation/navigation_service.h"
-#include "platform/gobject_ptr.h"
-#include "platform/http_client.h"
-#include "profiles/profile_service.h"
-#include "tabs/tab_service.h"
 
 #include <gtkmm.h>
-#include <webkit/webkit.h>
 
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <memory>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace qv {
 
+// The services are declared with the list of them (app/services.h).
 class ActivityWindow;
+class DevToolsService;
 class BrowserWindow;
 class DownloadsWindow;
 class ExtensionManagerWindow;
@@ -41,8 +26,6 @@ class HistoryWindow;
 class SettingsWindow;
 class ExtensionSourceWindow;
 class ProfilesWindow;
-class ScriptConsoleWindow;
-class PageSourceWindow;
 
 class BrowserController : public sigc::trackable {
 public:
@@ -92,25 +75,15 @@ public:
 
     // --- Extensions ---
     ExtensionService& extensions() { return *m_extensions; }
-    Glib::RefPtr<Gio::Menu> makeExtensionsMenu();
     // Loads the extensions first time round, then shows the manager and starts the enabled ones.
     void showExtensionManager();
     // Source viewer (extensions/extension_source_window.cpp): closing it destroys it.
     void showSelectedExtensionSource(const Sender& sender);
-    void extensionSourceWindowDidClose();
     ExtensionSourceWindow* extensionSourceWindow() const { return m_extensionSourceWindow.get(); }
     ExtensionManagerWindow* extensionManager() const { return m_extensionManagerWindow.get(); }
 
-    // --- Auxiliary windows not built yet answer by doing nothing ---
-    // --- Page source editor and local copy (devtools/page_source_window.cpp) ---
-    // Shows the window (built on first use) and lists the selected tab's files again.
-    void showSourceEditor();
-    PageSourceWindow* sourceWindow() const { return m_sourceWindow.get(); }
-
-    // --- JavaScript console (devtools/script_console_window.cpp) ---
-    // Builds the console on first use, then brings it to the front with the editor focused.
-    void showJavaScriptEditor();
-    ScriptConsoleWindow* scriptWindow() const { return m_scriptWindow.get(); }
+    // --- Developer tools ---
+    DevToolsService& devtools() { return *m_devtools; }
 
     // --- The model, for the windows, the bridge and tests ---
     BrowserWindow* window() const { return m_window.get(); }
@@ -162,7 +135,9 @@ private:
     // The next or previous match of the find bar's text in the selected page.
     void stepFindMatch(bool forward);
 
-    // Extension source window
+    // Extensions
+    Glib::RefPtr<Gio::Menu> makeExtensionsMenu();
+    void extensionSourceWindowDidClose();
     void dropClosedExtensionSourceWindows();
 
     // --- Application and browser window ---
@@ -191,11 +166,8 @@ private:
     std::unique_ptr<ProfileService> m_profiles;
     std::unique_ptr<ProfilesWindow> m_profilesWindow;
 
-    // --- JavaScript console ---
-    std::unique_ptr<ScriptConsoleWindow> m_scriptWindow;
-
-    // --- Page source editor ---
-    std::unique_ptr<PageSourceWindow> m_sourceWindow;
+    // --- Developer tools ---
+    std::unique_ptr<DevToolsService> m_devtools;
 
     // --- History ---
     std::unique_ptr<HistoryWindow> m_historyWindow;
@@ -208,8 +180,5 @@ private:
     // the controller only while it lives; ended first thing when it goes.
     Lifetime m_lifetime;
 };
-
-// Builds the application and the controller and runs the launch sequence to the end.
-int runBrowser(int argc, char** argv);
 
 } // namespace qv

@@ -2,6 +2,14 @@
 #include "app/browser_window.h"
 
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/find_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
@@ -94,7 +102,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     const Tool tools[] = {
         { "enter", "Open address", [&navigation] { navigation.openRequest(); } },
         { "history", "History", [&browser] { browser.showHistory(); } },
-        { "script", "JavaScript", [&browser] { browser.showJavaScriptEditor(); } },
+        { "script", "JavaScript", [&browser] { browser.devtools().showJavaScriptEditor(); } },
         { "download", "Downloads", [&browser] { browser.showDownloads(); } },
         { "extension", "Extensions", [&browser] { browser.showExtensionManager(); } },
         { "activity", "Activity", [&browser] { browser.showActivity(); } },

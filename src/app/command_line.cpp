@@ -1,5 +1,13 @@
 // The command line: the first tabs of a launch, and addresses a later launch hands over.
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
 #include "app/web_views.h"

@@ -1,10 +1,16 @@
 // The auxiliary windows the controller owns: each is made with the services it uses the first
 // time it is shown, then kept.
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 #include "app/settings_window.h"
-#include "devtools/page_source_window.h"
-#include "devtools/script_console_window.h"
 #include "downloads/downloads_window.h"
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
@@ -63,22 +69,12 @@ void BrowserController::showActivity()
 
 void BrowserController::showSettings()
 {
-    madeOnce(m_settingsWindow, [this] { return std::make_unique<SettingsWindow>(*this); })
+    madeOnce(m_settingsWindow,
+        [this] {
+            return std::make_unique<SettingsWindow>(
+                *m_shell, [this] { showProfiles(); }, *m_devtools);
+        })
         .showInFront();
-}
-
-void BrowserController::showSourceEditor()
-{
-    PageSourceWindow& window
-        = madeOnce(m_sourceWindow, [this] { return std::make_unique<PageSourceWindow>(*m_shell, *m_tabs, *m_navigation); });
-    window.showInFront();
-    window.refreshPageResources();
-}
-
-void BrowserController::showJavaScriptEditor()
-{
-    madeOnce(m_scriptWindow, [this] { return std::make_unique<ScriptConsoleWindow>(*m_shell, *m_tabs); })
-        .showEditor();
 }
 
 Glib::RefPtr<Gio::Menu> BrowserController::makeExtensionsMenu()

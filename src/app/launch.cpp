@@ -1,5 +1,14 @@
 // The launch sequence, the controller's birth and the common failure report.
 #include "app/browser_controller.h"
+#include "app/run_browser.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
 #include "app/web_views.h"
@@ -30,7 +39,6 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     : m_shell(std::make_unique<Shell>(std::move(application)))
 {
     m_services.shell = m_shell.get();
-    m_services.browser = this;
     m_history = std::make_unique<HistoryService>(m_services);
     m_services.history = m_history.get();
     m_profiles = std::make_unique<ProfileService>(m_services);
@@ -45,6 +53,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.tabs = m_tabs.get();
     m_navigation = std::make_unique<NavigationService>(m_services);
     m_services.navigation = m_navigation.get();
+    m_devtools = std::make_unique<DevToolsService>(m_services);
 
     // A tab's view is followed by navigation, the chrome and downloads from birth to release.
     m_tabs->signalWebViewCreated().connect([this](WebKitWebView* view) {

@@ -1,5 +1,13 @@
 // The main menu, its actions and keyboard shortcuts.
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 
 namespace qv {
 
@@ -138,8 +146,8 @@ void BrowserController::installMainMenu()
         },
         "<Control><Super>f");
     add("manage-extensions", [this] { showExtensionManager(); }, nullptr);
-    add("javascript-console", [this] { showJavaScriptEditor(); }, "<Control>j");
-    add("edit-page-source", [this] { showSourceEditor(); }, "<Control>u");
+    add("javascript-console", [this] { m_devtools->showJavaScriptEditor(); }, "<Control>j");
+    add("edit-page-source", [this] { m_devtools->showSourceEditor(); }, "<Control>u");
 
     // Shortcuts of our own, none of them taken above.
     auto addKeys

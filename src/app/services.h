@@ -4,7 +4,6 @@
 
 namespace qv {
 
-class BrowserController;
 class DownloadService;
 class ExtensionService;
 class HistoryService;
@@ -21,8 +20,6 @@ struct Services {
     DownloadService* downloads = nullptr;
     ExtensionService* extensions = nullptr;
     ProfileService* profiles = nullptr;
-    // What has not moved into a service of its own yet.
-    BrowserController* browser = nullptr;
 };
 
 } // namespace qv

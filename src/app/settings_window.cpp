@@ -1,7 +1,8 @@
 // The Settings window and showSettings.
 #include "app/settings_window.h"
 
-#include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
 
@@ -34,11 +35,9 @@ namespace {
 
 } // namespace
 
-SettingsWindow::SettingsWindow(BrowserController& controller)
-    : AuxiliaryWindow(controller.shell(), AuxiliaryWindowKind::Settings, "Settings")
-    , m_controller(controller)
+SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles, DevToolsService& devtools)
+    : AuxiliaryWindow(shell, AuxiliaryWindowKind::Settings, "Settings")
 {
-    BrowserController& browser = controller;
     set_default_size(620, 500);
     set_size_request(540, 430);
 
@@ -55,16 +54,16 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
     content->append(*dimLabel("Appearance, browser profiles, and page tools", 12));
 
     m_themeRow = cardRow();
-    if (BrowserWindow* window = browser.window()) {
+    if (BrowserWindow* window = shell.window()) {
         Gtk::ToggleButton& toggle = window->darkModeButton();
         toggle.set_valign(Gtk::Align::CENTER);
         m_themeRow->append(toggle);
     } else {
         // No browser window (never in the program): a toggle that still sets the theme.
         auto* toggle = Gtk::make_managed<Gtk::ToggleButton>("Switch theme");
-        toggle->set_active(browser.shell().darkMode());
+        toggle->set_active(shell.darkMode());
         toggle->signal_toggled().connect(
-            [&browser, toggle] { browser.shell().setDarkMode(toggle->get_active()); });
+            [&shell, toggle] { shell.setDarkMode(toggle->get_active()); });
         m_themeRow->append(*toggle);
     }
     m_themeRow->append(*describedRow("Theme", "Switch between light and dark mode"));
@@ -77,7 +76,7 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
     m_manageProfiles->add_css_class("suggested-action");
     m_manageProfiles->set_valign(Gtk::Align::CENTER);
     setWidgetCss(*m_manageProfiles, "button { padding: 6px 14px; }");
-    m_manageProfiles->signal_clicked().connect([&browser] { browser.showProfiles(); });
+    m_manageProfiles->signal_clicked().connect(std::move(showProfiles));
     profilesRow->append(*m_manageProfiles);
     Gtk::Label* profilesNote = dimLabel("Separate website data and User-Agent", 12);
     profilesNote->set_hexpand(true);
@@ -91,8 +90,8 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
 
     Gtk::Box* sourceRow = cardRow();
     m_editSource = iconButton(
-        "edit-source", "Edit page source", [&browser] { browser.showSourceEditor(); },
-        browser.shell().darkMode());
+        "edit-source", "Edit page source", [&devtools] { devtools.showSourceEditor(); },
+        shell.darkMode());
     m_editSource->set_valign(Gtk::Align::CENTER);
     sourceRow->append(*m_editSource);
     sourceRow->append(*describedRow("Page source", "View or edit files from the current page"));
@@ -106,7 +105,7 @@ SettingsWindow::SettingsWindow(BrowserController& controller)
 
 SettingsWindow::~SettingsWindow()
 {
-    if (BrowserWindow* window = controller().window()) {
+    if (BrowserWindow* window = shell().window()) {
         Gtk::ToggleButton& toggle = window->darkModeButton();
         if (toggle.get_parent() == m_themeRow)
             m_themeRow->remove(toggle);

@@ -3,13 +3,15 @@
 
 #include "app/auxiliary_window.h"
 
+#include <functional>
+
 namespace qv {
 
-class BrowserController;
+class DevToolsService;
 
 class SettingsWindow : public AuxiliaryWindow {
 public:
-    explicit SettingsWindow(BrowserController& controller);
+    SettingsWindow(Shell& shell, std::function<void()> showProfiles, DevToolsService& devtools);
     // Hands the browser window's theme toggle back before the row showing it goes.
     ~SettingsWindow() override;
 
@@ -20,8 +22,6 @@ private:
     Gtk::Box* m_themeRow = nullptr;
     Gtk::Button* m_manageProfiles = nullptr;
     Gtk::Button* m_editSource = nullptr;
-    BrowserController& controller() const { return m_controller; }
-    BrowserController& m_controller;
 };
 
 } // namespace qv

@@ -10,6 +10,7 @@ list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/local_copy_download.cpp
 )
 list(APPEND QV_APP_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/devtools_service.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_editor_view.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_console_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_source_window.cpp

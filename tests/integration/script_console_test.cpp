@@ -18,14 +18,14 @@ protected:
         m_server->page("/console.html", "Console Page", "<p>console</p>");
         controller().navigation().loadResolvedAddress(m_server->url("/console.html"));
         EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/console.html")));
-        controller().showJavaScriptEditor();
-        return *controller().scriptWindow();
+        controller().devtools().showJavaScriptEditor();
+        return *controller().devtools().scriptWindow();
     }
 
     ScriptConsoleWindow& openConsole()
     {
-        controller().showJavaScriptEditor();
-        ScriptConsoleWindow& window = *controller().scriptWindow();
+        controller().devtools().showJavaScriptEditor();
+        ScriptConsoleWindow& window = *controller().devtools().scriptWindow();
         EXPECT_TRUE(waitUntil([&] { return window.get_mapped(); }));
         return window;
     }
@@ -99,8 +99,8 @@ TEST_F(ScriptConsoleTest, AHostilePageNeitherReceivesTheCodeNorChoosesWhatTheCon
         "</script>");
     controller().navigation().loadResolvedAddress(m_server->url("/hostile.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/hostile.html")));
-    controller().showJavaScriptEditor();
-    ScriptConsoleWindow& window = *controller().scriptWindow();
+    controller().devtools().showJavaScriptEditor();
+    ScriptConsoleWindow& window = *controller().devtools().scriptWindow();
 
     window.scriptEditor().setText("const token = 'secret-1';\nconsole.log('got', token);\n"
                                   "({ token, n: [1, 2] })");

@@ -3,6 +3,14 @@
 #pragma once
 
 #include "app/browser_controller.h"
+#include "app/shell.h"
+#include "devtools/devtools_service.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
+#include "history/history_service.h"
+#include "navigation/navigation_service.h"
+#include "profiles/profile_service.h"
+#include "tabs/tab_service.h"
 #include "app/browser_window.h"
 #include "extensions/extension_manager_window.h"
 #include "tabs/tab_strip_view.h"

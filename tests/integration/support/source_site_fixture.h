@@ -86,8 +86,8 @@ protected:
 
     PageSourceWindow& openEditor()
     {
-        controller().showSourceEditor();
-        PageSourceWindow* window = controller().sourceWindow();
+        controller().devtools().showSourceEditor();
+        PageSourceWindow* window = controller().devtools().sourceWindow();
         EXPECT_TRUE(window);
         EXPECT_TRUE(waitUntil([&] { return window->status().rfind("Found ", 0) == 0; }))
             << window->status();
