@@ -290,6 +290,26 @@ std::optional<HistoryDayKeys> dayKeysOfTime(std::string_view time)
     return keys;
 }
 
+// "2026-12-06T22:22:48Z" as 20261206222248, so that such times order as their texts do.
+std::optional<std::uint64_t> packedTime(std::string_view time)
+{
+    static constexpr std::string_view shape = "0000-00-00T00:00:00Z";
+    if (time.size() != shape.size())
+        return std::nullopt;
+    std::uint64_t packed = 0;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] != '0') {
+            if (time[i] != shape[i])
+                return std::nullopt;
+            continue;
+        }
+        if (time[i] < '0' || time[i] > '9')
+            return std::nullopt;
+        packed = packed * 10 + static_cast<std::uint64_t>(time[i] - '0');
+    }
+    return packed;
+}
+
 std::string nowText(long year, const std::string& month, const std::string& day, size_t array)
 {
     // The member "now" as the library prints it, keys sorted.
@@ -352,6 +372,22 @@ struct DayKeys {
     std::string day;
 };
 
+// The days' keys, written once and shared with snapshots like the records.
+struct DayBlock {
+    static constexpr std::uint32_t kDays = 1024;
+    std::unique_ptr<DayKeys[]> keys { new DayKeys[kDays] };
+};
+using DayBlockList = std::vector<std::shared_ptr<DayBlock>>;
+
+struct DayTable {
+    std::shared_ptr<const DayBlockList> blocks;
+    std::uint32_t count = 0;
+    const DayKeys& operator[](std::uint32_t day) const
+    {
+        return (*blocks)[day / DayBlock::kDays]->keys[day % DayBlock::kDays];
+    }
+};
+
 // What the file holds besides the visit records, as text at its depth: rare and small.
 struct RawParts {
     std::map<std::string, std::string> others; // root members but "years" and "now"
@@ -385,7 +421,7 @@ struct HistorySnapshot {
     std::shared_ptr<const ChunkList> chunks;
     std::uint32_t count = 0;
     std::uint64_t seq = 0;
-    std::shared_ptr<const std::vector<DayKeys>> days;
+    DayTable days;
     std::shared_ptr<const RawParts> raw;
     std::optional<std::string> now;
 };
@@ -394,7 +430,7 @@ class HistoryModel {
 public:
     HistoryModel()
         : m_chunks(std::make_shared<ChunkList>())
-        , m_days(std::make_shared<std::vector<DayKeys>>())
+        , m_dayBlocks(std::make_shared<DayBlockList>())
         , m_raw(std::make_shared<RawParts>())
     {
     }
@@ -411,7 +447,10 @@ public:
     {
         return textOf(*(*m_chunks)[id / RecordChunk::kSlots], record(id));
     }
-    const DayKeys& dayKeys(std::uint32_t day) const { return (*m_days)[day]; }
+    const DayKeys& dayKeys(std::uint32_t day) const
+    {
+        return (*m_dayBlocks)[day / DayBlock::kDays]->keys[day % DayBlock::kDays];
+    }
     std::uint32_t indexOf(std::uint32_t id) const { return m_indexOf[id]; }
 
     // Changed only as a copy once snapshots may share it.
@@ -439,11 +478,14 @@ public:
             changed.months.erase({ year, month });
             changed.days.erase({ year, month, day });
         }
-        if (m_shared)
-            m_days = std::make_shared<std::vector<DayKeys>>(*m_days);
-        m_days->push_back({ year, month, day });
+        if (m_dayCount % DayBlock::kDays == 0) {
+            if (m_shared)
+                m_dayBlocks = std::make_shared<DayBlockList>(*m_dayBlocks);
+            m_dayBlocks->push_back(std::make_shared<DayBlock>());
+        }
+        auto id = m_dayCount++;
+        m_dayBlocks->back()->keys[id % DayBlock::kDays] = { year, month, day };
         m_dayState.emplace_back();
-        auto id = static_cast<std::uint32_t>(m_days->size() - 1);
         m_dayByKey.emplace(std::move(key), id);
         return id;
     }
@@ -535,34 +577,53 @@ public:
             return std::tie(da.year, da.month, da.day, m_indexOf[a])
                 > std::tie(db.year, db.month, db.day, m_indexOf[b]);
         };
+        // Times as the store writes them order as numbers, which spares a million comparisons
+        // of texts; any other time in the file orders them all as texts.
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+        keyed.reserve(rows.size());
+        for (std::uint32_t id : rows) {
+            auto packed = packedTime(text(id).time);
+            if (!packed)
+                break;
+            keyed.emplace_back(*packed, id);
+        }
         // Kept oldest first, so that a visit goes in at the end.
+        if (keyed.size() == rows.size()) {
+            std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+                return a.first != b.first ? a.first < b.first : newer(b.second, a.second);
+            });
+            for (size_t i = 0; i < keyed.size(); ++i)
+                rows[i] = keyed[i].second;
+            return;
+        }
         std::sort(rows.begin(), rows.end(), [&](std::uint32_t a, std::uint32_t b) { return newer(b, a); });
     }
 
     HistorySnapshot snapshot()
     {
         m_shared = true;
-        return { m_chunks, m_count, seq, m_days, m_raw, now };
+        return { m_chunks, m_count, seq, { m_dayBlocks, m_dayCount }, m_raw, now };
     }
 
-    // The listed records, oldest first.
-    std::vector<std::uint32_t> rows;
+    // The listed records, oldest first. Deques, so that no visit pays for moving all of them.
+    std::deque<std::uint32_t> rows;
     std::optional<std::string> now;
     // The number of the last change: visits, deletions and clearing count.
     std::uint64_t seq = 0;
 
 private:
     struct DayState {
-        std::vector<std::uint32_t> ids;
+        std::deque<std::uint32_t> ids;
     };
     std::shared_ptr<ChunkList> m_chunks;
     std::uint32_t m_slot = 0;
     size_t m_textUsed = 0;
     std::uint32_t m_count = 0;
-    std::shared_ptr<std::vector<DayKeys>> m_days;
+    std::shared_ptr<DayBlockList> m_dayBlocks;
+    std::uint32_t m_dayCount = 0;
     std::vector<DayState> m_dayState;
     std::unordered_map<std::string, std::uint32_t> m_dayByKey;
-    std::vector<std::uint32_t> m_indexOf;
+    std::deque<std::uint32_t> m_indexOf;
     std::shared_ptr<RawParts> m_raw;
     bool m_shared = false;
 };
@@ -966,7 +1027,7 @@ std::string historyText(const HistorySnapshot& snapshot)
     auto recordOf = [&](std::uint32_t id) -> const VisitRecord& {
         return chunks[id / RecordChunk::kSlots]->records[id % RecordChunk::kSlots];
     };
-    std::vector<std::vector<std::uint32_t>> perDay(snapshot.days->size());
+    std::vector<std::vector<std::uint32_t>> perDay(snapshot.days.count);
     size_t bytes = 64;
     for (std::uint32_t id = 0; id < snapshot.count; ++id) {
         const VisitRecord& record = recordOf(id);
@@ -1002,7 +1063,7 @@ std::string historyText(const HistorySnapshot& snapshot)
     for (std::uint32_t day = 0; day < perDay.size(); ++day) {
         if (perDay[day].empty())
             continue;
-        const DayKeys& keys = (*snapshot.days)[day];
+        const DayKeys& keys = snapshot.days[day];
         years[keys.year].months[keys.month].days[keys.day].day = day;
     }
 
@@ -1186,7 +1247,8 @@ HistoryLoad HistoryStore::read(const fs::path& file)
     bool clean = true;
     if (journal.status == ReadStatus::Ok) {
         auto texts = splitLines(journal.contents);
-        ours = !texts.empty() && parseJournalLine(texts[0]).kind == JournalLine::Kind::Magic;
+        // Empty when a kill came right after making it.
+        ours = texts.empty() || parseJournalLine(texts[0]).kind == JournalLine::Kind::Magic;
         if (ours) {
             for (size_t i = 1; i < texts.size(); ++i)
                 lines.push_back(parseJournalLine(texts[i]));
@@ -1405,6 +1467,7 @@ private:
                 writeVisits(visits);
                 switch (op.kind) {
                 case Op::Kind::Prepare:
+                    closeFile();
                     m_reset = op.line.empty() ? std::nullopt : std::optional(std::move(op.line));
                     m_moveAside = op.moveAside;
                     break;
