@@ -351,8 +351,8 @@ struct VisitRecord {
 // Records and their texts are written once and never move, so a snapshot shares them with the
 // store while the store goes on appending past the snapshot's end.
 struct RecordChunk {
-    static constexpr std::uint32_t kSlots = 4096;
-    static constexpr size_t kTextBytes = 512 * 1024;
+    static constexpr std::uint32_t kSlots = 1024;
+    static constexpr size_t kTextBytes = 128 * 1024;
     explicit RecordChunk(size_t textBytes)
         : records(new VisitRecord[kSlots])
         , text(new char[textBytes])
@@ -621,7 +621,8 @@ private:
     std::uint32_t m_count = 0;
     std::shared_ptr<DayBlockList> m_dayBlocks;
     std::uint32_t m_dayCount = 0;
-    std::vector<DayState> m_dayState;
+    // A deque: growing it never moves the days already there.
+    std::deque<DayState> m_dayState;
     std::unordered_map<std::string, std::uint32_t> m_dayByKey;
     std::deque<std::uint32_t> m_indexOf;
     std::shared_ptr<RawParts> m_raw;
