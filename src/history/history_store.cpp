@@ -217,11 +217,11 @@ JournalLine parseJournalLine(std::string_view text)
             return std::nullopt;
         return it->get<std::uint64_t>();
     };
-    auto text_ = [&](const char* key) -> const std::string* {
+    auto stringAt = [&](const char* key) -> const std::string* {
         auto it = json->find(key);
         return it != json->end() && it->is_string() ? &it->get_ref<const std::string&>() : nullptr;
     };
-    if (const std::string* base = text_("base")) {
+    if (const std::string* base = stringAt("base")) {
         auto upto = number("upto");
         if (!upto)
             return line;
@@ -240,9 +240,9 @@ JournalLine parseJournalLine(std::string_view text)
         return line;
     }
     auto n = number("n");
-    const std::string* url = text_("url");
-    const std::string* title = text_("title");
-    const std::string* time = text_("time");
+    const std::string* url = stringAt("url");
+    const std::string* title = stringAt("title");
+    const std::string* time = stringAt("time");
     if (!n || !url || !title || !time)
         return line;
     line.visit = { *n, *url, *title, *time };
