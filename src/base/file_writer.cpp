@@ -4,6 +4,7 @@
 #include "base/atomic_file.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qv {
 
@@ -12,8 +13,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // A hook that throws must not end the process from a thread nobody watches.
-FileWriteReport writeOne(const fs::path& path, const std::string& contents,
-    const FileWriteHooks& hooks)
+FileWriteReport writeOne(const fs::path& path, std::string contents,
+    const FileContentsMaker& make, const FileWriteHooks& hooks)
 {
     FileWriteReport report;
     try {
@@ -28,6 +29,21 @@ FileWriteReport writeOne(const fs::path& path, const std::string& contents,
         report.kind = FileWriteReport::Kind::Refused;
         report.message = "the file could not be checked";
         return report;
+    }
+    if (make) {
+        try {
+            Result<std::string> made = make();
+            if (!made) {
+                report.kind = FileWriteReport::Kind::Failed;
+                report.message = made.error();
+                return report;
+            }
+            contents = std::move(made.value());
+        } catch (...) {
+            report.kind = FileWriteReport::Kind::Failed;
+            report.message = "the contents could not be made";
+            return report;
+        }
     }
     if (auto written = writeFileAtomically(path, contents); !written) {
         report.kind = FileWriteReport::Kind::Failed;
@@ -57,16 +73,33 @@ FileWriter::~FileWriter()
 
 void FileWriter::submit(const fs::path& path, std::string contents, FileWriteHooks hooks)
 {
+    queue(path, std::move(contents), {}, std::move(hooks), m_delay);
+}
+
+void FileWriter::submitMade(const fs::path& path, FileContentsMaker make, FileWriteHooks hooks,
+    std::optional<std::chrono::milliseconds> delay)
+{
+    queue(path, {}, std::move(make), std::move(hooks), delay.value_or(m_delay));
+}
+
+void FileWriter::queue(const fs::path& path, std::string contents, FileContentsMaker make,
+    FileWriteHooks hooks, std::chrono::milliseconds delay)
+{
+    FileContentsMaker replaced;
+    FileWriteHooks replacedHooks;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto [it, first] = m_pending.try_emplace(path);
-        // The first unwritten submission sets the moment; later ones only replace the contents,
-        // so a steady stream cannot put the write off for ever.
-        if (first)
-            it->second.due = std::chrono::steady_clock::now() + m_delay;
+        // The first unwritten submission sets the moment and later ones only replace the
+        // contents, so a steady stream cannot put the write off for ever; a shorter delay
+        // only brings it forward.
+        auto due = std::chrono::steady_clock::now() + delay;
+        it->second.due = first ? due : std::min(it->second.due, due);
         it->second.contents = std::move(contents);
-        it->second.hooks = std::move(hooks);
+        replaced = std::exchange(it->second.make, std::move(make));
+        replacedHooks = std::exchange(it->second.hooks, std::move(hooks));
     }
+    // What the replaced submission held goes outside the lock.
     m_wake.notify_one();
 }
 
@@ -99,7 +132,8 @@ void FileWriter::run()
         auto item = m_pending.extract(next);
         m_writing = true;
         lock.unlock();
-        FileWriteReport report = writeOne(item.key(), item.mapped().contents, item.mapped().hooks);
+        FileWriteReport report = writeOne(item.key(), std::move(item.mapped().contents),
+            item.mapped().make, item.mapped().hooks);
         try {
             if (item.mapped().hooks.done)
                 item.mapped().hooks.done(report);

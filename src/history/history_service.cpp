@@ -15,7 +15,26 @@ namespace {
 struct HistoryReport {
     Lifetime::Token alive;
     HistoryService* history;
+    void (HistoryService::*run)();
 };
+
+// Runs run on the main loop, unless the service has gone by then. Safe from any thread.
+void onMainLoop(Lifetime::Token alive, HistoryService* history, void (HistoryService::*run)())
+{
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            auto* report = static_cast<HistoryReport*>(data);
+            if (report->alive.lock())
+                (report->history->*report->run)();
+            return G_SOURCE_REMOVE;
+        },
+        new HistoryReport { std::move(alive), history, run },
+        [](gpointer data) { delete static_cast<HistoryReport*>(data); });
+}
+
+// Visits finished before the history was read are kept for it, up to this many.
+constexpr size_t kMaxEarlyVisits = 1000;
 
 } // namespace
 
@@ -28,25 +47,19 @@ HistoryService::~HistoryService()
 {
     m_lifetime.end();
     m_historyReadAfterFrame.disconnect();
+    // A read still under way is waited for by its future.
 }
 
 void HistoryService::locateHistory()
 {
     m_historyFileURL = historyURL();
-    // The writer's thread only queues an idle call; the report itself is shown on the main loop.
+    // The writer's and the journal's threads only queue an idle call; the report itself is
+    // shown on the main loop.
     auto report = [alive = m_lifetime.token(), history = this] {
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                auto* report = static_cast<HistoryReport*>(data);
-                if (report->alive.lock())
-                    report->history->reportHistoryWrites();
-                return G_SOURCE_REMOVE;
-            },
-            new HistoryReport { alive, history },
-            [](gpointer data) { delete static_cast<HistoryReport*>(data); });
+        onMainLoop(alive, history, &HistoryService::reportHistoryWrites);
     };
-    m_historyStore = std::make_unique<HistoryStore>(m_historyFileURL, m_services.shell->fileWriter(), report);
+    m_historyStore = std::make_unique<HistoryStore>(
+        m_historyFileURL, m_services.shell->fileWriter(), report);
 }
 
 void HistoryService::loadHistory()
@@ -54,8 +67,34 @@ void HistoryService::loadHistory()
     if (m_historyLoaded || !m_historyStore)
         return;
     m_historyLoaded = true;
-    if (auto loaded = m_historyStore->load(); !loaded)
-        m_services.shell->showError(loaded.error());
+    // A large history takes a while to read: a worker reads it and the main loop takes it.
+    m_historyRead = std::async(std::launch::async,
+        [file = m_historyFileURL, alive = m_lifetime.token(), history = this] {
+            HistoryLoad loaded = HistoryStore::read(file);
+            onMainLoop(alive, history, &HistoryService::waitForHistory);
+            return loaded;
+        });
+}
+
+void HistoryService::waitForHistory()
+{
+    loadHistory();
+    if (m_historyAdopted || !m_historyRead.valid())
+        return;
+    adoptHistory(m_historyRead.get());
+}
+
+void HistoryService::adoptHistory(HistoryLoad loaded)
+{
+    m_historyAdopted = true;
+    if (auto adopted = m_historyStore->adopt(std::move(loaded)); !adopted)
+        m_services.shell->showError(adopted.error());
+    std::vector<EarlyVisit> early;
+    early.swap(m_earlyVisits);
+    for (const EarlyVisit& visit : early) {
+        if (m_historyStore->addVisit(visit.url, visit.title, visit.moment))
+            m_visitAdded.emit();
+    }
 }
 
 void HistoryService::saveHistoryEntry(const std::string& url,
@@ -64,9 +103,14 @@ void HistoryService::saveHistoryEntry(const std::string& url,
     loadHistory();
     if (!m_historyStore || m_historyStore->readOnly())
         return;
-    // One reading of the clock files the visit under its day and gives its "time". The file is
-    // written on the writer's thread; what goes wrong there comes back to reportHistoryWrites.
-    // The new visit is the first row, also while the window is open.
+    // One reading of the clock files the visit under its day and gives its "time". The journal
+    // and the file are written on threads of their own; what goes wrong there comes back to
+    // reportHistoryWrites. The new visit is the first row, also while the window is open.
+    if (!m_historyAdopted) {
+        if (m_earlyVisits.size() < kMaxEarlyVisits)
+            m_earlyVisits.push_back({ url, title, HistoryClock::now() });
+        return;
+    }
     if (m_historyStore->addVisit(url, title, HistoryClock::now()))
         m_visitAdded.emit();
 }
@@ -79,7 +123,7 @@ void HistoryService::readHistoryAfterFirstFrame()
         return;
     }
     // A tick comes just before a frame is drawn; the low-priority idle after it runs once that
-    // frame is on screen. A visit finished before then reads the file itself.
+    // frame is on screen. A visit finished before then starts the read itself.
     window->add_tick_callback([this, alive = m_lifetime.token()](const Glib::RefPtr<Gdk::FrameClock>&) {
         if (!alive.lock())
             return false;
@@ -95,7 +139,7 @@ void HistoryService::readHistoryAfterFirstFrame()
 
 Result<Done> HistoryService::deleteEntries(const std::vector<size_t>& rows)
 {
-    loadHistory();
+    waitForHistory();
     if (!m_historyStore)
         return Done {};
     return m_historyStore->deleteEntries(rows);
@@ -103,7 +147,7 @@ Result<Done> HistoryService::deleteEntries(const std::vector<size_t>& rows)
 
 Result<Done> HistoryService::clear()
 {
-    loadHistory();
+    waitForHistory();
     if (!m_historyStore)
         return Done {};
     return m_historyStore->clear();
@@ -118,16 +162,16 @@ void HistoryService::reportHistoryWrites()
         m_services.shell->showError(message);
 }
 
-const std::deque<HistoryEntry>& HistoryService::historyEntries()
+const HistoryEntries& HistoryService::historyEntries()
 {
-    static const std::deque<HistoryEntry> none;
-    loadHistory();
+    static const HistoryEntries none;
+    waitForHistory();
     return m_historyStore ? m_historyStore->entries() : none;
 }
 
 bool HistoryService::historyReadOnly()
 {
-    loadHistory();
+    waitForHistory();
     return m_historyStore && m_historyStore->readOnly();
 }
 

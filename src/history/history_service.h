@@ -6,11 +6,12 @@
 
 #include <sigc++/sigc++.h>
 
-#include <deque>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -23,15 +24,16 @@ public:
     HistoryService(const HistoryService&) = delete;
     HistoryService& operator=(const HistoryService&) = delete;
 
-    // The history file is found at launch and read once the window has shown its first frame,
-    // or earlier by the first thing that needs it.
+    // The history file is found at launch and read on a worker thread once the window has shown
+    // its first frame, or earlier when something needs it. What needs the history itself waits
+    // for that read; visits finished before it has come are filed once it has.
     void locateHistory();
     void loadHistory();
     void readHistoryAfterFirstFrame();
     // Files one visit; does nothing while the history is read-only.
     void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
     bool historyReadOnly();
-    const std::deque<HistoryEntry>& historyEntries();
+    const HistoryEntries& historyEntries();
     const std::filesystem::path& historyFileURL() const { return m_historyFileURL; }
     // Removes the visits at these rows; an error tells why nothing was removed.
     Result<Done> deleteEntries(const std::vector<size_t>& rows);
@@ -43,10 +45,23 @@ public:
     sigc::signal<void()>& signalVisitAdded() { return m_visitAdded; }
 
 private:
+    struct EarlyVisit {
+        std::string url;
+        std::optional<std::string> title;
+        HistoryClock::time_point moment;
+    };
+
+    // Waits for the read under way, if any, and takes it.
+    void waitForHistory();
+    void adoptHistory(HistoryLoad loaded);
+
     const Services& m_services;
     std::filesystem::path m_historyFileURL;
     std::unique_ptr<HistoryStore> m_historyStore;
     bool m_historyLoaded = false;
+    bool m_historyAdopted = false;
+    std::future<HistoryLoad> m_historyRead;
+    std::vector<EarlyVisit> m_earlyVisits;
     sigc::connection m_historyReadAfterFrame;
     sigc::signal<void()> m_visitAdded;
     Lifetime m_lifetime;

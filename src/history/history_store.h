@@ -7,11 +7,11 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <cstddef>
+#include <iterator>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,12 +50,11 @@ HistoryDayKeys historyDayKeys(HistoryClock::time_point moment);
 // ISO 8601 internet date-time in UTC without fractional seconds: "2026-12-06T22:22:48Z".
 std::string historyTimestamp(HistoryClock::time_point moment);
 
-// Spaces per level of the written text. One space keeps a large file a tenth smaller than two,
-// and writing the file is most of the cost of recording a visit.
+// Spaces per level of the written text. One space keeps a large file a tenth smaller than two.
 inline constexpr int kHistoryIndent = 1;
 
 // The pretty-printed text the store writes for a document: the same text as
-// dumpJson(document, kHistoryIndent), made much faster for the cached day arrays.
+// dumpJson(document, kHistoryIndent).
 std::string prettyHistoryText(const Json& document);
 
 // A history file larger than this is not read (and so never written over). It is far beyond
@@ -85,31 +84,123 @@ std::string historyTitleForStorage(std::string_view title);
 
 class FileWriter;
 
-// Owns one history file and its in-memory state, which is authoritative once the file has been
-// loaded: a change updates memory and hands the whole new text to the file writer, so no visit
-// reads or writes the file on the calling thread. A file that exists but cannot be read or
-// understood is never overwritten: found at load, or by the writer when the file was changed by
-// someone else since this store last wrote it, it makes the store read-only for good.
+// How often at most the journal is folded into the history file while the browser runs.
+inline constexpr std::chrono::milliseconds kHistoryFoldInterval { 60000 };
+
+// "history.json.journal": the visits recorded since the history file was last written, one line
+// each, beside the file.
+std::filesystem::path historyJournalPath(const std::filesystem::path& file);
+
+// What a journal line holds, for readers that check the journal itself.
+struct HistoryJournalVisit {
+    std::uint64_t number = 0;
+    std::string url;
+    std::string title;
+    std::string time;
+};
+// A visit line, and the line saying that the history file whose text is fileText holds every
+// visit numbered up to upto. Both end in a newline.
+std::string historyJournalVisitLine(const HistoryJournalVisit& visit);
+std::string historyJournalBaseLine(std::string_view fileText, std::uint64_t upto);
+
+class HistoryModel;
+
+// The visits of a store, newest first. Rows are made on demand from the compact records, so
+// operator[] gives a value.
+class HistoryEntries {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = HistoryEntry;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = HistoryEntry;
+        iterator(const HistoryEntries* entries, size_t row)
+            : m_entries(entries)
+            , m_row(row)
+        {
+        }
+        HistoryEntry operator*() const { return (*m_entries)[m_row]; }
+        iterator& operator++()
+        {
+            ++m_row;
+            return *this;
+        }
+        bool operator==(const iterator& other) const { return m_row == other.m_row; }
+
+    private:
+        const HistoryEntries* m_entries;
+        size_t m_row;
+    };
+
+    size_t size() const;
+    bool empty() const { return size() == 0; }
+    HistoryEntry operator[](size_t row) const;
+    HistoryEntry front() const { return (*this)[0]; }
+    iterator begin() const { return { this, 0 }; }
+    iterator end() const { return { this, size() }; }
+
+private:
+    friend class HistoryStore;
+    const HistoryModel* m_model = nullptr;
+};
+
+struct HistoryLoadData;
+
+// A history read from disk on any thread, for HistoryStore::adopt on the store's.
+class HistoryLoad {
+public:
+    HistoryLoad();
+    ~HistoryLoad();
+    HistoryLoad(HistoryLoad&&) noexcept;
+    HistoryLoad& operator=(HistoryLoad&&) noexcept;
+
+private:
+    friend class HistoryStore;
+    std::unique_ptr<HistoryLoadData> m_data;
+};
+
+class HistoryJournal;
+
+// Owns one history file, its journal and the history in memory, which is authoritative once
+// loaded. Memory holds compact records, not a JSON tree. A visit is appended to the journal by
+// the journal's own thread (written and flushed to disk at once), and the whole file is written
+// by the file writer from a snapshot of memory, at most once per fold interval and whenever the
+// writer is flushed; after each such write the journal keeps only what came since. No visit
+// reads or writes a file on the calling thread. A history file that exists but cannot be read or
+// understood is never overwritten: found at load, or when the file was changed by someone else
+// since this store last wrote it, it makes the store read-only for good.
 class HistoryStore {
 public:
-    // writeReported runs on the writer's thread whenever takeWriteFailures() has news.
+    // writeReported runs on the writer's or the journal's thread whenever takeWriteFailures()
+    // has news.
     HistoryStore(std::filesystem::path file, FileWriter& writer,
-        std::function<void()> writeReported = {});
+        std::function<void()> writeReported = {},
+        std::chrono::milliseconds foldInterval = kHistoryFoldInterval);
+    ~HistoryStore();
+    HistoryStore(const HistoryStore&) = delete;
+    HistoryStore& operator=(const HistoryStore&) = delete;
 
     const std::filesystem::path& fileURL() const { return m_file; }
     bool readOnly() const { return m_readOnly; }
-    // Every listed visit of the file, newest first.
-    const std::deque<HistoryEntry>& entries() const { return m_entries; }
+    // Every listed visit of the file and its journal, newest first.
+    const HistoryEntries& entries() const { return m_entries; }
 
-    // Reads the file into entries(). A missing file gives an empty, writable history. A file
-    // that cannot be read or parsed, or has the wrong shape, makes the store read-only; the
-    // failure is the alert text "Cannot read history file <path>: <reason>". Until it has run,
-    // the store records nothing.
+    // Reads the file and replays its journal, on any thread: what adopt() takes. A journal line
+    // cut short by a kill is skipped; a journal that is not ours, or a link, is not read.
+    static HistoryLoad read(const std::filesystem::path& file);
+    // Takes what read() found. A missing file gives an empty, writable history. A file that
+    // cannot be read or parsed, or has the wrong shape, makes the store read-only; the failure is
+    // the alert text "Cannot read history file <path>: <reason>". Until then the store records
+    // nothing.
+    Result<Done> adopt(HistoryLoad loaded);
+    // read() and adopt() on the calling thread.
     Result<Done> load();
 
     // Files one visit under the UTC day of moment, with "time" from the same moment, and hands
-    // the file to the writer. False when nothing was recorded: the store is read-only or not
-    // loaded, the address is over its cap, or it is a repeat (see kHistoryRepeatWindow).
+    // it to the journal. False when nothing was recorded: the store is read-only or not loaded,
+    // the address is over its cap, or it is a repeat (see kHistoryRepeatWindow).
     bool addVisit(std::string_view url, std::optional<std::string_view> title,
         HistoryClock::time_point moment);
 
@@ -117,48 +208,40 @@ public:
     // or the unreadable one before load().
     Result<Done> clear();
 
-    // Removes the visits at these rows of entries() (rows past the end are ignored), after
-    // checking that each is still where it was with the same "url" and "time"; a day, month or
-    // year left empty is removed too. On success entries() is rebuilt. Failures: the read-only
-    // or changed-while-deleting message, or the unreadable one before load().
+    // Removes the visits at these rows of entries() (rows past the end are ignored); a day,
+    // month or year left empty is removed too. Failures: the read-only or changed-while-deleting
+    // message, or the unreadable one before load(). Both this and clear() write the whole file
+    // before the journal forgets anything, so a crash never brings a deleted visit back.
     Result<Done> deleteEntries(const std::vector<size_t>& rows);
 
     // The writes that went wrong since the last call, as alert texts, oldest first:
     // "Could not save history: ...", "Could not clear history: ...", "Could not delete selected
-    // history: ...", and once, when the writer found the file damaged, "Cannot update history
-    // file: <reason>", after which the store is read-only. Memory keeps every change, so the
-    // next write that succeeds carries the ones that failed.
+    // history: ...", and once, when the file was found damaged, "Cannot update history file:
+    // <reason>", after which the store is read-only. Memory keeps every change, so the next
+    // write that succeeds carries the ones that failed.
     std::vector<std::string> takeWriteFailures();
 
-    // Shared with the writer's thread.
+    // Shared with the writer's and the journal's threads.
     struct WriteState;
 
 private:
-    struct CachedDay {
-        size_t count = 0;
-        std::string text;
-    };
-    using DayCache = std::map<std::string, std::map<std::string, std::map<std::string, CachedDay>>>;
-
     bool isRepeat(const std::string& url, HistoryClock::time_point moment);
-    void submit(std::string_view failurePrefix, std::string_view emptyError = {});
-    void forgetDocument();
-    void rebuildEntries();
-    const std::string& serializeDocument();
-    void appendYears(std::string& out, const Json& years);
+    void submitFold(std::string_view failurePrefix, std::string_view emptyError,
+        std::optional<std::chrono::milliseconds> delay, bool quietWhileJournalFails);
+    void foldSoon();
+    void forget();
 
     std::filesystem::path m_file;
     FileWriter& m_writer;
     std::shared_ptr<WriteState> m_writeState;
+    std::shared_ptr<HistoryJournal> m_journal;
+    const std::chrono::milliseconds m_foldInterval;
     bool m_loaded = false;
     bool m_readOnly = false;
-    // A deque, because every visit goes in at the front of a list that may be very long.
-    std::deque<HistoryEntry> m_entries;
-    // The file's document as loaded and changed since.
-    Json m_document;
-    // The serialised records of each day array of m_document, extended as records are added.
-    DayCache m_dayText;
-    std::string m_text;
+    std::unique_ptr<HistoryModel> m_model;
+    HistoryEntries m_entries;
+    // When the fold of the visits since the last one is due; the next may come an interval later.
+    std::optional<std::chrono::steady_clock::time_point> m_foldDue;
     // Addresses recorded or repeated within kHistoryRepeatWindow, with when they last came.
     std::unordered_map<std::string, HistoryClock::time_point> m_recent;
 };

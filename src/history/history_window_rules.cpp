@@ -22,42 +22,27 @@ std::string historyVisitedText(std::string_view time)
     return out;
 }
 
-std::vector<HistoryRow> historyRows(const std::deque<HistoryEntry>& entries)
+HistoryRow historyRowOf(const HistoryEntry& entry)
 {
-    std::vector<HistoryRow> rows;
-    rows.reserve(entries.size());
-    for (const auto& entry : entries)
-        rows.push_back(
-            { displaySafeTitle(entry.title), entry.url, historyVisitedText(entry.time) });
-    return rows;
+    return { displaySafeTitle(entry.title), entry.url, historyVisitedText(entry.time) };
 }
 
-HistoryReopenPlan historyReopenPlan(
-    const std::deque<HistoryEntry>& entries, std::vector<size_t> selectedRows)
+std::vector<size_t> historySelection(std::vector<size_t> selectedRows)
 {
     std::sort(selectedRows.begin(), selectedRows.end());
     selectedRows.erase(std::unique(selectedRows.begin(), selectedRows.end()), selectedRows.end());
+    return selectedRows;
+}
+
+HistoryReopenPlan historyReopenStart(size_t selectedCount)
+{
     HistoryReopenPlan plan;
-    const size_t n = selectedRows.size();
-    if (n == 0)
+    if (selectedCount == 0)
         return plan;
-    if (n == 1) {
-        size_t row = selectedRows.front();
-        if (row >= entries.size() || entries[row].url.empty())
-            return plan;
-        plan.mode = HistoryReopenMode::CurrentTab;
-        plan.visits.push_back({ entries[row].url, entries[row].url });
-        plan.bringBrowserToFront = true;
-        return plan;
-    }
-    plan.mode = n <= 3 ? HistoryReopenMode::NewTabs : HistoryReopenMode::LazyTabs;
+    plan.mode = selectedCount == 1 ? HistoryReopenMode::CurrentTab
+        : selectedCount <= 3       ? HistoryReopenMode::NewTabs
+                                   : HistoryReopenMode::LazyTabs;
     plan.bringBrowserToFront = true;
-    for (size_t row : selectedRows) {
-        if (row >= entries.size() || entries[row].url.empty())
-            continue;
-        const auto& entry = entries[row];
-        plan.visits.push_back({ entry.url, entry.title.empty() ? entry.url : entry.title });
-    }
     return plan;
 }
 

@@ -23,8 +23,21 @@ struct HistoryRow {
 // "2026-12-06T22:22:48Z" shows as "2026-12-06 22:22:48 UTC".
 std::string historyVisitedText(std::string_view time);
 
-// One row per entry, in the store's order (newest first), so that row i is entries[i].
-std::vector<HistoryRow> historyRows(const std::deque<HistoryEntry>& entries);
+HistoryRow historyRowOf(const HistoryEntry& entry);
+
+// One row per entry, in the store's order (newest first), so that row i is entries[i]. Entries
+// is the store's list or any list of HistoryEntry with size() and operator[].
+template <class Entries>
+std::vector<HistoryRow> historyRows(const Entries& entries)
+{
+    std::vector<HistoryRow> rows;
+    rows.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const HistoryEntry& entry = entries[i];
+        rows.push_back(historyRowOf(entry));
+    }
+    return rows;
+}
 
 enum class HistoryReopenMode {
     Nothing,
@@ -48,10 +61,33 @@ struct HistoryReopenPlan {
     bool bringBrowserToFront = false;
 };
 
+// The distinct selected rows, in order.
+std::vector<size_t> historySelection(std::vector<size_t> selectedRows);
+// The plan's mode for this many selected rows.
+HistoryReopenPlan historyReopenStart(size_t selectedCount);
+
 // What opening the selected rows does. The mode follows the number of selected rows; rows past
 // the end and visits without an address are then skipped.
-HistoryReopenPlan historyReopenPlan(
-    const std::deque<HistoryEntry>& entries, std::vector<size_t> selectedRows);
+template <class Entries>
+HistoryReopenPlan historyReopenPlan(const Entries& entries, std::vector<size_t> selectedRows)
+{
+    selectedRows = historySelection(std::move(selectedRows));
+    HistoryReopenPlan plan = historyReopenStart(selectedRows.size());
+    for (size_t row : selectedRows) {
+        if (row >= entries.size())
+            continue;
+        const HistoryEntry& entry = entries[row];
+        if (entry.url.empty())
+            continue;
+        // A single visit goes through the address field as typed.
+        bool single = plan.mode == HistoryReopenMode::CurrentTab;
+        plan.visits.push_back(
+            { entry.url, single || entry.title.empty() ? entry.url : entry.title });
+    }
+    if (plan.mode == HistoryReopenMode::CurrentTab && plan.visits.empty())
+        return {};
+    return plan;
+}
 
 enum class HistoryActionKind { Ignore, Refuse, Confirm };
 

@@ -1,4 +1,5 @@
-// The background file writer: coalescing bursts, flushing, writing at destruction, refusals.
+// The background file writer: coalescing bursts, flushing, writing at destruction, refusals,
+// contents made on its thread.
 #include "base/file_writer.h"
 
 #include "base/atomic_file.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 namespace qv::test {
 
@@ -119,6 +121,37 @@ TEST(FileWriter, FailedWriteIsReportedWithItsMessage)
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->kind, FileWriteReport::Kind::Failed);
     EXPECT_NE(seen->message.find("Could not write "), std::string::npos) << seen->message;
+}
+
+TEST(FileWriter, MadeContentsAreMadeOnItsThreadAndAShorterDelayBringsThemForward)
+{
+    TempDir dir;
+    const fs::path file = dir / "a.json";
+    FileWriter writer;
+    std::atomic<bool> madeElsewhere { false };
+    std::optional<FileWriteReport> seen;
+    FileWriteHooks hooks;
+    hooks.done = [&seen](const FileWriteReport& report) { seen = report; };
+    auto submitter = std::this_thread::get_id();
+    // Due in an hour, then brought forward by a submission due at the writer's own delay.
+    writer.submitMade(file, [] { return Result<std::string>("first"); }, {}, std::chrono::hours(1));
+    writer.submitMade(file, [&, submitter]() -> Result<std::string> {
+        madeElsewhere = std::this_thread::get_id() != submitter;
+        return std::string("second");
+    }, hooks);
+    auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!fs::exists(file) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(readWholeFile(file).contents, "second");
+    EXPECT_TRUE(madeElsewhere);
+
+    // Contents that cannot be made fail the write with their message and leave the file.
+    writer.submitMade(file, [] { return Result<std::string>::failure("no snapshot"); }, hooks);
+    writer.flush();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->kind, FileWriteReport::Kind::Failed);
+    EXPECT_EQ(seen->message, "no snapshot");
+    EXPECT_EQ(readWholeFile(file).contents, "second");
 }
 
 } // namespace qv::test

@@ -1,5 +1,5 @@
 // The history file: layout, timestamps, caps, repeats, background writes, read-only states,
-// clearing and deleting.
+// clearing and deleting, and the journal beside it.
 #include "history/history_store.h"
 
 #include "base/atomic_file.h"
@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace qv {
 
@@ -68,6 +70,35 @@ protected:
 Json record(const std::string& url, const std::string& time, const std::string& title = "")
 {
     return Json { { "url", url }, { "title", title }, { "time", time } };
+}
+
+// For what other threads do in their own time: true once it holds, false after a minute.
+bool eventually(const std::function<bool()>& condition)
+{
+    auto until = steady_clock::now() + minutes(1);
+    while (!condition()) {
+        if (steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return true;
+}
+
+size_t visitLines(const fs::path& journal)
+{
+    std::string text = readWholeFile(journal).contents;
+    size_t n = 0;
+    for (size_t at = text.find("{\"n\":"); at != std::string::npos; at = text.find("{\"n\":", at + 1))
+        ++n;
+    return n;
+}
+
+std::vector<std::string> listedURLs(const HistoryStore& store)
+{
+    std::vector<std::string> urls;
+    for (const HistoryEntry& entry : store.entries())
+        urls.push_back(entry.url);
+    return urls;
 }
 
 TEST(HistoryTime, TimestampIsISO8601UTCWithoutFraction)
@@ -679,6 +710,163 @@ TEST_F(HistoryDeleteTest, VisitAddedThisSessionCanBeDeleted)
     ASSERT_TRUE(store().deleteEntries({ 0 }));
     EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"].size(), 3u);
     EXPECT_EQ(store().entries().size(), 6u);
+}
+
+
+TEST_F(HistoryStoreTest, VisitCostsTheJournalTheSameBytesWhateverTheHistorysSize)
+{
+    std::vector<std::uintmax_t> perVisit;
+    for (size_t held : { 0, 3000 }) {
+        Json days = Json::object();
+        for (size_t i = 0; i < held; ++i)
+            days[std::to_string(1 + i / 100)].push_back(record(
+                "https://held.test/" + std::to_string(i), historyTimestamp(at(2025, 3, 1, 0, 0, 0)
+                    + seconds(static_cast<long>(i)))));
+        writeJson({ { "years", { { "2025", { { "Mar", days } } } } } });
+        fs::remove(historyJournalPath(m_file));
+        // Folds come once an hour here, so only the first visit reaches the file before the
+        // flush.
+        HistoryStore store(m_file, m_writer, {}, hours(1));
+        ASSERT_TRUE(store.load());
+        ASSERT_TRUE(store.addVisit("https://new.test/0", "T", at(2026, 1, 1, 0, 0, 0)));
+        ASSERT_TRUE(eventually([&] {
+            return readWholeFile(m_file).contents.find("new.test/0") != std::string::npos;
+        }));
+        ASSERT_TRUE(eventually([&] { return visitLines(historyJournalPath(m_file)) == 0; }));
+        std::string file = readWholeFile(m_file).contents;
+        std::uintmax_t before = fs::file_size(historyJournalPath(m_file));
+        for (int i = 1; i <= 5; ++i)
+            ASSERT_TRUE(store.addVisit(
+                "https://new.test/" + std::to_string(i), "T", at(2026, 1, 1, 0, i, 0)));
+        ASSERT_TRUE(eventually([&] { return visitLines(historyJournalPath(m_file)) == 5; }));
+        perVisit.push_back((fs::file_size(historyJournalPath(m_file)) - before) / 5);
+        EXPECT_EQ(readWholeFile(m_file).contents, file);
+        EXPECT_EQ(fileJson()["years"]["2026"]["Jan"]["1"].size(), 6u);
+        EXPECT_EQ(fileJson()["years"]["2025"]["Mar"].size(), (held + 99) / 100);
+    }
+    EXPECT_EQ(perVisit[0], perVisit[1]);
+    EXPECT_LT(perVisit[0], 200u);
+}
+
+TEST_F(HistoryStoreTest, JournalOfAKilledRunIsReplayedAndItsCutLineSkipped)
+{
+    // A writer that never writes until flushed: the visits are only in the journal.
+    FileWriter slow(hours(1));
+    HistoryStore store(m_file, slow);
+    writeJson({ { "years", { { "2025", { { "Dec", { { "1", Json::array({ record("https://old.test/", "2025-12-01T00:00:00Z") }) } } } } } } } });
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.addVisit("https://a.test/", "A", at(2026, 1, 1, 0, 0, 0)));
+    ASSERT_TRUE(store.addVisit("https://b.test/", "B", at(2026, 1, 2, 0, 0, 0)));
+    ASSERT_TRUE(eventually([&] { return visitLines(historyJournalPath(m_file)) == 2; }));
+
+    // What a kill now leaves, with a line cut short by it.
+    fs::path killed = m_dir / "killed";
+    fs::create_directory(killed);
+    fs::copy_file(m_file, killed / "history.json");
+    fs::copy_file(historyJournalPath(m_file), historyJournalPath(killed / "history.json"));
+    std::string cut = historyJournalVisitLine({ 99, "https://cut.test/", "", "2026-01-03T00:00:00Z" });
+    std::ofstream(historyJournalPath(killed / "history.json"), std::ios::app)
+        << cut.substr(0, cut.size() / 2);
+
+    HistoryStore reloaded(killed / "history.json", m_writer);
+    ASSERT_TRUE(reloaded.load());
+    EXPECT_FALSE(reloaded.readOnly());
+    using Urls = std::vector<std::string>;
+    EXPECT_EQ(listedURLs(reloaded), (Urls { "https://b.test/", "https://a.test/", "https://old.test/" }));
+    EXPECT_EQ(reloaded.entries()[0].index, 0u);
+    // The next visit goes on a line of its own, and the file gets everything once folded.
+    ASSERT_TRUE(reloaded.addVisit("https://c.test/", "C", at(2026, 1, 3, 0, 0, 0)));
+    m_writer.flush();
+    HistoryStore again(killed / "history.json", m_writer);
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(listedURLs(again),
+        (Urls { "https://c.test/", "https://b.test/", "https://a.test/", "https://old.test/" }));
+    Json file = parseJson(readWholeFile(killed / "history.json").contents).value_or(Json());
+    EXPECT_EQ(file["years"]["2026"]["Jan"]["2"][0]["title"], "B");
+    EXPECT_EQ(file["now"]["day"], "3");
+}
+
+struct CrashCase {
+    const char* name;
+    // Which file a kill left in place: before or after the deletion or clearing was written.
+    const char* file;
+    std::vector<std::string> listed;
+};
+
+class HistoryCrashOrderTest : public HistoryStoreTest,
+                              public testing::WithParamInterface<CrashCase> { };
+
+TEST_P(HistoryCrashOrderTest, JournalAgreesWithWhicheverFileAKillLeft)
+{
+    // a and b were recorded and folded, then b was deleted (or all cleared), then c recorded:
+    // the journal as a kill leaves it before its older lines are dropped.
+    std::map<std::string, std::string> files;
+    {
+        HistoryStore store(m_file, m_writer);
+        ASSERT_TRUE(store.load());
+        ASSERT_TRUE(store.addVisit("https://a.test/", "", at(2026, 1, 1, 0, 0, 0)));
+        ASSERT_TRUE(store.addVisit("https://b.test/", "", at(2026, 1, 1, 0, 0, 1)));
+        files["before"] = fileText();
+        ASSERT_TRUE(store.deleteEntries({ 0 }));
+        files["deleted"] = fileText();
+        ASSERT_TRUE(store.clear());
+        files["cleared"] = fileText();
+    }
+    ASSERT_EQ(files["deleted"].find("b.test"), std::string::npos);
+    auto visit = [](std::uint64_t n, const char* url, int second) {
+        return historyJournalVisitLine(
+            { n, url, "", historyTimestamp(at(2026, 1, 1, 0, 0, second)) });
+    };
+    std::string journal = "{\"quivel-history-journal\":1}\n" + historyJournalBaseLine(files["before"], 0)
+        + visit(1, "https://a.test/", 0) + visit(2, "https://b.test/", 1)
+        + historyJournalBaseLine(files["before"], 2) + historyJournalBaseLine(files["deleted"], 3)
+        + historyJournalBaseLine(files["cleared"], 4) + visit(5, "https://c.test/", 2);
+    writeText(files[GetParam().file]);
+    ASSERT_TRUE(writeFileAtomically(historyJournalPath(m_file), journal));
+    HistoryStore reloaded(m_file, m_writer);
+    ASSERT_TRUE(reloaded.load());
+    EXPECT_EQ(listedURLs(reloaded), GetParam().listed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kills, HistoryCrashOrderTest,
+    testing::Values(
+        CrashCase { "BeforeTheDeletionWasWritten", "before",
+            { "https://c.test/", "https://b.test/", "https://a.test/" } },
+        CrashCase { "AfterTheDeletionWasWritten", "deleted", { "https://c.test/", "https://a.test/" } },
+        CrashCase { "AfterTheClearingWasWritten", "cleared", { "https://c.test/" } }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HistoryStoreTest, JournalThatIsNotOursIsKeptAsideAndNeverFollowed)
+{
+    const std::string theirs
+        = historyJournalVisitLine({ 1, "https://theirs.test/", "", "2026-01-01T00:00:00Z" });
+    for (bool link : { true, false }) {
+        fs::path dir = m_dir / (link ? "link" : "copy");
+        fs::create_directory(dir);
+        fs::path file = dir / "history.json";
+        fs::path journal = historyJournalPath(file);
+        fs::path aside = journal;
+        aside += ".bad";
+        fs::path target = dir / "target";
+        ASSERT_TRUE(writeFileAtomically(target, theirs));
+        if (link)
+            fs::create_symlink(target, journal);
+        else
+            fs::copy_file(target, journal);
+        HistoryStore store(file, m_writer);
+        ASSERT_TRUE(store.load());
+        EXPECT_TRUE(store.entries().empty());
+        ASSERT_TRUE(store.addVisit("https://mine.test/", "", at(2026, 1, 1, 0, 0, 0)));
+        m_writer.flush();
+        EXPECT_TRUE(store.takeWriteFailures().empty());
+        EXPECT_EQ(readWholeFile(target).contents, theirs);
+        EXPECT_EQ(fs::is_symlink(aside), link);
+        EXPECT_EQ(readWholeFile(aside, kHistoryFileLimit, FileLinks::Follow).contents, theirs);
+        EXPECT_FALSE(fs::is_symlink(journal));
+        HistoryStore reloaded(file, m_writer);
+        ASSERT_TRUE(reloaded.load());
+        EXPECT_EQ(listedURLs(reloaded), std::vector<std::string> { "https://mine.test/" });
+    }
 }
 
 } // namespace

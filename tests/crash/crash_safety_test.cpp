@@ -1,11 +1,14 @@
 // Kills a process writing the history, the tab snapshot and the defaults at random moments and
-// checks that every file is whole and that no temporaries pile up.
+// checks that every file is whole, that no recorded visit older than a second is lost, and that
+// no temporaries pile up.
 #include "crash_files.h"
 
 #include "../core/temp_dir.h"
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/json_text.h"
 #include "base/user_defaults.h"
+#include "history/history_store.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +21,7 @@
 #include <set>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,10 +37,12 @@ namespace fs = std::filesystem;
 
 constexpr int kKills = 250;
 constexpr unsigned kSeed = 20260315;
-const std::vector<std::string> kFiles = { "history.json", "tab.json", "defaults.json" };
+const std::vector<std::string> kFiles
+    = { "history.json", "history.json.journal", "tab.json", "defaults.json" };
 
 // Starts the writer with these arguments and returns once it has begun writing (or has ended).
-pid_t startWriterWith(std::vector<std::string> args)
+// With output, the read end of its standard output is handed over instead of closed.
+pid_t startWriterWith(std::vector<std::string> args, int* output = nullptr)
 {
     std::string program = QV_CRASH_WRITER;
     std::vector<char*> argv { program.data() };
@@ -57,7 +63,10 @@ pid_t startWriterWith(std::vector<std::string> args)
     if (spawned == 0) {
         while (read(pipeFds[0], &signal, 1) < 0 && errno == EINTR) { }
     }
-    close(pipeFds[0]);
+    if (output)
+        *output = pipeFds[0];
+    else
+        close(pipeFds[0]);
     return spawned == 0 ? pid : -1;
 }
 
@@ -69,29 +78,20 @@ pid_t startWriter(const fs::path& folder, const char* steps = nullptr)
     return startWriterWith(std::move(args));
 }
 
-// The visit numbers of history.json, sorted; nothing when the file is not a whole history.
+// The visit numbers of the history as the browser loads it (the file and its journal), sorted;
+// nothing when it does not load.
 std::optional<std::vector<long>> historyVisits(const fs::path& file)
 {
-    FileRead read = readWholeFile(file);
-    if (read.status == ReadStatus::Missing)
-        return std::vector<long> {};
-    auto root = parseJson(read.contents);
-    if (read.status != ReadStatus::Ok || !root || !root->is_object() || !root->contains("years")
-        || !(*root)["years"].is_object())
+    FileWriter writer;
+    HistoryStore store(file, writer);
+    if (!store.load() || store.readOnly())
         return std::nullopt;
     std::vector<long> visits;
     const std::string prefix = crashVisitURL(0).substr(0, crashVisitURL(0).size() - 1);
-    for (const auto& [year, months] : (*root)["years"].items()) {
-        for (const auto& [month, days] : months.items()) {
-            for (const auto& [day, records] : days.items()) {
-                for (const Json& record : records) {
-                    std::string url = record.value("url", "");
-                    if (url.rfind(prefix, 0) != 0)
-                        return std::nullopt;
-                    visits.push_back(std::stol(url.substr(prefix.size())));
-                }
-            }
-        }
+    for (const HistoryEntry& entry : store.entries()) {
+        if (entry.url.rfind(prefix, 0) != 0)
+            return std::nullopt;
+        visits.push_back(std::stol(entry.url.substr(prefix.size())));
     }
     std::sort(visits.begin(), visits.end());
     return visits;
@@ -242,6 +242,89 @@ TEST(CrashSafety, KilledFileWriterInTheMiddleOfBurstsLeavesAWholeHistory)
     EXPECT_TRUE(temporaries(dir.path()).empty());
     EXPECT_EQ(historyVisits(dir / "history.json")->size(), visits + 20);
     std::printf("%d kills, %zu visits, %d interrupted writes\n", kBurstKills, visits, interrupted);
+}
+
+TEST(CrashSafety, KilledDuringBurstsOfVisitsLosesNoVisitOlderThanASecond)
+{
+    constexpr int kJournalKills = 30;
+    std::mt19937 random(kSeed + 2);
+    std::uniform_int_distribution<int> runMillis(0, 3000);
+    TempDir dir;
+
+    size_t visits = 0;
+    long checked = 0;
+    int interrupted = 0;
+    for (int kill = 0; kill < kJournalKills; ++kill) {
+        int output = -1;
+        pid_t pid = startWriterWith({ "--journal", dir.path().string() }, &output);
+        ASSERT_GT(pid, 0);
+        // The numbers of the visits the writer has recorded, each with when we heard of it.
+        std::vector<std::pair<long, std::chrono::steady_clock::time_point>> heard;
+        std::string pending;
+        auto listen = [&](int timeoutMillis) {
+            pollfd ready { output, POLLIN, 0 };
+            if (poll(&ready, 1, timeoutMillis) <= 0)
+                return;
+            char bytes[4096];
+            ssize_t got = read(output, bytes, sizeof bytes);
+            for (ssize_t i = 0; i < got; ++i) {
+                if (bytes[i] != '\n') {
+                    pending += bytes[i];
+                    continue;
+                }
+                heard.emplace_back(std::stol(pending), std::chrono::steady_clock::now());
+                pending.clear();
+            }
+        };
+        auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(runMillis(random));
+        while (std::chrono::steady_clock::now() < killAt)
+            listen(5);
+        ::kill(pid, SIGKILL);
+        const auto killed = std::chrono::steady_clock::now();
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        close(output);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "writer stopped by itself, status " << status;
+
+        // The history loads whole: every visit once, none lost from earlier runs, and every
+        // visit recorded more than a second before the kill is there.
+        auto recorded = historyVisits(dir / "history.json");
+        ASSERT_TRUE(recorded) << "history does not load after kill " << kill;
+        ASSERT_GE(recorded->size(), visits) << "visits lost at kill " << kill;
+        for (size_t i = 0; i < recorded->size(); ++i)
+            ASSERT_EQ((*recorded)[i], static_cast<long>(i)) << "kill " << kill;
+        for (const auto& [number, when] : heard) {
+            if (killed - when > std::chrono::seconds(1)) {
+                ASSERT_LT(number, static_cast<long>(recorded->size()))
+                    << "visit recorded over a second before kill " << kill << " lost";
+                ++checked;
+            }
+        }
+        visits = recorded->size();
+        for (const auto& [file, count] : temporaries(dir.path())) {
+            ASSERT_LE(count, 1) << file << " temporaries pile up at kill " << kill;
+            ++interrupted;
+        }
+    }
+
+    int output = -1;
+    pid_t pid = startWriterWith({ "--journal", dir.path().string(), "3" }, &output);
+    ASSERT_GT(pid, 0);
+    char bytes[4096];
+    while (read(output, bytes, sizeof bytes) > 0) { }
+    close(output);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(temporaries(dir.path()).empty());
+    EXPECT_EQ(historyVisits(dir / "history.json")->size(), visits + 30);
+    // A run that ends folds everything into the file: the journal holds no visit.
+    EXPECT_EQ(readWholeFile(dir / "history.json.journal").contents.find("\"n\":"),
+        std::string::npos);
+    EXPECT_GT(checked, 0);
+    std::printf("%d kills, %zu visits, %ld of them checked as over a second old, %d interrupted "
+                "writes\n",
+        kJournalKills, visits, checked, interrupted);
 }
 
 } // namespace qv::test

@@ -1,5 +1,5 @@
-// Writes history.json, tab.json and defaults.json in a loop through the browser's own writers,
-// so a test can kill it at any moment.
+// Writes history.json (and its journal), tab.json and defaults.json in a loop through the
+// browser's own writers, so a test can kill it at any moment.
 #include "crash_files.h"
 
 #include "base/atomic_file.h"
@@ -7,10 +7,12 @@
 #include "base/user_defaults.h"
 #include "history/history_store.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -18,8 +20,8 @@ namespace {
 
 constexpr long kBurstVisits = 20;
 
-// Visits in bursts that the file writer coalesces, each burst flushed before the next; BURSTS
-// of them, or until killed.
+// Visits in bursts that the file writer coalesces into one fold, each burst flushed before the
+// next; BURSTS of them, or until killed.
 int writeBursts(const fs::path& folder, long bursts)
 {
     qv::FileWriter writer;
@@ -48,16 +50,54 @@ int writeBursts(const fs::path& folder, long bursts)
     return 0;
 }
 
+// Visits in bursts with pauses between, never waiting for a write: each is only handed to the
+// journal, and the file is folded every kFoldEvery. Each visit's number goes to stdout once
+// addVisit has returned, so the test knows when it was recorded.
+int writeJournal(const fs::path& folder, long bursts)
+{
+    // Longer than a second, so that visits over a second old are often in the journal only.
+    constexpr std::chrono::milliseconds kFoldEvery { 1500 };
+    qv::FileWriter writer;
+    qv::HistoryStore history(folder / "history.json", writer, {}, kFoldEvery);
+    if (!history.load() || history.readOnly()) {
+        std::fprintf(stderr, "history unreadable\n");
+        return 3;
+    }
+    long n = static_cast<long>(history.entries().size());
+    std::fputc('w', stdout);
+    std::fflush(stdout);
+    for (long burst = 0; bursts < 0 || burst < bursts; ++burst) {
+        for (long i = 0; i < kBurstVisits / 2; ++i, ++n) {
+            if (!history.addVisit(qv::test::crashVisitURL(n), "Visit " + std::to_string(n),
+                    qv::HistoryClock::now())) {
+                std::fprintf(stderr, "visit %ld not taken\n", n);
+                return 4;
+            }
+            std::printf("%ld\n", n);
+            std::fflush(stdout);
+        }
+        if (!history.takeWriteFailures().empty()) {
+            std::fprintf(stderr, "burst %ld not saved\n", burst);
+            return 4;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    return 0;
+}
+
 } // namespace
 
-// Usage: crash_writer FOLDER [STEPS], or crash_writer --bursts FOLDER [BURSTS]. Without a
-// count it writes until it is killed. Step n records visit n (written before the step goes
-// on), then writes the tabs of step n, then the defaults of step n; it starts at the number of
-// visits the history already holds, after finishing the step before it.
+// Usage: crash_writer FOLDER [STEPS], crash_writer --bursts FOLDER [BURSTS] or crash_writer
+// --journal FOLDER [BURSTS]. Without a count it writes until it is killed. Step n records visit
+// n (flushed, so folded into the file, before the step goes on), then writes the tabs of step n,
+// then the defaults of step n; it starts at the number of visits the history already holds,
+// after finishing the step before it.
 int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "--bursts") == 0)
         return writeBursts(argv[2], argc > 3 ? std::atol(argv[3]) : -1);
+    if (argc >= 3 && std::strcmp(argv[1], "--journal") == 0)
+        return writeJournal(argv[2], argc > 3 ? std::atol(argv[3]) : -1);
     if (argc < 2) {
         std::fprintf(stderr, "usage: crash_writer FOLDER [STEPS]\n");
         return 2;

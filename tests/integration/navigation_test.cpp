@@ -3,8 +3,12 @@
 #include "support/browser_fixture.h"
 
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/json_text.h"
+#include "history/history_store.h"
 #include "platform/storage_locations.h"
+
+#include <algorithm>
 
 namespace qv::test {
 
@@ -13,21 +17,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Every visit of "history.json" in file order, as (url, title).
+// Every visit of the history as the browser reads it at start-up (the file and its journal, so
+// what is on disk), oldest first, as (url, title).
 std::vector<std::pair<std::string, std::string>> historyVisits(const fs::path& file)
 {
     std::vector<std::pair<std::string, std::string>> visits;
-    FileRead read = readWholeFile(file);
-    if (read.status != ReadStatus::Ok)
+    FileWriter writer;
+    HistoryStore store(file, writer);
+    if (!store.load())
         return visits;
-    Json root = parseJson(read.contents).value_or(Json());
-    if (!root.is_object() || !root.contains("years"))
-        return visits;
-    for (auto& [year, months] : root["years"].items())
-        for (auto& [month, days] : months.items())
-            for (auto& [day, records] : days.items())
-                for (auto& record : records)
-                    visits.emplace_back(record.value("url", ""), record.value("title", ""));
+    for (const HistoryEntry& entry : store.entries())
+        visits.emplace_back(entry.url, entry.title);
+    std::reverse(visits.begin(), visits.end());
     return visits;
 }
 
