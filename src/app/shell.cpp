@@ -33,9 +33,30 @@ Shell::Shell(Glib::RefPtr<Gtk::Application> application)
 {
     if (m_defaults->loadProblem())
         logLine(*m_defaults->loadProblem());
+    // A failed write is shown on the main loop, while the shell is still there to show it.
+    m_defaults->writeThrough(*m_fileWriter, [alive = std::weak_ptr<char>(m_alive), this](const std::string& message) {
+        struct Report {
+            std::weak_ptr<char> alive;
+            Shell* shell;
+            std::string message;
+        };
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                auto* report = static_cast<Report*>(data);
+                if (report->alive.lock())
+                    report->shell->defaultsWriteFailed(report->message);
+                return G_SOURCE_REMOVE;
+            },
+            new Report { alive, this, message }, [](gpointer data) { delete static_cast<Report*>(data); });
+    });
 }
 
-Shell::~Shell() { flushFiles(); }
+Shell::~Shell()
+{
+    m_alive.reset();
+    flushFiles();
+}
 
 void Shell::flushFiles() { m_fileWriter->flush(); }
 
@@ -49,13 +70,17 @@ void Shell::showError(const std::string& message)
 void Shell::setDefaultsValue(std::string_view key, Json value)
 {
     auto saved = m_defaults->setObject(key, std::move(value));
-    if (saved)
-        return;
-    // One alert per key and run: a disk that refuses every write must not bury the user.
-    if (m_defaultsWriteFailuresReported.insert(std::string(key)).second)
-        showError(saved.error());
+    if (!saved)
+        defaultsWriteFailed(saved.error());
+}
+
+void Shell::defaultsWriteFailed(const std::string& message)
+{
+    // One alert per reason and run: a disk that refuses every write must not bury the user.
+    if (m_defaultsWriteFailuresReported.insert(message).second)
+        showError(message);
     else
-        logLine(saved.error());
+        logLine(message);
 }
 
 void Shell::setWindow(BrowserWindow* window)

@@ -66,6 +66,7 @@ private:
     void windowWillClose(Gtk::Window& window);
     void windowDidBecomeKey(Gtk::Window& window);
     void applyWindowCss();
+    void defaultsWriteFailed(const std::string& message);
 
     Glib::RefPtr<Gtk::Application> m_application;
     std::unique_ptr<UserDefaults> m_defaults;
@@ -73,6 +74,8 @@ private:
     // writes what they left pending.
     std::unique_ptr<FileWriter> m_fileWriter = std::make_unique<FileWriter>();
     std::set<std::string, std::less<>> m_defaultsWriteFailuresReported;
+    // Reports from the writer's thread reach the shell only while this is set.
+    std::shared_ptr<char> m_alive = std::make_shared<char>(0);
     BrowserWindow* m_window = nullptr;
     std::vector<AuxiliaryWindow*> m_auxiliaryWindows;
     bool m_closingApplication = false;

@@ -3,6 +3,7 @@
 
 #include "base/atomic_file.h"
 #include "base/bad_file.h"
+#include "base/file_writer.h"
 #include "base/text_util.h"
 
 #include <system_error>
@@ -132,9 +133,28 @@ Result<Done> UserDefaults::write()
     if (m_unkeptFile)
         return Result<Done>::failure(
             "Defaults file " + m_file.string() + " was left as it is: no copy of it could be kept");
+    std::string contents = dumpJson(m_values, 2) + "\n";
+    if (m_writer) {
+        FileWriteHooks hooks;
+        hooks.done = [failed = m_writeFailed](const FileWriteReport& report) {
+            if (report.kind != FileWriteReport::Kind::Written && failed)
+                failed(report.message);
+        };
+        m_writer->submit(m_file, std::move(contents), std::move(hooks));
+        return Done {};
+    }
     std::error_code ec;
     fs::create_directories(m_file.parent_path(), ec);
-    return writeFileAtomically(m_file, dumpJson(m_values, 2) + "\n");
+    return writeFileAtomically(m_file, contents);
+}
+
+void UserDefaults::writeThrough(FileWriter& writer, std::function<void(const std::string&)> failed)
+{
+    // The writer does not make folders; this one is made once, here.
+    std::error_code ec;
+    fs::create_directories(m_file.parent_path(), ec);
+    m_writer = &writer;
+    m_writeFailed = std::move(failed);
 }
 
 } // namespace qv

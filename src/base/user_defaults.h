@@ -5,12 +5,15 @@
 #include "base/result.h"
 
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace qv {
+
+class FileWriter;
 
 inline constexpr const char* kDarkModeKey = "QuivelDarkMode";
 inline constexpr const char* kProfilesKey = "QuivelProfiles";
@@ -49,6 +52,11 @@ public:
     // The same without a copy; valid until the key is next set or removed.
     const Json& valueForKey(std::string_view key) const;
 
+    // From now on the file is written by `writer`, off the calling thread: a set only fails when
+    // the file is never to be written; a write that fails later is handed to `failed`, on the
+    // writer's thread.
+    void writeThrough(FileWriter& writer, std::function<void(const std::string&)> failed);
+
     Result<Done> setObject(std::string_view key, Json value);
     Result<Done> setBool(std::string_view key, bool value) { return setObject(key, Json(value)); }
     Result<Done> removeObject(std::string_view key);
@@ -65,6 +73,8 @@ private:
     Json m_values = Json::object();
     std::optional<std::string> m_loadProblem;
     bool m_unkeptFile = false; // unusable and not copied aside: never written over
+    FileWriter* m_writer = nullptr;
+    std::function<void(const std::string&)> m_writeFailed;
 };
 
 } // namespace qv

@@ -4,18 +4,14 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
-#include "downloads/download_service.h"
-#include "extensions/extension_service.h"
-#include "history/history_service.h"
-#include "profiles/profile_service.h"
-#include "tabs/tab_service.h"
-
-#include "app/browser_window.h"
-
 #include "base/text_util.h"
 #include "base/url.h"
+#include "downloads/download_service.h"
+#include "extensions/extension_service.h"
 #include "platform/address_probe.h"
+#include "profiles/profile_service.h"
 #include "tabs/tab_model.h"
+#include "tabs/tab_service.h"
 
 #include <thread>
 

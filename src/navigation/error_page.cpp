@@ -4,17 +4,11 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
-#include "downloads/download_service.h"
-#include "extensions/extension_service.h"
-#include "history/history_service.h"
-#include "profiles/profile_service.h"
-#include "tabs/tab_service.h"
-
-#include "app/browser_window.h"
 #include "app/web_views.h"
 #include "base/atomic_file.h"
 #include "navigation/error_page_rules.h"
 #include "platform/storage_locations.h"
+#include "tabs/tab_service.h"
 
 
 namespace qv {

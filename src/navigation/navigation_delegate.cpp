@@ -4,16 +4,15 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
+#include "app/web_views.h"
+#include "base/text_util.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
 #include "history/history_service.h"
-#include "profiles/profile_service.h"
-#include "tabs/tab_service.h"
-
-#include "app/web_views.h"
-#include "base/text_util.h"
 #include "platform/address_probe.h"
+#include "profiles/profile_service.h"
 #include "tabs/tab_model.h"
+#include "tabs/tab_service.h"
 
 #include <libsoup/soup.h>
 

@@ -4,15 +4,16 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
+#include "base/file_writer.h"
 #include "base/uuid.h"
 #include "extensions/extension_service.h"
 #include "history/history_service.h"
+#include "navigation/address_resolution.h"
 #include "navigation/navigation_service.h"
 #include "platform/http_client.h"
 #include "profiles/profile_service.h"
-#include "navigation/address_resolution.h"
-#include "tabs/activity_rules.h"
 #include "profiles/storage_editor_rules.h"
+#include "tabs/activity_rules.h"
 #include "tabs/tab_strip_view.h"
 
 namespace qv {
@@ -252,8 +253,9 @@ void TabService::saveTabsSnapshot()
         entries.push_back({ tab.id(), uri.empty() ? tab.url() : uri, tab.title(),
             tab.profileID(), tab.lazy(), &tab == m_tabs.selected() });
     }
-    // Best effort: the snapshot is never read back, so a failed write is dropped.
-    (void)writeTabsSnapshot(m_tabsFileURL, entries);
+    // Best effort: the snapshot is never read back, so a failed write is dropped. A burst of
+    // changes (a page animating its title) is one write, off this thread.
+    m_services.shell->fileWriter().submit(m_tabsFileURL, tabsSnapshotJson(entries));
 }
 
 void TabService::selectTabByShortcut(TabShortcut shortcut, size_t number)

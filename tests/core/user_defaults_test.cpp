@@ -1,5 +1,6 @@
 // User defaults: typed keys, bad files kept aside, atomic rewrites.
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/user_defaults.h"
 #include "temp_dir.h"
 
@@ -139,6 +140,34 @@ TEST(UserDefaults, AnUnreadableFileIsMovedAsideBeforeANewOneIsWritten)
     EXPECT_EQ(readText(dir / "defaults.json.bad" / "inside"), "kept");
     ASSERT_TRUE(defaults.setBool(kDarkModeKey, true).ok());
     EXPECT_TRUE(UserDefaults(file).boolForKey(kDarkModeKey));
+}
+
+TEST(UserDefaults, WrittenThroughTheWriterTheLatestValuesReachTheDiskAndFailuresComeBack)
+{
+    test::TempDir dir;
+    auto file = dir / "QuivelBrowser" / "defaults.json";
+    std::vector<std::string> failures;
+    {
+        FileWriter writer(std::chrono::hours(1));
+        UserDefaults defaults(file);
+        defaults.writeThrough(writer, [&](const std::string& message) { failures.push_back(message); });
+        ASSERT_TRUE(defaults.setBool(kDarkModeKey, true).ok());
+        ASSERT_TRUE(defaults.setObject(kCurrentProfileKey, "work").ok());
+        // Nothing is written on the calling thread; flushing writes the latest values.
+        EXPECT_FALSE(std::filesystem::exists(file));
+        writer.flush();
+        UserDefaults again(file);
+        EXPECT_TRUE(again.boolForKey(kDarkModeKey));
+        EXPECT_EQ(again.stringForKey(kCurrentProfileKey), "work");
+
+        // A folder where the file goes: the write fails later, and says so.
+        std::filesystem::remove(file);
+        std::filesystem::create_directory(file);
+        ASSERT_TRUE(defaults.setBool(kDarkModeKey, false).ok());
+        writer.flush();
+    }
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(failures[0].find(file.string()), std::string::npos) << failures[0];
 }
 
 TEST(AtomicFile, ReplacesWholeFileAndTellsMissingFromFailed)

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kWorkID = "0F1E2D3C-4B5A-4978-8796-A5B4C3D2E1F0";
 
-Json storedDefaults()
+Json storedDefaultsFile()
 {
     FileRead read = readWholeFile(defaultsFileURL());
     return read.status == ReadStatus::Ok ? parseJson(read.contents).value_or(Json()) : Json();
@@ -33,6 +33,11 @@ void writeDefaults(const Json& document)
 
 class ProfilesTest : public BrowserTest {
 protected:
+    Json storedDefaults()
+    {
+        flushFiles();
+        return storedDefaultsFile();
+    }
     // Loads the store page in the selected tab and runs a script there.
     std::string onStorePage(const std::string& script)
     {

@@ -22,6 +22,7 @@ namespace {
     // The defaults key as written to disk, not as cached in memory.
     std::optional<bool> storedDarkMode()
     {
+        flushFiles();
         auto file = testHome() / ".config/QuivelBrowser/defaults.json";
         FileRead read = readWholeFile(file);
         if (read.status != ReadStatus::Ok)

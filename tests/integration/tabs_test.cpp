@@ -14,8 +14,9 @@ namespace qv::test {
 
 namespace {
 
-Json readSnapshot(const BrowserController& controller)
+Json readSnapshot(BrowserController& controller)
 {
+    controller.shell().flushFiles();
     FileRead read = readWholeFile(controller.tabs().tabsFileURL());
     return read.status == ReadStatus::Ok ? parseJson(read.contents).value_or(Json()) : Json();
 }

@@ -126,6 +126,7 @@ TEST_F(WindowTest, ReorderedStripIsWrittenToTheSnapshot)
     threeTabs();
     auto ids = order(controller());
     controller().tabs().moveBrowserTabWithID(ids[2], ids[0], false);
+    flushFiles();
     FileRead read = readWholeFile(controller().tabs().tabsFileURL());
     auto snapshot = parseJson(read.contents);
     ASSERT_TRUE(snapshot);
@@ -199,6 +200,7 @@ TEST_F(DarkWindowTest, UnreadableDefaultsStartLightAndAreKeptAside)
     // Selecting a tab writes the current profile; the bad copy stays.
     controller().tabs().createBrowserTabWithURL(std::nullopt);
     controller().tabs().selectBrowserTabAtIndex(0);
+    flushFiles();
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, "{not json");
     EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
 }
@@ -216,6 +218,7 @@ TEST_F(DarkWindowTest, DefaultsTooDeepToCopyStartLightAndAreKeptAside)
     // The next write starts a new file and leaves the copy alone.
     controller().tabs().createBrowserTabWithURL(std::nullopt);
     controller().tabs().selectBrowserTabAtIndex(0);
+    flushFiles();
     EXPECT_EQ(readWholeFile(dir / "defaults.json.bad").contents, deep);
     EXPECT_TRUE(parseJson(readWholeFile(dir / "defaults.json").contents).has_value());
 }
@@ -240,6 +243,7 @@ TEST_F(DarkWindowTest, CMakeListsInWorkingDirectoryKeepsDataFilesThere)
     EXPECT_EQ(controller().tabs().tabsFileURL(), testWorkingDirectory() / "tab.json");
     // An old snapshot is never read: one fresh tab.
     EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);
+    flushFiles();
     auto snapshot = parseJson(readWholeFile(testWorkingDirectory() / "tab.json").contents);
     ASSERT_TRUE(snapshot && snapshot->size() == 1);
     EXPECT_NE((*snapshot)[0]["id"], "OLD");

@@ -238,6 +238,12 @@ void BrowserTest::launch()
     ASSERT_TRUE(waitUntil([&] { return m_controller->window() && m_controller->window()->get_mapped(); }));
 }
 
+void BrowserTest::flushFiles()
+{
+    if (m_controller)
+        m_controller->shell().flushFiles();
+}
+
 void BrowserTest::shutDown()
 {
     if (m_controller && m_controller->window() && m_controller->window()->get_visible())

@@ -125,6 +125,8 @@ protected:
     void shutDown();
 
     BrowserController& controller() { return *m_controller; }
+    // Files are written off the main thread; a test reading one waits for what is pending.
+    void flushFiles();
     WebKitWebView* selectedView() { return m_controller->tabs().selectedWebView(); }
 
     // Types into the address field and presses Return.

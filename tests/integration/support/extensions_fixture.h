@@ -62,6 +62,7 @@ protected:
 
     Json storedDefaults()
     {
+        flushFiles();
         FileRead read = readWholeFile(testHome() / ".config/QuivelBrowser/defaults.json");
         return read.status == ReadStatus::Ok ? parsedOrNull(read.contents) : Json::object();
     }
