@@ -22,7 +22,6 @@ namespace {
     // The defaults key as written to disk, not as cached in memory.
     std::optional<bool> storedDarkMode()
     {
-        flushFiles();
         auto file = testHome() / ".config/QuivelBrowser/defaults.json";
         FileRead read = readWholeFile(file);
         if (read.status != ReadStatus::Ok)
@@ -87,6 +86,7 @@ TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)
     Gtk::ToggleButton& toggle = controller().window()->darkModeButton();
     toggle.set_active(true); // what a click does
     EXPECT_TRUE(prefersDark());
+    flushFiles();
     EXPECT_EQ(storedDarkMode(), std::optional<bool>(true));
     for (auto* window : windows)
         EXPECT_TRUE(window->has_css_class("qv-dark")) << window->get_title();
@@ -101,6 +101,7 @@ TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)
 
     toggle.set_active(false);
     EXPECT_FALSE(prefersDark());
+    flushFiles();
     EXPECT_EQ(storedDarkMode(), std::optional<bool>(false));
     for (auto* window : windows)
         EXPECT_FALSE(window->has_css_class("qv-dark")) << window->get_title();
