@@ -4,6 +4,7 @@
 #include "app/auxiliary_window.h"
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
+#include "app/web_views.h"
 #include "platform/alerts.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
@@ -35,20 +36,7 @@ Shell::Shell(Glib::RefPtr<Gtk::Application> application)
         logLine(*m_defaults->loadProblem());
     // A failed write is shown on the main loop, while the shell is still there to show it.
     m_defaults->writeThrough(*m_fileWriter, [alive = std::weak_ptr<char>(m_alive), this](const std::string& message) {
-        struct Report {
-            std::weak_ptr<char> alive;
-            Shell* shell;
-            std::string message;
-        };
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            [](gpointer data) -> gboolean {
-                auto* report = static_cast<Report*>(data);
-                if (report->alive.lock())
-                    report->shell->defaultsWriteFailed(report->message);
-                return G_SOURCE_REMOVE;
-            },
-            new Report { alive, this, message }, [](gpointer data) { delete static_cast<Report*>(data); });
+        runOnMainLoop(alive, [this, message] { defaultsWriteFailed(message); });
     });
 }
 

@@ -120,6 +120,24 @@ std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter)
     return static_cast<std::size_t>(length);
 }
 
+void runOnMainLoop(Lifetime::Token owner, std::function<void()> run)
+{
+    struct Call {
+        Lifetime::Token owner;
+        std::function<void()> run;
+    };
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            auto* call = static_cast<Call*>(data);
+            if (call->owner.lock())
+                call->run();
+            return G_SOURCE_REMOVE;
+        },
+        new Call { std::move(owner), std::move(run) },
+        [](gpointer data) { delete static_cast<Call*>(data); });
+}
+
 Lifetime::Token Lifetime::ofProcess()
 {
     static const Lifetime process;

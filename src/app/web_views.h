@@ -58,6 +58,10 @@ private:
     std::shared_ptr<const void> m_alive = std::make_shared<char>(0);
 };
 
+// Runs `run` on the main loop, unless the owner has gone by then. Safe from any thread: how a
+// worker or the file writer reports back.
+void runOnMainLoop(Lifetime::Token owner, std::function<void()> run);
+
 // How a script is run in a view's main frame: as an expression or the body of an async
 // function (PageScriptKind), in a world (nullptr: the page's own), named in error messages by
 // sourceName when given.

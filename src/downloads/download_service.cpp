@@ -118,8 +118,25 @@ void DownloadService::makeStore()
     fs::path historyFile = history.empty() ? historyURL() : history;
     m_downloadsFileURL = historyFile.parent_path() / std::string(kDownloadsFileName);
     // The same store is kept, so an unusable file is reported once, not at every showing.
-    if (!m_downloadStore || m_downloadStore->fileURL() != m_downloadsFileURL)
-        m_downloadStore = std::make_unique<DownloadStore>(m_downloadsFileURL);
+    if (m_downloadStore && m_downloadStore->fileURL() == m_downloadsFileURL)
+        return;
+    auto report = [alive = m_lifetime.token(), downloads = this] {
+        runOnMainLoop(alive, [downloads] { downloads->reportListWrites(); });
+    };
+    m_downloadStore = std::make_unique<DownloadStore>(
+        m_downloadsFileURL, m_services.shell->fileWriter(), report);
+}
+
+void DownloadService::reportListWrites()
+{
+    if (!m_downloadStore)
+        return;
+    for (const DownloadWriteFailure& failure : m_downloadStore->takeWriteFailures()) {
+        if (failure.removal)
+            m_services.shell->showError(failure.message);
+        else
+            logLine(failure.message);
+    }
 }
 
 void DownloadService::loadDownloads()
@@ -147,7 +164,8 @@ void DownloadService::recordCompletedDownloadURL(
         = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now());
     if (outcome.loadProblem)
         m_services.shell->showError(*outcome.loadProblem);
-    // The record stays in memory; the file left as it was is what the next reading shows.
+    // The record stays in memory; the file left as it was is what the next reading shows. A
+    // write that fails later is logged by reportListWrites.
     if (outcome.writeProblem)
         logLine(*outcome.writeProblem);
     if (outcome.recorded)

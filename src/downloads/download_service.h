@@ -90,6 +90,8 @@ private:
     void reportDownloadFailure(WebKitWebView* webView, const std::string& name,
         const std::optional<std::string>& source, const std::string& message);
     void makeStore();
+    // Failed writes of the list, on the main loop: a removal's is shown, a record's logged.
+    void reportListWrites();
 
     const Services& m_services;
     std::filesystem::path m_downloadsFileURL;
@@ -104,6 +106,7 @@ private:
     sigc::signal<void()> m_recordsChanged;
     sigc::signal<void()> m_failuresChanged;
     sigc::signal<void()> m_showDownloadsRequested;
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

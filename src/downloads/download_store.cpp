@@ -3,14 +3,17 @@
 
 #include "base/atomic_file.h"
 #include "base/bad_file.h"
+#include "base/file_writer.h"
 #include "base/paths.h"
 #include "base/url.h"
 #include "base/utc_time.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <sys/stat.h>
 #include <system_error>
+#include <utility>
 
 namespace qv {
 
@@ -110,10 +113,82 @@ std::string downloadFailedMessage(std::string_view description)
     return "Download failed: " + std::string(description);
 }
 
-DownloadStore::DownloadStore(fs::path file)
+struct DownloadStore::WriteState {
+    fs::path file;
+    std::function<void()> reported;
+    std::mutex mutex;
+    // The file as this store last read or wrote it; another one in its place is checked before
+    // it is written over.
+    std::optional<FileIdentity> seen;
+    // Writes handed to the writer, numbered, and the last one done. The writer coalesces a burst
+    // and runs only the latest hooks, so a count of writes would never come back to zero; until
+    // the last submitted is done, the file is older than memory.
+    std::uint64_t submitted = 0;
+    std::uint64_t settled = 0;
+    bool inFlight() const { return settled < submitted; }
+    // A removal is among the writes not yet done (its failure is shown, not only logged).
+    bool removalPending = false;
+    // Set while the file in place is unusable and no copy of it could be kept.
+    std::optional<std::string> blocked;
+    std::vector<DownloadWriteFailure> failures;
+
+    // On the writer's thread, just before a write.
+    std::optional<std::string> check()
+    {
+        std::error_code ec;
+        fs::create_directories(file.parent_path(), ec);
+        std::optional<FileIdentity> identity = identify(file);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (blocked)
+                return blocked;
+            if (!identity || (seen && *identity == *seen))
+                return std::nullopt;
+        }
+        // A file put in place by someone else is kept aside when it is unusable.
+        FileRead read = readWholeFile(file, kDownloadsFileLimit);
+        if (read.status != ReadStatus::Missing && parseDownloadList(read).problem) {
+            auto kept = keepBadFileAside(file, read);
+            if (!kept)
+                return kept.error();
+        }
+        return std::nullopt;
+    }
+
+    // On the writer's thread, after the write or refusal.
+    void done(const FileWriteReport& report, std::uint64_t number)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            settled = std::max(settled, number);
+            bool removal = removalPending;
+            if (!inFlight())
+                removalPending = false;
+            if (report.kind == FileWriteReport::Kind::Written) {
+                seen = identify(file);
+                return;
+            }
+            std::string reason = report.message.empty() ? "write failed" : report.message;
+            failures.push_back({ removal ? "Could not update the Downloads list: " + reason
+                                         : reason,
+                removal });
+        }
+        if (reported)
+            reported();
+    }
+};
+
+DownloadStore::DownloadStore(fs::path file, FileWriter& writer, std::function<void()> writeReported)
     : m_file(std::move(file))
+    , m_writer(writer)
+    , m_writeState(std::make_shared<WriteState>())
 {
+    m_writeState->file = m_file;
+    m_writeState->reported = std::move(writeReported);
 }
+
+// Writes still queued finish without us: their hooks hold the state, not the store.
+DownloadStore::~DownloadStore() = default;
 
 std::optional<DownloadStore::FileIdentity> DownloadStore::identify(const fs::path& file)
 {
@@ -132,21 +207,28 @@ DownloadRecord DownloadStore::recordAt(size_t row) const
 
 std::optional<std::string> DownloadStore::load()
 {
+    WriteState& state = *m_writeState;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (m_loaded && state.inFlight())
+            return std::nullopt;
+    }
     m_loaded = true;
     m_entries.clear();
     // Taken before reading, so a change during the read is noticed before the next write.
     std::optional<FileIdentity> identity = identify(m_file);
     FileRead read = readWholeFile(m_file, kDownloadsFileLimit);
-    m_seenFile = identity;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.seen = identity;
     if (read.status == ReadStatus::Missing) {
-        m_writeBlocked.reset();
-        m_seenFile.reset();
+        state.blocked.reset();
+        state.seen.reset();
         return std::nullopt;
     }
     ParsedList list = parseDownloadList(read);
     m_entries = std::move(list.objects);
     if (!list.problem) {
-        m_writeBlocked.reset();
+        state.blocked.reset();
         return std::nullopt;
     }
     if (identity && m_reportedFile && *identity == *m_reportedFile)
@@ -155,40 +237,38 @@ std::optional<std::string> DownloadStore::load()
     std::string message = "The Downloads list " + m_file.string() + " " + *list.problem;
     auto kept = keepBadFileAside(m_file, read);
     if (kept) {
-        m_writeBlocked.reset();
+        state.blocked.reset();
         if (read.status != ReadStatus::Ok)
-            m_seenFile.reset(); // it was moved away
+            state.seen.reset(); // it was moved away
         return message + "; it was kept as " + kept->string() + " and a new list was started.";
     }
-    m_writeBlocked = message + " and " + kept.error();
-    return *m_writeBlocked + "; the list will not be saved.";
+    state.blocked = message + " and " + kept.error();
+    return *state.blocked + "; the list will not be saved.";
 }
 
-Result<Done> DownloadStore::write(const std::vector<Json>& entries)
+void DownloadStore::submit(const std::vector<Json>& entries, bool removal)
 {
-    // A file put in place since this store last looked is checked before it is replaced.
-    std::optional<FileIdentity> identity = identify(m_file);
-    if (identity && !(m_seenFile && *identity == *m_seenFile)) {
-        FileRead read = readWholeFile(m_file, kDownloadsFileLimit);
-        if (read.status != ReadStatus::Missing && parseDownloadList(read).problem) {
-            auto kept = keepBadFileAside(m_file, read);
-            if (!kept)
-                return Result<Done>::failure(kept.error());
-            m_writeBlocked.reset();
-        }
-    }
-    if (m_writeBlocked)
-        return Result<Done>::failure(*m_writeBlocked);
     Json list = Json::array();
     for (const Json& entry : entries)
         list.push_back(entry);
-    std::error_code ec;
-    fs::create_directories(m_file.parent_path(), ec);
-    auto written = writeFileAtomically(m_file, dumpJson(list, 2) + "\n");
-    if (!written)
-        return written;
-    m_seenFile = identify(m_file);
-    return Done {};
+    std::uint64_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        number = ++m_writeState->submitted;
+        m_writeState->removalPending = m_writeState->removalPending || removal;
+    }
+    FileWriteHooks hooks;
+    hooks.check = [state = m_writeState](const fs::path&) { return state->check(); };
+    hooks.done = [state = m_writeState, number](const FileWriteReport& report) {
+        state->done(report, number);
+    };
+    m_writer.submit(m_file, dumpJson(list, 2) + "\n", std::move(hooks));
+}
+
+std::vector<DownloadWriteFailure> DownloadStore::takeWriteFailures()
+{
+    std::lock_guard<std::mutex> lock(m_writeState->mutex);
+    return std::exchange(m_writeState->failures, {});
 }
 
 DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
@@ -199,9 +279,16 @@ DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
     if (file.empty() || !file.is_absolute() || !fs::is_regular_file(file, ec))
         return outcome;
     // A list edited or replaced on disk since it was read is read again, so its records are
-    // not lost by writing the old list over them.
+    // not lost by writing the old list over them. While a write of ours is on its way, the
+    // change on disk is ours.
     std::optional<FileIdentity> identity = identify(m_file);
-    bool changed = identity ? !(m_seenFile && *identity == *m_seenFile) : m_seenFile.has_value();
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        const auto& seen = m_writeState->seen;
+        changed = !m_writeState->inFlight()
+            && (identity ? !(seen && *identity == *seen) : seen.has_value());
+    }
     if (!m_loaded || changed)
         outcome.loadProblem = load();
 
@@ -212,9 +299,12 @@ DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
         downloadDateText(moment) };
     m_entries.insert(m_entries.begin(), record.toJson());
     outcome.recorded = true;
-    auto written = write(m_entries);
-    if (!written)
-        outcome.writeProblem = written.error();
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        outcome.writeProblem = m_writeState->blocked;
+    }
+    if (!outcome.writeProblem)
+        submit(m_entries, false);
     return outcome;
 }
 
@@ -229,18 +319,19 @@ DownloadRecording DownloadStore::recordCompletedDownloadURL(std::string_view fil
 
 Result<Done> DownloadStore::removeRecords(const std::vector<size_t>& rows)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_writeState->mutex);
+        if (m_writeState->blocked)
+            return Result<Done>::failure(
+                "Could not update the Downloads list: " + *m_writeState->blocked);
+    }
     std::vector<size_t> sorted = rows;
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    std::vector<Json> remaining = m_entries;
     for (auto it = sorted.rbegin(); it != sorted.rend(); ++it)
-        if (*it < remaining.size())
-            remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(*it));
-    auto written = write(remaining);
-    if (!written)
-        return Result<Done>::failure("Could not update the Downloads list: "
-            + (written.error().empty() ? std::string("write failed") : written.error()));
-    m_entries = std::move(remaining);
+        if (*it < m_entries.size())
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(*it));
+    submit(m_entries, true);
     return Done {};
 }
 

@@ -7,12 +7,16 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qv {
+
+class FileWriter;
 
 using DownloadClock = std::chrono::system_clock;
 
@@ -68,17 +72,30 @@ struct DownloadRecording {
     bool recorded = false; // a record went to the front of entries()
     // The list had to be loaded first and its file was unusable (see DownloadStore::load).
     std::optional<std::string> loadProblem;
-    // The record is in memory only and is lost at the next load.
+    // The list cannot be saved at all: the record is in memory only and lost at the next load.
     std::optional<std::string> writeProblem;
 };
 
-// Owns "downloads.json". Every change rewrites the whole file atomically. A file that exists
-// but cannot be read or understood is never written over: it is kept aside as
+// A write of the list that failed on the writer's thread.
+struct DownloadWriteFailure {
+    std::string message;
+    // A removal the user asked for; a failed record is only logged, as the record stays listed.
+    bool removal = false;
+};
+
+// Owns "downloads.json". Every change is handed to the file writer, which replaces the whole
+// file atomically off the calling thread; failures come back through takeWriteFailures(). A file
+// that exists but cannot be read or understood is never written over: it is kept aside as
 // "downloads.json.bad" (".bad.2", ...) before anything new is written, and when that is
 // impossible the store stops writing.
 class DownloadStore {
 public:
-    explicit DownloadStore(std::filesystem::path file);
+    // writeReported runs on the writer's thread whenever takeWriteFailures() has something new.
+    DownloadStore(std::filesystem::path file, FileWriter& writer,
+        std::function<void()> writeReported = {});
+    ~DownloadStore();
+    DownloadStore(const DownloadStore&) = delete;
+    DownloadStore& operator=(const DownloadStore&) = delete;
 
     const std::filesystem::path& fileURL() const { return m_file; }
     bool isLoaded() const { return m_loaded; }
@@ -89,7 +106,8 @@ public:
     // Rereads the file. Only a missing file is an empty list without comment. Otherwise an
     // unusable file (unreadable, not JSON, not an array, or holding elements that are not
     // objects) gives a message, once per file met: reloading the same file says nothing more.
-    // The objects of an array are still listed.
+    // The objects of an array are still listed. While a write of ours is on its way, the list
+    // in memory is newer than the file and is kept.
     std::optional<std::string> load();
 
     // Adds a record of a file that exists, with the source when it is an absolute address
@@ -101,9 +119,13 @@ public:
     DownloadRecording recordCompletedDownloadURL(std::string_view fileURL,
         std::optional<std::string_view> sourceURL, DownloadClock::time_point moment);
 
-    // Removes the records at these rows (rows past the end are skipped) and writes the list.
-    // The list is unchanged on failure: "Could not update the Downloads list: <reason>".
+    // Removes the records at these rows (rows past the end are skipped) and saves the list. When
+    // the list cannot be saved at all nothing is removed: "Could not update the Downloads list:
+    // <reason>"; a write that fails later is reported with the same words.
     Result<Done> removeRecords(const std::vector<size_t>& rows);
+
+    // Failed writes since the last call, oldest first.
+    std::vector<DownloadWriteFailure> takeWriteFailures();
 
     // The row's file as revealableDownloadPath finds it; a row out of range is the missing
     // file's failure.
@@ -118,19 +140,19 @@ private:
         std::int64_t modifiedNanoseconds = 0;
         bool operator==(const FileIdentity&) const = default;
     };
+    // Shared with the writer's thread.
+    struct WriteState;
+
     static std::optional<FileIdentity> identify(const std::filesystem::path& file);
-    Result<Done> write(const std::vector<Json>& entries);
+    void submit(const std::vector<Json>& entries, bool removal);
 
     std::filesystem::path m_file;
+    FileWriter& m_writer;
     bool m_loaded = false;
     std::vector<Json> m_entries;
-    // The file as this store last read or wrote it; another one in its place is read again
-    // before it is written over.
-    std::optional<FileIdentity> m_seenFile;
+    std::shared_ptr<WriteState> m_writeState;
     // The unusable file last reported, so showing the window again does not repeat it.
     std::optional<FileIdentity> m_reportedFile;
-    // Set while the file in place is unusable and no copy of it could be kept.
-    std::optional<std::string> m_writeBlocked;
 };
 
 } // namespace qv

@@ -6,32 +6,10 @@
 #include "app/shell.h"
 #include "platform/storage_locations.h"
 
-#include <glib.h>
 
 namespace qv {
 
 namespace {
-
-struct HistoryReport {
-    Lifetime::Token alive;
-    HistoryService* history;
-    void (HistoryService::*run)();
-};
-
-// Runs run on the main loop, unless the service has gone by then. Safe from any thread.
-void onMainLoop(Lifetime::Token alive, HistoryService* history, void (HistoryService::*run)())
-{
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto* report = static_cast<HistoryReport*>(data);
-            if (report->alive.lock())
-                (report->history->*report->run)();
-            return G_SOURCE_REMOVE;
-        },
-        new HistoryReport { std::move(alive), history, run },
-        [](gpointer data) { delete static_cast<HistoryReport*>(data); });
-}
 
 // Visits finished before the history was read are kept for it, up to this many.
 constexpr size_t kMaxEarlyVisits = 1000;
@@ -56,7 +34,7 @@ void HistoryService::locateHistory()
     // The writer's and the journal's threads only queue an idle call; the report itself is
     // shown on the main loop.
     auto report = [alive = m_lifetime.token(), history = this] {
-        onMainLoop(alive, history, &HistoryService::reportHistoryWrites);
+        runOnMainLoop(alive, [history] { history->reportHistoryWrites(); });
     };
     m_historyStore = std::make_unique<HistoryStore>(
         m_historyFileURL, m_services.shell->fileWriter(), report);
@@ -71,7 +49,7 @@ void HistoryService::loadHistory()
     m_historyRead = std::async(std::launch::async,
         [file = m_historyFileURL, alive = m_lifetime.token(), history = this] {
             HistoryLoad loaded = HistoryStore::read(file);
-            onMainLoop(alive, history, &HistoryService::waitForHistory);
+            runOnMainLoop(alive, [history] { history->waitForHistory(); });
             return loaded;
         });
 }

@@ -1,5 +1,6 @@
 // The downloads list: records, loading and repairing the file, removal.
 #include "base/atomic_file.h"
+#include "base/file_writer.h"
 #include "base/url.h"
 #include "downloads/download_store.h"
 #include "temp_dir.h"
@@ -15,7 +16,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const fs::path& path) { return readWholeFile(path).contents; }
+// One writer for every store here; a file is read only after what was handed to it is on disk.
+FileWriter& testWriter()
+{
+    static FileWriter writer;
+    return writer;
+}
+
+std::string readText(const fs::path& path)
+{
+    testWriter().flush();
+    return readWholeFile(path).contents;
+}
 
 void writeText(const fs::path& path, const std::string& text)
 {
@@ -41,7 +53,7 @@ TEST(DownloadStore, RecordsGoFirstWithPathNameSourceAndDate)
     test::TempDir dir;
     writeText(dir / "a.txt", "a");
     writeText(dir / "b.txt", "b");
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     auto first = store.recordCompletedDownload(dir / "a.txt", "https://example.test/a", moment(0));
     EXPECT_TRUE(first.recorded);
     EXPECT_FALSE(first.loadProblem || first.writeProblem);
@@ -63,7 +75,7 @@ TEST(DownloadStore, NothingIsRecordedForAMissingFileOrAFolderOrANonFileURL)
 {
     test::TempDir dir;
     fs::create_directory(dir / "folder");
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     EXPECT_FALSE(store.recordCompletedDownload(dir / "gone.txt", std::nullopt, moment(0)).recorded);
     EXPECT_FALSE(store.recordCompletedDownload(dir / "folder", std::nullopt, moment(0)).recorded);
     EXPECT_FALSE(store.recordCompletedDownloadURL("https://example.test/x", std::nullopt, moment(0))
@@ -75,7 +87,7 @@ TEST(DownloadStore, ASourceThatIsNotAnAddressIsRecordedAsEmpty)
 {
     test::TempDir dir;
     writeText(dir / "a.txt", "a");
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     store.recordCompletedDownload(dir / "a.txt", "not an address", moment(0));
     EXPECT_EQ(store.recordAt(0).source, "");
 }
@@ -85,7 +97,7 @@ TEST(DownloadStore, LoadKeepsObjectsInFileOrderWithOnlyTheirStringFields)
     test::TempDir dir;
     writeText(dir / "downloads.json",
         R"([{"path": "/x", "extra": [[[1]]], "date": 3}, {"name": 5}])");
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     EXPECT_FALSE(store.load());
     ASSERT_EQ(store.entries().size(), 2u);
     EXPECT_EQ(store.entries()[0], Json({ { "path", "/x" } }));
@@ -96,7 +108,7 @@ TEST(DownloadStore, LoadKeepsObjectsInFileOrderWithOnlyTheirStringFields)
 TEST(DownloadStore, MissingFileIsAnEmptyListWithoutComplaint)
 {
     test::TempDir dir;
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     EXPECT_FALSE(store.load());
     EXPECT_TRUE(store.isLoaded());
     EXPECT_TRUE(store.entries().empty());
@@ -117,7 +129,7 @@ TEST_P(DownloadStoreBadFile, IsKeptByteForByteBeforeTheNextWriteAndReportedOnce)
     auto file = dir / "downloads.json";
     writeText(file, GetParam().contents);
     writeText(dir / "new.txt", "n");
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     auto problem = store.load();
     ASSERT_TRUE(problem.has_value());
     EXPECT_NE(problem->find((dir / "downloads.json.bad").string()), std::string::npos);
@@ -153,7 +165,7 @@ TEST(DownloadStore, AnUnreadableFileIsMovedAsideWhole)
     // A folder in the file's place cannot be read by anyone, root included.
     fs::create_directory(file);
     writeText(file / "inside", "kept");
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     auto problem = store.load();
     ASSERT_TRUE(problem.has_value());
     EXPECT_EQ(readText(dir / "downloads.json.bad" / "inside"), "kept");
@@ -171,7 +183,7 @@ TEST(DownloadStore, AnUnreadableFileWithoutPermissionIsMovedAside)
     auto file = dir / "downloads.json";
     writeText(file, "[{\"path\": \"/x\"}]");
     chmod(file.c_str(), 0);
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     ASSERT_TRUE(store.load().has_value());
     chmod((dir / "downloads.json.bad").c_str(), 0600);
     EXPECT_EQ(readText(dir / "downloads.json.bad"), "[{\"path\": \"/x\"}]");
@@ -182,8 +194,9 @@ TEST(DownloadStore, AFileEditedToGarbageWhileRunningIsKeptBeforeRecording)
     test::TempDir dir;
     auto file = dir / "downloads.json";
     writeText(dir / "a.txt", "a");
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    testWriter().flush();
     writeText(file, "user's half-edited list [");
     auto recording = store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(1));
     EXPECT_TRUE(recording.loadProblem.has_value());
@@ -196,7 +209,7 @@ TEST(DownloadStore, RecordingReadsAListChangedOnDiskInsteadOfWritingOverIt)
     test::TempDir dir;
     auto file = dir / "downloads.json";
     writeText(dir / "a.txt", "a");
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     store.load();
     writeText(file, R"([{"path": "/elsewhere", "name": "e"}])");
     store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
@@ -211,7 +224,7 @@ TEST(DownloadStore, RemovingRowsZeroAndTwoOfFiveRemovesExactlyThose)
     auto file = dir / "downloads.json";
     writeText(
         file, R"([{"name": "0"}, {"name": "1"}, {"name": "2"}, {"name": "3"}, {"name": "4"}])");
-    DownloadStore store(file);
+    DownloadStore store(file, testWriter());
     store.load();
     ASSERT_TRUE(store.removeRecords({ 2, 0, 9, 2 }).ok());
     Json list = fileList(file);
@@ -222,27 +235,61 @@ TEST(DownloadStore, RemovingRowsZeroAndTwoOfFiveRemovesExactlyThose)
     EXPECT_EQ(store.entries().size(), 3u);
 }
 
-TEST(DownloadStore, AFailedRemovalLeavesTheListAsItWas)
+TEST(DownloadStore, FailedWritesComeBackFromTheWriterAndARemovalSaysSo)
 {
     test::TempDir dir;
+    const fs::path file = dir / "blocker" / "downloads.json";
+    DownloadStore store(file, testWriter());
+    EXPECT_FALSE(store.load());
+    // Its folder cannot be made once a file takes its name.
     writeText(dir / "blocker", "a file where the folder should be");
-    DownloadStore store(dir / "blocker" / "downloads.json");
-    store.load();
     writeText(dir / "a.txt", "a");
     auto recording = store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
-    EXPECT_TRUE(recording.recorded);
-    EXPECT_TRUE(recording.writeProblem.has_value());
-    auto removed = store.removeRecords({ 0 });
+    EXPECT_TRUE(recording.recorded && !recording.writeProblem);
+    testWriter().flush();
+    auto failures = store.takeWriteFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_FALSE(failures[0].removal);
+    ASSERT_TRUE(store.removeRecords({ 0 }).ok());
+    testWriter().flush();
+    failures = store.takeWriteFailures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(failures[0].removal);
+    EXPECT_EQ(failures[0].message.rfind("Could not update the Downloads list: ", 0), 0u);
+
+    // A list that can neither be read nor kept aside stops writing at once.
+    DownloadStore blocked(file, testWriter());
+    ASSERT_TRUE(blocked.load().has_value());
+    EXPECT_TRUE(
+        blocked.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(1)).writeProblem);
+    auto removed = blocked.removeRecords({ 0 });
     ASSERT_FALSE(removed.ok());
     EXPECT_EQ(removed.error().rfind("Could not update the Downloads list: ", 0), 0u);
-    EXPECT_EQ(store.entries().size(), 1u);
+    EXPECT_EQ(blocked.entries().size(), 1u);
+}
+
+TEST(DownloadStore, RecordsWaitingForTheWriterSurviveALoadAndLandTogether)
+{
+    test::TempDir dir;
+    writeText(dir / "a.txt", "a");
+    writeText(dir / "b.txt", "b");
+    FileWriter slow(std::chrono::hours(1));
+    DownloadStore store(dir / "downloads.json", slow);
+    store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    store.recordCompletedDownload(dir / "b.txt", std::nullopt, moment(1));
+    // The file is still missing: the list in memory is the newer one.
+    EXPECT_FALSE(store.load());
+    EXPECT_EQ(store.entries().size(), 2u);
+    slow.flush();
+    EXPECT_EQ(fileList(dir / "downloads.json").size(), 2u);
+    EXPECT_TRUE(store.takeWriteFailures().empty());
 }
 
 TEST(DownloadStore, RevealNeedsARowInRange)
 {
     test::TempDir dir;
     writeText(dir / "a.txt", "a");
-    DownloadStore store(dir / "downloads.json");
+    DownloadStore store(dir / "downloads.json", testWriter());
     store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
     EXPECT_EQ(store.revealablePath(0, dir.path()).value(), fs::canonical(dir / "a.txt"));
     EXPECT_FALSE(store.revealablePath(-1, dir.path()));

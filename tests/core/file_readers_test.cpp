@@ -38,7 +38,8 @@ TEST(FileReaders, APipeOrADeviceLinkInPlaceOfAFileIsRefusedWithoutWaiting)
             } },
         { "downloads", "downloads.json",
             [](const fs::path& folder) {
-                return DownloadStore(folder / "downloads.json").load().value_or("");
+                FileWriter writer;
+                return DownloadStore(folder / "downloads.json", writer).load().value_or("");
             } },
         { "defaults", "defaults.json",
             [](const fs::path& folder) {

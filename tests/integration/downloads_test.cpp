@@ -128,6 +128,7 @@ namespace {
 
         Json recordsOnDisk()
         {
+            controller().shell().flushFiles();
             auto parsed = parseJson(fileContents(downloadsFile()));
             return parsed ? *parsed : Json();
         }
@@ -393,6 +394,7 @@ TEST_F(DamagedDownloadsListTest, DamagedListIsKeptByteForByteAndReportedOnce)
     m_server->route("/a.txt", attachment("a.txt", "A"));
     load(selectedView(), m_server->url("/a.txt"));
     ASSERT_TRUE(waitForRecords(1));
+    controller().shell().flushFiles();
     EXPECT_EQ(fileContents(file.string() + ".bad"), damaged);
     EXPECT_EQ(recordsOnDisk().size(), 1u);
 

@@ -259,6 +259,7 @@ TEST_F(ExtensionNetworkTest, SuccessfulDownloadReplacesTheFileAndIsRecorded)
     EXPECT_EQ(fileText(destination), "fresh bytes");
 
     fs::path records = controller().history().historyFileURL().parent_path() / kDownloadsFileName;
+    controller().shell().flushFiles();
     Json list = parsedOrNull(fileText(records));
     ASSERT_TRUE(list.is_array() && !list.empty()) << fileText(records);
     EXPECT_EQ(list[0]["path"], destination.string());
