@@ -2,6 +2,8 @@
 // fixture builds it, with TABS tabs on one local address of which the first LAZY are made lazy.
 // Usage: browser_tabs_probe URL TABS LAZY. Prints "READY ..." once the tabs are in place and
 // then keeps the main loop running until it is killed, so its parent can read the memory.
+#include "main_loop.h"
+
 #include "app/browser_controller.h"
 #include "app/shell.h"
 #include "devtools/devtools_service.h"
@@ -23,19 +25,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return condition();
-        if (!g_main_context_iteration(nullptr, FALSE))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using qv::bench::Clock;
+using qv::bench::waitUntil;
 
 bool loadedAddress(WebKitWebView* view, const std::string& address)
 {

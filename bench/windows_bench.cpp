@@ -2,6 +2,7 @@
 // time from the show operation to the model being filled and to the first frame, and the
 // growth of the process's resident memory. Run under a display (Xvfb); prints its figures.
 #include "bench_home.h"
+#include "main_loop.h"
 
 #include "app/browser_controller.h"
 #include "app/shell.h"
@@ -31,25 +32,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return condition();
-        if (!g_main_context_iteration(nullptr, FALSE))
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-void settle(std::chrono::milliseconds duration)
-{
-    auto end = Clock::now() + duration;
-    waitUntil([&] { return Clock::now() > end; }, duration * 2);
-}
+using qv::bench::Clock;
+using qv::bench::waitUntil;
+using qv::bench::msSince;
+using qv::bench::settle;
 
 long residentKiB()
 {
@@ -57,11 +43,6 @@ long residentKiB()
     long pages = 0, resident = 0;
     statm >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-double msSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // Milliseconds from start until the window has drawn its first frame after being shown.

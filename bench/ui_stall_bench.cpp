@@ -1,0 +1,230 @@
+// How long the UI thread is kept from its main loop while a page animates its title 60 times a
+// second and the user switches between two tabs 20 times: the browser, and as its floor a bare
+// window switching between two bare web views of the same page, in the same run.
+//
+// Every turn of the main loop is timed from the end of one poll to the start of the next: that
+// is the time the thread was busy and could not draw or take input. The figures are the longest
+// turn and the turns over 16 ms (a missed frame at 60 Hz). Each measured stretch is bracketed
+// by an access() of a marker path, so `bench/ui_stall.sh` can count, under strace, the writes,
+// fsyncs and renames the UI thread made inside it. Run under a display (Xvfb).
+#include "bench_home.h"
+#include "main_loop.h"
+
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "platform/alerts.h"
+#include "platform/renderer_choice.h"
+#include "tabs/tab_service.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using qv::bench::Clock;
+using qv::bench::settle;
+using qv::bench::waitUntil;
+
+constexpr int kSwitches = 20;
+constexpr auto kBetweenSwitches = std::chrono::milliseconds(150);
+constexpr double kFrameMs = 16.0;
+
+// The busy time of every turn of the main loop, while recording.
+struct TurnTimes {
+    bool recording = false;
+    Clock::time_point pollReturned = Clock::now();
+    std::vector<double> busyMs;
+    std::vector<Clock::time_point> endedAt;
+};
+TurnTimes turns;
+
+gint timedPoll(GPollFD* fds, guint count, gint timeout)
+{
+    auto entered = Clock::now();
+    if (turns.recording)
+    {
+        turns.busyMs.push_back(
+            std::chrono::duration<double, std::milli>(entered - turns.pollReturned).count());
+        turns.endedAt.push_back(entered);
+    }
+    gint ready = g_poll(fds, count, timeout);
+    turns.pollReturned = Clock::now();
+    return ready;
+}
+
+// strace shows the path of an access() call: the brackets of a measured stretch.
+void mark(const std::string& name)
+{
+    std::string path = "/quivel-bench-mark/" + name;
+    (void)access(path.c_str(), F_OK);
+}
+
+struct Stalls {
+    double longestMs = 0;
+    size_t overFrame = 0;
+    size_t overFrameAtSwitch = 0; // ended within 50 ms of a switch
+    size_t turnCount = 0;
+};
+
+// Runs switchTo(i % 2) kSwitches times while recording the loop's turns.
+Stalls measure(const std::string& name, const std::function<void(int)>& switchTo)
+{
+    // A few switches first: the first showing of a view costs what no later one does.
+    for (int i = 1; i <= 4; ++i) {
+        switchTo(i % 2);
+        settle(kBetweenSwitches);
+    }
+    mark(name + "-start");
+    turns.busyMs.clear();
+    turns.endedAt.clear();
+    std::vector<Clock::time_point> switches;
+    turns.pollReturned = Clock::now();
+    turns.recording = true;
+    for (int i = 1; i <= kSwitches; ++i) {
+        switches.push_back(Clock::now());
+        switchTo(i % 2);
+        settle(kBetweenSwitches);
+    }
+    turns.recording = false;
+    mark(name + "-end");
+    Stalls stalls;
+    stalls.turnCount = turns.busyMs.size();
+    for (size_t i = 0; i < turns.busyMs.size(); ++i) {
+        stalls.longestMs = std::max(stalls.longestMs, turns.busyMs[i]);
+        if (turns.busyMs[i] <= kFrameMs)
+            continue;
+        ++stalls.overFrame;
+        bool atSwitch = std::any_of(switches.begin(), switches.end(), [&](Clock::time_point at) {
+            return turns.endedAt[i] >= at && turns.endedAt[i] - at < std::chrono::milliseconds(50);
+        });
+        stalls.overFrameAtSwitch += atSwitch ? 1 : 0;
+    }
+    return stalls;
+}
+
+void report(const char* name, const Stalls& stalls, const std::string& title)
+{
+    std::printf("%s: %zu turns of the main loop, longest %.1f ms, %zu over %.0f ms (%zu of them "
+                "right after a switch; last title \"%s\")\n",
+        name, stalls.turnCount, stalls.longestMs, stalls.overFrame, kFrameMs,
+        stalls.overFrameAtSwitch, title.c_str());
+}
+
+bool animating(WebKitWebView* view)
+{
+    const char* title = view ? webkit_web_view_get_title(view) : nullptr;
+    return title && std::string(title).starts_with("Frame ");
+}
+
+std::string titleOf(WebKitWebView* view)
+{
+    const char* title = view ? webkit_web_view_get_title(view) : nullptr;
+    return title ? title : "";
+}
+
+// The floor: a window holding two web views of the page in a stack, switching the one shown.
+Stalls bareSwitching(const std::string& url, std::string& lastTitle)
+{
+    GtkWidget* window = gtk_window_new();
+    gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
+    GtkWidget* stack = gtk_stack_new();
+    gtk_window_set_child(GTK_WINDOW(window), stack);
+    WebKitWebView* views[2];
+    for (auto*& view : views) {
+        view = WEBKIT_WEB_VIEW(webkit_web_view_new());
+        gtk_stack_add_child(GTK_STACK(stack), GTK_WIDGET(view));
+        webkit_web_view_load_uri(view, url.c_str());
+    }
+    gtk_window_present(GTK_WINDOW(window));
+    if (!waitUntil([&] { return animating(views[0]) && animating(views[1]); },
+            std::chrono::seconds(30)))
+        std::fprintf(stderr, "bare web views never animated their titles\n");
+    settle(std::chrono::milliseconds(500));
+    Stalls stalls = measure("bare", [&](int index) {
+        gtk_stack_set_visible_child(GTK_STACK(stack), GTK_WIDGET(views[index]));
+    });
+    lastTitle = titleOf(views[0]);
+    gtk_window_destroy(GTK_WINDOW(window));
+    settle(std::chrono::milliseconds(300));
+    return stalls;
+}
+
+Stalls browserSwitching(const std::string& url, std::string& lastTitle, int& status)
+{
+    auto application = Gtk::Application::create(
+        "org.quivel.UIStallBench", Gio::Application::Flags::NON_UNIQUE);
+    application->register_application();
+    qv::BrowserController controller(application);
+    controller.installMainMenu();
+    controller.applicationDidFinishLaunching();
+    qv::TabService& tabs = controller.tabs();
+    if (!waitUntil([&] { return controller.window() && controller.window()->get_mapped(); },
+            std::chrono::seconds(30))) {
+        status = 1;
+        return {};
+    }
+    tabs.createBrowserTabWithURL(url);
+    tabs.createBrowserTabWithURL(url);
+    // Each is shown once first, so both have a view and a page before the timing starts.
+    for (size_t index : { 1, 2 }) {
+        tabs.selectBrowserTabAtIndex(index);
+        waitUntil([&] { return animating(tabs.selectedWebView()); }, std::chrono::seconds(30));
+    }
+    auto both = [&] {
+        const auto& list = tabs.browserTabs();
+        return list.size() >= 3 && animating(list[1].webView()) && animating(list[2].webView());
+    };
+    if (!waitUntil(both, std::chrono::seconds(30))) {
+        std::fprintf(stderr, "the browser's tabs never animated their titles\n");
+        status = 1;
+    }
+    settle(std::chrono::milliseconds(500));
+    Stalls stalls = measure("browser",
+        [&](int index) { tabs.selectBrowserTabAtIndex(static_cast<size_t>(1 + index)); });
+    lastTitle = tabs.browserTabs()[1].title();
+    controller.window()->close();
+    settle(std::chrono::milliseconds(300));
+    return stalls;
+}
+
+} // namespace
+
+int main()
+{
+    auto home = qv::bench::enterBenchHome();
+    if (!home)
+        return 2;
+    fs::path page = *home / "work/animated.html";
+    std::ofstream(page) << "<!doctype html><title>Frame 0</title><body><p id=n></p><script>"
+                           "let n = 0; setInterval(() => { n++; document.title = 'Frame ' + n; "
+                           "document.getElementById('n').textContent = n; }, 1000 / 60);"
+                           "</script></body>";
+    std::string url = "file://" + page.string();
+
+    qv::setAlertResponder([](const qv::AlertSpec& alert) -> std::optional<int> {
+        std::fprintf(stderr, "alert: %s %s\n", alert.messageText.c_str(),
+            alert.informativeText.c_str());
+        return 0;
+    });
+    qv::chooseRendererForMachine();
+    gtk_init();
+    g_main_context_set_poll_func(nullptr, timedPoll);
+    std::printf("ui thread: %d\n", static_cast<int>(getpid()));
+
+    std::string bareTitle, browserTitle;
+    int status = 0;
+    Stalls bare = bareSwitching(url, bareTitle);
+    Stalls browser = browserSwitching(url, browserTitle, status);
+    std::printf("%d tab switches, %lld ms apart, a title change every 16.7 ms:\n", kSwitches,
+        static_cast<long long>(kBetweenSwitches.count()));
+    report("bare web views (floor)", bare, bareTitle);
+    report("browser", browser, browserTitle);
+    std::error_code ec;
+    fs::remove_all(*home, ec);
+    return status;
+}
