@@ -1,6 +1,7 @@
 // Start-up time, page-load time and memory of the real browser against a bare web view.
 // Run under Xvfb: bash scripts/xvfb.sh ./build/bench/startup_memory_bench
-// [--only=startup,loads,probe,bare]; QV_BENCH_NO_BUS=1 launches without a session bus.
+// [--only=startup,loads,probe,bare,cmdline] [--baseline=OTHER_BROWSER_EXE];
+// QV_BENCH_NO_BUS=1 launches without a session bus.
 // Everything is observed from outside the browser: windows and titles through X, page loads
 // through the local server, memory through /proc.
 #include "process_tree.h"
@@ -49,6 +50,9 @@ constexpr int kLoadRuns = 5;
 constexpr int kTabs = 20;
 constexpr int kLazyTabs = 19;
 constexpr auto kSettle = 3s;
+// Memory of tabs opened from the command line is read this long after launch.
+constexpr auto kCommandLineSettle = 15s;
+constexpr int kCommandLineRounds = 3;
 constexpr unsigned kWatchdogSeconds = 900;
 constexpr const char* kBrowserTitle = "Quivel Browser";
 constexpr const char* kBareTitle = "Bare WebView";
@@ -669,8 +673,9 @@ public:
             fs::remove_all(m_root, ec);
     }
 
-    // `parts` picks what to measure: "startup", "loads", "probe", "bare"; empty means all.
-    int run(const std::string& parts)
+    // `parts` picks what to measure: "startup", "loads", "probe", "bare", "cmdline"; empty
+    // means all. A baseline browser, when given, is measured beside ours in "cmdline".
+    int run(const std::string& parts, const std::string& baseline)
     {
         auto wanted = [&](const char* part) { return parts.empty() || parts.find(part) != std::string::npos; };
         if (m_root.empty() || !m_x.open() || m_server.port() == 0) {
@@ -688,6 +693,8 @@ public:
             measureProbe(kTabs, 0);
             measureProbe(kTabs, kLazyTabs);
         }
+        if (wanted("cmdline"))
+            measureCommandLineTabs(baseline);
         if (wanted("bare")) {
             measureBare(1);
             measureBare(kTabs);
@@ -856,6 +863,48 @@ private:
         m_browserTabs = settledMemory(*child);
     }
 
+    // kTabs addresses of the page on the command line; the tree's memory kCommandLineSettle
+    // after launch. Rounds alternate with the baseline browser, so both meet the same machine.
+    void measureCommandLineTabs(const std::string& baseline)
+    {
+        std::vector<std::string> addresses;
+        for (int i = 1; i <= kTabs; ++i)
+            addresses.push_back(m_server.pageURL() + "?n=c" + std::to_string(i));
+        auto once = [&](const std::string& exe) -> std::optional<TreeMemory> {
+            auto child = Child::spawn(exe, addresses, nextScratch(), proxy());
+            if (!child || !waitForWindow(*child, kBrowserTitle))
+                return std::nullopt;
+            idle(kCommandLineSettle - (Clock::now() - child->started()) - 1s);
+            std::vector<TreeMemory> samples;
+            for (int i = 0; i < 3; ++i) {
+                if (i)
+                    idle(1s);
+                samples.push_back(qv::bench::treeMemory(child->pid()));
+            }
+            std::sort(samples.begin(), samples.end(),
+                [](const TreeMemory& a, const TreeMemory& b) { return a.pssKiB < b.pssKiB; });
+            return child->exited() ? std::nullopt : std::optional<TreeMemory>(samples[1]);
+        };
+        for (int round = 0; round < kCommandLineRounds; ++round) {
+            std::fprintf(stderr, "%d addresses on the command line, round %d\n", kTabs, round + 1);
+            if (auto ours = once(QV_BROWSER_EXE))
+                m_commandLine.push_back(*ours);
+            if (!baseline.empty())
+                if (auto theirs = once(baseline))
+                    m_commandLineBaseline.push_back(*theirs);
+        }
+    }
+
+    // The round with the median PSS.
+    static std::optional<TreeMemory> medianRound(std::vector<TreeMemory> rounds)
+    {
+        if (rounds.empty())
+            return std::nullopt;
+        std::sort(rounds.begin(), rounds.end(),
+            [](const TreeMemory& a, const TreeMemory& b) { return a.pssKiB < b.pssKiB; });
+        return rounds[rounds.size() / 2];
+    }
+
     void measureProbe(int tabs, int lazy)
     {
         std::fprintf(stderr, "browser_tabs_probe: %d tabs, %d lazy\n", tabs, lazy);
@@ -1019,6 +1068,20 @@ private:
             againstBare("[probe] 1 tab", m_probe[0].memory, 0);
             againstBare("[probe] 20 tabs, all loaded", m_probe[1].memory, 1);
         }
+        if (!m_commandLine.empty()) {
+            std::printf("\nMemory %d s after launch with %d addresses on the command line (median of "
+                        "%zu rounds)\n",
+                static_cast<int>(kCommandLineSettle.count()), kTabs, m_commandLine.size());
+            auto ours = medianRound(m_commandLine), theirs = medianRound(m_commandLineBaseline);
+            line("[real]  this browser", memoryText(ours));
+            if (theirs) {
+                line("[real]  baseline browser", memoryText(theirs));
+                char text[96];
+                std::snprintf(text, sizeof text, "%.2fx the baseline (target <= 0.85x)",
+                    static_cast<double>(ours->pssKiB) / static_cast<double>(theirs->pssKiB));
+                line("ratio", text);
+            }
+        }
         std::printf("\n  requests for other hosts caught by the local proxy: %d\n", m_server.foreignRequests);
     }
 
@@ -1034,6 +1097,8 @@ private:
     std::optional<TreeMemory> m_browserTabs;
     std::vector<MemoryFigure> m_probe;
     std::vector<MemoryFigure> m_bare;
+    std::vector<TreeMemory> m_commandLine;
+    std::vector<TreeMemory> m_commandLineBaseline;
 };
 
 } // namespace
@@ -1043,13 +1108,17 @@ int main(int argc, char** argv)
     // The browser picks its renderer for the machine; the bare window is given the same one, so
     // the two are compared drawing the same way.
     qv::chooseRendererForMachine();
-    std::string parts;
+    std::string parts, baseline;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg.rfind("--only=", 0) == 0) {
             parts = arg.substr(7);
+        } else if (arg.rfind("--baseline=", 0) == 0) {
+            baseline = arg.substr(11);
         } else {
-            std::fprintf(stderr, "usage: %s [--only=startup,loads,probe,bare]\n", argv[0]);
+            std::fprintf(stderr,
+                "usage: %s [--only=startup,loads,probe,bare,cmdline] [--baseline=BROWSER]\n",
+                argv[0]);
             return 2;
         }
     }
@@ -1060,7 +1129,7 @@ int main(int argc, char** argv)
     signal(SIGTERM, onFatalSignal);
     signal(SIGPIPE, SIG_IGN);
     alarm(kWatchdogSeconds);
-    int result = Bench().run(parts);
+    int result = Bench().run(parts, baseline);
     killLiveChildren();
     while (waitpid(-1, nullptr, WNOHANG) > 0) { }
     return result;

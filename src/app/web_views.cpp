@@ -2,6 +2,7 @@
 #include "app/web_views.h"
 
 #include "platform/network_proxy.h"
+#include "platform/renderer_choice.h"
 
 #include <algorithm>
 #include <vector>
@@ -118,6 +119,17 @@ std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter)
     if (!(length >= 0) || length > bound)
         return stopAfter == SIZE_MAX ? SIZE_MAX : stopAfter + 1;
     return static_cast<std::size_t>(length);
+}
+
+WebKitSettings* newBrowserWebSettings()
+{
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_enable_developer_extras(settings, TRUE);
+    if (!machineHasGpuDevice())
+        webkit_settings_set_hardware_acceleration_policy(
+            settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    return settings;
 }
 
 void runOnMainLoop(Lifetime::Token owner, std::function<void()> run)

@@ -43,6 +43,11 @@ inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
 // here first and converts only what is within its limit.
 std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter);
 
+// Settings for a new web view of ours (a tab or an extension): scripts and the web inspector on,
+// and without a GPU device no hardware acceleration, whose software GL would otherwise be
+// loaded into every web process for nothing.
+WebKitSettings* newBrowserWebSettings();
+
 // How long an owner of asynchronous callbacks lives. The owner holds one as its last member
 // (or ends it first thing when it goes); its callbacks carry the token and are dropped once the
 // owner has gone. The one rule for every answer that comes back later from the engine.

@@ -252,9 +252,7 @@ GObjectPtr<WebKitWebView> ExtensionService::newExtensionWebView(const std::strin
         webkit_user_script_unref(script);
     }
 
-    WebKitSettings* settings = webkit_settings_new();
-    webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_developer_extras(settings, TRUE);
+    WebKitSettings* settings = newBrowserWebSettings();
     // Appended to the engine's own user agent; profiles do not apply to extensions.
     webkit_settings_set_user_agent_with_application_details(settings, "QuivelBrowser", "1.0");
 

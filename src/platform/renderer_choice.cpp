@@ -7,27 +7,23 @@
 
 namespace qv {
 
-namespace {
-
-    bool hasGpuDevice()
-    {
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec)) {
-            std::string name = entry.path().filename().string();
-            if (name.starts_with("renderD") || name.starts_with("card"))
-                return true;
-        }
-        return false;
+bool machineHasGpuDevice()
+{
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.starts_with("renderD") || name.starts_with("card"))
+            return true;
     }
-
-} // namespace
+    return false;
+}
 
 void chooseRendererForMachine()
 {
     const char* chosen = std::getenv("GSK_RENDERER");
     if (chosen && *chosen)
         return;
-    if (!hasGpuDevice())
+    if (!machineHasGpuDevice())
         setenv("GSK_RENDERER", "cairo", 0);
 }
 

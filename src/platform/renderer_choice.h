@@ -3,6 +3,9 @@
 
 namespace qv {
 
+// True when the machine has a GPU device node (/dev/dri/renderD* or card*).
+bool machineHasGpuDevice();
+
 // Without a GPU device the toolkit's GL renderer runs on a software rasteriser, which compiles
 // every new shader state on the CPU: a new window's first frame then takes hundreds of
 // milliseconds and the compiler stays in memory. Its cairo renderer draws the same windows

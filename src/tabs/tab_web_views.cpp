@@ -100,10 +100,8 @@ GObjectPtr<WebKitWebView> TabService::newBrowserWebViewWithConfiguration(
         webkit_user_content_manager_add_script(content, script);
         webkit_user_script_unref(script);
 
-        WebKitSettings* settings = webkit_settings_new();
-        webkit_settings_set_enable_javascript(settings, TRUE);
+        WebKitSettings* settings = newBrowserWebSettings();
         webkit_settings_set_enable_fullscreen(settings, TRUE);
-        webkit_settings_set_enable_developer_extras(settings, TRUE);
 
         widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
             m_services.profiles->websiteDataStoreForProfile(profile), "user-content-manager", content, "settings",
