@@ -84,6 +84,20 @@ SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles,
     profilesRow->append(*profilesNote);
     content->append(*roundedCardWithContent(*profilesRow));
 
+    Gtk::Box* memoryRow = cardRow();
+    m_unloadTabs = Gtk::make_managed<Gtk::Switch>();
+    m_unloadTabs->set_valign(Gtk::Align::CENTER);
+    m_unloadTabs->set_active(shell.defaults().boolForKey(kUnloadTabsUnderMemoryPressureKey));
+    setAccessibleLabel(*m_unloadTabs, "Unload background tabs when memory runs low");
+    m_unloadTabs->property_active().signal_changed().connect([&shell, this] {
+        shell.defaults().setBool(kUnloadTabsUnderMemoryPressureKey, m_unloadTabs->get_active());
+    });
+    memoryRow->append(*m_unloadTabs);
+    memoryRow->append(*describedRow("Unload background tabs",
+        "When memory runs low, the tabs used least recently give up their pages until shown "
+        "again; never a tab playing sound, downloading, or holding unsent form text"));
+    content->append(*roundedCardWithContent(*memoryRow));
+
     auto* separator = Gtk::make_managed<Gtk::Separator>(Gtk::Orientation::HORIZONTAL);
     separator->set_size_request(-1, 1);
     content->append(*separator);

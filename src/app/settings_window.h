@@ -1,4 +1,5 @@
-// The Settings window: the theme toggle, the profiles window and the page source editor.
+// The Settings window: the theme toggle, the profiles window, unloading tabs when memory runs
+// low, and the page source editor.
 #pragma once
 
 #include "app/auxiliary_window.h"
@@ -17,11 +18,13 @@ public:
 
     Gtk::Button& manageProfilesButton() const { return *m_manageProfiles; }
     Gtk::Button& editSourceButton() const { return *m_editSource; }
+    Gtk::Switch& unloadTabsSwitch() const { return *m_unloadTabs; }
 
 private:
     Gtk::Box* m_themeRow = nullptr;
     Gtk::Button* m_manageProfiles = nullptr;
     Gtk::Button* m_editSource = nullptr;
+    Gtk::Switch* m_unloadTabs = nullptr;
 };
 
 } // namespace qv

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
 {
-    if (key == kDarkModeKey)
+    if (key == kDarkModeKey || key == kUnloadTabsUnderMemoryPressureKey)
         return DefaultsType::Boolean;
     if (key == kCurrentProfileKey)
         return DefaultsType::String;

@@ -22,6 +22,10 @@ inline constexpr const char* kEnabledExtensionsKey = "QuivelEnabledExtensions";
 inline constexpr const char* kDeletedBundledExtensionsKey = "QuivelDeletedBundledExtensions";
 inline constexpr const char* kExtensionPermissionsKey = "QuivelExtensionPermissions";
 inline constexpr const char* kExtensionStoragePrefix = "QuivelExtensionStorage.";
+// Unloading background tabs when memory runs low: off unless turned on in Settings.
+inline constexpr const char* kUnloadTabsUnderMemoryPressureKey = "QuivelUnloadTabsUnderMemoryPressure";
+// The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
+inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
 
 // Extension storage lives in the defaults too; a larger file is not read into memory.
 inline constexpr std::uintmax_t kDefaultsFileLimit = 64 * 1024 * 1024;

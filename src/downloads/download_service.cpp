@@ -188,6 +188,14 @@ Result<fs::path> DownloadService::revealablePath(size_t row) const
     return m_downloadStore->revealablePath(static_cast<long>(row), downloadsDirectory());
 }
 
+bool DownloadService::hasRunningDownloadFor(WebKitWebView* view) const
+{
+    for (const auto& [download, task] : m_downloadTasks)
+        if (!task->ended && webkit_download_get_web_view(download) == view)
+            return true;
+    return false;
+}
+
 void DownloadService::announceProgress() const
 {
     for (const auto& [download, task] : m_downloadTasks)

@@ -45,6 +45,8 @@ public:
     }
     // Downloads that failed in this run, oldest first, as the Downloads window lists them.
     const std::vector<FailedDownload>& failedDownloads() const { return m_failedDownloads; }
+    // A download started by this view is still running (or waiting for the user's answer).
+    bool hasRunningDownloadFor(WebKitWebView* view) const;
     // Sends the progress of every running download through signalProgress.
     void announceProgress() const;
 

@@ -1,6 +1,8 @@
 // Activity window rows and button decisions.
 #include "tabs/activity_rules.h"
 
+#include "tabs/memory_pressure_rules.h"
+
 #include "base/text_util.h"
 #include "tabs/tab_model.h"
 
@@ -45,6 +47,8 @@ std::vector<ActivityRow> activityRows(
         row.lazy = tab.lazy;
         row.toggleTitle = tab.lazy ? "Turn to Active" : "Turn to Lazy";
         row.toggleSymbol = tab.lazy ? "bolt.fill" : "moon.zzz.fill";
+        if (tab.unloadedForMemory)
+            row.note = kUnloadedForMemoryText;
         rows.push_back(std::move(row));
     }
     return rows;

@@ -18,6 +18,7 @@ struct ActivityTab {
     std::string profileID;
     bool lazy = false;
     bool hasWebView = false;
+    bool unloadedForMemory = false;
 };
 
 // One row of the activity table, for the tab at the same index.
@@ -28,6 +29,7 @@ struct ActivityRow {
     bool lazy = false;
     std::string toggleTitle; // "Turn to Active" for a lazy tab, else "Turn to Lazy"
     std::string toggleSymbol; // the icon name shown before toggleTitle
+    std::string note; // "Unloaded to save memory" for a tab memory pressure made lazy, else ""
 };
 
 std::vector<ActivityRow> activityRows(

@@ -50,7 +50,7 @@ namespace {
     ActivityTab activityTabOf(const Tab& tab)
     {
         return { tab.id(), tab.url(), tab.title(), tab.profileID(), tab.lazy(),
-            tab.webView() != nullptr };
+            tab.webView() != nullptr, tab.unloadedForMemory() };
     }
 
     std::vector<ActivityTab> activityTabsOf(const TabList& tabs)
@@ -163,8 +163,13 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
             label->set_single_line_mode(true);
             label->set_hexpand(true);
             label->add_css_class("qv-activity-tab-title");
+            auto* note = Gtk::make_managed<Gtk::Label>();
+            note->add_css_class("dim-label");
+            note->add_css_class("qv-activity-tab-note");
+            note->set_visible(false);
             box->append(*image);
             box->append(*label);
+            box->append(*note);
             item->set_child(*box);
             return;
         }
@@ -211,6 +216,10 @@ void ActivityWindow::addColumn(const char* title, int width, Column column)
                 setAccessibleLabel(*image, "Website");
             }
             label->set_text(shown.label);
+            if (auto* note = dynamic_cast<Gtk::Label*>(label->get_next_sibling())) {
+                note->set_text(shown.note);
+                note->set_visible(!shown.note.empty());
+            }
             return;
         }
         if (column == Column::Toggle) {

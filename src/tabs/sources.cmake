@@ -4,6 +4,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/activity_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/favicon_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_shortcut_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/memory_pressure_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab.cpp
@@ -14,4 +15,5 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab_context_button.cpp
     ${CMAKE_CURRENT_LIST_DIR}/activity_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/favicons.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tab_memory_guard.cpp
 )

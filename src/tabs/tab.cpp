@@ -67,6 +67,16 @@ void Tab::setLazy(bool lazy)
     if (lazy == m_lazy)
         return;
     m_lazy = lazy;
+    if (!lazy)
+        m_unloadedForMemory = false;
+    changed();
+}
+
+void Tab::setUnloadedForMemory()
+{
+    if (m_unloadedForMemory)
+        return;
+    m_unloadedForMemory = true;
     changed();
 }
 

@@ -10,6 +10,7 @@
 #include <sigc++/connection.h>
 #include <webkit/webkit.h>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -84,7 +85,14 @@ public:
     // The page's title and address as a finished load or a late title left them.
     void setShownPage(std::string title, std::string address);
     bool lazy() const { return m_lazy; }
+    // Turning a tab active again forgets that memory pressure made it lazy.
     void setLazy(bool lazy);
+    // Made lazy and unloaded because memory ran low; the activity window says so.
+    bool unloadedForMemory() const { return m_unloadedForMemory; }
+    void setUnloadedForMemory();
+    // When the tab was last shown (steady clock), for unloading the least recently used first.
+    std::chrono::steady_clock::time_point lastShown() const { return m_lastShown; }
+    void markShown() { m_lastShown = std::chrono::steady_clock::now(); }
     const Glib::RefPtr<Gdk::Texture>& favicon() const { return m_favicon; }
     void setFavicon(Glib::RefPtr<Gdk::Texture> favicon);
     // Kept here so an unloaded tab's new web view gets it back.
@@ -107,6 +115,8 @@ private:
     std::string m_title;
     std::string m_pageAddress;
     bool m_lazy = false;
+    bool m_unloadedForMemory = false;
+    std::chrono::steady_clock::time_point m_lastShown;
     Glib::RefPtr<Gdk::Texture> m_favicon;
     double m_zoomLevel = kDefaultZoomLevel;
     TabLoadState m_loadState;

@@ -14,6 +14,7 @@
 #include "profiles/profile_service.h"
 #include "profiles/storage_editor_rules.h"
 #include "tabs/activity_rules.h"
+#include "tabs/tab_memory_guard.h"
 #include "tabs/tab_strip_view.h"
 
 namespace qv {
@@ -30,6 +31,7 @@ bool parsesAsURL(const std::string& address)
 
 TabService::TabService(const Services& services)
     : m_services(services)
+    , m_memoryGuard(std::make_unique<TabMemoryGuard>(services))
 {
 }
 
@@ -47,8 +49,20 @@ void TabService::beginBrowserTabs()
 void TabService::unloadSelectedTabIfLazy()
 {
     Tab* tab = m_tabs.tabWithView(m_webView);
+    if (tab)
+        tab->markShown(); // shown until now
     if (tab && tab->lazy())
         unloadBrowserTab(*tab);
+}
+
+void TabService::unloadTabForMemory(Tab& tab)
+{
+    if (!tab.webView() || tab.webView() == m_webView)
+        return;
+    TabList::Batch batch(m_tabs);
+    tab.setLazy(true);
+    tab.setUnloadedForMemory();
+    unloadBrowserTab(tab);
 }
 
 void TabService::showWebViewInContent(WebKitWebView* view)
@@ -109,6 +123,7 @@ TabID TabService::createBrowserTabWithURL(const std::optional<std::string>& url,
         // The tab being left goes first, before the new one joins the list.
         unloadSelectedTabIfLazy();
         Tab& tab = m_tabs.append(std::move(made));
+        tab.markShown();
         showWebViewInContent(view.get());
         m_tabs.select(&tab);
     }
@@ -149,6 +164,7 @@ void TabService::selectBrowserTab(const Sender& sender)
             webkit_web_view_set_zoom_level(tab.webView(), tab.zoomLevel());
         }
         view = tab.webView();
+        tab.markShown();
         showWebViewInContent(view);
         m_services.navigation->setAddressFieldText(webViewURI(view));
         if (BrowserWindow* window = m_services.shell->window())

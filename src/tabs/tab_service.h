@@ -24,6 +24,7 @@ namespace qv {
 struct ActivityPlan;
 class HttpClient;
 struct Services;
+class TabMemoryGuard;
 class TabStripView;
 
 // What a new web view is made from when the engine asks for one (a page opening a window).
@@ -59,6 +60,9 @@ public:
     void selectBrowserTab(const Sender& sender);
     void selectBrowserTabAtIndex(size_t index) { selectBrowserTab(Sender::button(static_cast<long>(index))); }
     void unloadBrowserTab(Tab& tab);
+    // A background tab made lazy and unloaded because memory runs low (the selected one never).
+    void unloadTabForMemory(Tab& tab);
+    TabMemoryGuard& memoryGuard() { return *m_memoryGuard; }
     void toggleLazyTabs(const Sender& sender);
     void closeBrowserTab(const Sender& sender);
     void closeBrowserTabAtIndex(size_t index);
@@ -136,6 +140,7 @@ private:
     FaviconCache<bool> m_failedFavicons;
     size_t m_faviconLookupsFinished = 0;
     std::unique_ptr<HttpClient> m_faviconClient;
+    std::unique_ptr<TabMemoryGuard> m_memoryGuard;
 
     sigc::signal<void(WebKitWebView*)> m_webViewCreated;
     sigc::signal<void(WebKitWebView*)> m_webViewReleasing;

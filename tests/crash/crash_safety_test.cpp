@@ -1,6 +1,6 @@
-// Kills a process writing the history, the tab snapshot and the defaults at random moments and
-// checks that every file is whole, that no recorded visit older than a second is lost, and that
-// no temporaries pile up.
+// Kills a process writing the history, the tab snapshot, the defaults and the downloads list at
+// random moments and checks that every file is whole, that nothing handed over more than a
+// second before is lost, and that no temporaries pile up.
 #include "crash_files.h"
 
 #include "../core/temp_dir.h"
@@ -37,8 +37,8 @@ namespace fs = std::filesystem;
 
 constexpr int kKills = 250;
 constexpr unsigned kSeed = 20260315;
-const std::vector<std::string> kFiles
-    = { "history.json", "history.json.journal", "tab.json", "defaults.json" };
+const std::vector<std::string> kFiles = { "history.json", "history.json.journal", "tab.json",
+    "defaults.json", "downloads.json", "saved.bin" };
 
 // Starts the writer with these arguments and returns once it has begun writing (or has ended).
 // With output, the read end of its standard output is handed over instead of closed.
@@ -121,6 +121,45 @@ std::optional<long> defaultsStep(const fs::path& file, std::initializer_list<lon
             return step;
     }
     return std::nullopt;
+}
+
+// The step a whole tab.json or defaults.json holds (found from its own contents and checked
+// byte for byte against what that step writes); nothing when it is torn or missing.
+std::optional<long> wholeTabsStep(const fs::path& file)
+{
+    std::string contents = readWholeFile(file).contents;
+    auto at = contents.find("TAB-");
+    if (at == std::string::npos)
+        return std::nullopt;
+    long step = std::atol(contents.c_str() + at + 4);
+    return contents == tabsSnapshotJson(crashTabs(step)) ? std::optional<long>(step) : std::nullopt;
+}
+
+std::optional<long> wholeDefaultsStep(const fs::path& file)
+{
+    auto values = parseJson(readWholeFile(file).contents);
+    if (!values || !values->is_object() || !values->contains(kCurrentProfileKey)
+        || !(*values)[kCurrentProfileKey].is_string())
+        return std::nullopt;
+    std::string profile = (*values)[kCurrentProfileKey];
+    long step = std::atol(profile.c_str() + std::string("profile-").size());
+    return *values == Json { { kCurrentProfileKey, crashProfile(step) } }
+        ? std::optional<long>(step)
+        : std::nullopt;
+}
+
+// The step of the newest record of a whole downloads.json, -1 for an empty list.
+std::optional<long> wholeDownloadsStep(const fs::path& file)
+{
+    auto list = parseJson(readWholeFile(file).contents);
+    if (!list || !list->is_array())
+        return std::nullopt;
+    const std::string prefix = crashVisitURL(0).substr(0, crashVisitURL(0).size() - 1);
+    for (const Json& record : *list)
+        if (!record.is_object() || !record.contains("source")
+            || record["source"].get<std::string>().rfind(prefix, 0) != 0)
+            return std::nullopt;
+    return list->empty() ? -1 : std::stol((*list)[0]["source"].get<std::string>().substr(prefix.size()));
 }
 
 // Temporaries per written file; fails on any item that is neither.
@@ -244,7 +283,7 @@ TEST(CrashSafety, KilledFileWriterInTheMiddleOfBurstsLeavesAWholeHistory)
     std::printf("%d kills, %zu visits, %d interrupted writes\n", kBurstKills, visits, interrupted);
 }
 
-TEST(CrashSafety, KilledDuringBurstsOfVisitsLosesNoVisitOlderThanASecond)
+TEST(CrashSafety, KilledDuringBurstsLosesNothingHandedOverMoreThanASecondBefore)
 {
     constexpr int kJournalKills = 30;
     std::mt19937 random(kSeed + 2);
@@ -293,10 +332,27 @@ TEST(CrashSafety, KilledDuringBurstsOfVisitsLosesNoVisitOlderThanASecond)
         ASSERT_GE(recorded->size(), visits) << "visits lost at kill " << kill;
         for (size_t i = 0; i < recorded->size(); ++i)
             ASSERT_EQ((*recorded)[i], static_cast<long>(i)) << "kill " << kill;
+        // The files the writer writes are whole and hold what was handed over a second before.
+        auto tabs = wholeTabsStep(dir / "tab.json");
+        auto defaults = wholeDefaultsStep(dir / "defaults.json");
+        auto downloads = wholeDownloadsStep(dir / "downloads.json");
+        if (!heard.empty()) {
+            ASSERT_TRUE(tabs) << "torn tab.json after kill " << kill;
+            ASSERT_TRUE(defaults) << "torn defaults.json after kill " << kill;
+        }
+        ASSERT_TRUE(downloads || !fs::exists(dir / "downloads.json"))
+            << "torn downloads.json after kill " << kill;
         for (const auto& [number, when] : heard) {
             if (killed - when > std::chrono::seconds(1)) {
                 ASSERT_LT(number, static_cast<long>(recorded->size()))
                     << "visit recorded over a second before kill " << kill << " lost";
+                ASSERT_GE(*tabs, number) << "tabs of over a second before kill " << kill << " lost";
+                ASSERT_GE(*defaults, number) << "defaults lost at kill " << kill;
+                // The last download of this run recorded at or before it.
+                if (long download = number - number % 10; download >= heard.front().first) {
+                    ASSERT_GE(downloads.value_or(-1), download)
+                        << "download recorded over a second before kill " << kill << " lost";
+                }
                 ++checked;
             }
         }

@@ -1,10 +1,11 @@
-// Writes history.json (and its journal), tab.json and defaults.json in a loop through the
-// browser's own writers, so a test can kill it at any moment.
+// Writes history.json (and its journal), tab.json, defaults.json and downloads.json in a loop
+// through the browser's own writers, so a test can kill it at any moment.
 #include "crash_files.h"
 
 #include "base/atomic_file.h"
 #include "base/file_writer.h"
 #include "base/user_defaults.h"
+#include "downloads/download_store.h"
 #include "history/history_store.h"
 
 #include <chrono>
@@ -51,8 +52,10 @@ int writeBursts(const fs::path& folder, long bursts)
 }
 
 // Visits in bursts with pauses between, never waiting for a write: each is only handed to the
-// journal, and the file is folded every kFoldEvery. Each visit's number goes to stdout once
-// addVisit has returned, so the test knows when it was recorded.
+// journal, and the file is folded every kFoldEvery. With each visit n, as the browser does on a
+// page load, the tabs and the defaults of step n (and every tenth step a finished download) are
+// handed to the file writer. The number goes to stdout once all that has returned, so the test
+// knows when it was handed over.
 int writeJournal(const fs::path& folder, long bursts)
 {
     // Longer than a second, so that visits over a second old are often in the journal only.
@@ -61,6 +64,16 @@ int writeJournal(const fs::path& folder, long bursts)
     qv::HistoryStore history(folder / "history.json", writer, {}, kFoldEvery);
     if (!history.load() || history.readOnly()) {
         std::fprintf(stderr, "history unreadable\n");
+        return 3;
+    }
+    qv::UserDefaults defaults(folder / "defaults.json");
+    defaults.writeThrough(writer, [](const std::string& message) {
+        std::fprintf(stderr, "defaults not saved: %s\n", message.c_str());
+    });
+    qv::DownloadStore downloads(folder / "downloads.json", writer);
+    const fs::path saved = folder / "saved.bin";
+    if (!qv::writeFileAtomically(saved, "x") || downloads.load()) {
+        std::fprintf(stderr, "downloads unusable\n");
         return 3;
     }
     long n = static_cast<long>(history.entries().size());
@@ -73,10 +86,21 @@ int writeJournal(const fs::path& folder, long bursts)
                 std::fprintf(stderr, "visit %ld not taken\n", n);
                 return 4;
             }
+            writer.submit(folder / "tab.json", qv::tabsSnapshotJson(qv::test::crashTabs(n)));
+            if (!defaults.setObject(qv::kCurrentProfileKey, qv::test::crashProfile(n))) {
+                std::fprintf(stderr, "defaults of step %ld refused\n", n);
+                return 5;
+            }
+            if (n % 10 == 0
+                && !downloads.recordCompletedDownload(saved, qv::test::crashVisitURL(n),
+                    std::chrono::system_clock::now()).recorded) {
+                std::fprintf(stderr, "download of step %ld not recorded\n", n);
+                return 5;
+            }
             std::printf("%ld\n", n);
             std::fflush(stdout);
         }
-        if (!history.takeWriteFailures().empty()) {
+        if (!history.takeWriteFailures().empty() || !downloads.takeWriteFailures().empty()) {
             std::fprintf(stderr, "burst %ld not saved\n", burst);
             return 4;
         }

@@ -1,7 +1,9 @@
 // The activity window: all tabs listed, made lazy or active, opened and closed by row.
 #include "support/browser_fixture.h"
 
+#include "app/shell.h"
 #include "tabs/activity_window.h"
+#include "tabs/tab_memory_guard.h"
 
 namespace qv::test {
 
@@ -115,6 +117,43 @@ TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
     ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
     EXPECT_EQ(window().rowCount(), 1u);
     EXPECT_NE(selectedView(), nullptr);
+}
+
+// With the switch on and a limit the browser is always over, each check unloads the least
+// recently shown background tab that may go: never the selected one, nor a page holding text
+// the user typed and has not sent.
+TEST_F(ActivityWindowTest, MemoryPressureUnloadsOldBackgroundTabsButNotUnsentForms)
+{
+    Shell& shell = controller().shell();
+    ASSERT_TRUE(shell.defaults().setBool(kUnloadTabsUnderMemoryPressureKey, true));
+    ASSERT_TRUE(shell.defaults().setObject(kTabMemoryLimitKey, Json(1)));
+    m_server->page("/form.html", "Form", "<textarea id=t></textarea>");
+    controller().tabs().createBrowserTabWithURL(m_server->url("/form.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/form.html")));
+    evaluate(selectedView(), "document.getElementById('t').value = 'a draft'");
+    for (const char* path : { "/a.html", "/b.html", "/c.html", "/d.html" }) {
+        m_server->page(path, path);
+        controller().tabs().createBrowserTabWithURL(m_server->url(path));
+        ASSERT_TRUE(waitForLoad(selectedView(), m_server->url(path)));
+    }
+    // Oldest first: the start tab, the form, a, b, c; d is on screen.
+    TabMemoryGuard& guard = controller().tabs().memoryGuard();
+    for (size_t round = 1; round <= 2; ++round) {
+        guard.checkNow();
+        ASSERT_TRUE(waitUntil([&] { return guard.roundsFinished() == round; })) << round;
+    }
+    EXPECT_EQ(tab(0).webView(), nullptr);
+    EXPECT_NE(tab(1).webView(), nullptr);
+    EXPECT_EQ(tab(2).webView(), nullptr);
+    for (size_t i : { 3u, 4u, 5u })
+        EXPECT_NE(tab(i).webView(), nullptr) << i;
+    EXPECT_TRUE(tab(2).lazy() && tab(2).unloadedForMemory());
+    EXPECT_FALSE(tab(3).unloadedForMemory());
+
+    // Turned active again from the activity window, it is an ordinary tab.
+    controller().showActivity();
+    window().toggleTabLazy(2);
+    EXPECT_FALSE(tab(2).lazy() || tab(2).unloadedForMemory());
 }
 
 } // namespace qv::test

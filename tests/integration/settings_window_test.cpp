@@ -7,6 +7,7 @@
 #include "base/json_text.h"
 #include "history/history_window.h"
 #include "tabs/activity_window.h"
+#include "tabs/tab_memory_guard.h"
 
 namespace qv::test {
 
@@ -65,6 +66,19 @@ TEST_F(SettingsWindowTest, OpeningTwiceShowsTheSameWindowHoldingTheThemeToggle)
     first->get_size_request(w, h);
     EXPECT_GE(w, 540);
     EXPECT_GE(h, 430);
+}
+
+TEST_F(SettingsWindowTest, TheTabUnloadingSwitchIsOffUntilTurnedOnAndIsKept)
+{
+    controller().showSettings();
+    Gtk::Switch& unload = controller().settingsWindow()->unloadTabsSwitch();
+    EXPECT_FALSE(unload.get_active());
+    EXPECT_FALSE(controller().tabs().memoryGuard().enabled());
+    unload.set_active(true);
+    EXPECT_TRUE(controller().tabs().memoryGuard().enabled());
+    flushFiles();
+    UserDefaults stored(testHome() / ".config/QuivelBrowser/defaults.json");
+    EXPECT_TRUE(stored.boolForKey(kUnloadTabsUnderMemoryPressureKey));
 }
 
 TEST_F(SettingsWindowTest, ThemeToggleReThemesEveryOpenWindow)

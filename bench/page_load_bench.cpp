@@ -1,0 +1,190 @@
+// 100 navigations between local pages in one tab, typed into the address field as a user does,
+// against the same navigations in a bare web view (its floor), in the same run. Rounds alternate
+// so both meet the same machine. Run under a display (Xvfb).
+#include "bench_home.h"
+#include "main_loop.h"
+
+#include "app/browser_controller.h"
+#include "app/browser_window.h"
+#include "platform/alerts.h"
+#include "platform/renderer_choice.h"
+#include "tabs/tab_service.h"
+
+#include <libsoup/soup.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using qv::bench::Clock;
+using qv::bench::msSince;
+using qv::bench::settle;
+using qv::bench::waitUntil;
+
+constexpr int kNavigations = 100;
+constexpr int kRounds = 3;
+
+// Pages /p/<n>: a heading, some text and a table, like the other benchmarks' page.
+class PageServer {
+public:
+    PageServer()
+    {
+        m_server = soup_server_new("server-header", "QuivelBench", nullptr);
+        soup_server_listen_local(m_server, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, nullptr);
+        GSList* uris = soup_server_get_uris(m_server);
+        if (uris)
+            m_origin = "http://127.0.0.1:"
+                + std::to_string(g_uri_get_port(static_cast<GUri*>(uris->data)));
+        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+        soup_server_add_handler(
+            m_server, "/p/",
+            [](SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer) {
+                std::string n = std::string(path).substr(3);
+                std::string body = "<!doctype html><title>Page " + n + "</title><h1>Page " + n
+                    + "</h1>";
+                for (int i = 0; i < 20; ++i)
+                    body += "<p>Paragraph " + std::to_string(i)
+                        + ": the quick brown fox jumps over the lazy dog.</p>";
+                body += "<table>";
+                for (int row = 0; row < 10; ++row)
+                    body += "<tr><td>" + std::to_string(row) + "</td><td>cell</td></tr>";
+                body += "</table>";
+                soup_server_message_set_status(message, 200, nullptr);
+                soup_server_message_set_response(message, "text/html; charset=utf-8",
+                    SOUP_MEMORY_COPY, body.data(), body.size());
+            },
+            nullptr, nullptr);
+    }
+    ~PageServer() { g_object_unref(m_server); }
+
+    std::string page(int n) const { return m_origin + "/p/" + std::to_string(n); }
+    bool listening() const { return !m_origin.empty(); }
+
+private:
+    SoupServer* m_server = nullptr;
+    std::string m_origin;
+};
+
+// Counts the finished loads of a view.
+struct LoadCounter {
+    explicit LoadCounter(WebKitWebView* view)
+        : view(view)
+    {
+        handler = g_signal_connect(view, "load-changed",
+            G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+                if (event == WEBKIT_LOAD_FINISHED)
+                    ++static_cast<LoadCounter*>(self)->finished;
+            }),
+            this);
+    }
+    ~LoadCounter() { g_signal_handler_disconnect(view, handler); }
+
+    WebKitWebView* view;
+    gulong handler = 0;
+    int finished = 0;
+};
+
+// Milliseconds for kNavigations loads, each started by go(n) once the one before has finished;
+// negative when one never finishes.
+double navigate(WebKitWebView* view, const std::function<void(int)>& go, int first)
+{
+    LoadCounter loads(view);
+    auto start = Clock::now();
+    for (int i = 0; i < kNavigations; ++i) {
+        go(first + i);
+        if (!waitUntil([&] { return loads.finished > i; }, std::chrono::seconds(20)))
+            return -1;
+    }
+    return msSince(start);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main()
+{
+    auto home = qv::bench::enterBenchHome();
+    if (!home)
+        return 2;
+    qv::setAlertResponder([](const qv::AlertSpec& alert) -> std::optional<int> {
+        std::fprintf(stderr, "alert: %s %s\n", alert.messageText.c_str(),
+            alert.informativeText.c_str());
+        return 0;
+    });
+    qv::chooseRendererForMachine();
+    auto application = Gtk::Application::create(
+        "org.quivel.PageLoadBench", Gio::Application::Flags::NON_UNIQUE);
+    application->register_application();
+    PageServer server;
+    if (!server.listening())
+        return 2;
+
+    // The floor: a window holding one web view on the default session, which reaches only the
+    // loopback (anything else goes to a closed port).
+    const char* loopback[] = { "127.0.0.1", nullptr };
+    WebKitNetworkProxySettings* proxy
+        = webkit_network_proxy_settings_new("http://127.0.0.1:9", loopback);
+    webkit_network_session_set_proxy_settings(
+        webkit_network_session_get_default(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM, proxy);
+    webkit_network_proxy_settings_free(proxy);
+    GtkWidget* bareWindow = gtk_window_new();
+    gtk_window_set_default_size(GTK_WINDOW(bareWindow), 1024, 768);
+    auto* bare = WEBKIT_WEB_VIEW(webkit_web_view_new());
+    gtk_window_set_child(GTK_WINDOW(bareWindow), GTK_WIDGET(bare));
+    gtk_window_present(GTK_WINDOW(bareWindow));
+
+    int status = 0;
+    std::vector<double> bareRounds, browserRounds;
+    {
+        qv::BrowserController controller(application);
+        controller.installMainMenu();
+        controller.applicationDidFinishLaunching();
+        if (!waitUntil([&] { return controller.window() && controller.window()->get_mapped(); },
+                std::chrono::seconds(30)))
+            return 1;
+        settle(std::chrono::milliseconds(500));
+        // As a user types an address and presses Return.
+        auto typed = [&](int n) {
+            Gtk::Entry& field = controller.window()->requestField();
+            field.set_text(server.page(n));
+            g_signal_emit_by_name(field.gobj(), "activate");
+        };
+        auto direct = [&](int n) { webkit_web_view_load_uri(bare, server.page(n).c_str()); };
+        // A warm-up of each first, then the rounds.
+        for (int round = 0; round <= kRounds; ++round) {
+            double bareMs = navigate(bare, direct, round * 1000);
+            double browserMs = navigate(controller.tabs().selectedWebView(), typed, round * 1000 + 500);
+            if (bareMs < 0 || browserMs < 0) {
+                std::fprintf(stderr, "a page never finished loading\n");
+                status = 1;
+                break;
+            }
+            if (round == 0)
+                continue;
+            bareRounds.push_back(bareMs);
+            browserRounds.push_back(browserMs);
+        }
+        controller.window()->close();
+        settle(std::chrono::milliseconds(200));
+    }
+    gtk_window_destroy(GTK_WINDOW(bareWindow));
+    if (!bareRounds.empty()) {
+        double floor = median(bareRounds), ours = median(browserRounds);
+        std::printf("%d navigations between local pages, median of %d rounds:\n", kNavigations,
+            kRounds);
+        std::printf("  bare web view (floor): %8.1f ms (%.2f ms each)\n", floor, floor / kNavigations);
+        std::printf("  browser, typed:        %8.1f ms (%.2f ms each)\n", ours, ours / kNavigations);
+        std::printf("  ratio: %.3fx the floor (target <= 1.05x)\n", ours / floor);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(*home, ec);
+    return status;
+}
