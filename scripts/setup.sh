@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config lld
     libgtkmm-4.0-dev libwebkitgtk-6.0-dev libsoup-3.0-dev libarchive-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth imagemagick xdotool libx11-dev libxi-dev

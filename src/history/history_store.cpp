@@ -123,12 +123,24 @@ std::string prettyText(const Json& value, int depth)
     return out;
 }
 
+} // namespace
+
+// Named rather than anonymous: the store's own classes below, which the header declares, hold
+// these types, and a member of an internal type in an external class is an ODR hazard.
+namespace history_detail {
+
 struct FileStamp {
     bool exists = false;
     std::uintmax_t size = 0;
     fs::file_time_type modified {};
     bool operator==(const FileStamp&) const = default;
 };
+
+} // namespace history_detail
+
+using history_detail::FileStamp;
+
+namespace {
 
 // Nothing when the path cannot be looked at or is not a regular file.
 std::optional<FileStamp> stampFile(const fs::path& file)
@@ -325,7 +337,8 @@ std::string nowText(long year, const std::string& month, const std::string& day,
 
 // ---- Records ----------------------------------------------------------------------------------
 
-namespace {
+// Named for the same reason as FileStamp.
+namespace history_detail {
 
 enum class RecordKind : std::uint8_t {
     Unused,
@@ -414,7 +427,9 @@ RecordText textOf(const RecordChunk& chunk, const VisitRecord& record)
     return text;
 }
 
-} // namespace
+} // namespace history_detail
+
+using namespace history_detail;
 
 // What a whole-file write writes: the store's state at one change, shared, not copied.
 struct HistorySnapshot {
