@@ -24,6 +24,11 @@ std::string sanitizeUtf8(std::string_view text);
 // At most maxBytes of the text, cut back to the start of a UTF-8 character so no sequence is split.
 std::string cutUtf8(std::string text, size_t maxBytes);
 
+// ASCII classes, whatever the locale.
+constexpr bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool isAsciiAlnum(char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
+
 std::string toLowerAscii(std::string_view text);
 
 // The last component of a slash-separated path, trailing slashes ignored; "" when it names no

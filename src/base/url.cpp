@@ -12,19 +12,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
-bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isHex(char c) { return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-bool isUnreserved(char c) { return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+bool isUnreserved(char c) { return isAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 
 bool isSubDelim(char c) { return c != '\0' && std::strchr("!$&'()*+,;=", c); }
 
 bool isDigits(std::string_view s)
 {
     for (char c : s)
-        if (!isDigit(c))
+        if (!isAsciiDigit(c))
             return false;
     return true;
 }
@@ -61,7 +58,7 @@ bool isIPv4Literal(std::string_view s)
     size_t i = 0;
     while (true) {
         size_t start = i;
-        while (i < s.size() && isDigit(s[i]) && i - start < 4)
+        while (i < s.size() && isAsciiDigit(s[i]) && i - start < 4)
             ++i;
         size_t len = i - start;
         if (len == 0 || len > 3 || (len > 1 && s[start] == '0'))
@@ -143,7 +140,7 @@ bool splitOff(std::string_view& rest, char mark, std::optional<std::string>& par
 
 bool isPlainHostByte(char c)
 {
-    return isAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
+    return isAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == ':';
 }
 
 bool isKept(char c, URLComponent component)
@@ -167,12 +164,12 @@ bool isKept(char c, URLComponent component)
     case URLComponent::FileName:
         return byte >= 0x20 && byte != 0x7F;
     case URLComponent::PortableFileName:
-        return isAlnum(c) || c == '-' || c == '_' || c == '.';
+        return isAsciiAlnum(c) || c == '-' || c == '_' || c == '.';
     }
     return false;
 }
 
-int hexValue(char c) { return isDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
+int hexValue(char c) { return isAsciiDigit(c) ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 } // namespace
 
@@ -289,11 +286,11 @@ std::optional<URLParts> parseURL(std::string_view text, URLSyntax syntax)
     size_t colon = text.find(':');
     size_t delimiter = text.find_first_of("/?#");
     if (colon != std::string_view::npos && colon > 0
-        && (delimiter == std::string_view::npos || colon < delimiter) && isAlpha(text[0])) {
+        && (delimiter == std::string_view::npos || colon < delimiter) && isAsciiAlpha(text[0])) {
         std::string_view scheme = text.substr(0, colon);
         bool valid = true;
         for (char c : scheme)
-            valid = valid && (isAlnum(c) || c == '+' || c == '-' || c == '.');
+            valid = valid && (isAsciiAlnum(c) || c == '+' || c == '-' || c == '.');
         if (valid) {
             parts.scheme = std::string(scheme);
             rest = text.substr(colon + 1);

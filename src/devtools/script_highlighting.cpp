@@ -1,6 +1,8 @@
 // A single forward scanner for the console editor's colours, and the line-number column.
 #include "devtools/script_highlighting.h"
 
+#include "base/text_util.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -32,7 +34,6 @@ constexpr std::array<bool, 256> makeWordTable()
 constexpr std::array<bool, 256> kWordByte = makeWordTable();
 
 bool isWordByte(char c) { return kWordByte[static_cast<unsigned char>(c)]; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 bool inList(std::string_view word, std::span<const std::string_view> list)
@@ -224,13 +225,13 @@ private:
         std::size_t end = pos;
         while (end < n && isWordByte(m_text[end]))
             ++end;
-        if (isDigit(m_text[pos])) {
+        if (isAsciiDigit(m_text[pos])) {
             std::size_t digits = pos;
-            while (digits < n && isDigit(m_text[digits]))
+            while (digits < n && isAsciiDigit(m_text[digits]))
                 ++digits;
-            if (digits + 1 < n && m_text[digits] == '.' && isDigit(m_text[digits + 1])) {
+            if (digits + 1 < n && m_text[digits] == '.' && isAsciiDigit(m_text[digits + 1])) {
                 std::size_t fraction = digits + 1;
-                while (fraction < n && isDigit(m_text[fraction]))
+                while (fraction < n && isAsciiDigit(m_text[fraction]))
                     ++fraction;
                 if (boundaryAt(fraction)) {
                     emit(pos, fraction, ScriptTokenKind::Number);

@@ -10,9 +10,6 @@ namespace qv {
 
 namespace {
 
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
 
 bool isAsciiBlank(char c)
 {
@@ -76,7 +73,7 @@ bool isLocalhostOrBracketedAuthority(std::string_view authority)
 
 bool isHostByte(char c)
 {
-    return isAlnum(c) || c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
+    return isAsciiAlnum(c) || c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
 }
 
 // The parsed form of normalizedAddress(text), so callers can look at its parts.
@@ -104,7 +101,7 @@ std::optional<URLParts> normalizedParts(std::string_view rawText)
         bool digitsAndDots = true;
         for (char c : authority) {
             dots += c == '.';
-            digitsAndDots = digitsAndDots && (isDigit(c) || c == '.');
+            digitsAndDots = digitsAndDots && (isAsciiDigit(c) || c == '.');
         }
         bool oneDotName = dots == 1 && !digitsAndDots
             && !startsWith(toLowerAscii(authority.substr(0, 4)), "www.");
@@ -297,7 +294,7 @@ std::vector<std::string> addressCandidates(std::string_view input)
     }
     bool bareWord = !input.empty();
     for (char c : input)
-        bareWord = bareWord && (isAlnum(c) || c == '-');
+        bareWord = bareWord && (isAsciiAlnum(c) || c == '-');
     if (bareWord) {
         for (std::string_view domain : kBareWordDomains)
             add("https://www." + std::string(input) + "." + std::string(domain));

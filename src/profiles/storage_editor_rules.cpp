@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-    bool isAsciiAlnum(char c)
-    {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    }
-
     bool lessIgnoringCase(std::string_view a, std::string_view b)
     {
         std::string la = toLowerAscii(a), lb = toLowerAscii(b);

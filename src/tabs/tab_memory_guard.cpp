@@ -141,8 +141,10 @@ void TabMemoryGuard::relievePressure()
     for (const auto& [id, view] : asked) {
         m_unsavedForms[id] = true; // until the page says otherwise
         evaluateBrowserScript(view, kUnsavedFormScript, m_lifetime.token(),
-            [this, id](ScriptAnswer answer) {
-                m_unsavedForms[id] = !answer.ok || answer.text != "false";
+            [this, id](const ScriptAnswer& answer) {
+                // Only a plain "no" lets the tab go.
+                bool no = answer.ok && !answer.isString && answer.text == std::string_view("false");
+                m_unsavedForms[id] = !no;
                 if (--m_awaitedAnswers == 0)
                     unloadAnswered();
             });
