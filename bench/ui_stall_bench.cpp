@@ -244,6 +244,12 @@ int main()
     });
     qv::chooseRendererForMachine();
     gtk_init();
+    // The bare views use the engine's default session before the browser sets it up: it too
+    // reaches nothing but a closed local port.
+    WebKitNetworkProxySettings* proxy = webkit_network_proxy_settings_new("http://127.0.0.1:9", nullptr);
+    webkit_network_session_set_proxy_settings(
+        webkit_network_session_get_default(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM, proxy);
+    webkit_network_proxy_settings_free(proxy);
     g_main_context_set_poll_func(nullptr, timedPoll);
     std::printf("ui thread: %d\n", static_cast<int>(getpid()));
 

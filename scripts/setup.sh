@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config lld
     libgtkmm-4.0-dev libwebkitgtk-6.0-dev libsoup-3.0-dev libarchive-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    xvfb xauth imagemagick xdotool libx11-dev libxi-dev
+    xvfb xauth imagemagick xdotool libx11-dev libxi-dev strace
     fonts-dejavu-core adwaita-icon-theme
     dbus dbus-x11 at-spi2-core desktop-file-utils appstream wget
 )

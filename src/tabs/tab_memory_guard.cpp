@@ -119,6 +119,9 @@ void TabMemoryGuard::measured(long pssKiB)
 
 void TabMemoryGuard::relievePressure()
 {
+    // A page that never answers (its view gone mid-question) does not stop relief for good.
+    if (m_asking && std::chrono::steady_clock::now() - m_askedAt > 3 * kCheckInterval)
+        m_asking = false;
     if (!enabled() || m_asking) {
         if (!m_asking)
             ++m_roundsFinished;
@@ -137,6 +140,7 @@ void TabMemoryGuard::relievePressure()
         return;
     }
     m_asking = true;
+    m_askedAt = std::chrono::steady_clock::now();
     m_awaitedAnswers = asked.size();
     for (const auto& [id, view] : asked) {
         m_unsavedForms[id] = true; // until the page says otherwise

@@ -51,6 +51,7 @@ private:
     bool m_measuring = false;
     // A relief under way: the pages asked and not yet answered, and their answers by tab.
     bool m_asking = false;
+    std::chrono::steady_clock::time_point m_askedAt;
     std::size_t m_awaitedAnswers = 0;
     std::map<TabID, bool> m_unsavedForms;
     std::size_t m_roundsFinished = 0;
