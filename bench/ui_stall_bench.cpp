@@ -156,7 +156,9 @@ std::string titleOf(WebKitWebView* view)
     return title ? title : "";
 }
 
-// The floor: a window holding two web views of the page in a stack, switching the one shown.
+// The floor: a window holding two web views of the page in a stack, switching the one shown. They
+// get the machine's rendering choice the browser makes (no accelerated compositing without a GPU
+// device).
 Stalls bareSwitching(const std::string& url, std::string& lastTitle)
 {
     GtkWidget* window = gtk_window_new();
@@ -166,6 +168,9 @@ Stalls bareSwitching(const std::string& url, std::string& lastTitle)
     WebKitWebView* views[2];
     for (auto*& view : views) {
         view = WEBKIT_WEB_VIEW(webkit_web_view_new());
+        if (!qv::machineHasGpuDevice())
+            webkit_settings_set_hardware_acceleration_policy(
+                webkit_web_view_get_settings(view), WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
         gtk_stack_add_child(GTK_STACK(stack), GTK_WIDGET(view));
         webkit_web_view_load_uri(view, url.c_str());
     }

@@ -207,9 +207,13 @@ void NavigationService::setAddressFieldText(const std::string& text)
 {
     if (!window())
         return;
-    ++m_programmaticAddressEdits;
-    window()->requestField().set_text(text);
-    --m_programmaticAddressEdits;
+    // The same text again would still redraw the field, on every step of every load.
+    Gtk::Entry& field = window()->requestField();
+    if (field.get_text().raw() != text) {
+        ++m_programmaticAddressEdits;
+        field.set_text(text);
+        --m_programmaticAddressEdits;
+    }
     m_addressFieldEditedByUser = false;
 }
 
