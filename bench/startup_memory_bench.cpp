@@ -1,12 +1,13 @@
 // Start-up time, page-load time and memory of the real browser against a bare web view.
 // Run under Xvfb: bash scripts/xvfb.sh ./build/bench/startup_memory_bench
-// [--only=startup,loads,probe,bare,cmdline] [--baseline=OTHER_BROWSER_EXE];
+// [--only=startup,loads,probe,bare,cmdline,session] [--baseline=OTHER_BROWSER_EXE];
 // QV_BENCH_NO_BUS=1 launches without a session bus.
 // Everything is observed from outside the browser: windows and titles through X, page loads
 // through the local server, memory through /proc.
 #include "process_tree.h"
 
 #include "platform/renderer_choice.h"
+#include "session/session_file.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -53,6 +54,11 @@ constexpr auto kSettle = 3s;
 // Memory of tabs opened from the command line is read this long after launch.
 constexpr auto kCommandLineSettle = 15s;
 constexpr int kCommandLineRounds = 3;
+// A restored session: this many tabs over three profiles, each with a back/forward list of
+// about this size (not one the engine can read, which only the selected tab would need).
+constexpr int kSessionTabs = 500;
+constexpr size_t kSessionStateBytes = 2048;
+constexpr int kSessionMemoryRounds = 3;
 constexpr unsigned kWatchdogSeconds = 900;
 constexpr const char* kBrowserTitle = "Quivel Browser";
 constexpr const char* kBareTitle = "Bare WebView";
@@ -695,6 +701,8 @@ public:
         }
         if (wanted("cmdline"))
             measureCommandLineTabs(baseline);
+        if (wanted("session"))
+            measureSessionRestore();
         if (wanted("bare")) {
             measureBare(1);
             measureBare(kTabs);
@@ -865,6 +873,74 @@ private:
 
     // kTabs addresses of the page on the command line; the tree's memory kCommandLineSettle
     // after launch. Rounds alternate with the baseline browser, so both meet the same machine.
+    // A scratch home whose last session holds kSessionTabs tabs on three profiles, restored at
+    // launch; the selected one is the page the one-tab launch opens.
+    fs::path sessionScratch(const std::string& firstPage)
+    {
+        fs::path scratch = nextScratch();
+        fs::path data = scratch / "home/.local/share/QuivelBrowser";
+        fs::path config = scratch / "home/.config/QuivelBrowser";
+        fs::create_directories(data);
+        fs::create_directories(config);
+        const char* profiles[] = { "default", "bench-two", "bench-three" };
+        std::vector<std::string> entries;
+        for (int i = 0; i < kSessionTabs; ++i) {
+            qv::SessionTab tab;
+            tab.profileID = profiles[i % 3];
+            tab.url = i == 0 ? firstPage : m_server.pageURL() + "?n=s" + std::to_string(i);
+            tab.title = "Restored page " + std::to_string(i);
+            if (i)
+                tab.state = std::string(kSessionStateBytes, static_cast<char>('a' + i % 26));
+            entries.push_back(qv::sessionTabJson(tab));
+        }
+        auto write = [](const fs::path& file, const std::string& text) {
+            FILE* out = std::fopen(file.c_str(), "wb");
+            if (out) {
+                std::fwrite(text.data(), 1, text.size(), out);
+                std::fclose(out);
+            }
+        };
+        write(data / "session.json", qv::sessionJson(entries, 0));
+        write(config / "defaults.json",
+            R"({"QuivelRestoreSessionOnLaunch":true,"QuivelProfiles":[{"id":"bench-two","name":"Two"},)"
+            R"({"id":"bench-three","name":"Three"}]})");
+        return scratch;
+    }
+
+    // Launch restoring the session against a launch with one tab of the same page: time to the
+    // window, then memory once the page has loaded and settled.
+    void measureSessionRestore()
+    {
+        std::string page = m_server.pageURL() + "?n=first";
+        std::fprintf(stderr, "session: %d launches each after a warm-up, interleaved\n", kStartupRuns);
+        std::vector<TreeMemory> oneTab, restored;
+        for (int run = 0; run <= kStartupRuns; ++run) {
+            for (bool restore : { false, true }) {
+                auto child = restore ? Child::spawn(QV_BROWSER_EXE, {}, sessionScratch(page), proxy())
+                                     : Child::spawn(QV_BROWSER_EXE, { page }, nextScratch(), proxy());
+                if (!child)
+                    continue;
+                auto mapped = waitForWindow(*child, kBrowserTitle);
+                if (!mapped || run == 0)
+                    continue;
+                (restore ? m_sessionShown : m_oneTabShown).push_back(millis(mapped->at - child->started()));
+                if (run > kSessionMemoryRounds)
+                    continue;
+                if (auto memory = settledMemory(*child))
+                    (restore ? restored : oneTab).push_back(*memory);
+            }
+        }
+        auto middle = [](std::vector<TreeMemory> samples) -> std::optional<TreeMemory> {
+            if (samples.empty())
+                return std::nullopt;
+            std::sort(samples.begin(), samples.end(),
+                [](const TreeMemory& a, const TreeMemory& b) { return a.pssKiB < b.pssKiB; });
+            return samples[samples.size() / 2];
+        };
+        m_oneTabMemory = middle(oneTab);
+        m_sessionMemory = middle(restored);
+    }
+
     void measureCommandLineTabs(const std::string& baseline)
     {
         std::vector<std::string> addresses;
@@ -1006,6 +1082,26 @@ private:
             line("ratio", text);
         }
 
+        if (!m_sessionShown.empty()) {
+            std::printf("\nLaunch restoring a %d-tab session of 3 profiles against a one-tab launch [real]\n",
+                kSessionTabs);
+            line("one tab: first window", timesText(m_oneTabShown));
+            line("restored session: first window", timesText(m_sessionShown));
+            char text[128];
+            if (!m_oneTabShown.empty()) {
+                std::snprintf(text, sizeof text, "%.2fx the one-tab launch (target <= 1.20x)",
+                    median(m_sessionShown) / median(m_oneTabShown));
+                line("ratio", text);
+            }
+            line("one tab: memory", memoryText(m_oneTabMemory));
+            line("restored session: memory", memoryText(m_sessionMemory));
+            if (m_oneTabMemory && m_sessionMemory) {
+                std::snprintf(text, sizeof text, "%.2fx the one-tab launch (target <= 1.20x)",
+                    static_cast<double>(m_sessionMemory->pssKiB) / static_cast<double>(m_oneTabMemory->pssKiB));
+                line("ratio", text);
+            }
+        }
+
         std::printf("\nTime from Return in the address field to the page having loaded [real]\n");
         auto loads = [&](const char* what, const std::vector<LoadTiming>& timings) {
             std::vector<double> titles, onloads;
@@ -1094,6 +1190,8 @@ private:
     std::vector<LoadTiming> m_firstTabLoads;
     std::vector<LoadTiming> m_newTabLoads;
     std::optional<TreeMemory> m_browserOneTab;
+    std::vector<double> m_oneTabShown, m_sessionShown;
+    std::optional<TreeMemory> m_oneTabMemory, m_sessionMemory;
     std::optional<TreeMemory> m_browserTabs;
     std::vector<MemoryFigure> m_probe;
     std::vector<MemoryFigure> m_bare;
@@ -1117,7 +1215,7 @@ int main(int argc, char** argv)
             baseline = arg.substr(11);
         } else {
             std::fprintf(stderr,
-                "usage: %s [--only=startup,loads,probe,bare,cmdline] [--baseline=BROWSER]\n",
+                "usage: %s [--only=startup,loads,probe,bare,cmdline,session] [--baseline=BROWSER]\n",
                 argv[0]);
             return 2;
         }

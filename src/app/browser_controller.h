@@ -46,6 +46,8 @@ public:
     const TabService& tabs() const { return *m_tabs; }
     // The address field, the tabs' loads and back, forward, reload and home.
     NavigationService& navigation() { return *m_navigation; }
+    // The session file, and bringing the last session back.
+    SessionService& session() { return *m_session; }
 
     // --- Browser window and chrome (app/browser_window.cpp) ---
     void createWindow();
@@ -115,6 +117,8 @@ public:
 private:
     // The first tabs of the window: the launch addresses, else one on the home page.
     void openFirstTabs();
+    // Once the last session is known: restored when chosen, offered after a crash.
+    void lastSessionKnown();
     std::vector<LaunchAddress> m_launchAddresses;
 
     // Chrome (app/browser_window.cpp)
@@ -176,6 +180,9 @@ private:
     // Late in the list, so that running downloads stop before the sessions they run in go.
     std::unique_ptr<DownloadService> m_downloads;
     std::unique_ptr<DownloadsWindow> m_downloadsWindow;
+
+    // --- Session ---
+    std::unique_ptr<SessionService> m_session;
     // Answers that come back later (page scripts, icon downloads, the writer's reports) reach
     // the controller only while it lives; ended first thing when it goes.
     Lifetime m_lifetime;

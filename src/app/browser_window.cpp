@@ -181,6 +181,12 @@ void BrowserWindow::applyChromeVisibility()
     m_browserToolbar->set_margin_top(tabsVisible ? kToolbarTop : 0);
 }
 
+void BrowserWindow::addBarUnderToolbar(Gtk::Widget& bar)
+{
+    if (auto* root = dynamic_cast<Gtk::Box*>(m_toolbarRevealer->get_parent()))
+        root->insert_child_after(bar, *m_toolbarRevealer);
+}
+
 void BrowserWindow::showInContent(Gtk::Widget& webView)
 {
     while (Gtk::Widget* child = m_webContentView->get_first_child())

@@ -21,6 +21,8 @@ public:
 
     // A page's element in full screen hides the strip and the toolbar; an extension may hide
     // either for good. Each flag given is set; the toolbar's top margin follows the strip.
+    // A bar of another part of the browser, shown between the toolbar and the page.
+    void addBarUnderToolbar(Gtk::Widget& bar);
     void setElementFullscreen(bool fullscreen);
     void setExtensionChromeVisibility(std::optional<bool> tabsVisible, std::optional<bool> toolbarVisible);
     bool elementFullscreen() const { return m_elementFullscreen; }

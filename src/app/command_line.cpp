@@ -1,5 +1,6 @@
 // The command line: the first tabs of a launch, and addresses a later launch hands over.
 #include "app/browser_controller.h"
+#include "session/session_service.h"
 #include "app/shell.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
@@ -57,10 +58,28 @@ int BrowserController::handleCommandLine(
 
 void BrowserController::openFirstTabs()
 {
+    // Restoring waits for the last session to be read; the window is up meanwhile.
+    if (m_shell->defaults().boolForKey(kRestoreSessionOnLaunchKey))
+        return;
     if (m_launchAddresses.empty())
         m_tabs->createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
     else
         openLaunchAddresses(m_launchAddresses);
+}
+
+void BrowserController::lastSessionKnown()
+{
+    if (!m_window)
+        return;
+    if (m_shell->defaults().boolForKey(kRestoreSessionOnLaunchKey)) {
+        bool restored = m_session->restorePreviousSession();
+        if (!m_launchAddresses.empty())
+            openLaunchAddresses(m_launchAddresses);
+        else if (!restored && m_tabs->browserTabs().empty())
+            m_tabs->createBrowserTabWithURL(m_profiles->homePageURLForProfile(m_profiles->currentProfile()));
+    }
+    if (m_session->lastRunCrashed())
+        m_session->offerRestoreAfterCrash();
 }
 
 void BrowserController::openLaunchAddresses(const std::vector<LaunchAddress>& addresses)

@@ -8,6 +8,7 @@
 #include "history/history_service.h"
 #include "navigation/navigation_service.h"
 #include "profiles/profile_service.h"
+#include "session/session_service.h"
 #include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
@@ -54,6 +55,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_navigation = std::make_unique<NavigationService>(m_services);
     m_services.navigation = m_navigation.get();
     m_devtools = std::make_unique<DevToolsService>(m_services);
+    m_session = std::make_unique<SessionService>(m_services);
+    m_services.session = m_session.get();
 
     // A tab's view is followed by navigation, the chrome and downloads from birth to release.
     m_tabs->signalWebViewCreated().connect([this](WebKitWebView* view) {
@@ -70,10 +73,13 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_shell->signalBrowserWindowWillClose().connect([this] {
         if (m_window)
             m_window->tabStrip().cancelPendingWork();
+        // The session as the window leaves it, while the tabs still have their views.
+        m_session->saveFinalSession();
         m_tabs->detachAllWebViews();
     });
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_tabs, &TabService::saveTabsSnapshot));
+    m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_session, &SessionService::scheduleSave));
 }
 
 BrowserController::~BrowserController()
@@ -83,7 +89,9 @@ BrowserController::~BrowserController()
     m_lifetime.end();
     // Letting the tabs go is no change to show or save.
     m_tabs->tabList().signalChanged().clear();
+    m_session->saveFinalSession();
     m_shell->flushFiles();
+    m_session->quitNormally();
     if (m_window)
         m_window->tabStrip().cancelPendingWork();
     m_extensions->stopAllExtensionWebViews();
@@ -99,6 +107,7 @@ void BrowserController::applicationDidFinishLaunching()
     m_downloads->loadDownloads();
     if (!m_extensions->extensionsLoaded())
         m_extensions->loadExtensions();
+    m_session->readLastSession([this] { lastSessionKnown(); });
     createWindow();
     m_history->readHistoryAfterFirstFrame();
 }

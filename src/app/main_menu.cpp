@@ -1,5 +1,6 @@
 // The main menu, its actions and keyboard shortcuts.
 #include "app/browser_controller.h"
+#include "session/session_service.h"
 #include "app/shell.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
@@ -45,6 +46,7 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     file->append("New Tab", "app.new-tab");
     file->append("Close Tab", "app.close-tab");
     file->append("Reopen Closed Tab", "app.reopen-closed-tab");
+    file->append("Restore Previous Session", "app.restore-previous-session");
     auto printing = Gio::Menu::create();
     printing->append("Print\u2026", "app.print");
     file->append_section(printing);
@@ -156,6 +158,12 @@ void BrowserController::installMainMenu()
               app->set_accels_for_action(std::string("app.") + name, accels);
           };
     addKeys("reopen-closed-tab", [this] { m_tabs->reopenClosedTab(); }, { "<Control><Shift>t" });
+    if (!app->lookup_action("restore-previous-session")) {
+        auto restore = app->add_action("restore-previous-session", [this] { m_session->restorePreviousSession(); });
+        auto follow = [this, restore] { restore->set_enabled(m_session->canRestorePreviousSession()); };
+        follow();
+        m_session->signalRestoreAvailabilityChanged().connect(follow);
+    }
     addKeys("print", [this] { printPage(); }, { "<Control>p" });
     addKeys("find", [this] { findInPage(); }, { "<Control>f" });
     addKeys("find-next", [this] { findNext(); }, { "<Control>g" });

@@ -9,6 +9,7 @@ class ExtensionService;
 class HistoryService;
 class NavigationService;
 class ProfileService;
+class SessionService;
 class Shell;
 class TabService;
 
@@ -20,6 +21,7 @@ struct Services {
     DownloadService* downloads = nullptr;
     ExtensionService* extensions = nullptr;
     ProfileService* profiles = nullptr;
+    SessionService* session = nullptr;
 };
 
 } // namespace qv

@@ -84,6 +84,19 @@ SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles,
     profilesRow->append(*profilesNote);
     content->append(*roundedCardWithContent(*profilesRow));
 
+    Gtk::Box* launchRow = cardRow();
+    launchRow->append(*describedRow("On launch", "What the browser shows when it starts"));
+    m_onLaunch = Gtk::make_managed<Gtk::DropDown>(
+        std::vector<Glib::ustring> { "Open the home page", "Restore the last session" });
+    m_onLaunch->set_valign(Gtk::Align::CENTER);
+    m_onLaunch->set_selected(shell.defaults().boolForKey(kRestoreSessionOnLaunchKey) ? 1 : 0);
+    setAccessibleLabel(*m_onLaunch, "On launch");
+    m_onLaunch->property_selected().signal_changed().connect([&shell, this] {
+        shell.setDefaultsValue(kRestoreSessionOnLaunchKey, m_onLaunch->get_selected() == 1);
+    });
+    launchRow->append(*m_onLaunch);
+    content->append(*roundedCardWithContent(*launchRow));
+
     Gtk::Box* memoryRow = cardRow();
     m_unloadTabs = Gtk::make_managed<Gtk::Switch>();
     m_unloadTabs->set_valign(Gtk::Align::CENTER);

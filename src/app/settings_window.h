@@ -1,5 +1,5 @@
-// The Settings window: the theme toggle, the profiles window, unloading tabs when memory runs
-// low, and the page source editor.
+// The Settings window: the theme toggle, the profiles window, what opens at launch, unloading
+// tabs when memory runs low, and the page source editor.
 #pragma once
 
 #include "app/auxiliary_window.h"
@@ -19,12 +19,15 @@ public:
     Gtk::Button& manageProfilesButton() const { return *m_manageProfiles; }
     Gtk::Button& editSourceButton() const { return *m_editSource; }
     Gtk::Switch& unloadTabsSwitch() const { return *m_unloadTabs; }
+    // "Open the home page" (0) or "Restore the last session" (1).
+    Gtk::DropDown& onLaunchChoice() const { return *m_onLaunch; }
 
 private:
     Gtk::Box* m_themeRow = nullptr;
     Gtk::Button* m_manageProfiles = nullptr;
     Gtk::Button* m_editSource = nullptr;
     Gtk::Switch* m_unloadTabs = nullptr;
+    Gtk::DropDown* m_onLaunch = nullptr;
 };
 
 } // namespace qv

@@ -1,6 +1,8 @@
 // Letting web views go, their address and title, and the browser's own page scripts.
 #include "app/web_views.h"
 
+#include "base/url.h"
+
 #include "platform/network_proxy.h"
 #include "platform/renderer_choice.h"
 
@@ -130,6 +132,46 @@ WebKitSettings* newBrowserWebSettings()
         webkit_settings_set_hardware_acceleration_policy(
             settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     return settings;
+}
+
+std::string webViewSessionState(WebKitWebView* view)
+{
+    if (!view)
+        return {};
+    WebKitWebViewSessionState* state = webkit_web_view_get_session_state(view);
+    if (!state)
+        return {};
+    GBytes* bytes = webkit_web_view_session_state_serialize(state);
+    webkit_web_view_session_state_unref(state);
+    if (!bytes)
+        return {};
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    std::string serialised(data ? data : "", data ? size : 0);
+    g_bytes_unref(bytes);
+    return serialised;
+}
+
+bool restoreWebViewSessionState(WebKitWebView* view, const std::string& state)
+{
+    if (!view || state.empty())
+        return false;
+    GBytes* bytes = g_bytes_new(state.data(), state.size());
+    WebKitWebViewSessionState* session = webkit_web_view_session_state_new(bytes);
+    g_bytes_unref(bytes);
+    if (!session)
+        return false;
+    webkit_web_view_restore_session_state(view, session);
+    webkit_web_view_session_state_unref(session);
+    WebKitBackForwardListItem* current
+        = webkit_back_forward_list_get_current_item(webkit_web_view_get_back_forward_list(view));
+    // Bytes from a file can name any address; the tab goes only to a web or file page.
+    const char* uri = current ? webkit_back_forward_list_item_get_uri(current) : nullptr;
+    auto parts = uri ? parseURL(uri) : std::nullopt;
+    if (!parts || !((parts->isHTTP() && !parts->host.empty()) || parts->lowerScheme() == "file"))
+        return false;
+    webkit_web_view_go_to_back_forward_list_item(view, current);
+    return true;
 }
 
 void runOnMainLoop(Lifetime::Token owner, std::function<void()> run)

@@ -48,6 +48,12 @@ std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter);
 // loaded into every web process for nothing.
 WebKitSettings* newBrowserWebSettings();
 
+// The view's back/forward list in the engine's own serialised form ("" when it has none).
+std::string webViewSessionState(WebKitWebView* view);
+// Gives a view without a page the serialised list and loads its current item; false when the
+// bytes are not such a list or its current item is not a web or file page, and nothing loads.
+bool restoreWebViewSessionState(WebKitWebView* view, const std::string& state);
+
 // How long an owner of asynchronous callbacks lives. The owner holds one as its last member
 // (or ends it first thing when it goes); its callbacks carry the token and are dropped once the
 // owner has gone. The one rule for every answer that comes back later from the engine.

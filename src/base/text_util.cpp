@@ -214,4 +214,71 @@ std::string htmlEscaped(std::string_view text)
     return out;
 }
 
+std::string base64Encode(std::string_view bytes)
+{
+    static const char* kAlphabet
+        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned n = (static_cast<unsigned char>(bytes[i]) << 16)
+            | (static_cast<unsigned char>(bytes[i + 1]) << 8)
+            | static_cast<unsigned char>(bytes[i + 2]);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += kAlphabet[(n >> 6) & 63];
+        out += kAlphabet[n & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+        bool two = i + 1 < bytes.size();
+        if (two)
+            n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += two ? kAlphabet[(n >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<std::string> base64Decode(std::string_view text)
+{
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        if (c == '+')
+            return 62;
+        if (c == '/')
+            return 63;
+        return -1;
+    };
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    for (size_t i = 0; i < text.size(); i += 4) {
+        bool last = i + 4 == text.size();
+        int a = value(text[i]), b = value(text[i + 1]);
+        bool padTwo = last && text[i + 2] == '=' && text[i + 3] == '=';
+        bool padOne = last && !padTwo && text[i + 3] == '=';
+        int c = padTwo ? 0 : value(text[i + 2]);
+        int d = padTwo || padOne ? 0 : value(text[i + 3]);
+        if (a < 0 || b < 0 || c < 0 || d < 0)
+            return std::nullopt;
+        unsigned n = (unsigned(a) << 18) | (unsigned(b) << 12) | (unsigned(c) << 6) | unsigned(d);
+        out += static_cast<char>((n >> 16) & 255);
+        if (!padTwo)
+            out += static_cast<char>((n >> 8) & 255);
+        if (!padTwo && !padOne)
+            out += static_cast<char>(n & 255);
+    }
+    return out;
+}
+
 } // namespace qv

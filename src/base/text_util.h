@@ -1,6 +1,7 @@
 // Small text helpers shared by the pure logic: trimming and UTF-8 validity.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,10 @@ std::string lastPathComponent(std::string_view path);
 // title made only of such characters gives "". What is stored keeps the page's own text.
 inline constexpr size_t kMaxDisplayedTitleCharacters = 1024;
 std::string displaySafeTitle(std::string_view title);
+
+// Standard base64 with padding; decoding refuses anything else.
+std::string base64Encode(std::string_view bytes);
+std::optional<std::string> base64Decode(std::string_view text);
 
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);

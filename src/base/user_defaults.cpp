@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
 {
-    if (key == kDarkModeKey || key == kUnloadTabsUnderMemoryPressureKey)
+    if (key == kDarkModeKey || key == kUnloadTabsUnderMemoryPressureKey
+        || key == kRestoreSessionOnLaunchKey)
         return DefaultsType::Boolean;
     if (key == kCurrentProfileKey)
         return DefaultsType::String;

@@ -24,6 +24,9 @@ inline constexpr const char* kExtensionPermissionsKey = "QuivelExtensionPermissi
 inline constexpr const char* kExtensionStoragePrefix = "QuivelExtensionStorage.";
 // Unloading background tabs when memory runs low: off unless turned on in Settings.
 inline constexpr const char* kUnloadTabsUnderMemoryPressureKey = "QuivelUnloadTabsUnderMemoryPressure";
+// At launch, the tabs of the last session come back instead of the home page: off unless chosen
+// in Settings.
+inline constexpr const char* kRestoreSessionOnLaunchKey = "QuivelRestoreSessionOnLaunch";
 // The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
 inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
 

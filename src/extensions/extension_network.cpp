@@ -70,35 +70,6 @@ Result<ExtensionFetchRequest> extensionFetchRequest(const Json& args)
     return request;
 }
 
-std::string base64Encode(std::string_view bytes)
-{
-    static const char* kAlphabet
-        = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned n = (static_cast<unsigned char>(bytes[i]) << 16)
-            | (static_cast<unsigned char>(bytes[i + 1]) << 8)
-            | static_cast<unsigned char>(bytes[i + 2]);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += kAlphabet[(n >> 6) & 63];
-        out += kAlphabet[n & 63];
-    }
-    if (i < bytes.size()) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
-        bool two = i + 1 < bytes.size();
-        if (two)
-            n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += two ? kAlphabet[(n >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 BridgeReply extensionFetchReply(
     const ExtensionFetchRequest& request, const ExtensionFetchResponse& response)
 {

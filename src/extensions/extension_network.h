@@ -3,6 +3,7 @@
 
 #include "base/json_text.h"
 #include "base/result.h"
+#include "base/text_util.h"
 #include "extensions/bridge_reply.h"
 
 #include <chrono>
@@ -51,7 +52,6 @@ struct ExtensionFetchResponse {
 BridgeReply extensionFetchReply(
     const ExtensionFetchRequest& request, const ExtensionFetchResponse& response);
 
-std::string base64Encode(std::string_view bytes);
 
 inline constexpr std::string_view kFetchLimitMessage = "Response exceeds the 4 MB limit.";
 inline constexpr std::string_view kFetchFailedMessage = "Network request failed.";

@@ -99,6 +99,14 @@ public:
     double zoomLevel() const { return m_zoomLevel; }
     void setZoomLevel(double level) { m_zoomLevel = level; }
 
+    // The engine's serialised back/forward list as last taken from the view, or as restored;
+    // kept while the tab has no view, so going back still works once it has one again.
+    const std::string& sessionState() const { return m_sessionState; }
+    void setSessionState(std::string state) { m_sessionState = std::move(state); m_sessionStateStale = false; }
+    // The view's list changed since the state was taken.
+    bool sessionStateStale() const { return m_sessionStateStale; }
+    void markSessionStateStale() { m_sessionStateStale = true; }
+
     TabLoadState& loadState() { return m_loadState; }
     const TabLoadState& loadState() const { return m_loadState; }
 
@@ -119,6 +127,8 @@ private:
     std::chrono::steady_clock::time_point m_lastShown;
     Glib::RefPtr<Gdk::Texture> m_favicon;
     double m_zoomLevel = kDefaultZoomLevel;
+    std::string m_sessionState;
+    bool m_sessionStateStale = true;
     TabLoadState m_loadState;
 };
 

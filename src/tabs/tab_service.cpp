@@ -162,6 +162,9 @@ void TabService::selectBrowserTab(const Sender& sender)
         if (!tab.webView()) {
             tab.setWebView(newBrowserWebView());
             webkit_web_view_set_zoom_level(tab.webView(), tab.zoomLevel());
+            // Back and forward go where they went before the tab gave up its view.
+            if (restoreWebViewSessionState(tab.webView(), tab.sessionState()))
+                tab.markSessionStateStale();
         }
         view = tab.webView();
         tab.markShown();
@@ -172,7 +175,7 @@ void TabService::selectBrowserTab(const Sender& sender)
         m_tabs.select(&tab);
     }
     m_services.navigation->updateNavigationButtons();
-    if (webViewURI(view).empty() && parsesAsURL(tab.url()))
+    if (webViewURI(view).empty() && !webkit_web_view_is_loading(view) && parsesAsURL(tab.url()))
         webkit_web_view_load_uri(view, tab.url().c_str());
     m_services.profiles->signalCurrentProfileChanged().emit();
     m_services.extensions->emitExtensionEvent("tabs.activated", { { "tabId", tab.id() } });
@@ -188,9 +191,37 @@ void TabService::unloadBrowserTab(Tab& tab)
         tab.setURL(uri);
     if (std::string title = webViewTitle(view); !title.empty())
         tab.setTitle(title);
+    tab.setSessionState(webViewSessionState(view));
     // Stopped while it is still the tab's, so its last signals find the tab; then let go.
     detachTabView(view);
     tab.takeWebView();
+}
+
+void TabService::restoreTabs(std::vector<RestoredTab> restored, std::optional<size_t> selected)
+{
+    if (restored.empty())
+        return;
+    Tab* toSelect = nullptr;
+    {
+        TabList::Batch batch(m_tabs);
+        for (size_t i = 0; i < restored.size(); ++i) {
+            RestoredTab& from = restored[i];
+            auto made = std::make_unique<Tab>(makeUUIDString(), from.profileID);
+            made->setURL(from.url);
+            made->setTitle(from.title.empty() ? from.url : from.title);
+            made->setLazy(from.lazy);
+            made->setZoomLevel(from.zoom);
+            made->setSessionState(std::move(from.state));
+            if (from.favicon)
+                made->setFavicon(from.favicon);
+            Tab& tab = m_tabs.append(std::move(made));
+            if (!toSelect || selected == i)
+                toSelect = &tab;
+        }
+    }
+    // Only the selected one loads; the others wait, as lazy tabs do, until they are shown.
+    if (auto index = m_tabs.indexOf(*toSelect))
+        selectBrowserTabAtIndex(*index);
 }
 
 void TabService::toggleLazyTabs(const Sender& sender)

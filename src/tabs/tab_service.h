@@ -32,6 +32,17 @@ struct WebViewConfiguration {
     WebKitWebView* relatedView = nullptr;
 };
 
+// A tab of an earlier session, to be opened without a view.
+struct RestoredTab {
+    ProfileID profileID;
+    std::string url;
+    std::string title;
+    bool lazy = false;
+    double zoom = kDefaultZoomLevel;
+    std::string state; // the engine's serialised back/forward list
+    Glib::RefPtr<Gdk::Texture> favicon;
+};
+
 class TabService : public sigc::trackable {
 public:
     explicit TabService(const Services& services);
@@ -72,6 +83,9 @@ public:
     void reopenClosedTab();
     // A tab appended behind the selected one, loading the address; the selection stays.
     TabID openBackgroundTab(const std::string& url);
+    // Appends the tabs without views, each on its profile, and selects the one at `selected`
+    // (else the first), which alone loads.
+    void restoreTabs(std::vector<RestoredTab> restored, std::optional<size_t> selected);
     // Lazy flags, unloads, closes and the selection of an activity window's action, in order.
     void applyActivityPlan(const ActivityPlan& plan);
 
