@@ -113,10 +113,29 @@ SessionService::LastRun SessionService::readLastRun(const fs::path& folder)
         problem = read.error;
     } else {
         Result<Session> session = parseSession(read.contents);
-        if (session)
+        if (session) {
             run.session = std::move(session.value());
-        else
+            // Many tabs share an icon: each distinct one is decoded once.
+            std::map<std::string, GdkTexture*> decoded;
+            for (const SessionTab& tab : run.session->tabs) {
+                GdkTexture* icon = nullptr;
+                if (!tab.icon.empty()) {
+                    auto found = decoded.find(tab.icon);
+                    if (found == decoded.end()) {
+                        GBytes* bytes = g_bytes_new(tab.icon.data(), tab.icon.size());
+                        found = decoded.emplace(tab.icon, gdk_texture_new_from_bytes(bytes, nullptr)).first;
+                        g_bytes_unref(bytes);
+                    }
+                    icon = found->second ? GDK_TEXTURE(g_object_ref(found->second)) : nullptr;
+                }
+                run.icons.push_back(icon);
+            }
+            for (auto& [bytes, texture] : decoded)
+                if (texture)
+                    g_object_unref(texture);
+        } else {
             problem = session.error();
+        }
     }
     if (!problem.empty()) {
         // Kept byte for byte before this run writes its own session over it.
@@ -153,6 +172,8 @@ void SessionService::adoptLastRun(LastRun run)
     m_known = true;
     m_lastRunCrashed = run.crashed;
     m_lastSession = std::move(run.session);
+    for (GdkTexture* icon : run.icons)
+        m_lastSessionIcons.push_back(icon ? Glib::wrap(icon, false) : Glib::RefPtr<Gdk::Texture>());
     if (run.problem)
         m_services.shell->showError(*run.problem);
     if (m_saveWanted)
@@ -184,9 +205,11 @@ bool SessionService::restorePreviousSession()
         if (m_lastSession->selected == i)
             selected = tabs.size();
         tabs.push_back({ from.profileID.empty() ? kDefaultProfileID : from.profileID, from.url,
-            from.title, from.lazy, from.zoom, std::move(from.state), {} });
+            from.title, from.lazy, from.zoom, std::move(from.state),
+            i < m_lastSessionIcons.size() ? m_lastSessionIcons[i] : Glib::RefPtr<Gdk::Texture>() });
     }
     m_lastSession.reset();
+    m_lastSessionIcons.clear();
     m_availabilityChanged.emit();
     if (tabs.empty())
         return false;
@@ -260,6 +283,7 @@ void SessionService::save()
     m_saveTimer.disconnect();
     TabList& list = m_services.tabs->tabList();
     std::vector<SessionTab> tabs;
+    std::vector<Glib::RefPtr<Gdk::Texture>> icons;
     tabs.reserve(list.size());
     std::optional<size_t> selected;
     for (Tab& tab : list) {
@@ -275,18 +299,38 @@ void SessionService::save()
         if (&tab == list.selected())
             selected = tabs.size();
         std::string title = webViewTitle(view);
-        if (title.empty())
+        // A load that never got as far as a title leaves nothing worth showing.
+        if (title.empty() && tab.title() != kLoadingTitle)
             title = tab.title();
         tabs.push_back({ tab.profileID(), url, title, tab.lazy(),
             view ? webkit_web_view_get_zoom_level(view) : tab.zoomLevel(), tab.sessionState(), {} });
+        icons.push_back(tab.favicon());
     }
     // The text, and the base64 of every state, are made on the writer's thread.
     m_services.shell->fileWriter().submitMade(sessionFile(),
-        [tabs = std::move(tabs), selected]() -> Result<std::string> {
+        [tabs = std::move(tabs), icons = std::move(icons), selected, cache = m_iconCache]() mutable
+            -> Result<std::string> {
+            std::lock_guard lock(cache->mutex);
+            std::map<const GdkTexture*, std::pair<Glib::RefPtr<Gdk::Texture>, std::string>> used;
             std::vector<std::string> entries;
             entries.reserve(tabs.size());
-            for (const SessionTab& tab : tabs)
-                entries.push_back(sessionTabJson(tab));
+            for (size_t i = 0; i < tabs.size(); ++i) {
+                if (const Glib::RefPtr<Gdk::Texture>& icon = icons[i]) {
+                    auto found = cache->encoded.find(icon->gobj());
+                    if (found == cache->encoded.end()) {
+                        GBytes* png = gdk_texture_save_to_png_bytes(icon->gobj());
+                        gsize size = 0;
+                        const auto* data = static_cast<const char*>(g_bytes_get_data(png, &size));
+                        std::string bytes = size <= kMaxSessionIconBytes ? std::string(data, size) : "";
+                        g_bytes_unref(png);
+                        found = cache->encoded.emplace(icon->gobj(), std::make_pair(icon, std::move(bytes))).first;
+                    }
+                    tabs[i].icon = found->second.second;
+                    used.insert(*found);
+                }
+                entries.push_back(sessionTabJson(tabs[i]));
+            }
+            cache->encoded.swap(used);
             return sessionJson(entries, selected);
         },
         {}, std::chrono::milliseconds(0));

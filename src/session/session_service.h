@@ -12,8 +12,12 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -54,6 +58,8 @@ public:
 private:
     struct LastRun {
         std::optional<Session> session;
+        // Each tab's icon, decoded on the worker: a reference or nullptr, as many as tabs.
+        std::vector<GdkTexture*> icons;
         std::optional<std::string> problem;
         bool crashed = false;
     };
@@ -70,6 +76,14 @@ private:
     bool m_known = false;
     bool m_lastRunCrashed = false;
     std::optional<Session> m_lastSession;
+    std::vector<Glib::RefPtr<Gdk::Texture>> m_lastSessionIcons;
+    // PNG bytes of the icons the last write used, so an icon is encoded once, on the writer's
+    // thread.
+    struct IconCache {
+        std::mutex mutex;
+        std::map<const GdkTexture*, std::pair<Glib::RefPtr<Gdk::Texture>, std::string>> encoded;
+    };
+    std::shared_ptr<IconCache> m_iconCache = std::make_shared<IconCache>();
     bool m_lastSessionRestored = false;
     bool m_saveWanted = false;
     bool m_final = false;

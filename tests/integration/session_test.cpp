@@ -19,6 +19,19 @@ namespace fs = std::filesystem;
 
 fs::path dataFolder() { return testHome() / ".local/share/QuivelBrowser"; }
 
+std::string pngIcon()
+{
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
+    gdk_pixbuf_fill(pixbuf, 0x3366ccff);
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
+    std::string bytes(buffer, size);
+    g_free(buffer);
+    g_object_unref(pixbuf);
+    return bytes;
+}
+
 Gtk::Widget* findWidgetByName(Gtk::Widget& root, const std::string& name)
 {
     if (root.get_name().raw() == name)
@@ -37,7 +50,8 @@ protected:
     {
         m_server->page("/a.html", "A");
         m_server->page("/b.html", "B");
-        m_server->page("/c.html", "C");
+        m_server->route("/icon.png", { 200, "image/png", pngIcon(), {} });
+        m_server->page("/c.html", "C", "<link rel=\"icon\" href=\"/icon.png\">");
         submitAddress(m_server->url("/a.html"));
         EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
         submitAddress(m_server->url("/b.html"));
@@ -47,7 +61,10 @@ protected:
         controller().tabs().createBrowserTabWithURL(m_server->url("/c.html"));
         EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/c.html")));
         // The engine reports a title just after the load.
-        EXPECT_TRUE(waitUntil([&] { return controller().tabs().browserTabs()[1].title() == "C"; }));
+        EXPECT_TRUE(waitUntil([&] {
+            const Tab& tab = controller().tabs().browserTabs()[1];
+            return tab.title() == "C" && tab.favicon();
+        }));
         controller().tabs().selectBrowserTabAtIndex(0);
         return work;
     }
@@ -109,6 +126,12 @@ TEST_F(SessionTest, WithTheHomePageChosenTheMenuBringsTheLastSessionBackOnce)
     EXPECT_EQ(tabURLs().size(), 3u);
     EXPECT_EQ(tabURLs()[1], m_server->url("/b.html"));
     EXPECT_EQ(tabURLs()[2], m_server->url("/c.html"));
+    // The tab that waits without a view shows its icon from the session, not fetched again.
+    const Tab& waiting = controller().tabs().browserTabs()[2];
+    EXPECT_EQ(waiting.webView(), nullptr);
+    ASSERT_TRUE(waiting.favicon());
+    EXPECT_EQ(waiting.favicon()->get_width(), 16);
+    EXPECT_EQ(m_server->requestCount("/icon.png"), 1);
     EXPECT_FALSE(restoreAction()->get_enabled());
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/b.html")));
 }
