@@ -107,8 +107,8 @@ void BrowserController::applicationDidFinishLaunching()
     m_downloads->loadDownloads();
     if (!m_extensions->extensionsLoaded())
         m_extensions->loadExtensions();
-    m_session->readLastSession([this] { lastSessionKnown(); });
     createWindow();
+    m_session->readLastSession([this] { lastSessionKnown(); });
     m_history->readHistoryAfterFirstFrame();
 }
 

@@ -86,6 +86,7 @@ SessionService::~SessionService()
 {
     m_lifetime.end();
     m_saveTimer.disconnect();
+    m_afterFirstFrame.disconnect();
     if (m_read.valid())
         m_read.wait();
 }
@@ -152,19 +153,49 @@ void SessionService::readLastSession(std::function<void()> known)
         return;
     m_folder = m_services.history->historyFileURL().parent_path();
     m_knownCallback = std::move(known);
-    if (m_folder.empty()) {
-        // Nowhere to keep a session: known at once, but told from the main loop like a read.
-        runOnMainLoop(m_lifetime.token(), [this] { adoptLastRun({}); });
+    if (!m_folder.empty()) {
+        m_read = std::async(std::launch::async, [folder = m_folder, alive = m_lifetime.token(), self = this] {
+            LastRun run = readLastRun(folder);
+            runOnMainLoop(alive, [self] {
+                self->m_readFinished = true;
+                self->adoptWhenReady();
+            });
+            return run;
+        });
+    }
+    // Many restored tabs take a while to add: the window's first frame goes first. A tick comes
+    // just before a frame is drawn; the low-priority idle after it runs once it is on screen.
+    BrowserWindow* window = m_services.shell->window();
+    if (!window) {
+        m_firstFrameShown = true;
+        runOnMainLoop(m_lifetime.token(), [this] { adoptWhenReady(); });
         return;
     }
-    m_read = std::async(std::launch::async, [folder = m_folder, alive = m_lifetime.token(), self = this] {
-        LastRun run = readLastRun(folder);
-        runOnMainLoop(alive, [self] {
-            if (self->m_read.valid())
-                self->adoptLastRun(self->m_read.get());
-        });
-        return run;
+    window->add_tick_callback([this, alive = m_lifetime.token()](const Glib::RefPtr<Gdk::FrameClock>&) {
+        if (!alive.lock())
+            return false;
+        m_afterFirstFrame = Glib::signal_idle().connect(
+            [this] {
+                m_firstFrameShown = true;
+                adoptWhenReady();
+                return false;
+            },
+            Glib::PRIORITY_LOW);
+        return false;
     });
+}
+
+void SessionService::adoptWhenReady()
+{
+    if (m_known || !m_firstFrameShown)
+        return;
+    if (!m_read.valid()) {
+        adoptLastRun({});
+        return;
+    }
+    // Once the worker has reported, it is only returning what it read.
+    if (m_readFinished)
+        adoptLastRun(m_read.get());
 }
 
 void SessionService::adoptLastRun(LastRun run)

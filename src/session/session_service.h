@@ -29,8 +29,8 @@ public:
     SessionService& operator=(const SessionService&) = delete;
 
     // Reads the last session, and whether the last run ended without quitting, on a worker,
-    // and marks this run as running; `known` runs on the main loop once both are known. Until
-    // then nothing is written over the last session.
+    // and marks this run as running; `known` runs on the main loop once both are known and the
+    // window's first frame is on screen. Until then nothing is written over the last session.
     void readLastSession(std::function<void()> known);
     bool lastSessionKnown() const { return m_known; }
     bool lastRunCrashed() const { return m_lastRunCrashed; }
@@ -64,6 +64,7 @@ private:
         bool crashed = false;
     };
     static LastRun readLastRun(const std::filesystem::path& folder);
+    void adoptWhenReady();
     void adoptLastRun(LastRun run);
     void watchWebView(WebKitWebView* view);
     void backForwardListChanged(WebKitBackForwardList* list);
@@ -74,6 +75,9 @@ private:
     std::future<LastRun> m_read;
     std::function<void()> m_knownCallback;
     bool m_known = false;
+    bool m_firstFrameShown = false;
+    bool m_readFinished = false;
+    sigc::connection m_afterFirstFrame;
     bool m_lastRunCrashed = false;
     std::optional<Session> m_lastSession;
     std::vector<Glib::RefPtr<Gdk::Texture>> m_lastSessionIcons;
