@@ -1,6 +1,7 @@
 // How long the UI thread is kept from its main loop while a page animates its title 60 times a
 // second and the user switches between two tabs 20 times: the browser, and as its floor a bare
-// window switching between two bare web views of the same page, in the same run.
+// window switching between two bare web views of the same page, in the same run. Then the
+// browser with 500 tabs open while 100 of their titles change, each change rewriting the session.
 //
 // Every turn of the main loop is timed from the end of one poll to the start of the next: that
 // is the time the thread was busy and could not draw or take input. The figures are the longest
@@ -15,6 +16,8 @@
 #include "platform/alerts.h"
 #include "platform/renderer_choice.h"
 #include "tabs/tab_service.h"
+#include "app/shell.h"
+#include "session/session_service.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -189,6 +192,52 @@ Stalls bareSwitching(const std::string& url, std::string& lastTitle)
     return stalls;
 }
 
+// The session file of kSessionTabs tabs kept current through a burst of kSessionChanges tab
+// changes (titles set 10 ms apart): the building and writing of the file must not show as a stall.
+constexpr size_t kSessionTabs = 500;
+constexpr int kSessionChanges = 100;
+
+Stalls sessionWrites(const std::string& url, size_t& fileBytes, int& status)
+{
+    auto application = Gtk::Application::create(
+        "org.quivel.UIStallBench.Session", Gio::Application::Flags::NON_UNIQUE);
+    application->register_application();
+    qv::BrowserController controller(application);
+    controller.installMainMenu();
+    controller.applicationDidFinishLaunching();
+    qv::TabService& tabs = controller.tabs();
+    if (!waitUntil([&] { return controller.window() && controller.window()->get_mapped()
+                && controller.session().lastSessionKnown(); }, std::chrono::seconds(30))) {
+        status = 1;
+        return {};
+    }
+    // Each restored tab carries the back/forward list of a real page.
+    WebKitWebView* first = tabs.selectedWebView();
+    webkit_web_view_load_uri(first, url.c_str());
+    waitUntil([&] { return animating(first); }, std::chrono::seconds(30));
+    std::string state = qv::webViewSessionState(first);
+    std::vector<qv::RestoredTab> restored;
+    for (size_t i = 0; i < kSessionTabs; ++i)
+        restored.push_back({ qv::kDefaultProfileID, url + "?n=" + std::to_string(i),
+            "Restored " + std::to_string(i), false, 1.0, state, {} });
+    tabs.restoreTabs(std::move(restored), 0);
+    settle(std::chrono::seconds(2));
+    controller.shell().flushFiles();
+    Stalls stalls = measure("session", [&](int) {
+        for (int change = 0; change < kSessionChanges / kSwitches; ++change) {
+            tabs.tabList()[static_cast<size_t>(change + 2)].setTitle(
+                "Changed " + std::to_string(g_get_monotonic_time()));
+            settle(std::chrono::milliseconds(10));
+        }
+    });
+    controller.shell().flushFiles();
+    std::error_code ec;
+    fileBytes = std::filesystem::file_size(controller.session().sessionFile(), ec);
+    controller.window()->close();
+    settle(std::chrono::milliseconds(300));
+    return stalls;
+}
+
 Stalls browserSwitching(const std::string& url, std::string& lastTitle, int& status)
 {
     auto application = Gtk::Application::create(
@@ -262,10 +311,15 @@ int main()
     int status = 0;
     Stalls bare = bareSwitching(url, bareTitle);
     Stalls browser = browserSwitching(url, browserTitle, status);
+    size_t sessionBytes = 0;
+    Stalls session = sessionWrites(url, sessionBytes, status);
     std::printf("%d tab switches, %lld ms apart, a title change every 16.7 ms:\n", kSwitches,
         static_cast<long long>(kBetweenSwitches.count()));
     report("bare web views (floor)", bare, bareTitle);
     report("browser", browser, browserTitle);
+    std::printf("%d changes of tabs, 10 ms apart, with %zu tabs open (session file %zu bytes):\n",
+        kSessionChanges, kSessionTabs, sessionBytes);
+    report("session", session, "");
     std::error_code ec;
     fs::remove_all(*home, ec);
     return status;
