@@ -72,6 +72,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
             m_window->tabStrip().cancelPendingWork();
         m_tabs->detachAllWebViews();
     });
+    m_shell->setBrowserWindowCloseGuard([this] { return browserWindowMayClose(); });
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_tabs, &TabService::saveTabsSnapshot));
 }
@@ -88,6 +89,24 @@ BrowserController::~BrowserController()
         m_window->tabStrip().cancelPendingWork();
     m_extensions->stopAllExtensionWebViews();
     m_tabs->releaseAllTabs();
+}
+
+bool BrowserController::browserWindowMayClose()
+{
+    if (std::exchange(m_pagesAgreedToCloseWindow, false))
+        return true;
+    m_tabs->askPagesBeforeClosingAll([this] {
+        m_pagesAgreedToCloseWindow = true;
+        if (m_window && m_window->get_visible())
+            m_window->close();
+        m_pagesAgreedToCloseWindow = false;
+    });
+    return false;
+}
+
+void BrowserController::quitWhenPagesAgree()
+{
+    m_tabs->askPagesBeforeClosingAll([this] { m_shell->application()->quit(); });
 }
 
 void BrowserController::applicationDidFinishLaunching()
