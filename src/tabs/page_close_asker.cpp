@@ -38,7 +38,7 @@ PageCloseAsker::~PageCloseAsker()
 void PageCloseAsker::watchWebView(WebKitWebView* view)
 {
     connectSignal<&PageCloseAsker::webViewClose>(view, "close", this);
-    connectSignal<&PageCloseAsker::webViewRunDialog>(view, "run-dialog", this);
+    connectSignal<&PageCloseAsker::webViewScriptDialog>(view, "script-dialog", this);
 }
 
 void PageCloseAsker::forgetWebView(WebKitWebView* view)
@@ -113,7 +113,7 @@ void PageCloseAsker::askPage(const TabID& id)
     pending.state = State::Waiting;
     armTimeout(pending, id);
     // The engine runs the page's before-unload handler, then answers with "close" or
-    // "run-dialog"; a view without a running page closes at once, inside this call.
+    // "script-dialog"; a view without a running page closes at once, inside this call.
     WebKitWebView* view = pending.view.get();
     webkit_web_view_try_close(view);
 }
@@ -193,7 +193,7 @@ void PageCloseAsker::webViewClose(WebKitWebView* view)
         pageAgreed(*id);
 }
 
-gboolean PageCloseAsker::webViewRunDialog(WebKitWebView* view, WebKitScriptDialog* dialog)
+gboolean PageCloseAsker::webViewScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog)
 {
     if (webkit_script_dialog_get_dialog_type(dialog) != WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
         return FALSE;

@@ -76,7 +76,7 @@ private:
     std::optional<TabID> tabIDOf(WebKitWebView* view) const;
 
     void webViewClose(WebKitWebView* view);
-    gboolean webViewRunDialog(WebKitWebView* view, WebKitScriptDialog* dialog);
+    gboolean webViewScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog);
 
     const Services& m_services;
     TabService& m_tabs;
