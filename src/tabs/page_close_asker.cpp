@@ -112,9 +112,26 @@ void PageCloseAsker::askPage(const TabID& id)
     Pending& pending = it->second;
     pending.state = State::Waiting;
     armTimeout(pending, id);
+    WebKitWebView* view = pending.view.get();
+    if (!webViewURI(view).empty() && webkit_web_view_get_is_web_process_responsive(view)) {
+        // The engine gives the page only a moment to start its handler before closing it
+        // unasked; a script's answer first means its process is awake and has the time.
+        runPageScript(view, "0", { PageScriptKind::Expression, kBrowserScriptWorld, nullptr },
+            m_lifetime.token(), [this, id, view](JSCValue*, const GError*) {
+                auto found = m_pending.find(id);
+                if (found != m_pending.end() && found->second.view.get() == view
+                    && found->second.state == State::Waiting)
+                    tryClosePage(view);
+            });
+        return;
+    }
+    tryClosePage(view);
+}
+
+void PageCloseAsker::tryClosePage(WebKitWebView* view)
+{
     // The engine runs the page's before-unload handler, then answers with "close" or
     // "script-dialog"; a view without a running page closes at once, inside this call.
-    WebKitWebView* view = pending.view.get();
     webkit_web_view_try_close(view);
 }
 

@@ -66,6 +66,7 @@ private:
 
     void askPage(const TabID& id);
     void armTimeout(Pending& pending, const TabID& id);
+    void tryClosePage(WebKitWebView* view);
     void pageAgreed(const TabID& id);
     void pageGone(const TabID& id);
     void showNextQuestion();

@@ -43,7 +43,8 @@ TEST_F(PageCloseTest, PointerPageWithAHandlerAsksAndStayKeepsItWhileLeaveClosesI
 
     m_alertAnswer = 1; // "Stay"
     m_application->activate_action("close-tab");
-    ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 1 && settled(); }));
+    ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 1 && settled(); }))
+        << tabCount() << " tabs, " << m_alerts.size() << " questions, settled " << settled();
     EXPECT_EQ(m_alerts[0].messageText, "Leave this page?");
     EXPECT_EQ(m_alerts[0].informativeText, "127.0.0.1 may not save the changes you made.");
     EXPECT_EQ(m_alerts[0].buttons, (std::vector<std::string> { "Leave", "Stay" }));
@@ -74,22 +75,27 @@ TEST_F(PageCloseTest, PointerPageWithAHandlerAsksAndStayKeepsItWhileLeaveClosesI
 
 TEST_F(PageCloseTest, HungPageDoesNotKeepItsTabOpenPastTheTimeOut)
 {
-    m_server->page("/busy.html", "Busy");
+    // With a handler the engine must ask the page's process; without one it closes at once.
+    m_server->page("/busy.html", "Busy",
+        "<script>addEventListener('beforeunload', e => e.preventDefault());</script>");
     controller().tabs().createBrowserTabWithURL(m_server->url("/busy.html"));
     WebKitWebView* busy = selectedView();
     ASSERT_TRUE(waitForLoad(busy, m_server->url("/busy.html")));
     const size_t before = tabCount();
+    // Kept to end the spinning process afterwards, which would otherwise slow the next test.
+    auto held = GObjectPtr<WebKitWebView>::retain(busy);
     // Never answers: the page's one thread spins from now on.
     webkit_web_view_evaluate_javascript(
         busy, "for (;;) {}", -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 
-    auto start = std::chrono::steady_clock::now();
+    // The engine gives up on a silent page by itself after a moment, and the browser's own
+    // time-out covers an engine that does not: either way the tab goes within the time-out.
     m_application->activate_action("close-tab");
-    ASSERT_TRUE(waitUntil([&] { return tabCount() == before - 1; }, kPageCloseTimeout * 3));
-    auto waited = std::chrono::steady_clock::now() - start;
-    // Closed by the time-out, not by an answer.
-    EXPECT_GE(waited, kPageCloseTimeout - std::chrono::milliseconds(200));
+    ASSERT_TRUE(waitUntil([&] { return tabCount() == before - 1; },
+        kPageCloseTimeout + std::chrono::seconds(1)));
+    EXPECT_TRUE(settled());
     EXPECT_TRUE(m_alerts.empty());
+    webkit_web_view_terminate_web_process(held.get());
 }
 
 } // namespace qv::test
