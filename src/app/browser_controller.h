@@ -115,6 +115,11 @@ public:
     void openLaunchAddresses(const std::vector<LaunchAddress>& addresses);
 
 private:
+    // The browser window closes once every page agrees; quitting waits for the same.
+    bool browserWindowMayClose();
+    void quitWhenPagesAgree();
+    bool m_pagesAgreedToCloseWindow = false;
+
     // The first tabs of the window: the launch addresses, else one on the home page.
     void openFirstTabs();
     // Once the last session is known: restored when chosen, offered after a crash.

@@ -77,6 +77,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
         m_session->saveFinalSession();
         m_tabs->detachAllWebViews();
     });
+    m_shell->setBrowserWindowCloseGuard([this] { return browserWindowMayClose(); });
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_tabs, &TabService::saveTabsSnapshot));
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_session, &SessionService::scheduleSave));
@@ -96,6 +97,24 @@ BrowserController::~BrowserController()
         m_window->tabStrip().cancelPendingWork();
     m_extensions->stopAllExtensionWebViews();
     m_tabs->releaseAllTabs();
+}
+
+bool BrowserController::browserWindowMayClose()
+{
+    if (std::exchange(m_pagesAgreedToCloseWindow, false))
+        return true;
+    m_tabs->askPagesBeforeClosingAll([this] {
+        m_pagesAgreedToCloseWindow = true;
+        if (m_window && m_window->get_visible())
+            m_window->close();
+        m_pagesAgreedToCloseWindow = false;
+    });
+    return false;
+}
+
+void BrowserController::quitWhenPagesAgree()
+{
+    m_tabs->askPagesBeforeClosingAll([this] { m_shell->application()->quit(); });
 }
 
 void BrowserController::applicationDidFinishLaunching()

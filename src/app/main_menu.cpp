@@ -115,7 +115,7 @@ void BrowserController::installMainMenu()
         if (accel)
             app->set_accel_for_action(std::string("app.") + name, accel);
     };
-    add("quit", [this] { m_shell->application()->quit(); }, "<Control>q");
+    add("quit", [this] { quitWhenPagesAgree(); }, "<Control>q");
     add("new-tab", [this] { m_tabs->createNewTab(); }, "<Control>t");
     add("close-tab", [this] { m_tabs->closeBrowserTab(Sender::menuItem(-1)); }, "<Control>w");
     add("undo", [this] { forwardEditCommand(m_shell->application(), "text.undo", WEBKIT_EDITING_COMMAND_UNDO); },

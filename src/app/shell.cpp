@@ -176,9 +176,20 @@ void Shell::removeAuxiliaryWindow(AuxiliaryWindow& window)
     std::erase(m_auxiliaryWindows, &window);
 }
 
+void Shell::closeBrowserWindowWithoutAsking()
+{
+    if (!m_window)
+        return;
+    m_closingWithoutAsking = true;
+    m_window->close();
+    m_closingWithoutAsking = false;
+}
+
 bool Shell::windowShouldClose(Gtk::Window& window)
 {
     if (&window == m_window) {
+        if (!m_closingWithoutAsking && m_browserWindowCloseGuard && !m_browserWindowCloseGuard())
+            return false;
         m_closingApplication = true;
         for (Gtk::Window* aux : auxiliaryWindows())
             aux->close();

@@ -9,6 +9,7 @@
 
 #include <gtkmm.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -58,6 +59,11 @@ public:
     // Routes the window's close request and key changes to the close rules.
     void connectWindowCallbacks(Gtk::Window& window);
     bool closingApplication() const { return m_closingApplication; }
+    // Asked before the browser window closes: true lets it close now; false keeps it open while
+    // the pages are asked, and the guard closes the window again once they all agree.
+    void setBrowserWindowCloseGuard(std::function<bool()> guard) { m_browserWindowCloseGuard = std::move(guard); }
+    // Closes the browser window without asking its pages: the browser's own closes.
+    void closeBrowserWindowWithoutAsking();
     // The browser window is closing: the tabs let their views go.
     sigc::signal<void()>& signalBrowserWindowWillClose() { return m_browserWindowWillClose; }
 
@@ -79,6 +85,8 @@ private:
     BrowserWindow* m_window = nullptr;
     std::vector<AuxiliaryWindow*> m_auxiliaryWindows;
     bool m_closingApplication = false;
+    std::function<bool()> m_browserWindowCloseGuard;
+    bool m_closingWithoutAsking = false;
     Glib::RefPtr<Gtk::CssProvider> m_themeCss;
     sigc::signal<void()> m_browserWindowWillClose;
 };

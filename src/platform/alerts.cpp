@@ -1,4 +1,4 @@
-// Modal alerts over a nested main loop.
+// Modal alerts, over a nested main loop or answered later.
 #include "platform/alerts.h"
 
 #include <gtk/gtk.h>
@@ -32,6 +32,42 @@ void onResponse(GtkDialog*, int responseId, gpointer data)
         g_main_loop_quit(run->loop);
 }
 
+GtkWidget* newAlertDialog(GtkWindow* parent, const AlertSpec& alert)
+{
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+        GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
+    if (!alert.informativeText.empty())
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
+            alert.informativeText.c_str());
+    for (size_t i = 0; i < alert.buttons.size(); ++i)
+        gtk_dialog_add_button(GTK_DIALOG(dialog), alert.buttons[i].c_str(), static_cast<int>(i));
+    if (!alert.buttons.empty())
+        gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    gtk_window_set_title(GTK_WINDOW(dialog), alert.messageText.c_str());
+    return dialog;
+}
+
+using AlertAnswered = std::function<void(int)>;
+
+void deliverLaterAlertAnswer(int answer, AlertAnswered answered)
+{
+    struct Later {
+        int answer;
+        AlertAnswered answered;
+    };
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer data) -> gboolean {
+            auto* later = static_cast<Later*>(data);
+            later->answered(later->answer);
+            return G_SOURCE_REMOVE;
+        },
+        new Later { answer, std::move(answered) },
+        +[](gpointer data) { delete static_cast<Later*>(data); });
+}
+
 } // namespace
 
 void setAlertResponder(AlertResponder r) { responder() = std::move(r); }
@@ -50,18 +86,7 @@ int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* tex
             return *answer;
         }
     }
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
-        GTK_BUTTONS_NONE, "%s", alert.messageText.c_str());
-    if (!alert.informativeText.empty())
-        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
-            alert.informativeText.c_str());
-    for (size_t i = 0; i < alert.buttons.size(); ++i)
-        gtk_dialog_add_button(GTK_DIALOG(dialog), alert.buttons[i].c_str(), static_cast<int>(i));
-    if (!alert.buttons.empty())
-        gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
-    G_GNUC_END_IGNORE_DEPRECATIONS
-    gtk_window_set_title(GTK_WINDOW(dialog), alert.messageText.c_str());
+    GtkWidget* dialog = newAlertDialog(parent, alert);
     GtkWidget* field = nullptr;
     if (textField) {
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -86,6 +111,29 @@ int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* tex
     g_main_loop_unref(run.loop);
     gtk_window_destroy(GTK_WINDOW(dialog));
     return run.response;
+}
+
+void showAlert(GtkWindow* parent, const AlertSpec& alert, std::function<void(int)> answered)
+{
+    if (responder()) {
+        if (auto answer = responder()(alert)) {
+            deliverLaterAlertAnswer(*answer, std::move(answered));
+            return;
+        }
+    }
+    GtkWidget* dialog = newAlertDialog(parent, alert);
+    // The answer is kept with the dialog's handler and freed with it.
+    g_signal_connect_data(dialog, "response",
+        G_CALLBACK(+[](GtkDialog* shown, int responseId, gpointer data) {
+            AlertAnswered done = std::move(*static_cast<AlertAnswered*>(data));
+            gtk_window_destroy(GTK_WINDOW(shown));
+            if (done)
+                done(responseId >= 0 ? responseId : -1);
+        }),
+        new AlertAnswered(std::move(answered)),
+        +[](gpointer data, GClosure*) { delete static_cast<AlertAnswered*>(data); },
+        static_cast<GConnectFlags>(0));
+    gtk_window_present(GTK_WINDOW(dialog));
 }
 
 bool runConfirmationAlert(GtkWindow* parent, const Confirmation& confirmation)

@@ -30,6 +30,10 @@ int runModalAlert(GtkWindow* parent, const AlertSpec& alert, AlertTextField* fie
 // Asks the confirmation in a modal alert; true when its action's button was chosen.
 bool runConfirmationAlert(GtkWindow* parent, const Confirmation& confirmation);
 
+// Shows the alert and returns at once: `answered` gets the pressed button's index (-1 when
+// dismissed) on a later turn of the main loop, for questions asked while a page waits.
+void showAlert(GtkWindow* parent, const AlertSpec& alert, std::function<void(int)> answered);
+
 // While set, alerts are not shown: the responder answers them (tests). Returning nullopt
 // shows the real alert.
 using AlertResponder = std::function<std::optional<int>(const AlertSpec&)>;

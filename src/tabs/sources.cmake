@@ -5,6 +5,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/favicon_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_shortcut_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/memory_pressure_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/page_close_rules.cpp
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tab.cpp
@@ -16,4 +17,5 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/activity_window.cpp
     ${CMAKE_CURRENT_LIST_DIR}/favicons.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tab_memory_guard.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/page_close_asker.cpp
 )

@@ -14,6 +14,7 @@
 #include "profiles/profile_service.h"
 #include "profiles/storage_editor_rules.h"
 #include "tabs/activity_rules.h"
+#include "tabs/page_close_asker.h"
 #include "tabs/tab_memory_guard.h"
 #include "tabs/tab_strip_view.h"
 
@@ -32,7 +33,10 @@ bool parsesAsURL(const std::string& address)
 TabService::TabService(const Services& services)
     : m_services(services)
     , m_memoryGuard(std::make_unique<TabMemoryGuard>(services))
+    , m_pageCloseAsker(std::make_unique<PageCloseAsker>(services, *this))
 {
+    m_webViewCreated.connect(sigc::mem_fun(*m_pageCloseAsker, &PageCloseAsker::watchWebView));
+    m_webViewReleasing.connect(sigc::mem_fun(*m_pageCloseAsker, &PageCloseAsker::forgetWebView));
 }
 
 TabService::~TabService()
@@ -238,13 +242,21 @@ void TabService::toggleLazyTabs(const Sender& sender)
 
 void TabService::closeBrowserTab(const Sender& sender)
 {
-    if (sender.kind == Sender::Kind::Button) {
-        if (sender.tag >= 0)
-            closeBrowserTabAtIndex(static_cast<size_t>(sender.tag));
-        return;
-    }
-    if (auto index = indexOfSelectedTab())
-        closeBrowserTabAtIndex(*index);
+    std::optional<size_t> index = indexOfSelectedTab();
+    if (sender.kind == Sender::Kind::Button)
+        index = sender.tag >= 0 ? std::optional<size_t>(static_cast<size_t>(sender.tag)) : std::nullopt;
+    if (index && *index < m_tabs.size())
+        askToCloseBrowserTabs({ m_tabs[*index].id() });
+}
+
+void TabService::askToCloseBrowserTabs(const std::vector<TabID>& ids)
+{
+    m_pageCloseAsker->closeTabs(ids);
+}
+
+void TabService::askPagesBeforeClosingAll(std::function<void()> agreed)
+{
+    m_pageCloseAsker->closeAll(std::move(agreed));
 }
 
 void TabService::closeBrowserTabAtIndex(size_t i)
@@ -386,11 +398,16 @@ void TabService::clearTabDropIndicator()
         strip->clearDropIndicator();
 }
 
-// In the plan's order: lazy flags, unloads, closes, selection, then bringing the browser
+// In the plan's order: lazy flags, unloads, closes (each once its page agrees), selection, then bringing the browser
 // forward. The tab list announces its own changes, so the plan's strip refresh needs no step
 // here, and the activity window reloads itself on them.
 void TabService::applyActivityPlan(const ActivityPlan& plan)
 {
+    // By ID: the pages answer later, when the indices may name other tabs.
+    std::vector<TabID> closing;
+    for (size_t index : plan.close)
+        if (index < m_tabs.size())
+            closing.push_back(m_tabs[index].id());
     {
         TabList::Batch batch(m_tabs);
         for (auto [index, lazy] : plan.setLazy)
@@ -400,8 +417,7 @@ void TabService::applyActivityPlan(const ActivityPlan& plan)
             if (index < m_tabs.size())
                 unloadBrowserTab(m_tabs[index]);
     }
-    for (size_t index : plan.close)
-        closeBrowserTabAtIndex(index);
+    askToCloseBrowserTabs(closing);
     if (plan.select)
         selectBrowserTabAtIndex(*plan.select);
     if (plan.bringBrowserToFront)

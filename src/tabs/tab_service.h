@@ -14,6 +14,7 @@
 #include <webkit/webkit.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ namespace qv {
 
 struct ActivityPlan;
 class HttpClient;
+class PageCloseAsker;
 struct Services;
 class TabMemoryGuard;
 class TabStripView;
@@ -75,8 +77,15 @@ public:
     void unloadTabForMemory(Tab& tab);
     TabMemoryGuard& memoryGuard() { return *m_memoryGuard; }
     void toggleLazyTabs(const Sender& sender);
+    // The user closes a tab: its page may ask first, and the tab closes once it agrees.
     void closeBrowserTab(const Sender& sender);
+    void askToCloseBrowserTabs(const std::vector<TabID>& ids);
+    // Closes at once, without asking the page: the browser's own closes.
     void closeBrowserTabAtIndex(size_t index);
+    // Closing the window or quitting: every page is asked, and `agreed` runs on a later turn
+    // once all have agreed. A page whose question gets "Stay" keeps everything open.
+    void askPagesBeforeClosingAll(std::function<void()> agreed);
+    PageCloseAsker& pageCloseAsker() { return *m_pageCloseAsker; }
     // Selects among the current profile's tabs; number is 1-based for TabShortcut::Number.
     void selectTabByShortcut(TabShortcut shortcut, size_t number = 0);
     // Opens the most recently closed tab again on its profile, skipping deleted profiles.
@@ -155,6 +164,7 @@ private:
     size_t m_faviconLookupsFinished = 0;
     std::unique_ptr<HttpClient> m_faviconClient;
     std::unique_ptr<TabMemoryGuard> m_memoryGuard;
+    std::unique_ptr<PageCloseAsker> m_pageCloseAsker;
 
     sigc::signal<void(WebKitWebView*)> m_webViewCreated;
     sigc::signal<void(WebKitWebView*)> m_webViewReleasing;

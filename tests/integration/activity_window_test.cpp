@@ -1,6 +1,8 @@
 // The activity window: all tabs listed, made lazy or active, opened and closed by row.
 #include "support/browser_fixture.h"
 
+#include <algorithm>
+
 #include "app/shell.h"
 #include "tabs/activity_window.h"
 #include "tabs/tab_memory_guard.h"
@@ -80,7 +82,8 @@ TEST_F(ActivityWindowTest, TogglingOneRowAndStaleTags)
     controller().activityWindow()->closeTab(9);
     EXPECT_EQ(controller().tabs().browserTabs().size(), 4u);
     controller().activityWindow()->closeTab(1);
-    EXPECT_EQ(controller().tabs().browserTabs().size(), 3u);
+    // Closes once the page agrees.
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 3u; }));
     EXPECT_EQ(window().rowCount(), 3u);
 }
 
@@ -98,7 +101,7 @@ TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
 
     m_alertAnswer = 0;
     controller().activityWindow()->closeSelectedTabs();
-    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 2u; }));
     EXPECT_EQ(tab(0).id(), kept);
     EXPECT_EQ(tab(1).url(), m_server->url("/b.html"));
     EXPECT_EQ(window().rowCount(), 2u);
@@ -112,8 +115,16 @@ TEST_F(ActivityWindowTest, ClosingTheSelectionAsksFirst)
 TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
 {
     fourTabs();
+    std::vector<TabID> closed;
+    for (size_t i = 0; i < 4; ++i)
+        closed.push_back(tab(i).id());
     window().selectRows({ 0, 1, 2, 3 });
     controller().activityWindow()->closeSelectedTabs();
+    // Each tab closes once its page agrees.
+    ASSERT_TRUE(waitUntil([&] {
+        const TabList& tabs = controller().tabs().browserTabs();
+        return std::none_of(closed.begin(), closed.end(), [&](const TabID& id) { return tabs.tabWithID(id); });
+    }));
     ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
     EXPECT_EQ(window().rowCount(), 1u);
     EXPECT_NE(selectedView(), nullptr);

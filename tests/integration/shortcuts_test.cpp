@@ -215,7 +215,8 @@ TEST_F(ShortcutsTest, ReopenClosedTabBringsBackItsAddress)
 {
     openPage("/gone.html", "Gone");
     activate("close-tab");
-    ASSERT_EQ(controller().tabs().browserTabs().size(), 1u);
+    // Closes once the page agrees.
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 1u; }));
     activate("reopen-closed-tab");
     ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/gone.html")));

@@ -246,8 +246,9 @@ void BrowserTest::flushFiles()
 
 void BrowserTest::shutDown()
 {
+    // Tearing down is the browser's own close: the pages are not asked.
     if (m_controller && m_controller->window() && m_controller->window()->get_visible())
-        m_controller->window()->close();
+        m_controller->shell().closeBrowserWindowWithoutAsking();
     flushIdleWork();
     m_controller.reset();
     m_application.reset();
