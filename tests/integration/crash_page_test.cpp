@@ -211,6 +211,13 @@ TEST_F(CrashPageTest, DISABLED_PointerScreenshots)
             "<button id='spin' style='width:100vw;height:100vh;font-size:30px' "
             "onclick='for (;;) {}'>Busy Board</button>",
             {} });
+    // Every process the launch needs is up before new ones are told apart.
+    m_server->page("/first.html", "First");
+    controller().tabs().createBrowserTabWithURL(m_server->url("/first.html"));
+    WebKitWebView* first = selectedView();
+    ASSERT_TRUE(waitUntil([&] { return titleOf(first) == "First"; }));
+    // The launch's own tab has nothing to show here.
+    controller().tabs().closeBrowserTabAtIndex(0);
     for (bool dark : { false, true }) {
         std::string theme = dark ? "dark" : "light";
         controller().shell().setDarkMode(dark);
@@ -222,7 +229,12 @@ TEST_F(CrashPageTest, DISABLED_PointerScreenshots)
         ASSERT_NE(process, 0);
         ASSERT_EQ(kill(process, SIGKILL), 0);
         ASSERT_TRUE(waitUntil([&] { return crashPageShown(view); }));
-        ASSERT_TRUE(waitForLayout());
+        ASSERT_TRUE(waitForLoad(view, m_server->url("/shop.html")));
+        // Two frames later the page is on screen.
+        ASSERT_EQ(callAsync(view,
+                      "await new Promise(r => requestAnimationFrame(() => "
+                      "requestAnimationFrame(r))); return true;"),
+            Json(true));
         ASSERT_TRUE(flushIdleWork());
         std::string shot = std::string(prefix) + "crash-page-" + theme + ".png";
         ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
