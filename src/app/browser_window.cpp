@@ -11,7 +11,7 @@
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"
 #include "app/find_bar.h"
-#include "app/unresponsive_page_bar.h"
+#include "navigation/unresponsive_page_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "downloads/download_bar.h"

@@ -4,7 +4,7 @@
 #include "app/browser_window.h"
 #include "app/services.h"
 #include "app/shell.h"
-#include "app/unresponsive_page_bar.h"
+#include "navigation/unresponsive_page_bar.h"
 #include "app/web_views.h"
 #include "base/atomic_file.h"
 #include "navigation/error_page_rules.h"

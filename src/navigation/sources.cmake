@@ -9,4 +9,5 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/address_commands.cpp
     ${CMAKE_CURRENT_LIST_DIR}/error_page.cpp
     ${CMAKE_CURRENT_LIST_DIR}/crash_page.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unresponsive_page_bar.cpp
 )

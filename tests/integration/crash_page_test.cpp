@@ -2,7 +2,7 @@
 // page crashes is turned off with a note in the manager.
 #include "support/extensions_fixture.h"
 
-#include "app/unresponsive_page_bar.h"
+#include "navigation/unresponsive_page_bar.h"
 #include "extensions/extension_runtime_rules.h"
 
 #include <csignal>

@@ -1,5 +1,5 @@
 // The unresponsive-page bar of the browser window.
-#include "app/unresponsive_page_bar.h"
+#include "navigation/unresponsive_page_bar.h"
 
 #include "app/view_helpers.h"
 
