@@ -11,6 +11,7 @@
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"
 #include "app/find_bar.h"
+#include "navigation/unresponsive_page_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "downloads/download_bar.h"
@@ -146,6 +147,9 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     root->add_css_class("qv-root");
     root->append(*m_tabStrip);
     root->append(*m_toolbarRevealer);
+    // First under the toolbar: the selected page's own trouble comes before anything else.
+    m_unresponsivePageBar = Gtk::make_managed<UnresponsivePageBar>();
+    root->append(*m_unresponsivePageBar);
     m_downloadBar = Gtk::make_managed<DownloadBar>();
     root->append(*m_downloadBar);
     m_findBar = Gtk::make_managed<FindBar>(controller);

@@ -13,6 +13,7 @@ class BrowserController;
 class DownloadBar;
 class FindBar;
 class TabStripView;
+class UnresponsivePageBar;
 
 class BrowserWindow : public Gtk::ApplicationWindow {
 public:
@@ -38,6 +39,7 @@ public:
     TabStripView& tabStrip() { return *m_tabStrip; }
     FindBar& findBar() { return *m_findBar; }
     DownloadBar& downloadBar() { return *m_downloadBar; }
+    UnresponsivePageBar& unresponsivePageBar() { return *m_unresponsivePageBar; }
     Gtk::Entry& requestField() { return *m_requestField; }
     Gtk::Box& browserToolbar() { return *m_browserToolbar; }
     Gtk::Button& backButton() { return *m_backButton; }
@@ -56,6 +58,7 @@ private:
     Gtk::Revealer* m_toolbarRevealer = nullptr;
     FindBar* m_findBar = nullptr;
     DownloadBar* m_downloadBar = nullptr;
+    UnresponsivePageBar* m_unresponsivePageBar = nullptr;
     Gtk::Box* m_webContentView = nullptr;
     Gtk::Button* m_backButton = nullptr;
     Gtk::Button* m_forwardButton = nullptr;

@@ -204,7 +204,9 @@ Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const Extens
     nameButton->set_name(id);
     nameButton->signal_clicked().connect(
         [this, id] { m_extensions.selectExtension(Sender::identified(id)); });
-    auto* status = Gtk::make_managed<Gtk::Label>(running ? "Running" : "Off");
+    bool crashed = !running && !m_extensions.extensionStopMessage(id).empty();
+    auto* status = Gtk::make_managed<Gtk::Label>(
+        running ? "Running" : crashed ? "Off \u00B7 its page crashed" : "Off");
     status->add_css_class("qv-extension-status");
     status->add_css_class(running ? "running" : "dim-label");
     status->set_xalign(0);
@@ -279,7 +281,10 @@ void ExtensionManagerWindow::displaySelectedExtension()
     }
     auto view = m_extensions.extensionWebViews().find(id);
     if (view == m_extensions.extensionWebViews().end()) {
-        m_pageHint->set_text("This Extension is off. Turn it on in the list to run its page.");
+        std::string stopped = m_extensions.extensionStopMessage(id);
+        m_pageHint->set_text(stopped.empty()
+                ? "This Extension is off. Turn it on in the list to run its page."
+                : stopped);
         auto* off = secondaryLabel("Extension is turned off");
         off->set_justify(Gtk::Justification::CENTER);
         off->set_xalign(0.5);

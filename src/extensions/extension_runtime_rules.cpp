@@ -23,6 +23,13 @@ bool extensionMayNavigateTo(const ExtensionRecord& record, std::string_view url)
     return path && isPathInsideOrEqual(standardizedPath(*path), standardizedPath(record.rootURL));
 }
 
+std::string extensionPageCrashedMessage(std::string_view name)
+{
+    std::string shown = displaySafeTitle(name);
+    return (shown.empty() ? std::string("This Extension") : shown)
+        + " stopped because its page crashed. Turn it on in the list to start it again.";
+}
+
 std::vector<ExtensionID> extensionManagerOrder(
     const std::map<ExtensionID, ExtensionRecord>& extensions)
 {

@@ -20,6 +20,9 @@ bool extensionMayNavigateTo(const ExtensionRecord& record, std::string_view url)
 std::vector<ExtensionID> extensionManagerOrder(
     const std::map<ExtensionID, ExtensionRecord>& extensions);
 
+// The manager's note on an extension turned off because its page's process ended.
+std::string extensionPageCrashedMessage(std::string_view name);
+
 // JSON as the engine serialises script values. A string holding a lone UTF-16 surrogate comes
 // out as a "\ud800" escape (or as the surrogate's raw bytes) that strict parsers refuse; such
 // escapes and bytes become U+FFFD instead.

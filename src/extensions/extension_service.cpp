@@ -205,6 +205,7 @@ void ExtensionService::openExtension(const Sender& sender)
         return;
 
     GObjectPtr<WebKitWebView> view = newExtensionWebView(script.contents);
+    m_stopMessages.erase(id);
     m_extensionWebViews[id] = view;
     m_extensionIDByWebView[view.get()] = id;
     m_enabledExtensionIDs.insert(id);
@@ -226,15 +227,51 @@ void ExtensionService::toggleExtension(const Sender& sender)
 {
     const ExtensionID id = sender.identifier;
     if (m_enabledExtensionIDs.count(id)) {
-        stopExtensionWebView(id);
-        m_enabledExtensionIDs.erase(id);
-        saveEnabledExtensionIDs();
-        m_changed.emit();
+        turnExtensionOff(id);
         return;
     }
     m_extensionSettingsVisible = false;
     m_selectedExtensionID = id;
     openExtension(sender);
+}
+
+void ExtensionService::turnExtensionOff(const ExtensionID& id)
+{
+    stopExtensionWebView(id);
+    m_enabledExtensionIDs.erase(id);
+    saveEnabledExtensionIDs();
+    m_changed.emit();
+}
+
+std::string ExtensionService::extensionStopMessage(const ExtensionID& id) const
+{
+    auto it = m_stopMessages.find(id);
+    return it == m_stopMessages.end() ? std::string() : it->second;
+}
+
+void ExtensionService::extensionWebViewProcessTerminated(
+    WebKitWebView* view, WebKitWebProcessTerminationReason reason)
+{
+    // Only stopping an extension ends its process through the engine.
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+        return;
+    auto owner = m_extensionIDByWebView.find(view);
+    if (owner == m_extensionIDByWebView.end())
+        return;
+    ExtensionID id = owner->second;
+    auto held = GObjectPtr<WebKitWebView>::retain(view);
+    // Not inside the view's own signal: turning the extension off lets the view go.
+    runOnMainLoop(m_lifetime.token(), [this, id, held] {
+        auto running = m_extensionWebViews.find(id);
+        if (running == m_extensionWebViews.end() || running->second.get() != held.get())
+            return;
+        auto record = m_extensions.find(id);
+        std::string name = record == m_extensions.end() || record->second.name().empty()
+            ? id
+            : record->second.name();
+        m_stopMessages[id] = extensionPageCrashedMessage(name);
+        turnExtensionOff(id);
+    });
 }
 
 GObjectPtr<WebKitWebView> ExtensionService::newExtensionWebView(const std::string& bridgeScript)
@@ -267,6 +304,8 @@ GObjectPtr<WebKitWebView> ExtensionService::newExtensionWebView(const std::strin
     connectSignal<&ExtensionService::extensionWebViewDecidePolicy>(
         view.get(), "decide-policy", this);
     connectSignal<&ExtensionService::extensionWebViewCreate>(view.get(), "create", this);
+    connectSignal<&ExtensionService::extensionWebViewProcessTerminated>(
+        view.get(), "web-process-terminated", this);
     return view;
 }
 

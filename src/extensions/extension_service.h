@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/sender.h"
+#include "app/web_views.h"
 #include "extensions/bridge_dispatcher.h"
 #include "extensions/extension_events.h"
 #include "extensions/extension_manifest.h"
@@ -73,6 +74,9 @@ public:
         return m_extensionIDByWebView;
     }
     const std::set<ExtensionID>& enabledExtensionIDs() const { return m_enabledExtensionIDs; }
+    // Why the extension was turned off by the browser rather than the user ("" when it was
+    // not); kept until it is turned on again.
+    std::string extensionStopMessage(const ExtensionID& id) const;
     ExtensionEventSubscriptions& extensionEventSubscriptions()
     {
         return m_extensionEventSubscriptions;
@@ -89,6 +93,10 @@ private:
     GObjectPtr<WebKitWebView> newExtensionWebView(const std::string& bridgeScript);
     // Stops the web view, disconnects our signals, unregisters the bridge and forgets it.
     void stopExtensionWebView(const ExtensionID& id);
+    // Stops it and takes it out of the enabled set, as the manager's switch does.
+    void turnExtensionOff(const ExtensionID& id);
+    void extensionWebViewProcessTerminated(
+        WebKitWebView* webView, WebKitWebProcessTerminationReason reason);
     void saveEnabledExtensionIDs();
     std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
     GtkWindow* extensionAlertParent() const;
@@ -106,6 +114,7 @@ private:
     std::map<WebKitWebView*, ExtensionID> m_extensionIDByWebView; // keys do not own
     ExtensionEventSubscriptions m_extensionEventSubscriptions;
     std::set<ExtensionID> m_enabledExtensionIDs;
+    std::map<ExtensionID, std::string> m_stopMessages;
     std::unique_ptr<BridgeHost> m_bridgeHost;
     UserActivityRateLimiter m_userActivityLimiter;
     std::string m_selectedExtensionID;
@@ -113,6 +122,8 @@ private:
     sigc::signal<void()> m_changed;
     sigc::signal<void()> m_selectionChanged;
     sigc::signal<void()> m_managerNeeded;
+    // Work queued for a later turn is dropped once the service has gone.
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

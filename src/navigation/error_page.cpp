@@ -39,13 +39,20 @@ bool NavigationService::showErrorPage(
     Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return false;
-    std::string html = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode() });
-    tab->loadState().errorPage = ErrorPageState::Pending;
-    tab->loadState().errorPageURI = uri;
+    std::string html
+        = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode(), {}, {} });
+    loadOwnPage(*tab, view, uri, html);
+    return true;
+}
+
+void NavigationService::loadOwnPage(
+    Tab& tab, WebKitWebView* view, const std::string& uri, const std::string& html)
+{
+    tab.loadState().errorPage = ErrorPageState::Pending;
+    tab.loadState().errorPageURI = uri;
     // The failing address stays the view's address and is the page's own, so reloading the
     // page (Try Again) asks for that address again.
     webkit_web_view_load_alternate_html(view, html.c_str(), uri.c_str(), uri.c_str());
-    return true;
 }
 
 bool NavigationService::showingErrorPage(WebKitWebView* view) const

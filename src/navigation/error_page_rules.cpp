@@ -25,6 +25,10 @@ std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& te
             out += htmlEscaped(text.message);
         else if (name == "address")
             out += htmlEscaped(text.address);
+        else if (name == "heading")
+            out += htmlEscaped(text.heading);
+        else if (name == "title")
+            out += htmlEscaped(text.title);
         else if (name == "theme")
             out += text.dark ? "dark" : "light";
         else

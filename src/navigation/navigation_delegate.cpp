@@ -83,9 +83,12 @@ std::optional<std::string> refusedResponse(WebKitResponsePolicyDecision* decisio
 NavigationService::NavigationService(const Services& services)
     : m_services(services)
 {
+    // The unresponsive-page bar speaks only of the selected tab.
+    m_services.tabs->signalSelectedViewShown().connect(
+        sigc::hide(sigc::hide(sigc::mem_fun(*this, &NavigationService::updateUnresponsiveBar))));
 }
 
-NavigationService::~NavigationService() = default;
+NavigationService::~NavigationService() { m_unresponsiveCheck.disconnect(); }
 
 BrowserWindow* NavigationService::window() const { return m_services.shell->window(); }
 
@@ -97,11 +100,17 @@ void NavigationService::watchWebView(WebKitWebView* view)
     connectSignal<&NavigationService::webViewTitleChanged>(view, "notify::title", this);
     connectSignal<&NavigationService::createWebViewForNavigation>(view, "create", this);
     connectSignal<&NavigationService::webViewDecidePolicy>(view, "decide-policy", this);
+    connectSignal<&NavigationService::webViewProcessTerminated>(
+        view, "web-process-terminated", this);
+    connectSignal<&NavigationService::webViewResponsivenessChanged>(
+        view, "notify::is-web-process-responsive", this);
 }
 
 void NavigationService::unwatchWebView(WebKitWebView* view)
 {
     g_signal_handlers_disconnect_by_data(view, this);
+    if (view == m_unresponsiveBarView)
+        hideUnresponsiveBar();
 }
 
 void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
@@ -135,6 +144,7 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
             state.finished = false;
             state.failed = false;
             state.refusedResponse.reset();
+            state.pageTitle.clear();
             ++state.serial;
         }
         // The view's address is now the one its main frame is loading.
@@ -172,7 +182,10 @@ void NavigationService::webViewDidCommitNavigation(WebKitWebView* view)
 void NavigationService::updateTitlesForWebView(WebKitWebView* view)
 {
     std::string title = pageTitle(view);
-    if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
+    Tab* tab = m_services.tabs->tabList().tabWithView(view);
+    if (tab && !webViewTitle(view).empty())
+        tab->loadState().pageTitle = webViewTitle(view);
+    if (tab)
         tab->setShownPage(title.empty() ? kNewTabTitle : title, webViewURI(view));
     if (view == m_services.tabs->selectedWebView() && window())
         window()->set_title(browserWindowTitle(title));

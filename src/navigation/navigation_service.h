@@ -5,6 +5,7 @@
 
 #include "app/web_views.h"
 #include "navigation/address_resolution.h"
+#include "navigation/crash_page_rules.h"
 #include "tabs/tab.h"
 
 #include <sigc++/sigc++.h>
@@ -80,6 +81,13 @@ public:
     // the view's address. False when the page template cannot be read.
     bool showErrorPage(WebKitWebView* webView, const std::string& uri, const std::string& message);
     bool showingErrorPage(WebKitWebView* webView) const;
+    // Shows our crash page in place of a page whose process ended, at the page's address, so
+    // that reloading loads the page again. False when the tab or the template is missing.
+    bool showCrashPage(WebKitWebView* webView, PageEndReason reason);
+    // The unresponsive-page bar's buttons: end the page's process and show the crash page, or
+    // hide the bar and give the page more time.
+    void stopUnresponsivePage();
+    void waitForUnresponsivePage();
 
 private:
     // The web views' signals.
@@ -88,6 +96,13 @@ private:
         WebKitWebView* webView, WebKitLoadEvent event, char* uri, GError* error);
     void webViewURIChanged(WebKitWebView* webView, GParamSpec*);
     void webViewTitleChanged(WebKitWebView* webView, GParamSpec*);
+    void webViewProcessTerminated(
+        WebKitWebView* webView, WebKitWebProcessTerminationReason reason);
+    void webViewResponsivenessChanged(WebKitWebView* webView, GParamSpec*);
+    // Shows the unresponsive-page bar for the selected tab once its page has not answered for
+    // long enough, schedules the next look until then, or hides it.
+    void updateUnresponsiveBar();
+    void hideUnresponsiveBar();
     GtkWidget* createWebViewForNavigation(WebKitWebView* webView, WebKitNavigationAction* action);
     gboolean webViewDecidePolicy(
         WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
@@ -106,6 +121,9 @@ private:
     bool errorPageLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
     // True when the navigation is the error page's own; it is allowed without an event.
     bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
+    // Loads a page of ours standing in for `uri` in the tab's view, outside visits and titles.
+    void loadOwnPage(Tab& tab, WebKitWebView* webView, const std::string& uri,
+        const std::string& html);
 
     // Probes the candidates at once; as soon as the outcome is certain, always on a later
     // main-loop turn, `decided` gets the first answering one in list order, or nothing, and the
@@ -130,6 +148,11 @@ private:
     AddressCandidateBuilder m_addressCandidateBuilder;
     int m_programmaticAddressEdits = 0;
     bool m_addressFieldEditedByUser = false;
+    sigc::connection m_unresponsiveCheck;
+    // The view the unresponsive-page bar speaks of; not owned, forgotten when it goes.
+    WebKitWebView* m_unresponsiveBarView = nullptr;
+    // Answers from pages asked whether they still respond reach the service only while it lives.
+    Lifetime m_lifetime;
 };
 
 } // namespace qv

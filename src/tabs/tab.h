@@ -55,9 +55,14 @@ struct TabLoadState {
     // tunnel, say): its status line, which the interrupted load then reports.
     std::optional<std::string> refusedResponse;
     std::unique_ptr<PendingVisit> pendingVisit;
-    // The failing address while its error page is on the way or shown.
+    // The failing address while its error page (or the crash page) is on the way or shown.
     ErrorPageState errorPage = ErrorPageState::None;
     std::string errorPageURI;
+    // The page's own title as last reported: the engine forgets it with the page's process, and
+    // the crash page still names the page by it.
+    std::string pageTitle;
+    // Since when the page's process has not answered, while it has not; "Wait" starts it afresh.
+    std::optional<std::chrono::steady_clock::time_point> unresponsiveSince;
     PageDownloadGate downloadGate;
     UserNavigations userNavigations;
 };

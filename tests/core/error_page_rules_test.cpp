@@ -28,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HtmlEscape,
 TEST(ErrorPageTemplate, FillsEveryMarkerOnceAndEscapesWhatItInserts)
 {
     ErrorPageText text { "Could not connect: <b>refused</b>", "http://x/?q={{message}}&a=\"1\"",
-        true };
+        true, {}, {} };
     std::string page = errorPageHTML(
         "<html class=\"{{theme}}\"><p>{{message}}</p><a>{{address}}</a>{{other}}{{address}}{{",
         text);
