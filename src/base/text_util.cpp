@@ -243,32 +243,34 @@ std::string base64Encode(std::string_view bytes)
     return out;
 }
 
+int base64DigitValue(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
 std::optional<std::string> base64Decode(std::string_view text)
 {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z')
-            return c - 'A';
-        if (c >= 'a' && c <= 'z')
-            return c - 'a' + 26;
-        if (c >= '0' && c <= '9')
-            return c - '0' + 52;
-        if (c == '+')
-            return 62;
-        if (c == '/')
-            return 63;
-        return -1;
-    };
     if (text.size() % 4 != 0)
         return std::nullopt;
     std::string out;
     out.reserve(text.size() / 4 * 3);
     for (size_t i = 0; i < text.size(); i += 4) {
         bool last = i + 4 == text.size();
-        int a = value(text[i]), b = value(text[i + 1]);
+        int a = base64DigitValue(text[i]), b = base64DigitValue(text[i + 1]);
         bool padTwo = last && text[i + 2] == '=' && text[i + 3] == '=';
         bool padOne = last && !padTwo && text[i + 3] == '=';
-        int c = padTwo ? 0 : value(text[i + 2]);
-        int d = padTwo || padOne ? 0 : value(text[i + 3]);
+        int c = padTwo ? 0 : base64DigitValue(text[i + 2]);
+        int d = padTwo || padOne ? 0 : base64DigitValue(text[i + 3]);
         if (a < 0 || b < 0 || c < 0 || d < 0)
             return std::nullopt;
         unsigned n = (unsigned(a) << 18) | (unsigned(b) << 12) | (unsigned(c) << 6) | unsigned(d);

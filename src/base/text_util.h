@@ -45,6 +45,8 @@ inline constexpr size_t kMaxDisplayedTitleCharacters = 1024;
 std::string displaySafeTitle(std::string_view title);
 
 // Standard base64 with padding; decoding refuses anything else.
+// A base64 digit's value, or -1 for anything that is not one.
+int base64DigitValue(char c);
 std::string base64Encode(std::string_view bytes);
 std::optional<std::string> base64Decode(std::string_view text);
 

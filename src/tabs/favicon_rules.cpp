@@ -10,21 +10,6 @@ namespace qv {
 
 namespace {
 
-    int base64Value(char c)
-    {
-        if (c >= 'A' && c <= 'Z')
-            return c - 'A';
-        if (c >= 'a' && c <= 'z')
-            return c - 'a' + 26;
-        if (c >= '0' && c <= '9')
-            return c - '0' + 52;
-        if (c == '+')
-            return 62;
-        if (c == '/')
-            return 63;
-        return -1;
-    }
-
     // Reads little- and big-endian fields; out-of-range reads give nothing.
     class ByteReader {
     public:
@@ -401,7 +386,7 @@ std::string decodeBase64Lenient(std::string_view text)
     for (char c : text) {
         if (c == '=')
             break;
-        int value = base64Value(c);
+        int value = base64DigitValue(c);
         if (value < 0)
             continue;
         buffer = (buffer << 6) | static_cast<unsigned>(value);
