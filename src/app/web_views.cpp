@@ -192,6 +192,30 @@ void runOnMainLoop(Lifetime::Token owner, std::function<void()> run)
         [](gpointer data) { delete static_cast<Call*>(data); });
 }
 
+void runAfterNextFrame(GtkWidget* window, Lifetime::Token owner, std::function<void()> run)
+{
+    struct Call {
+        Lifetime::Token owner;
+        std::function<void()> run;
+    };
+    gtk_widget_add_tick_callback(
+        window,
+        +[](GtkWidget*, GdkFrameClock*, gpointer data) -> gboolean {
+            auto* call = static_cast<Call*>(data);
+            g_idle_add_full(
+                G_PRIORITY_LOW,
+                +[](gpointer data) -> gboolean {
+                    auto* call = static_cast<Call*>(data);
+                    if (call->owner.lock())
+                        call->run();
+                    return G_SOURCE_REMOVE;
+                },
+                new Call(std::move(*call)), +[](gpointer data) { delete static_cast<Call*>(data); });
+            return G_SOURCE_REMOVE;
+        },
+        new Call { std::move(owner), std::move(run) }, +[](gpointer data) { delete static_cast<Call*>(data); });
+}
+
 Lifetime::Token Lifetime::ofProcess()
 {
     static const Lifetime process;

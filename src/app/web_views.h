@@ -73,6 +73,10 @@ private:
 // worker or the file writer reports back.
 void runOnMainLoop(Lifetime::Token owner, std::function<void()> run);
 
+// Runs `run` once the window's next frame is on screen (the low-priority idle after the tick
+// that comes just before it is drawn), unless the owner has gone by then.
+void runAfterNextFrame(GtkWidget* window, Lifetime::Token owner, std::function<void()> run);
+
 // How a script is run in a view's main frame: as an expression or the body of an async
 // function (PageScriptKind), in a world (nullptr: the page's own), named in error messages by
 // sourceName when given.

@@ -24,7 +24,6 @@ HistoryService::HistoryService(const Services& services)
 HistoryService::~HistoryService()
 {
     m_lifetime.end();
-    m_historyReadAfterFrame.disconnect();
     // A read still under way is waited for by its future.
 }
 
@@ -100,19 +99,8 @@ void HistoryService::readHistoryAfterFirstFrame()
         loadHistory();
         return;
     }
-    // A tick comes just before a frame is drawn; the low-priority idle after it runs once that
-    // frame is on screen. A visit finished before then starts the read itself.
-    window->add_tick_callback([this, alive = m_lifetime.token()](const Glib::RefPtr<Gdk::FrameClock>&) {
-        if (!alive.lock())
-            return false;
-        m_historyReadAfterFrame = Glib::signal_idle().connect(
-            [this] {
-                loadHistory();
-                return false;
-            },
-            Glib::PRIORITY_LOW);
-        return false;
-    });
+    // A visit finished before then starts the read itself.
+    runAfterNextFrame(GTK_WIDGET(window->gobj()), m_lifetime.token(), [this] { loadHistory(); });
 }
 
 Result<Done> HistoryService::deleteEntries(const std::vector<size_t>& rows)

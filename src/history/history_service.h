@@ -62,7 +62,6 @@ private:
     bool m_historyAdopted = false;
     std::future<HistoryLoad> m_historyRead;
     std::vector<EarlyVisit> m_earlyVisits;
-    sigc::connection m_historyReadAfterFrame;
     sigc::signal<void()> m_visitAdded;
     Lifetime m_lifetime;
 };

@@ -6,25 +6,13 @@
 #include "app/shell.h"
 #include "navigation/unresponsive_page_bar.h"
 #include "app/web_views.h"
-#include "base/atomic_file.h"
 #include "navigation/error_page_rules.h"
-#include "platform/storage_locations.h"
 #include "tabs/tab_model.h"
 #include "tabs/tab_service.h"
 
 namespace qv {
 
 namespace {
-
-    std::optional<std::string> crashPageTemplate()
-    {
-        // Packagers may install resources as links.
-        FileRead read = readWholeFile(
-            resourcesDirectory() / "crash-page.html", kMaxResourceFileBytes, FileLinks::Follow);
-        if (read.status != ReadStatus::Ok)
-            return std::nullopt;
-        return std::move(read.contents);
-    }
 
     // The page's title, kept by the tab once the engine has forgotten it with the process, else
     // its host.
@@ -52,14 +40,14 @@ bool NavigationService::showCrashPage(WebKitWebView* view, PageEndReason reason)
     std::string uri = ownPageShown ? state.errorPageURI : webViewURI(view);
     if (uri.empty())
         uri = tab->url().empty() ? std::string("about:blank") : tab->url();
-    auto pageTemplate = crashPageTemplate();
+    auto pageTemplate = ownPageTemplate();
     if (!pageTemplate)
         return false;
     std::string name = ownPageShown ? hostOfURI(uri) : shownPageName(*tab, view, uri);
     CrashPageWords words = crashPageWords(reason);
     std::string title = crashedTabTitle(reason, name);
     std::string html = errorPageHTML(*pageTemplate,
-        { words.message, uri, m_services.shell->darkMode(), words.heading, title });
+        { words.message, uri, m_services.shell->darkMode(), words.heading, title, "Reload", "reload" });
     state.unresponsiveSince.reset();
     if (m_unresponsiveBarView == view)
         hideUnresponsiveBar();

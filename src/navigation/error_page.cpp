@@ -13,19 +13,15 @@
 
 namespace qv {
 
-namespace {
-
-    std::optional<std::string> errorPageTemplate()
-    {
-        // Packagers may install resources as links.
-        FileRead read = readWholeFile(
-            resourcesDirectory() / "error-page.html", kMaxResourceFileBytes, FileLinks::Follow);
-        if (read.status != ReadStatus::Ok)
-            return std::nullopt;
-        return std::move(read.contents);
-    }
-
-} // namespace
+std::optional<std::string> NavigationService::ownPageTemplate()
+{
+    // Packagers may install resources as links.
+    FileRead read = readWholeFile(
+        resourcesDirectory() / "error-page.html", kMaxResourceFileBytes, FileLinks::Follow);
+    if (read.status != ReadStatus::Ok)
+        return std::nullopt;
+    return std::move(read.contents);
+}
 
 bool NavigationService::showErrorPage(
     WebKitWebView* view, const std::string& uri, const std::string& message)
@@ -33,14 +29,14 @@ bool NavigationService::showErrorPage(
     // An error page that itself fails is not replaced by another one.
     if (showingErrorPage(view))
         return false;
-    auto pageTemplate = errorPageTemplate();
+    auto pageTemplate = ownPageTemplate();
     if (!pageTemplate)
         return false;
     Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return false;
     std::string html
-        = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode(), {}, {} });
+        = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode() });
     loadOwnPage(*tab, view, uri, html);
     return true;
 }

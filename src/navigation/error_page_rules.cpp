@@ -29,6 +29,10 @@ std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& te
             out += htmlEscaped(text.heading);
         else if (name == "title")
             out += htmlEscaped(text.title);
+        else if (name == "button")
+            out += htmlEscaped(text.button);
+        else if (name == "buttonId")
+            out += htmlEscaped(text.buttonId);
         else if (name == "theme")
             out += text.dark ? "dark" : "light";
         else

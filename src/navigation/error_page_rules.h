@@ -12,13 +12,14 @@ struct ErrorPageText {
     std::string message;
     std::string address;
     bool dark = false;
-    // The crash page's heading and document title; the error page has fixed ones.
-    std::string heading;
-    std::string title;
+    std::string heading = "This page could not be loaded";
+    std::string title; // the document's; none for a failed load
+    std::string button = "Try Again";
+    std::string buttonId = "try-again";
 };
 
-// The template with "{{message}}", "{{address}}", "{{heading}}", "{{title}}" and "{{theme}}"
-// ("dark" or "light") filled in, each inserted text escaped. Filled in one pass: inserted text is never expanded again.
+// The template with "{{message}}", "{{address}}", "{{heading}}", "{{title}}", "{{button}}",
+// "{{buttonId}}" and "{{theme}}" ("dark" or "light") filled in, each inserted text escaped. Filled in one pass: inserted text is never expanded again.
 // Unknown "{{...}}" markers stay as they are.
 std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& text);
 

@@ -122,6 +122,8 @@ private:
     // True when the navigation is the error page's own; it is allowed without an event.
     bool decideErrorPageNavigation(WebKitWebView* webView, WebKitPolicyDecision* decision);
     // Loads a page of ours standing in for `uri` in the tab's view, outside visits and titles.
+    // The template of our own pages (a failed load, a crashed page); nothing when unreadable.
+    static std::optional<std::string> ownPageTemplate();
     void loadOwnPage(Tab& tab, WebKitWebView* webView, const std::string& uri,
         const std::string& html);
 

@@ -86,7 +86,6 @@ SessionService::~SessionService()
 {
     m_lifetime.end();
     m_saveTimer.disconnect();
-    m_afterFirstFrame.disconnect();
     if (m_read.valid())
         m_read.wait();
 }
@@ -163,25 +162,16 @@ void SessionService::readLastSession(std::function<void()> known)
             return run;
         });
     }
-    // Many restored tabs take a while to add: the window's first frame goes first. A tick comes
-    // just before a frame is drawn; the low-priority idle after it runs once it is on screen.
+    // Many restored tabs take a while to add: the window's first frame goes first.
     BrowserWindow* window = m_services.shell->window();
     if (!window) {
         m_firstFrameShown = true;
         runOnMainLoop(m_lifetime.token(), [this] { adoptWhenReady(); });
         return;
     }
-    window->add_tick_callback([this, alive = m_lifetime.token()](const Glib::RefPtr<Gdk::FrameClock>&) {
-        if (!alive.lock())
-            return false;
-        m_afterFirstFrame = Glib::signal_idle().connect(
-            [this] {
-                m_firstFrameShown = true;
-                adoptWhenReady();
-                return false;
-            },
-            Glib::PRIORITY_LOW);
-        return false;
+    runAfterNextFrame(GTK_WIDGET(window->gobj()), m_lifetime.token(), [this] {
+        m_firstFrameShown = true;
+        adoptWhenReady();
     });
 }
 
@@ -225,7 +215,7 @@ bool SessionService::restorePreviousSession()
         return false;
     m_lastSessionRestored = true;
     if (m_offerBar)
-        static_cast<Gtk::Revealer*>(m_offerBar)->set_reveal_child(false);
+        m_offerBar->set_reveal_child(false);
     std::vector<RestoredTab> tabs;
     std::optional<size_t> selected;
     for (size_t i = 0; i < m_lastSession->tabs.size(); ++i) {
@@ -258,7 +248,7 @@ void SessionService::offerRestoreAfterCrash()
         window->addBarUnderToolbar(*bar);
         m_offerBar = bar;
     }
-    static_cast<Gtk::Revealer*>(m_offerBar)->set_reveal_child(true);
+    m_offerBar->set_reveal_child(true);
 }
 
 void SessionService::watchWebView(WebKitWebView* view)

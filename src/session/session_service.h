@@ -43,7 +43,7 @@ public:
 
     // Offers, in a bar of the browser window, to restore the session a crash ended.
     void offerRestoreAfterCrash();
-    Gtk::Widget* crashOfferBar() const { return m_offerBar; }
+    Gtk::Revealer* crashOfferBar() const { return m_offerBar; }
 
     // The tabs changed: the file is written a moment later with every change until then.
     void scheduleSave();
@@ -77,7 +77,6 @@ private:
     bool m_known = false;
     bool m_firstFrameShown = false;
     bool m_readFinished = false;
-    sigc::connection m_afterFirstFrame;
     bool m_lastRunCrashed = false;
     std::optional<Session> m_lastSession;
     std::vector<Glib::RefPtr<Gdk::Texture>> m_lastSessionIcons;
@@ -92,7 +91,7 @@ private:
     bool m_saveWanted = false;
     bool m_final = false;
     sigc::connection m_saveTimer;
-    Gtk::Widget* m_offerBar = nullptr;
+    Gtk::Revealer* m_offerBar = nullptr;
     sigc::signal<void()> m_availabilityChanged;
     Lifetime m_lifetime;
 };

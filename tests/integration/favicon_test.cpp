@@ -11,19 +11,6 @@ namespace qv::test {
 
 namespace {
 
-    std::string pngIcon()
-    {
-        GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
-        gdk_pixbuf_fill(pixbuf, 0x3366ccff);
-        gchar* buffer = nullptr;
-        gsize size = 0;
-        gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
-        std::string bytes(buffer, size);
-        g_free(buffer);
-        g_object_unref(pixbuf);
-        return bytes;
-    }
-
     // The strip's images that show a texture rather than a named symbol.
     int paintedImages(Gtk::Widget& widget)
     {

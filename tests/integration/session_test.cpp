@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 
 fs::path dataFolder() { return testHome() / ".local/share/QuivelBrowser"; }
 
-std::string pngIcon()
-{
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
-    gdk_pixbuf_fill(pixbuf, 0x3366ccff);
-    gchar* buffer = nullptr;
-    gsize size = 0;
-    gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
-    std::string bytes(buffer, size);
-    g_free(buffer);
-    g_object_unref(pixbuf);
-    return bytes;
-}
-
 Gtk::Widget* findWidgetByName(Gtk::Widget& root, const std::string& name)
 {
     if (root.get_name().raw() == name)
@@ -169,7 +156,7 @@ TEST_F(SessionTest, AfterTheRealBrowserIsKilledTheNextLaunchOffersItsSession)
 
     launch();
     ASSERT_TRUE(waitUntil([&] { return controller().session().crashOfferBar() != nullptr; }));
-    auto* bar = dynamic_cast<Gtk::Revealer*>(controller().session().crashOfferBar());
+    Gtk::Revealer* bar = controller().session().crashOfferBar();
     ASSERT_TRUE(bar && bar->get_reveal_child());
     // The window is not held up: the home page tab is there beside the offer.
     EXPECT_EQ(controller().tabs().browserTabs().size(), 1u);

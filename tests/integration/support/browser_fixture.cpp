@@ -204,6 +204,19 @@ void TestServer::handle(SoupServer*, SoupServerMessage* message, const char* pat
         response.body.data(), response.body.size());
 }
 
+std::string pngIcon()
+{
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 16, 16);
+    gdk_pixbuf_fill(pixbuf, 0x3366ccff);
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr);
+    std::string bytes(buffer, size);
+    g_free(buffer);
+    g_object_unref(pixbuf);
+    return bytes;
+}
+
 void BrowserTest::SetUp()
 {
     // Each test starts from empty data and defaults.

@@ -49,6 +49,8 @@ int reserveClosedLoopbackPort();
 
 // The per-process temporary home (HOME, XDG folders) and working directory.
 const std::filesystem::path& testHome();
+// A 16 by 16 PNG of one colour, for pages' icons.
+std::string pngIcon();
 const std::filesystem::path& testWorkingDirectory();
 
 // A local HTTP server on 127.0.0.1 with an ephemeral port.
