@@ -48,6 +48,8 @@ public:
     NavigationService& navigation() { return *m_navigation; }
     // The session file, and bringing the last session back.
     SessionService& session() { return *m_session; }
+    // What the address field offers while the user types.
+    SuggestionService& suggestions() { return *m_suggestions; }
 
     // --- Browser window and chrome (app/browser_window.cpp) ---
     void createWindow();
@@ -157,6 +159,7 @@ private:
     std::unique_ptr<HistoryService> m_history;
     std::unique_ptr<TabService> m_tabs;
     std::unique_ptr<NavigationService> m_navigation;
+    std::unique_ptr<SuggestionService> m_suggestions;
     std::unique_ptr<BrowserWindow> m_window;
     // Shows the browser window's theme toggle, so it goes before the browser window does.
     std::unique_ptr<SettingsWindow> m_settingsWindow;

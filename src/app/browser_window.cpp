@@ -16,6 +16,7 @@
 #include "app/web_views.h"
 #include "downloads/download_bar.h"
 #include "platform/file_panels.h"
+#include "suggestions/address_suggestions.h"
 #include "tabs/tab_strip_view.h"
 
 namespace qv {
@@ -92,6 +93,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_requestField->signal_activate().connect([&navigation] { navigation.openRequest(); });
     m_requestField->signal_changed().connect([&navigation] { navigation.controlTextDidChange(); });
     capsule->append(*m_requestField);
+    m_addressSuggestions = std::make_unique<AddressSuggestions>(
+        *m_requestField, *capsule, controller.suggestions(), navigation);
     // The capsule goes between Home and Open address.
     m_browserToolbar->append(*capsule);
 

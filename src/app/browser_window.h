@@ -5,10 +5,12 @@
 #include <gtkmm.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace qv {
 
+class AddressSuggestions;
 class BrowserController;
 class DownloadBar;
 class FindBar;
@@ -41,6 +43,7 @@ public:
     DownloadBar& downloadBar() { return *m_downloadBar; }
     UnresponsivePageBar& unresponsivePageBar() { return *m_unresponsivePageBar; }
     Gtk::Entry& requestField() { return *m_requestField; }
+    AddressSuggestions& addressSuggestions() { return *m_addressSuggestions; }
     Gtk::Box& browserToolbar() { return *m_browserToolbar; }
     Gtk::Button& backButton() { return *m_backButton; }
     Gtk::Button& forwardButton() { return *m_forwardButton; }
@@ -54,6 +57,7 @@ private:
     BrowserController& m_controller;
     TabStripView* m_tabStrip = nullptr;
     Gtk::Entry* m_requestField = nullptr;
+    std::unique_ptr<AddressSuggestions> m_addressSuggestions;
     Gtk::Box* m_browserToolbar = nullptr;
     Gtk::Revealer* m_toolbarRevealer = nullptr;
     FindBar* m_findBar = nullptr;

@@ -9,6 +9,7 @@
 #include "navigation/navigation_service.h"
 #include "profiles/profile_service.h"
 #include "session/session_service.h"
+#include "suggestions/suggestion_service.h"
 #include "tabs/tab_service.h"
 
 #include "app/browser_window.h"
@@ -54,6 +55,9 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.tabs = m_tabs.get();
     m_navigation = std::make_unique<NavigationService>(m_services);
     m_services.navigation = m_navigation.get();
+    m_suggestions = std::make_unique<SuggestionService>(m_services);
+    m_services.suggestions = m_suggestions.get();
+    m_suggestions->start();
     m_devtools = std::make_unique<DevToolsService>(m_services);
     m_session = std::make_unique<SessionService>(m_services);
     m_services.session = m_session.get();

@@ -11,6 +11,7 @@ class NavigationService;
 class ProfileService;
 class SessionService;
 class Shell;
+class SuggestionService;
 class TabService;
 
 struct Services {
@@ -22,6 +23,7 @@ struct Services {
     ExtensionService* extensions = nullptr;
     ProfileService* profiles = nullptr;
     SessionService* session = nullptr;
+    SuggestionService* suggestions = nullptr;
 };
 
 } // namespace qv

@@ -110,6 +110,12 @@ void Shell::applyWindowCss()
     css += ".qv-address, .qv-address text { background: transparent; border: none; box-shadow: none;"
            " outline: none; min-height: 22px; padding: 0; font-size: 14px; color: "
         + cssColor(c.text) + "; caret-color: " + cssColor(c.text) + "; }\n";
+    // The suggestion list draws its own square edge: a shadow or a rounded corner needs a
+    // compositor, and without one shows black.
+    css += "popover.qv-suggestions > contents { box-shadow: none; margin: 0; padding: 4px;"
+           " border-radius: 0; border: 1px solid " + std::string(dark ? "rgba(255,255,255,0.15)" : "rgba(0,0,0,0.15)")
+        + "; }\n";
+    css += "popover.qv-suggestions row { border-radius: 8px; }\n";
     css += ".qv-tab-item { border-radius: 17px; padding: 3px 5px 3px 7px; min-height: 30px;"
            " border: 0 solid transparent; }\n";
     // The accent colour, as GTK's own theme uses it.

@@ -46,8 +46,11 @@ void HistoryService::loadHistory()
     m_historyLoaded = true;
     // A large history takes a while to read: a worker reads it and the main loop takes it.
     m_historyRead = std::async(std::launch::async,
-        [file = m_historyFileURL, alive = m_lifetime.token(), history = this] {
+        [file = m_historyFileURL, alive = m_lifetime.token(), history = this,
+            reader = m_loadedVisitsReader] {
             HistoryLoad loaded = HistoryStore::read(file);
+            if (reader)
+                reader(loaded);
             runOnMainLoop(alive, [history] { history->waitForHistory(); });
             return loaded;
         });
@@ -108,7 +111,27 @@ Result<Done> HistoryService::deleteEntries(const std::vector<size_t>& rows)
     waitForHistory();
     if (!m_historyStore)
         return Done {};
-    return m_historyStore->deleteEntries(rows);
+    const HistoryEntries& entries = m_historyStore->entries();
+    std::vector<std::string> urls;
+    for (size_t row : rows) {
+        if (row < entries.size())
+            urls.push_back(entries[row].url);
+    }
+    Result<Done> deleted = m_historyStore->deleteEntries(rows);
+    if (deleted && !urls.empty())
+        m_visitsRemoved.emit(urls);
+    return deleted;
+}
+
+Result<Done> HistoryService::deleteVisitsOf(const std::string& url)
+{
+    waitForHistory();
+    if (!m_historyStore)
+        return Done {};
+    std::vector<size_t> rows = m_historyStore->rowsOf(url);
+    if (rows.empty())
+        return Done {};
+    return deleteEntries(rows);
 }
 
 Result<Done> HistoryService::clear()
@@ -116,7 +139,10 @@ Result<Done> HistoryService::clear()
     waitForHistory();
     if (!m_historyStore)
         return Done {};
-    return m_historyStore->clear();
+    Result<Done> cleared = m_historyStore->clear();
+    if (cleared)
+        m_cleared.emit();
+    return cleared;
 }
 
 void HistoryService::reportHistoryWrites()

@@ -7,6 +7,7 @@
 #include <sigc++/sigc++.h>
 
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -30,6 +31,10 @@ public:
     void locateHistory();
     void loadHistory();
     void readHistoryAfterFirstFrame();
+    // Runs on the thread that reads the history, with what it read, before the history is
+    // handed to the main loop. Set before the read starts.
+    using LoadedVisitsReader = std::function<void(const HistoryLoad&)>;
+    void setLoadedVisitsReader(LoadedVisitsReader reader) { m_loadedVisitsReader = std::move(reader); }
     // Files one visit; does nothing while the history is read-only.
     void saveHistoryEntry(const std::string& url, const std::optional<std::string>& title);
     bool historyReadOnly();
@@ -38,11 +43,16 @@ public:
     // Removes the visits at these rows; an error tells why nothing was removed.
     Result<Done> deleteEntries(const std::vector<size_t>& rows);
     Result<Done> clear();
+    // Removes every visit of the address.
+    Result<Done> deleteVisitsOf(const std::string& url);
     // Shows what went wrong with the history's background writes since the last call.
     void reportHistoryWrites();
 
     // A visit was added at the front of the entries.
     sigc::signal<void()>& signalVisitAdded() { return m_visitAdded; }
+    // Visits were deleted: their addresses, one per visit.
+    sigc::signal<void(const std::vector<std::string>&)>& signalVisitsRemoved() { return m_visitsRemoved; }
+    sigc::signal<void()>& signalCleared() { return m_cleared; }
 
 private:
     struct EarlyVisit {
@@ -63,6 +73,9 @@ private:
     std::future<HistoryLoad> m_historyRead;
     std::vector<EarlyVisit> m_earlyVisits;
     sigc::signal<void()> m_visitAdded;
+    sigc::signal<void(const std::vector<std::string>&)> m_visitsRemoved;
+    sigc::signal<void()> m_cleared;
+    LoadedVisitsReader m_loadedVisitsReader;
     Lifetime m_lifetime;
 };
 

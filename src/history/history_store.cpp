@@ -1814,6 +1814,31 @@ Result<Done> HistoryStore::clear()
     return Done {};
 }
 
+void HistoryStore::forEachVisit(const HistoryLoad& loaded,
+    const std::function<void(std::string_view, std::string_view, std::string_view)>& visit)
+{
+    if (!loaded.m_data || !loaded.m_data->model)
+        return;
+    const HistoryModel& model = *loaded.m_data->model;
+    for (std::uint32_t id : model.rows) {
+        RecordText text = model.text(id);
+        visit(text.url, text.title, text.time);
+    }
+}
+
+std::vector<size_t> HistoryStore::rowsOf(std::string_view url) const
+{
+    std::vector<size_t> found;
+    if (!m_model)
+        return found;
+    const auto& listed = m_model->rows;
+    for (size_t row = 0; row < listed.size(); ++row) {
+        if (m_model->text(listed[listed.size() - 1 - row]).url == url)
+            found.push_back(row);
+    }
+    return found;
+}
+
 Result<Done> HistoryStore::deleteEntries(const std::vector<size_t>& rows)
 {
     if (m_readOnly)

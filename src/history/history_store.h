@@ -190,6 +190,9 @@ public:
     // Reads the file and replays its journal, on any thread: what adopt() takes. A journal line
     // cut short by a kill is skipped; a journal that is not ours, or a link, is not read.
     static HistoryLoad read(const std::filesystem::path& file);
+    // Every listed visit of what read() found, oldest first, on the thread that holds it.
+    static void forEachVisit(const HistoryLoad& loaded,
+        const std::function<void(std::string_view url, std::string_view title, std::string_view time)>& visit);
     // Takes what read() found. A missing file gives an empty, writable history. A file that
     // cannot be read or parsed, or has the wrong shape, makes the store read-only; the failure is
     // the alert text "Cannot read history file <path>: <reason>". Until then the store records
@@ -213,6 +216,8 @@ public:
     // message, or the unreadable one before load(). Both this and clear() write the whole file
     // before the journal forgets anything, so a crash never brings a deleted visit back.
     Result<Done> deleteEntries(const std::vector<size_t>& rows);
+    // The rows of entries() that are visits of the address.
+    std::vector<size_t> rowsOf(std::string_view url) const;
 
     // The writes that went wrong since the last call, as alert texts, oldest first:
     // "Could not save history: ...", "Could not clear history: ...", "Could not delete selected

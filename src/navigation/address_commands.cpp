@@ -217,6 +217,15 @@ void NavigationService::setAddressFieldText(const std::string& text)
     m_addressFieldEditedByUser = false;
 }
 
+void NavigationService::showTextInAddressField(const std::string& text)
+{
+    if (!window())
+        return;
+    ++m_programmaticAddressEdits;
+    window()->requestField().set_text(text);
+    --m_programmaticAddressEdits;
+}
+
 void NavigationService::controlTextDidChange()
 {
     if (!window() || m_programmaticAddressEdits > 0)

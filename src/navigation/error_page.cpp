@@ -35,8 +35,11 @@ bool NavigationService::showErrorPage(
     Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return false;
-    std::string html
-        = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode() });
+    ErrorPageText text;
+    text.message = message;
+    text.address = uri;
+    text.dark = m_services.shell->darkMode();
+    std::string html = errorPageHTML(*pageTemplate, text);
     loadOwnPage(*tab, view, uri, html);
     return true;
 }

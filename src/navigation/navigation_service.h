@@ -55,6 +55,11 @@ public:
     void updateAddressFieldForURL(const std::string& url);
     // Sets the address field's text without counting as a user edit.
     void setAddressFieldText(const std::string& text);
+    // Shows text in the field that is neither typed nor the page's address (a completion, a
+    // suggestion being chosen): no edit event, and what the user typed still counts as typed.
+    void showTextInAddressField(const std::string& text);
+    // The browser is setting the field's text, not the user.
+    bool settingAddressField() const { return m_programmaticAddressEdits > 0; }
     uint64_t addressLookupGeneration() const { return m_addressLookupGeneration; }
     // Probes sent and not yet answered or given up.
     size_t pendingAddressProbes() const;
