@@ -87,20 +87,23 @@ AddressSuggestions::AddressSuggestions(Gtk::Entry& field, Gtk::Widget& anchor,
     m_connections.push_back(m_field.signal_changed().connect([this] { textChanged(); }));
 
     // Ahead of the field's own handling, so Up, Down, Enter and Escape reach the list.
-    auto keys = Gtk::EventControllerKey::create();
-    keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
-    keys->signal_key_pressed().connect(
+    m_keys = Gtk::EventControllerKey::create();
+    m_keys->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+    m_keys->signal_key_pressed().connect(
         [this](guint keyval, guint, Gdk::ModifierType state) { return keyPressed(keyval, state); }, false);
-    m_field.add_controller(keys);
-    auto focus = Gtk::EventControllerFocus::create();
-    focus->signal_leave().connect([this] { hide(); });
-    m_field.add_controller(focus);
+    m_field.add_controller(m_keys);
+    m_focus = Gtk::EventControllerFocus::create();
+    m_focus->signal_leave().connect([this] { hide(); });
+    m_field.add_controller(m_focus);
 }
 
 AddressSuggestions::~AddressSuggestions()
 {
+    // The field outlives this list while the window is taken down.
     for (sigc::connection& connection : m_connections)
         connection.disconnect();
+    m_field.remove_controller(m_keys);
+    m_field.remove_controller(m_focus);
     m_popover.unparent();
 }
 

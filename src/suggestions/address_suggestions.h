@@ -59,6 +59,8 @@ private:
     // The next change is a deletion of a completion, which must not complete again.
     bool m_noCompletion = false;
     std::vector<sigc::connection> m_connections;
+    Glib::RefPtr<Gtk::EventControllerKey> m_keys;
+    Glib::RefPtr<Gtk::EventControllerFocus> m_focus;
 };
 
 } // namespace qv

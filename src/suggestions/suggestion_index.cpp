@@ -480,8 +480,7 @@ std::vector<Suggestion> SuggestionIndex::suggest(const SuggestionRequest& reques
             }
             rows.push_back({ SuggestionKind::SwitchToTab, tab.url, tab.title, tab.tabID, tab.profileID,
                 base * matchPlaceWeight(place) });
-            if (tab.profileID == request.currentProfile)
-                tabURLs.insert(tab.url);
+            tabURLs.insert(tab.url);
         }
 
         if (!request.onlyOwnTabs) {
