@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <unordered_set>
 
 namespace qv {
 
@@ -205,137 +206,272 @@ std::string suggestionSearchText(std::string_view url, std::string_view title, s
 
 // ---- The index --------------------------------------------------------------------------------
 
-size_t SuggestionIndex::EntryHash::operator()(std::uint32_t id) const
-{
-    return (*this)(index->urlOf(index->m_entries[id]));
-}
+namespace {
 
-size_t SuggestionIndex::EntryHash::operator()(std::string_view url) const
-{
-    return std::hash<std::string_view> {}(url);
-}
+    constexpr std::uint32_t kEmptySlot = 0xffffffffu;
+    constexpr std::uint32_t kRemovedSlot = 0xfffffffeu;
+    constexpr size_t kMaxPrefixes = 255;
 
-bool SuggestionIndex::EntryEqual::operator()(std::uint32_t a, std::uint32_t b) const
-{
-    return index->urlOf(index->m_entries[a]) == index->urlOf(index->m_entries[b]);
-}
+    bool isCapital(char c) { return c >= 'A' && c <= 'Z'; }
 
-bool SuggestionIndex::EntryEqual::operator()(std::string_view url, std::uint32_t b) const
-{
-    return url == index->urlOf(index->m_entries[b]);
-}
+    std::uint32_t clampedSeconds(std::int64_t when)
+    {
+        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(when, 0, 0xffffffffLL));
+    }
 
-bool SuggestionIndex::EntryEqual::operator()(std::uint32_t a, std::string_view url) const
-{
-    return index->urlOf(index->m_entries[a]) == url;
-}
+} // namespace
 
-SuggestionIndex::SuggestionIndex()
-    : m_byURL(0, EntryHash { this }, EntryEqual { this })
-{
-}
-
+SuggestionIndex::SuggestionIndex() = default;
 SuggestionIndex::~SuggestionIndex() = default;
-
-SuggestionIndex::SuggestionIndex(SuggestionIndex&& other) noexcept
-    : m_byURL(0, EntryHash { this }, EntryEqual { this })
-{
-    *this = std::move(other);
-}
-
+SuggestionIndex::SuggestionIndex(SuggestionIndex&&) noexcept = default;
 SuggestionIndex& SuggestionIndex::operator=(SuggestionIndex&& other) noexcept
 {
     if (this == &other)
         return *this;
     m_entries = std::move(other.m_entries);
     m_text = std::move(other.m_text);
-    m_shown = std::move(other.m_shown);
+    m_caps = std::move(other.m_caps);
+    m_prefixes = std::move(other.m_prefixes);
+    m_order = std::move(other.m_order);
+    m_orderReady = other.m_orderReady;
+    m_slots = std::move(other.m_slots);
+    m_usedSlots = other.m_usedSlots;
     m_deadEntries = other.m_deadEntries;
     m_wastedBytes = other.m_wastedBytes;
     m_hosts = std::move(other.m_hosts);
-    // The set's functions point at their index, so it is made again here.
-    m_byURL = decltype(m_byURL)(other.m_byURL.bucket_count(), EntryHash { this }, EntryEqual { this });
-    for (std::uint32_t id : other.m_byURL)
-        m_byURL.insert(id);
-    other.m_byURL.clear();
     changed();
     return *this;
 }
 
-std::string_view SuggestionIndex::urlOf(const Entry& entry) const
-{
-    return std::string_view(m_shown).substr(entry.shownOffset, entry.urlLength);
-}
-
-std::string_view SuggestionIndex::titleOf(const Entry& entry) const
-{
-    return std::string_view(m_shown).substr(entry.shownOffset + entry.urlLength, entry.titleLength);
-}
-
 std::string_view SuggestionIndex::textOf(const Entry& entry) const
 {
-    return std::string_view(m_text).substr(entry.textOffset, entry.textLength);
+    return std::string_view(m_text).substr(entry.textOffset, entry.urlLength + 1u + entry.titleLength);
+}
+
+std::string SuggestionIndex::urlOf(const Entry& entry) const
+{
+    std::string url = m_prefixes[entry.prefix];
+    size_t start = url.size();
+    url += std::string_view(m_text).substr(entry.textOffset, entry.urlLength);
+    for (size_t i = 0; i < entry.capsCount; ++i) {
+        std::uint16_t at = m_caps[entry.capsOffset + i];
+        if (at < entry.urlLength)
+            url[start + at] = static_cast<char>(url[start + at] - 'a' + 'A');
+    }
+    return url;
+}
+
+std::string SuggestionIndex::titleOf(const Entry& entry) const
+{
+    size_t titleStart = entry.urlLength + 1u;
+    std::string title(std::string_view(m_text).substr(entry.textOffset + titleStart, entry.titleLength));
+    for (size_t i = 0; i < entry.capsCount; ++i) {
+        std::uint16_t at = m_caps[entry.capsOffset + i];
+        if (at >= titleStart)
+            title[at - titleStart] = static_cast<char>(title[at - titleStart] - 'a' + 'A');
+    }
+    return title;
+}
+
+bool SuggestionIndex::sameURL(const Entry& entry, std::string_view prefix, std::string_view rest) const
+{
+    if (entry.dead || rest.size() != entry.urlLength || m_prefixes[entry.prefix] != prefix)
+        return false;
+    std::string_view text = std::string_view(m_text).substr(entry.textOffset, entry.urlLength);
+    size_t cap = 0;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (lowerASCII(rest[i]) != text[i])
+            return false;
+        bool capital = cap < entry.capsCount && m_caps[entry.capsOffset + cap] == i;
+        if (capital != isCapital(rest[i]))
+            return false;
+        cap += capital;
+    }
+    return true;
+}
+
+size_t SuggestionIndex::slotHash(std::uint8_t prefix, std::string_view lowerRest) const
+{
+    return std::hash<std::string_view> {}(lowerRest) ^ (static_cast<size_t>(prefix) * 0x9e3779b97f4a7c15ull);
+}
+
+void SuggestionIndex::rehash(size_t slots)
+{
+    m_slots.assign(slots, kEmptySlot);
+    m_usedSlots = 0;
+    for (std::uint32_t id = 0; id < m_entries.size(); ++id) {
+        if (!m_entries[id].dead)
+            insertSlot(id);
+    }
+}
+
+void SuggestionIndex::insertSlot(std::uint32_t id)
+{
+    if ((m_usedSlots + 1) * 2 > m_slots.size()) {
+        rehash(std::max<size_t>(64, m_slots.size() * 2));
+        // The rehash put every live entry back, this one among them when it is not new.
+        for (std::uint32_t slot : m_slots) {
+            if (slot == id)
+                return;
+        }
+    }
+    const Entry& entry = m_entries[id];
+    size_t mask = m_slots.size() - 1;
+    size_t at = slotHash(entry.prefix, std::string_view(m_text).substr(entry.textOffset, entry.urlLength)) & mask;
+    while (m_slots[at] != kEmptySlot && m_slots[at] != kRemovedSlot)
+        at = (at + 1) & mask;
+    if (m_slots[at] == kEmptySlot)
+        ++m_usedSlots;
+    m_slots[at] = id;
+}
+
+void SuggestionIndex::eraseSlot(std::uint32_t id)
+{
+    if (m_slots.empty())
+        return;
+    const Entry& entry = m_entries[id];
+    size_t mask = m_slots.size() - 1;
+    size_t at = slotHash(entry.prefix, std::string_view(m_text).substr(entry.textOffset, entry.urlLength)) & mask;
+    while (m_slots[at] != kEmptySlot) {
+        if (m_slots[at] == id) {
+            m_slots[at] = kRemovedSlot;
+            return;
+        }
+        at = (at + 1) & mask;
+    }
 }
 
 std::optional<std::uint32_t> SuggestionIndex::find(std::string_view url) const
 {
-    auto found = m_byURL.find(url);
-    if (found == m_byURL.end())
+    if (m_slots.empty())
         return std::nullopt;
-    return *found;
+    std::string_view rest = withoutSchemeAndWWW(url);
+    std::string_view prefix = url.substr(0, url.size() - rest.size());
+    auto known = std::find(m_prefixes.begin(), m_prefixes.end(), prefix);
+    if (known == m_prefixes.end())
+        return std::nullopt;
+    auto prefixID = static_cast<std::uint8_t>(known - m_prefixes.begin());
+    size_t mask = m_slots.size() - 1;
+    size_t at = slotHash(prefixID, lowered(rest)) & mask;
+    for (; m_slots[at] != kEmptySlot; at = (at + 1) & mask) {
+        std::uint32_t id = m_slots[at];
+        if (id != kRemovedSlot && sameURL(m_entries[id], prefix, rest))
+            return id;
+    }
+    return std::nullopt;
 }
 
-std::uint32_t SuggestionIndex::entryFor(std::string_view url, std::string_view title)
+void SuggestionIndex::writeText(Entry& entry, std::string_view rest, std::string_view title)
 {
+    entry.textOffset = static_cast<std::uint32_t>(m_text.size());
+    entry.capsOffset = static_cast<std::uint32_t>(m_caps.size());
+    entry.urlLength = static_cast<std::uint16_t>(rest.size());
+    entry.titleLength = static_cast<std::uint16_t>(title.size());
+    size_t at = 0;
+    for (std::string_view part : { rest, std::string_view(&kTitleSeparator, 1), title }) {
+        for (char c : part) {
+            if (isCapital(c))
+                m_caps.push_back(static_cast<std::uint16_t>(at));
+            m_text += lowerASCII(c);
+            ++at;
+        }
+    }
+    entry.capsCount = static_cast<std::uint16_t>(m_caps.size() - entry.capsOffset);
+}
+
+std::optional<std::uint32_t> SuggestionIndex::entryFor(std::string_view url, std::string_view title)
+{
+    title = title.substr(0, kMaxIndexedTitle);
     if (auto id = find(url)) {
-        if (titleOf(m_entries[*id]) != title.substr(0, kMaxIndexedTitle) && !title.empty())
-            retitle(*id, title);
+        Entry& entry = m_entries[*id];
+        if (!title.empty() && titleOf(entry) != title) {
+            // The old text stays in the buffer until the next compaction.
+            m_wastedBytes += textOf(entry).size() + entry.capsCount * sizeof(std::uint16_t);
+            std::string rest = urlOf(entry).substr(m_prefixes[entry.prefix].size());
+            writeText(entry, rest, title);
+        }
         return *id;
     }
-    title = title.substr(0, kMaxIndexedTitle);
+    std::string_view rest = withoutSchemeAndWWW(url);
+    std::string_view prefix = url.substr(0, url.size() - rest.size());
+    auto known = std::find(m_prefixes.begin(), m_prefixes.end(), prefix);
+    if (known == m_prefixes.end()) {
+        if (m_prefixes.size() >= kMaxPrefixes)
+            return std::nullopt;
+        m_prefixes.emplace_back(prefix);
+        known = m_prefixes.end() - 1;
+    }
     Entry entry;
-    std::string text = suggestionSearchText(url, title);
-    entry.textOffset = static_cast<std::uint32_t>(m_text.size());
-    entry.textLength = static_cast<std::uint32_t>(text.size());
-    m_text += text;
-    entry.shownOffset = static_cast<std::uint32_t>(m_shown.size());
-    entry.urlLength = static_cast<std::uint32_t>(url.size());
-    entry.titleLength = static_cast<std::uint32_t>(title.size());
-    m_shown.append(url).append(title);
+    entry.prefix = static_cast<std::uint8_t>(known - m_prefixes.begin());
+    writeText(entry, rest, title);
     auto id = static_cast<std::uint32_t>(m_entries.size());
+    entry.orderPosition = static_cast<std::uint32_t>(m_order.size());
     m_entries.push_back(entry);
-    m_byURL.insert(id);
+    m_order.push_back(id);
+    insertSlot(id);
     return id;
 }
 
-void SuggestionIndex::retitle(std::uint32_t id, std::string_view title)
+double SuggestionIndex::ceiling(const Entry& entry)
 {
-    // The old texts stay in the buffers until the next compaction.
-    Entry& entry = m_entries[id];
-    std::string url(urlOf(entry));
-    title = title.substr(0, kMaxIndexedTitle);
-    m_wastedBytes += entry.textLength + entry.urlLength + entry.titleLength;
-    std::string text = suggestionSearchText(url, title);
-    entry.textOffset = static_cast<std::uint32_t>(m_text.size());
-    entry.textLength = static_cast<std::uint32_t>(text.size());
-    m_text += text;
-    entry.shownOffset = static_cast<std::uint32_t>(m_shown.size());
-    entry.titleLength = static_cast<std::uint32_t>(title.size());
-    m_shown.append(url).append(title);
+    return frecency(entry.visits, 0, 0, entry.bookmarked);
+}
+
+void SuggestionIndex::reorder(std::uint32_t id)
+{
+    if (!m_orderReady)
+        return;
+    // Higher ceilings first; an entry moves past those it now outranks, and to the front of
+    // its equals, as the one visited last.
+    size_t at = m_entries[id].orderPosition;
+    double mine = ceiling(m_entries[id]);
+    size_t to = at;
+    while (to > 0 && ceiling(m_entries[m_order[to - 1]]) <= mine)
+        --to;
+    while (to + 1 < m_order.size() && ceiling(m_entries[m_order[to + 1]]) > mine)
+        ++to;
+    if (to == at)
+        return;
+    if (to < at)
+        std::rotate(m_order.begin() + static_cast<std::ptrdiff_t>(to), m_order.begin() + static_cast<std::ptrdiff_t>(at),
+            m_order.begin() + static_cast<std::ptrdiff_t>(at + 1));
+    else
+        std::rotate(m_order.begin() + static_cast<std::ptrdiff_t>(at), m_order.begin() + static_cast<std::ptrdiff_t>(at + 1),
+            m_order.begin() + static_cast<std::ptrdiff_t>(to + 1));
+    for (size_t i = std::min(at, to); i <= std::max(at, to); ++i)
+        m_entries[m_order[i]].orderPosition = static_cast<std::uint32_t>(i);
+}
+
+void SuggestionIndex::sortOrder()
+{
+    std::sort(m_order.begin(), m_order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const Entry& x = m_entries[a];
+        const Entry& y = m_entries[b];
+        double cx = ceiling(x), cy = ceiling(y);
+        return cx > cy || (cx == cy && (x.lastVisit > y.lastVisit || (x.lastVisit == y.lastVisit && a < b)));
+    });
+    for (size_t i = 0; i < m_order.size(); ++i)
+        m_entries[m_order[i]].orderPosition = static_cast<std::uint32_t>(i);
+    m_orderReady = true;
+}
+
+void SuggestionIndex::finishLoading()
+{
+    sortOrder();
+    changed();
 }
 
 void SuggestionIndex::addVisit(std::string_view url, std::string_view title, std::int64_t when)
 {
     if (url.size() > kMaxIndexedURL || !isSuggestedAddress(url))
         return;
-    std::uint32_t id = entryFor(url, title);
-    Entry& entry = m_entries[id];
-    if (entry.dead) {
-        entry.dead = false;
-        --m_deadEntries;
-    }
+    auto id = entryFor(url, title);
+    if (!id)
+        return;
+    Entry& entry = m_entries[*id];
     ++entry.visits;
-    entry.lastVisit = std::max(entry.lastVisit, when);
+    entry.lastVisit = std::max(entry.lastVisit, clampedSeconds(when));
+    reorder(*id);
     changeHost(url, 1, when);
     changed();
 }
@@ -366,11 +502,10 @@ void SuggestionIndex::forgetIfUnused(std::uint32_t id)
     Entry& entry = m_entries[id];
     if (entry.visits > 0 || entry.bookmarked || entry.dead)
         return;
+    eraseSlot(id);
     entry.dead = true;
     ++m_deadEntries;
-    m_byURL.erase(id);
-    m_wastedBytes += entry.textLength + entry.urlLength + entry.titleLength;
-    compactIfSparse();
+    m_wastedBytes += textOf(entry).size() + entry.capsCount * sizeof(std::uint16_t);
 }
 
 void SuggestionIndex::removeVisit(std::string_view url)
@@ -381,6 +516,8 @@ void SuggestionIndex::removeVisit(std::string_view url)
     --m_entries[*id].visits;
     changeHost(url, -1, 0);
     forgetIfUnused(*id);
+    reorder(*id);
+    compactIfSparse();
     changed();
 }
 
@@ -392,6 +529,8 @@ void SuggestionIndex::removeAddress(std::string_view url)
     changeHost(url, -static_cast<int>(m_entries[*id].visits), 0);
     m_entries[*id].visits = 0;
     forgetIfUnused(*id);
+    reorder(*id);
+    compactIfSparse();
     changed();
 }
 
@@ -402,6 +541,8 @@ void SuggestionIndex::clearVisits()
         m_entries[id].visits = 0;
         forgetIfUnused(id);
     }
+    sortOrder();
+    compactIfSparse();
     changed();
 }
 
@@ -418,45 +559,49 @@ void SuggestionIndex::setBookmarks(const std::vector<SuggestionBookmark>& bookma
         if (bookmark.url.size() > kMaxIndexedURL || !isSuggestedAddress(bookmark.url))
             continue;
         // The bookmark's own title is the one shown.
-        std::uint32_t id = entryFor(bookmark.url, bookmark.title);
-        Entry& entry = m_entries[id];
-        if (entry.dead) {
-            entry.dead = false;
-            --m_deadEntries;
-        }
-        entry.bookmarked = true;
+        if (auto id = entryFor(bookmark.url, bookmark.title))
+            m_entries[*id].bookmarked = true;
     }
     for (std::uint32_t id : before)
         forgetIfUnused(id);
+    sortOrder();
+    compactIfSparse();
     changed();
 }
 
 void SuggestionIndex::compactIfSparse()
 {
-    if (m_wastedBytes < 65536 || m_wastedBytes * 2 < m_text.size() + m_shown.size())
+    if (m_wastedBytes < 65536 || m_wastedBytes * 2 < m_text.size())
         return;
     std::vector<Entry> entries;
-    std::string text, shown;
+    std::string text;
+    std::vector<std::uint16_t> caps;
     entries.reserve(m_entries.size() - m_deadEntries);
-    for (const Entry& old : m_entries) {
-        if (old.dead)
+    // Live entries keep their order.
+    for (std::uint32_t old : m_order) {
+        const Entry& was = m_entries[old];
+        if (was.dead)
             continue;
-        Entry entry = old;
+        Entry entry = was;
         entry.textOffset = static_cast<std::uint32_t>(text.size());
-        text += textOf(old);
-        entry.shownOffset = static_cast<std::uint32_t>(shown.size());
-        shown += urlOf(old);
-        shown += titleOf(old);
+        text += textOf(was);
+        entry.capsOffset = static_cast<std::uint32_t>(caps.size());
+        caps.insert(caps.end(), m_caps.begin() + was.capsOffset, m_caps.begin() + was.capsOffset + was.capsCount);
+        entry.orderPosition = static_cast<std::uint32_t>(entries.size());
         entries.push_back(entry);
     }
-    m_byURL.clear();
     m_entries = std::move(entries);
     m_text = std::move(text);
-    m_shown = std::move(shown);
+    m_caps = std::move(caps);
+    m_order.resize(m_entries.size());
+    for (std::uint32_t id = 0; id < m_entries.size(); ++id)
+        m_order[id] = id;
     m_deadEntries = 0;
     m_wastedBytes = 0;
-    for (std::uint32_t id = 0; id < m_entries.size(); ++id)
-        m_byURL.insert(id);
+    size_t slots = 64;
+    while (slots < m_entries.size() * 2 + 2)
+        slots *= 2;
+    rehash(slots);
 }
 
 std::vector<Suggestion> SuggestionIndex::suggest(const SuggestionRequest& request) const
@@ -465,7 +610,7 @@ std::vector<Suggestion> SuggestionIndex::suggest(const SuggestionRequest& reques
     std::vector<std::string> words = typedWords(request.typed);
     if (!words.empty()) {
         // Open tabs first, so that their addresses are not offered again below.
-        std::unordered_set<std::string_view> tabURLs;
+        std::unordered_set<std::string> tabURLs;
         for (const OpenTabCandidate& tab : request.tabs) {
             if (tab.tabID == request.selectedTab
                 || (request.onlyOwnTabs && tab.profileID != request.currentProfile))
@@ -484,14 +629,17 @@ std::vector<Suggestion> SuggestionIndex::suggest(const SuggestionRequest& reques
         }
 
         if (!request.onlyOwnTabs) {
-            // A word that only grew searches what matched before.
-            bool narrow = m_cachedGeneration == m_generation && extendsWords(words, m_cachedWords);
-            std::vector<std::uint32_t> matches;
             struct Scored {
                 double score;
                 std::uint32_t id;
             };
+            auto better = [](const Scored& a, const Scored& b) {
+                return a.score > b.score || (a.score == b.score && a.id < b.id);
+            };
+            // The best `keep` so far as a heap whose top is the worst of them.
+            size_t keep = request.limit + tabURLs.size();
             std::vector<Scored> best;
+            std::vector<std::uint32_t> matches;
             auto consider = [&](std::uint32_t id) {
                 const Entry& entry = m_entries[id];
                 if (entry.dead)
@@ -500,31 +648,52 @@ std::vector<Suggestion> SuggestionIndex::suggest(const SuggestionRequest& reques
                 if (place == MatchPlace::None)
                     return;
                 matches.push_back(id);
-                double score = frecency(entry.visits, entry.lastVisit, request.now, entry.bookmarked)
-                    * matchPlaceWeight(place);
-                best.push_back({ score, id });
+                Scored scored { frecency(entry.visits, entry.lastVisit, request.now, entry.bookmarked)
+                        * matchPlaceWeight(place),
+                    id };
+                if (best.size() < keep) {
+                    best.push_back(scored);
+                    std::push_heap(best.begin(), best.end(), better);
+                } else if (better(scored, best.front())) {
+                    std::pop_heap(best.begin(), best.end(), better);
+                    best.back() = scored;
+                    std::push_heap(best.begin(), best.end(), better);
+                }
             };
-            if (narrow) {
+            // A word that only grew searches what matched before; otherwise entries come in
+            // order of their ceiling, and once even the best place cannot lift the next one
+            // above the list's last, no later one can either.
+            bool complete = true;
+            if (m_cachedGeneration == m_generation && extendsWords(words, m_cachedWords)) {
                 for (std::uint32_t id : m_cachedMatches)
                     consider(id);
             } else {
-                for (std::uint32_t id = 0; id < m_entries.size(); ++id)
+                const double bestPlace = matchPlaceWeight(MatchPlace::HostStart);
+                for (std::uint32_t id : m_order) {
+                    // Before the order is made, every entry is searched.
+                    if (m_orderReady && best.size() == keep && ceiling(m_entries[id]) * bestPlace <= best.front().score) {
+                        complete = false;
+                        break;
+                    }
                     consider(id);
+                }
             }
-            size_t keep = std::min(best.size(), request.limit + tabURLs.size());
-            std::partial_sort(best.begin(), best.begin() + static_cast<std::ptrdiff_t>(keep), best.end(),
-                [](const Scored& a, const Scored& b) { return a.score > b.score || (a.score == b.score && a.id < b.id); });
-            for (size_t i = 0; i < keep; ++i) {
-                const Entry& entry = m_entries[best[i].id];
-                std::string_view url = urlOf(entry);
+            std::sort(best.begin(), best.end(), better);
+            for (const Scored& scored : best) {
+                const Entry& entry = m_entries[scored.id];
+                std::string url = urlOf(entry);
                 if (tabURLs.count(url))
                     continue;
                 rows.push_back({ entry.bookmarked ? SuggestionKind::Bookmark : SuggestionKind::History,
-                    std::string(url), std::string(titleOf(entry)), {}, {}, best[i].score });
+                    std::move(url), titleOf(entry), {}, {}, scored.score });
             }
-            m_cachedGeneration = m_generation;
-            m_cachedWords = std::move(words);
-            m_cachedMatches = std::move(matches);
+            if (complete) {
+                m_cachedGeneration = m_generation;
+                m_cachedWords = std::move(words);
+                m_cachedMatches = std::move(matches);
+            } else {
+                m_cachedGeneration = ~std::uint64_t(0);
+            }
         }
         std::stable_sort(rows.begin(), rows.end(),
             [](const Suggestion& a, const Suggestion& b) { return a.score > b.score; });
@@ -566,13 +735,14 @@ std::optional<std::string> SuggestionIndex::inlineCompletion(std::string_view ty
 
 size_t SuggestionIndex::memoryBytes() const
 {
-    size_t bytes = sizeof(*this) + m_entries.capacity() * sizeof(Entry) + m_text.capacity() + m_shown.capacity();
-    // A node and a bucket per address in the set.
-    bytes += m_byURL.size() * (sizeof(void*) + sizeof(std::uint32_t) + sizeof(size_t))
-        + m_byURL.bucket_count() * sizeof(void*);
+    size_t bytes = sizeof(*this) + m_entries.capacity() * sizeof(Entry) + m_text.capacity()
+        + m_caps.capacity() * sizeof(std::uint16_t) + m_order.capacity() * sizeof(std::uint32_t)
+        + m_slots.capacity() * sizeof(std::uint32_t) + m_cachedMatches.capacity() * sizeof(std::uint32_t);
+    for (const std::string& prefix : m_prefixes)
+        bytes += sizeof(prefix) + prefix.capacity();
+    // A tree node per host.
     for (const auto& [host, visits] : m_hosts)
         bytes += 4 * sizeof(void*) + sizeof(host) + host.capacity() + sizeof(visits);
-    bytes += m_cachedMatches.capacity() * sizeof(std::uint32_t);
     return bytes;
 }
 

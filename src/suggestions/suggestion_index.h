@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace qv {
@@ -76,9 +75,12 @@ std::optional<std::int64_t> secondsFromHistoryTime(std::string_view time);
 // leading "www.", a separator, the title. hostLength is the host's length at its start.
 std::string suggestionSearchText(std::string_view url, std::string_view title, size_t* hostLength = nullptr);
 
-// The visited addresses and the bookmarks, one entry per address. Search texts live in one
-// buffer, so a keystroke scans memory in order; a word that extends the previous one searches
-// only what the previous one matched.
+// The visited addresses and the bookmarks, one entry per address. Each is kept once, as the
+// lower-case text it is searched in, with where its capital letters were and which scheme it
+// had, so an address and title cost about their own length; all texts share one buffer, so a
+// keystroke scans memory in order. Entries are also kept in order of the most their visits
+// could be worth, so a search stops once no later entry can make the list, and a word that
+// extends the previous one searches only what the previous one matched.
 class SuggestionIndex {
 public:
     SuggestionIndex();
@@ -94,6 +96,8 @@ public:
     void removeAddress(std::string_view url);
     void clearVisits();
     void setBookmarks(const std::vector<SuggestionBookmark>& bookmarks);
+    // After many visits added in a row (a history read): the order searches stop early in.
+    void finishLoading();
 
     // The best rows for the typed text, then the search row (its url left for the caller).
     // An open tab's address is offered as the tab, not again as history or bookmark.
@@ -108,13 +112,15 @@ public:
 
 private:
     struct Entry {
-        std::uint32_t textOffset = 0; // the search text in m_text
-        std::uint32_t textLength = 0;
-        std::uint32_t shownOffset = 0; // the address then the title in m_shown
-        std::uint32_t urlLength = 0;
-        std::uint32_t titleLength = 0;
+        std::uint32_t textOffset = 0; // the search text in m_text: address, separator, title
+        std::uint32_t capsOffset = 0; // in m_caps
         std::uint32_t visits = 0;
-        std::int64_t lastVisit = 0;
+        std::uint32_t lastVisit = 0; // seconds since 1970
+        std::uint32_t orderPosition = 0; // in m_order
+        std::uint16_t urlLength = 0; // in the search text, without the scheme
+        std::uint16_t titleLength = 0;
+        std::uint16_t capsCount = 0;
+        std::uint8_t prefix = 0; // the scheme part, in m_prefixes
         bool bookmarked = false;
         bool dead = false;
     };
@@ -122,41 +128,44 @@ private:
         std::uint32_t visits = 0;
         std::int64_t lastVisit = 0;
     };
-    struct EntryHash {
-        const SuggestionIndex* index;
-        using is_transparent = void;
-        size_t operator()(std::uint32_t id) const;
-        size_t operator()(std::string_view url) const;
-    };
-    struct EntryEqual {
-        const SuggestionIndex* index;
-        using is_transparent = void;
-        bool operator()(std::uint32_t a, std::uint32_t b) const;
-        bool operator()(std::string_view url, std::uint32_t b) const;
-        bool operator()(std::uint32_t a, std::string_view url) const;
-    };
 
-    std::string_view urlOf(const Entry& entry) const;
-    std::string_view titleOf(const Entry& entry) const;
+    std::string urlOf(const Entry& entry) const;
+    std::string titleOf(const Entry& entry) const;
     std::string_view textOf(const Entry& entry) const;
+    bool sameURL(const Entry& entry, std::string_view prefix, std::string_view rest) const;
     std::optional<std::uint32_t> find(std::string_view url) const;
-    std::uint32_t entryFor(std::string_view url, std::string_view title);
-    void retitle(std::uint32_t id, std::string_view title);
+    std::optional<std::uint32_t> entryFor(std::string_view url, std::string_view title);
+    // Writes the entry's text and capitals anew at the buffers' ends.
+    void writeText(Entry& entry, std::string_view rest, std::string_view title);
     void forgetIfUnused(std::uint32_t id);
     void changeHost(std::string_view url, int visits, std::int64_t when);
     void compactIfSparse();
+    // The most the entry's visits can be worth, whatever their age.
+    static double ceiling(const Entry& entry);
+    // Moves the entry to its place in m_order after its ceiling changed.
+    void reorder(std::uint32_t id);
+    void sortOrder();
+    void insertSlot(std::uint32_t id);
+    void eraseSlot(std::uint32_t id);
+    void rehash(size_t slots);
+    size_t slotHash(std::uint8_t prefix, std::string_view lowerRest) const;
     void changed() { ++m_generation; }
 
     std::vector<Entry> m_entries;
     std::string m_text;
-    std::string m_shown;
+    std::vector<std::uint16_t> m_caps;
+    std::vector<std::string> m_prefixes;
+    std::vector<std::uint32_t> m_order;
+    bool m_orderReady = false;
+    // Open addressing from address to entry.
+    std::vector<std::uint32_t> m_slots;
+    size_t m_usedSlots = 0;
     size_t m_deadEntries = 0;
     size_t m_wastedBytes = 0;
-    std::unordered_set<std::uint32_t, EntryHash, EntryEqual> m_byURL;
     std::map<std::string, HostVisits, std::less<>> m_hosts;
     std::uint64_t m_generation = 0;
 
-    // The words last searched and the entries they matched, for the next keystroke.
+    // The words last searched and the entries they matched, when the search saw them all.
     mutable std::uint64_t m_cachedGeneration = ~std::uint64_t(0);
     mutable std::vector<std::string> m_cachedWords;
     mutable std::vector<std::uint32_t> m_cachedMatches;

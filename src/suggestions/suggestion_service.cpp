@@ -56,6 +56,7 @@ void SuggestionService::start()
         HistoryStore::forEachVisit(loaded, [&](std::string_view url, std::string_view title, std::string_view time) {
             index->addVisit(url, title, secondsFromHistoryTime(time).value_or(0));
         });
+        index->finishLoading();
         runOnMainLoop(alive, [service, index] { service->adopt(std::move(*index)); });
     });
     m_services.history->signalVisitAdded().connect([this] {

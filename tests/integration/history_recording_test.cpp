@@ -4,6 +4,7 @@
 
 #include "base/atomic_file.h"
 #include "base/json_text.h"
+#include "session/session_service.h"
 
 #include <fstream>
 
@@ -238,6 +239,11 @@ TEST_F(HistoryRecordingTest, FailingWriteIsReportedEachTime)
     launch();
     fs::current_path(testWorkingDirectory());
     ASSERT_EQ(controller().history().historyFileURL(), folder / "history.json");
+    // The session's launch work writes beside the history too; it is done before the folder goes.
+    ASSERT_TRUE(waitUntil([&] {
+        return controller().session().lastSessionKnown() && fs::exists(folder / "session.json");
+    }));
+    flushFiles();
     // The folder goes away, so the file can be read as missing but not written.
     fs::remove_all(folder);
     visit("/a.html");
