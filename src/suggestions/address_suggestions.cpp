@@ -42,21 +42,11 @@ AddressSuggestions::AddressSuggestions(Gtk::Entry& field, Gtk::Widget& anchor,
     , m_suggestions(suggestions)
     , m_navigation(navigation)
 {
-    m_popover.set_parent(anchor);
-    // The field keeps the keyboard: the list never takes focus or closes on its own.
-    m_popover.set_autohide(false);
-    m_popover.set_has_arrow(false);
-    m_popover.set_can_focus(false);
-    m_popover.set_position(Gtk::PositionType::BOTTOM);
-    m_popover.set_offset(0, 4);
-    m_popover.add_css_class("qv-suggestions");
-    m_popover.set_name("address-suggestions");
     m_list.set_selection_mode(Gtk::SelectionMode::SINGLE);
     m_list.set_activate_on_single_click(true);
     m_list.set_can_focus(false);
     m_list.set_focusable(false);
     setAccessibleLabel(m_list, "Suggestions");
-    m_popover.set_child(m_list);
     for (size_t i = 0; i < kListRows; ++i) {
         RowWidgets widgets;
         widgets.row = Gtk::make_managed<Gtk::ListBoxRow>();
@@ -104,7 +94,33 @@ AddressSuggestions::~AddressSuggestions()
         connection.disconnect();
     m_field.remove_controller(m_keys);
     m_field.remove_controller(m_focus);
-    m_popover.unparent();
+    dropPopover();
+}
+
+void AddressSuggestions::makePopover()
+{
+    m_popover = std::make_unique<Gtk::Popover>();
+    m_popover->set_parent(m_anchor);
+    // The field keeps the keyboard: the list never takes focus or closes on its own.
+    m_popover->set_autohide(false);
+    m_popover->set_has_arrow(false);
+    m_popover->set_can_focus(false);
+    m_popover->set_position(Gtk::PositionType::BOTTOM);
+    m_popover->set_offset(0, 4);
+    m_popover->add_css_class("qv-suggestions");
+    m_popover->set_name("address-suggestions");
+    m_popover->set_child(m_list);
+    m_shownRows = 0;
+}
+
+void AddressSuggestions::dropPopover()
+{
+    if (!m_popover)
+        return;
+    m_popover->popdown();
+    m_popover->unset_child();
+    m_popover->unparent();
+    m_popover.reset();
 }
 
 void AddressSuggestions::setFieldText(const std::string& text)
@@ -118,8 +134,8 @@ void AddressSuggestions::hide()
 {
     m_chosen = -1;
     m_list.unselect_all();
-    if (m_popover.get_visible())
-        m_popover.popdown();
+    if (shown())
+        m_popover->popdown();
 }
 
 void AddressSuggestions::textChanged()
@@ -159,7 +175,7 @@ void AddressSuggestions::textChanged()
             setFieldText(text + *rest);
             m_field.select_region(characterCount(text), -1);
         },
-        m_popover), Glib::PRIORITY_HIGH_IDLE);
+        m_list), Glib::PRIORITY_HIGH_IDLE);
 }
 
 void AddressSuggestions::showRows()
@@ -183,9 +199,15 @@ void AddressSuggestions::showRows()
         setAccessibleLabel(*widgets.row, title + ", " + row.detail);
         widgets.row->set_visible(true);
     }
-    if (!m_popover.get_visible()) {
-        m_popover.set_size_request(std::max(m_anchor.get_width(), 200), -1);
-        m_popover.popup();
+    size_t shownRows = std::min(m_rows.size(), m_rowWidgets.size());
+    if (m_popover && shownRows < m_shownRows)
+        dropPopover();
+    if (!m_popover)
+        makePopover();
+    m_shownRows = std::max(m_shownRows, shownRows);
+    if (!m_popover->get_visible()) {
+        m_popover->set_size_request(std::max(m_anchor.get_width(), 200), -1);
+        m_popover->popup();
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtkmm.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ public:
     AddressSuggestions(const AddressSuggestions&) = delete;
     AddressSuggestions& operator=(const AddressSuggestions&) = delete;
 
-    bool shown() const { return m_popover.get_visible(); }
+    bool shown() const { return m_popover && m_popover->get_visible(); }
     // The rows shown, and the chosen one (-1: none), for tests.
     const std::vector<SuggestionRow>& rows() const { return m_rows; }
     int chosenRow() const { return m_chosen; }
@@ -43,18 +44,22 @@ private:
     void openRow(int row);
     // Sets the field's text without it counting as typing.
     void setFieldText(const std::string& text);
+    void makePopover();
+    void dropPopover();
 
     Gtk::Entry& m_field;
     Gtk::Widget& m_anchor;
     SuggestionService& m_suggestions;
     NavigationService& m_navigation;
-    Gtk::Popover m_popover;
+    // Made anew when the list must shrink: a popover's surface grows with its rows, never back.
+    std::unique_ptr<Gtk::Popover> m_popover;
     Gtk::ListBox m_list;
     std::vector<RowWidgets> m_rowWidgets;
     std::vector<SuggestionRow> m_rows;
     // What the user typed, without any completion or chosen row's address.
     std::string m_typed;
     int m_chosen = -1;
+    size_t m_shownRows = 0;
     bool m_settingText = false;
     // The next change is a deletion of a completion, which must not complete again.
     bool m_noCompletion = false;

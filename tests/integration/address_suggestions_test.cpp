@@ -129,4 +129,40 @@ TEST_F(AddressSuggestionsTest, PointerCompletionEscapeShiftDeleteAndEnterWithNoR
     EXPECT_FALSE(list().shown());
 }
 
+TEST_F(AddressSuggestionsTest, DISABLED_PointerScreenshots)
+{
+    const char* prefix = std::getenv("QV_SUGGESTIONS_SHOT");
+    ASSERT_TRUE(prefix);
+    ASSERT_TRUE(waitUntil([&] { return controller().suggestions().ready(); }));
+    for (int i = 0; i < 4; ++i)
+        controller().history().saveHistoryEntry("https://www.rust-lang.org/", "Rust Programming Language");
+    controller().history().saveHistoryEntry("https://doc.rust-lang.org/book/", "The Rust Programming Language - The Book");
+    controller().history().saveHistoryEntry("https://crates.io/crates/serde", "serde - crates.io: Rust Package Registry");
+    controller().history().saveHistoryEntry("https://en.wikipedia.org/wiki/Rust", "Rust - Wikipedia");
+    controller().suggestions().setBookmarks({ { "https://blog.rust-lang.org/", "Rust Blog" } });
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().renameProfile(work, "Work");
+    controller().profiles().selectCurrentProfile(work);
+    m_server->page("/notes.html", "Rust upgrade notes", "<h1>Rust upgrade notes</h1>");
+    controller().tabs().createBrowserTabWithURL(m_server->url("/notes.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/notes.html")));
+    m_server->page("/start.html", "Start", "<h1>Start</h1>");
+    controller().profiles().selectCurrentProfile("default");
+    controller().navigation().loadResolvedAddress(m_server->url("/start.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/start.html")));
+    for (bool dark : { false, true }) {
+        controller().shell().setDarkMode(dark);
+        controller().navigation().focusAddressBar();
+        keys("type --delay 40 rust");
+        ASSERT_TRUE(waitUntil([&] { return list().shown() && list().rows().size() >= 5; }));
+        keys("key Down Down");
+        ASSERT_TRUE(waitUntil([&] { return list().chosenRow() == 1; }));
+        ASSERT_TRUE(flushIdleWork());
+        std::string shot = std::string(prefix) + "address-suggestions-" + (dark ? "dark" : "light") + ".png";
+        ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
+        keys("key Escape Escape");
+        ASSERT_TRUE(waitUntil([&] { return !list().shown(); }));
+    }
+}
+
 } // namespace qv::test
