@@ -3,6 +3,7 @@
 
 #include "app/browser_controller.h"
 #include "app/shell.h"
+#include "bookmarks/bookmark_service.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
@@ -92,6 +93,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_requestField->signal_activate().connect([&navigation] { navigation.openRequest(); });
     m_requestField->signal_changed().connect([&navigation] { navigation.controlTextDidChange(); });
     capsule->append(*m_requestField);
+    capsule->append(browser.bookmarks().starButton());
     // The capsule goes between Home and Open address.
     m_browserToolbar->append(*capsule);
 
