@@ -168,3 +168,40 @@ TEST_F(BookmarksTest, ImportThenExportKeepsWhatWasImported)
 }
 
 } // namespace qv::test
+
+namespace qv::test {
+
+// Pictures for the docs: QV_BOOKMARKS_SHOT=/path/prefix, run with
+// --gtest_also_run_disabled_tests on a display of its own.
+TEST_F(BookmarksTest, DISABLED_Screenshots)
+{
+    const char* prefix = std::getenv("QV_BOOKMARKS_SHOT");
+    ASSERT_TRUE(prefix);
+    const std::pair<const char*, const char*> pages[] = {
+        { "GNU Make manual", "https://www.gnu.org/software/make/manual/" },
+        { "Debian \xE2\x80\x94 Packages", "https://packages.debian.test/" },
+        { "Caf\xC3\xA9 du Monde \xE2\x80\x94 Menu", "https://cafe.test/menu" },
+        { "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC \xE2\x80\x94 \xCE\x9F\xCE\xB4\xCE\xB7\xCE\xB3\xCF\x8C\xCF\x82", "https://ellinika.test/" },
+        { "Release notes", "https://project.test/releases" },
+        { "Local notes", "file:///home/me/notes.html" },
+    };
+    const char* folders[] = { "Reference", "Reference/Linux", "", "Reading", "Work", "Work" };
+    for (size_t i = 0; i < std::size(pages); ++i)
+        ASSERT_TRUE(bookmarks().addBookmark(pages[i].first, pages[i].second, folders[i]));
+    std::vector<Bookmark> list = bookmarks().bookmarks();
+    list[4].tags = { "project", "weekly" };
+    ASSERT_TRUE(bookmarks().replaceBookmarks(list));
+    for (bool dark : { false, true }) {
+        controller().shell().setDarkMode(dark);
+        bookmarks().showBookmarksWindow();
+        BookmarksWindow& window = *bookmarks().bookmarksWindow();
+        window.selectRows({ 2 });
+        ASSERT_TRUE(waitUntil([&] { return window.is_active() && window.get_width() > 0; }));
+        ASSERT_TRUE(flushIdleWork());
+        std::string path = std::string(prefix) + (dark ? "-dark.png" : "-light.png");
+        ASSERT_EQ(std::system(("import -window root " + path).c_str()), 0);
+        window.set_visible(false);
+    }
+}
+
+} // namespace qv::test
