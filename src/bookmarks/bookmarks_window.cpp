@@ -62,6 +62,12 @@ namespace {
         return id ? id : "";
     }
 
+    // What a dragged row carries: a type of its own, so no text field takes it as text.
+    struct BookmarkRowDrag {
+        std::string id;
+    };
+    using BookmarkRowDragValue = Glib::Value<BookmarkRowDrag>;
+
     bool controlHeldNow()
     {
         auto display = Gdk::Display::get_default();
@@ -168,13 +174,33 @@ void BookmarksWindow::addColumn(const char* title, int width, int column)
 {
     auto factory = Gtk::SignalListItemFactory::create();
     factory->signal_setup().connect([this, column](const Glib::RefPtr<Gtk::ListItem>& item) {
+        // The cell carries the row's controllers; its label takes clicks only once the row is
+        // selected, so the first click selects and the next one edits.
+        auto* cell = Gtk::make_managed<Gtk::Box>();
         auto* label = Gtk::make_managed<Gtk::EditableLabel>();
         label->set_hexpand(true);
+        label->set_can_target(false);
+        cell->append(*label);
+        Gtk::ListItem* listItem = item.get();
+        auto click = Gtk::GestureClick::create();
+        click->set_button(GDK_BUTTON_PRIMARY);
+        click->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
+        auto wasSelected = std::make_shared<bool>(false);
+        click->signal_pressed().connect([this, listItem, wasSelected](int, double, double) {
+            *wasSelected = m_rows.selection()->is_selected(listItem->get_position());
+        });
+        click->signal_released().connect([label, wasSelected](int presses, double, double) {
+            if (presses == 1 && *wasSelected && !label->get_editing())
+                label->start_editing();
+        });
+        cell->add_controller(click);
         // Editing ends: what was typed is kept, unless it is what the cell already showed.
-        label->property_editing().signal_changed().connect([this, label, column] {
+        label->property_editing().signal_changed().connect([this, cell, label, column] {
+            // Only an editing label takes the pointer, for its text.
+            label->set_can_target(label->get_editing());
             if (label->get_editing())
                 return;
-            std::string id = cellBookmarkID(*label);
+            std::string id = cellBookmarkID(*cell);
             if (id.empty())
                 return;
             for (size_t row = 0; row < m_shown.size(); ++row) {
@@ -191,34 +217,33 @@ void BookmarksWindow::addColumn(const char* title, int width, int column)
         auto drag = Gtk::DragSource::create();
         drag->set_actions(Gdk::DragAction::MOVE);
         drag->signal_prepare().connect(
-            [this, label](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
-                std::string id = cellBookmarkID(*label);
+            [this, cell, label](double, double) -> Glib::RefPtr<Gdk::ContentProvider> {
+                std::string id = cellBookmarkID(*cell);
                 if (id.empty() || label->get_editing())
                     return {};
-                Glib::Value<Glib::ustring> value;
+                BookmarkRowDragValue value;
                 value.init(value.value_type());
-                value.set(id);
+                value.set({ id });
                 return Gdk::ContentProvider::create(value);
             },
             false);
-        label->add_controller(drag);
-        auto drop = Gtk::DropTarget::create(Glib::Value<Glib::ustring>::value_type(), Gdk::DragAction::MOVE);
+        cell->add_controller(drag);
+        auto drop = Gtk::DropTarget::create(BookmarkRowDragValue::value_type(), Gdk::DragAction::MOVE);
+        drop->set_propagation_phase(Gtk::PropagationPhase::CAPTURE);
         drop->signal_enter().connect(
-            [label](double, double) {
-                label->add_css_class("qv-bookmarks-drop");
+            [cell](double, double) {
+                cell->add_css_class("qv-bookmarks-drop");
                 return Gdk::DragAction::MOVE;
             },
             false);
-        drop->signal_leave().connect([label] { label->remove_css_class("qv-bookmarks-drop"); });
+        drop->signal_leave().connect([cell] { cell->remove_css_class("qv-bookmarks-drop"); });
         drop->signal_drop().connect(
-            [this, label](const Glib::ValueBase& value, double, double) {
-                label->remove_css_class("qv-bookmarks-drop");
-                std::string target = cellBookmarkID(*label);
-                if (target.empty() || !G_VALUE_HOLDS_STRING(value.gobj()))
+            [this, cell](const Glib::ValueBase& value, double, double) {
+                cell->remove_css_class("qv-bookmarks-drop");
+                std::string target = cellBookmarkID(*cell);
+                if (target.empty() || !G_VALUE_HOLDS(value.gobj(), BookmarkRowDragValue::value_type()))
                     return false;
-                const char* moving = g_value_get_string(value.gobj());
-                if (!moving)
-                    return false;
+                std::string moving = static_cast<const BookmarkRowDragValue&>(value).get().id;
                 auto moved = m_bookmarks.replaceBookmarks(
                     bookmarksAfterDrop(m_bookmarks.bookmarks(), moving, target));
                 if (!moved)
@@ -226,28 +251,29 @@ void BookmarksWindow::addColumn(const char* title, int width, int column)
                 return moved.ok();
             },
             false);
-        label->add_controller(drop);
+        cell->add_controller(drop);
         // A middle click opens the row's bookmark in a tab behind the selected one.
         auto middle = Gtk::GestureClick::create();
         middle->set_button(GDK_BUTTON_MIDDLE);
-        middle->signal_pressed().connect([this, label](int, double, double) {
-            if (std::string id = cellBookmarkID(*label); !id.empty())
+        middle->signal_pressed().connect([this, cell](int, double, double) {
+            if (std::string id = cellBookmarkID(*cell); !id.empty())
                 m_bookmarks.openBookmark(id, true);
         });
-        label->add_controller(middle);
-        item->set_child(*label);
+        cell->add_controller(middle);
+        item->set_child(*cell);
     });
     m_rows.bindCells(factory, [this, column](Gtk::ListItem& item) {
-        auto* label = dynamic_cast<Gtk::EditableLabel*>(item.get_child());
+        Gtk::Widget* cell = item.get_child();
+        auto* label = cell ? dynamic_cast<Gtk::EditableLabel*>(cell->get_first_child()) : nullptr;
         if (!label)
             return;
         const Bookmark* bookmark = shownBookmark(item.get_position());
         if (!bookmark) {
-            setCellBookmarkID(*label, "");
+            setCellBookmarkID(*cell, "");
             label->set_text("");
             return;
         }
-        setCellBookmarkID(*label, bookmark->id);
+        setCellBookmarkID(*cell, bookmark->id);
         if (!label->get_editing())
             label->set_text(bookmarkCellText(*bookmark, column));
     });
