@@ -40,7 +40,7 @@ SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles,
     DevToolsService& devtools, BookmarkService& bookmarks)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::Settings, "Settings")
 {
-    set_default_size(620, 500);
+    set_default_size(620, 640);
     set_size_request(540, 430);
 
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);

@@ -429,7 +429,7 @@ void BookmarkService::updateStar()
         m_star->add_css_class("qv-starred");
     else
         m_star->remove_css_class("qv-starred");
-    m_star->set_sensitive(m_starBookmarked || isBookmarkableURL(url));
+    m_star->set_sensitive(m_starBookmarked || (isBookmarkableURL(url) && !readOnly()));
 }
 
 void BookmarkService::showStarPopover()
