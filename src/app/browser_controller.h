@@ -158,7 +158,7 @@ private:
     std::unique_ptr<Shell> m_shell;
     Services m_services;
     std::unique_ptr<HistoryService> m_history;
-    // Goes after the tabs and the browser window that show its star.
+    // Made before the tabs and the browser window, so it outlives the star they show.
     std::unique_ptr<BookmarkService> m_bookmarks;
     std::unique_ptr<TabService> m_tabs;
     std::unique_ptr<NavigationService> m_navigation;

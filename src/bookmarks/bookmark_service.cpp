@@ -210,10 +210,10 @@ const Bookmark* BookmarkService::bookmarkForUrl(const std::string& url) const
 
 bool BookmarkService::readOnly() const { return m_store && m_store->readOnly(); }
 
-Result<Done> BookmarkService::store(std::vector<Bookmark> list)
+Result<Done> BookmarkService::store(std::vector<Bookmark> list, std::optional<std::string> fileText)
 {
     waitForBookmarks();
-    auto stored = m_store->set(std::move(list));
+    auto stored = m_store->set(std::move(list), std::move(fileText));
     if (stored)
         changed();
     return stored;
@@ -559,26 +559,42 @@ void BookmarkService::importBookmarksFile(
         return;
     }
     // Reading and parsing a large file takes a while: a worker does it, the main loop adds.
+    // Reading, parsing, merging and making the new file's text take a while for a large file:
+    // a worker does them on a copy of the list, and the main loop only takes the result.
     m_import = std::async(std::launch::async,
-        [file, alive = m_lifetime.token(), service = this, finish]() -> BookmarkImportParse {
+        [file, list = bookmarks(), generation = m_store->generation(), alive = m_lifetime.token(),
+            service = this, finish]() mutable -> BookmarkImportParse {
             BookmarkImportParse parse;
+            parse.generation = generation;
             FileRead read = readWholeFile(file, kBookmarkImportFileLimit, FileLinks::Follow);
-            if (read.status != ReadStatus::Ok)
+            if (read.status != ReadStatus::Ok) {
                 parse.failure = "Could not import bookmarks from " + file.string() + ": "
                     + (read.status == ReadStatus::Missing ? std::string("No such file") : read.error);
-            else
-                parse.found = parseNetscapeBookmarks(read.contents, unixNow());
+            } else {
+                BookmarkImport found = parseNetscapeBookmarks(read.contents, unixNow());
+                parse.unsound = found.skipped;
+                parse.incoming = found.bookmarks;
+                parse.merge = mergeBookmarks(list, std::move(found.bookmarks));
+                if (parse.merge.added)
+                    parse.fileText = bookmarksFileText(list);
+                parse.merged = std::move(list);
+            }
             runOnMainLoop(alive, [service, finish] {
                 BookmarkImportParse parsed = service->m_import.get();
                 BookmarkImportReport report;
                 report.failure = std::move(parsed.failure);
                 if (!report.failure) {
-                    std::vector<Bookmark> list = service->bookmarks();
-                    BookmarkMerge merge = mergeBookmarks(list, std::move(parsed.found.bookmarks));
-                    report.imported = merge.added;
-                    report.skipped = parsed.found.skipped + merge.duplicates + merge.overLimit;
-                    if (merge.added) {
-                        if (auto stored = service->store(std::move(list)); !stored)
+                    std::optional<std::string> text = std::move(parsed.fileText);
+                    if (service->m_store->generation() != parsed.generation) {
+                        // The list changed meanwhile: merged again here, on the list as it is.
+                        parsed.merged = service->bookmarks();
+                        parsed.merge = mergeBookmarks(parsed.merged, std::move(parsed.incoming));
+                        text.reset();
+                    }
+                    report.imported = parsed.merge.added;
+                    report.skipped = parsed.unsound + parsed.merge.duplicates + parsed.merge.overLimit;
+                    if (parsed.merge.added) {
+                        if (auto stored = service->store(std::move(parsed.merged), std::move(text)); !stored)
                             report.failure = stored.error();
                     }
                 }

@@ -96,14 +96,21 @@ public:
     BookmarksWindow* bookmarksWindow() const { return m_window.get(); }
 
 private:
+    // What the import's worker made from the file and a copy of the list.
     struct BookmarkImportParse {
-        BookmarkImport found;
         std::optional<std::string> failure;
+        size_t unsound = 0;
+        BookmarkMerge merge;
+        std::vector<Bookmark> merged;
+        std::string fileText;
+        // The list the copy was taken from; a later change means merging again.
+        std::uint64_t generation = 0;
+        std::vector<Bookmark> incoming;
     };
 
     void waitForBookmarks();
     void adopt(BookmarksLoad loaded);
-    Result<Done> store(std::vector<Bookmark> bookmarks);
+    Result<Done> store(std::vector<Bookmark> bookmarks, std::optional<std::string> fileText = {});
     void changed();
     void reportWrites();
     void watchWebView(WebKitWebView* view);

@@ -309,11 +309,12 @@ std::optional<std::string> BookmarkStore::adopt(BookmarksLoad loaded)
     return message + " Bookmarks cannot be changed until the browser is restarted.";
 }
 
-Result<Done> BookmarkStore::set(std::vector<Bookmark> bookmarks)
+Result<Done> BookmarkStore::set(std::vector<Bookmark> bookmarks, std::optional<std::string> fileText)
 {
     if (!m_loaded || m_readOnly)
         return Result<Done>::failure(std::string(kBookmarksReadOnlyMessage));
     m_bookmarks = std::move(bookmarks);
+    ++m_generation;
     FileWriteHooks hooks;
     hooks.done = [state = m_writeState](const FileWriteReport& report) {
         if (report.kind == FileWriteReport::Kind::Written)
@@ -326,6 +327,10 @@ Result<Done> BookmarkStore::set(std::vector<Bookmark> bookmarks)
         if (state->reported)
             state->reported();
     };
+    if (fileText) {
+        m_writer.submit(m_file, std::move(*fileText), std::move(hooks));
+        return Done {};
+    }
     // The text is made on the writer's thread from a copy: a large list costs the UI thread
     // one copy, not the serialising.
     m_writer.submitMade(

@@ -134,9 +134,12 @@ public:
     bool readOnly() const { return m_readOnly; }
     const std::vector<Bookmark>& bookmarks() const { return m_bookmarks; }
 
-    // Replaces the list in memory and hands the file to the writer. Fails with
+    // Replaces the list in memory and hands the file to the writer, with its text when the
+    // caller made it already (on a worker), else made on the writer's thread. Fails with
     // kBookmarksReadOnlyMessage while read-only, and before adopt().
-    Result<Done> set(std::vector<Bookmark> bookmarks);
+    Result<Done> set(std::vector<Bookmark> bookmarks, std::optional<std::string> fileText = {});
+    // Counts the changes, so work done on a copy can tell whether the list moved on meanwhile.
+    std::uint64_t generation() const { return m_generation; }
 
     // Writes that failed since the last call, as alert texts: "Could not save bookmarks: ...".
     std::vector<std::string> takeWriteFailures();
@@ -149,6 +152,7 @@ private:
     std::shared_ptr<WriteState> m_writeState;
     bool m_loaded = false;
     bool m_readOnly = false;
+    std::uint64_t m_generation = 0;
     std::vector<Bookmark> m_bookmarks;
 };
 
