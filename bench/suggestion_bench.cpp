@@ -3,6 +3,7 @@
 // from. The floor is one plain pass of std::string::find over every address and title in the
 // same run: the least any search that does not keep an index of words can do.
 #include "base/file_writer.h"
+#include "bookmarks/bookmark_store.h"
 #include "history/history_store.h"
 #include "suggestions/suggestion_index.h"
 
@@ -82,19 +83,13 @@ double percentile(std::vector<double> samples, double p)
     return samples[std::min(samples.size() - 1, static_cast<size_t>(p * static_cast<double>(samples.size())))];
 }
 
-// The bookmarks as a JSON file of the shape the browser keeps them in.
+// The bookmarks file as the browser writes it.
 std::uintmax_t writeBookmarks(const fs::path& file, const std::vector<qv::SuggestionBookmark>& bookmarks)
 {
-    std::ofstream out(file);
-    out << "{\n \"version\": 1,\n \"bookmarks\": [";
-    const char* separator = "\n";
-    for (size_t i = 0; i < bookmarks.size(); ++i) {
-        out << separator << "  {\n   \"id\": \"" << i << "\",\n   \"title\": \"" << bookmarks[i].title
-            << "\",\n   \"url\": \"" << bookmarks[i].url << "\",\n   \"created\": 1765000000,\n   \"folder\": \"\",\n   \"tags\": []\n  }";
-        separator = ",\n";
-    }
-    out << "\n ]\n}\n";
-    out.close();
+    std::vector<qv::Bookmark> list;
+    for (size_t i = 0; i < bookmarks.size(); ++i)
+        list.push_back({ std::to_string(i), bookmarks[i].title, bookmarks[i].url, 1765000000, "", {} });
+    std::ofstream(file) << qv::bookmarksFileText(list);
     return fs::file_size(file);
 }
 

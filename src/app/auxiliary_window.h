@@ -15,6 +15,7 @@ enum class AuxiliaryWindowKind {
     Settings,
     Profiles,
     History,
+    Bookmarks,
     Activity,
     Downloads,
     ScriptConsole,

@@ -72,6 +72,9 @@ public:
     void showHistory();
     HistoryWindow* historyWindow() const { return m_historyWindow.get(); }
 
+    // --- Bookmarks ---
+    BookmarkService& bookmarks() { return *m_bookmarks; }
+
     // --- Downloads ---
     DownloadService& downloads() { return *m_downloads; }
     void showDownloads();
@@ -157,6 +160,8 @@ private:
     std::unique_ptr<Shell> m_shell;
     Services m_services;
     std::unique_ptr<HistoryService> m_history;
+    // Made before the tabs and the browser window, so it outlives the star they show.
+    std::unique_ptr<BookmarkService> m_bookmarks;
     std::unique_ptr<TabService> m_tabs;
     std::unique_ptr<NavigationService> m_navigation;
     std::unique_ptr<SuggestionService> m_suggestions;

@@ -2,6 +2,7 @@
 // time it is shown, then kept.
 #include "app/browser_controller.h"
 #include "app/shell.h"
+#include "bookmarks/bookmark_service.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
@@ -72,7 +73,7 @@ void BrowserController::showSettings()
     madeOnce(m_settingsWindow,
         [this] {
             return std::make_unique<SettingsWindow>(
-                *m_shell, [this] { showProfiles(); }, *m_devtools);
+                *m_shell, [this] { showProfiles(); }, *m_devtools, *m_bookmarks);
         })
         .showInFront();
 }

@@ -1,6 +1,7 @@
 // The launch sequence, the controller's birth and the common failure report.
 #include "app/browser_controller.h"
 #include "app/run_browser.h"
+#include "bookmarks/bookmark_service.h"
 #include "app/shell.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
@@ -43,6 +44,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_services.shell = m_shell.get();
     m_history = std::make_unique<HistoryService>(m_services);
     m_services.history = m_history.get();
+    m_bookmarks = std::make_unique<BookmarkService>(m_services);
+    m_services.bookmarks = m_bookmarks.get();
     m_profiles = std::make_unique<ProfileService>(m_services);
     m_services.profiles = m_profiles.get();
     m_extensions = std::make_unique<ExtensionService>(m_services);
@@ -126,6 +129,7 @@ void BrowserController::applicationDidFinishLaunching()
     if (m_window)
         return;
     m_history->locateHistory();
+    m_bookmarks->readBookmarks();
     m_profiles->loadProfiles();
     m_downloads->loadDownloads();
     if (!m_extensions->extensionsLoaded())

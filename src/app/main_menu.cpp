@@ -2,6 +2,7 @@
 #include "app/browser_controller.h"
 #include "session/session_service.h"
 #include "app/shell.h"
+#include "bookmarks/bookmark_service.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
@@ -96,6 +97,7 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     view->append_section(zoom);
     view->append_section(tabs);
     bar->append_submenu("View", view);
+    bar->append_submenu("Bookmarks", m_bookmarks->bookmarksMenu());
 
     bar->append_submenu("Extensions", makeExtensionsMenu());
 
@@ -184,6 +186,7 @@ void BrowserController::installMainMenu()
             { "<Control>" + std::to_string(n) });
     }
     addKeys("last-tab", [this] { m_tabs->selectTabByShortcut(TabShortcut::Last); }, { "<Control>9" });
+    m_bookmarks->installActions();
     app->set_menubar(makeMainMenu());
 }
 

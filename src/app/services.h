@@ -5,6 +5,7 @@
 namespace qv {
 
 class DownloadService;
+class BookmarkService;
 class ExtensionService;
 class HistoryService;
 class NavigationService;
@@ -19,6 +20,7 @@ struct Services {
     TabService* tabs = nullptr;
     NavigationService* navigation = nullptr;
     HistoryService* history = nullptr;
+    BookmarkService* bookmarks = nullptr;
     DownloadService* downloads = nullptr;
     ExtensionService* extensions = nullptr;
     ProfileService* profiles = nullptr;

@@ -2,6 +2,7 @@
 #include "app/settings_window.h"
 
 #include "app/shell.h"
+#include "bookmarks/bookmark_service.h"
 #include "devtools/devtools_service.h"
 #include "app/browser_window.h"
 #include "app/view_helpers.h"
@@ -35,10 +36,11 @@ namespace {
 
 } // namespace
 
-SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles, DevToolsService& devtools)
+SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles,
+    DevToolsService& devtools, BookmarkService& bookmarks)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::Settings, "Settings")
 {
-    set_default_size(620, 500);
+    set_default_size(620, 640);
     set_size_request(540, 430);
 
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
@@ -96,6 +98,39 @@ SettingsWindow::SettingsWindow(Shell& shell, std::function<void()> showProfiles,
     });
     launchRow->append(*m_onLaunch);
     content->append(*roundedCardWithContent(*launchRow));
+
+    Gtk::Box* bookmarksRow = cardRow();
+    bookmarksRow->append(*describedRow("Bookmarks",
+        "Bring bookmarks from another browser's bookmarks.html, or save yours as one"));
+    m_importBookmarks = Gtk::make_managed<Gtk::Button>("Import\u2026");
+    m_importBookmarks->set_valign(Gtk::Align::CENTER);
+    setAccessibleLabel(*m_importBookmarks, "Import bookmarks");
+    m_importBookmarks->signal_clicked().connect(
+        [&bookmarks, this] { bookmarks.chooseImportFile(this); });
+    bookmarksRow->append(*m_importBookmarks);
+    m_exportBookmarks = Gtk::make_managed<Gtk::Button>("Export\u2026");
+    m_exportBookmarks->set_valign(Gtk::Align::CENTER);
+    setAccessibleLabel(*m_exportBookmarks, "Export bookmarks");
+    m_exportBookmarks->signal_clicked().connect(
+        [&bookmarks, this] { bookmarks.chooseExportFile(this); });
+    bookmarksRow->append(*m_exportBookmarks);
+
+    // The address field's completion belongs with the bookmarks: both are what it offers.
+    Gtk::Box* completionRow = cardRow();
+    m_inlineCompletion = Gtk::make_managed<Gtk::Switch>();
+    m_inlineCompletion->set_valign(Gtk::Align::CENTER);
+    m_inlineCompletion->set_active(shell.defaults().inlineCompletionEnabled());
+    setAccessibleLabel(*m_inlineCompletion, "Complete visited addresses while typing");
+    m_inlineCompletion->property_active().signal_changed().connect([&shell, this] {
+        shell.setDefaultsValue(kInlineCompletionKey, m_inlineCompletion->get_active());
+    });
+    completionRow->append(*m_inlineCompletion);
+    completionRow->append(*describedRow("Complete addresses",
+        "Typing the start of a site you have visited fills in the rest, selected"));
+    auto* bookmarksCard = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 12);
+    bookmarksCard->append(*bookmarksRow);
+    bookmarksCard->append(*completionRow);
+    content->append(*roundedCardWithContent(*bookmarksCard));
 
     Gtk::Box* memoryRow = cardRow();
     m_unloadTabs = Gtk::make_managed<Gtk::Switch>();

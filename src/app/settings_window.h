@@ -8,11 +8,13 @@
 
 namespace qv {
 
+class BookmarkService;
 class DevToolsService;
 
 class SettingsWindow : public AuxiliaryWindow {
 public:
-    SettingsWindow(Shell& shell, std::function<void()> showProfiles, DevToolsService& devtools);
+    SettingsWindow(Shell& shell, std::function<void()> showProfiles, DevToolsService& devtools,
+        BookmarkService& bookmarks);
     // Hands the browser window's theme toggle back before the row showing it goes.
     ~SettingsWindow() override;
 
@@ -21,6 +23,9 @@ public:
     Gtk::Switch& unloadTabsSwitch() const { return *m_unloadTabs; }
     // "Open the home page" (0) or "Restore the last session" (1).
     Gtk::DropDown& onLaunchChoice() const { return *m_onLaunch; }
+    Gtk::Button& importBookmarksButton() const { return *m_importBookmarks; }
+    Gtk::Button& exportBookmarksButton() const { return *m_exportBookmarks; }
+    Gtk::Switch& inlineCompletionSwitch() const { return *m_inlineCompletion; }
 
 private:
     Gtk::Box* m_themeRow = nullptr;
@@ -28,6 +33,9 @@ private:
     Gtk::Button* m_editSource = nullptr;
     Gtk::Switch* m_unloadTabs = nullptr;
     Gtk::DropDown* m_onLaunch = nullptr;
+    Gtk::Button* m_importBookmarks = nullptr;
+    Gtk::Button* m_exportBookmarks = nullptr;
+    Gtk::Switch* m_inlineCompletion = nullptr;
 };
 
 } // namespace qv

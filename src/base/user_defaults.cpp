@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
 {
     if (key == kDarkModeKey || key == kUnloadTabsUnderMemoryPressureKey
-        || key == kRestoreSessionOnLaunchKey)
+        || key == kRestoreSessionOnLaunchKey || key == kInlineCompletionKey)
         return DefaultsType::Boolean;
     if (key == kCurrentProfileKey)
         return DefaultsType::String;
@@ -95,6 +95,12 @@ bool UserDefaults::boolForKey(std::string_view key) const
 {
     auto it = m_values.find(key);
     return it != m_values.end() && it->is_boolean() && it->get<bool>();
+}
+
+bool UserDefaults::inlineCompletionEnabled() const
+{
+    auto it = m_values.find(kInlineCompletionKey);
+    return it == m_values.end() || !it->is_boolean() || it->get<bool>();
 }
 
 std::string UserDefaults::stringForKey(std::string_view key) const

@@ -27,6 +27,8 @@ inline constexpr const char* kUnloadTabsUnderMemoryPressureKey = "QuivelUnloadTa
 // At launch, the tabs of the last session come back instead of the home page: off unless chosen
 // in Settings.
 inline constexpr const char* kRestoreSessionOnLaunchKey = "QuivelRestoreSessionOnLaunch";
+// Inline completion of a visited host in the address field: on unless turned off in Settings.
+inline constexpr const char* kInlineCompletionKey = "QuivelInlineCompletion";
 // The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
 inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
 
@@ -67,6 +69,9 @@ public:
     Result<Done> setObject(std::string_view key, Json value);
     Result<Done> setBool(std::string_view key, bool value) { return setObject(key, Json(value)); }
     Result<Done> removeObject(std::string_view key);
+
+    // Whether the address field completes visited hosts as the user types (true when unset).
+    bool inlineCompletionEnabled() const;
 
     const std::optional<std::string>& loadProblem() const { return m_loadProblem; }
     const std::filesystem::path& badCopyPath() const { return m_badCopyPath; }

@@ -4,6 +4,7 @@
 
 #include "app/services.h"
 #include "app/shell.h"
+#include "bookmarks/bookmark_service.h"
 #include "history/history_service.h"
 #include "navigation/navigation_service.h"
 #include "profiles/profile_service.h"
@@ -45,7 +46,12 @@ SuggestionService::SuggestionService(const Services& services)
 {
 }
 
-SuggestionService::~SuggestionService() { m_lifetime.end(); }
+SuggestionService::~SuggestionService()
+{
+    m_lifetime.end();
+    for (sigc::connection& connection : m_connections)
+        connection.disconnect();
+}
 
 void SuggestionService::start()
 {
@@ -59,7 +65,7 @@ void SuggestionService::start()
         index->finishLoading();
         runOnMainLoop(alive, [service, index] { service->adopt(std::move(*index)); });
     });
-    m_services.history->signalVisitAdded().connect([this] {
+    m_connections.push_back(m_services.history->signalVisitAdded().connect([this] {
         const HistoryEntries& entries = m_services.history->historyEntries();
         if (entries.empty())
             return;
@@ -68,14 +74,22 @@ void SuggestionService::start()
         change([url = std::move(visit.url), title = std::move(visit.title), when](SuggestionIndex& index) {
             index.addVisit(url, title, when);
         });
-    });
-    m_services.history->signalVisitsRemoved().connect([this](const std::vector<std::string>& urls) {
+    }));
+    m_connections.push_back(m_services.history->signalVisitsRemoved().connect([this](const std::vector<std::string>& urls) {
         change([urls](SuggestionIndex& index) {
             for (const std::string& url : urls)
                 index.removeVisit(url);
         });
-    });
-    m_services.history->signalCleared().connect([this] { change([](SuggestionIndex& index) { index.clearVisits(); }); });
+    }));
+    m_connections.push_back(m_services.history->signalCleared().connect([this] { change([](SuggestionIndex& index) { index.clearVisits(); }); }));
+    BookmarkService& bookmarks = *m_services.bookmarks;
+    m_connections.push_back(bookmarks.signalChanged().connect([this, &bookmarks] {
+        std::vector<SuggestionBookmark> kept;
+        kept.reserve(bookmarks.bookmarks().size());
+        for (const Bookmark& bookmark : bookmarks.bookmarks())
+            kept.push_back({ bookmark.url, bookmark.title });
+        setBookmarks(kept);
+    }));
 }
 
 void SuggestionService::adopt(SuggestionIndex index)
@@ -174,9 +188,7 @@ std::vector<SuggestionRow> SuggestionService::rowsFor(const std::string& typed)
 
 bool SuggestionService::inlineCompletionEnabled() const
 {
-    // On unless turned off.
-    const Json& value = m_services.shell->defaults().valueForKey(kInlineCompletionKey);
-    return !value.is_boolean() || value.get<bool>();
+    return m_services.shell->defaults().inlineCompletionEnabled();
 }
 
 std::optional<std::string> SuggestionService::inlineCompletionFor(const std::string& typed)

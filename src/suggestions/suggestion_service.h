@@ -18,10 +18,6 @@ namespace qv {
 
 struct Services;
 
-// "QuivelInlineAddressCompletion": completing a typed host in the address field (on unless
-// set to false).
-inline constexpr const char* kInlineCompletionKey = "QuivelInlineAddressCompletion";
-
 // A row as the list shows it.
 struct SuggestionRow {
     Suggestion suggestion;
@@ -41,7 +37,8 @@ public:
     // Follows the history and the tabs' icons; the history's visits are indexed on the thread
     // that reads the history, so call this before the history is read.
     void start();
-    // The bookmarks as they now are; the index takes their addresses and titles.
+    // The bookmarks as they now are; the index takes their addresses and titles. Called
+    // whenever the bookmarks change.
     void setBookmarks(const std::vector<SuggestionBookmark>& bookmarks);
 
     // The rows for text typed in the selected tab, the search row last.
@@ -70,6 +67,7 @@ private:
     std::vector<std::function<void(SuggestionIndex&)>> m_pending;
     // Icons of hosts seen in tabs, for rows of other pages of those hosts.
     std::map<std::string, Glib::RefPtr<Gdk::Texture>> m_hostIcons;
+    std::vector<sigc::connection> m_connections;
     Lifetime m_lifetime;
 };
 

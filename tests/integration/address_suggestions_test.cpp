@@ -1,6 +1,7 @@
 // The address field's suggestions, driven with real key events.
 #include "support/browser_fixture.h"
 
+#include "bookmarks/bookmark_service.h"
 #include "history/history_service.h"
 #include "suggestions/address_suggestions.h"
 
@@ -50,7 +51,7 @@ TEST_F(AddressSuggestionsTest, PointerTypingOffersHistoryBookmarkAndAnotherProfi
 {
     ASSERT_TRUE(waitUntil([&] { return controller().suggestions().ready(); }));
     controller().history().saveHistoryEntry(m_server->url("/quokka-visited.html"), "Quokka Visited");
-    controller().suggestions().setBookmarks({ { m_server->url("/kept.html"), "Quokka Kept" } });
+    ASSERT_TRUE(controller().bookmarks().addBookmark("Quokka Kept", m_server->url("/kept.html")).ok());
     WebKitWebView* first = selectedView();
     ProfileID work = controller().profiles().createProfile();
     controller().profiles().selectCurrentProfile(work);
@@ -139,7 +140,7 @@ TEST_F(AddressSuggestionsTest, DISABLED_PointerScreenshots)
     controller().history().saveHistoryEntry("https://doc.rust-lang.org/book/", "The Rust Programming Language - The Book");
     controller().history().saveHistoryEntry("https://crates.io/crates/serde", "serde - crates.io: Rust Package Registry");
     controller().history().saveHistoryEntry("https://en.wikipedia.org/wiki/Rust", "Rust - Wikipedia");
-    controller().suggestions().setBookmarks({ { "https://blog.rust-lang.org/", "Rust Blog" } });
+    ASSERT_TRUE(controller().bookmarks().addBookmark("Rust Blog", "https://blog.rust-lang.org/").ok());
     ProfileID work = controller().profiles().createProfile();
     controller().profiles().renameProfile(work, "Work");
     controller().profiles().selectCurrentProfile(work);
