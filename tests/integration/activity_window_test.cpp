@@ -130,6 +130,30 @@ TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
     EXPECT_NE(selectedView(), nullptr);
 }
 
+TEST_F(ActivityWindowTest, ClosingSelectedRowsGivesNoClosingLazyTabAPage)
+{
+    fourTabs();
+    window().selectRows({ 1, 2 });
+    controller().activityWindow()->setSelectedTabsLazy(true);
+    std::vector<TabID> lazy { tab(1).id(), tab(2).id() };
+    TabID kept = tab(3).id();
+    // A new tab without a page closes at once, before the lazy ones beside it.
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    bool loaded = false;
+    auto watch = controller().tabs().browserTabs().signalChanged().connect([&] {
+        for (const TabID& id : lazy)
+            if (const Tab* closing = controller().tabs().browserTabs().tabWithID(id))
+                loaded = loaded || closing->webView();
+    });
+    window().selectRows({ 1, 2, 4 });
+    controller().activityWindow()->closeSelectedTabs();
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 2u; }));
+    watch.disconnect();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(tab(1).id(), kept);
+    EXPECT_EQ(selectedView(), tab(1).webView());
+}
+
 // With the switch on and a limit the browser is always over, each check unloads the least
 // recently shown background tab that may go: never the selected one, nor a page holding text
 // the user typed and has not sent.
