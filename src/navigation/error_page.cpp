@@ -35,9 +35,15 @@ bool NavigationService::showErrorPage(
     Tab* tab = m_services.tabs->tabList().tabWithView(view);
     if (!tab)
         return false;
-    std::string html
-        = errorPageHTML(*pageTemplate, { message, uri, m_services.shell->darkMode() });
-    loadOwnPage(*tab, view, uri, html);
+    ErrorPageText text;
+    text.message = message;
+    text.address = uri;
+    text.dark = m_services.shell->darkMode();
+    // The tab says what happened rather than waiting on the load that failed.
+    text.title = text.heading;
+    loadOwnPage(*tab, view, uri, errorPageHTML(*pageTemplate, text));
+    // Loads of our own pages leave the titles alone, so the tab's is set here.
+    tab->setShownPage(text.title, uri);
     return true;
 }
 
