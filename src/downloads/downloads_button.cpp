@@ -16,6 +16,8 @@ namespace {
 .qv-downloads-popover-name { font-weight: bold; }
 .qv-downloads-popover progressbar trough, .qv-downloads-popover progressbar progress {
     min-height: 4px; }
+.qv-downloads-popover progressbar trough { background-color: alpha(@theme_fg_color, 0.15); }
+.qv-downloads-popover progressbar progress { background-color: #3584e4; }
 )CSS";
 
     // The share a running download has come, as its row and the ring show it.
@@ -69,7 +71,12 @@ DownloadsButton::DownloadsButton(DownloadService& downloads, std::function<void(
     content->append(*showAllButton);
     m_popover.set_child(*content);
 
+    // A press on the button closes the open popover before the click arrives; that click only
+    // closes it, as a menu button's would.
+    m_popover.signal_closed().connect([this] { m_closedAt = g_get_monotonic_time(); });
     signal_clicked().connect([this] {
+        if (g_get_monotonic_time() - m_closedAt < 300 * 1000)
+            return;
         if (m_running > 0)
             m_popover.popup();
         else if (m_showAll)

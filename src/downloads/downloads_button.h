@@ -57,6 +57,7 @@ private:
     int m_running = 0;
     // Where the arc of downloads of unknown size starts; it moves on at every update.
     double m_phase = 0;
+    gint64 m_closedAt = 0; // monotonic microseconds
 };
 
 } // namespace qv
