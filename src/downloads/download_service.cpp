@@ -62,6 +62,25 @@ namespace {
         return std::nullopt;
     }
 
+    constexpr const char* kDownloadCutShortMessage
+        = "The connection closed before the whole file arrived.";
+
+    // Fewer bytes arrived than the server announced. Only a body sent as it is can be measured
+    // so: a decoded one has a size of its own.
+    bool endedShort(WebKitDownload* download)
+    {
+        WebKitURIResponse* response = webkit_download_get_response(download);
+        if (!response)
+            return false;
+        guint64 announced = webkit_uri_response_get_content_length(response);
+        SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+        const char* encoding
+            = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
+        if (announced == 0 || (encoding && g_ascii_strcasecmp(encoding, "identity") != 0))
+            return false;
+        return webkit_download_get_received_data_length(download) < announced;
+    }
+
     std::string requestURI(WebKitDownload* download)
     {
         WebKitURIRequest* request = webkit_download_get_request(download);
@@ -487,12 +506,22 @@ void DownloadService::downloadDidFinish(WebKitDownload* download)
         InProgressDownload finished = entry->second;
         m_inProgressDownloads.erase(entry);
         endRunning(task->key);
+        if (endedShort(download)) {
+            // The engine ends a download whose connection closed early as if it were complete.
+            if (task->file) {
+                std::string name = downloadRecordName(task->file->path());
+                task->file->removePartial();
+                reportDownloadFailure(webkit_download_get_web_view(download), name,
+                    finished.source, downloadFailedMessage(kDownloadCutShortMessage));
+            }
+            return;
+        }
         // The name stays reserved until the record names the file.
         recordCompletedDownloadURL(finished.path, finished.source);
         task->file.reset();
     }
-    // A failed download's task takes its still-empty file with it; whatever the engine left
-    // in its place is left alone.
+    // A failed download's task takes its still-empty file with it; the partial file was
+    // removed when it failed.
 }
 
 void DownloadService::noteBrowserStartedLoad(WebKitWebView* view)

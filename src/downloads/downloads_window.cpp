@@ -295,7 +295,7 @@ void DownloadsWindow::setProgress(
         row.name = Gtk::make_managed<Gtk::Label>();
         row.name->set_xalign(0);
         row.name->set_ellipsize(Pango::EllipsizeMode::MIDDLE);
-        row.name->set_size_request(260, -1);
+        row.name->set_size_request(200, -1);
         row.bar = Gtk::make_managed<Gtk::ProgressBar>();
         row.bar->set_hexpand(true);
         row.bar->set_valign(Gtk::Align::CENTER);

@@ -13,10 +13,13 @@
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <netinet/in.h>
 #include <set>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace qv::test {
 
@@ -689,6 +692,47 @@ TEST_F(DownloadsTest, CancelledDownloadsLeaveNothingBehind)
     EXPECT_TRUE(m_alerts.empty());
     EXPECT_EQ(button->shownRunning(), 0);
     EXPECT_FALSE(button->popover().get_visible());
+}
+
+// A server that closes the connection before the length it announced has been sent: the
+// download fails, and what arrived of it is not left in the Downloads folder.
+TEST_F(DownloadsTest, DownloadCutShortLeavesNoFileAndNoRecord)
+{
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::thread server([listener] {
+        int client = accept(listener, nullptr, nullptr);
+        std::string request;
+        char buffer[4096];
+        while (client >= 0 && request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t n = read(client, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                            "Content-Disposition: attachment; filename=cut.bin\r\n"
+                            "Content-Length: 100000\r\nConnection: close\r\n\r\n"
+            + std::string(4000, 'x');
+        if (client >= 0) {
+            EXPECT_EQ(write(client, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+            close(client);
+        }
+    });
+    load(selectedView(),
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/cut.bin");
+    EXPECT_TRUE(waitUntil([&] { return controller().downloads().failedDownloads().size() == 1; }));
+    server.join();
+    close(listener);
+    EXPECT_TRUE(controller().downloads().runningDownloads().empty());
+    EXPECT_TRUE(controller().downloads().downloadEntries().empty());
+    EXPECT_TRUE(waitUntil([&] { return fs::is_empty(downloadsFolder()); }));
 }
 
 } // namespace qv::test
