@@ -16,6 +16,7 @@
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "downloads/download_bar.h"
+#include "downloads/downloads_button.h"
 #include "platform/file_panels.h"
 #include "suggestions/address_suggestions.h"
 #include "tabs/tab_strip_view.h"
@@ -115,7 +116,10 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
         { "setting", "Settings", [&browser] { browser.showSettings(); } },
     };
     for (const Tool& tool : tools) {
-        Gtk::Button* button = iconButton(tool.icon, tool.title, tool.action, dark);
+        // The Downloads button also follows the running downloads.
+        Gtk::Button* button = std::string_view(tool.icon) == "download"
+            ? Gtk::make_managed<DownloadsButton>(browser.downloads(), tool.action)
+            : iconButton(tool.icon, tool.title, tool.action, dark);
         button->set_valign(Gtk::Align::CENTER);
         m_browserToolbar->append(*button);
     }

@@ -126,6 +126,17 @@ void ReservedDownloadFile::removeIfUnused()
         unlink(m_path.c_str());
 }
 
+void ReservedDownloadFile::removePartial()
+{
+    struct stat st;
+    if (m_path.empty() || lstat(m_path.c_str(), &st) != 0)
+        return;
+    // The engine writes the download in our file's place under the name we hold; only a regular
+    // file there is taken away, never a link or a folder.
+    if (S_ISREG(st.st_mode))
+        unlink(m_path.c_str());
+}
+
 Result<ReservedDownloadFile> createUniqueDownloadFile(
     const fs::path& folder, std::string_view suggestedName, DownloadNameReservations& reservations)
 {

@@ -61,6 +61,9 @@ public:
     // Removes the file when it is still the empty one made here, as after a download that
     // failed before writing anything. Anything else in its place is left alone.
     void removeIfUnused();
+    // Removes what a download that ended unfinished left under the name: a regular file there,
+    // whoever wrote it. Links and folders are left alone.
+    void removePartial();
 
 private:
     friend Result<ReservedDownloadFile> createUniqueDownloadFile(

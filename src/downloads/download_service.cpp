@@ -62,6 +62,25 @@ namespace {
         return std::nullopt;
     }
 
+    constexpr const char* kDownloadCutShortMessage
+        = "The connection closed before the whole file arrived.";
+
+    // Fewer bytes arrived than the server announced. Only a body sent as it is can be measured
+    // so: a decoded one has a size of its own.
+    bool endedShort(WebKitDownload* download)
+    {
+        WebKitURIResponse* response = webkit_download_get_response(download);
+        if (!response)
+            return false;
+        guint64 announced = webkit_uri_response_get_content_length(response);
+        SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+        const char* encoding
+            = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
+        if (announced == 0 || (encoding && g_ascii_strcasecmp(encoding, "identity") != 0))
+            return false;
+        return webkit_download_get_received_data_length(download) < announced;
+    }
+
     std::string requestURI(WebKitDownload* download)
     {
         WebKitURIRequest* request = webkit_download_get_request(download);
@@ -110,7 +129,7 @@ DownloadService::DownloadService(const Services& services)
 {
 }
 
-DownloadService::~DownloadService() = default;
+DownloadService::~DownloadService() { m_runningTick.disconnect(); }
 
 void DownloadService::makeStore()
 {
@@ -198,8 +217,98 @@ bool DownloadService::hasRunningDownloadFor(WebKitWebView* view) const
 
 void DownloadService::announceProgress() const
 {
-    for (const auto& [download, task] : m_downloadTasks)
-        showDownloadProgress(*task);
+    for (const auto& [key, running] : m_running)
+        m_progress.emit(key, running.name, running.fraction, running.received);
+}
+
+void DownloadService::updateRunning(const std::string& key, const std::string& name,
+    const std::string& source, std::uint64_t received, std::optional<std::uint64_t> total,
+    double fraction)
+{
+    auto [it, added] = m_running.try_emplace(key);
+    RunningDownload& running = it->second;
+    if (added)
+        running.serial = ++m_downloadSerial;
+    running.name = name;
+    running.source = source;
+    running.received = received;
+    running.total = total;
+    running.fraction = std::clamp(fraction, 0.0, 1.0);
+    running.rate.sample(TransferRate::Clock::now(), received);
+    // While anything runs, speeds and times are brought up to date every second, so a stalled
+    // download is seen to slow down.
+    if (!m_runningTick.connected())
+        m_runningTick = Glib::signal_timeout().connect_seconds(
+            sigc::mem_fun(*this, &DownloadService::sampleRunning), 1);
+    m_progress.emit(key, running.name, running.fraction, running.received);
+    m_runningChanged.emit();
+}
+
+bool DownloadService::sampleRunning()
+{
+    if (m_running.empty())
+        return false;
+    auto now = TransferRate::Clock::now();
+    for (auto& [key, running] : m_running) {
+        running.rate.sample(now, running.received);
+        m_progress.emit(key, running.name, running.fraction, running.received);
+    }
+    m_runningChanged.emit();
+    return true;
+}
+
+void DownloadService::endRunning(const std::string& key)
+{
+    m_progressEnded.emit(key);
+    if (m_running.erase(key))
+        m_runningChanged.emit();
+    if (m_running.empty())
+        m_runningTick.disconnect();
+}
+
+void DownloadService::cancelDownload(const std::string& key)
+{
+    if (auto own = m_ownDownloadCancels.find(key); own != m_ownDownloadCancels.end()) {
+        // The owner ends it when its transfer has stopped.
+        if (auto cancel = std::exchange(own->second, nullptr))
+            cancel();
+        return;
+    }
+    for (auto& [download, task] : m_downloadTasks) {
+        if (task->key != key || task->ended || !task->file)
+            continue;
+        // Quietly: the user knows, so the failure the engine reports next is not shown.
+        task->cancelledQuietly = true;
+        m_inProgressDownloads.erase(task->key);
+        endRunning(task->key);
+        webkit_download_cancel(download);
+        return;
+    }
+}
+
+std::string DownloadService::beginOwnDownload(
+    const std::string& name, const std::string& source, std::function<void()> cancel)
+{
+    std::string key = "own-" + std::to_string(m_downloadSerial + 1);
+    m_ownDownloadCancels[key] = std::move(cancel);
+    updateRunning(key, name, source, 0, std::nullopt, 0);
+    return key;
+}
+
+void DownloadService::ownDownloadProgress(
+    const std::string& key, std::uint64_t received, std::optional<std::uint64_t> total)
+{
+    auto it = m_running.find(key);
+    if (it == m_running.end())
+        return;
+    double fraction = total && *total ? static_cast<double>(received) / *total : 0;
+    updateRunning(key, it->second.name, it->second.source, received, total, fraction);
+}
+
+void DownloadService::endOwnDownload(const std::string& key)
+{
+    m_ownDownloadCancels.erase(key);
+    endRunning(key);
 }
 
 void DownloadService::watchDownloadsOfSession(WebKitNetworkSession* session)
@@ -318,14 +427,19 @@ void DownloadService::downloadProgressChanged(WebKitDownload* download, GParamSp
         showDownloadProgress(*it->second);
 }
 
-void DownloadService::showDownloadProgress(const DownloadTask& task) const
+void DownloadService::showDownloadProgress(const DownloadTask& task)
 {
-    if (!task.file)
+    if (!task.file || task.ended || task.cancelledQuietly)
         return;
     WebKitDownload* download = task.download.get();
-    m_progress.emit(task.key, downloadRecordName(task.file->path()),
-        webkit_download_get_estimated_progress(download),
-        webkit_download_get_received_data_length(download));
+    WebKitURIResponse* response = webkit_download_get_response(download);
+    guint64 length = response ? webkit_uri_response_get_content_length(response) : 0;
+    std::optional<std::uint64_t> total;
+    if (length > 0)
+        total = length;
+    updateRunning(task.key, downloadRecordName(task.file->path()),
+        responseURI(download).value_or(""), webkit_download_get_received_data_length(download),
+        total, webkit_download_get_estimated_progress(download));
 }
 
 void DownloadService::downloadDidFail(WebKitDownload* download, GError* error)
@@ -335,7 +449,10 @@ void DownloadService::downloadDidFail(WebKitDownload* download, GError* error)
         return;
     DownloadTask& task = *it->second;
     m_inProgressDownloads.erase(task.key);
-    m_progressEnded.emit(task.key);
+    endRunning(task.key);
+    // Whatever the engine wrote of it goes; the name stays reserved until the task ends.
+    if (task.file)
+        task.file->removePartial();
     WebKitWebView* view = webkit_download_get_web_view(download);
     if (task.held) {
         task.held = false;
@@ -388,13 +505,23 @@ void DownloadService::downloadDidFinish(WebKitDownload* download)
     if (auto entry = m_inProgressDownloads.find(task->key); entry != m_inProgressDownloads.end()) {
         InProgressDownload finished = entry->second;
         m_inProgressDownloads.erase(entry);
-        m_progressEnded.emit(task->key);
+        endRunning(task->key);
+        if (endedShort(download)) {
+            // The engine ends a download whose connection closed early as if it were complete.
+            if (task->file) {
+                std::string name = downloadRecordName(task->file->path());
+                task->file->removePartial();
+                reportDownloadFailure(webkit_download_get_web_view(download), name,
+                    finished.source, downloadFailedMessage(kDownloadCutShortMessage));
+            }
+            return;
+        }
         // The name stays reserved until the record names the file.
         recordCompletedDownloadURL(finished.path, finished.source);
         task->file.reset();
     }
-    // A failed download's task takes its still-empty file with it; whatever the engine left
-    // in its place is left alone.
+    // A failed download's task takes its still-empty file with it; the partial file was
+    // removed when it failed.
 }
 
 void DownloadService::noteBrowserStartedLoad(WebKitWebView* view)

@@ -3,12 +3,14 @@
 #pragma once
 
 #include "app/web_views.h"
+#include "downloads/download_progress.h"
 #include "downloads/download_tasks.h"
 
 #include <sigc++/sigc++.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +20,18 @@
 namespace qv {
 
 struct Services;
+
+// A download in progress as the window shows it: the engine's for a tab, or one the browser
+// runs itself (an extension's save).
+struct RunningDownload {
+    std::string name;
+    std::string source;
+    std::uint64_t received = 0;
+    std::optional<std::uint64_t> total; // when the server announced it
+    double fraction = 0; // 0 to 1, as far as it can be told
+    unsigned long serial = 0; // start order
+    TransferRate rate;
+};
 
 class DownloadService {
 public:
@@ -50,6 +64,19 @@ public:
     // Sends the progress of every running download through signalProgress.
     void announceProgress() const;
 
+    // Downloads in progress by key.
+    const std::map<std::string, RunningDownload>& runningDownloads() const { return m_running; }
+    // Stops a running download at the user's request: its partial file is removed, and it is
+    // neither recorded nor reported as failed.
+    void cancelDownload(const std::string& key);
+    // A download the browser runs itself is shown and cancelled like the engine's. `cancel`
+    // stops it; the owner still ends it with endOwnDownload. The value is its key.
+    std::string beginOwnDownload(
+        const std::string& name, const std::string& source, std::function<void()> cancel);
+    void ownDownloadProgress(
+        const std::string& key, std::uint64_t received, std::optional<std::uint64_t> total);
+    void endOwnDownload(const std::string& key);
+
     // A web view's network session: its downloads come here.
     void watchDownloadsOfSession(WebKitNetworkSession* session);
     // The browser itself loads a page in this tab (the address field, toolbar, an extension):
@@ -73,6 +100,8 @@ public:
     }
     // A running download ended, either way.
     sigc::signal<void(const std::string&)>& signalProgressEnded() { return m_progressEnded; }
+    // Running downloads started, moved on or ended; also every second while any runs.
+    sigc::signal<void()>& signalRunningChanged() { return m_runningChanged; }
     sigc::signal<void()>& signalRecordsChanged() { return m_recordsChanged; }
     sigc::signal<void()>& signalFailuresChanged() { return m_failuresChanged; }
     // The bar's "Show Downloads" was clicked.
@@ -85,7 +114,12 @@ private:
     void downloadProgressChanged(WebKitDownload* download, GParamSpec*);
     void downloadDidFinish(WebKitDownload* download);
     void downloadDidFail(WebKitDownload* download, GError* error);
-    void showDownloadProgress(const DownloadTask& task) const;
+    void showDownloadProgress(const DownloadTask& task);
+    // The running entry of key and its progress, sampled now, shown to every listener.
+    void updateRunning(const std::string& key, const std::string& name, const std::string& source,
+        std::uint64_t received, std::optional<std::uint64_t> total, double fraction);
+    void endRunning(const std::string& key);
+    bool sampleRunning();
     // Gives a download its file in the Downloads folder and lets it run.
     void startDownloadIntoFolder(DownloadTask& task);
     // Lists the failure, and tells the tab once per page, never in a modal alert.
@@ -103,8 +137,13 @@ private:
     std::map<WebKitDownload*, std::unique_ptr<DownloadTask>> m_downloadTasks;
     std::vector<SignalConnection> m_downloadSessionSignals;
     std::vector<FailedDownload> m_failedDownloads;
+    std::map<std::string, RunningDownload> m_running;
+    std::map<std::string, std::function<void()>> m_ownDownloadCancels;
+    unsigned long m_downloadSerial = 0;
+    sigc::connection m_runningTick;
     sigc::signal<void(const std::string&, const std::string&, double, std::uint64_t)> m_progress;
     sigc::signal<void(const std::string&)> m_progressEnded;
+    sigc::signal<void()> m_runningChanged;
     sigc::signal<void()> m_recordsChanged;
     sigc::signal<void()> m_failuresChanged;
     sigc::signal<void()> m_showDownloadsRequested;

@@ -72,15 +72,6 @@ namespace {
         return button;
     }
 
-    std::string amountText(std::uint64_t bytes, double fraction)
-    {
-        char* size = g_format_size(bytes);
-        std::string text = size;
-        g_free(size);
-        int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0);
-        return text + " \u2014 " + std::to_string(percent) + "%";
-    }
-
 } // namespace
 
 void DownloadsWindow::openDownloadsFolder()
@@ -304,7 +295,7 @@ void DownloadsWindow::setProgress(
         row.name = Gtk::make_managed<Gtk::Label>();
         row.name->set_xalign(0);
         row.name->set_ellipsize(Pango::EllipsizeMode::MIDDLE);
-        row.name->set_size_request(260, -1);
+        row.name->set_size_request(200, -1);
         row.bar = Gtk::make_managed<Gtk::ProgressBar>();
         row.bar->set_hexpand(true);
         row.bar->set_valign(Gtk::Align::CENTER);
@@ -312,17 +303,26 @@ void DownloadsWindow::setProgress(
         row.amount->add_css_class("dim-label");
         row.amount->add_css_class("numeric");
         row.amount->set_xalign(1);
-        row.amount->set_size_request(150, -1);
+        row.amount->set_size_request(280, -1);
+        row.cancel = titledSymbolButton("Cancel", "process-stop-symbolic", "Cancel download");
+        // Found again by key when clicked: the download may have ended meanwhile.
+        row.cancel->signal_clicked().connect([this, key] { m_downloads.cancelDownload(key); });
         row.row->append(*row.name);
         row.row->append(*row.bar);
         row.row->append(*row.amount);
+        row.row->append(*row.cancel);
         m_progressList->append(*row.row);
         it = m_progressRows.emplace(key, row).first;
         m_progressSection->set_visible(true);
     }
     it->second.name->set_text(name);
     it->second.bar->set_fraction(std::clamp(fraction, 0.0, 1.0));
-    it->second.amount->set_text(amountText(receivedBytes, fraction));
+    const auto& running = m_downloads.runningDownloads();
+    if (auto found = running.find(key); found != running.end())
+        it->second.amount->set_text(downloadStatusText(found->second.received, found->second.total,
+            found->second.rate.bytesPerSecond()));
+    else
+        it->second.amount->set_text(downloadStatusText(receivedBytes, std::nullopt, std::nullopt));
 }
 
 void DownloadsWindow::removeProgress(const std::string& key)
@@ -364,6 +364,12 @@ Gtk::ProgressBar* DownloadsWindow::progressBar(const std::string& key) const
 {
     auto it = m_progressRows.find(key);
     return it == m_progressRows.end() ? nullptr : it->second.bar;
+}
+
+Gtk::Button* DownloadsWindow::cancelButton(const std::string& key) const
+{
+    auto it = m_progressRows.find(key);
+    return it == m_progressRows.end() ? nullptr : it->second.cancel;
 }
 
 } // namespace qv

@@ -43,8 +43,9 @@ public:
     Gtk::Button* openFolderButton() const { return m_openFolderButton; }
     Gtk::Button* removeButton() const { return m_removeButton; }
     Gtk::Box* progressList() const { return m_progressList; }
-    // The progress bar of a running download, or nullptr.
+    // The progress bar and the cancel button of a running download, or nullptr.
     Gtk::ProgressBar* progressBar(const std::string& key) const;
+    Gtk::Button* cancelButton(const std::string& key) const;
 
 private:
     struct ProgressRow {
@@ -52,6 +53,7 @@ private:
         Gtk::Label* name = nullptr;
         Gtk::ProgressBar* bar = nullptr;
         Gtk::Label* amount = nullptr;
+        Gtk::Button* cancel = nullptr;
     };
 
     Gtk::Widget* makeTable();

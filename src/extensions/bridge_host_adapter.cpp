@@ -49,6 +49,12 @@ struct PendingDownload {
     ExtensionDownloadMeter meter;
     std::string failure; // set once writing failed, the server refused or the limit passed
     BridgeReplyHandler reply;
+    // Shown among the running downloads under this key, where the user may cancel it.
+    std::string key;
+    bool cancelled = false;
+    std::uint64_t received = 0;
+    std::optional<std::uint64_t> total;
+    std::shared_ptr<HttpStreamStop> stopper = std::make_shared<HttpStreamStop>();
 };
 
 std::string fileURLForPath(const std::filesystem::path& path)
@@ -336,8 +342,19 @@ void ServicesBridgeHost::startExtensionDownload(
     auto pending = std::make_shared<PendingDownload>(std::move(replacement.value()));
     pending->reply = reply;
     HttpStreamRequest http = extensionDownloadStreamRequest(url);
+    http.stopper = pending->stopper;
+    DownloadService& downloads = *m_services.downloads;
+    // Only a weak hold: the transfer's own callbacks keep the download alive, not its row.
+    std::weak_ptr<PendingDownload> cancellable = pending;
+    pending->key = downloads.beginOwnDownload(
+        destination.filename().string(), url, [cancellable] {
+            if (auto download = cancellable.lock()) {
+                download->cancelled = true;
+                download->stopper->stop();
+            }
+        });
     HttpStreamCallbacks callbacks;
-    callbacks.response = [pending](const HttpResponseHead& head) {
+    callbacks.response = [pending, &downloads](const HttpResponseHead& head) {
         // An error page is not the file that was asked for.
         if (head.status < 200 || head.status > 299) {
             pending->failure = "Download failed: the server answered with status "
@@ -348,9 +365,11 @@ void ServicesBridgeHost::startExtensionDownload(
             pending->failure = std::string(kDownloadLimitMessage);
             return false;
         }
+        pending->total = head.contentLength;
+        downloads.ownDownloadProgress(pending->key, 0, pending->total);
         return true;
     };
-    callbacks.body = [pending](std::string_view chunk) {
+    callbacks.body = [pending, &downloads](std::string_view chunk) {
         if (!pending->meter.receiveBody(chunk.size())) {
             pending->failure = std::string(kDownloadLimitMessage);
             return false;
@@ -358,9 +377,17 @@ void ServicesBridgeHost::startExtensionDownload(
         auto appended = pending->file.append(chunk);
         if (!appended)
             pending->failure = appended.error();
+        pending->received += chunk.size();
+        downloads.ownDownloadProgress(pending->key, pending->received, pending->total);
         return appended.ok();
     };
     callbacks.finished = [this, pending, url](const HttpStreamEnd& end) {
+        m_services.downloads->endOwnDownload(pending->key);
+        if (pending->cancelled) {
+            pending->file.abandon();
+            pending->reply(BridgeReply::failure(std::string(kDownloadCancelledMessage)));
+            return;
+        }
         if (end.kind != HttpStreamEnd::Kind::Complete) {
             pending->file.abandon();
             pending->reply(extensionDownloadFailureReply(
@@ -380,6 +407,7 @@ void ServicesBridgeHost::startExtensionDownload(
         pending->reply(extensionDownloadReply(saved.string(), error ? 0 : bytes));
     };
     if (!m_network.stream(http, std::move(callbacks))) {
+        downloads.endOwnDownload(pending->key);
         pending->file.abandon();
         reply(BridgeReply::failure(std::string(kDownloadFailedMessage)));
     }

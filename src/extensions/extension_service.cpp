@@ -174,8 +174,11 @@ void ExtensionService::openExtension(const Sender& sender)
         m_changed.emit();
         return;
     }
-    if (!m_extensions.count(id) || !requestPermissionsForExtension(id))
+    // A start that does not happen is told too: a switch the user turned on goes back off.
+    if (!m_extensions.count(id) || !requestPermissionsForExtension(id)) {
+        m_changed.emit();
         return;
+    }
     if (m_selectedExtensionID != id)
         m_extensionSettingsVisible = false;
     m_selectedExtensionID = id;
@@ -187,6 +190,7 @@ void ExtensionService::openExtension(const Sender& sender)
         m_services.shell->showError("Cannot load qv.js: "
             + (script.status == ReadStatus::Missing ? std::string("No such file or directory")
                                                     : script.error));
+        m_changed.emit();
         return;
     }
     // The manager is built before the web view is registered: building it reloads the

@@ -39,8 +39,11 @@ bool NavigationService::showErrorPage(
     text.message = message;
     text.address = uri;
     text.dark = m_services.shell->darkMode();
-    std::string html = errorPageHTML(*pageTemplate, text);
-    loadOwnPage(*tab, view, uri, html);
+    // The tab says what happened rather than waiting on the load that failed.
+    text.title = text.heading;
+    loadOwnPage(*tab, view, uri, errorPageHTML(*pageTemplate, text));
+    // Loads of our own pages leave the titles alone, so the tab's is set here.
+    tab->setShownPage(text.title, uri);
     return true;
 }
 

@@ -13,7 +13,7 @@ struct ErrorPageText {
     std::string address;
     bool dark = false;
     std::string heading = "This page could not be loaded";
-    std::string title; // the document's; none for a failed load
+    std::string title; // the document's, which the tab shows
     std::string button = "Try Again";
     std::string buttonId = "try-again";
 };

@@ -169,6 +169,9 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
 
 void NavigationService::webViewDidCommitNavigation(WebKitWebView* view)
 {
+    // Another site's page shows now: the last one's icon is not kept until a new one arrives.
+    if (Tab* tab = m_services.tabs->tabList().tabWithView(view))
+        tab->dropFaviconUnlessOnHost(hostOfURI(webViewURI(view)));
     m_services.extensions->markActivityReporter(view);
     m_services.downloads->downloadPageCommitted(view);
     if (view == m_services.tabs->selectedWebView()) {

@@ -120,22 +120,75 @@ void setRevealResponder(std::function<void(const std::filesystem::path&)> respon
     revealResponder() = std::move(responder);
 }
 
+namespace {
+
+    void openFolderOf(const std::filesystem::path& file)
+    {
+        GFile* folder = g_file_new_for_path(file.parent_path().c_str());
+        char* uri = g_file_get_uri(folder);
+        // Launching may wait on D-Bus activation, so it is asked for and answered later.
+        g_app_info_launch_default_for_uri_async(uri, nullptr, nullptr,
+            +[](GObject*, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::string> shown(static_cast<std::string*>(data));
+                GError* error = nullptr;
+                if (!g_app_info_launch_default_for_uri_finish(result, &error)) {
+                    logLine("Could not reveal " + *shown + ": "
+                        + (error ? error->message : "no file manager"));
+                    g_clear_error(&error);
+                }
+            },
+            new std::string(file.string()));
+        g_free(uri);
+        g_object_unref(folder);
+    }
+
+    // The file manager selects the file through its freedesktop interface on the session bus;
+    // without one there, its folder is opened instead. Nothing here waits for an answer.
+    void showItemInFileManager(const std::filesystem::path& file)
+    {
+        g_bus_get(G_BUS_TYPE_SESSION, nullptr,
+            +[](GObject*, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::filesystem::path> file(
+                    static_cast<std::filesystem::path*>(data));
+                GDBusConnection* bus = g_bus_get_finish(result, nullptr);
+                if (!bus) {
+                    openFolderOf(*file);
+                    return;
+                }
+                GFile* item = g_file_new_for_path(file->c_str());
+                char* uri = g_file_get_uri(item);
+                const char* uris[] = { uri, nullptr };
+                g_dbus_connection_call(bus, "org.freedesktop.FileManager1",
+                    "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItems",
+                    g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+                    nullptr,
+                    +[](GObject* source, GAsyncResult* called, gpointer held) {
+                        std::unique_ptr<std::filesystem::path> file(
+                            static_cast<std::filesystem::path*>(held));
+                        GVariant* reply
+                            = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), called, nullptr);
+                        if (reply)
+                            g_variant_unref(reply);
+                        else
+                            openFolderOf(*file);
+                    },
+                    file.release());
+                g_free(uri);
+                g_object_unref(item);
+                g_object_unref(bus);
+            },
+            new std::filesystem::path(file));
+    }
+
+} // namespace
+
 void revealInFileViewer(const std::filesystem::path& file)
 {
     if (revealResponder()) {
         revealResponder()(file);
         return;
     }
-    GFile* folder = g_file_new_for_path(file.parent_path().c_str());
-    char* uri = g_file_get_uri(folder);
-    GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(uri, nullptr, &error)) {
-        logLine(std::string("Could not reveal ") + file.string() + ": "
-            + (error ? error->message : "no file manager"));
-        g_clear_error(&error);
-    }
-    g_free(uri);
-    g_object_unref(folder);
+    showItemInFileManager(file);
 }
 
 } // namespace qv

@@ -37,8 +37,8 @@ using FilePanelResponder
     = std::function<std::optional<std::optional<std::filesystem::path>>(const FilePanelSpec&)>;
 void setFilePanelResponder(FilePanelResponder responder);
 
-// Opens the folder holding `file` in the file manager. While a reveal responder is set it is
-// told instead.
+// Selects `file` in the file manager (org.freedesktop.FileManager1 on the session bus), else
+// opens its folder; never waits for either. While a reveal responder is set it is told instead.
 void revealInFileViewer(const std::filesystem::path& file);
 void setRevealResponder(std::function<void(const std::filesystem::path&)> responder);
 

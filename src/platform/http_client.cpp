@@ -85,6 +85,8 @@ struct PendingStream {
     guint totalTimeoutSource = 0;
     guint idleMilliseconds = 0;
     bool timedOut = false;
+    // Set when the request's owner stopped it through its HttpStreamStop.
+    std::shared_ptr<bool> stoppedByOwner = std::make_shared<bool>(false);
     HttpStreamCallbacks callbacks;
     std::function<std::string(const std::string& url)> cookieHeaderFor;
 
@@ -160,7 +162,9 @@ void endStream(std::unique_ptr<PendingStream> pending, HttpStreamEnd end)
 void failStream(std::unique_ptr<PendingStream> pending, GError* error)
 {
     HttpStreamEnd end { HttpStreamEnd::Kind::Failed, {} };
-    if (pending->timedOut)
+    if (*pending->stoppedByOwner)
+        end.kind = HttpStreamEnd::Kind::Stopped;
+    else if (pending->timedOut)
         end.error = std::string(kHttpTimedOutMessage);
     else if (error && error->message)
         end.error = error->message;
@@ -353,6 +357,15 @@ bool HttpClient::stream(const HttpStreamRequest& request, HttpStreamCallbacks ca
             static_cast<guint>(std::max<long long>(request.totalTimeout->count(), 1)),
             cancelStreamOnTotalTimeout, pending);
     m_state->pending.insert(pending->cancellable);
+    if (request.stopper) {
+        // The cancellable is held by the stopper too: the request may be long gone when it stops.
+        std::shared_ptr<GCancellable> cancellable(
+            G_CANCELLABLE(g_object_ref(pending->cancellable)), g_object_unref);
+        request.stopper->m_stop = [cancellable, stopped = pending->stoppedByOwner] {
+            *stopped = true;
+            g_cancellable_cancel(cancellable.get());
+        };
+    }
     restartIdleTimer(*pending);
     soup_session_send_async(sharedSession(), message, G_PRIORITY_DEFAULT, pending->cancellable,
         finishStreamSend, pending);

@@ -19,6 +19,22 @@ namespace qv {
 // failure, time-out, cancellation).
 using HttpStatusCallback = std::function<void(std::optional<int> status)>;
 
+// Stops a streamed request from outside its callbacks, as when the user cancels it: the
+// connection is dropped and `finished` reports Stopped, later, on the main context. Stopping a
+// request that has ended, or one never started, does nothing.
+class HttpStreamStop {
+public:
+    void stop()
+    {
+        if (auto act = std::exchange(m_stop, nullptr))
+            act();
+    }
+
+private:
+    friend class HttpClient;
+    std::function<void()> m_stop;
+};
+
 // A request whose body is read as it arrives.
 struct HttpStreamRequest {
     std::string method = "GET";
@@ -34,6 +50,8 @@ struct HttpStreamRequest {
     // The Cookie header for an address, asked again for every address a redirect leads to, so
     // one host's cookies never follow the request to another; "" sends none.
     std::function<std::string(const std::string& url)> cookieHeaderFor;
+    // Armed by stream() for this request, when given.
+    std::shared_ptr<HttpStreamStop> stopper;
 };
 
 struct HttpResponseHead {

@@ -141,8 +141,8 @@ void TabService::updateFaviconForWebView(WebKitWebView* view)
         return tab && tab->webView() == view && hostOfURI(webViewURI(view)) == pageHost ? tab
                                                                                         : nullptr;
     };
-    auto show = [](Tab& tab, Glib::RefPtr<Gdk::Texture> texture) {
-        tab.setFavicon(std::move(texture));
+    auto show = [pageHost](Tab& tab, Glib::RefPtr<Gdk::Texture> texture) {
+        tab.setFavicon(std::move(texture), pageHost);
     };
 
     Lifetime::Token alive = m_lifetime.token();

@@ -61,14 +61,17 @@ std::optional<TabID> PageCloseAsker::tabIDOf(WebKitWebView* view) const
 
 void PageCloseAsker::closeTabs(const std::vector<TabID>& ids)
 {
+    // Tabs without a page go first: a page that agrees at once closes its tab, and the tab
+    // selected in its place must not be one about to close, which would load it for nothing.
     for (const TabID& id : ids) {
         const Tab* tab = m_tabs.browserTabs().tabWithID(id);
-        if (!tab)
-            continue;
-        if (!tab->webView()) {
+        if (tab && !tab->webView())
             closeTabWithID(id);
+    }
+    for (const TabID& id : ids) {
+        const Tab* tab = m_tabs.browserTabs().tabWithID(id);
+        if (!tab || !tab->webView())
             continue;
-        }
         auto [it, added] = m_pending.try_emplace(id);
         Pending& pending = it->second;
         pending.closesTab = true;

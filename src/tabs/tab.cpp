@@ -80,11 +80,21 @@ void Tab::setUnloadedForMemory()
     changed();
 }
 
-void Tab::setFavicon(Glib::RefPtr<Gdk::Texture> favicon)
+void Tab::setFavicon(Glib::RefPtr<Gdk::Texture> favicon, std::string host)
 {
+    m_faviconHost = std::move(host);
     if (favicon == m_favicon)
         return;
     m_favicon = std::move(favicon);
+    changed();
+}
+
+void Tab::dropFaviconUnlessOnHost(const std::string& host)
+{
+    if (!m_favicon || host == m_faviconHost)
+        return;
+    m_favicon.reset();
+    m_faviconHost.clear();
     changed();
 }
 

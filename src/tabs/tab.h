@@ -99,7 +99,9 @@ public:
     std::chrono::steady_clock::time_point lastShown() const { return m_lastShown; }
     void markShown() { m_lastShown = std::chrono::steady_clock::now(); }
     const Glib::RefPtr<Gdk::Texture>& favicon() const { return m_favicon; }
-    void setFavicon(Glib::RefPtr<Gdk::Texture> favicon);
+    // The icon of a page on `host`; it goes as soon as the tab shows a page of another host.
+    void setFavicon(Glib::RefPtr<Gdk::Texture> favicon, std::string host);
+    void dropFaviconUnlessOnHost(const std::string& host);
     // Kept here so an unloaded tab's new web view gets it back.
     double zoomLevel() const { return m_zoomLevel; }
     void setZoomLevel(double level) { m_zoomLevel = level; }
@@ -131,6 +133,7 @@ private:
     bool m_unloadedForMemory = false;
     std::chrono::steady_clock::time_point m_lastShown;
     Glib::RefPtr<Gdk::Texture> m_favicon;
+    std::string m_faviconHost;
     double m_zoomLevel = kDefaultZoomLevel;
     std::string m_sessionState;
     bool m_sessionStateStale = true;

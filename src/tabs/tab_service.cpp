@@ -217,7 +217,7 @@ void TabService::restoreTabs(std::vector<RestoredTab> restored, std::optional<si
             made->setZoomLevel(from.zoom);
             made->setSessionState(std::move(from.state));
             if (from.favicon)
-                made->setFavicon(from.favicon);
+                made->setFavicon(from.favicon, hostOfURI(from.url));
             Tab& tab = m_tabs.append(std::move(made));
             if (!toSelect || selected == i)
                 toSelect = &tab;

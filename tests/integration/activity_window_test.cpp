@@ -130,6 +130,29 @@ TEST_F(ActivityWindowTest, ClosingEveryRowLeavesOneNewTab)
     EXPECT_NE(selectedView(), nullptr);
 }
 
+TEST_F(ActivityWindowTest, ClosingSelectedRowsGivesNoClosingLazyTabAPage)
+{
+    fourTabs();
+    // A new tab without a page closes at once; its neighbour is a lazy tab closing with it.
+    controller().tabs().createBrowserTabWithURL(std::nullopt);
+    window().selectRows({ 1, 2, 3 });
+    controller().activityWindow()->setSelectedTabsLazy(true);
+    TabID closingLazy = tab(3).id();
+    TabID kept = tab(2).id();
+    bool loaded = false;
+    auto watch = controller().tabs().browserTabs().signalChanged().connect([&] {
+        if (const Tab* closing = controller().tabs().browserTabs().tabWithID(closingLazy))
+            loaded = loaded || closing->webView();
+    });
+    window().selectRows({ 3, 4 });
+    controller().activityWindow()->closeSelectedTabs();
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().browserTabs().size() == 3u; }));
+    watch.disconnect();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(tab(2).id(), kept);
+    EXPECT_EQ(selectedView(), tab(2).webView());
+}
+
 // With the switch on and a limit the browser is always over, each check unloads the least
 // recently shown background tab that may go: never the selected one, nor a page holding text
 // the user typed and has not sent.

@@ -4,16 +4,22 @@
 #include "base/atomic_file.h"
 #include "base/json_text.h"
 #include "downloads/download_bar.h"
+#include "downloads/downloads_button.h"
 #include "downloads/downloads_window.h"
 #include "platform/file_panels.h"
 #include "platform/storage_locations.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <future>
+#include <netinet/in.h>
+#include <set>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace qv::test {
 
@@ -119,6 +125,67 @@ namespace {
         unsigned m_port = 0;
         std::map<std::string, Body> m_bodies;
         std::vector<std::pair<SoupServerMessage*, std::string>> m_held;
+    };
+
+    // A file manager on the session bus that notes the items it is asked to show.
+    class FakeFileManager {
+    public:
+        FakeFileManager()
+        {
+            m_owner = g_bus_own_name(G_BUS_TYPE_SESSION, "org.freedesktop.FileManager1",
+                G_BUS_NAME_OWNER_FLAGS_NONE, &FakeFileManager::busAcquired,
+                +[](GDBusConnection*, const char*, gpointer data) {
+                    static_cast<FakeFileManager*>(data)->m_owned = true;
+                },
+                nullptr, this, nullptr);
+        }
+        ~FakeFileManager()
+        {
+            if (m_connection && m_object)
+                g_dbus_connection_unregister_object(m_connection, m_object);
+            g_bus_unown_name(m_owner);
+        }
+        bool owned() const { return m_owned; }
+        const std::vector<std::string>& shown() const { return m_shown; }
+
+    private:
+        static void busAcquired(GDBusConnection* connection, const char*, gpointer data)
+        {
+            auto* self = static_cast<FakeFileManager*>(data);
+            static const char* kInterface
+                = "<node><interface name='org.freedesktop.FileManager1'>"
+                  "<method name='ShowItems'><arg type='as' direction='in'/>"
+                  "<arg type='s' direction='in'/></method></interface></node>";
+            GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+            static const GDBusInterfaceVTable vtable = {
+                +[](GDBusConnection*, const char*, const char*, const char*, const char* method,
+                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+                    auto* manager = static_cast<FakeFileManager*>(data);
+                    if (std::string(method) == "ShowItems") {
+                        GVariantIter* uris = nullptr;
+                        const char* startup = nullptr;
+                        g_variant_get(parameters, "(as&s)", &uris, &startup);
+                        const char* uri = nullptr;
+                        while (g_variant_iter_next(uris, "&s", &uri))
+                            manager->m_shown.push_back(uri);
+                        g_variant_iter_free(uris);
+                    }
+                    g_dbus_method_invocation_return_value(invocation, nullptr);
+                },
+                nullptr, nullptr, { nullptr }
+            };
+            self->m_connection = connection;
+            self->m_object = g_dbus_connection_register_object(connection,
+                "/org/freedesktop/FileManager1", info->interfaces[0], &vtable, self, nullptr,
+                nullptr);
+            g_dbus_node_info_unref(info);
+        }
+
+        guint m_owner = 0;
+        guint m_object = 0;
+        GDBusConnection* m_connection = nullptr;
+        bool m_owned = false;
+        std::vector<std::string> m_shown;
     };
 
     class DownloadsTest : public BrowserTest {
@@ -488,6 +555,15 @@ TEST_F(DownloadsTest, WindowListsRevealsAndRemovesRecords)
     ASSERT_EQ(revealed.size(), 1u);
     EXPECT_EQ(revealed[0], downloadsFolder() / "b.txt");
 
+    // The file manager on the session bus is asked to select the file.
+    FakeFileManager manager;
+    ASSERT_TRUE(waitUntil([&] { return manager.owned(); }));
+    g_signal_emit_by_name(firstFileButton(*window)->gobj(), "clicked");
+    ASSERT_TRUE(waitUntil([&] { return !manager.shown().empty(); }));
+    char* uri = g_filename_to_uri((downloadsFolder() / "b.txt").c_str(), nullptr, nullptr);
+    EXPECT_EQ(manager.shown(), std::vector<std::string> { uri });
+    g_free(uri);
+
     window->selection()->select_item(1, true);
     m_alertAnswer = 1; // "Cancel"
     g_signal_emit_by_name(window->removeButton()->gobj(), "clicked");
@@ -541,6 +617,122 @@ TEST_F(DownloadsTest, RunningDownloadShowsProgressUntilItFinishes)
     EXPECT_EQ(window->progressBar(key), nullptr);
     EXPECT_EQ(window->selection()->get_n_items(), 1u);
     EXPECT_EQ(fs::file_size(downloadsFolder() / "big.iso"), 4000u);
+}
+
+// A running download is cancelled from the toolbar's popover or the Downloads window: it leaves
+// neither a file nor a record nor a failure, and the others go on.
+TEST_F(DownloadsTest, CancelledDownloadsLeaveNothingBehind)
+{
+    HeldServer held;
+    for (const char* name : { "one.iso", "two.iso", "three.iso" })
+        held.hold(std::string("/") + name, name, std::string(4000, 'a'), std::string(12000, 'b'));
+    auto running = [&] { return controller().downloads().runningDownloads(); };
+    auto keyOf = [&](const std::string& name) {
+        for (const auto& [key, download] : running())
+            if (download.name == name)
+                return key;
+        return std::string();
+    };
+    auto allStarted = [&](size_t count) {
+        return waitUntil([&] {
+            auto now = running();
+            return now.size() == count
+                && std::all_of(now.begin(), now.end(), [](const auto& entry) {
+                       return entry.second.received >= 4000;
+                   });
+        });
+    };
+    auto folderNames = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(downloadsFolder()))
+            names.insert(entry.path().filename());
+        return names;
+    };
+    load(selectedView(), held.url("/one.iso"));
+    controller().tabs().createNewTab();
+    load(selectedView(), held.url("/two.iso"));
+    ASSERT_TRUE(allStarted(2));
+
+    DownloadsButton* button = nullptr;
+    for (Gtk::Widget* child = controller().window()->browserToolbar().get_first_child(); child;
+         child = child->get_next_sibling())
+        if (auto* found = dynamic_cast<DownloadsButton*>(child))
+            button = found;
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->shownRunning(), 2);
+    ASSERT_TRUE(button->shownFraction());
+    EXPECT_DOUBLE_EQ(*button->shownFraction(), 0.25);
+    g_signal_emit_by_name(button->gobj(), "clicked");
+    EXPECT_TRUE(button->popover().get_visible());
+    std::vector<std::string> listed = button->listedKeys();
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()),
+        (std::set<std::string> { keyOf("one.iso"), keyOf("two.iso") }));
+    EXPECT_EQ(button->statusText(keyOf("one.iso")).rfind("4.0 kB of 16.0 kB", 0), 0u)
+        << button->statusText(keyOf("one.iso"));
+    g_signal_emit_by_name(button->cancelButton(keyOf("one.iso"))->gobj(), "clicked");
+    ASSERT_TRUE(waitUntil([&] { return running().size() == 1; }));
+    EXPECT_EQ(button->listedKeys(), std::vector<std::string> { keyOf("two.iso") });
+
+    controller().showDownloads();
+    controller().tabs().createNewTab();
+    load(selectedView(), held.url("/three.iso"));
+    ASSERT_TRUE(allStarted(2));
+    Gtk::Button* cancel = controller().downloadsWindow()->cancelButton(keyOf("three.iso"));
+    ASSERT_TRUE(cancel);
+    g_signal_emit_by_name(cancel->gobj(), "clicked");
+    ASSERT_TRUE(waitUntil([&] { return running().size() == 1; }));
+
+    held.release();
+    ASSERT_TRUE(waitForRecords(1));
+    EXPECT_EQ(DownloadRecord::fromJson(controller().downloads().downloadEntries()[0]).name, "two.iso");
+    EXPECT_TRUE(waitUntil([&] { return folderNames() == std::set<std::string> { "two.iso" }; }))
+        << folderNames().size();
+    EXPECT_TRUE(controller().downloads().failedDownloads().empty());
+    EXPECT_FALSE(controller().window()->downloadBar().get_reveal_child());
+    EXPECT_TRUE(m_alerts.empty());
+    EXPECT_EQ(button->shownRunning(), 0);
+    EXPECT_FALSE(button->popover().get_visible());
+}
+
+// A server that closes the connection before the length it announced has been sent: the
+// download fails, and what arrived of it is not left in the Downloads folder.
+TEST_F(DownloadsTest, DownloadCutShortLeavesNoFileAndNoRecord)
+{
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::thread server([listener] {
+        int client = accept(listener, nullptr, nullptr);
+        std::string request;
+        char buffer[4096];
+        while (client >= 0 && request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t n = read(client, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                            "Content-Disposition: attachment; filename=cut.bin\r\n"
+                            "Content-Length: 100000\r\nConnection: close\r\n\r\n"
+            + std::string(4000, 'x');
+        if (client >= 0) {
+            EXPECT_EQ(write(client, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+            close(client);
+        }
+    });
+    load(selectedView(),
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/cut.bin");
+    EXPECT_TRUE(waitUntil([&] { return controller().downloads().failedDownloads().size() == 1; }));
+    server.join();
+    close(listener);
+    EXPECT_TRUE(controller().downloads().runningDownloads().empty());
+    EXPECT_TRUE(controller().downloads().downloadEntries().empty());
+    EXPECT_TRUE(waitUntil([&] { return fs::is_empty(downloadsFolder()); }));
 }
 
 } // namespace qv::test

@@ -2,6 +2,7 @@
 #include "support/extensions_fixture.h"
 
 #include "downloads/download_store.h"
+#include "downloads/downloads_window.h"
 #include "extensions/bridge_host_adapter.h"
 #include "extensions/extension_network.h"
 #include "extensions/extension_permissions.h"
@@ -270,6 +271,38 @@ TEST_F(ExtensionNetworkTest, SuccessfulDownloadReplacesTheFileAndIsRecorded)
     });
     EXPECT_EQ(request(view, "download.save", { { "url", m_server->url("/files/data.bin") } }),
         (Json { { "ok", false }, { "error", "Download was cancelled." } }));
+}
+
+// An extension's save runs among the browser's downloads, where the user may cancel it: the
+// file it would have replaced stays, and nothing is left or recorded.
+TEST_F(ExtensionNetworkTest, CancelledSaveKeepsTheOldFileAndRecordsNothing)
+{
+    WebKitWebView* view = launchWithNetworkExtension();
+    ASSERT_TRUE(view);
+    m_server->hang("/slow.bin");
+    fs::path folder = testHome() / "saves";
+    fs::create_directories(folder);
+    std::ofstream(folder / "slow.bin") << "old";
+    answerSavePanels(folder / "slow.bin");
+    controller().showDownloads();
+    EXPECT_EQ(callAsync(view,
+                  "window.pendingSave = qv.request('download.save', { url: '"
+                      + m_server->url("/slow.bin") + "' }); return true;"),
+        Json(true));
+    const auto& running = controller().downloads().runningDownloads();
+    ASSERT_TRUE(waitUntil([&] { return running.size() == 1; }));
+    EXPECT_EQ(running.begin()->second.name, "slow.bin");
+    EXPECT_EQ(running.begin()->second.source, m_server->url("/slow.bin"));
+    Gtk::Button* cancel = controller().downloadsWindow()->cancelButton(running.begin()->first);
+    ASSERT_TRUE(cancel);
+    g_signal_emit_by_name(cancel->gobj(), "clicked");
+
+    EXPECT_EQ(callAsync(view, "return await window.pendingSave;"),
+        (Json { { "ok", false }, { "error", "Download was cancelled." } }));
+    EXPECT_TRUE(running.empty());
+    EXPECT_EQ(fileText(folder / "slow.bin"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_TRUE(controller().downloads().downloadEntries().empty());
 }
 
 TEST_F(ExtensionNetworkTest, SourceViewerEditsInsideTheFolderAndIsRebuiltAfterClosing)

@@ -62,6 +62,30 @@ TEST_F(ExtensionsTest, DeniedPermissionPromptLeavesTheExtensionOffAndWritesNothi
     Json stored = storedDefaults();
     EXPECT_FALSE(stored.contains(kExtensionPermissionsKey));
     EXPECT_FALSE(stored.contains(kEnabledExtensionsKey));
+
+    // Turned on by its switch in the manager and denied, it shows as off, switch and all.
+    controller().showExtensionManager();
+    auto probeSwitch = [&]() -> Gtk::CheckButton* {
+        std::function<Gtk::CheckButton*(Gtk::Widget&)> find = [&](Gtk::Widget& root) {
+            for (Gtk::Widget* child = root.get_first_child(); child;
+                 child = child->get_next_sibling()) {
+                if (auto* check = dynamic_cast<Gtk::CheckButton*>(child);
+                    check && check->get_name() == "probe")
+                    return check;
+                if (Gtk::CheckButton* found = find(*child))
+                    return found;
+            }
+            return static_cast<Gtk::CheckButton*>(nullptr);
+        };
+        return find(*controller().extensionManager()->listStack());
+    };
+    ASSERT_TRUE(probeSwitch());
+    probeSwitch()->set_active(true);
+    ASSERT_TRUE(waitUntil([&] { return m_alerts.size() == 2; }));
+    ASSERT_TRUE(flushIdleWork());
+    ASSERT_TRUE(probeSwitch());
+    EXPECT_FALSE(probeSwitch()->get_active());
+    EXPECT_TRUE(controller().extensions().enabledExtensionIDs().empty());
 }
 
 TEST_F(ExtensionsTest, AllowingAsksOnlyForMissingNamesAndLaterStartsNeedNoPrompt)

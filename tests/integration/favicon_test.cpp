@@ -112,6 +112,15 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/again.html")));
     ASSERT_TRUE(waitUntil([&] { return controller().tabs().pendingFaviconDownloads() == 0; }));
     EXPECT_EQ(m_server->requestCount("/icon.png"), 1);
+
+    // Another host's page drops the icon as it shows, before any icon of its own could come.
+    m_server->hang("/slow-icon.png");
+    m_server->page("/elsewhere.html", "Elsewhere", "<link rel=\"icon\" href=\"/slow-icon.png\">");
+    std::string elsewhere = "http://localhost:" + std::to_string(m_server->port()) + "/elsewhere.html";
+    controller().navigation().loadResolvedAddress(elsewhere);
+    ASSERT_TRUE(waitForLoad(selectedView(), elsewhere));
+    EXPECT_EQ(controller().tabs().browserTabs()[0].favicon(), nullptr);
+    EXPECT_EQ(paintedImages(*controller().tabs().tabStrip()), 0);
 }
 
 TEST_F(FaviconTest, IconBodiesThatNeverEndStopAtTheLimit)

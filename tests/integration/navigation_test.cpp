@@ -179,6 +179,26 @@ TEST_F(NavigationTest, LoadFailureShowsInWindowTitleOfSelectedTabOnly)
     ASSERT_TRUE(flushIdleWork());
     EXPECT_EQ(windowTitle(), "Fine");
     EXPECT_NE(failing, selectedView());
+
+    // Its strip item names the error page instead of the load that never came.
+    auto stripLabels = [&] {
+        std::vector<std::string> texts;
+        std::function<void(Gtk::Widget&)> collect = [&](Gtk::Widget& widget) {
+            if (auto* label = dynamic_cast<Gtk::Label*>(&widget))
+                texts.push_back(label->get_text());
+            for (Gtk::Widget* child = widget.get_first_child(); child;
+                 child = child->get_next_sibling())
+                collect(*child);
+        };
+        collect(controller().tabs().tabStrip()->bar());
+        return texts;
+    };
+    auto shown = [&](const std::string& text) {
+        auto texts = stripLabels();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    };
+    EXPECT_TRUE(waitUntil([&] { return shown("This page could not be loaded"); }));
+    EXPECT_FALSE(shown("Loading\u2026"));
 }
 
 TEST_F(NavigationTest, StoppedLoadLeavesWindowTitleAlone)

@@ -96,7 +96,7 @@ TEST_F(ShortcutsTest, FailedLoadShowsErrorPageWhoseButtonTriesAgain)
     EXPECT_EQ(
         evaluate(view, "document.getElementById('address').textContent"), "\"" + address + "\"");
     EXPECT_NE(evaluate(view, "document.getElementById('message').textContent"), "\"\"");
-    EXPECT_EQ(controller().tabs().browserTabs().back().title(), "Loading\u2026");
+    EXPECT_EQ(controller().tabs().browserTabs().back().title(), "This page could not be loaded");
     EXPECT_EQ(controller().window()->get_title().rfind("Load failed: ", 0), 0u);
     for (const auto& entry : controller().history().historyEntries())
         EXPECT_NE(entry.url, address);
