@@ -449,6 +449,22 @@ bool LocalCopyDownloads::begin(std::size_t i)
     return true;
 }
 
+void LocalCopyDownloads::noteContentType(std::size_t i, std::string_view contentType)
+{
+    if (i >= m_transfers.size() || m_states[i] != State::Running)
+        return;
+    std::string type = toLowerAscii(std::string(contentType.substr(0, contentType.find(';'))));
+    while (!type.empty() && type.back() == ' ')
+        type.pop_back();
+    if (type == "text/css")
+        m_transfers[i].kind = "css";
+    else if (type == "text/javascript" || type == "application/javascript"
+        || type == "application/ecmascript" || type == "text/ecmascript")
+        m_transfers[i].kind = "js";
+    else if (type == "text/html")
+        m_transfers[i].kind = "html";
+}
+
 bool LocalCopyDownloads::append(std::size_t i, std::string_view bytes)
 {
     if (i >= m_transfers.size() || m_states[i] != State::Running)

@@ -119,6 +119,10 @@ public:
     // completes at once with "Project exceeds 50 MB".
     bool begin(std::size_t i);
 
+    // The answer's Content-Type: a style sheet, script or page served as one is read as one,
+    // whatever kind the list guessed (an @import-ed sheet is listed as "text").
+    void noteContentType(std::size_t i, std::string_view contentType);
+
     // Body bytes of a running transfer. False when it must stop now: it is then complete with
     // "File exceeds 8 MB" or "Project exceeds 50 MB" (counting the bytes of every running
     // transfer) and later calls for it are ignored.
