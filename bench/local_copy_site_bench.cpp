@@ -38,7 +38,7 @@ std::string filler(std::size_t bytes, char seed)
 // One page and 199 files under nested folders, most of them named only by other files: 20
 // linked style sheets, each pulling in a part by @import, both with url() images; 10 module
 // scripts, each importing a helper and loading another module on demand; images with srcset
-// candidates the page would not choose. wget reads none of the scripts, so it fetches 180.
+// candidates the page would not choose. wget reads none of the scripts.
 Site makeSite()
 {
     Site site;
