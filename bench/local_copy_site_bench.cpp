@@ -1,5 +1,6 @@
 // Copying a generated 200-file site from a local server: the browser's local copy (bounded
-// streaming downloads, link rewriting, writing) beside `wget -p -k -E` on the same site.
+// streaming downloads that follow what each file names, link rewriting, writing) beside
+// `wget -p -k -E` on the same site, with every file wget fetches checked to be in the copy.
 #include "devtools/local_copy_download.h"
 #include "base/new_folder.h"
 #include "devtools/local_copy_rules.h"
@@ -12,6 +13,7 @@
 #include <future>
 #include <thread>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,46 +35,69 @@ std::string filler(std::size_t bytes, char seed)
     return text;
 }
 
-// One page and 199 files under nested folders: style sheets with url() links to images,
-// scripts and images, all referenced by the page.
+// One page and 199 files under nested folders, most of them named only by other files: 20
+// linked style sheets, each pulling in a part by @import, both with url() images; 10 module
+// scripts, each importing a helper and loading another module on demand; images with srcset
+// candidates the page would not choose. wget reads none of the scripts.
 Site makeSite()
 {
     Site site;
     std::string head;
     std::string body;
     std::vector<std::string> images;
-    for (int i = 0; i < 119; ++i) {
+    for (int i = 0; i < 129; ++i) {
         std::string path = "/media/img/" + std::to_string(i % 4) + "/" + std::to_string(i % 3)
             + "/pic-" + std::to_string(i) + ".png";
         std::string png = "\x89PNG\r\n\x1a\n" + filler(8000, static_cast<char>(i));
         site.files[path] = { "image/png", png };
         images.push_back(path);
     }
-    for (int i = 0; i < 40; ++i) {
-        std::string path
-            = "/assets/css/" + std::to_string(i % 5) + "/style-" + std::to_string(i) + ".css";
-        std::string css = ".c" + std::to_string(i) + " { background: url(" + images[i] + "); }\n/* "
-            + filler(2000, static_cast<char>(i)) + " */\n";
-        site.files[path] = { "text/css", css };
+    std::size_t image = 0;
+    auto relativeImage = [&](const std::string& from) {
+        // From /assets/css/N/ (or its parts/ folder) up to the root.
+        return std::string(from.find("/parts/") != std::string::npos ? "../../../.." : "../../..")
+            + images[image++];
+    };
+    for (int i = 0; i < 20; ++i) {
+        std::string folder = "/assets/css/" + std::to_string(i % 5) + "/";
+        std::string path = folder + "style-" + std::to_string(i) + ".css";
+        std::string part = folder + "parts/part-" + std::to_string(i) + ".css";
+        site.files[path] = { "text/css",
+            "@import \"parts/part-" + std::to_string(i) + ".css\";\n.c" + std::to_string(i)
+                + " { background: url(" + relativeImage(path) + "); }\n/* "
+                + filler(2000, static_cast<char>(i)) + " */\n" };
+        site.files[part] = { "text/css",
+            ".p" + std::to_string(i) + " { background-image: url('" + images[image++] + "'); }\n"
+                + ".q" + std::to_string(i) + " { background-image: url(\"" + relativeImage(part)
+                + "\"); }\n" };
         head += "<link rel=\"stylesheet\" href=\"" + path + "\">\n";
-        site.resourcePaths.push_back(path);
     }
-    for (int i = 0; i < 40; ++i) {
-        std::string path = "/assets/js/app-" + std::to_string(i) + ".js";
-        std::string js = "var img" + std::to_string(i) + " = '" + images[40 + i] + "';\n// "
-            + filler(4000, static_cast<char>(i)) + "\n";
-        site.files[path] = { "application/javascript", js };
-        body += "<script src=\"" + path + "\"></script>\n";
-        site.resourcePaths.push_back(path);
+    for (int i = 0; i < 10; ++i) {
+        std::string n = std::to_string(i);
+        std::string path = "/assets/js/app-" + n + ".js";
+        site.files[path] = { "application/javascript",
+            "import { helper } from './lib/helper-" + n + ".js';\nwindow.later" + n + " = () => import('./lazy/lazy-" + n
+                + ".js');\n// " + filler(4000, static_cast<char>(i)) + "\n" };
+        site.files["/assets/js/lib/helper-" + n + ".js"] = { "application/javascript",
+            "export const helper = " + n + ";\n" };
+        site.files["/assets/js/lazy/lazy-" + n + ".js"] = { "application/javascript",
+            "export default 'lazy " + n + "';\n" };
+        body += "<script type=\"module\" src=\"" + path + "\"></script>\n";
     }
-    for (const std::string& path : images) {
-        body += "<img src=\"" + path + "\">\n";
-        site.resourcePaths.push_back(path);
+    // The rest: pictures with a chosen source and another srcset candidate, then plain ones.
+    while (image < images.size()) {
+        std::string src = images[image++];
+        if (image < images.size() && image % 2 == 0)
+            body += "<img src=\"" + src + "\" srcset=\"" + src + " 1x, " + images[image++]
+                + " 2x\">\n";
+        else
+            body += "<img src=\"" + src + "\">\n";
     }
     site.files["/index.html"] = { "text/html; charset=utf-8",
         "<!doctype html><html><head><title>Bench</title>\n" + head + "</head><body>\n" + body
             + "</body></html>\n" };
-    site.resourcePaths.insert(site.resourcePaths.begin(), "/index.html");
+    // The copy starts from the page alone and finds the rest in what arrives.
+    site.resourcePaths.push_back("/index.html");
     return site;
 }
 
@@ -150,17 +175,46 @@ SiteServer& server()
     return running;
 }
 
-std::size_t countFiles(const fs::path& folder)
+std::set<std::string> filesBelow(const fs::path& folder)
 {
-    std::size_t count = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        count += entry.is_regular_file() ? 1 : 0;
-    return count;
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files.insert(entry.path().lexically_relative(folder).generic_string());
+    }
+    return files;
+}
+
+// `wget -p -k -E` of the page into a new folder; false when it could not run.
+bool runWget(const fs::path& folder)
+{
+    std::string url = server().url("/index.html");
+    const char* argv[] = { "/usr/bin/wget", "-q", "--no-proxy", "-e", "use_proxy=no", "-p", "-k",
+        "-E", "-nH", "-P", folder.c_str(), url.c_str(), nullptr };
+    GPid pid = 0;
+    if (!g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+            nullptr, nullptr, &pid, nullptr))
+        return false;
+    bool exited = false;
+    g_child_watch_add(
+        pid,
+        +[](GPid child, gint, gpointer data) {
+            g_spawn_close_pid(child);
+            *static_cast<bool*>(data) = true;
+        },
+        &exited);
+    while (!exited)
+        g_main_context_iteration(nullptr, TRUE);
+    return true;
 }
 
 fs::path freshFolder(const char* name)
 {
-    fs::path folder = fs::temp_directory_path() / name;
+    static const fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "quivel-bench-XXXXXX").string();
+        return fs::path(g_mkdtemp(pattern.data()));
+    }();
+    fs::path folder = root / name;
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -169,16 +223,10 @@ fs::path freshFolder(const char* name)
 void BM_BrowserLocalCopy(benchmark::State& state)
 {
     std::vector<SourceResource> resources;
-    for (const std::string& path : site().resourcePaths) {
-        std::string type = site().files.at(path).first;
-        std::string kind = type.rfind("text/html", 0) == 0 ? "html"
-            : type == "text/css"                           ? "css"
-            : type == "application/javascript"             ? "js"
-                                                           : "image";
-        resources.push_back({ server().url(path), kind });
-    }
+    for (const std::string& path : site().resourcePaths)
+        resources.push_back({ server().url(path), "html" });
     std::string page = server().url("/index.html");
-    std::size_t written = 0;
+    std::set<std::string> written;
     for (auto _ : state) {
         fs::path folder = freshFolder("quivel-bench-copy");
         bool done = false;
@@ -191,7 +239,8 @@ void BM_BrowserLocalCopy(benchmark::State& state)
                     done = true;
                     return;
                 }
-                auto files = qv::localCopyFiles(resources, downloads.bodies(), page, copy->path());
+                auto files = qv::localCopyFiles(
+                    downloads.transfers(), downloads.bodies(), page, copy->path());
                 failures
                     = downloads.failures().count() + qv::writeLocalCopyFiles(files, copy.value()).count();
                 done = true;
@@ -199,11 +248,23 @@ void BM_BrowserLocalCopy(benchmark::State& state)
         downloader.start();
         while (!done)
             g_main_context_iteration(nullptr, TRUE);
-        written = countFiles(folder);
+        written = filesBelow(folder / "copy");
         if (failures)
             state.SkipWithError("some files failed");
     }
-    state.counters["resources"] = static_cast<double>(written);
+    // Everything wget fetches must be in the copy (checked outside the timing).
+    fs::path wget = freshFolder("quivel-bench-wget-check");
+    if (!runWget(wget)) {
+        state.SkipWithError("wget could not start");
+        return;
+    }
+    std::size_t missing = 0;
+    for (const std::string& file : filesBelow(wget))
+        missing += written.count(file) ? 0 : 1;
+    state.counters["resources"] = static_cast<double>(written.size());
+    state.counters["missing_vs_wget"] = static_cast<double>(missing);
+    if (missing)
+        state.SkipWithError("the copy lacks files wget fetched");
 }
 
 void BM_WgetPageRequisites(benchmark::State& state)
@@ -211,30 +272,11 @@ void BM_WgetPageRequisites(benchmark::State& state)
     std::size_t written = 0;
     for (auto _ : state) {
         fs::path folder = freshFolder("quivel-bench-wget");
-        std::string url = server().url("/index.html");
-        const char* argv[] = { "wget", "-q", "-e", "use_proxy=no", "-p", "-k", "-E", "-nH", "-P",
-            folder.c_str(), url.c_str(), nullptr };
-        GPid pid = 0;
-        GError* error = nullptr;
-        if (!g_spawn_async(nullptr, const_cast<char**>(argv), nullptr,
-                static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
-                nullptr, &pid, &error)) {
-            state.SkipWithError(error ? error->message : "wget could not start");
-            if (error)
-                g_error_free(error);
+        if (!runWget(folder)) {
+            state.SkipWithError("wget could not start");
             return;
         }
-        bool exited = false;
-        g_child_watch_add(
-            pid,
-            +[](GPid child, gint, gpointer data) {
-                g_spawn_close_pid(child);
-                *static_cast<bool*>(data) = true;
-            },
-            &exited);
-        while (!exited)
-            g_main_context_iteration(nullptr, TRUE);
-        written = countFiles(folder);
+        written = filesBelow(folder).size();
     }
     state.counters["resources"] = static_cast<double>(written);
 }

@@ -22,6 +22,36 @@ AuxiliaryWindow::AuxiliaryWindow(Shell& shell, AuxiliaryWindowKind kind, const G
     set_hide_on_close(true);
     shell.connectWindowCallbacks(*this);
     shell.addAuxiliaryWindow(*this);
+
+    // Escape closes the window, after the focused widget had its chance (a search field ends
+    // its search, a menu closes) and unless the user is typing.
+    auto keys = Gtk::EventControllerKey::create();
+    keys->set_propagation_phase(Gtk::PropagationPhase::BUBBLE);
+    keys->signal_key_pressed().connect(
+        [this](guint key, guint, Gdk::ModifierType state) {
+            const auto held = Gdk::ModifierType::CONTROL_MASK | Gdk::ModifierType::SHIFT_MASK
+                | Gdk::ModifierType::ALT_MASK | Gdk::ModifierType::SUPER_MASK;
+            if (key != GDK_KEY_Escape || (state & held) != Gdk::ModifierType(0)
+                || editingInProgress())
+                return false;
+            close();
+            return true;
+        },
+        false);
+    add_controller(keys);
+}
+
+bool AuxiliaryWindow::editingInProgress() const
+{
+    const Gtk::Widget* focus = get_focus();
+    if (!focus)
+        return false;
+    GtkWidget* widget = const_cast<GtkWidget*>(focus->gobj());
+    if (GTK_IS_TEXT_VIEW(widget))
+        return gtk_text_view_get_editable(GTK_TEXT_VIEW(widget));
+    if (GTK_IS_EDITABLE(widget))
+        return gtk_editable_get_editable(GTK_EDITABLE(widget));
+    return false;
 }
 
 AuxiliaryWindow::~AuxiliaryWindow()

@@ -1,5 +1,5 @@
 // The base every auxiliary window shares: the browser's close rules, hiding on close, the
-// application's shortcuts and the theme.
+// application's shortcuts, Escape to close and the theme.
 #pragma once
 
 #include <gtkmm.h>
@@ -36,6 +36,12 @@ public:
     void showInFront();
     // The user closed the window while the browser goes on; it has just been hidden.
     virtual void closedByUser() { }
+    // Whether Escape must leave the window open: by default while the focus is in a text the
+    // user can edit (a field, an editor).
+    virtual bool editingInProgress() const;
+    // Asked before the user's close hides the window; false keeps it open (unsaved edits the
+    // user wants to keep).
+    virtual bool mayCloseNow() { return true; }
 
 protected:
     Shell& shell() const { return m_shell; }

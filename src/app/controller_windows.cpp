@@ -55,8 +55,7 @@ void BrowserController::showProfiles()
 {
     ProfilesWindow& window = madeOnce(m_profilesWindow,
         [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs); });
-    window.reloadProfiles(m_profiles->currentProfile());
-    window.profileSelectionDidChange();
+    window.showAgain(m_profiles->currentProfile());
     window.showInFront();
 }
 

@@ -29,8 +29,13 @@ void forwardEditCommand(const Glib::RefPtr<Gtk::Application>& application, const
             return;
         }
     }
-    if (focus)
-        gtk_widget_activate_action(focus->gobj(), textAction, nullptr);
+    if (!focus)
+        return;
+    if (gtk_widget_activate_action(focus->gobj(), textAction, nullptr))
+        return;
+    // A focused table or list takes Select All for its rows.
+    if (std::string_view(textAction) == "selection.select-all")
+        gtk_widget_activate_action(focus->gobj(), "list.select-all", nullptr);
 }
 
 } // namespace

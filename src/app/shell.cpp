@@ -205,6 +205,8 @@ bool Shell::windowShouldClose(Gtk::Window& window)
     if (it != m_auxiliaryWindows.end()) {
         if (m_closingApplication)
             return true;
+        if (!(*it)->mayCloseNow())
+            return false;
         window.set_visible(false);
         (*it)->closedByUser();
         return false;

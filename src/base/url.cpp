@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace qv {
 
@@ -344,6 +345,129 @@ std::optional<URLParts> parsePlainAddress(std::string_view text)
     parts->scheme = parts->lowerScheme();
     parts->host = parts->lowerHost();
     return parts;
+}
+
+namespace {
+
+// RFC 3986 5.2.4: "." and ".." segments go, ".." taking the segment before it along.
+std::string withoutDotSegments(std::string_view path)
+{
+    std::vector<std::string_view> kept;
+    bool absolute = startsWith(path, "/");
+    std::size_t start = absolute ? 1 : 0;
+    bool trailingSlash = false;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        std::string_view segment
+            = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        bool last = end == std::string_view::npos;
+        if (segment == ".") {
+            trailingSlash = last;
+        } else if (segment == "..") {
+            if (!kept.empty())
+                kept.pop_back();
+            trailingSlash = last;
+        } else {
+            kept.push_back(segment);
+            trailingSlash = false;
+        }
+        if (last)
+            break;
+        start = end + 1;
+    }
+    std::string out = absolute ? "/" : "";
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        if (i > 0)
+            out += '/';
+        out += kept[i];
+    }
+    if (trailingSlash && !kept.empty())
+        out += '/';
+    return out;
+}
+
+// What a browser does to a written reference before parsing it: blanks around it and tabs or
+// line breaks inside go, "\" is "/", other bytes outside the URL set are escaped.
+std::string cleanedReference(std::string_view reference)
+{
+    while (!reference.empty() && static_cast<unsigned char>(reference.front()) <= 0x20)
+        reference.remove_prefix(1);
+    while (!reference.empty() && static_cast<unsigned char>(reference.back()) <= 0x20)
+        reference.remove_suffix(1);
+    std::string out;
+    static const char* hex = "0123456789ABCDEF";
+    for (char c : reference) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '\t' || c == '\n' || c == '\r')
+            continue;
+        if (c == '\\') {
+            out += '/';
+        } else if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>`{}|^[]", c)) {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<std::string> resolveURLReference(std::string_view base, std::string_view reference)
+{
+    auto from = parseURL(base, URLSyntax::Strict);
+    std::string cleaned = cleanedReference(reference);
+    auto ref = parseURL(cleaned, URLSyntax::Strict);
+    if (!from || !from->isHTTP() || !from->hasAuthority || !ref)
+        return std::nullopt;
+    URLParts target;
+    if (!ref->scheme.empty()) {
+        target = *ref;
+        target.path = withoutDotSegments(ref->path);
+    } else {
+        target.scheme = from->scheme;
+        if (ref->hasAuthority) {
+            target.hasAuthority = true;
+            target.userInfo = ref->userInfo;
+            target.host = ref->host;
+            target.hostIsIPv6 = ref->hostIsIPv6;
+            target.port = ref->port;
+            target.path = withoutDotSegments(ref->path);
+            target.query = ref->query;
+        } else {
+            target.hasAuthority = true;
+            target.userInfo = from->userInfo;
+            target.host = from->host;
+            target.hostIsIPv6 = from->hostIsIPv6;
+            target.port = from->port;
+            if (ref->path.empty()) {
+                target.path = from->path;
+                target.query = ref->query ? ref->query : from->query;
+            } else {
+                if (startsWith(ref->path, "/")) {
+                    target.path = withoutDotSegments(ref->path);
+                } else {
+                    std::string merged = from->path.empty() ? "/" : from->path;
+                    merged = merged.substr(0, merged.rfind('/') + 1) + ref->path;
+                    target.path = withoutDotSegments(merged);
+                }
+                target.query = ref->query;
+            }
+        }
+        target.fragment = ref->fragment;
+    }
+    target.scheme = target.lowerScheme();
+    target.host = target.lowerHost();
+    if (target.isHTTP() && target.hasAuthority) {
+        if (target.path.empty())
+            target.path = "/";
+        if (target.port && (target.port->empty() || (target.scheme == "http" && *target.port == "80")
+                || (target.scheme == "https" && *target.port == "443")))
+            target.port.reset();
+    }
+    return target.absoluteString();
 }
 
 std::string withoutFragment(std::string_view text)

@@ -65,6 +65,12 @@ std::optional<URLParts> parsePlainAddress(std::string_view text);
 // The address without its fragment.
 std::string withoutFragment(std::string_view text);
 
+// A reference as a page writes it (relative or absolute, surrounding blanks, a "\" for "/",
+// a blank or non-ASCII byte that a browser would escape) made absolute against an http(s)
+// base: dot segments removed, scheme and host lower-cased, the scheme's default port dropped,
+// the fragment kept. Nothing when either does not parse or the base is not http(s).
+std::optional<std::string> resolveURLReference(std::string_view base, std::string_view reference);
+
 // "b.css" for "/a/b.css", "a" for "/a/", "/" for "" or "/".
 std::string lastURLPathComponent(std::string_view path);
 

@@ -95,6 +95,12 @@ void startTransfer(const std::shared_ptr<State>& state, std::size_t index)
     callbacks.response = [weak, index, status](const HttpResponseHead& head) {
         auto owner = weak.lock();
         *status = head.status;
+        if (owner) {
+            for (const auto& [name, value] : head.headers) {
+                if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0)
+                    owner->downloads.noteContentType(index, value);
+            }
+        }
         if (!owner || isSuccess(head.status))
             return true;
         owner->downloads.finish(index, std::nullopt, head.status);

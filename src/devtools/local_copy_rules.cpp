@@ -5,6 +5,7 @@
 #include "base/paths.h"
 #include "base/text_util.h"
 #include "base/url.h"
+#include "devtools/local_copy_references.h"
 
 #include <algorithm>
 #include <array>
@@ -263,13 +264,31 @@ LocalCopyLinkRewriter::LocalCopyLinkRewriter(
     }
 }
 
-std::string LocalCopyLinkRewriter::rewrite(
-    std::string_view text, std::string_view fileURL, std::string_view kind) const
+namespace {
+
+// The text with the edits in place and nothing else changed.
+std::string withEdits(std::string_view text, const std::vector<LocalCopyLinkRewriter::Edit>& edits)
+{
+    std::string out;
+    std::size_t done = 0;
+    for (const auto& edit : edits) {
+        out += text.substr(done, edit.offset - done);
+        out += edit.replacement;
+        done = edit.offset + edit.length;
+    }
+    out += text.substr(done);
+    return out;
+}
+
+} // namespace
+
+std::string LocalCopyLinkRewriter::rewrite(std::string_view text, std::string_view fileURL,
+    std::string_view kind, const std::vector<Edit>& edits) const
 {
     auto from = localCopyComponents(fileURL, m_pageURL);
     auto fileAddress = parsePlainAddress(fileURL);
     if (!from || !fileAddress)
-        return std::string(text);
+        return withEdits(text, edits);
     bool html = kind == "html";
 
     // Keys of one resource come before shorter, derived ones of another: a path alone only
@@ -299,7 +318,7 @@ std::string LocalCopyLinkRewriter::rewrite(
     for (auto& entry : derived)
         links.emplace(entry.first, entry.second);
     if (links.empty())
-        return std::string(text);
+        return withEdits(text, edits);
 
     std::vector<std::size_t> lengths;
     std::array<bool, 256> firstBytes {};
@@ -313,13 +332,21 @@ std::string LocalCopyLinkRewriter::rewrite(
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;
+    auto edit = edits.begin();
     while (i < text.size()) {
+        if (edit != edits.end() && edit->offset == i) {
+            out += edit->replacement;
+            i += edit->length;
+            ++edit;
+            continue;
+        }
+        std::size_t limit = edit != edits.end() ? edit->offset : text.size();
         bool atStart = i == 0 || isTokenStart(text[i - 1]);
         if (atStart && firstBytes[static_cast<unsigned char>(text[i])]) {
             const std::string* replacement = nullptr;
             std::size_t matched = 0;
             for (std::size_t length : lengths) {
-                if (i + length > text.size())
+                if (i + length > limit)
                     continue;
                 if (i + length < text.size() && !isTokenEnd(text[i + length]))
                     continue;
@@ -363,11 +390,40 @@ LocalCopyDownloads::LocalCopyDownloads(const std::vector<SourceResource>& resour
 {
     for (const SourceResource& resource : resources) {
         auto address = parsePlainAddress(resource.url);
-        if (address && address->isHTTP() && !address->host.empty())
+        if (address && address->isHTTP() && !address->host.empty()) {
             m_transfers.push_back(resource);
+            m_known.insert(resource.url);
+        }
     }
+    m_depths.assign(m_transfers.size(), 0);
     m_states.assign(m_transfers.size(), State::Waiting);
     m_running.assign(m_transfers.size(), std::string());
+}
+
+void LocalCopyDownloads::followReferences(std::size_t i, const std::string& body)
+{
+    const SourceResource& file = m_transfers[i];
+    if (file.kind != "html" && file.kind != "css" && file.kind != "js")
+        return;
+    std::size_t depth = m_depths[i] + 1;
+    for (SourceResource& named : localCopyNamedResources(body, file.kind, file.url)) {
+        if (!m_known.insert(named.url).second)
+            continue;
+        auto address = parsePlainAddress(named.url);
+        std::string subject = address ? address->host : named.url;
+        if (depth > kMaxLocalCopyReferenceDepth) {
+            m_failures.add(failureLine(subject, "References nested too deeply", ""));
+            continue;
+        }
+        if (m_transfers.size() >= kMaxLocalCopyResources) {
+            m_failures.add(failureLine(subject, "Project exceeds 200 files", ""));
+            continue;
+        }
+        m_transfers.push_back(std::move(named));
+        m_depths.push_back(depth);
+        m_states.push_back(State::Waiting);
+        m_running.emplace_back();
+    }
 }
 
 void LocalCopyDownloads::fail(std::size_t i, const std::string& description)
@@ -391,6 +447,22 @@ bool LocalCopyDownloads::begin(std::size_t i)
     }
     m_states[i] = State::Running;
     return true;
+}
+
+void LocalCopyDownloads::noteContentType(std::size_t i, std::string_view contentType)
+{
+    if (i >= m_transfers.size() || m_states[i] != State::Running)
+        return;
+    std::string type = toLowerAscii(std::string(contentType.substr(0, contentType.find(';'))));
+    while (!type.empty() && type.back() == ' ')
+        type.pop_back();
+    if (type == "text/css")
+        m_transfers[i].kind = "css";
+    else if (type == "text/javascript" || type == "application/javascript"
+        || type == "application/ecmascript" || type == "text/ecmascript")
+        m_transfers[i].kind = "js";
+    else if (type == "text/html")
+        m_transfers[i].kind = "html";
 }
 
 bool LocalCopyDownloads::append(std::size_t i, std::string_view bytes)
@@ -431,6 +503,7 @@ void LocalCopyDownloads::finish(
         m_totalBytes -= stored->second.size();
     stored->second = std::move(m_running[i]);
     std::string().swap(m_running[i]);
+    followReferences(i, stored->second);
 }
 
 std::string LocalCopyDownloads::progressStatus() const
@@ -450,28 +523,38 @@ std::vector<LocalCopyFile> localCopyFiles(const std::vector<SourceResource>& res
         [](const SourceResource* a, const SourceResource* b) { return a->url < b->url; });
 
     LocalCopyLinkRewriter rewriter(resources, pageURL);
+    // What the copy holds, by address: a reference resolves to one of these or stays as written.
+    std::map<std::string, std::vector<std::string>> copied;
+    for (const SourceResource& resource : resources) {
+        if (!bodies.count(resource.url))
+            continue;
+        if (auto names = localCopyComponents(resource.url, pageURL))
+            copied.emplace(resource.url, std::move(*names));
+    }
     std::vector<LocalCopyFile> files;
     std::map<std::string, bool> done;
     for (const SourceResource* resource : ordered) {
         auto body = bodies.find(resource->url);
         if (body == bodies.end() || !done.emplace(resource->url, true).second)
             continue;
-        auto names = localCopyComponents(resource->url, pageURL);
-        if (!names)
+        auto names = copied.find(resource->url);
+        if (names == copied.end())
             continue;
         fs::path path = workspace;
-        for (const std::string& name : *names)
+        for (const std::string& name : names->second)
             path /= name;
         const std::string& kind = resource->kind;
         bool rewritable = kind == "html" || kind == "css" || kind == "js";
         // Text that is not UTF-8 is kept byte for byte: its links stay, the file still exists.
-        // A script's addresses resolve against the document running it, not the script file.
+        // What a file names resolves against that file; other addresses a script writes
+        // resolve against the document running it.
         const std::string& base = kind == "js" ? pageURL : resource->url;
         if (rewritable && isValidUtf8(body->second))
-            files.push_back(
-                { resource->url, *names, path, rewriter.rewrite(body->second, base, kind) });
+            files.push_back({ resource->url, names->second, path,
+                rewriteLocalCopyReferences(body->second, kind, resource->url, names->second,
+                    copied, rewriter, base) });
         else
-            files.push_back({ resource->url, *names, path, body->second });
+            files.push_back({ resource->url, names->second, path, body->second });
     }
     return files;
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,8 +65,16 @@ class LocalCopyLinkRewriter {
 public:
     LocalCopyLinkRewriter(const std::vector<SourceResource>& resources, std::string pageURL);
 
-    std::string rewrite(
-        std::string_view text, std::string_view fileURL, std::string_view kind) const;
+    // Text put in place of the bytes at [offset, offset + length), before any other rewriting.
+    struct Edit {
+        std::size_t offset = 0;
+        std::size_t length = 0;
+        std::string replacement;
+    };
+
+    // Edits in ascending, non-overlapping order; the text between them is rewritten.
+    std::string rewrite(std::string_view text, std::string_view fileURL, std::string_view kind,
+        const std::vector<Edit>& edits = {}) const;
 
 private:
     struct Target {
@@ -95,7 +104,10 @@ private:
 // message; nothing when a build may start.
 std::optional<std::string> localCopyBuildRefusal(bool hasPage, std::size_t resourceCount);
 
-// The download phase's accounting. Transfers are the listed http(s) resources, in list order.
+// The download phase's accounting. Transfers are the listed http(s) resources, in list order,
+// then what each arrived page, style sheet and script names (see localCopyNamedResources), up
+// to 200 transfers in all and 8 references deep; each address past those limits is one
+// failure ("Project exceeds 200 files", "References nested too deeply").
 // Not thread-safe: the caller serialises calls (one lock, or the main loop).
 class LocalCopyDownloads {
 public:
@@ -106,6 +118,10 @@ public:
     // Whether transfer i may start. Once the total has reached 50 MB it may not, and it
     // completes at once with "Project exceeds 50 MB".
     bool begin(std::size_t i);
+
+    // The answer's Content-Type: a style sheet, script or page served as one is read as one,
+    // whatever kind the list guessed (an @import-ed sheet is listed as "text").
+    void noteContentType(std::size_t i, std::string_view contentType);
 
     // Body bytes of a running transfer. False when it must stop now: it is then complete with
     // "File exceeds 8 MB" or "Project exceeds 50 MB" (counting the bytes of every running
@@ -129,8 +145,11 @@ public:
 private:
     enum class State { Waiting, Running, Done };
     void fail(std::size_t i, const std::string& description);
+    void followReferences(std::size_t i, const std::string& body);
 
     std::vector<SourceResource> m_transfers;
+    std::vector<std::size_t> m_depths;
+    std::set<std::string> m_known;
     std::vector<State> m_states;
     std::vector<std::string> m_running;
     std::map<std::string, std::string> m_bodies;

@@ -17,6 +17,7 @@
 
 #include <libsoup/soup.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 
@@ -266,7 +267,12 @@ PageSourceWindow::PageSourceWindow(Shell& shell, TabService& tabs, NavigationSer
     m_progress->set_valign(Gtk::Align::CENTER);
     m_cancelBuild = Gtk::make_managed<Gtk::Button>("Cancel");
     setAccessibleLabel(*m_cancelBuild, "Cancel the local copy");
-    m_cancelBuild->signal_clicked().connect([this] { cancelLocalSourceCopy(); });
+    m_cancelBuild->signal_clicked().connect([this] {
+        if (m_export)
+            cancelZipExport();
+        else
+            cancelLocalSourceCopy();
+    });
     progressRow->append(*m_progress);
     progressRow->append(*m_cancelBuild);
     progressRow->set_visible(false);
@@ -298,6 +304,7 @@ PageSourceWindow::~PageSourceWindow()
 {
     m_lifetime.end();
     m_build.reset();
+    m_export.reset();
 }
 
 Gtk::Widget* PageSourceWindow::makeButtons()
@@ -491,24 +498,12 @@ void PageSourceWindow::loadSelectedSource()
     }
     SourceResource next = *m_selected;
     switch (sourceLoadStep(m_editorState, next)) {
-    case SourceLoadStep::AskToSaveOrDiscard: {
-        AlertSpec alert { "Save your local edits before opening another file?",
-            m_editorState.loaded->url, { "Save Changes", "Discard Changes", "Cancel" } };
-        int answer = runModalAlert(gobj(), alert);
-        if (answer == 0) {
-            saveLocalSourceChanges();
-            if (m_editorState.dirty) {
-                restoreSelectionToLoaded();
-                return;
-            }
-        } else if (answer == 1) {
-            m_editorState.dirty = false;
-        } else {
+    case SourceLoadStep::AskToSaveOrDiscard:
+        if (!unsavedEditsSettled("Save your local edits before opening another file?")) {
             restoreSelectionToLoaded();
             return;
         }
         break;
-    }
     case SourceLoadStep::RefuseSameDirty:
         setStatus("This file has unsaved edits. Save Changes or choose another file.");
         return;
@@ -516,6 +511,40 @@ void PageSourceWindow::loadSelectedSource()
         break;
     }
     loadListedResource(next);
+}
+
+bool PageSourceWindow::unsavedEditsSettled(const char* question, bool* discarded)
+{
+    if (!m_editorState.dirty || !m_editorState.loaded)
+        return true;
+    AlertSpec alert { question, m_editorState.loaded->url,
+        { "Save Changes", "Discard Changes", "Cancel" } };
+    int answer = runModalAlert(gobj(), alert);
+    if (answer == 0) {
+        saveLocalSourceChanges();
+        return !m_editorState.dirty;
+    }
+    if (answer == 1) {
+        m_editorState.dirty = false;
+        if (discarded)
+            *discarded = true;
+        return true;
+    }
+    return false;
+}
+
+bool PageSourceWindow::mayCloseNow()
+{
+    bool discarded = false;
+    if (!unsavedEditsSettled("Save your local edits before closing?", &discarded))
+        return false;
+    // Discarded edits do not come back when the window is shown again.
+    if (discarded) {
+        m_editor.setText(kPlaceholder);
+        m_editorState = {};
+        setStatus("Not loaded");
+    }
+    return true;
 }
 
 void PageSourceWindow::loadListedResource(const SourceResource& resource)
@@ -651,6 +680,10 @@ void PageSourceWindow::setBuildControls(bool building)
 
 void PageSourceWindow::buildLocalSourceCopy()
 {
+    if (m_export) {
+        setStatus("Wait for the local copy or the ZIP in progress, or cancel it.");
+        return;
+    }
     if (m_build) {
         setStatus("A local copy is being built. Cancel it before building another.");
         return;
@@ -776,6 +809,8 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
     result->self = m_lifetime.token();
     result->window = this;
     result->downloads = downloads.failures();
+    // The listed files and what they named on the way.
+    build.resources = downloads.transfers();
     build.writer
         = std::thread([resources = build.resources, bodies = downloads.bodies(),
                           page = build.pageURL, folder = build.folder, result = result.release()] {
@@ -807,6 +842,9 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
                               localCopyFolderFailureStatus(build->folder, done->folderError));
                           return G_SOURCE_REMOVE;
                       }
+                      // Files found through the page's own ones join its list.
+                      if (window.m_sourceEditorURL == build->pageURL)
+                          window.m_sourceResources = build->resources;
                       window.finishLocalCopy(
                           done->folder, build->pageURL, done->downloads, done->writes);
                       return G_SOURCE_REMOVE;
@@ -890,6 +928,10 @@ void PageSourceWindow::previewLocalSourceCopy()
 
 void PageSourceWindow::exportLocalSourceCopyAsZip()
 {
+    if (m_build || m_export) {
+        setStatus("Wait for the local copy or the ZIP in progress, or cancel it.");
+        return;
+    }
     if (!m_workspace) {
         setStatus("Build a local copy before exporting a ZIP.");
         return;
@@ -915,15 +957,104 @@ void PageSourceWindow::exportLocalSourceCopyAsZip()
             setStatus("Choose a ZIP destination outside the local website folder.");
             return;
         }
-        // Packed beside the destination and renamed over it only when complete.
-        Result<Done> packed = writeZipArchiveOfFolder(folder, *destination);
-        if (!packed) {
-            setStatus("Could not export ZIP: " + packed.error());
-            return;
-        }
-        setStatus("Exported all local website files \u00B7 " + destination->string());
-        revealInFileViewer(*destination);
+        startZipExport(folder, *destination);
     });
+}
+
+// ---- The ZIP export in flight ----
+
+struct PageSourceWindow::ZipExport {
+    std::thread worker;
+    std::atomic<bool> stop { false };
+    std::atomic<std::size_t> packed { 0 };
+    std::atomic<std::size_t> total { 0 };
+    sigc::connection ticker;
+
+    ~ZipExport()
+    {
+        stop = true;
+        ticker.disconnect();
+        if (worker.joinable())
+            worker.join();
+    }
+};
+
+namespace {
+
+struct ZipResult {
+    Lifetime::Token self;
+    PageSourceWindow* window = nullptr;
+    std::filesystem::path destination;
+    Result<Done> packed = Done {};
+};
+
+} // namespace
+
+bool PageSourceWindow::exportingZip() const { return m_export != nullptr; }
+
+void PageSourceWindow::startZipExport(const fs::path& folder, const fs::path& destination)
+{
+    if (m_build || m_export)
+        return;
+    m_export = std::make_unique<ZipExport>();
+    ZipExport& job = *m_export;
+    setBuildControls(true);
+    m_cancelBuild->set_sensitive(true);
+    setStatus("Exporting ZIP…");
+    job.ticker = Glib::signal_timeout().connect(
+        [this] {
+            std::size_t total = m_export->total;
+            if (total)
+                m_progress->set_fraction(static_cast<double>(m_export->packed) / total);
+            return true;
+        },
+        100);
+    auto result = std::make_unique<ZipResult>();
+    result->self = m_lifetime.token();
+    result->window = this;
+    result->destination = destination;
+    // Reading every file and compressing it happens off the main loop.
+    job.worker = std::thread([&job, folder, destination, result = result.release()] {
+        result->packed = writeZipArchiveOfFolder(
+            folder, destination, [&job](std::size_t packed, std::size_t total) {
+                job.packed = packed;
+                job.total = total;
+                return !job.stop.load();
+            });
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            +[](gpointer data) -> gboolean {
+                std::unique_ptr<ZipResult> done(static_cast<ZipResult*>(data));
+                if (done->self.expired() || !done->window->m_export)
+                    return G_SOURCE_REMOVE;
+                done->window->finishZipExport(done->destination, std::move(done->packed));
+                return G_SOURCE_REMOVE;
+            },
+            result, nullptr);
+    });
+}
+
+void PageSourceWindow::finishZipExport(const fs::path& destination, Result<Done> packed)
+{
+    bool cancelled = m_export->stop;
+    m_export.reset();
+    setBuildControls(false);
+    if (cancelled) {
+        setStatus("ZIP export cancelled.");
+        return;
+    }
+    if (!packed) {
+        setStatus("Could not export ZIP: " + packed.error());
+        return;
+    }
+    setStatus("Exported all local website files \u00B7 " + destination.string());
+    revealInFileViewer(destination);
+}
+
+void PageSourceWindow::cancelZipExport()
+{
+    if (m_export)
+        m_export->stop = true;
 }
 
 } // namespace qv

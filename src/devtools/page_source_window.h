@@ -67,16 +67,24 @@ public:
     const std::optional<std::filesystem::path>& sourceWorkspaceURL() const { return m_workspace; }
     const std::optional<std::string>& sourceWorkspacePageURL() const { return m_workspacePageURL; }
     bool buildingLocalCopy() const;
+    bool exportingZip() const;
+    void cancelZipExport();
     // Transfers of a running build still in flight.
     std::size_t localCopyTransfersInFlight() const;
     // Selects a row as a click would (none when out of range).
     void selectSourceRow(std::size_t row);
     SourceEditorPane& editor() { return m_editor; }
+    // Unsaved edits are saved, discarded or kept (the window stays) as the user answers.
+    bool mayCloseNow() override;
     Gtk::ColumnView& table() const { return *m_table; }
 
 private:
     struct LocalCopyBuild;
+    struct ZipExport;
 
+    // Asks `question` about unsaved edits; true when they were saved or discarded (or there
+    // are none), false when the user keeps them.
+    bool unsavedEditsSettled(const char* question, bool* discarded = nullptr);
     WebKitWebView* webView() const;
     void setStatus(const std::string& text);
     void reloadTable();
@@ -92,6 +100,8 @@ private:
     void finishLocalCopy(const std::filesystem::path& folder, const std::string& pageURL,
         const LocalCopyFailures& downloadFailures, const LocalCopyFailures& writeFailures);
     void setBuildControls(bool building);
+    void startZipExport(const std::filesystem::path& folder, const std::filesystem::path& destination);
+    void finishZipExport(const std::filesystem::path& destination, Result<Done> packed);
     Gtk::Widget* makeButtons();
 
     Gtk::ColumnView* m_table = nullptr;
@@ -115,6 +125,7 @@ private:
     // Tells callbacks still on their way whether the window is there to take them.
 
     std::unique_ptr<LocalCopyBuild> m_build;
+    std::unique_ptr<ZipExport> m_export;
     // Scripts, panels and the local copy that answer late find the window gone.
     Lifetime m_lifetime;
     TabService& m_tabs;

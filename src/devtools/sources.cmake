@@ -2,6 +2,7 @@
 list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/page_source_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local_copy_rules.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/local_copy_references.cpp
     ${CMAKE_CURRENT_LIST_DIR}/local_copy_cookies.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_console_rules.cpp
     ${CMAKE_CURRENT_LIST_DIR}/script_highlighting.cpp

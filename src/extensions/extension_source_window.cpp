@@ -115,18 +115,8 @@ void ExtensionSourceWindow::showExtension(
     const std::string& extensionID, const std::string& name, const std::filesystem::path& root)
 {
     // Edits of the file shown so far are not dropped without asking.
-    if (m_editor.dirty() && m_editor.boundFile()) {
-        AlertSpec alert { std::string(kSourceSaveQuestion),
-            m_editor.boundFile()->filename().string(),
-            { "Save Changes", "Discard Changes", "Cancel" } };
-        int answer = runModalAlert(gobj(), alert);
-        if (answer == SaveChanges) {
-            if (!writeExtensionSourceToURL(*m_editor.boundFile()))
-                return;
-        } else if (answer != DiscardChanges) {
-            return;
-        }
-    }
+    if (!unsavedEditsSettled())
+        return;
     m_extensionID = extensionID;
     m_root = root;
     ExtensionSourceListing listing = listExtensionSourceFiles(root);
@@ -278,6 +268,24 @@ void ExtensionSourceWindow::saveSelectedExtensionSource()
     }
     writeExtensionSourceToURL(file.value());
 }
+
+bool ExtensionSourceWindow::unsavedEditsSettled()
+{
+    if (!m_editor.dirty() || !m_editor.boundFile())
+        return true;
+    AlertSpec alert { std::string(kSourceSaveQuestion), m_editor.boundFile()->filename().string(),
+        { "Save Changes", "Discard Changes", "Cancel" } };
+    int answer = runModalAlert(gobj(), alert);
+    if (answer == SaveChanges)
+        return writeExtensionSourceToURL(*m_editor.boundFile());
+    if (answer == DiscardChanges) {
+        m_editor.discardEdits();
+        return true;
+    }
+    return false;
+}
+
+bool ExtensionSourceWindow::mayCloseNow() { return unsavedEditsSettled(); }
 
 void ExtensionSourceWindow::closedByUser()
 {

@@ -42,8 +42,13 @@ public:
     void selectRow(unsigned row);
     // Closing really closes this window: it leaves the window list at once.
     void closedByUser() override;
+    // Unsaved edits are saved, discarded or kept (the window stays) as the user answers.
+    bool mayCloseNow() override;
 
 private:
+    // Asks about unsaved edits of the bound file; true when they were saved or discarded (or
+    // there are none), false when the user keeps them.
+    bool unsavedEditsSettled();
     Gtk::Widget* makeTable();
     void setEditorText(const std::string& text);
     void setStatus(const std::string& text);

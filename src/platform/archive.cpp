@@ -155,7 +155,8 @@ Result<ZipExtractOutcome> extractZipArchive(
     return ZipExtractOutcome::Extracted;
 }
 
-Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& destination)
+Result<Done> writeZipArchiveOfFolder(
+    const fs::path& folder, const fs::path& destination, const ZipProgress& progress)
 {
     std::error_code ec;
     if (!fs::is_directory(folder, ec))
@@ -203,7 +204,10 @@ Result<Done> writeZipArchiveOfFolder(const fs::path& folder, const fs::path& des
     if (!writeHeader(top, AE_IFDIR, 0))
         return fail(archiveError(writer.get(), "cannot write the archive"));
     std::vector<char> buffer(64 * 1024);
+    std::size_t packed = 0;
     for (const fs::path& item : items) {
+        if (progress && !progress(packed++, items.size()))
+            return fail("cancelled");
         fs::path name = top / item.lexically_relative(base);
         // What was listed may have been swapped for a link since: never follow one.
         if (fs::is_directory(fs::symlink_status(item, ec))) {

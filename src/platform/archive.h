@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace qv {
@@ -28,9 +29,13 @@ enum class ZipExtractOutcome {
 Result<ZipExtractOutcome> extractZipArchive(const std::filesystem::path& archive,
     const std::filesystem::path& destination, const ZipExtractLimits& limits = {});
 
+// Told the items packed so far and their number after each one; false stops the packing.
+using ZipProgress = std::function<bool(std::size_t packed, std::size_t total)>;
+
 // Writes a ZIP of `folder` to `destination` whose one top-level folder is named like `folder`.
-// Links inside are not followed and not stored. The file appears only when it is complete.
-Result<Done> writeZipArchiveOfFolder(
-    const std::filesystem::path& folder, const std::filesystem::path& destination);
+// Links inside are not followed and not stored. The file appears only when it is complete;
+// stopped by the progress callback, nothing is left ("cancelled").
+Result<Done> writeZipArchiveOfFolder(const std::filesystem::path& folder,
+    const std::filesystem::path& destination, const ZipProgress& progress = {});
 
 } // namespace qv

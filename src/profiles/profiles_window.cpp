@@ -84,7 +84,11 @@ ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, TabServic
     set_child(*root);
 }
 
-ProfilesWindow::~ProfilesWindow() { m_lifetime.end(); }
+ProfilesWindow::~ProfilesWindow()
+{
+    m_lifetime.end();
+    m_storageImport.reset();
+}
 
 Gtk::Widget* ProfilesWindow::makeProfileList()
 {
@@ -174,6 +178,15 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
         engines.emplace_back(std::string(name));
     m_profileSearchEngineChoice = Gtk::make_managed<Gtk::DropDown>(engines);
     stack->append(*m_profileSearchEngineChoice);
+    // Any change the user makes to the fields is kept until saved or another profile is chosen.
+    auto edited = [this] {
+        if (!m_fillingSettings)
+            m_settingsEdited = true;
+    };
+    m_profileNameField->signal_changed().connect(edited);
+    m_profileUserAgentField->signal_changed().connect(edited);
+    m_profileUserAgentChoice->property_selected().signal_changed().connect(edited);
+    m_profileSearchEngineChoice->property_selected().signal_changed().connect(edited);
     stack->append(*secondaryLabel("Cookies, local storage, IndexedDB, and cache are isolated. "
                                   "Chrome/Firefox entries are sample strings; use Other for "
                                   "exact values. WebKit controls other fingerprint values."));
@@ -182,6 +195,7 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
 
     auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
         [this] { saveProfileSettings(); });
+    m_saveButton = save;
     save->add_css_class("suggested-action");
     save->set_halign(Gtk::Align::START);
     stack->append(*save);
@@ -272,11 +286,31 @@ namespace {
 
 } // namespace
 
+void ProfilesWindow::showAgain(const std::optional<ProfileID>& current)
+{
+    // Fields the user is editing stay as they are, with their profile selected.
+    if (m_settingsEdited && m_settingsProfile && m_profiles.profileForID(*m_settingsProfile)) {
+        reloadProfiles(m_settingsProfile);
+        return;
+    }
+    reloadProfiles(current);
+    profileSelectionDidChange();
+}
+
 void ProfilesWindow::profileSelectionDidChange()
 {
     const BrowserProfile* profile = selectedProfile();
-    if (!profile)
+    if (!profile) {
+        // The fields no longer belong to a selected profile: nothing can be saved into one.
+        m_settingsProfile.reset();
+        if (m_saveButton)
+            m_saveButton->set_sensitive(false);
         return;
+    }
+    m_settingsProfile = profile->id;
+    m_settingsEdited = false;
+    if (m_saveButton)
+        m_saveButton->set_sensitive(true);
     ProfileSettingsView view
         = profileSettingsView(*profile, m_profiles.profiles(), m_profiles.currentProfile());
     m_fillingSettings = true;
@@ -311,7 +345,8 @@ void ProfilesWindow::renameProfile()
 void ProfilesWindow::saveProfileSettings()
 {
     const BrowserProfile* profile = selectedProfile();
-    if (!profile)
+    // The fields are saved only into the profile they were filled from.
+    if (!profile || profile->id != m_settingsProfile)
         return;
     ProfileID id = profile->id;
     m_profiles.saveProfileSettings(
@@ -320,6 +355,7 @@ void ProfilesWindow::saveProfileSettings()
             m_profileUserAgentField->get_text().raw(),
             choiceTitle(kSearchEngines, *m_profileSearchEngineChoice)));
     reloadProfiles(id);
+    m_settingsEdited = false;
     setStatus(std::string(kProfileSavedStatus));
 }
 
@@ -369,6 +405,9 @@ void ProfilesWindow::currentProfileDidChange()
         selected = profiles.empty() ? std::nullopt : std::optional(profiles.front().id);
     }
     reloadProfiles(selected);
+    // Another profile selected in the fields' place: they show that one now.
+    if (selected != m_settingsProfile)
+        profileSelectionDidChange();
 }
 
 } // namespace qv

@@ -10,11 +10,13 @@
 
 #include <webkit/webkit.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qv {
@@ -35,6 +37,9 @@ public:
     std::optional<ProfileID> selectedProfileID() const;
     // Fills the settings pane from the selected profile and resets the storage section.
     void profileSelectionDidChange();
+    // The window is shown again: the list is reloaded and the current profile filled in,
+    // unless the user has unsaved edits in the fields.
+    void showAgain(const std::optional<ProfileID>& current);
 
     // The window's actions.
     void createProfile();
@@ -51,7 +56,10 @@ public:
     void deleteSelectedProfileStorage();
     void exportSelectedProfileStorage();
     void importProfileStorageFiles();
+    // Reads the files (folders searched) off the main loop with progress, then imports them.
     void importProfileStorageURLs(const std::vector<std::filesystem::path>& urls);
+    void cancelStorageImport();
+    bool importingStorage() const { return m_storageImport != nullptr; }
 
     // Controls, for tests and the controller.
     Gtk::ColumnView* profilesTable() const { return m_profilesTable; }
@@ -113,6 +121,10 @@ private:
     Gtk::Label* m_profileCurrentLabel = nullptr;
     bool m_reloadingProfiles = false;
     bool m_fillingSettings = false;
+    bool m_settingsEdited = false;
+    // The profile whose settings the fields show; Save Changes writes only into it.
+    std::optional<ProfileID> m_settingsProfile;
+    Gtk::Button* m_saveButton = nullptr;
 
     Gtk::DropDown* m_storageWebsiteChoice = nullptr;
     Glib::RefPtr<Gtk::StringList> m_storageWebsites;
@@ -129,6 +141,28 @@ private:
     bool m_rebuildingWebsites = false;
     bool m_reloadingStorage = false;
     // A read answer is used only when it is the latest.
+    // A running import: its worker, how far it is and whether it must stop.
+    struct StorageImportJob {
+        std::thread worker;
+        std::atomic<bool> stop { false };
+        std::atomic<size_t> read { 0 };
+        std::atomic<size_t> total { 0 };
+        sigc::connection ticker;
+
+        ~StorageImportJob()
+        {
+            stop = true;
+            ticker.disconnect();
+            if (worker.joinable())
+                worker.join();
+        }
+    };
+    void finishStorageImport(StorageImport import);
+    void watchStorageWebsiteChosenAgain();
+    std::unique_ptr<StorageImportJob> m_storageImport;
+    Gtk::Box* m_storageImportRow = nullptr;
+    Gtk::ProgressBar* m_storageImportProgress = nullptr;
+    bool m_storageChoiceChanged = false;
     unsigned m_storageReadGeneration = 0;
     unsigned m_storageReadsFinished = 0;
     // Page scripts and panels that answer late find the window gone.

@@ -33,10 +33,17 @@ Gtk::Widget* ProfilesWindow::makeStorageSection()
         = Gtk::StringList::create({ Glib::ustring(std::string(kChooseWebsiteTitle)) });
     m_storageWebsiteChoice = Gtk::make_managed<Gtk::DropDown>(m_storageWebsites);
     m_storageWebsiteChoice->property_selected().signal_changed().connect([this] {
+        m_storageChoiceChanged = true;
         if (!m_rebuildingWebsites)
             refreshProfileStorage();
     });
-    section->append(*m_storageWebsiteChoice);
+    watchStorageWebsiteChosenAgain();
+    auto* websiteRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 6);
+    m_storageWebsiteChoice->set_hexpand(true);
+    websiteRow->append(*m_storageWebsiteChoice);
+    websiteRow->append(*profileActionButton("Reload", "view-refresh-symbolic",
+        "Read the website’s keys again", [this] { refreshProfileStorage(); }));
+    section->append(*websiteRow);
 
     m_storageRows = Gtk::StringList::create({});
     m_storageSelection = Gtk::MultiSelection::create(m_storageRows);
@@ -127,6 +134,16 @@ Gtk::Widget* ProfilesWindow::makeStorageSection()
     buttons->append(*profileActionButton("Import Files\u2026", "document-open-symbolic",
         "Import storage keys", [this] { importProfileStorageFiles(); }));
     section->append(*buttons);
+
+    m_storageImportRow = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_storageImportProgress = Gtk::make_managed<Gtk::ProgressBar>();
+    m_storageImportProgress->set_hexpand(true);
+    m_storageImportProgress->set_valign(Gtk::Align::CENTER);
+    m_storageImportRow->append(*m_storageImportProgress);
+    m_storageImportRow->append(*profileActionButton("Cancel Import", "process-stop-symbolic",
+        "Cancel the import", [this] { cancelStorageImport(); }));
+    m_storageImportRow->set_visible(false);
+    section->append(*m_storageImportRow);
 
     m_storageStatus = Gtk::make_managed<Gtk::Label>(std::string(kStorageIdleStatus));
     m_storageStatus->set_xalign(0);
@@ -388,9 +405,79 @@ void ProfilesWindow::importProfileStorageFiles()
         });
 }
 
+// ---- Importing files, off the main loop ----
+
+namespace {
+
+struct StorageImportResult {
+    Lifetime::Token alive;
+    ProfilesWindow* window = nullptr;
+    StorageImport import;
+};
+
+} // namespace
+
 void ProfilesWindow::importProfileStorageURLs(const std::vector<std::filesystem::path>& urls)
 {
-    StorageImport import = readStorageImportFiles(storageImportFiles(urls));
+    if (m_storageImport)
+        return;
+    // Walking folders and reading every file can take long: a worker does it while the
+    // window shows its progress and can stop it.
+    m_storageImport = std::make_unique<StorageImportJob>();
+    StorageImportJob& job = *m_storageImport;
+    m_storageImportProgress->set_fraction(0);
+    m_storageImportRow->set_visible(true);
+    setStorageStatus(storageImportProgressStatus(0, 0));
+    job.ticker = Glib::signal_timeout().connect(
+        [this] {
+            size_t total = m_storageImport->total;
+            size_t read = m_storageImport->read;
+            setStorageStatus(storageImportProgressStatus(read, total));
+            if (total)
+                m_storageImportProgress->set_fraction(static_cast<double>(read) / total);
+            return true;
+        },
+        100);
+    auto result = std::make_unique<StorageImportResult>();
+    result->alive = m_lifetime.token();
+    result->window = this;
+    job.worker = std::thread([&job, urls, result = result.release()] {
+        std::vector<std::filesystem::path> files;
+        if (!job.stop)
+            files = storageImportFiles(urls);
+        result->import = readStorageImportFiles(files, [&job](size_t read, size_t total) {
+            job.read = read;
+            job.total = total;
+            return !job.stop.load();
+        });
+        if (job.stop)
+            result->import.cancelled = true;
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            +[](gpointer data) -> gboolean {
+                std::unique_ptr<StorageImportResult> done(static_cast<StorageImportResult*>(data));
+                if (!done->alive.expired() && done->window->m_storageImport)
+                    done->window->finishStorageImport(std::move(done->import));
+                return G_SOURCE_REMOVE;
+            },
+            result, nullptr);
+    });
+}
+
+void ProfilesWindow::cancelStorageImport()
+{
+    if (m_storageImport)
+        m_storageImport->stop = true;
+}
+
+void ProfilesWindow::finishStorageImport(StorageImport import)
+{
+    m_storageImport.reset();
+    m_storageImportRow->set_visible(false);
+    if (import.cancelled) {
+        setStorageStatus(std::string(kStorageImportCancelledStatus));
+        return;
+    }
     auto id = selectedProfileID();
     if (!id || !m_storageSelectedWebsite || import.entries.empty()) {
         setStorageStatus(storageNothingImportedStatus(import.lastError));
@@ -407,6 +494,37 @@ void ProfilesWindow::importProfileStorageURLs(const std::vector<std::filesystem:
                 ok ? storageImportedStatus(count, origin) : storageImportFailedStatus(text));
             refreshProfileStorage();
         });
+}
+
+void ProfilesWindow::watchStorageWebsiteChosenAgain()
+{
+    // Choosing the website already chosen changes nothing the drop-down reports; its list
+    // still tells which row the user picked, and picking the same one reads it again.
+    std::vector<GtkWidget*> pending { GTK_WIDGET(m_storageWebsiteChoice->gobj()) };
+    while (!pending.empty()) {
+        GtkWidget* widget = pending.back();
+        pending.pop_back();
+        if (GTK_IS_POPOVER(widget)) {
+            g_signal_connect(widget, "show",
+                G_CALLBACK(+[](GtkWidget*, gpointer self) {
+                    static_cast<ProfilesWindow*>(self)->m_storageChoiceChanged = false;
+                }),
+                this);
+        }
+        if (GTK_IS_LIST_VIEW(widget)) {
+            g_signal_connect(widget, "activate",
+                G_CALLBACK(+[](GtkListView*, guint, gpointer self) {
+                    auto* window = static_cast<ProfilesWindow*>(self);
+                    if (!window->m_storageChoiceChanged)
+                        window->refreshProfileStorage();
+                }),
+                this);
+            return;
+        }
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+             child = gtk_widget_get_next_sibling(child))
+            pending.push_back(child);
+    }
 }
 
 bool ProfilesWindow::acceptStorageDrop(const Glib::ValueBase& value)

@@ -429,11 +429,23 @@ std::vector<fs::path> storageImportFiles(const std::vector<fs::path>& dropped)
     return files;
 }
 
-StorageImport readStorageImportFiles(const std::vector<fs::path>& files)
+std::string storageImportProgressStatus(size_t read, size_t total)
+{
+    return "Reading files to import \u00B7 " + std::to_string(read) + "/" + std::to_string(total);
+}
+
+StorageImport readStorageImportFiles(
+    const std::vector<fs::path>& files, const StorageImportProgress& progress)
 {
     std::map<std::string, std::string> merged;
     StorageImport result;
+    size_t done = 0;
     for (const auto& file : files) {
+        if (progress && !progress(done++, files.size())) {
+            result.entries.clear();
+            result.cancelled = true;
+            return result;
+        }
         std::string name = fileNameOf(file);
         // The chooser may name a link, which is read as the file it points to; listing a
         // folder leaves links out.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -186,9 +187,18 @@ struct StorageImport {
     std::vector<StorageEntry> entries; // sorted; a later file wins for a repeated key
     // The failure of the last file read when no later one succeeded.
     std::optional<std::string> lastError;
+    bool cancelled = false; // stopped by the progress callback: nothing to import
 };
 
-StorageImport readStorageImportFiles(const std::vector<std::filesystem::path>& files);
+// Told the files read so far and their number before each file; false stops the reading.
+using StorageImportProgress = std::function<bool(size_t read, size_t total)>;
+
+StorageImport readStorageImportFiles(
+    const std::vector<std::filesystem::path>& files, const StorageImportProgress& progress = {});
+
+// "Reading files to import · <read>/<total>"
+std::string storageImportProgressStatus(size_t read, size_t total);
+inline constexpr std::string_view kStorageImportCancelledStatus = "Import cancelled.";
 
 std::string storageImportedStatus(size_t count, std::string_view origin);
 std::string storageImportFailedStatus(std::string_view reason);

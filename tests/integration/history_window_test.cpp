@@ -5,6 +5,9 @@
 #include "base/json_text.h"
 #include "history/history_window.h"
 
+#include <gdk/x11/gdkx.h>
+
+#include <cstdlib>
 #include <fstream>
 
 namespace qv::test {
@@ -62,6 +65,26 @@ protected:
     // The row showing visit i (the newest is row 0).
     size_t rowOf(int visit, int count) { return static_cast<size_t>(count - 1 - visit); }
 };
+
+TEST_F(HistoryWindowTest, ControlASelectsEveryRowAndEscapeCloses)
+{
+    launchWithVisits(3);
+    HistoryWindow& w = window();
+    ASSERT_TRUE(waitUntil([&] { return w.get_visible() && w.get_surface(); }));
+    w.table().grab_focus();
+    // Real key presses, through the application's shortcuts as a user's would go.
+    auto press = [&](const char* keys) {
+        std::string window = std::to_string(gdk_x11_surface_get_xid(w.get_surface()->gobj()));
+        std::string command = "xdotool windowraise " + window + " windowfocus --sync " + window
+            + " key --clearmodifiers " + keys;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    };
+    press("ctrl+a");
+    EXPECT_TRUE(waitUntil([&] { return w.selectedRows().size() == 3; }))
+        << w.selectedRows().size();
+    press("Escape");
+    EXPECT_TRUE(waitUntil([&] { return !w.get_visible(); }));
+}
 
 TEST_F(HistoryWindowTest, ListsNewestFirstAndFollowsNewVisits)
 {

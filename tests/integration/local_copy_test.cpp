@@ -128,6 +128,88 @@ TEST_F(LocalCopy, CopyOpensWithTheServerStoppedAndEveryResourceLocal)
         "\"rgb(1, 2, 3)\"");
 }
 
+TEST_F(LocalCopy, WhatFilesNameIsCopiedAndOpensWithNothingFetched)
+{
+    // Style-sheet images, an @import, a srcset candidate the page did not choose and a chain
+    // of modules, some of which the page never loaded before the copy.
+    TestServer& s = *m_server;
+    s.route("/mod/index.html",
+        { 200, "text/html; charset=utf-8",
+            "<!doctype html><html><head><title>Modules</title>"
+            "<link rel=\"stylesheet\" href=\"css/site.css?v=1\"></head><body>"
+            "<h1 id=\"title\">Hi</h1><div id=\"later\"></div>"
+            "<img id=\"pic\" src=\"img/one.png\" srcset=\"img/one.png 1x, img/two.png 4x\">"
+            "<script type=\"module\" src=\"js/main.js\"></script></body></html>",
+            {} });
+    s.route("/mod/css/site.css",
+        { 200, "text/css",
+            "@import \"parts/extra.css\";\n"
+            "#later.on { background-image: url(../img/hidden.png); }\n",
+            {} });
+    s.route("/mod/css/parts/extra.css",
+        { 200, "text/css", "h1 { color: rgb(4, 5, 6); background-image: url('/mod/img/bg.png'); }",
+            {} });
+    s.route("/mod/js/main.js",
+        { 200, "application/javascript",
+            "import { tag } from './lib/util.js';\ndocument.body.dataset.tag = tag;\n"
+            "window.loadLazy = () => import('./lib/lazy.js').then(m => {"
+            " document.body.dataset.lazy = m.lazy; });\n",
+            {} });
+    s.route("/mod/js/lib/util.js",
+        { 200, "application/javascript", "export { deep as tag } from '/mod/shared/deep.js';", {} });
+    s.route("/mod/shared/deep.js",
+        { 200, "application/javascript", "export const deep = 'deep';", {} });
+    s.route("/mod/js/lib/lazy.js",
+        { 200, "application/javascript", "export const lazy = 'lazy';", {} });
+    for (const char* name : { "one", "two", "bg", "hidden" })
+        s.route(std::string("/mod/img/") + name + ".png", { 200, "image/png", tinyPNG(), {} });
+    submitAddress(s.url("/mod/index.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), s.url("/mod/index.html")));
+    ASSERT_TRUE(waitUntil(
+        [&] { return evaluate(selectedView(), "document.body.dataset.tag") == "\"deep\""; }));
+    ASSERT_EQ(s.requestCount("/mod/js/lib/lazy.js"), 0);
+    ASSERT_EQ(s.requestCount("/mod/img/hidden.png"), 0);
+    PageSourceWindow& window = openEditor();
+    window.buildLocalSourceCopy();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Local copy ready", 0) == 0; },
+        std::chrono::seconds(40)))
+        << window.status();
+    // Every module the chain names is in the copy, each specifier relative to its importer.
+    const fs::path copy = copyFolder(window);
+    EXPECT_EQ(read(copy / "mod/js/lib/util.js"), "export { deep as tag } from '../../shared/deep.js';");
+    EXPECT_EQ(read(copy / "mod/shared/deep.js"), "export const deep = 'deep';");
+    EXPECT_NE(read(copy / "mod/js/main.js").find("import('./lib/lazy.js')"), std::string::npos);
+    EXPECT_EQ(read(copy / "mod/js/lib/lazy.js"), "export const lazy = 'lazy';");
+    EXPECT_EQ(read(copy / "mod/img/hidden.png"), tinyPNG());
+
+    const std::size_t served = s.requestLog().size();
+    window.previewLocalSourceCopy();
+    ASSERT_TRUE(waitForLoad(selectedView(), "file://"));
+    // The style sheet with its query and the sheet it imports come from the copy.
+    ASSERT_TRUE(waitUntil([&] {
+        return evaluate(selectedView(), "getComputedStyle(document.getElementById('title')).color")
+            == "\"rgb(4, 5, 6)\"";
+    })) << evaluate(selectedView(), "document.documentElement.outerHTML");
+    evaluate(selectedView(), "document.getElementById('later').classList.add('on')");
+    // Each image the copy's style sheets and srcset name loads from a file of the copy.
+    evaluate(selectedView(),
+        "window.loaded = [];"
+        "const pic = document.getElementById('pic');"
+        "const urls = [getComputedStyle(document.getElementById('title')).backgroundImage,"
+        " getComputedStyle(document.getElementById('later')).backgroundImage]"
+        " .map(v => v.slice(5, -2));"
+        "urls.push(new URL(pic.getAttribute('srcset').split(',')[1].trim().split(' ')[0],"
+        " location.href).href);"
+        "urls.forEach((url, k) => { const i = new Image();"
+        " i.onload = () => loaded[k] = url.startsWith('file:') && i.naturalWidth > 0;"
+        " i.onerror = () => loaded[k] = url; i.src = url; });");
+    EXPECT_TRUE(waitUntil([&] {
+        return evaluate(selectedView(), "Object.keys(loaded).length === 3") == "true";
+    }));
+    EXPECT_EQ(evaluate(selectedView(), "JSON.stringify(loaded)"), "\"[true,true,true]\"");
+    EXPECT_EQ(s.requestLog().size(), served);
+}
+
 TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
 {
     PageSourceWindow& window = buildCopy();

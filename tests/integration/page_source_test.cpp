@@ -1,6 +1,8 @@
 // The page source editor against a live page: listing, loading, applying and refusing.
 #include "support/source_site_fixture.h"
 
+#include "platform/alerts.h"
+
 namespace qv::test {
 
 namespace {
@@ -61,6 +63,43 @@ TEST_F(PageSource, AppliedStyleSheetEditChangesTheLivePage)
             == "\"rgb(0, 128, 0)\"";
     }));
     EXPECT_EQ(evaluate(selectedView(), kOverrideCount), "1");
+}
+
+TEST_F(PageSource, ClosingWithUnsavedEditsAsksFirst)
+{
+    serveSite();
+    openSite();
+    PageSourceWindow& window = openEditor();
+    window.selectSourceRow(*rowOf(window, "/site/css/main.css"));
+    window.loadSelectedSource();
+    ASSERT_TRUE(waitUntil([&] { return window.status().rfind("Loaded ", 0) == 0; }))
+        << window.status();
+    window.editor().textView().get_buffer()->set_text("h1 { color: red; }");
+    std::vector<AlertSpec> asked;
+    int answer = 2; // "Cancel"
+    setAlertResponder([&](const AlertSpec& alert) -> std::optional<int> {
+        asked.push_back(alert);
+        return answer;
+    });
+    window.close();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].messageText, "Save your local edits before closing?");
+    EXPECT_EQ(asked[0].buttons,
+        (std::vector<std::string> { "Save Changes", "Discard Changes", "Cancel" }));
+    EXPECT_TRUE(window.get_visible());
+    EXPECT_EQ(window.editor().text(), "h1 { color: red; }");
+
+    answer = 1; // "Discard Changes"
+    window.close();
+    setAlertResponder(nullptr);
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_FALSE(window.get_visible());
+    EXPECT_FALSE(window.editorState().dirty);
+    EXPECT_FALSE(window.editorState().loaded);
+    // Nothing left to ask about: it closes at once next time.
+    window.showInFront();
+    window.close();
+    EXPECT_EQ(asked.size(), 2u);
 }
 
 TEST_F(PageSource, ApplyRefusesWhenNothingIsLoaded)
