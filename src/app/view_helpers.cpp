@@ -228,4 +228,26 @@ Gtk::Button* titledSymbolButton(const std::string& title, const std::string& sym
     return button;
 }
 
+
+Gtk::Widget* scrollingTablePanel(Gtk::Widget& table)
+{
+    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
+    scroller->set_child(table);
+    scroller->set_vexpand(true);
+    scroller->set_hexpand(true);
+    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
+    panel->set_vexpand(true);
+    return panel;
+}
+
+bool controlKeyHeld()
+{
+    auto display = Gdk::Display::get_default();
+    auto seat = display ? display->get_default_seat() : nullptr;
+    auto keyboard = seat ? seat->get_keyboard() : nullptr;
+    return keyboard
+        && (keyboard->get_modifier_state() & Gdk::ModifierType::CONTROL_MASK) == Gdk::ModifierType::CONTROL_MASK;
+}
+
 } // namespace qv

@@ -52,6 +52,10 @@ void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol);
 Gtk::Widget* roundedCardWithContent(Gtk::Widget& content);
 // The rounded panel (radius 13) that holds a window's table, inset by 8.
 Gtk::Widget* roundedPanelWithContent(Gtk::Widget& content);
+// A table in a scrolled, rounded panel that takes the window's spare room.
+Gtk::Widget* scrollingTablePanel(Gtk::Widget& table);
+// The Control key is down now (a menu item or a row chosen with it opens in the background).
+bool controlKeyHeld();
 
 // A label in the secondary text colour at the given size in points (0 keeps the default).
 Gtk::Label* dimLabel(const std::string& text, int points = 0);

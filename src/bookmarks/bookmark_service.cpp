@@ -34,16 +34,6 @@ namespace {
             .count();
     }
 
-    // The Control key held while a menu item is chosen opens it behind the selected tab.
-    bool controlKeyHeld()
-    {
-        auto display = Gdk::Display::get_default();
-        auto seat = display ? display->get_default_seat() : nullptr;
-        auto keyboard = seat ? seat->get_keyboard() : nullptr;
-        return keyboard
-            && (keyboard->get_modifier_state() & Gdk::ModifierType::CONTROL_MASK)
-            == Gdk::ModifierType::CONTROL_MASK;
-    }
 
     // A menu label: short, one line, and with its underscores shown rather than taken as
     // mnemonics.

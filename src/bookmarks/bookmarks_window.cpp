@@ -68,15 +68,6 @@ namespace {
     };
     using BookmarkRowDragValue = Glib::Value<BookmarkRowDrag>;
 
-    bool controlHeldNow()
-    {
-        auto display = Gdk::Display::get_default();
-        auto seat = display ? display->get_default_seat() : nullptr;
-        auto keyboard = seat ? seat->get_keyboard() : nullptr;
-        return keyboard
-            && (keyboard->get_modifier_state() & Gdk::ModifierType::CONTROL_MASK)
-            == Gdk::ModifierType::CONTROL_MASK;
-    }
 
 } // namespace
 
@@ -124,7 +115,7 @@ BookmarksWindow::BookmarksWindow(Shell& shell, BookmarkService& bookmarks)
     addColumn("Address", 300, kAddressColumn);
     addColumn("Folder", 150, kFolderColumn);
     addColumn("Tags", 120, kTagsColumn);
-    m_table->signal_activate().connect([this](guint) { openSelected(controlHeldNow()); });
+    m_table->signal_activate().connect([this](guint) { openSelected(controlKeyHeld()); });
     auto keys = Gtk::EventControllerKey::create();
     keys->signal_key_pressed().connect(
         [this](guint key, guint, Gdk::ModifierType) {
@@ -136,14 +127,7 @@ BookmarksWindow::BookmarksWindow(Shell& shell, BookmarkService& bookmarks)
         false);
     m_table->add_controller(keys);
 
-    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
-    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
-    scroller->set_child(*m_table);
-    scroller->set_vexpand(true);
-    scroller->set_hexpand(true);
-    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
-    panel->set_vexpand(true);
-    content->append(*panel);
+    content->append(*scrollingTablePanel(*m_table));
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     buttons->set_margin_top(12);

@@ -176,14 +176,7 @@ HistoryWindow::HistoryWindow(
     // Double-click or Return on a row.
     m_table->signal_activate().connect([this](guint) { openSelected(); });
 
-    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
-    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
-    scroller->set_child(*m_table);
-    scroller->set_vexpand(true);
-    scroller->set_hexpand(true);
-    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
-    panel->set_vexpand(true);
-    content->append(*panel);
+    content->append(*scrollingTablePanel(*m_table));
 
     auto* buttons = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
     buttons->set_margin_top(12);

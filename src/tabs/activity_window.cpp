@@ -109,14 +109,7 @@ ActivityWindow::ActivityWindow(Shell& shell, TabService& tabs, ProfileService& p
     addColumn("", 100, Column::Open);
     addColumn("", 120, Column::Close);
 
-    auto* scroller = Gtk::make_managed<Gtk::ScrolledWindow>();
-    scroller->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::ALWAYS);
-    scroller->set_child(*m_table);
-    scroller->set_vexpand(true);
-    scroller->set_hexpand(true);
-    Gtk::Widget* panel = roundedPanelWithContent(*scroller);
-    panel->set_vexpand(true);
-    content->append(*panel);
+    content->append(*scrollingTablePanel(*m_table));
 
     auto* controls = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 10);
     controls->set_margin_top(12);
