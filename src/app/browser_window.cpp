@@ -92,6 +92,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_requestField->set_margin_start(14);
     m_requestField->set_margin_end(12);
     m_requestField->add_css_class("qv-address");
+    setAccessibleLabel(*m_requestField, "Address");
     m_requestField->signal_activate().connect([&navigation] { navigation.openRequest(); });
     m_requestField->signal_changed().connect([&navigation] { navigation.controlTextDidChange(); });
     capsule->append(*m_requestField);

@@ -204,6 +204,8 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool da
         std::string shown = displayedTabTitle(tab.title());
         item.label->set_text(shown);
         item.title->set_tooltip_text(shown);
+        // A screen reader names the tab by its page, not by the widget's class.
+        setAccessibleLabel(*item.title, shown);
         item.titleShown = tab.title();
     }
     if (!item.shown || item.faviconShown != tab.favicon()) {
