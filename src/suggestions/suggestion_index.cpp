@@ -193,12 +193,10 @@ std::optional<std::int64_t> secondsFromHistoryTime(std::string_view time)
     return daysFromCivil(*y, *mo, *d) * 86400 + *h * 3600 + *mi * 60 + *s;
 }
 
-std::string suggestionSearchText(std::string_view url, std::string_view title, size_t* hostLength)
+std::string suggestionSearchText(std::string_view url, std::string_view title)
 {
     std::string_view address = withoutSchemeAndWWW(url.substr(0, kMaxIndexedURL));
     std::string text = lowered(address);
-    if (hostLength)
-        *hostLength = std::min(text.find_first_of("/?#"), text.size());
     text += kTitleSeparator;
     text += lowered(title.substr(0, kMaxIndexedTitle));
     return text;
@@ -224,24 +222,7 @@ namespace {
 SuggestionIndex::SuggestionIndex() = default;
 SuggestionIndex::~SuggestionIndex() = default;
 SuggestionIndex::SuggestionIndex(SuggestionIndex&&) noexcept = default;
-SuggestionIndex& SuggestionIndex::operator=(SuggestionIndex&& other) noexcept
-{
-    if (this == &other)
-        return *this;
-    m_entries = std::move(other.m_entries);
-    m_text = std::move(other.m_text);
-    m_caps = std::move(other.m_caps);
-    m_prefixes = std::move(other.m_prefixes);
-    m_order = std::move(other.m_order);
-    m_orderReady = other.m_orderReady;
-    m_slots = std::move(other.m_slots);
-    m_usedSlots = other.m_usedSlots;
-    m_deadEntries = other.m_deadEntries;
-    m_wastedBytes = other.m_wastedBytes;
-    m_hosts = std::move(other.m_hosts);
-    changed();
-    return *this;
-}
+SuggestionIndex& SuggestionIndex::operator=(SuggestionIndex&&) noexcept = default;
 
 std::string_view SuggestionIndex::textOf(const Entry& entry) const
 {

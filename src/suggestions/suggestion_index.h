@@ -72,8 +72,8 @@ struct SuggestionBookmark {
 std::optional<std::int64_t> secondsFromHistoryTime(std::string_view time);
 
 // The lower-case text an address and title are searched in: the address without scheme and
-// leading "www.", a separator, the title. hostLength is the host's length at its start.
-std::string suggestionSearchText(std::string_view url, std::string_view title, size_t* hostLength = nullptr);
+// leading "www.", a separator, the title.
+std::string suggestionSearchText(std::string_view url, std::string_view title);
 
 // The visited addresses and the bookmarks, one entry per address. Each is kept once, as the
 // lower-case text it is searched in, with where its capital letters were and which scheme it
