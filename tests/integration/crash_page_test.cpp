@@ -83,6 +83,12 @@ protected:
     {
         writeDefaults(Json::object());
         launch();
+        // Every process the launch needs is up before new ones are told apart: the launch
+        // tab's page has started and settled.
+        ASSERT_TRUE(waitUntil([&] {
+            WebKitWebView* view = selectedView();
+            return view && !uriOf(view).empty() && !webkit_web_view_is_loading(view);
+        }));
     }
 
     // The title the strip shows for the view's tab.
