@@ -54,7 +54,7 @@ void BrowserController::showDownloads()
 void BrowserController::showProfiles()
 {
     ProfilesWindow& window = madeOnce(m_profilesWindow,
-        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs); });
+        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs, *m_contentBlocking); });
     window.showAgain(m_profiles->currentProfile());
     window.showInFront();
 }

@@ -12,7 +12,8 @@ namespace qv {
 bool operator==(const BrowserProfile& a, const BrowserProfile& b)
 {
     return a.id == b.id && a.name == b.name && a.userAgent == b.userAgent
-        && a.searchEngine == b.searchEngine && a.extra == b.extra;
+        && a.searchEngine == b.searchEngine && a.contentBlockers == b.contentBlockers
+        && a.extra == b.extra;
 }
 
 BrowserProfile builtInProfile()
@@ -92,6 +93,12 @@ std::optional<BrowserProfile> profileFromJson(const Json& value)
     profile.searchEngine
         = engine != value.end() && engine->is_string() ? engine->get<std::string>() : "";
     profile.extra.erase("searchEngine");
+    if (auto lists = value.find("contentBlockers"); lists != value.end() && lists->is_array()
+        && std::all_of(lists->begin(), lists->end(), [](const Json& id) { return id.is_string(); })) {
+        for (const Json& id : *lists)
+            profile.contentBlockers.push_back(id.get<std::string>());
+        profile.extra.erase("contentBlockers");
+    }
     return profile;
 }
 
@@ -103,6 +110,12 @@ Json profileToJson(const BrowserProfile& profile)
     if (profile.userAgent)
         value["userAgent"] = sanitizeUtf8(*profile.userAgent);
     value["searchEngine"] = sanitizeUtf8(profile.searchEngine);
+    // Absent when empty, as older builds stored it.
+    if (!profile.contentBlockers.empty()) {
+        value["contentBlockers"] = Json::array();
+        for (const std::string& id : profile.contentBlockers)
+            value["contentBlockers"].push_back(sanitizeUtf8(id));
+    }
     return value;
 }
 

@@ -45,7 +45,10 @@ struct BrowserProfile {
     // Missing for a stored non-default profile that never had one; it behaves as "".
     std::optional<std::string> userAgent;
     std::string searchEngine { kDefaultSearchEngine };
-    // Every other stored key (including a "userAgent" that is not a string), written back as is.
+    // Identifiers of the content-blocker lists the profile uses ("contentBlockers").
+    std::vector<std::string> contentBlockers;
+    // Every other stored key (including a "userAgent" or "contentBlockers" of the wrong type),
+    // written back as is.
     Json extra = Json::object();
 
     // The User-Agent to set on a web view, or "" for WebKit's own.
