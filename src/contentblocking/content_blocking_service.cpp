@@ -9,6 +9,7 @@
 #include "base/uuid.h"
 #include "contentblocking/content_blocking_button.h"
 #include "contentblocking/filter_list_converter.h"
+#include "platform/log.h"
 #include "platform/storage_locations.h"
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"

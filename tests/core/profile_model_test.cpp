@@ -138,7 +138,7 @@ TEST(ProfileRepair, CurrentProfileNamingNoProfileFallsBackToDefault)
 TEST(ProfileRepair, OtherKeysAreKeptThroughTheStoredForm)
 {
     std::string stored = R"([{"id": "default", "name": "D", "userAgent": "", "searchEngine":
-        "Yahoo", "colour": "red", "extra": {"a": [1, 2]}}])";
+        "Yahoo", "colour": "red", "extra": {"a": [1, 2]}, "contentBlockers": ["A", 1]}])";
     RepairedProfiles result = repair(stored.c_str(), "\"default\"");
     Json saved = profilesToJson(result.profiles);
     EXPECT_EQ(saved, *parseJson(stored));
@@ -187,6 +187,7 @@ TEST(ProfileModel, StoredFormRoundTrips)
     profile.userAgent = std::string(kChromeUserAgent);
     profile.searchEngine = "DuckDuckGo";
     profile.extra["pinned"] = true;
+    profile.contentBlockers = { "0A1B2C3D-0000-4000-8000-000000000001" };
     auto back = profileFromJson(profileToJson(profile));
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(*back, profile);
@@ -194,6 +195,8 @@ TEST(ProfileModel, StoredFormRoundTrips)
     EXPECT_EQ(json["id"], profile.id);
     EXPECT_EQ(json["name"], "Caf\xC3\xA9");
     EXPECT_EQ(json["searchEngine"], "DuckDuckGo");
+    EXPECT_EQ(json["contentBlockers"], Json::array({ "0A1B2C3D-0000-4000-8000-000000000001" }));
+    EXPECT_FALSE(profileToJson(makeNewProfile()).contains("contentBlockers"));
 }
 
 TEST(ProfileModel, StoredFormNeverCarriesInvalidUtf8)

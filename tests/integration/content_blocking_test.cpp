@@ -4,6 +4,7 @@
 #include "support/browser_fixture.h"
 
 #include "base/atomic_file.h"
+#include "platform/storage_locations.h"
 #include "contentblocking/content_blocking_button.h"
 #include "contentblocking/content_blocking_section.h"
 #include "contentblocking/content_blocking_service.h"
