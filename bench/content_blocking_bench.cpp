@@ -3,7 +3,8 @@
 // the list and a later launch's load of the compiled list, each launch a process of its own.
 // The list is made the way the browser makes one: filter text through the converter, the
 // engine's store at a path, the filter on the view's content manager. No rule matches the page,
-// so every request is checked and none is spared. Run under a display (Xvfb).
+// so every request is checked and none is spared. Run under a display (Xvfb); QV_BENCH_FRAMES=n
+// makes n of the subresources frames.
 #include "bench_home.h"
 #include "main_loop.h"
 
@@ -31,7 +32,7 @@ using qv::bench::waitUntil;
 
 constexpr int kRules = 50000;
 constexpr int kSubresources = 100;
-constexpr int kRounds = 15;
+constexpr int kRounds = 25;
 constexpr int kLaterLaunches = 5;
 constexpr const char* kListID = "bench-list";
 
@@ -106,13 +107,20 @@ void serve(SoupServer*, SoupServerMessage* message, const char* path, GHashTable
     std::string body;
     if (p == "/page") {
         body = "<!doctype html><title>Page</title><link rel=stylesheet href=/r/base.css>";
+        // Images, scripts and style sheets in turn; QV_BENCH_FRAMES of them frames instead, each
+        // a document of its own that takes the list's element hiding too.
+        const char* framesText = std::getenv("QV_BENCH_FRAMES");
+        int frames = framesText ? std::atoi(framesText) : 0;
         for (int i = 0; i < kSubresources; ++i) {
             std::string n = std::to_string(i);
-            switch (i % 4) {
+            if (i < frames) {
+                body += "<iframe src=/r/frame" + n + ".html width=8 height=8></iframe>";
+                continue;
+            }
+            switch (i % 3) {
             case 0: body += "<img src=/r/image" + n + ".svg width=8 height=8>"; break;
             case 1: body += "<script src=/r/script" + n + ".js></script>"; break;
             case 2: body += "<link rel=stylesheet href=/r/style" + n + ".css>"; break;
-            case 3: body += "<iframe src=/r/frame" + n + ".html width=8 height=8></iframe>"; break;
             }
         }
         body += "<p class=content>The page's own text.</p>";
@@ -230,7 +238,7 @@ int main(int argc, char** argv)
     // Later launches, each its own process loading from the store.
     std::vector<double> loads;
     for (int i = 0; i < kLaterLaunches; ++i) {
-        std::string command = std::string("'") + argv[0] + "' --load '" + (folder / "compiled").string() + "'";
+        std::string command = std::string("'") + std::filesystem::read_symlink("/proc/self/exe").string() + "' --load '" + (folder / "compiled").string() + "'";
         FILE* child = popen(command.c_str(), "r");
         double ms = -1;
         if (child) {
