@@ -285,8 +285,9 @@ void ContentBlockingService::addListFromFile(const fs::path& file,
             }
             compile(list->identifier, [this, list, done](const GError* error) {
                 if (error) {
-                    std::error_code ec;
-                    fs::remove(folder() / (list->identifier + ".json"), ec);
+                    GFile* rules = g_file_new_for_path((folder() / (list->identifier + ".json")).c_str());
+                    g_file_delete_async(rules, G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
+                    g_object_unref(rules);
                     done(Result<ContentBlockerListInfo>::failure(
                         std::string("The rules could not be compiled: ") + error->message));
                     return;
