@@ -51,6 +51,8 @@ public:
     SessionService& session() { return *m_session; }
     // What the address field offers while the user types.
     SuggestionService& suggestions() { return *m_suggestions; }
+    // The content-blocker lists, attached to each profile's tabs.
+    ContentBlockingService& contentBlocking() { return *m_contentBlocking; }
 
     // --- Browser window and chrome (app/browser_window.cpp) ---
     void createWindow();
@@ -168,6 +170,7 @@ private:
     std::unique_ptr<TabService> m_tabs;
     std::unique_ptr<NavigationService> m_navigation;
     std::unique_ptr<SuggestionService> m_suggestions;
+    std::unique_ptr<ContentBlockingService> m_contentBlocking;
     std::unique_ptr<BrowserWindow> m_window;
     // Shows the browser window's theme toggle, so it goes before the browser window does.
     std::unique_ptr<SettingsWindow> m_settingsWindow;

@@ -4,6 +4,7 @@
 #include "app/browser_controller.h"
 #include "app/shell.h"
 #include "bookmarks/bookmark_service.h"
+#include "contentblocking/content_blocking_service.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
@@ -96,6 +97,7 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_requestField->signal_activate().connect([&navigation] { navigation.openRequest(); });
     m_requestField->signal_changed().connect([&navigation] { navigation.controlTextDidChange(); });
     capsule->append(*m_requestField);
+    capsule->append(browser.contentBlocking().shieldButton());
     capsule->append(browser.bookmarks().starButton());
     m_addressSuggestions = std::make_unique<AddressSuggestions>(
         *m_requestField, *capsule, controller.suggestions(), navigation);

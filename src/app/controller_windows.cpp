@@ -55,7 +55,7 @@ void BrowserController::showDownloads()
 void BrowserController::showProfiles()
 {
     ProfilesWindow& window = madeOnce(m_profilesWindow, [this] {
-        auto made = std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs);
+        auto made = std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs, *m_contentBlocking);
         made->setClearBrowsingDataHandler([this](const ProfileID& id) { showClearBrowsingData(id); });
         return made;
     });

@@ -2,6 +2,7 @@
 #include "app/browser_controller.h"
 #include "app/run_browser.h"
 #include "bookmarks/bookmark_service.h"
+#include "contentblocking/content_blocking_service.h"
 #include "app/shell.h"
 #include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
@@ -61,6 +62,9 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_suggestions = std::make_unique<SuggestionService>(m_services);
     m_services.suggestions = m_suggestions.get();
     m_suggestions->start();
+    m_contentBlocking = std::make_unique<ContentBlockingService>(m_services);
+    m_services.contentBlocking = m_contentBlocking.get();
+    m_contentBlocking->start();
     m_devtools = std::make_unique<DevToolsService>(m_services);
     m_session = std::make_unique<SessionService>(m_services);
     m_services.session = m_session.get();

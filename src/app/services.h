@@ -6,6 +6,7 @@ namespace qv {
 
 class DownloadService;
 class BookmarkService;
+class ContentBlockingService;
 class ExtensionService;
 class HistoryService;
 class NavigationService;
@@ -26,6 +27,7 @@ struct Services {
     ProfileService* profiles = nullptr;
     SessionService* session = nullptr;
     SuggestionService* suggestions = nullptr;
+    ContentBlockingService* contentBlocking = nullptr;
 };
 
 } // namespace qv

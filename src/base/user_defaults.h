@@ -32,6 +32,9 @@ inline constexpr const char* kInlineCompletionKey = "QuivelInlineCompletion";
 // The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
 inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
 
+// Hosts where a profile's content-blocker lists are not applied: {"<profile ID>": ["host", ...]}.
+inline constexpr const char* kContentBlockingAllowedSitesKey = "QuivelContentBlockingAllowedSites";
+
 // Extension storage lives in the defaults too; a larger file is not read into memory.
 inline constexpr std::uintmax_t kDefaultsFileLimit = 64 * 1024 * 1024;
 

@@ -13,7 +13,8 @@ bool operator==(const BrowserProfile& a, const BrowserProfile& b)
 {
     return a.id == b.id && a.name == b.name && a.userAgent == b.userAgent
         && a.searchEngine == b.searchEngine && a.isPrivate == b.isPrivate
-        && a.trackingPrevention == b.trackingPrevention && a.extra == b.extra;
+        && a.trackingPrevention == b.trackingPrevention && a.contentBlockers == b.contentBlockers
+        && a.extra == b.extra;
 }
 
 BrowserProfile builtInProfile()
@@ -104,6 +105,12 @@ std::optional<BrowserProfile> profileFromJson(const Json& value)
         profile.trackingPrevention = itp->get<bool>();
         profile.extra.erase("trackingPrevention");
     }
+    if (auto lists = value.find("contentBlockers"); lists != value.end() && lists->is_array()
+        && std::all_of(lists->begin(), lists->end(), [](const Json& id) { return id.is_string(); })) {
+        for (const Json& id : *lists)
+            profile.contentBlockers.push_back(id.get<std::string>());
+        profile.extra.erase("contentBlockers");
+    }
     return profile;
 }
 
@@ -119,6 +126,12 @@ Json profileToJson(const BrowserProfile& profile)
         value["private"] = true;
     if (profile.trackingPrevention)
         value["trackingPrevention"] = *profile.trackingPrevention;
+    // Absent when empty, as older builds stored it.
+    if (!profile.contentBlockers.empty()) {
+        value["contentBlockers"] = Json::array();
+        for (const std::string& id : profile.contentBlockers)
+            value["contentBlockers"].push_back(sanitizeUtf8(id));
+    }
     return value;
 }
 

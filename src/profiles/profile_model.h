@@ -51,7 +51,10 @@ struct BrowserProfile {
     bool isPrivate = false;
     // The engine's tracking prevention; a profile stored before the switch existed has it off.
     std::optional<bool> trackingPrevention;
-    // Every other stored key (including a "userAgent" that is not a string), written back as is.
+    // Identifiers of the content-blocker lists the profile uses ("contentBlockers").
+    std::vector<std::string> contentBlockers;
+    // Every other stored key (including a "userAgent" or "contentBlockers" of the wrong type),
+    // written back as is.
     Json extra = Json::object();
 
     // The User-Agent to set on a web view, or "" for WebKit's own.

@@ -351,4 +351,15 @@ void ProfileService::saveProfileSettings(const BrowserProfile& edited)
     saveProfiles();
 }
 
+void ProfileService::setProfileContentBlockers(
+    const ProfileID& profileID, const std::vector<std::string>& lists)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
+    if (!profile || profile->contentBlockers == lists)
+        return;
+    profile->contentBlockers = lists;
+    profile->extra.erase("contentBlockers");
+    saveProfiles();
+}
+
 } // namespace qv

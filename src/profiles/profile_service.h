@@ -55,6 +55,8 @@ public:
     bool renameProfile(const ProfileID& profileID, const std::string& typedName);
     // Stores the profile's edited fields and gives its open tabs the new User-Agent.
     void saveProfileSettings(const BrowserProfile& edited);
+    // Stores the content-blocker lists the profile uses.
+    void setProfileContentBlockers(const ProfileID& profileID, const std::vector<std::string>& lists);
     // Using a profile: makes it current, selects its first tab or opens its home page.
     void selectCurrentProfile(const ProfileID& profileID);
     // After the confirmation alert: closes the profile's tabs, removes it and, on a later

@@ -2,6 +2,7 @@
 #include "profiles/profiles_window.h"
 
 #include "tabs/tab_service.h"
+#include "contentblocking/content_blocking_section.h"
 #include "app/view_helpers.h"
 #include "profiles/profile_service.h"
 #include "profiles/profiles_window_rules.h"
@@ -47,8 +48,10 @@ Gtk::Button* profileActionButton(
     return button;
 }
 
-ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs)
+ProfilesWindow::ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs,
+    ContentBlockingService& contentBlocking)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::Profiles, "Browser Profiles")
+    , m_contentBlocking(contentBlocking)
     , m_profiles(profiles)
     , m_tabs(tabs)
 {
@@ -198,6 +201,8 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
             m_clearBrowsingData(id);
     });
     stack->append(*m_websiteData);
+    m_contentBlockingSection = Gtk::make_managed<ContentBlockingSection>(m_contentBlocking);
+    stack->append(*m_contentBlockingSection);
 
     auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
         [this] { saveProfileSettings(); });
@@ -308,6 +313,8 @@ void ProfilesWindow::showAgain(const std::optional<ProfileID>& current)
 void ProfilesWindow::profileSelectionDidChange()
 {
     const BrowserProfile* profile = selectedProfile();
+    if (m_contentBlockingSection)
+        m_contentBlockingSection->showProfile(profile ? std::optional(profile->id) : std::nullopt);
     if (!profile) {
         // The fields no longer belong to a selected profile: nothing can be saved into one.
         m_settingsProfile.reset();

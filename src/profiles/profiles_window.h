@@ -21,6 +21,8 @@
 
 namespace qv {
 
+class ContentBlockingSection;
+class ContentBlockingService;
 class TabService;
 class ProfileService;
 class Shell;
@@ -29,7 +31,8 @@ class WebsiteDataSection;
 class ProfilesWindow : public AuxiliaryWindow {
 public:
     // The storage editor reads and writes a website's keys through a tab of the profile.
-    ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs);
+    ProfilesWindow(Shell& shell, ProfileService& profiles, TabService& tabs,
+        ContentBlockingService& contentBlocking);
     ~ProfilesWindow() override;
 
     // Rebuilds the list and selects the profile with this ID (nothing selected when absent).
@@ -77,6 +80,7 @@ public:
     Gtk::DropDown* profileSearchEngineChoice() const { return m_profileSearchEngineChoice; }
     Gtk::Label* profileStatusLabel() const { return m_profileStatusLabel; }
     Gtk::Label* profileCurrentLabel() const { return m_profileCurrentLabel; }
+    ContentBlockingSection* contentBlockingSection() const { return m_contentBlockingSection; }
     Gtk::DropDown* profileStorageWebsiteChoice() const { return m_storageWebsiteChoice; }
     Gtk::ColumnView* profileStorageTable() const { return m_storageTable; }
     Gtk::Entry* profileStorageKeyField() const { return m_storageKeyField; }
@@ -133,6 +137,8 @@ private:
     // The profile whose settings the fields show; Save Changes writes only into it.
     std::optional<ProfileID> m_settingsProfile;
     Gtk::Button* m_saveButton = nullptr;
+    ContentBlockingService& m_contentBlocking;
+    ContentBlockingSection* m_contentBlockingSection = nullptr;
 
     Gtk::DropDown* m_storageWebsiteChoice = nullptr;
     Glib::RefPtr<Gtk::StringList> m_storageWebsites;

@@ -138,7 +138,7 @@ TEST(ProfileRepair, CurrentProfileNamingNoProfileFallsBackToDefault)
 TEST(ProfileRepair, OtherKeysAreKeptThroughTheStoredForm)
 {
     std::string stored = R"([{"id": "default", "name": "D", "userAgent": "", "searchEngine":
-        "Yahoo", "colour": "red", "extra": {"a": [1, 2]}}])";
+        "Yahoo", "colour": "red", "extra": {"a": [1, 2]}, "contentBlockers": ["A", 1]}])";
     RepairedProfiles result = repair(stored.c_str(), "\"default\"");
     Json saved = profilesToJson(result.profiles);
     EXPECT_EQ(saved, *parseJson(stored));
@@ -189,6 +189,7 @@ TEST(ProfileModel, StoredFormRoundTrips)
     profile.extra["pinned"] = true;
     profile.isPrivate = true;
     profile.trackingPrevention = false;
+    profile.contentBlockers = { "0A1B2C3D-0000-4000-8000-000000000001" };
     auto back = profileFromJson(profileToJson(profile));
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(*back, profile);
@@ -198,6 +199,8 @@ TEST(ProfileModel, StoredFormRoundTrips)
     EXPECT_EQ(json["searchEngine"], "DuckDuckGo");
     EXPECT_EQ(json["private"], true);
     EXPECT_EQ(json["trackingPrevention"], false);
+    EXPECT_EQ(json["contentBlockers"], Json::array({ "0A1B2C3D-0000-4000-8000-000000000001" }));
+    EXPECT_FALSE(profileToJson(makeNewProfile()).contains("contentBlockers"));
 }
 
 TEST(ProfileModel, SwitchesOfOtherTypesStayStoredAndTheBuiltInProfileIsNeverPrivate)
