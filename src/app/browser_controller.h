@@ -50,6 +50,8 @@ public:
     SessionService& session() { return *m_session; }
     // What the address field offers while the user types.
     SuggestionService& suggestions() { return *m_suggestions; }
+    // What websites ask to do, the answers each profile remembers and pages' notifications.
+    PermissionService& permissions() { return *m_permissions; }
 
     // --- Browser window and chrome (app/browser_window.cpp) ---
     void createWindow();
@@ -166,6 +168,8 @@ private:
     std::unique_ptr<NavigationService> m_navigation;
     std::unique_ptr<SuggestionService> m_suggestions;
     std::unique_ptr<BrowserWindow> m_window;
+    // After the window, so its bar leaves the window before the window goes.
+    std::unique_ptr<PermissionService> m_permissions;
     // Shows the browser window's theme toggle, so it goes before the browser window does.
     std::unique_ptr<SettingsWindow> m_settingsWindow;
 

@@ -9,6 +9,7 @@ class BookmarkService;
 class ExtensionService;
 class HistoryService;
 class NavigationService;
+class PermissionService;
 class ProfileService;
 class SessionService;
 class Shell;
@@ -26,6 +27,7 @@ struct Services {
     ProfileService* profiles = nullptr;
     SessionService* session = nullptr;
     SuggestionService* suggestions = nullptr;
+    PermissionService* permissions = nullptr;
 };
 
 } // namespace qv

@@ -21,7 +21,8 @@ std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
         return DefaultsType::String;
     if (key == kProfilesKey || key == kEnabledExtensionsKey || key == kDeletedBundledExtensionsKey)
         return DefaultsType::Array;
-    if (key == kExtensionPermissionsKey || startsWith(key, kExtensionStoragePrefix))
+    if (key == kExtensionPermissionsKey || key == kSitePermissionsKey
+        || startsWith(key, kExtensionStoragePrefix))
         return DefaultsType::Object;
     return std::nullopt;
 }

@@ -31,6 +31,8 @@ inline constexpr const char* kRestoreSessionOnLaunchKey = "QuivelRestoreSessionO
 inline constexpr const char* kInlineCompletionKey = "QuivelInlineCompletion";
 // The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
 inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
+// Websites' permissions each profile remembers: {profileID: {origin: {kind: "allow"|"deny"}}}.
+inline constexpr const char* kSitePermissionsKey = "QuivelSitePermissions";
 
 // Extension storage lives in the defaults too; a larger file is not read into memory.
 inline constexpr std::uintmax_t kDefaultsFileLimit = 64 * 1024 * 1024;
