@@ -14,6 +14,31 @@ constexpr const char* kPermissionBarCss = R"CSS(
     background: alpha(@theme_base_color, 0.85); padding: 4px 10px; }
 )CSS";
 
+const char* iconNameForKind(PermissionKind kind)
+{
+    switch (kind) {
+    case PermissionKind::Camera:
+        return "camera-web-symbolic";
+    case PermissionKind::Microphone:
+        return "audio-input-microphone-symbolic";
+    case PermissionKind::Screen:
+        return "video-display-symbolic";
+    case PermissionKind::Location:
+        return "find-location-symbolic";
+    case PermissionKind::Notifications:
+        return "preferences-system-notifications-symbolic";
+    case PermissionKind::Clipboard:
+        return "edit-paste-symbolic";
+    case PermissionKind::PointerLock:
+        return "input-mouse-symbolic";
+    case PermissionKind::DeviceInfo:
+    case PermissionKind::MediaKeys:
+    case PermissionKind::StorageAccess:
+        break;
+    }
+    return "dialog-information-symbolic";
+}
+
 } // namespace
 
 PermissionBar::PermissionBar()
@@ -30,9 +55,7 @@ PermissionBar::PermissionBar()
     m_box.set_margin_top(6);
     m_box.set_margin_bottom(4);
 
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("dialog-question-symbolic");
-    m_box.append(*icon);
+    m_box.append(m_icon);
     m_label.set_xalign(0);
     m_label.set_hexpand(true);
     m_label.set_ellipsize(Pango::EllipsizeMode::END);
@@ -49,8 +72,10 @@ PermissionBar::PermissionBar()
     set_child(m_box);
 }
 
-void PermissionBar::showRequest(const std::string& text, bool rememberable, Answer answer)
+void PermissionBar::showRequest(
+    const std::string& text, PermissionKind kind, bool rememberable, Answer answer)
 {
+    m_icon.set_from_icon_name(iconNameForKind(kind));
     m_answer = std::move(answer);
     m_label.set_text(text);
     m_label.set_tooltip_text(text);

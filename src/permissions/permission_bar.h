@@ -17,8 +17,9 @@ public:
 
     PermissionBar();
 
-    // Shows the question; the check starts cleared, and is hidden when the answer cannot be kept.
-    void showRequest(const std::string& text, bool rememberable, Answer answer);
+    // Shows the question with an icon of what is asked; the check starts cleared, and is hidden
+    // when the answer cannot be kept.
+    void showRequest(const std::string& text, PermissionKind kind, bool rememberable, Answer answer);
     void hideBar();
 
     bool shown() const { return get_reveal_child(); }
@@ -31,6 +32,7 @@ private:
     void answer(PermissionDecision decision);
 
     Gtk::Box m_box { Gtk::Orientation::HORIZONTAL, 8 };
+    Gtk::Image m_icon;
     Gtk::Label m_label;
     Gtk::CheckButton m_remember { "Remember for this site" };
     Gtk::Button m_deny { "Deny" };

@@ -346,7 +346,7 @@ void PermissionService::showBarForSelectedTab()
     m_shownSerial = it->serial;
     uint64_t serial = it->serial;
     m_bar->showRequest(it->shownOrigin + " wants to " + permissionRequestText(it->kinds),
-        it->rememberable, [this, serial](PermissionDecision decision, bool remember) {
+        it->kinds.front(), it->rememberable, [this, serial](PermissionDecision decision, bool remember) {
             answerShownRequest(serial, decision, remember);
         });
 }

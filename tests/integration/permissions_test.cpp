@@ -222,9 +222,10 @@ TEST_F(PermissionsTest, DISABLED_PermissionBarScreenshots)
     m_server->route("/camera.html", { 200, "text/html; charset=utf-8",
         std::string(kCameraPage) + "<h1>Team call</h1><p>Join the weekly meeting.</p>", {} });
     WebKitWebView* view = openTab(m_server->url("/camera.html"));
-    evaluate(view, "document.title = 'Team call', 1");
+    controller().tabs().closeBrowserTabAtIndex(0);
     for (bool dark : { false, true }) {
         controller().shell().setDarkMode(dark);
+        evaluate(view, "document.title = 'Team call', 1");
         evaluate(view, "ask(), 1");
         ASSERT_TRUE(waitUntil([&] { return barShown(); }));
         ASSERT_TRUE(waitUntil([&] { return bar()->get_child_revealed(); }));
