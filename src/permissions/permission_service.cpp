@@ -116,6 +116,26 @@ PermissionService::PermissionService(const Services& services)
         }),
         nullptr);
     m_notificationPermissionsInit = SignalConnection(context, id);
+
+    // A deleted profile takes its remembered answers with it.
+    m_services.profiles->signalCurrentProfileChanged().connect(
+        sigc::mem_fun(*this, &PermissionService::forgetDeletedProfiles));
+}
+
+void PermissionService::forgetDeletedProfiles()
+{
+    // Before the profiles are read there is no list to go by.
+    if (m_services.profiles->profiles().empty())
+        return;
+    bool forgot = false;
+    for (const std::string& profileID : m_store.profileIDs()) {
+        if (!m_services.profiles->profileForID(profileID))
+            forgot = m_store.forgetProfile(profileID) || forgot;
+    }
+    if (forgot) {
+        saveRemembered();
+        m_rememberedChanged.emit();
+    }
 }
 
 PermissionService::~PermissionService()

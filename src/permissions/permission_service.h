@@ -95,6 +95,7 @@ private:
     void denyRequestsOfView(WebKitWebView* view);
     void showBarForSelectedTab();
     void saveRemembered();
+    void forgetDeletedProfiles();
 
     const Services& m_services;
     PermissionStore m_store;
