@@ -18,6 +18,7 @@
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
 #include "permissions/site_permissions_section.h"
+#include "profiles/clear_browsing_data_window.h"
 #include "profiles/profiles_window.h"
 #include "tabs/activity_window.h"
 
@@ -57,6 +58,7 @@ void BrowserController::showProfiles()
 {
     ProfilesWindow& window = madeOnce(m_profilesWindow, [this] {
         auto made = std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs);
+        made->setClearBrowsingDataHandler([this](const ProfileID& id) { showClearBrowsingData(id); });
         auto* permissions = Gtk::make_managed<SitePermissionsSection>(*m_permissions);
         made->addSettingsSection(*permissions, [permissions](const std::optional<ProfileID>& id) {
             permissions->showProfile(id);
@@ -64,6 +66,14 @@ void BrowserController::showProfiles()
         return made;
     });
     window.showAgain(m_profiles->currentProfile());
+    window.showInFront();
+}
+
+void BrowserController::showClearBrowsingData(const std::string& profileID)
+{
+    ClearBrowsingDataWindow& window = madeOnce(m_clearBrowsingDataWindow,
+        [this] { return std::make_unique<ClearBrowsingDataWindow>(*m_shell, *m_profiles, *m_history); });
+    window.showForProfile(profileID);
     window.showInFront();
 }
 
