@@ -53,6 +53,8 @@ public:
     SuggestionService& suggestions() { return *m_suggestions; }
     // The content-blocker lists, attached to each profile's tabs.
     ContentBlockingService& contentBlocking() { return *m_contentBlocking; }
+    // What websites ask to do, the answers each profile remembers and pages' notifications.
+    PermissionService& permissions() { return *m_permissions; }
 
     // --- Browser window and chrome (app/browser_window.cpp) ---
     void createWindow();
@@ -172,6 +174,8 @@ private:
     std::unique_ptr<SuggestionService> m_suggestions;
     std::unique_ptr<ContentBlockingService> m_contentBlocking;
     std::unique_ptr<BrowserWindow> m_window;
+    // After the window, so its bar leaves the window before the window goes.
+    std::unique_ptr<PermissionService> m_permissions;
     // Shows the browser window's theme toggle, so it goes before the browser window does.
     std::unique_ptr<SettingsWindow> m_settingsWindow;
 

@@ -8,6 +8,7 @@
 #include "extensions/extension_service.h"
 #include "history/history_service.h"
 #include "navigation/navigation_service.h"
+#include "permissions/permission_service.h"
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"
 
@@ -16,6 +17,7 @@
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
+#include "permissions/site_permissions_section.h"
 #include "profiles/clear_browsing_data_window.h"
 #include "profiles/profiles_window.h"
 #include "tabs/activity_window.h"
@@ -57,6 +59,10 @@ void BrowserController::showProfiles()
     ProfilesWindow& window = madeOnce(m_profilesWindow, [this] {
         auto made = std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs, *m_contentBlocking);
         made->setClearBrowsingDataHandler([this](const ProfileID& id) { showClearBrowsingData(id); });
+        auto* permissions = Gtk::make_managed<SitePermissionsSection>(*m_permissions);
+        made->addSettingsSection(*permissions, [permissions](const std::optional<ProfileID>& id) {
+            permissions->showProfile(id);
+        });
         return made;
     });
     window.showAgain(m_profiles->currentProfile());

@@ -9,6 +9,7 @@
 #include "extensions/extension_service.h"
 #include "history/history_service.h"
 #include "navigation/navigation_service.h"
+#include "permissions/permission_service.h"
 #include "profiles/profile_service.h"
 #include "session/session_service.h"
 #include "suggestions/suggestion_service.h"
@@ -65,6 +66,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_contentBlocking = std::make_unique<ContentBlockingService>(m_services);
     m_services.contentBlocking = m_contentBlocking.get();
     m_contentBlocking->start();
+    m_permissions = std::make_unique<PermissionService>(m_services);
+    m_services.permissions = m_permissions.get();
     m_devtools = std::make_unique<DevToolsService>(m_services);
     m_session = std::make_unique<SessionService>(m_services);
     m_services.session = m_session.get();
@@ -72,14 +75,18 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     // A tab's view is followed by navigation, the chrome and downloads from birth to release.
     m_tabs->signalWebViewCreated().connect([this](WebKitWebView* view) {
         m_navigation->watchWebView(view);
+        m_permissions->watchWebView(view);
         connectWebViewSignals(view);
     });
     m_tabs->signalWebViewReleasing().connect([this](WebKitWebView* view) {
         m_navigation->unwatchWebView(view);
+        m_permissions->unwatchWebView(view);
         disconnectWebViewSignals(view);
     });
     m_tabs->signalSelectionLeaving().connect([this] { leaveElementFullscreenIfNeeded(); });
     m_tabs->signalSelectedViewShown().connect(sigc::mem_fun(*this, &BrowserController::selectedViewShown));
+    m_tabs->signalSelectedViewShown().connect(
+        sigc::mem_fun(*m_permissions, &PermissionService::selectedViewShown));
     // Closing the browser window lets the tabs' views go.
     m_shell->signalBrowserWindowWillClose().connect([this] {
         if (m_window)

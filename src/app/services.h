@@ -10,6 +10,7 @@ class ContentBlockingService;
 class ExtensionService;
 class HistoryService;
 class NavigationService;
+class PermissionService;
 class ProfileService;
 class SessionService;
 class Shell;
@@ -28,6 +29,7 @@ struct Services {
     SessionService* session = nullptr;
     SuggestionService* suggestions = nullptr;
     ContentBlockingService* contentBlocking = nullptr;
+    PermissionService* permissions = nullptr;
 };
 
 } // namespace qv

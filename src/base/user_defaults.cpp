@@ -21,7 +21,7 @@ std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
         return DefaultsType::String;
     if (key == kProfilesKey || key == kEnabledExtensionsKey || key == kDeletedBundledExtensionsKey)
         return DefaultsType::Array;
-    if (key == kExtensionPermissionsKey || key == kContentBlockingAllowedSitesKey
+    if (key == kExtensionPermissionsKey || key == kContentBlockingAllowedSitesKey || key == kSitePermissionsKey
         || startsWith(key, kExtensionStoragePrefix))
         return DefaultsType::Object;
     return std::nullopt;

@@ -31,6 +31,8 @@ inline constexpr const char* kRestoreSessionOnLaunchKey = "QuivelRestoreSessionO
 inline constexpr const char* kInlineCompletionKey = "QuivelInlineCompletion";
 // The browser's own memory limit for that, in MiB (all its processes); unset, half the machine's.
 inline constexpr const char* kTabMemoryLimitKey = "QuivelTabMemoryLimitMiB";
+// Websites' permissions each profile remembers: {profileID: {origin: {kind: "allow"|"deny"}}}.
+inline constexpr const char* kSitePermissionsKey = "QuivelSitePermissions";
 
 // Hosts where a profile's content-blocker lists are not applied: {"<profile ID>": ["host", ...]}.
 inline constexpr const char* kContentBlockingAllowedSitesKey = "QuivelContentBlockingAllowedSites";

@@ -10,4 +10,5 @@ list(APPEND QV_PLATFORM_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/file_panels.cpp
     ${CMAKE_CURRENT_LIST_DIR}/renderer_choice.cpp
     ${CMAKE_CURRENT_LIST_DIR}/process_memory.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/desktop_notifications.cpp
 )

@@ -310,11 +310,21 @@ void ProfilesWindow::showAgain(const std::optional<ProfileID>& current)
     profileSelectionDidChange();
 }
 
+void ProfilesWindow::addSettingsSection(Gtk::Widget& section, SectionSelection selected)
+{
+    if (auto* stack = dynamic_cast<Gtk::Box*>(m_saveButton->get_parent()))
+        stack->insert_child_after(section, *m_saveButton->get_prev_sibling());
+    selected(selectedProfileID());
+    m_sections.push_back(std::move(selected));
+}
+
 void ProfilesWindow::profileSelectionDidChange()
 {
     const BrowserProfile* profile = selectedProfile();
     if (m_contentBlockingSection)
         m_contentBlockingSection->showProfile(profile ? std::optional(profile->id) : std::nullopt);
+    for (auto& selected : m_sections)
+        selected(profile ? std::optional(profile->id) : std::nullopt);
     if (!profile) {
         // The fields no longer belong to a selected profile: nothing can be saved into one.
         m_settingsProfile.reset();

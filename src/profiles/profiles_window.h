@@ -41,6 +41,10 @@ public:
     std::optional<ProfileID> selectedProfileID() const;
     // Fills the settings pane from the selected profile and resets the storage section.
     void profileSelectionDidChange();
+    // A section of another part of the browser, appended to the settings pane just before
+    // "Save Changes"; `selected` hears of the selected profile (nothing when none is) from now.
+    using SectionSelection = std::function<void(const std::optional<ProfileID>&)>;
+    void addSettingsSection(Gtk::Widget& section, SectionSelection selected);
     // The window is shown again: the list is reloaded and the current profile filled in,
     // unless the user has unsaved edits in the fields.
     void showAgain(const std::optional<ProfileID>& current);
@@ -190,6 +194,7 @@ private:
 
     ProfileService& m_profiles;
     TabService& m_tabs;
+    std::vector<SectionSelection> m_sections;
 };
 
 } // namespace qv
