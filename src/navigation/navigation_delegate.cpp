@@ -86,6 +86,10 @@ NavigationService::NavigationService(const Services& services)
     // The unresponsive-page bar speaks only of the selected tab.
     m_services.tabs->signalSelectedViewShown().connect(
         sigc::hide(sigc::hide(sigc::mem_fun(*this, &NavigationService::updateUnresponsiveBar))));
+    m_services.tabs->signalSelectedViewShown().connect(sigc::hide(sigc::hide([this] {
+        updateSiteWarningBar();
+        updateSecurityIndicator();
+    })));
 }
 
 NavigationService::~NavigationService() { m_unresponsiveCheck.disconnect(); }
@@ -104,6 +108,10 @@ void NavigationService::watchWebView(WebKitWebView* view)
         view, "web-process-terminated", this);
     connectSignal<&NavigationService::webViewResponsivenessChanged>(
         view, "notify::is-web-process-responsive", this);
+    connectSignal<&NavigationService::webViewLoadFailedWithTLSErrors>(
+        view, "load-failed-with-tls-errors", this);
+    connectSignal<&NavigationService::webViewInsecureContentDetected>(
+        view, "insecure-content-detected", this);
 }
 
 void NavigationService::unwatchWebView(WebKitWebView* view)
@@ -111,6 +119,8 @@ void NavigationService::unwatchWebView(WebKitWebView* view)
     g_signal_handlers_disconnect_by_data(view, this);
     if (view == m_unresponsiveBarView)
         hideUnresponsiveBar();
+    if (m_viewSecurity.erase(view))
+        updateSiteWarningBar();
 }
 
 void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
@@ -138,6 +148,9 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
+        siteSecurityLoadStarted(view);
+        if (upgradeToHttps(view))
+            return;
         if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
             completePendingVisit(tab, view);
             TabLoadState& state = tab->loadState();
@@ -151,7 +164,11 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         m_services.extensions->emitExtensionEvent("page.navigationStarted",
             { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
+    case WEBKIT_LOAD_REDIRECTED:
+        upgradeToHttps(view);
+        break;
     case WEBKIT_LOAD_COMMITTED:
+        siteSecurityLoadCommitted(view);
         webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
@@ -241,6 +258,8 @@ gboolean NavigationService::webViewLoadFailed(
             WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status->c_str()));
         error = refused.get();
     }
+    if (httpsUpgradeFailed(view, failingURI ? failingURI : "", error))
+        return TRUE;
     webViewDidFailNavigation(view, event, error);
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {

@@ -12,7 +12,7 @@ namespace qv {
 bool operator==(const BrowserProfile& a, const BrowserProfile& b)
 {
     return a.id == b.id && a.name == b.name && a.userAgent == b.userAgent
-        && a.searchEngine == b.searchEngine && a.extra == b.extra;
+        && a.searchEngine == b.searchEngine && a.httpsOnly == b.httpsOnly && a.extra == b.extra;
 }
 
 BrowserProfile builtInProfile()
@@ -92,6 +92,10 @@ std::optional<BrowserProfile> profileFromJson(const Json& value)
     profile.searchEngine
         = engine != value.end() && engine->is_string() ? engine->get<std::string>() : "";
     profile.extra.erase("searchEngine");
+    if (auto httpsOnly = value.find("httpsOnly"); httpsOnly != value.end() && httpsOnly->is_boolean()) {
+        profile.httpsOnly = httpsOnly->get<bool>();
+        profile.extra.erase("httpsOnly");
+    }
     return profile;
 }
 
@@ -103,6 +107,9 @@ Json profileToJson(const BrowserProfile& profile)
     if (profile.userAgent)
         value["userAgent"] = sanitizeUtf8(*profile.userAgent);
     value["searchEngine"] = sanitizeUtf8(profile.searchEngine);
+    // Absent reads as off, so an unset switch adds nothing to the stored profile.
+    if (profile.httpsOnly)
+        value["httpsOnly"] = true;
     return value;
 }
 

@@ -45,7 +45,10 @@ struct BrowserProfile {
     // Missing for a stored non-default profile that never had one; it behaves as "".
     std::optional<std::string> userAgent;
     std::string searchEngine { kDefaultSearchEngine };
-    // Every other stored key (including a "userAgent" that is not a string), written back as is.
+    // Stored as "httpsOnly": http addresses are tried over https first.
+    bool httpsOnly = false;
+    // Every other stored key (including a "userAgent" or "httpsOnly" of another type), written
+    // back as is.
     Json extra = Json::object();
 
     // The User-Agent to set on a web view, or "" for WebKit's own.

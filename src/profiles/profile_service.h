@@ -49,6 +49,8 @@ public:
     bool renameProfile(const ProfileID& profileID, const std::string& typedName);
     // Stores the profile's edited fields and gives its open tabs the new User-Agent.
     void saveProfileSettings(const BrowserProfile& edited);
+    // Turns HTTPS-only on or off for the profile and saves at once.
+    void setHttpsOnly(const ProfileID& profileID, bool on);
     // Using a profile: makes it current, selects its first tab or opens its home page.
     void selectCurrentProfile(const ProfileID& profileID);
     // After the confirmation alert: closes the profile's tabs, removes it and, on a later

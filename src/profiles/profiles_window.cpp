@@ -1,6 +1,7 @@
 // The Browser Profiles window: the list, the settings pane and the profile actions.
 #include "profiles/profiles_window.h"
 
+#include "navigation/https_only_section.h"
 #include "tabs/tab_service.h"
 #include "app/view_helpers.h"
 #include "profiles/profile_service.h"
@@ -192,6 +193,8 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
                                   "exact values. WebKit controls other fingerprint values."));
 
     stack->append(*makeStorageSection());
+    m_httpsOnlySection = Gtk::make_managed<HttpsOnlySection>(m_profiles);
+    stack->append(*m_httpsOnlySection);
 
     auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
         [this] { saveProfileSettings(); });
@@ -300,6 +303,7 @@ void ProfilesWindow::showAgain(const std::optional<ProfileID>& current)
 void ProfilesWindow::profileSelectionDidChange()
 {
     const BrowserProfile* profile = selectedProfile();
+    m_httpsOnlySection->showProfile(profile ? std::optional<ProfileID>(profile->id) : std::nullopt);
     if (!profile) {
         // The fields no longer belong to a selected profile: nothing can be saved into one.
         m_settingsProfile.reset();

@@ -21,6 +21,7 @@
 
 namespace qv {
 
+class HttpsOnlySection;
 class TabService;
 class ProfileService;
 class Shell;
@@ -74,6 +75,7 @@ public:
     Gtk::Entry* profileStorageKeyField() const { return m_storageKeyField; }
     Gtk::TextView* profileStorageValueEditor() const { return m_storageValueEditor; }
     Gtk::Label* profileStorageStatus() const { return m_storageStatus; }
+    HttpsOnlySection* httpsOnlySection() const { return m_httpsOnlySection; }
     Gtk::Button* profileStorageExportButton() const { return m_storageExportButton; }
     const std::vector<StorageEntry>& profileStorageEntries() const { return m_storageEntries; }
     const std::optional<std::string>& profileStorageSelectedWebsite() const
@@ -125,6 +127,7 @@ private:
     // The profile whose settings the fields show; Save Changes writes only into it.
     std::optional<ProfileID> m_settingsProfile;
     Gtk::Button* m_saveButton = nullptr;
+    HttpsOnlySection* m_httpsOnlySection = nullptr;
 
     Gtk::DropDown* m_storageWebsiteChoice = nullptr;
     Glib::RefPtr<Gtk::StringList> m_storageWebsites;
