@@ -303,7 +303,8 @@ void ProfilesWindow::showAgain(const std::optional<ProfileID>& current)
 void ProfilesWindow::profileSelectionDidChange()
 {
     const BrowserProfile* profile = selectedProfile();
-    m_httpsOnlySection->showProfile(profile ? std::optional<ProfileID>(profile->id) : std::nullopt);
+    if (m_httpsOnlySection)
+        m_httpsOnlySection->showProfile(profile ? std::optional<ProfileID>(profile->id) : std::nullopt);
     if (!profile) {
         // The fields no longer belong to a selected profile: nothing can be saved into one.
         m_settingsProfile.reset();
