@@ -149,8 +149,13 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
     switch (event) {
     case WEBKIT_LOAD_STARTED:
         siteSecurityLoadStarted(view);
-        if (upgradeToHttps(view))
+        // A main-frame load the decision below could not tell from a subframe's (a link, a
+        // script): replaced as it starts, its request may have gone out but its answer is
+        // never shown.
+        if (auto https = httpsAttemptFor(view, webViewURI(view))) {
+            startHttpsAttempt(view, webViewURI(view), *https);
             return;
+        }
         if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
             completePendingVisit(tab, view);
             TabLoadState& state = tab->loadState();
@@ -165,7 +170,7 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
             { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
     case WEBKIT_LOAD_REDIRECTED:
-        upgradeToHttps(view);
+        upgradeRedirectToHttps(view);
         break;
     case WEBKIT_LOAD_COMMITTED:
         siteSecurityLoadCommitted(view);
@@ -351,6 +356,18 @@ bool NavigationService::decideNavigationPolicy(WebKitWebView* view,
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         if (decideErrorPageNavigation(view, decision))
             return true;
+        // The engine's decisions do not say which frame navigates, but the view's address is
+        // already the requested one for a load the browser itself asked for: that one is tried
+        // over https before any http request leaves.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && uri
+            && webViewURI(view) == uri) {
+            std::string requested = uri;
+            if (auto https = httpsAttemptFor(view, requested)) {
+                webkit_policy_decision_ignore(decision);
+                startHttpsAttempt(view, requested, *https);
+                return true;
+            }
+        }
         // What the user's gesture starts may download without asking.
         if (webkit_navigation_action_is_user_gesture(action))
             m_services.downloads->noteDownloadGesture(view);

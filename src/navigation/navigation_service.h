@@ -121,8 +121,14 @@ private:
     gboolean webViewLoadFailedWithTLSErrors(WebKitWebView* webView, char* uri,
         GTlsCertificate* certificate, GTlsCertificateFlags errors);
     void webViewInsecureContentDetected(WebKitWebView* webView, WebKitInsecureContentEvent event);
-    // Starts the https attempt in place of the main frame's http load; true when it did.
-    bool upgradeToHttps(WebKitWebView* webView);
+    // The https address the view's main frame tries before the http `uri`, if any.
+    std::optional<std::string> httpsAttemptFor(WebKitWebView* webView, const std::string& uri) const;
+    // Loads the https address in place of the http one, giving up any earlier attempt.
+    void startHttpsAttempt(WebKitWebView* webView, const std::string& httpURI,
+        const std::string& httpsURI);
+    // The main frame's load was redirected: an http target is tried over https too; true when
+    // the redirect was taken over.
+    bool upgradeRedirectToHttps(WebKitWebView* webView);
     // A load of the view started, committed or failed: what the security state makes of it.
     void siteSecurityLoadStarted(WebKitWebView* webView);
     void siteSecurityLoadCommitted(WebKitWebView* webView);

@@ -142,36 +142,28 @@ void NavigationService::showHttpsOnlyPage(
     updateSecurityIndicator();
 }
 
-// The engine's navigation decisions do not tell a subframe's navigation from the main
-// frame's, so the main frame's http load is replaced as it starts. Its request may already be
-// on its way, but its answer is never shown.
-bool NavigationService::upgradeToHttps(WebKitWebView* view)
+std::optional<std::string> NavigationService::httpsAttemptFor(
+    WebKitWebView* view, const std::string& uri) const
 {
-    Tab* tab = m_services.tabs->tabList().tabWithView(view);
+    const Tab* tab = m_services.tabs->tabList().tabWithView(view);
     const BrowserProfile* profile = tab ? m_services.profiles->profileForID(tab->profileID()) : nullptr;
     if (!profile || !profile->httpsOnly)
-        return false;
-    std::string uri = webViewURI(view);
+        return std::nullopt;
     auto https = httpsUpgradeOf(uri);
     if (!https)
-        return false;
-    std::string host = lowerHostOf(uri);
+        return std::nullopt;
     auto allowed = m_httpAllowedHosts.find(profile->id);
-    if (allowed != m_httpAllowedHosts.end() && allowed->second.count(host))
-        return false;
-    ViewSecurity& security = m_viewSecurity[view];
-    // An https page sending us back to its own http address would go round for ever.
-    if (security.upgrade && security.upgrade->httpsURI == *https) {
-        security.upgrade.reset();
-        webkit_web_view_stop_loading(view);
-        showOwnPageWhenSettled(view, [this, view, uri] {
-            showHttpsOnlyPage(view, uri, "The secure address sends the browser back to http.");
-        });
-        return true;
-    }
+    if (allowed != m_httpAllowedHosts.end() && allowed->second.count(lowerHostOf(uri)))
+        return std::nullopt;
+    return https;
+}
+
+void NavigationService::startHttpsAttempt(
+    WebKitWebView* view, const std::string& httpURI, const std::string& httpsURI)
+{
     auto upgrade = std::make_unique<HttpsUpgrade>();
-    upgrade->httpURI = uri;
-    upgrade->httpsURI = *https;
+    upgrade->httpURI = httpURI;
+    upgrade->httpsURI = httpsURI;
     // A server that takes the connection and never answers is given up on.
     upgrade->timeout = Glib::signal_timeout().connect_seconds(
         sigc::track_obj(
@@ -185,8 +177,27 @@ bool NavigationService::upgradeToHttps(WebKitWebView* view)
             },
             *this),
         kHttpsUpgradeTimeoutSeconds);
-    security.upgrade = std::move(upgrade);
-    webkit_web_view_load_uri(view, https->c_str());
+    m_viewSecurity[view].upgrade = std::move(upgrade);
+    webkit_web_view_load_uri(view, httpsURI.c_str());
+}
+
+bool NavigationService::upgradeRedirectToHttps(WebKitWebView* view)
+{
+    std::string uri = webViewURI(view);
+    auto https = httpsAttemptFor(view, uri);
+    if (!https)
+        return false;
+    ViewSecurity& security = m_viewSecurity[view];
+    // An https page sending us back to its own http address would go round for ever.
+    if (security.upgrade && security.upgrade->httpsURI == *https) {
+        security.upgrade.reset();
+        webkit_web_view_stop_loading(view);
+        showOwnPageWhenSettled(view, [this, view, uri] {
+            showHttpsOnlyPage(view, uri, "The secure address sends the browser back to http.");
+        });
+        return true;
+    }
+    startHttpsAttempt(view, uri, *https);
     return true;
 }
 
