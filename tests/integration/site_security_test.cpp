@@ -170,6 +170,9 @@ TEST_F(SiteSecurityTest, HttpsOnlyUpgradesAndFallsBackToHttpOnceChosen)
     EXPECT_FALSE(navigation().siteWarningOf(view));
 }
 
+// Pictures for the docs: QV_CERTIFICATE_SHOT=/path/prefix, run with
+// --gtest_also_run_disabled_tests on a display of its own; it writes
+// <prefix>certificate-page-{light,dark}.png.
 TEST_F(SiteSecurityTest, DISABLED_CertificatePageScreenshots)
 {
     const char* prefix = std::getenv("QV_CERTIFICATE_SHOT");
@@ -178,6 +181,10 @@ TEST_F(SiteSecurityTest, DISABLED_CertificatePageScreenshots)
         controller().shell().setDarkMode(dark);
         ASSERT_TRUE(loadsCertificatePage(m_https->url("/")));
         ASSERT_TRUE(waitUntil([&] { return bar().shown() && bar().get_child_revealed(); }));
+        // Two frames later the page is on screen.
+        evaluate(selectedView(), "window.painted = false; requestAnimationFrame(() => "
+                                 "requestAnimationFrame(() => { window.painted = true; })); true");
+        ASSERT_TRUE(waitUntil([&] { return evaluate(selectedView(), "window.painted") == "true"; }));
         ASSERT_TRUE(flushIdleWork());
         std::string shot = std::string(prefix) + "certificate-page-" + (dark ? "dark" : "light") + ".png";
         ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
