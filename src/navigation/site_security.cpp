@@ -8,6 +8,7 @@
 #include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "base/url.h"
+#include "extensions/extension_service.h"
 #include "navigation/site_warning_bar.h"
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"
@@ -70,6 +71,9 @@ namespace {
 gboolean NavigationService::webViewLoadFailedWithTLSErrors(WebKitWebView* view, char* failingURI,
     GTlsCertificate* certificate, GTlsCertificateFlags errors)
 {
+    // Extension pages are fenced by their own handlers.
+    if (m_services.extensions->isExtensionWebView(view))
+        return FALSE;
     std::string uri = failingURI && *failingURI ? failingURI : webViewURI(view);
     std::string words;
     for (const std::string& word : certificateProblemWords(static_cast<unsigned>(errors)))
