@@ -20,6 +20,7 @@ enum class AuxiliaryWindowKind {
     Downloads,
     ScriptConsole,
     PageSource,
+    ClearBrowsingData,
 };
 
 class AuxiliaryWindow : public Gtk::Window {

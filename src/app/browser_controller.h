@@ -26,6 +26,7 @@ class HistoryWindow;
 class SettingsWindow;
 class ExtensionSourceWindow;
 class ProfilesWindow;
+class ClearBrowsingDataWindow;
 
 class BrowserController : public sigc::trackable {
 public:
@@ -66,6 +67,8 @@ public:
     ProfileService& profiles() { return *m_profiles; }
     void showProfiles();
     ProfilesWindow* profilesWindow() const { return m_profilesWindow.get(); }
+    void showClearBrowsingData(const std::string& profileID);
+    ClearBrowsingDataWindow* clearBrowsingDataWindow() const { return m_clearBrowsingDataWindow.get(); }
 
     // --- History ---
     HistoryService& history() { return *m_history; }
@@ -182,6 +185,7 @@ private:
     // The sessions outlive the tabs' views and the downloads that run in them.
     std::unique_ptr<ProfileService> m_profiles;
     std::unique_ptr<ProfilesWindow> m_profilesWindow;
+    std::unique_ptr<ClearBrowsingDataWindow> m_clearBrowsingDataWindow;
 
     // --- Developer tools ---
     std::unique_ptr<DevToolsService> m_devtools;

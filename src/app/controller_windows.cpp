@@ -16,6 +16,7 @@
 #include "extensions/extension_manager_window.h"
 #include "extensions/extension_source_window.h"
 #include "history/history_window.h"
+#include "profiles/clear_browsing_data_window.h"
 #include "profiles/profiles_window.h"
 #include "tabs/activity_window.h"
 
@@ -53,9 +54,20 @@ void BrowserController::showDownloads()
 
 void BrowserController::showProfiles()
 {
-    ProfilesWindow& window = madeOnce(m_profilesWindow,
-        [this] { return std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs); });
+    ProfilesWindow& window = madeOnce(m_profilesWindow, [this] {
+        auto made = std::make_unique<ProfilesWindow>(*m_shell, *m_profiles, *m_tabs);
+        made->setClearBrowsingDataHandler([this](const ProfileID& id) { showClearBrowsingData(id); });
+        return made;
+    });
     window.showAgain(m_profiles->currentProfile());
+    window.showInFront();
+}
+
+void BrowserController::showClearBrowsingData(const std::string& profileID)
+{
+    ClearBrowsingDataWindow& window = madeOnce(m_clearBrowsingDataWindow,
+        [this] { return std::make_unique<ClearBrowsingDataWindow>(*m_shell, *m_profiles, *m_history); });
+    window.showForProfile(profileID);
     window.showInFront();
 }
 

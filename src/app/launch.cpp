@@ -88,6 +88,8 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     // "tab.json" follows the tab list; the strip and the activity window follow it themselves.
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_tabs, &TabService::saveTabsSnapshot));
     m_tabs->tabList().signalChanged().connect(sigc::mem_fun(*m_session, &SessionService::scheduleSave));
+    m_tabs->tabList().signalChanged().connect(
+        sigc::mem_fun(*m_profiles, &ProfileService::forgetPrivateProfilesWithoutTabs));
 }
 
 BrowserController::~BrowserController()

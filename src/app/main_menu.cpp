@@ -53,6 +53,9 @@ Glib::RefPtr<Gio::Menu> BrowserController::makeMainMenu()
     file->append("Close Tab", "app.close-tab");
     file->append("Reopen Closed Tab", "app.reopen-closed-tab");
     file->append("Restore Previous Session", "app.restore-previous-session");
+    auto privacy = Gio::Menu::create();
+    privacy->append("Clear Browsing Data\u2026", "app.clear-browsing-data");
+    file->append_section(privacy);
     auto printing = Gio::Menu::create();
     printing->append("Print\u2026", "app.print");
     file->append_section(printing);
@@ -165,6 +168,8 @@ void BrowserController::installMainMenu()
               app->set_accels_for_action(std::string("app.") + name, accels);
           };
     addKeys("reopen-closed-tab", [this] { m_tabs->reopenClosedTab(); }, { "<Control><Shift>t" });
+    addKeys("clear-browsing-data", [this] { showClearBrowsingData(m_profiles->currentProfile()); },
+        { "<Control><Shift>Delete" });
     if (!app->lookup_action("restore-previous-session")) {
         auto restore = app->add_action("restore-previous-session", [this] { m_session->restorePreviousSession(); });
         auto follow = [this, restore] { restore->set_enabled(m_session->canRestorePreviousSession()); };

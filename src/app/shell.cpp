@@ -122,6 +122,9 @@ void Shell::applyWindowCss()
     const std::string accent = "rgb(53,132,228)";
     const std::string accentText = dark ? "rgb(120,174,237)" : "rgb(28,113,216)";
     css += ".qv-tab-item.selected { background: rgba(53,132,228,0.2); }\n";
+    // Private tabs carry a purple edge and mark.
+    css += ".qv-tab-item.qv-private { border: 1.5px solid rgba(145,65,172,0.7); }\n";
+    css += ".qv-tab-item.qv-private #private-mark { color: rgb(145,65,172); }\n";
     css += ".qv-tab-item.qv-drop-target { border: 1.5px solid " + accent + "; }\n";
     css += ".qv-tab-title, .qv-tab-title label { font-size: 12px; padding: 0 4px; min-height: 0;"
            " color: "

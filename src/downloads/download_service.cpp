@@ -11,6 +11,7 @@
 #include "downloads/download_bar.h"
 #include "history/history_service.h"
 #include "platform/log.h"
+#include "profiles/profile_service.h"
 #include "platform/storage_locations.h"
 
 #include <algorithm>
@@ -171,8 +172,8 @@ const std::vector<Json>& DownloadService::downloadEntries() const
     return m_downloadStore ? m_downloadStore->entries() : none;
 }
 
-void DownloadService::recordCompletedDownloadURL(
-    const std::string& url, const std::optional<std::string>& sourceURL)
+void DownloadService::recordCompletedDownloadURL(const std::string& url,
+    const std::optional<std::string>& sourceURL, DownloadStore::Keep keep)
 {
     if (!m_downloadStore)
         makeStore();
@@ -180,7 +181,7 @@ void DownloadService::recordCompletedDownloadURL(
     if (sourceURL)
         source = *sourceURL;
     DownloadRecording outcome
-        = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now());
+        = m_downloadStore->recordCompletedDownloadURL(url, source, DownloadClock::now(), keep);
     if (outcome.loadProblem)
         m_services.shell->showError(*outcome.loadProblem);
     // The record stays in memory; the file left as it was is what the next reading shows. A
@@ -329,6 +330,8 @@ void DownloadService::downloadStarted(WebKitNetworkSession*, WebKitDownload* dow
     if (!view || m_services.extensions->isExtensionWebView(view) || m_downloadTasks.count(download))
         return;
     auto task = std::make_unique<DownloadTask>(download);
+    const Tab* tab = m_services.tabs->tabList().tabWithView(view);
+    task->runOnly = tab && m_services.profiles->isPrivateProfile(tab->profileID());
     // The destination is created empty beforehand to hold its name.
     webkit_download_set_allow_overwrite(download, TRUE);
     task->signals.emplace_back(download,
@@ -517,7 +520,8 @@ void DownloadService::downloadDidFinish(WebKitDownload* download)
             return;
         }
         // The name stays reserved until the record names the file.
-        recordCompletedDownloadURL(finished.path, finished.source);
+        recordCompletedDownloadURL(finished.path, finished.source,
+            task->runOnly ? DownloadStore::Keep::ThisRunOnly : DownloadStore::Keep::InFile);
         task->file.reset();
     }
     // A failed download's task takes its still-empty file with it; the partial file was

@@ -4,6 +4,7 @@
 
 #include "app/web_views.h"
 #include "downloads/download_progress.h"
+#include "downloads/download_store.h"
 #include "downloads/download_tasks.h"
 
 #include <sigc++/sigc++.h>
@@ -44,8 +45,9 @@ public:
     void loadDownloads();
     // Adds a record of a finished download: a "file://" URL of an existing file and the
     // address it came from. Anything else records nothing.
-    void recordCompletedDownloadURL(
-        const std::string& url, const std::optional<std::string>& sourceURL);
+    void recordCompletedDownloadURL(const std::string& url,
+        const std::optional<std::string>& sourceURL,
+        DownloadStore::Keep keep = DownloadStore::Keep::InFile);
     const std::vector<Json>& downloadEntries() const;
     const std::filesystem::path& downloadsFileURL() const { return m_downloadsFileURL; }
     // Removes the records at these rows; an error tells why nothing was removed.

@@ -207,6 +207,24 @@ DownloadRecord DownloadStore::recordAt(size_t row) const
 
 std::optional<std::string> DownloadStore::load()
 {
+    // This run's own records stay listed, on top, whatever the file now holds.
+    std::vector<Json> runOnly;
+    for (size_t i = m_entries.size(); i-- > 0;) {
+        if (i < m_runOnly.size() && m_runOnly[i]) {
+            runOnly.insert(runOnly.begin(), std::move(m_entries[i]));
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    std::optional<std::string> problem = loadFile();
+    m_runOnly.assign(m_entries.size(), false);
+    m_entries.insert(m_entries.begin(), std::make_move_iterator(runOnly.begin()),
+        std::make_move_iterator(runOnly.end()));
+    m_runOnly.insert(m_runOnly.begin(), runOnly.size(), true);
+    return problem;
+}
+
+std::optional<std::string> DownloadStore::loadFile()
+{
     WriteState& state = *m_writeState;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -246,11 +264,12 @@ std::optional<std::string> DownloadStore::load()
     return *state.blocked + "; the list will not be saved.";
 }
 
-void DownloadStore::submit(const std::vector<Json>& entries, bool removal)
+void DownloadStore::submit(bool removal)
 {
     Json list = Json::array();
-    for (const Json& entry : entries)
-        list.push_back(entry);
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        if (i >= m_runOnly.size() || !m_runOnly[i])
+            list.push_back(m_entries[i]);
     std::uint64_t number = 0;
     {
         std::lock_guard<std::mutex> lock(m_writeState->mutex);
@@ -272,7 +291,7 @@ std::vector<DownloadWriteFailure> DownloadStore::takeWriteFailures()
 }
 
 DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
-    std::optional<std::string_view> sourceURL, DownloadClock::time_point moment)
+    std::optional<std::string_view> sourceURL, DownloadClock::time_point moment, Keep keep)
 {
     DownloadRecording outcome;
     std::error_code ec;
@@ -298,23 +317,26 @@ DownloadRecording DownloadStore::recordCompletedDownload(const fs::path& file,
     DownloadRecord record { standardizedPath(file).string(), downloadRecordName(file), source,
         downloadDateText(moment) };
     m_entries.insert(m_entries.begin(), record.toJson());
+    m_runOnly.insert(m_runOnly.begin(), keep == Keep::ThisRunOnly);
     outcome.recorded = true;
+    if (keep == Keep::ThisRunOnly)
+        return outcome;
     {
         std::lock_guard<std::mutex> lock(m_writeState->mutex);
         outcome.writeProblem = m_writeState->blocked;
     }
     if (!outcome.writeProblem)
-        submit(m_entries, false);
+        submit(false);
     return outcome;
 }
 
 DownloadRecording DownloadStore::recordCompletedDownloadURL(std::string_view fileURL,
-    std::optional<std::string_view> sourceURL, DownloadClock::time_point moment)
+    std::optional<std::string_view> sourceURL, DownloadClock::time_point moment, Keep keep)
 {
     auto path = pathFromFileURL(fileURL);
     if (!path)
         return {};
-    return recordCompletedDownload(*path, sourceURL, moment);
+    return recordCompletedDownload(*path, sourceURL, moment, keep);
 }
 
 Result<Done> DownloadStore::removeRecords(const std::vector<size_t>& rows)
@@ -328,10 +350,13 @@ Result<Done> DownloadStore::removeRecords(const std::vector<size_t>& rows)
     std::vector<size_t> sorted = rows;
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it)
-        if (*it < m_entries.size())
+    for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) {
+        if (*it < m_entries.size()) {
             m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(*it));
-    submit(m_entries, true);
+            m_runOnly.erase(m_runOnly.begin() + static_cast<std::ptrdiff_t>(*it));
+        }
+    }
+    submit(true);
     return Done {};
 }
 

@@ -112,12 +112,16 @@ public:
 
     // Adds a record of a file that exists, with the source when it is an absolute address
     // (else ""), dated moment. Loads the list first when it never was. Paths that name no
-    // existing regular file record nothing.
+    // existing regular file record nothing. A record for this run only is listed but never
+    // written to the file.
+    enum class Keep { InFile, ThisRunOnly };
     DownloadRecording recordCompletedDownload(const std::filesystem::path& file,
-        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment);
+        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment,
+        Keep keep = Keep::InFile);
     // The same from a "file://" URL; other URLs record nothing.
     DownloadRecording recordCompletedDownloadURL(std::string_view fileURL,
-        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment);
+        std::optional<std::string_view> sourceURL, DownloadClock::time_point moment,
+        Keep keep = Keep::InFile);
 
     // Removes the records at these rows (rows past the end are skipped) and saves the list. When
     // the list cannot be saved at all nothing is removed: "Could not update the Downloads list:
@@ -144,12 +148,16 @@ private:
     struct WriteState;
 
     static std::optional<FileIdentity> identify(const std::filesystem::path& file);
-    void submit(const std::vector<Json>& entries, bool removal);
+    std::optional<std::string> loadFile();
+    // Writes the entries kept in the file.
+    void submit(bool removal);
 
     std::filesystem::path m_file;
     FileWriter& m_writer;
     bool m_loaded = false;
     std::vector<Json> m_entries;
+    // Beside m_entries: the records of this run only.
+    std::vector<bool> m_runOnly;
     std::shared_ptr<WriteState> m_writeState;
     // The unusable file last reported, so showing the window again does not repeat it.
     std::optional<FileIdentity> m_reportedFile;

@@ -40,6 +40,8 @@ struct DownloadTask {
     // Waiting for the user's answer in its tab's bar, with the name the server suggested.
     bool held = false;
     std::string suggestedName;
+    // Started by a private profile's page: listed for this run, never written down.
+    bool runOnly = false;
 };
 
 // A download that failed in this run, as the Downloads window lists it. Kept in memory only.

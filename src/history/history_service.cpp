@@ -134,6 +134,23 @@ Result<Done> HistoryService::deleteVisitsOf(const std::string& url)
     return deleteEntries(rows);
 }
 
+Result<Done> HistoryService::deleteVisitsSince(HistoryClock::time_point moment)
+{
+    waitForHistory();
+    if (!m_historyStore)
+        return Done {};
+    // The stored times are UTC texts of one fixed shape, so they order as text; the entries
+    // are newest first, so the walk ends at the first older visit.
+    std::string since = historyTimestamp(moment);
+    const HistoryEntries& entries = m_historyStore->entries();
+    std::vector<size_t> rows;
+    for (size_t row = 0; row < entries.size() && entries[row].time >= since; ++row)
+        rows.push_back(row);
+    if (rows.empty())
+        return Done {};
+    return deleteEntries(rows);
+}
+
 Result<Done> HistoryService::clear()
 {
     waitForHistory();

@@ -45,6 +45,8 @@ public:
     Result<Done> clear();
     // Removes every visit of the address.
     Result<Done> deleteVisitsOf(const std::string& url);
+    // Removes the visits made at or after the moment.
+    Result<Done> deleteVisitsSince(HistoryClock::time_point moment);
     // Shows what went wrong with the history's background writes since the last call.
     void reportHistoryWrites();
 

@@ -126,7 +126,10 @@ void NavigationService::unwatchWebView(WebKitWebView* view)
 void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
 {
     std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
-    if (!url.empty())
+    const Tab* tab = m_services.tabs->tabList().tabWithView(view);
+    // A private profile's visits are never recorded.
+    bool isPrivate = tab && m_services.profiles->isPrivateProfile(tab->profileID());
+    if (!url.empty() && !isPrivate)
         m_services.history->saveHistoryEntry(url, title);
     m_services.extensions->emitExtensionEvent("page.loaded",
         { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", url },

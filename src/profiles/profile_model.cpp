@@ -12,7 +12,9 @@ namespace qv {
 bool operator==(const BrowserProfile& a, const BrowserProfile& b)
 {
     return a.id == b.id && a.name == b.name && a.userAgent == b.userAgent
-        && a.searchEngine == b.searchEngine && a.httpsOnly == b.httpsOnly && a.extra == b.extra;
+        && a.searchEngine == b.searchEngine && a.isPrivate == b.isPrivate
+        && a.trackingPrevention == b.trackingPrevention && a.httpsOnly == b.httpsOnly
+        && a.extra == b.extra;
 }
 
 BrowserProfile builtInProfile()
@@ -25,11 +27,13 @@ BrowserProfile builtInProfile()
     return profile;
 }
 
-BrowserProfile makeNewProfile()
+BrowserProfile makeNewProfile(ProfileKind kind)
 {
     BrowserProfile profile;
     profile.id = makeUUIDString();
-    profile.name = std::string(kNewProfileName);
+    profile.isPrivate = kind == ProfileKind::Private;
+    profile.name = std::string(profile.isPrivate ? kNewPrivateProfileName : kNewProfileName);
+    profile.trackingPrevention = true;
     profile.userAgent = std::string();
     profile.searchEngine = std::string(kDefaultSearchEngine);
     return profile;
@@ -92,6 +96,15 @@ std::optional<BrowserProfile> profileFromJson(const Json& value)
     profile.searchEngine
         = engine != value.end() && engine->is_string() ? engine->get<std::string>() : "";
     profile.extra.erase("searchEngine");
+    // Switches of another type stay as stored, and the profile keeps the switch off.
+    if (auto priv = value.find("private"); priv != value.end() && priv->is_boolean()) {
+        profile.isPrivate = priv->get<bool>();
+        profile.extra.erase("private");
+    }
+    if (auto itp = value.find("trackingPrevention"); itp != value.end() && itp->is_boolean()) {
+        profile.trackingPrevention = itp->get<bool>();
+        profile.extra.erase("trackingPrevention");
+    }
     if (auto httpsOnly = value.find("httpsOnly"); httpsOnly != value.end() && httpsOnly->is_boolean()) {
         profile.httpsOnly = httpsOnly->get<bool>();
         profile.extra.erase("httpsOnly");
@@ -107,7 +120,10 @@ Json profileToJson(const BrowserProfile& profile)
     if (profile.userAgent)
         value["userAgent"] = sanitizeUtf8(*profile.userAgent);
     value["searchEngine"] = sanitizeUtf8(profile.searchEngine);
-    // Absent reads as off, so an unset switch adds nothing to the stored profile.
+    if (profile.isPrivate)
+        value["private"] = true;
+    if (profile.trackingPrevention)
+        value["trackingPrevention"] = *profile.trackingPrevention;
     if (profile.httpsOnly)
         value["httpsOnly"] = true;
     return value;
@@ -141,6 +157,8 @@ RepairedProfiles repairStoredProfiles(const Json* storedProfiles, const Json* st
             builtIn->userAgent = std::string(kSafariUserAgent);
             builtIn->extra.erase("userAgent");
         }
+        // The engine's own store holds the built-in profile's data: it cannot be forgotten.
+        builtIn->isPrivate = false;
     } else {
         result.profiles.insert(result.profiles.begin(), builtInProfile());
     }

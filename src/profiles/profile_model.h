@@ -17,6 +17,7 @@ using ProfileID = std::string;
 inline constexpr std::string_view kBuiltInProfileID = "default";
 inline constexpr std::string_view kBuiltInProfileName = "Default";
 inline constexpr std::string_view kNewProfileName = "New Profile";
+inline constexpr std::string_view kNewPrivateProfileName = "Private Profile";
 
 inline constexpr std::string_view kProfilesDefaultsKey = "QuivelProfiles";
 inline constexpr std::string_view kCurrentProfileDefaultsKey = "QuivelCurrentProfile";
@@ -45,14 +46,20 @@ struct BrowserProfile {
     // Missing for a stored non-default profile that never had one; it behaves as "".
     std::optional<std::string> userAgent;
     std::string searchEngine { kDefaultSearchEngine };
+    // Its website data lives in memory only and it leaves no visits, tabs or downloads behind.
+    // Chosen when it is made.
+    bool isPrivate = false;
+    // The engine's tracking prevention; a profile stored before the switch existed has it off.
+    std::optional<bool> trackingPrevention;
     // Stored as "httpsOnly": http addresses are tried over https first.
     bool httpsOnly = false;
-    // Every other stored key (including a "userAgent" or "httpsOnly" of another type), written
-    // back as is.
+    // Every other stored key (including a "userAgent" or a switch of another type), written back
+    // as is.
     Json extra = Json::object();
 
     // The User-Agent to set on a web view, or "" for WebKit's own.
     std::string effectiveUserAgent() const { return userAgent.value_or(""); }
+    bool preventsTracking() const { return trackingPrevention.value_or(false); }
 };
 
 bool operator==(const BrowserProfile& a, const BrowserProfile& b);
@@ -60,8 +67,10 @@ bool operator==(const BrowserProfile& a, const BrowserProfile& b);
 // {"default", "Default", Safari preset, "Google"}.
 BrowserProfile builtInProfile();
 
-// What the profiles window's "New Profile" makes: a fresh UUID, WebKit's User-Agent, Google.
-BrowserProfile makeNewProfile();
+// What the profiles window's "New Profile" makes: a fresh UUID, WebKit's User-Agent, Google,
+// tracking prevention on; a private one is named "Private Profile".
+enum class ProfileKind { Persistent, Private };
+BrowserProfile makeNewProfile(ProfileKind kind = ProfileKind::Persistent);
 
 bool isKnownSearchEngine(std::string_view engine);
 

@@ -148,7 +148,12 @@ WebKitNetworkSession* ProfileService::websiteDataStoreForProfile(const ProfileID
         return it->second.get();
 
     GObjectPtr<WebKitNetworkSession> session;
-    if (auto identifier = persistentStoreIdentifier(profileID)) {
+    const BrowserProfile* profile = profileForID(profileID);
+    auto identifier = persistentStoreIdentifier(profileID);
+    if (profile && profile->isPrivate) {
+        // Nothing of a private profile touches the disk.
+        session = GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
+    } else if (identifier) {
         fs::path data = profileDataDirectory(*identifier);
         fs::path cache = profileCacheDirectory(*identifier);
         std::error_code ec;
@@ -163,8 +168,52 @@ WebKitNetworkSession* ProfileService::websiteDataStoreForProfile(const ProfileID
     }
     WebKitNetworkSession* result = session.get();
     applyNetworkProxy(result);
+    webkit_network_session_set_itp_enabled(result, profile && profile->preventsTracking());
     m_profileDataStores[profileID] = std::move(session);
     return result;
+}
+
+bool ProfileService::isPrivateProfile(const ProfileID& profileID) const
+{
+    const BrowserProfile* profile = profileForID(profileID);
+    return profile && profile->isPrivate;
+}
+
+void ProfileService::setTrackingPrevention(const ProfileID& profileID, bool enabled)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
+    if (!profile)
+        return;
+    profile->trackingPrevention = enabled;
+    saveProfiles();
+    if (auto it = m_profileDataStores.find(profileID); it != m_profileDataStores.end())
+        webkit_network_session_set_itp_enabled(it->second.get(), enabled);
+    else if (profileID == kBuiltInProfileID)
+        webkit_network_session_set_itp_enabled(defaultNetworkSession(), enabled);
+}
+
+void ProfileService::forgetPrivateProfilesWithoutTabs()
+{
+    std::vector<ProfileID> forgotten;
+    for (const auto& [id, session] : m_profileDataStores) {
+        if (!isPrivateProfile(id))
+            continue;
+        bool hasTab = false;
+        for (const Tab& tab : m_services.tabs->tabList()) {
+            if (tab.profileID() == id) {
+                hasTab = true;
+                break;
+            }
+        }
+        if (!hasTab)
+            forgotten.push_back(id);
+    }
+    for (const ProfileID& id : forgotten) {
+        // Views still closing hold the session until they are gone; no new view gets it.
+        m_profileDataStores.erase(id);
+        m_services.tabs->forgetClosedTabsOfProfile(id);
+        m_privateProfileForgotten.emit(id);
+    }
 }
 
 std::string ProfileService::userAgentForProfile(const ProfileID& profileID) const
@@ -181,9 +230,9 @@ void ProfileService::setCurrentProfile(const ProfileID& profileID, Announce anno
         m_currentProfileChanged.emit();
 }
 
-ProfileID ProfileService::createProfile()
+ProfileID ProfileService::createProfile(ProfileKind kind)
 {
-    BrowserProfile profile = makeNewProfile();
+    BrowserProfile profile = makeNewProfile(kind);
     ProfileID id = profile.id;
     m_profiles.push_back(std::move(profile));
     saveProfiles();

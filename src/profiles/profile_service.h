@@ -43,8 +43,14 @@ public:
     // Makes the profile current and saves; the profiles window hears of it when `announce`.
     enum class Announce { No, Yes };
     void setCurrentProfile(const ProfileID& profileID, Announce announce);
-    // Appends a "New Profile" and saves; returns its ID.
-    ProfileID createProfile();
+    // Appends a "New Profile" (or a private one) and saves; returns its ID.
+    ProfileID createProfile(ProfileKind kind = ProfileKind::Persistent);
+    bool isPrivateProfile(const ProfileID& profileID) const;
+    // Stores the switch and applies it to the profile's session at once.
+    void setTrackingPrevention(const ProfileID& profileID, bool enabled);
+    // A private profile whose last tab has closed lets go of its in-memory session and closed
+    // tabs; its next tab starts with nothing stored.
+    void forgetPrivateProfilesWithoutTabs();
     // Stores a trimmed, non-empty name; false when there is nothing to store.
     bool renameProfile(const ProfileID& profileID, const std::string& typedName);
     // Stores the profile's edited fields and gives its open tabs the new User-Agent.
@@ -60,6 +66,11 @@ public:
 
     // The list or the current profile changed by using or deleting a profile.
     sigc::signal<void()>& signalCurrentProfileChanged() { return m_currentProfileChanged; }
+    // A private profile has forgotten what it stored; others forget their part of it.
+    sigc::signal<void(const ProfileID&)>& signalPrivateProfileForgotten()
+    {
+        return m_privateProfileForgotten;
+    }
 
 private:
     const Services& m_services;
@@ -67,6 +78,7 @@ private:
     std::map<ProfileID, GObjectPtr<WebKitNetworkSession>> m_profileDataStores;
     ProfileID m_currentProfileID;
     sigc::signal<void()> m_currentProfileChanged;
+    sigc::signal<void(const ProfileID&)> m_privateProfileForgotten;
 };
 
 } // namespace qv

@@ -6,6 +6,7 @@
 #include "app/view_helpers.h"
 #include "profiles/profile_service.h"
 #include "profiles/profiles_window_rules.h"
+#include "profiles/website_data_section.h"
 
 namespace qv {
 
@@ -193,6 +194,11 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
                                   "exact values. WebKit controls other fingerprint values."));
 
     stack->append(*makeStorageSection());
+    m_websiteData = Gtk::make_managed<WebsiteDataSection>(m_profiles, [this](const ProfileID& id) {
+        if (m_clearBrowsingData)
+            m_clearBrowsingData(id);
+    });
+    stack->append(*m_websiteData);
     m_httpsOnlySection = Gtk::make_managed<HttpsOnlySection>(m_profiles);
     stack->append(*m_httpsOnlySection);
 
@@ -212,6 +218,8 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     buttons->append(*use);
     buttons->append(*profileActionButton(
         "\uFF0B New", "list-add-symbolic", "New Profile", [this] { createProfile(); }));
+    buttons->append(*profileActionButton("\uFF0B Private", "view-conceal-symbolic",
+        "New Private Profile", [this] { createProfile(ProfileKind::Private); }));
     buttons->append(*profileActionButton(
         "Rename", "document-edit-symbolic", "Rename Profile", [this] { renameProfile(); }));
     auto* remove = profileActionButton(
@@ -310,6 +318,7 @@ void ProfilesWindow::profileSelectionDidChange()
         m_settingsProfile.reset();
         if (m_saveButton)
             m_saveButton->set_sensitive(false);
+        m_websiteData->showProfile(std::nullopt);
         return;
     }
     m_settingsProfile = profile->id;
@@ -328,12 +337,16 @@ void ProfilesWindow::profileSelectionDidChange()
     m_fillingSettings = false;
     m_profileCurrentLabel->set_text(view.currentLabel);
     setStatus(view.status);
+    if (profile->isPrivate)
+        setStatus(view.status + " Private: its website data lives in memory only and is forgotten "
+                                "when its last tab closes; its visits, tabs and downloads are not kept.");
     resetStorageSection();
+    m_websiteData->showProfile(profile->id);
 }
 
-void ProfilesWindow::createProfile()
+void ProfilesWindow::createProfile(ProfileKind kind)
 {
-    ProfileID id = m_profiles.createProfile();
+    ProfileID id = m_profiles.createProfile(kind);
     reloadProfiles(id);
     profileSelectionDidChange();
 }

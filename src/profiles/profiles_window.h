@@ -25,6 +25,7 @@ class HttpsOnlySection;
 class TabService;
 class ProfileService;
 class Shell;
+class WebsiteDataSection;
 
 class ProfilesWindow : public AuxiliaryWindow {
 public:
@@ -42,8 +43,15 @@ public:
     // unless the user has unsaved edits in the fields.
     void showAgain(const std::optional<ProfileID>& current);
 
+    // What the website data section's "Clear Browsing Data…" opens.
+    void setClearBrowsingDataHandler(std::function<void(const ProfileID&)> handler)
+    {
+        m_clearBrowsingData = std::move(handler);
+    }
+    WebsiteDataSection* websiteDataSection() const { return m_websiteData; }
+
     // The window's actions.
-    void createProfile();
+    void createProfile(ProfileKind kind = ProfileKind::Persistent);
     void renameProfile();
     void saveProfileSettings();
     void profileUserAgentChoiceChanged();
@@ -173,6 +181,9 @@ private:
     // Lists the profiles again after the current one changed, keeping the selection if it
     // still exists.
     void currentProfileDidChange();
+
+    WebsiteDataSection* m_websiteData = nullptr;
+    std::function<void(const ProfileID&)> m_clearBrowsingData;
 
     ProfileService& m_profiles;
     TabService& m_tabs;

@@ -308,6 +308,9 @@ void SessionService::save()
     tabs.reserve(list.size());
     std::optional<size_t> selected;
     for (Tab& tab : list) {
+        // A private profile's pages are never written down.
+        if (m_services.profiles->isPrivateProfile(tab.profileID()))
+            continue;
         WebKitWebView* view = tab.webView();
         if (view && tab.sessionStateStale())
             tab.setSessionState(webViewSessionState(view));

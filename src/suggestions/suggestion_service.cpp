@@ -139,12 +139,16 @@ std::vector<SuggestionRow> SuggestionService::rowsFor(const std::string& typed)
     request.typed = typed;
     request.now = secondsNow();
     request.currentProfile = profiles.currentProfile();
+    request.onlyOwnTabs = profiles.isPrivateProfile(request.currentProfile);
     const Tab* selected = tabs.selected();
     if (selected)
         request.selectedTab = selected->id();
     request.tabs.reserve(tabs.size());
     for (const Tab& tab : tabs) {
         ProfileID profile = tab.profileID().empty() ? ProfileID(kDefaultProfileID) : tab.profileID();
+        // A private profile's tabs are offered to nobody else.
+        if (profile != request.currentProfile && profiles.isPrivateProfile(profile))
+            continue;
         request.tabs.push_back({ tab.id(), profile, tabAddress(tab), tab.title() });
     }
     rememberTabIcons();
@@ -193,7 +197,9 @@ bool SuggestionService::inlineCompletionEnabled() const
 
 std::optional<std::string> SuggestionService::inlineCompletionFor(const std::string& typed)
 {
-    if (!inlineCompletionEnabled())
+    // The history is not a private profile's to reach.
+    ProfileService& profiles = *m_services.profiles;
+    if (!inlineCompletionEnabled() || profiles.isPrivateProfile(profiles.currentProfile()))
         return std::nullopt;
     return m_index.inlineCompletion(typed, secondsNow());
 }

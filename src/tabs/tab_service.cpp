@@ -308,6 +308,8 @@ void TabService::saveTabsSnapshot()
     std::vector<TabSnapshotEntry> entries;
     entries.reserve(m_tabs.size());
     for (const Tab& tab : m_tabs) {
+        if (m_services.profiles->isPrivateProfile(tab.profileID()))
+            continue;
         std::string uri = webViewURI(tab.webView());
         entries.push_back({ tab.id(), uri.empty() ? tab.url() : uri, tab.title(),
             tab.profileID(), tab.lazy(), &tab == m_tabs.selected() });

@@ -90,6 +90,7 @@ public:
     void selectTabByShortcut(TabShortcut shortcut, size_t number = 0);
     // Opens the most recently closed tab again on its profile, skipping deleted profiles.
     void reopenClosedTab();
+    void forgetClosedTabsOfProfile(const std::string& profileID) { m_closedTabs.removeTabsOfProfile(profileID); }
     // A tab appended behind the selected one, loading the address; the selection stays.
     TabID openBackgroundTab(const std::string& url);
     // Appends the tabs without views, each on its profile, and selects the one at `selected`

@@ -74,6 +74,11 @@ void ClosedTabStack::push(ClosedTab tab)
         m_tabs.pop_front();
 }
 
+void ClosedTabStack::removeTabsOfProfile(const std::string& profileID)
+{
+    std::erase_if(m_tabs, [&](const ClosedTab& tab) { return tab.profileID == profileID; });
+}
+
 std::optional<ClosedTab> ClosedTabStack::pop()
 {
     if (m_tabs.empty())

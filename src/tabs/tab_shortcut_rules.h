@@ -41,6 +41,7 @@ public:
     // Tabs without an address are not kept.
     void push(ClosedTab tab);
     std::optional<ClosedTab> pop();
+    void removeTabsOfProfile(const std::string& profileID);
     size_t size() const { return m_tabs.size(); }
 
 private:

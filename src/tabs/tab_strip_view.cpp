@@ -133,6 +133,19 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     item.box->set_size_request(-1, 36);
     item.box->set_valign(Gtk::Align::CENTER);
 
+    // A private profile's tabs say so: nothing they do is kept.
+    const Tab* tab = tabService.tabList().tabWithID(id);
+    if (tab && m_profiles.isPrivateProfile(tab->profileID())) {
+        item.box->add_css_class("qv-private");
+        auto* mark = Gtk::make_managed<Gtk::Image>();
+        mark->set_from_icon_name("view-conceal-symbolic");
+        mark->set_pixel_size(14);
+        mark->set_name("private-mark");
+        mark->set_tooltip_text("Private: nothing of this tab is kept");
+        setAccessibleLabel(*mark, "Private");
+        item.box->append(*mark);
+    }
+
     item.favicon = Gtk::make_managed<Gtk::Image>();
     item.favicon->set_pixel_size(16);
     item.favicon->set_size_request(16, 16);

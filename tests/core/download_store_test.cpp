@@ -71,6 +71,28 @@ TEST(DownloadStore, RecordsGoFirstWithPathNameSourceAndDate)
     EXPECT_EQ(store.recordAt(1).name, "a.txt");
 }
 
+TEST(DownloadStore, ARecordForThisRunOnlyIsListedButNeverWrittenEvenAfterARereadOrRemoval)
+{
+    test::TempDir dir;
+    writeText(dir / "a.txt", "a");
+    writeText(dir / "b.txt", "b");
+    writeText(dir / "c.txt", "c");
+    DownloadStore store(dir / "downloads.json", testWriter());
+    store.recordCompletedDownload(dir / "a.txt", std::nullopt, moment(0));
+    store.recordCompletedDownload(
+        dir / "b.txt", std::nullopt, moment(1), DownloadStore::Keep::ThisRunOnly);
+    ASSERT_EQ(store.entries().size(), 2u);
+    EXPECT_EQ(fileList(dir / "downloads.json").size(), 1u);
+    // Someone else's edit of the file is read again; this run's record stays listed.
+    writeText(dir / "downloads.json", "[{\"path\":\"" + (dir / "c.txt").string() + "\"}]");
+    store.load();
+    ASSERT_EQ(store.entries().size(), 2u);
+    EXPECT_EQ(store.recordAt(0).name, "b.txt");
+    ASSERT_TRUE(store.removeRecords({ 1 }).ok());
+    EXPECT_EQ(store.entries().size(), 1u);
+    EXPECT_EQ(fileList(dir / "downloads.json"), Json::array());
+}
+
 TEST(DownloadStore, NothingIsRecordedForAMissingFileOrAFolderOrANonFileURL)
 {
     test::TempDir dir;

@@ -187,6 +187,8 @@ TEST(ProfileModel, StoredFormRoundTrips)
     profile.userAgent = std::string(kChromeUserAgent);
     profile.searchEngine = "DuckDuckGo";
     profile.extra["pinned"] = true;
+    profile.isPrivate = true;
+    profile.trackingPrevention = false;
     auto back = profileFromJson(profileToJson(profile));
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(*back, profile);
@@ -194,6 +196,24 @@ TEST(ProfileModel, StoredFormRoundTrips)
     EXPECT_EQ(json["id"], profile.id);
     EXPECT_EQ(json["name"], "Caf\xC3\xA9");
     EXPECT_EQ(json["searchEngine"], "DuckDuckGo");
+    EXPECT_EQ(json["private"], true);
+    EXPECT_EQ(json["trackingPrevention"], false);
+}
+
+TEST(ProfileModel, SwitchesOfOtherTypesStayStoredAndTheBuiltInProfileIsNeverPrivate)
+{
+    Json stored = Json::parse(R"([{"id":"default","name":"Default","private":true},
+        {"id":"6F1C2D3E-0000-4000-8000-000000000001","name":"P","private":"yes",
+         "trackingPrevention":1}])");
+    RepairedProfiles repaired = repairStoredProfiles(&stored, nullptr);
+    ASSERT_EQ(repaired.profiles.size(), 2u);
+    EXPECT_FALSE(repaired.profiles[0].isPrivate);
+    EXPECT_FALSE(repaired.profiles[1].isPrivate);
+    EXPECT_FALSE(repaired.profiles[1].preventsTracking());
+    EXPECT_EQ(profileToJson(repaired.profiles[1])["private"], "yes");
+    EXPECT_EQ(profileToJson(repaired.profiles[1])["trackingPrevention"], 1);
+    EXPECT_TRUE(makeNewProfile().preventsTracking());
+    EXPECT_TRUE(makeNewProfile(ProfileKind::Private).isPrivate);
 }
 
 TEST(ProfileModel, StoredFormNeverCarriesInvalidUtf8)

@@ -1,5 +1,6 @@
 // Profiles window: name validation, User-Agent choices both ways, engines, rows and texts.
 #include "profiles/profiles_window_rules.h"
+#include "profiles/website_data_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,45 @@ TEST(ProfileDelete, DefaultIsRefusedOthersAreConfirmed)
     EXPECT_EQ(tabsClosedWithProfile({ "P", "default", "P", "", "P" }, "P"),
         (std::vector<size_t> { 4, 2, 0 }));
     EXPECT_EQ(tabsClosedWithProfile({ "P", "" }, "default"), std::vector<size_t> { 1 });
+}
+
+} // namespace qv
+
+namespace qv {
+
+TEST(WebsiteDataRules, KindsAreNamedOnceInOrderAndRowsJoinRepeatedSites)
+{
+    using namespace WebsiteDataKind;
+    const std::pair<std::uint32_t, const char*> table[] = {
+        { Cookies, "Cookies" },
+        { ServiceWorkers | Cookies | DiskCache | MemoryCache, "Cookies, Cache, Service Workers" },
+        { SessionStorage | LocalStorage | IndexedDB, "Local Storage, IndexedDB" },
+        { HSTSCache | TrackingPrevention, "Other data" },
+    };
+    for (const auto& [kinds, text] : table)
+        EXPECT_EQ(websiteDataKindsText(kinds), text) << kinds;
+
+    auto rows = websiteDataRows({ { "b.test", Cookies }, { "", LocalStorage }, { "a.test", DiskCache },
+        { "b.test", IndexedDB } });
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].site, "a.test");
+    EXPECT_EQ(rows[1].kinds, Cookies | IndexedDB);
+}
+
+TEST(WebsiteDataRules, ClearingARangeTakesCookiesWhateverTheirAge)
+{
+    using namespace WebsiteDataKind;
+    auto ranged = websiteDataClearings(ClearRange::LastHour, true, true);
+    ASSERT_EQ(ranged.size(), 2u);
+    EXPECT_EQ(ranged[0].kinds, Cookies);
+    EXPECT_EQ(ranged[0].span.count(), 0);
+    EXPECT_EQ(ranged[1].kinds, (SiteData | Caches) & ~Cookies);
+    EXPECT_EQ(ranged[1].span.count(), 3600);
+    auto everything = websiteDataClearings(ClearRange::AllTime, true, false);
+    ASSERT_EQ(everything.size(), 1u);
+    EXPECT_EQ(everything[0].kinds, SiteData);
+    EXPECT_TRUE(websiteDataClearings(ClearRange::LastDay, false, false).empty());
+    EXPECT_EQ(websiteDataClearings(ClearRange::LastDay, false, true)[0].span.count(), 86400);
 }
 
 } // namespace qv

@@ -5,6 +5,10 @@
 #include "base/atomic_file.h"
 #include "base/json_text.h"
 #include "platform/storage_locations.h"
+#include "profiles/clear_browsing_data_window.h"
+#include "profiles/profiles_window.h"
+#include "profiles/website_data_section.h"
+#include "session/session_service.h"
 
 #include <fstream>
 
@@ -48,8 +52,23 @@ protected:
     void SetUp() override
     {
         BrowserTest::SetUp();
-        if (m_server)
+        if (m_server) {
             m_server->page("/store.html", "Store");
+            m_server->route("/login", { 200, "text/html", "<title>In</title>",
+                { { "Set-Cookie", "sid=1; Max-Age=86400; Path=/" } } });
+        }
+    }
+    // Signs the selected tab in (the server sets a cookie) and says whether it is signed in.
+    void signIn()
+    {
+        controller().navigation().loadResolvedAddress(m_server->url("/login"));
+        EXPECT_TRUE(waitForLoad(selectedView(), m_server->url("/login")));
+    }
+    bool signedIn() { return onStorePage("document.cookie.includes('sid=1')") == "true"; }
+    static std::string fileText(const fs::path& file)
+    {
+        FileRead read = readWholeFile(file);
+        return read.status == ReadStatus::Ok ? read.contents : "";
     }
 };
 
@@ -233,6 +252,129 @@ TEST_F(ProfilesTest, DeletingIsRefusedForDefaultAndWhenCancelled)
     EXPECT_NE(controller().profiles().profileForID(work), nullptr);
     EXPECT_EQ(controller().tabs().browserTabs().size(), 2u);
     EXPECT_FALSE(controller().profiles().deleteProfile("no such profile"));
+}
+
+} // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(ProfilesTest, RemovingOneSitesDataSignsItOutInThatProfileOnly)
+{
+    signIn();
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().selectCurrentProfile(work);
+    signIn();
+    ASSERT_TRUE(signedIn());
+
+    controller().showProfiles();
+    ProfilesWindow& window = *controller().profilesWindow();
+    window.reloadProfiles(work);
+    window.profileSelectionDidChange();
+    WebsiteDataSection& section = *window.websiteDataSection();
+    ASSERT_TRUE(waitUntil([&] {
+        return !section.rows().empty() && section.rows()[0].site == "127.0.0.1"
+            && section.rows()[0].kinds & WebsiteDataKind::Cookies;
+    }));
+    // A new profile prevents tracking until its switch is turned off.
+    WebKitNetworkSession* session = controller().profiles().websiteDataStoreForProfile(work);
+    EXPECT_TRUE(section.trackingPreventionSwitch()->get_active());
+    EXPECT_TRUE(webkit_network_session_get_itp_enabled(session));
+    section.trackingPreventionSwitch()->set_active(false);
+    EXPECT_FALSE(webkit_network_session_get_itp_enabled(session));
+    EXPECT_EQ(storedDefaults()["QuivelProfiles"][1]["trackingPrevention"], false);
+
+    unsigned reads = section.readsFinished();
+    ASSERT_TRUE(section.removeSite("127.0.0.1"));
+    ASSERT_TRUE(waitUntil([&] { return section.readsFinished() > reads; }));
+    EXPECT_TRUE(section.rows().empty() || section.rows()[0].site != "127.0.0.1");
+    EXPECT_FALSE(signedIn());
+    controller().tabs().selectBrowserTabAtIndex(0);
+    EXPECT_TRUE(signedIn());
+}
+
+TEST_F(ProfilesTest, APrivateProfileLeavesNothingBehindAndForgetsItsDataWithItsLastTab)
+{
+    ProfileID hidden = controller().profiles().createProfile(ProfileKind::Private);
+    EXPECT_EQ(storedDefaults()["QuivelProfiles"][1]["private"], true);
+    controller().profiles().selectCurrentProfile(hidden);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    signIn();
+    ASSERT_TRUE(signedIn());
+    EXPECT_TRUE(onStorePage("localStorage.setItem('who', 'hidden'); true") == "true");
+
+    const std::string site = m_server->url("/");
+    for (const HistoryEntry& entry : controller().history().historyEntries())
+        EXPECT_NE(entry.url.rfind(site, 0), 0u) << entry.url;
+    controller().session().scheduleSave();
+    flushFiles();
+    fs::path folder = controller().history().historyFileURL().parent_path();
+    EXPECT_EQ(fileText(folder / "tab.json").find(site), std::string::npos);
+    EXPECT_EQ(fileText(controller().session().sessionFile()).find(site), std::string::npos);
+    EXPECT_FALSE(fs::exists(profileDataDirectory(hidden)));
+    EXPECT_FALSE(fs::exists(profileCacheDirectory(hidden)));
+
+    // Its last tab closes: a new one starts with nothing stored.
+    controller().tabs().closeBrowserTabAtIndex(1);
+    controller().profiles().selectCurrentProfile(hidden);
+    ASSERT_EQ(controller().tabs().browserTabs().size(), 2u);
+    EXPECT_FALSE(signedIn());
+    EXPECT_EQ(evaluate(selectedView(), "localStorage.getItem('who')"), "null");
+}
+
+TEST_F(ProfilesBeforeLaunchTest, ClearBrowsingDataRemovesTheRangesVisitsAndTheProfilesSiteData)
+{
+    const std::string old = "http://127.0.0.1:9/old.html";
+    Json day = Json::array({ { { "url", old }, { "title", "Old" }, { "time", "2020-01-02T10:00:00Z" } } });
+    Json root = { { "years", { { "2020", { { "Jan", { { "2", day } } } } } } } };
+    std::ofstream(testWorkingDirectory() / "history.json") << dumpJson(root, 1);
+    launch();
+    signIn();
+    ASSERT_TRUE(signedIn());
+    ASSERT_TRUE(waitUntil([&] { return controller().history().historyEntries().size() >= 3; }));
+
+    controller().showClearBrowsingData("default");
+    ClearBrowsingDataWindow& window = *controller().clearBrowsingDataWindow();
+    EXPECT_EQ(window.rangeChoice()->get_selected(), 0u); // the last hour
+    window.clearData();
+    ASSERT_TRUE(waitUntil([&] { return window.clearsFinished() == 1; }));
+    EXPECT_FALSE(window.is_visible());
+    ASSERT_EQ(controller().history().historyEntries().size(), 1u);
+    EXPECT_EQ(controller().history().historyEntries()[0].url, old);
+    EXPECT_FALSE(signedIn());
+}
+
+} // namespace qv::test
+
+namespace qv::test {
+
+TEST_F(ProfilesTest, DISABLED_WebsiteDataScreenshots)
+{
+    const char* prefix = std::getenv("QV_WEBSITE_DATA_SHOT");
+    ASSERT_TRUE(prefix);
+    ProfileID work = controller().profiles().createProfile();
+    controller().profiles().renameProfile(work, "Work");
+    controller().profiles().selectCurrentProfile(work);
+    signIn();
+    onStorePage("localStorage.setItem('draft', 'x'); indexedDB.open('mail'); true");
+    std::string other = m_server->url("/store.html");
+    other.replace(other.find("127.0.0.1"), 9, "localhost");
+    controller().navigation().loadResolvedAddress(other);
+    ASSERT_TRUE(waitForLoad(selectedView(), other));
+    evaluate(selectedView(), "localStorage.setItem('seen', '1'); true");
+    controller().showProfiles();
+    ProfilesWindow& window = *controller().profilesWindow();
+    window.reloadProfiles(work);
+    window.profileSelectionDidChange();
+    WebsiteDataSection& section = *window.websiteDataSection();
+    ASSERT_TRUE(waitUntil([&] { return section.rows().size() >= 2; }));
+    for (bool dark : { false, true }) {
+        controller().shell().setDarkMode(dark);
+        section.trackingPreventionSwitch()->grab_focus();
+        ASSERT_TRUE(flushIdleWork());
+        ASSERT_TRUE(waitForLayout());
+        std::string shot = std::string(prefix) + "website-data-" + (dark ? "dark" : "light") + ".png";
+        ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
+    }
 }
 
 } // namespace qv::test
