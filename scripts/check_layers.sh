@@ -3,8 +3,8 @@
 # platform or app header, or when a quivel_platform file includes an app header. Headers of
 # the project are followed to their own includes.
 # In the app layer, a subsystem's file (tabs, navigation, history, ...) includes only its own
-# folder, src/base, src/platform, the pure core, other subsystems' services and the shell's
-# headers in src/app; nothing outside src/app includes the controller's header.
+# folder, src/base, src/platform, the pure core, other subsystems' services and profiles-window
+# sections, and the shell's headers in src/app; nothing outside src/app includes the controller's header.
 # Usage: check_layers.sh [SOURCE_DIR]
 set -uo pipefail
 root="${1:-$(dirname "$0")/..}"

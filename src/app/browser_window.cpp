@@ -13,6 +13,7 @@
 #include "profiles/profile_service.h"
 #include "tabs/tab_service.h"
 #include "app/find_bar.h"
+#include "navigation/site_warning_bar.h"
 #include "navigation/unresponsive_page_bar.h"
 #include "app/view_helpers.h"
 #include "app/web_views.h"
@@ -84,6 +85,13 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     capsule->set_size_request(180, 36);
     capsule->set_valign(Gtk::Align::CENTER);
     capsule->set_hexpand(true);
+    m_securityIcon = Gtk::make_managed<Gtk::Image>();
+    m_securityIcon->set_name("page-security");
+    m_securityIcon->set_pixel_size(16);
+    m_securityIcon->set_valign(Gtk::Align::CENTER);
+    m_securityIcon->set_margin_start(12);
+    m_securityIcon->set_visible(false);
+    capsule->append(*m_securityIcon);
     m_requestField = Gtk::make_managed<Gtk::Entry>();
     m_requestField->set_placeholder_text("Search Google or enter an address");
     m_requestField->set_has_frame(false);
@@ -162,6 +170,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     // First under the toolbar: the selected page's own trouble comes before anything else.
     m_unresponsivePageBar = Gtk::make_managed<UnresponsivePageBar>();
     root->append(*m_unresponsivePageBar);
+    m_siteWarningBar = Gtk::make_managed<SiteWarningBar>();
+    root->append(*m_siteWarningBar);
     m_downloadBar = Gtk::make_managed<DownloadBar>();
     root->append(*m_downloadBar);
     m_findBar = Gtk::make_managed<FindBar>(controller);

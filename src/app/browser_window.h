@@ -14,6 +14,7 @@ class AddressSuggestions;
 class BrowserController;
 class DownloadBar;
 class FindBar;
+class SiteWarningBar;
 class TabStripView;
 class UnresponsivePageBar;
 
@@ -42,6 +43,9 @@ public:
     FindBar& findBar() { return *m_findBar; }
     DownloadBar& downloadBar() { return *m_downloadBar; }
     UnresponsivePageBar& unresponsivePageBar() { return *m_unresponsivePageBar; }
+    SiteWarningBar& siteWarningBar() { return *m_siteWarningBar; }
+    // The selected page's security mark at the start of the address capsule.
+    Gtk::Image& securityIcon() { return *m_securityIcon; }
     Gtk::Entry& requestField() { return *m_requestField; }
     AddressSuggestions& addressSuggestions() { return *m_addressSuggestions; }
     Gtk::Box& browserToolbar() { return *m_browserToolbar; }
@@ -63,6 +67,8 @@ private:
     FindBar* m_findBar = nullptr;
     DownloadBar* m_downloadBar = nullptr;
     UnresponsivePageBar* m_unresponsivePageBar = nullptr;
+    SiteWarningBar* m_siteWarningBar = nullptr;
+    Gtk::Image* m_securityIcon = nullptr;
     Gtk::Box* m_webContentView = nullptr;
     Gtk::Button* m_backButton = nullptr;
     Gtk::Button* m_forwardButton = nullptr;

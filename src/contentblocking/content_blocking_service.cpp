@@ -164,7 +164,8 @@ void ContentBlockingService::saveAllowedSites()
 {
     Json stored = Json::object();
     for (const auto& [profile, hosts] : m_allowedSites) {
-        if (!hosts.empty())
+        // A private profile's sites are kept for the run only.
+        if (!hosts.empty() && !m_services.profiles->isPrivateProfile(profile))
             stored[profile] = Json(std::vector<std::string>(hosts.begin(), hosts.end()));
     }
     m_services.shell->setDefaultsValue(kContentBlockingAllowedSitesKey, std::move(stored));

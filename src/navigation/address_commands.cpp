@@ -182,6 +182,7 @@ void NavigationService::updateAddressFieldForURL(const std::string& url)
     // What the user is typing is never replaced by the page's own progress (a failing or slow
     // load in the tab); their text stays until they submit it or leave the field.
     auto update = [this, url] {
+        updateSecurityIndicator();
         if (m_addressFieldEditedByUser && window()) {
             // The keyboard focus is on the field's text widget inside it.
             Gtk::Widget* focus = window()->get_focus();

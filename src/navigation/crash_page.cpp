@@ -46,8 +46,15 @@ bool NavigationService::showCrashPage(WebKitWebView* view, PageEndReason reason)
     std::string name = ownPageShown ? hostOfURI(uri) : shownPageName(*tab, view, uri);
     CrashPageWords words = crashPageWords(reason);
     std::string title = crashedTabTitle(reason, name);
-    std::string html = errorPageHTML(*pageTemplate,
-        { words.message, uri, m_services.shell->darkMode(), words.heading, title, "Reload", "reload" });
+    ErrorPageText text;
+    text.message = words.message;
+    text.address = uri;
+    text.dark = m_services.shell->darkMode();
+    text.heading = words.heading;
+    text.title = title;
+    text.button = "Reload";
+    text.buttonId = "reload";
+    std::string html = errorPageHTML(*pageTemplate, text);
     state.unresponsiveSince.reset();
     if (m_unresponsiveBarView == view)
         hideUnresponsiveBar();

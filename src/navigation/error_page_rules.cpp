@@ -3,6 +3,31 @@
 
 namespace qv {
 
+namespace {
+
+    void appendPoints(std::string& out, const std::vector<std::string>& points)
+    {
+        if (points.empty())
+            return;
+        out += "<ul class=\"points\">";
+        for (const std::string& point : points)
+            out += "<li>" + htmlEscaped(point) + "</li>";
+        out += "</ul>";
+    }
+
+    void appendDetails(
+        std::string& out, const std::vector<std::pair<std::string, std::string>>& details)
+    {
+        if (details.empty())
+            return;
+        out += "<dl class=\"details\">";
+        for (const auto& [term, value] : details)
+            out += "<dt>" + htmlEscaped(term) + "</dt><dd>" + htmlEscaped(value) + "</dd>";
+        out += "</dl>";
+    }
+
+} // namespace
+
 std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& text)
 {
     std::string out;
@@ -33,6 +58,12 @@ std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& te
             out += htmlEscaped(text.button);
         else if (name == "buttonId")
             out += htmlEscaped(text.buttonId);
+        else if (name == "points")
+            appendPoints(out, text.points);
+        else if (name == "details")
+            appendDetails(out, text.details);
+        else if (name == "note")
+            out += htmlEscaped(text.note);
         else if (name == "theme")
             out += text.dark ? "dark" : "light";
         else

@@ -5,6 +5,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qv {
 
@@ -16,10 +18,16 @@ struct ErrorPageText {
     std::string title; // the document's, which the tab shows
     std::string button = "Try Again";
     std::string buttonId = "try-again";
+    // A list under the message, facts as term and text, and a closing note; each may be empty.
+    std::vector<std::string> points;
+    std::vector<std::pair<std::string, std::string>> details;
+    std::string note;
 };
 
 // The template with "{{message}}", "{{address}}", "{{heading}}", "{{title}}", "{{button}}",
-// "{{buttonId}}" and "{{theme}}" ("dark" or "light") filled in, each inserted text escaped. Filled in one pass: inserted text is never expanded again.
+// "{{buttonId}}", "{{points}}" (a list), "{{details}}" (a definition list), "{{note}}" and
+// "{{theme}}" ("dark" or "light") filled in, each inserted text escaped. Filled in one pass:
+// inserted text is never expanded again.
 // Unknown "{{...}}" markers stay as they are.
 std::string errorPageHTML(std::string_view pageTemplate, const ErrorPageText& text);
 

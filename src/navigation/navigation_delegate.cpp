@@ -86,6 +86,10 @@ NavigationService::NavigationService(const Services& services)
     // The unresponsive-page bar speaks only of the selected tab.
     m_services.tabs->signalSelectedViewShown().connect(
         sigc::hide(sigc::hide(sigc::mem_fun(*this, &NavigationService::updateUnresponsiveBar))));
+    m_services.tabs->signalSelectedViewShown().connect(sigc::hide(sigc::hide([this] {
+        updateSiteWarningBar();
+        updateSecurityIndicator();
+    })));
 }
 
 NavigationService::~NavigationService() { m_unresponsiveCheck.disconnect(); }
@@ -104,6 +108,10 @@ void NavigationService::watchWebView(WebKitWebView* view)
         view, "web-process-terminated", this);
     connectSignal<&NavigationService::webViewResponsivenessChanged>(
         view, "notify::is-web-process-responsive", this);
+    connectSignal<&NavigationService::webViewLoadFailedWithTLSErrors>(
+        view, "load-failed-with-tls-errors", this);
+    connectSignal<&NavigationService::webViewInsecureContentDetected>(
+        view, "insecure-content-detected", this);
 }
 
 void NavigationService::unwatchWebView(WebKitWebView* view)
@@ -111,6 +119,8 @@ void NavigationService::unwatchWebView(WebKitWebView* view)
     g_signal_handlers_disconnect_by_data(view, this);
     if (view == m_unresponsiveBarView)
         hideUnresponsiveBar();
+    if (m_viewSecurity.erase(view))
+        updateSiteWarningBar();
 }
 
 void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
@@ -141,6 +151,14 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
+        siteSecurityLoadStarted(view);
+        // A main-frame load the decision below could not tell from a subframe's (a link, a
+        // script): replaced as it starts, its request may have gone out but its answer is
+        // never shown.
+        if (auto https = httpsAttemptFor(view, webViewURI(view))) {
+            startHttpsAttempt(view, webViewURI(view), *https);
+            return;
+        }
         if (Tab* tab = m_services.tabs->tabList().tabWithView(view)) {
             completePendingVisit(tab, view);
             TabLoadState& state = tab->loadState();
@@ -154,7 +172,11 @@ void NavigationService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent 
         m_services.extensions->emitExtensionEvent("page.navigationStarted",
             { { "tabId", m_services.tabs->tabIDForWebView(view).value_or("") }, { "url", webViewURI(view) } });
         break;
+    case WEBKIT_LOAD_REDIRECTED:
+        upgradeRedirectToHttps(view);
+        break;
     case WEBKIT_LOAD_COMMITTED:
+        siteSecurityLoadCommitted(view);
         webViewDidCommitNavigation(view);
         break;
     case WEBKIT_LOAD_FINISHED:
@@ -244,6 +266,8 @@ gboolean NavigationService::webViewLoadFailed(
             WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_FAILED, status->c_str()));
         error = refused.get();
     }
+    if (httpsUpgradeFailed(view, failingURI ? failingURI : "", error))
+        return TRUE;
     webViewDidFailNavigation(view, event, error);
     // Our own error page takes the page's place, with the failure also in the window title.
     if (event != WEBKIT_LOAD_COMMITTED && !isQuietFailure(error)) {
@@ -335,6 +359,18 @@ bool NavigationService::decideNavigationPolicy(WebKitWebView* view,
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         if (decideErrorPageNavigation(view, decision))
             return true;
+        // The engine's decisions do not say which frame navigates, but the view's address is
+        // already the requested one for a load the browser itself asked for: that one is tried
+        // over https before any http request leaves.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && uri
+            && webViewURI(view) == uri) {
+            std::string requested = uri;
+            if (auto https = httpsAttemptFor(view, requested)) {
+                webkit_policy_decision_ignore(decision);
+                startHttpsAttempt(view, requested, *https);
+                return true;
+            }
+        }
         // What the user's gesture starts may download without asking.
         if (webkit_navigation_action_is_user_gesture(action))
             m_services.downloads->noteDownloadGesture(view);

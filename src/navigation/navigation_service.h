@@ -6,6 +6,7 @@
 #include "app/web_views.h"
 #include "navigation/address_resolution.h"
 #include "navigation/crash_page_rules.h"
+#include "navigation/site_security_rules.h"
 #include "tabs/tab.h"
 
 #include <sigc++/sigc++.h>
@@ -17,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,12 @@ public:
     void stopUnresponsivePage();
     void waitForUnresponsivePage();
 
+    // The security of the selected page as the address field marks it.
+    PageSecurity selectedPageSecurity() const;
+    // The warning page a view shows, if it shows one of ours that the warning bar acts on.
+    enum class SiteWarningKind { Certificate, HttpsOnly };
+    std::optional<SiteWarningKind> siteWarningOf(WebKitWebView* webView) const;
+
 private:
     // The web views' signals.
     void webViewLoadChanged(WebKitWebView* webView, WebKitLoadEvent event);
@@ -108,6 +116,37 @@ private:
     // long enough, schedules the next look until then, or hides it.
     void updateUnresponsiveBar();
     void hideUnresponsiveBar();
+
+    // Certificates and HTTPS-only (navigation/site_security.cpp).
+    gboolean webViewLoadFailedWithTLSErrors(WebKitWebView* webView, char* uri,
+        GTlsCertificate* certificate, GTlsCertificateFlags errors);
+    void webViewInsecureContentDetected(WebKitWebView* webView, WebKitInsecureContentEvent event);
+    // The https address the view's main frame tries before the http `uri`, if any.
+    std::optional<std::string> httpsAttemptFor(WebKitWebView* webView, const std::string& uri) const;
+    // Loads the https address in place of the http one, giving up any earlier attempt.
+    void startHttpsAttempt(WebKitWebView* webView, const std::string& httpURI,
+        const std::string& httpsURI);
+    // The main frame's load was redirected: an http target is tried over https too; true when
+    // the redirect was taken over.
+    bool upgradeRedirectToHttps(WebKitWebView* webView);
+    // A load of the view started, committed or failed: what the security state makes of it.
+    void siteSecurityLoadStarted(WebKitWebView* webView);
+    void siteSecurityLoadCommitted(WebKitWebView* webView);
+    // True when the failure is the https attempt's; the HTTPS-only page is then on its way.
+    bool httpsUpgradeFailed(WebKitWebView* webView, const std::string& failingURI,
+        const GError* error);
+    // Shows the page once the failed load has ended, unless a newer load was asked for.
+    void showOwnPageWhenSettled(WebKitWebView* webView, std::function<void()> show);
+    void showCertificatePage(WebKitWebView* webView, const std::string& uri,
+        GTlsCertificate* certificate, unsigned problems);
+    void showHttpsOnlyPage(WebKitWebView* webView, const std::string& httpURI,
+        const std::string& reason);
+    // The warning bar's actions: they run only from the bar, a control of the browser window.
+    void acceptCertificateAndContinue(WebKitWebView* webView);
+    void continueToHttpSite(WebKitWebView* webView);
+    void updateSiteWarningBar();
+    void updateSecurityIndicator();
+    PageSecurity pageSecurityOf(WebKitWebView* webView) const;
     GtkWidget* createWebViewForNavigation(WebKitWebView* webView, WebKitNavigationAction* action);
     gboolean webViewDecidePolicy(
         WebKitWebView* webView, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
@@ -158,6 +197,31 @@ private:
     sigc::connection m_unresponsiveCheck;
     // The view the unresponsive-page bar speaks of; not owned, forgotten when it goes.
     WebKitWebView* m_unresponsiveBarView = nullptr;
+    struct SiteWarning {
+        SiteWarningKind kind;
+        std::string uri;
+        std::string host;
+        GObjectPtr<GTlsCertificate> certificate;
+    };
+    // An http load tried as https; it ends with the https page's commit or its failure.
+    struct HttpsUpgrade {
+        std::string httpURI;
+        std::string httpsURI;
+        bool timedOut = false;
+        sigc::connection timeout;
+        ~HttpsUpgrade() { timeout.disconnect(); }
+    };
+    struct ViewSecurity {
+        bool insecureContent = false;
+        std::optional<SiteWarning> warning;
+        std::unique_ptr<HttpsUpgrade> upgrade;
+    };
+    // Per watched browser view; forgotten when it is unwatched.
+    std::map<WebKitWebView*, ViewSecurity> m_viewSecurity;
+    // For this run, per profile: hosts whose certificate the user accepted, hosts the user
+    // chose to visit over http.
+    std::map<ProfileID, std::set<std::string>> m_acceptedCertificateHosts;
+    std::map<ProfileID, std::set<std::string>> m_httpAllowedHosts;
     // Answers from pages asked whether they still respond reach the service only while it lives.
     Lifetime m_lifetime;
 };

@@ -120,6 +120,10 @@ PermissionService::PermissionService(const Services& services)
     // A deleted profile takes its remembered answers with it.
     m_services.profiles->signalCurrentProfileChanged().connect(
         sigc::mem_fun(*this, &PermissionService::forgetDeletedProfiles));
+    m_services.profiles->signalPrivateProfileForgotten().connect([this](const ProfileID& profileID) {
+        if (m_store.forgetProfile(profileID))
+            m_rememberedChanged.emit();
+    });
 }
 
 void PermissionService::forgetDeletedProfiles()
@@ -390,7 +394,13 @@ void PermissionService::revokePermission(
 
 void PermissionService::saveRemembered()
 {
-    m_services.shell->setDefaultsValue(kSitePermissionsKey, m_store.toJson());
+    // A private profile's answers last as long as its website data, in memory only.
+    Json stored = m_store.toJson();
+    for (const std::string& profileID : m_store.profileIDs()) {
+        if (m_services.profiles->isPrivateProfile(profileID))
+            stored.erase(profileID);
+    }
+    m_services.shell->setDefaultsValue(kSitePermissionsKey, stored);
 }
 
 void PermissionService::setDesktopNotifier(std::unique_ptr<DesktopNotifier> notifier)

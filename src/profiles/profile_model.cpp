@@ -14,6 +14,7 @@ bool operator==(const BrowserProfile& a, const BrowserProfile& b)
     return a.id == b.id && a.name == b.name && a.userAgent == b.userAgent
         && a.searchEngine == b.searchEngine && a.isPrivate == b.isPrivate
         && a.trackingPrevention == b.trackingPrevention && a.contentBlockers == b.contentBlockers
+        && a.httpsOnly == b.httpsOnly
         && a.extra == b.extra;
 }
 
@@ -111,6 +112,10 @@ std::optional<BrowserProfile> profileFromJson(const Json& value)
             profile.contentBlockers.push_back(id.get<std::string>());
         profile.extra.erase("contentBlockers");
     }
+    if (auto httpsOnly = value.find("httpsOnly"); httpsOnly != value.end() && httpsOnly->is_boolean()) {
+        profile.httpsOnly = httpsOnly->get<bool>();
+        profile.extra.erase("httpsOnly");
+    }
     return profile;
 }
 
@@ -132,6 +137,8 @@ Json profileToJson(const BrowserProfile& profile)
         for (const std::string& id : profile.contentBlockers)
             value["contentBlockers"].push_back(sanitizeUtf8(id));
     }
+    if (profile.httpsOnly)
+        value["httpsOnly"] = true;
     return value;
 }
 

@@ -53,8 +53,10 @@ struct BrowserProfile {
     std::optional<bool> trackingPrevention;
     // Identifiers of the content-blocker lists the profile uses ("contentBlockers").
     std::vector<std::string> contentBlockers;
-    // Every other stored key (including a "userAgent" or "contentBlockers" of the wrong type),
-    // written back as is.
+    // Stored as "httpsOnly": http addresses are tried over https first.
+    bool httpsOnly = false;
+    // Every other stored key (including a "userAgent", "contentBlockers" or a switch of another
+    // type), written back as is.
     Json extra = Json::object();
 
     // The User-Agent to set on a web view, or "" for WebKit's own.

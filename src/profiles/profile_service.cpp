@@ -335,6 +335,15 @@ bool ProfileService::renameProfile(const ProfileID& profileID, const std::string
     return true;
 }
 
+void ProfileService::setHttpsOnly(const ProfileID& profileID, bool on)
+{
+    BrowserProfile* profile = qv::profileForID(m_profiles, profileID);
+    if (!profile || profile->httpsOnly == on)
+        return;
+    profile->httpsOnly = on;
+    saveProfiles();
+}
+
 void ProfileService::saveProfileSettings(const BrowserProfile& edited)
 {
     BrowserProfile* profile = qv::profileForID(m_profiles, edited.id);

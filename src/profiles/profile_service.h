@@ -57,6 +57,8 @@ public:
     void saveProfileSettings(const BrowserProfile& edited);
     // Stores the content-blocker lists the profile uses.
     void setProfileContentBlockers(const ProfileID& profileID, const std::vector<std::string>& lists);
+    // Turns HTTPS-only on or off for the profile and saves at once.
+    void setHttpsOnly(const ProfileID& profileID, bool on);
     // Using a profile: makes it current, selects its first tab or opens its home page.
     void selectCurrentProfile(const ProfileID& profileID);
     // After the confirmation alert: closes the profile's tabs, removes it and, on a later

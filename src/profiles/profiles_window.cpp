@@ -1,6 +1,7 @@
 // The Browser Profiles window: the list, the settings pane and the profile actions.
 #include "profiles/profiles_window.h"
 
+#include "navigation/https_only_section.h"
 #include "tabs/tab_service.h"
 #include "contentblocking/content_blocking_section.h"
 #include "app/view_helpers.h"
@@ -203,6 +204,8 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     stack->append(*m_websiteData);
     m_contentBlockingSection = Gtk::make_managed<ContentBlockingSection>(m_contentBlocking);
     stack->append(*m_contentBlockingSection);
+    m_httpsOnlySection = Gtk::make_managed<HttpsOnlySection>(m_profiles);
+    stack->append(*m_httpsOnlySection);
 
     auto* save = profileActionButton("Save Changes", "object-select-symbolic", "Save Changes",
         [this] { saveProfileSettings(); });
@@ -325,6 +328,8 @@ void ProfilesWindow::profileSelectionDidChange()
         m_contentBlockingSection->showProfile(profile ? std::optional(profile->id) : std::nullopt);
     for (auto& selected : m_sections)
         selected(profile ? std::optional(profile->id) : std::nullopt);
+    if (m_httpsOnlySection)
+        m_httpsOnlySection->showProfile(profile ? std::optional<ProfileID>(profile->id) : std::nullopt);
     if (!profile) {
         // The fields no longer belong to a selected profile: nothing can be saved into one.
         m_settingsProfile.reset();

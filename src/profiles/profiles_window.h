@@ -23,6 +23,7 @@ namespace qv {
 
 class ContentBlockingSection;
 class ContentBlockingService;
+class HttpsOnlySection;
 class TabService;
 class ProfileService;
 class Shell;
@@ -90,6 +91,7 @@ public:
     Gtk::Entry* profileStorageKeyField() const { return m_storageKeyField; }
     Gtk::TextView* profileStorageValueEditor() const { return m_storageValueEditor; }
     Gtk::Label* profileStorageStatus() const { return m_storageStatus; }
+    HttpsOnlySection* httpsOnlySection() const { return m_httpsOnlySection; }
     Gtk::Button* profileStorageExportButton() const { return m_storageExportButton; }
     const std::vector<StorageEntry>& profileStorageEntries() const { return m_storageEntries; }
     const std::optional<std::string>& profileStorageSelectedWebsite() const
@@ -143,6 +145,7 @@ private:
     Gtk::Button* m_saveButton = nullptr;
     ContentBlockingService& m_contentBlocking;
     ContentBlockingSection* m_contentBlockingSection = nullptr;
+    HttpsOnlySection* m_httpsOnlySection = nullptr;
 
     Gtk::DropDown* m_storageWebsiteChoice = nullptr;
     Glib::RefPtr<Gtk::StringList> m_storageWebsites;

@@ -41,7 +41,11 @@ INSTANTIATE_TEST_SUITE_P(Reasons, CrashPageFor,
 
 TEST(CrashPageTemplate, FillsHeadingAndTitleEscaped)
 {
-    ErrorPageText text { "m", "http://x/", false, "<h>", "T&T" };
+    ErrorPageText text;
+    text.message = "m";
+    text.address = "http://x/";
+    text.heading = "<h>";
+    text.title = "T&T";
     EXPECT_EQ(errorPageHTML("<title>{{title}}</title><h1>{{heading}}</h1>{{message}}", text),
         "<title>T&amp;T</title><h1>&lt;h&gt;</h1>m");
 }

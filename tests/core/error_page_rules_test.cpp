@@ -27,8 +27,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, HtmlEscape,
 
 TEST(ErrorPageTemplate, FillsEveryMarkerOnceAndEscapesWhatItInserts)
 {
-    ErrorPageText text { "Could not connect: <b>refused</b>", "http://x/?q={{message}}&a=\"1\"",
-        true, {}, {} };
+    ErrorPageText text;
+    text.message = "Could not connect: <b>refused</b>";
+    text.address = "http://x/?q={{message}}&a=\"1\"";
+    text.dark = true;
     std::string page = errorPageHTML(
         "<html class=\"{{theme}}\"><p>{{message}}</p><a>{{address}}</a>{{other}}{{address}}{{",
         text);

@@ -301,6 +301,29 @@ TEST(UserAgentPresets, StringsMapBackToShownNames)
     }
 }
 
+TEST(ProfileModel, HttpsOnlyIsReadAsABooleanAndAnotherTypeIsKeptAsWritten)
+{
+    struct Case {
+        const char* stored;
+        bool httpsOnly;
+        const char* written; // the stored "httpsOnly" after a write, "" when absent
+    };
+    const Case cases[] = {
+        { R"({"id": "default", "name": "D", "httpsOnly": true})", true, "true" },
+        { R"({"id": "default", "name": "D", "httpsOnly": false})", false, "" },
+        { R"({"id": "default", "name": "D"})", false, "" },
+        { R"({"id": "default", "name": "D", "httpsOnly": "yes"})", false, "\"yes\"" },
+    };
+    for (const Case& c : cases) {
+        auto profile = profileFromJson(*parseJson(c.stored));
+        ASSERT_TRUE(profile) << c.stored;
+        EXPECT_EQ(profile->httpsOnly, c.httpsOnly) << c.stored;
+        Json written = profileToJson(*profile);
+        EXPECT_EQ(written.contains("httpsOnly") ? written["httpsOnly"].dump() : "", c.written)
+            << c.stored;
+    }
+}
+
 } // namespace
 
 } // namespace qv

@@ -74,12 +74,22 @@ bool flushIdleWork()
 }
 
 TestServer::TestServer()
+    : TestServer(nullptr)
+{
+}
+
+TestServer::TestServer(GTlsCertificate* certificate)
 {
     m_server = soup_server_new("server-header", "QuivelTest", nullptr);
+    if (certificate) {
+        soup_server_set_tls_certificate(m_server, certificate);
+        m_scheme = "https";
+    }
     GError* error = nullptr;
     GInetAddress* loopback = g_inet_address_new_from_string("127.0.0.1");
     GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-    soup_server_listen(m_server, address, static_cast<SoupServerListenOptions>(0), &error);
+    soup_server_listen(m_server, address,
+        certificate ? SOUP_SERVER_LISTEN_HTTPS : static_cast<SoupServerListenOptions>(0), &error);
     g_object_unref(address);
     g_object_unref(loopback);
     if (error) {
@@ -144,7 +154,7 @@ void appendEndlessChunk(SoupServerMessage* message, size_t* counter)
 
 std::string TestServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + path;
 }
 
 int TestServer::requestCount(const std::string& path) const

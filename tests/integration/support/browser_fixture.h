@@ -65,6 +65,8 @@ public:
     using Handler = std::function<Response(const std::string& method, const std::string& path)>;
 
     TestServer();
+    // An https server presenting the certificate (with its private key).
+    explicit TestServer(GTlsCertificate* certificate);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -98,6 +100,7 @@ private:
 
     SoupServer* m_server = nullptr;
     unsigned m_port = 0;
+    std::string m_scheme = "http";
     std::map<std::string, Response> m_routes;
     std::map<std::string, int> m_counts;
     std::vector<std::string> m_log;
