@@ -10,6 +10,7 @@
 #include "profiles/website_data_section.h"
 #include "session/session_service.h"
 
+#include <cmath>
 #include <fstream>
 
 namespace qv::test {
@@ -361,17 +362,27 @@ TEST_F(ProfilesTest, DISABLED_WebsiteDataScreenshots)
     controller().navigation().loadResolvedAddress(other);
     ASSERT_TRUE(waitForLoad(selectedView(), other));
     evaluate(selectedView(), "localStorage.setItem('seen', '1'); true");
-    controller().showProfiles();
-    ProfilesWindow& window = *controller().profilesWindow();
-    window.reloadProfiles(work);
-    window.profileSelectionDidChange();
-    WebsiteDataSection& section = *window.websiteDataSection();
-    ASSERT_TRUE(waitUntil([&] { return section.rows().size() >= 2; }));
     for (bool dark : { false, true }) {
         controller().shell().setDarkMode(dark);
-        section.trackingPreventionSwitch()->grab_focus();
-        ASSERT_TRUE(flushIdleWork());
+        // Shown again, the window takes the theme; then the pane is scrolled to the section.
+        controller().showProfiles();
+        ProfilesWindow& window = *controller().profilesWindow();
+        WebsiteDataSection& section = *window.websiteDataSection();
+        ASSERT_TRUE(waitUntil([&] { return section.rows().size() >= 2; }));
         ASSERT_TRUE(waitForLayout());
+        // The settings pane scrolled down to the section.
+        auto* pane = dynamic_cast<Gtk::ScrolledWindow*>(section.get_ancestor(GTK_TYPE_SCROLLED_WINDOW));
+        ASSERT_TRUE(pane);
+        // A new theme lays the pane out again, which can scroll it back: set until it stays.
+        ASSERT_TRUE(waitUntil([&] {
+            double x = 0, y = 0;
+            if (!section.translate_coordinates(*pane->get_child(), 0, 0, x, y))
+                return false;
+            if (std::abs(pane->get_vadjustment()->get_value() - (y - 12)) < 1 && flushIdleWork())
+                return std::abs(pane->get_vadjustment()->get_value() - (y - 12)) < 1;
+            pane->get_vadjustment()->set_value(y - 12);
+            return false;
+        }));
         std::string shot = std::string(prefix) + "website-data-" + (dark ? "dark" : "light") + ".png";
         ASSERT_EQ(std::system(("import -window root " + shot).c_str()), 0);
     }
