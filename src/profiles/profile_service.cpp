@@ -129,6 +129,9 @@ WebKitNetworkSession* ProfileService::defaultNetworkSession()
     if (!ready) {
         ready = true;
         applyNetworkProxy(session);
+        // The built-in profile's switch holds from the start, not only once it is flipped.
+        const BrowserProfile* builtIn = profileForID(ProfileID(kBuiltInProfileID));
+        webkit_network_session_set_itp_enabled(session, builtIn && builtIn->preventsTracking());
         const char* base = webkit_website_data_manager_get_base_data_directory(
             webkit_network_session_get_website_data_manager(session));
         if (base) {
