@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     xvfb xauth imagemagick xdotool libx11-dev libxi-dev strace
     fonts-dejavu-core adwaita-icon-theme
-    dbus dbus-x11 at-spi2-core desktop-file-utils appstream wget
+    dbus dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils appstream wget
 )
 for extra in "$@"; do
     case "$extra" in

@@ -92,7 +92,10 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_securityIcon->set_margin_start(12);
     m_securityIcon->set_visible(false);
     capsule->append(*m_securityIcon);
-    m_requestField = Gtk::make_managed<Gtk::Entry>();
+    // Searches as well as it opens addresses: read as an entry, where a plain field is read as
+    // text.
+    m_requestField = Gtk::make_managed<WithAccessibleRole<Gtk::Entry>>(
+        "QvAddressField", GTK_ACCESSIBLE_ROLE_SEARCH_BOX);
     m_requestField->set_placeholder_text("Search Google or enter an address");
     m_requestField->set_has_frame(false);
     m_requestField->set_hexpand(true);

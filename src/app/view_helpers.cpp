@@ -74,6 +74,34 @@ void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
 {
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
         label.c_str(), -1);
+    // Otherwise the reader names the drop-down's button after its class.
+    if (GTK_IS_DROP_DOWN(widget.gobj())) {
+        for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling()) {
+            if (GTK_IS_BUTTON(child->gobj()))
+                setAccessibleLabel(*child, label);
+        }
+    }
+}
+
+void setAccessibleSelected(Gtk::Widget& widget, bool selected)
+{
+    gtk_accessible_update_state(
+        GTK_ACCESSIBLE(widget.gobj()), GTK_ACCESSIBLE_STATE_SELECTED, selected ? TRUE : FALSE, -1);
+}
+
+namespace {
+
+void setClassAccessibleRole(void* widgetClass, void* role)
+{
+    gtk_widget_class_set_accessible_role(
+        GTK_WIDGET_CLASS(widgetClass), static_cast<GtkAccessibleRole>(GPOINTER_TO_INT(role)));
+}
+
+} // namespace
+
+AccessibleRoleClass::AccessibleRoleClass(GtkAccessibleRole role)
+    : Glib::ExtraClassInit(&setClassAccessibleRole, GINT_TO_POINTER(role))
+{
 }
 
 void setWidgetCss(Gtk::Widget& widget, const std::string& css)

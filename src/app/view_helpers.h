@@ -1,9 +1,11 @@
 // View helpers shared by every window: icon buttons, tinting and toolbar button styling.
 #pragma once
 
+#include <glibmm/extraclassinit.h>
 #include <gtkmm.h>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace qv {
 
@@ -31,7 +33,32 @@ Gtk::Button* symbolButton(const std::string& symbol, const std::string& title, i
 // Adds a style sheet for the whole display, once however often it is asked for.
 void addApplicationStyleSheet(const char* css);
 
+// The name a screen reader says for the control. A drop-down's own button gets it too, as the
+// focus lands there.
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
+void setAccessibleSelected(Gtk::Widget& widget, bool selected);
+
+// GTK reads a widget's accessible role from the widget's class unless the widget was made with
+// one, which gtkmm cannot do: a widget that needs another role is made as a class of its own
+// (one type name per role) whose class sets it. List it before the widget's base class.
+class AccessibleRoleClass : public Glib::ExtraClassInit {
+protected:
+    explicit AccessibleRoleClass(GtkAccessibleRole role);
+};
+
+// A plain widget with another accessible role: WithAccessibleRole<Gtk::Box>("QvTabList",
+// GTK_ACCESSIBLE_ROLE_TAB_LIST, orientation, spacing).
+template <typename Base>
+class WithAccessibleRole : public AccessibleRoleClass, public Base {
+public:
+    template <typename... Args>
+    WithAccessibleRole(const char* typeName, GtkAccessibleRole role, Args&&... args)
+        : Glib::ObjectBase(typeName)
+        , AccessibleRoleClass(role)
+        , Base(std::forward<Args>(args)...)
+    {
+    }
+};
 
 // Gives the widget its own small style sheet (replacing an earlier one set by this helper).
 void setWidgetCss(Gtk::Widget& widget, const std::string& css);

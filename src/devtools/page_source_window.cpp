@@ -150,6 +150,7 @@ SourceEditorPane::SourceEditorPane()
     m_view->set_top_margin(8);
     m_view->set_bottom_margin(8);
     m_view->add_css_class("qv-source-editor");
+    setAccessibleLabel(*m_view, "Page source");
     m_view->get_buffer()->set_enable_undo(true);
     m_view->get_buffer()->set_text(kPlaceholder);
     m_view->get_buffer()->signal_changed().connect([this] {

@@ -224,6 +224,7 @@ ScriptConsoleWindow::ScriptConsoleWindow(Shell& shell, TabService& tabs)
 
     m_scriptEditor = Gtk::make_managed<ScriptEditorView>();
     m_scriptEditor->add_css_class("qv-script-editor");
+    setAccessibleLabel(*m_scriptEditor, "Script");
     m_scriptEditor->set_monospace(true);
     m_scriptEditor->set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
     m_scriptEditor->set_left_margin(12);
@@ -241,6 +242,7 @@ ScriptConsoleWindow::ScriptConsoleWindow(Shell& shell, TabService& tabs)
 
     m_scriptConsole = Gtk::make_managed<Gtk::TextView>();
     m_scriptConsole->add_css_class("qv-script-output");
+    setAccessibleLabel(*m_scriptConsole, "Console");
     m_scriptConsole->set_editable(false);
     m_scriptConsole->set_cursor_visible(false);
     m_scriptConsole->set_monospace(true);

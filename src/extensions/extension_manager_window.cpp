@@ -202,6 +202,7 @@ Gtk::Widget* ExtensionManagerWindow::makeRow(const ExtensionID& id, const Extens
     nameButton->set_has_frame(false);
     nameButton->add_css_class("qv-extension-name");
     nameButton->set_name(id);
+    setAccessibleLabel(*nameButton, name);
     nameButton->signal_clicked().connect(
         [this, id] { m_extensions.selectExtension(Sender::identified(id)); });
     bool crashed = !running && !m_extensions.extensionStopMessage(id).empty();

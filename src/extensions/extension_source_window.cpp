@@ -40,6 +40,7 @@ ExtensionSourceWindow::ExtensionSourceWindow(Shell& shell, std::function<void()>
     m_textView->set_left_margin(6);
     m_textView->set_top_margin(4);
     m_textView->set_name("extension-source-text");
+    setAccessibleLabel(*m_textView, "Extension source");
     setWidgetCss(*m_textView, "textview { font-family: monospace; font-size: 13pt; }");
     m_textView->get_buffer()->signal_changed().connect([this] { extensionSourceTextDidChange(); });
     auto* textScroll = Gtk::make_managed<Gtk::ScrolledWindow>();

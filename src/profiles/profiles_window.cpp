@@ -161,6 +161,7 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     stack->append(*plainLabel("Name"));
     m_profileNameField = Gtk::make_managed<Gtk::Entry>();
     m_profileNameField->set_placeholder_text("Profile name");
+    setAccessibleLabel(*m_profileNameField, "Profile name");
     stack->append(*m_profileNameField);
 
     stack->append(*plainLabel("User-Agent"));
@@ -168,6 +169,7 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     for (std::string_view name : kProfilePresetNames)
         presets.emplace_back(std::string(name));
     m_profileUserAgentChoice = Gtk::make_managed<Gtk::DropDown>(presets);
+    setAccessibleLabel(*m_profileUserAgentChoice, "User-Agent");
     m_profileUserAgentChoice->property_selected().signal_changed().connect([this] {
         if (!m_fillingSettings)
             profileUserAgentChoiceChanged();
@@ -175,6 +177,7 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     stack->append(*m_profileUserAgentChoice);
     m_profileUserAgentField = Gtk::make_managed<Gtk::Entry>();
     m_profileUserAgentField->set_placeholder_text("Enter a custom User-Agent");
+    setAccessibleLabel(*m_profileUserAgentField, "Custom User-Agent");
     stack->append(*m_profileUserAgentField);
 
     stack->append(*plainLabel("Default Search Engine"));
@@ -182,6 +185,7 @@ Gtk::Widget* ProfilesWindow::makeSettingsPane()
     for (std::string_view name : kSearchEngines)
         engines.emplace_back(std::string(name));
     m_profileSearchEngineChoice = Gtk::make_managed<Gtk::DropDown>(engines);
+    setAccessibleLabel(*m_profileSearchEngineChoice, "Default Search Engine");
     stack->append(*m_profileSearchEngineChoice);
     // Any change the user makes to the fields is kept until saved or another profile is chosen.
     auto edited = [this] {

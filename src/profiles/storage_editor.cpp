@@ -3,6 +3,7 @@
 #include "profiles/profiles_window.h"
 
 #include "tabs/tab_service.h"
+#include "app/view_helpers.h"
 #include "app/web_views.h"
 #include "platform/alerts.h"
 #include "platform/file_panels.h"
@@ -32,6 +33,7 @@ Gtk::Widget* ProfilesWindow::makeStorageSection()
     m_storageWebsites
         = Gtk::StringList::create({ Glib::ustring(std::string(kChooseWebsiteTitle)) });
     m_storageWebsiteChoice = Gtk::make_managed<Gtk::DropDown>(m_storageWebsites);
+    setAccessibleLabel(*m_storageWebsiteChoice, "Local storage website");
     m_storageWebsiteChoice->property_selected().signal_changed().connect([this] {
         m_storageChoiceChanged = true;
         if (!m_rebuildingWebsites)
@@ -98,9 +100,11 @@ Gtk::Widget* ProfilesWindow::makeStorageSection()
     section->append(*keyTitle);
     m_storageKeyField = Gtk::make_managed<Gtk::Entry>();
     m_storageKeyField->set_placeholder_text("Select an existing key or create one");
+    setAccessibleLabel(*m_storageKeyField, "Storage key");
     section->append(*m_storageKeyField);
     m_storageValueEditor = Gtk::make_managed<Gtk::TextView>();
     m_storageValueEditor->add_css_class("qv-storage-value");
+    setAccessibleLabel(*m_storageValueEditor, "Storage value");
     m_storageValueEditor->set_monospace(true);
     m_storageValueEditor->set_wrap_mode(Gtk::WrapMode::WORD_CHAR);
     m_storageValueEditor->set_left_margin(8);

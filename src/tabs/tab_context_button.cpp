@@ -6,6 +6,8 @@
 namespace qv {
 
 TabContextButton::TabContextButton()
+    : Glib::ObjectBase("QvTabButton")
+    , AccessibleRoleClass(GTK_ACCESSIBLE_ROLE_TAB)
 {
     m_drag = Gtk::GestureDrag::create();
     m_drag->set_button(GDK_BUTTON_PRIMARY);

@@ -1,13 +1,16 @@
 // The title button of a tab item: click to select, drag to reorder, secondary click for options.
 #pragma once
 
+#include "app/view_helpers.h"
+
 #include <gtkmm.h>
 #include <functional>
 #include <string>
 
 namespace qv {
 
-class TabContextButton : public Gtk::Button {
+// A screen reader reads it as a tab of the strip's tab list, not as a push button.
+class TabContextButton : public AccessibleRoleClass, public Gtk::Button {
 public:
     using PointHandler = std::function<void(const std::string& identifier, double x, double y)>;
 

@@ -68,7 +68,8 @@ TabStripView::TabStripView(Shell& shell, TabService& tabs, ProfileService& profi
     , m_tabs(tabs)
     , m_profiles(profiles)
 {
-    m_bar = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+    m_bar = Gtk::make_managed<WithAccessibleRole<Gtk::Box>>(
+        "QvTabList", GTK_ACCESSIBLE_ROLE_TAB_LIST, Gtk::Orientation::HORIZONTAL, 8);
     m_bar->add_css_class("qv-tabbar");
     m_bar->set_valign(Gtk::Align::FILL);
     m_bar->set_hexpand(true);
@@ -211,6 +212,7 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool da
             item.box->add_css_class("selected");
         else
             item.box->remove_css_class("selected");
+        setAccessibleSelected(*item.title, selected);
         item.selected = selected;
     }
     if (!item.shown || item.titleShown != tab.title()) {
