@@ -74,8 +74,9 @@ void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
 {
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget.gobj()), GTK_ACCESSIBLE_PROPERTY_LABEL,
         label.c_str(), -1);
-    // Otherwise the reader names the drop-down's button after its class.
-    if (GTK_IS_DROP_DOWN(widget.gobj())) {
+    // The focus lands on the inner button of these, which the reader otherwise names after its
+    // class.
+    if (GTK_IS_DROP_DOWN(widget.gobj()) || GTK_IS_MENU_BUTTON(widget.gobj())) {
         for (Gtk::Widget* child = widget.get_first_child(); child; child = child->get_next_sibling()) {
             if (GTK_IS_BUTTON(child->gobj()))
                 setAccessibleLabel(*child, label);

@@ -33,8 +33,8 @@ Gtk::Button* symbolButton(const std::string& symbol, const std::string& title, i
 // Adds a style sheet for the whole display, once however often it is asked for.
 void addApplicationStyleSheet(const char* css);
 
-// The name a screen reader says for the control. A drop-down's own button gets it too, as the
-// focus lands there.
+// The name a screen reader says for the control; a drop-down's or menu button's inner button
+// gets it too.
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
 void setAccessibleSelected(Gtk::Widget& widget, bool selected);
 

@@ -288,7 +288,6 @@ ScriptConsoleWindow::ScriptConsoleWindow(Shell& shell, TabService& tabs)
     m_scriptEditor->get_buffer()->property_cursor_position().signal_changed().connect(
         [this] { updateScriptCursorStatus(); });
     m_scriptEditor->setText(std::string(kScriptInitialSource));
-    set_focus(*m_scriptEditor);
     updateScriptCursorStatus();
 }
 
@@ -303,6 +302,8 @@ ScriptConsoleWindow::~ScriptConsoleWindow()
 void ScriptConsoleWindow::showEditor()
 {
     showInFront();
+    // Only once shown: focus given in a window never shown makes the toolkit describe the
+    // window to screen readers as a plain widget, not a window.
     m_scriptEditor->grab_focus();
 }
 

@@ -208,6 +208,7 @@ Gtk::Widget* DownloadsWindow::makeTable()
         if (auto* label = dynamic_cast<Gtk::Label*>(button->get_child()))
             label->set_text(row->record.name);
         button->set_tooltip_text(row->record.path);
+        setAccessibleLabel(*button, row->record.name);
     });
     auto fileColumn = Gtk::ColumnViewColumn::create("Downloaded file", fileFactory);
     fileColumn->set_fixed_width(300);

@@ -38,6 +38,8 @@ SiteWarningBar::SiteWarningBar()
     m_label.set_ellipsize(Pango::EllipsizeMode::END);
     m_box.append(m_label);
     m_action.add_css_class("destructive-action");
+    // Out of the reader's way until it has its label.
+    m_action.set_visible(false);
     // Runs once: the bar forgets the action first, as it may show the bar again.
     m_action.signal_clicked().connect([this] {
         if (auto act = std::exchange(m_onAction, nullptr))
@@ -54,6 +56,7 @@ void SiteWarningBar::showWarning(
     m_label.set_text(message);
     m_action.set_label(actionLabel);
     setAccessibleLabel(m_action, actionLabel);
+    m_action.set_visible(true);
     set_reveal_child(true);
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Walks the accessibility tree of one running process, as a screen reader reads it.
 
-    atspi_walk.py PID                      prints every control of every shown window:
+    atspi_walk.py PID                      prints every visible control of every shown window:
                                            window<TAB>title<TAB>count, then
                                            control<TAB>window<TAB>role<TAB>name<TAB>states
     atspi_walk.py PID --has WINDOW         exits 0 once a shown window has that title
@@ -52,8 +52,7 @@ def shown_windows(app):
         window = app.get_child_at_index(i)
         if window is None or window.get_role() not in WINDOWS:
             continue
-        states = window.get_state_set()
-        if states.contains(Atspi.StateType.VISIBLE) or states.contains(Atspi.StateType.SHOWING):
+        if window.get_state_set().contains(Atspi.StateType.SHOWING):
             yield window
 
 
@@ -85,9 +84,11 @@ def controls(window):
         seen += 1
         try:
             role = node.get_role()
+            # The toolkit marks only windows as showing; a hidden control is not visible.
+            showing = node.get_state_set().contains(Atspi.StateType.VISIBLE)
         except Exception:
             continue
-        if role in SKIPPED:
+        if role in SKIPPED or not showing:
             continue
         if node is not window and is_control(node, role):
             found.append(node)
