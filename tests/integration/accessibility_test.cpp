@@ -6,7 +6,11 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace qv::test {
 
@@ -77,6 +81,7 @@ protected:
         }
         g_free(out);
         g_free(err);
+        m_lastErrors = result.errors;
         return result;
     }
 
@@ -102,6 +107,8 @@ protected:
     }
 
     GPid m_browser = 0;
+    // What the walker said last on its error stream (a missing binding, a window not found).
+    std::string m_lastErrors;
 };
 
 TEST_F(AccessibilityTest, EveryControlInEveryWindowHasANameAndRole)
@@ -112,7 +119,7 @@ TEST_F(AccessibilityTest, EveryControlInEveryWindowHasANameAndRole)
         std::chrono::seconds(60)));
     // The browser window takes its page's title.
     const std::string browser = "Walked Page";
-    ASSERT_TRUE(waitForWindow(browser));
+    ASSERT_TRUE(waitForWindow(browser)) << m_lastErrors;
 
     struct Opening {
         std::string from, control, window;
@@ -133,8 +140,8 @@ TEST_F(AccessibilityTest, EveryControlInEveryWindowHasANameAndRole)
     };
     std::vector<std::string> windows = { browser };
     for (const Opening& opening : openings) {
-        ASSERT_TRUE(press(opening.from, opening.control)) << opening.control;
-        ASSERT_TRUE(waitForWindow(opening.window)) << opening.window;
+        ASSERT_TRUE(press(opening.from, opening.control)) << opening.control << "\n" << m_lastErrors;
+        ASSERT_TRUE(waitForWindow(opening.window)) << opening.window << "\n" << m_lastErrors;
         windows.push_back(opening.window);
     }
     // The bookmarks window has its menu item and its shortcut only.
