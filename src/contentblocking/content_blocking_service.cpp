@@ -89,7 +89,7 @@ ContentBlockingService::~ContentBlockingService()
         m_hidingRead.wait();
     for (auto& [view, state] : m_views)
         state.loadChanged.disconnect();
-    m_messageHandlers.clear();
+    m_pageScripts.clear();
 }
 
 fs::path ContentBlockingService::folder() const
@@ -473,38 +473,53 @@ ProfileID ContentBlockingService::profileOfWebView(WebKitWebView* view) const
     return std::string(kBuiltInProfileID);
 }
 
+// The scripts of a page with lists: the blocked-load count and the generic element hiding,
+// in one world of their own. A page without lists gets neither.
+struct ContentBlockingService::PageScripts {
+    PageScripts(ContentBlockingService& service, WebKitUserContentManager* manager)
+        : content(GObjectPtr<WebKitUserContentManager>::retain(manager))
+    {
+        webkit_user_content_manager_register_script_message_handler(manager, "qvContentBlocked", kCountingWorld);
+        counting = webkit_user_script_new_for_world(kCountingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kCountingWorld, nullptr, nullptr);
+        webkit_user_content_manager_add_script(manager, counting);
+        counted = SignalConnection(manager,
+            connectSignal<&ContentBlockingService::blockedLoadReported>(
+                manager, "script-message-received::qvContentBlocked", &service));
+        hiding = std::make_unique<ElementHidingScript>(manager, kCountingWorld,
+            [&service](WebKitUserContentManager* content, const std::vector<std::string>& tokens) {
+                return service.hidingStyleFor(content, tokens);
+            });
+    }
+    ~PageScripts()
+    {
+        hiding.reset();
+        counted.disconnect();
+        webkit_user_content_manager_remove_script(content.get(), counting);
+        webkit_user_script_unref(counting);
+        webkit_user_content_manager_unregister_script_message_handler(
+            content.get(), "qvContentBlocked", kCountingWorld);
+    }
+    PageScripts(const PageScripts&) = delete;
+    PageScripts& operator=(const PageScripts&) = delete;
+
+    GObjectPtr<WebKitUserContentManager> content;
+    WebKitUserScript* counting = nullptr;
+    SignalConnection counted;
+    std::unique_ptr<ElementHidingScript> hiding;
+};
+
 void ContentBlockingService::webViewCreated(WebKitWebView* view)
 {
     ViewState state;
     state.profile = profileOfWebView(view);
     state.content = webkit_web_view_get_user_content_manager(view);
-    // A view a page opened shares its opener's content manager, and with it the filters.
-    bool shared = m_messageHandlers.contains(state.content);
-    if (!shared) {
-        webkit_user_content_manager_register_script_message_handler(
-            state.content, "qvContentBlocked", kCountingWorld);
-        WebKitUserScript* script = webkit_user_script_new_for_world(kCountingScript,
-            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            kCountingWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(state.content, script);
-        webkit_user_script_unref(script);
-        m_messageHandlers.emplace(state.content,
-            SignalConnection(state.content,
-                connectSignal<&ContentBlockingService::blockedLoadReported>(
-                    state.content, "script-message-received::qvContentBlocked", this)));
-        m_hidingScripts.emplace(state.content,
-            std::make_unique<ElementHidingScript>(state.content,
-                [this](WebKitUserContentManager* content, const std::vector<std::string>& tokens) {
-                    return hidingStyleFor(content, tokens);
-                }));
-    }
     state.loadChanged = SignalConnection(view,
         connectSignal<&ContentBlockingService::webViewLoadChanged>(view, "load-changed", this));
-    if (shared) {
-        for (const auto& [other, otherState] : m_views) {
-            if (otherState.content == state.content)
-                state.attached = otherState.attached;
-        }
+    // A view a page opened shares its opener's content manager, and with it the filters.
+    for (const auto& [other, otherState] : m_views) {
+        if (otherState.content == state.content)
+            state.attached = otherState.attached;
     }
     applyFilters(m_views[view] = std::move(state));
 }
@@ -519,10 +534,8 @@ void ContentBlockingService::webViewReleasing(WebKitWebView* view)
     m_views.erase(it);
     bool stillUsed = std::any_of(m_views.begin(), m_views.end(),
         [&](const auto& entry) { return entry.second.content == content; });
-    if (!stillUsed) {
-        m_messageHandlers.erase(content);
-        m_hidingScripts.erase(content);
-    }
+    if (!stillUsed)
+        m_pageScripts.erase(content);
 }
 
 std::string ContentBlockingService::hidingStyleFor(
@@ -590,6 +603,10 @@ void ContentBlockingService::applyFilters(ViewState& state)
         if (!state.attached.contains(identifier))
             webkit_user_content_manager_add_filter(state.content, m_filters[identifier].get());
     }
+    if (wanted.empty())
+        m_pageScripts.erase(state.content);
+    else if (!m_pageScripts.contains(state.content))
+        m_pageScripts.emplace(state.content, std::make_unique<PageScripts>(*this, state.content));
     // Views sharing the content manager share what is attached.
     for (auto& [view, other] : m_views) {
         if (other.content == state.content)

@@ -27,7 +27,6 @@ namespace qv {
 
 struct Services;
 class ContentBlockingButton;
-class ElementHidingScript;
 class ElementHidingTable;
 
 inline constexpr const char* kContentBlockersFolder = "ContentBlockers";
@@ -136,9 +135,9 @@ private:
     // The allowed hosts of each profile.
     std::map<ProfileID, std::set<std::string>> m_allowedSites;
     std::map<WebKitWebView*, ViewState> m_views;
-    std::map<WebKitUserContentManager*, SignalConnection> m_messageHandlers;
     std::map<std::string, std::shared_ptr<const ElementHidingTable>> m_hidingTables;
-    std::map<WebKitUserContentManager*, std::unique_ptr<ElementHidingScript>> m_hidingScripts;
+    struct PageScripts;
+    std::map<WebKitUserContentManager*, std::unique_ptr<PageScripts>> m_pageScripts;
     std::future<void> m_hidingRead;
     ContentBlockingButton* m_button = nullptr;
     double m_lastCompileMilliseconds = 0;

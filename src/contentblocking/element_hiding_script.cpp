@@ -9,7 +9,6 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kHidingWorld = "QuivelElementHiding";
 constexpr const char* kHandler = "qvElementHiding";
 
 // Watches the document from its start: each class and ID is reported once, in batches, one
@@ -73,16 +72,15 @@ constexpr const char* kHidingScript = R"JS((function () {
 
 } // namespace
 
-ElementHidingScript::ElementHidingScript(WebKitUserContentManager* content, Lookup lookup)
+ElementHidingScript::ElementHidingScript(WebKitUserContentManager* content, const char* world, Lookup lookup)
     : m_content(GObjectPtr<WebKitUserContentManager>::retain(content))
+    , m_world(world)
     , m_lookup(std::move(lookup))
 {
-    webkit_user_content_manager_register_script_message_handler_with_reply(content, kHandler, kHidingWorld);
-    WebKitUserScript* script = webkit_user_script_new_for_world(kHidingScript,
-        WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-        kHidingWorld, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
+    webkit_user_content_manager_register_script_message_handler_with_reply(content, kHandler, world);
+    m_script = webkit_user_script_new_for_world(kHidingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, m_script);
     m_message = SignalConnection(content,
         g_signal_connect(content, "script-message-with-reply-received::qvElementHiding",
             G_CALLBACK(&ElementHidingScript::messageReceived), this));
@@ -91,7 +89,9 @@ ElementHidingScript::ElementHidingScript(WebKitUserContentManager* content, Look
 ElementHidingScript::~ElementHidingScript()
 {
     m_message.disconnect();
-    webkit_user_content_manager_unregister_script_message_handler(m_content.get(), kHandler, kHidingWorld);
+    webkit_user_content_manager_remove_script(m_content.get(), m_script);
+    webkit_user_script_unref(m_script);
+    webkit_user_content_manager_unregister_script_message_handler(m_content.get(), kHandler, m_world.c_str());
 }
 
 gboolean ElementHidingScript::messageReceived(

@@ -18,8 +18,9 @@ public:
     // tokens not asked for before in that document arrive.
     using Lookup = std::function<std::string(WebKitUserContentManager*, const std::vector<std::string>&)>;
 
-    // Adds the script to every frame of the manager's pages and answers it while this lives.
-    ElementHidingScript(WebKitUserContentManager* content, Lookup lookup);
+    // Adds the script to every frame of the manager's pages, in the world named, and answers it
+    // while this lives.
+    ElementHidingScript(WebKitUserContentManager* content, const char* world, Lookup lookup);
     ~ElementHidingScript();
     ElementHidingScript(const ElementHidingScript&) = delete;
     ElementHidingScript& operator=(const ElementHidingScript&) = delete;
@@ -29,6 +30,8 @@ private:
         WebKitScriptMessageReply* reply, gpointer self);
 
     GObjectPtr<WebKitUserContentManager> m_content;
+    std::string m_world;
+    WebKitUserScript* m_script = nullptr;
     Lookup m_lookup;
     SignalConnection m_message;
 };
