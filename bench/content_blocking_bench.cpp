@@ -293,7 +293,7 @@ int main(int argc, char** argv)
     gtk_window_set_child(GTK_WINDOW(window), box);
     WebKitUserContentManager* blockingContent = webkit_user_content_manager_new();
     webkit_user_content_manager_add_filter(blockingContent, filter);
-    qv::ElementHidingScript hiding(blockingContent,
+    qv::ElementHidingScript hiding(blockingContent, "QuivelContentBlocking",
         [&](WebKitUserContentManager*, const std::vector<std::string>& tokens) {
             std::vector<std::string_view> selectors;
             hidingTable.appendSelectorsFor(tokens, selectors);
