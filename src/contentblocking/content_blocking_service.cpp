@@ -325,6 +325,12 @@ void ContentBlockingService::compileEngineRules(const std::string& identifier, c
 void ContentBlockingService::filterReady(const std::string& identifier, WebKitUserContentFilter* filter)
 {
     m_filters[identifier] = std::shared_ptr<WebKitUserContentFilter>(filter, webkit_user_content_filter_unref);
+    // A list compiled again replaces itself where it is attached; the engine keys it by name.
+    std::set<WebKitUserContentManager*> replaced;
+    for (const auto& [view, state] : m_views) {
+        if (state.attached.contains(identifier) && replaced.insert(state.content).second)
+            webkit_user_content_manager_add_filter(state.content, filter);
+    }
     applyFiltersEverywhere();
     m_listsChanged.emit();
 }
