@@ -92,8 +92,8 @@ BrowserWindow::BrowserWindow(BrowserController& controller, const Glib::RefPtr<G
     m_securityIcon->set_margin_start(12);
     m_securityIcon->set_visible(false);
     capsule->append(*m_securityIcon);
-    // Searches as well as it opens addresses: read as an entry, where a plain field is read as
-    // text.
+    // A search box, as it searches as well as it opens addresses: screen readers read it as an
+    // entry, where a plain field reads as text.
     m_requestField = Gtk::make_managed<WithAccessibleRole<Gtk::Entry>>(
         "QvAddressField", GTK_ACCESSIBLE_ROLE_SEARCH_BOX);
     m_requestField->set_placeholder_text("Search Google or enter an address");

@@ -1,4 +1,5 @@
-// View helpers shared by every window: icon buttons, tinting and toolbar button styling.
+// View helpers shared by every window: icon buttons, tinting, toolbar button styling, and the
+// names and roles screen readers read.
 #pragma once
 
 #include <glibmm/extraclassinit.h>
