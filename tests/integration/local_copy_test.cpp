@@ -3,6 +3,7 @@
 #include "support/source_site_fixture.h"
 
 #include "base/atomic_file.h"
+#include "base/url.h"
 #include "platform/archive.h"
 #include "platform/file_panels.h"
 
@@ -223,24 +224,31 @@ TEST_F(LocalCopy, WhatFilesNameIsCopiedAndOpensWithNothingFetched)
     EXPECT_EQ(evaluate(selectedView(), "JSON.stringify(loaded)"), "\"[true,true,true]\"");
 
     // Only plain files inside the copy are served: no link out, no folder, nothing above it.
+    // Nor does anything reach the site the copy came from.
     evaluate(selectedView(),
         "window.fetched = {}; window.tried = ['img/one.png', 'leak.txt', 'home/outside.txt',"
         " 'js/', '%2e%2e/%2e%2e/outside.txt', 'js/%2e%2e%2f..%2f..%2foutside.txt',"
-        " '../.quivel-local-copy'];"
+        " '../.quivel-local-copy', '"
+            + s.url("/mod/img/one.png") + "'];"
         "tried.forEach(u => fetch(u).then(r => fetched[u] = r.ok ? 'ok' : r.status,"
         " () => fetched[u] = 'refused'));");
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(selectedView(), "Object.keys(fetched).length === tried.length") == "true";
     }));
     EXPECT_EQ(evaluate(selectedView(), "tried.map(u => fetched[u]).join(' ')"),
-        "\"ok refused refused refused refused refused refused\"");
+        "\"ok refused refused refused refused refused refused refused\"");
     EXPECT_EQ(s.requestLog().size(), served);
 
-    // The copy's page typed as a file opens through the copy scheme too.
+    // The copy's page typed as a file opens through the copy scheme too; history keeps the
+    // file's address, which opens it again in a later run.
     submitAddress((copy / "mod" / "index.html").string());
     ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
     EXPECT_TRUE(waitUntil(
         [&] { return evaluate(selectedView(), "document.body.dataset.tag") == "\"deep\""; }));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto& entries = controller().history().historyEntries();
+        return !entries.empty() && entries.front().url == fileURLFromPath(copy / "mod/index.html");
+    }));
     // A mark copied into another folder marks nothing there: its page stays a file page.
     const fs::path elsewhere = testHome() / "elsewhere";
     fs::create_directories(elsewhere);
