@@ -136,9 +136,11 @@ void finishServed(WebKitURISchemeRequest* request, GBytes* bytes, const std::str
     WebKitURISchemeResponse* response
         = webkit_uri_scheme_response_new(stream, static_cast<gint64>(g_bytes_get_size(bytes)));
     webkit_uri_scheme_response_set_status(response, 200, nullptr);
-    webkit_uri_scheme_response_set_content_type(
-        response, std::string(localCopyMimeType(name)).c_str());
+    std::string type(localCopyMimeType(name));
+    webkit_uri_scheme_response_set_content_type(response, type.c_str());
+    // The headers replace the response's own, its type included.
     SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    soup_message_headers_append(headers, "Content-Type", type.c_str());
     soup_message_headers_append(headers, "Content-Security-Policy", kContentPolicy);
     soup_message_headers_append(headers, "Referrer-Policy", "no-referrer");
     soup_message_headers_append(headers, "X-Content-Type-Options", "nosniff");
