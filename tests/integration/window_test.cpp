@@ -128,7 +128,8 @@ TEST_F(WindowTest, AStripOfHundredsOfTabsMakesItemsOnlyNearWhatIsShown)
     constexpr size_t kMany = 300;
     std::vector<RestoredTab> restored;
     for (size_t i = 0; i < kMany; ++i)
-        restored.push_back({ kDefaultProfileID, "about:blank", "Restored " + std::to_string(i) });
+        restored.push_back({ kDefaultProfileID, "about:blank", "Restored " + std::to_string(i), false,
+            kDefaultZoomLevel, {}, {} });
     controller().tabs().restoreTabs(std::move(restored), 0);
     TabStripView& strip = *controller().tabs().tabStrip();
     auto ids = order(controller());
@@ -142,9 +143,10 @@ TEST_F(WindowTest, AStripOfHundredsOfTabsMakesItemsOnlyNearWhatIsShown)
     // Each made item is where it would be if all were made: in tab order, of one width.
     for (size_t k = 0; k < items.size(); ++k) {
         EXPECT_EQ(items[k].id, ids[k]);
-        EXPECT_DOUBLE_EQ(items[k].right - items[k].left, kStripItemWidth);
-        if (k)
+        EXPECT_DOUBLE_EQ(items[k].right - items[k].left, items[0].right - items[0].left);
+        if (k) {
             EXPECT_DOUBLE_EQ(items[k].left - items[k - 1].left, kStripItemWidth + kStripItemSpacing);
+        }
     }
 
     // Selecting the last tab scrolls its item into view, made and drawn among few others.
@@ -152,9 +154,11 @@ TEST_F(WindowTest, AStripOfHundredsOfTabsMakesItemsOnlyNearWhatIsShown)
     double scrollerLeft = 0, y = 0;
     strip.scroller().translate_coordinates(*controller().window(), 0, 0, scrollerLeft, y);
     auto shown = [&](const std::string& id) {
-        for (const auto& item : tabItems(controller()))
+        for (const auto& item : tabItems(controller())) {
             if (item.id == id)
-                return item.left >= scrollerLeft && item.right <= scrollerLeft + strip.scroller().get_width();
+                return item.right > item.left && item.left >= scrollerLeft
+                    && item.right <= scrollerLeft + strip.scroller().get_width();
+        }
         return false;
     };
     ASSERT_TRUE(waitUntil([&] { return shown(ids.back()); }));
@@ -163,19 +167,22 @@ TEST_F(WindowTest, AStripOfHundredsOfTabsMakesItemsOnlyNearWhatIsShown)
     // A change to the shown tab reaches its item.
     controller().tabs().tabList()[kMany].setTitle("Changed at the end");
     ASSERT_TRUE(waitUntil([&] {
-        for (Gtk::Widget* item = strip.bar().get_first_child(); item; item = item->get_next_sibling())
-            for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling())
-                if (auto* b = dynamic_cast<TabContextButton*>(c);
-                    b && b->get_name() == ids.back() && b->get_tooltip_text() == "Changed at the end")
+        for (Gtk::Widget* item = strip.bar().get_first_child(); item; item = item->get_next_sibling()) {
+            for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+                auto* b = dynamic_cast<TabContextButton*>(c);
+                if (b && b->get_name().raw() == ids.back() && b->get_tooltip_text() == "Changed at the end")
                     return true;
+            }
+        }
         return false;
     }));
 
     // A drop among the shown items lands before the one it is on.
-    items = tabItems(controller());
-    ASSERT_GE(items.size(), 3u);
+    ASSERT_TRUE(waitUntil([&] {
+        items = tabItems(controller());
+        return items.size() >= 3u && shown(items[items.size() - 2].id);
+    }));
     const ItemGeometry& target = items[items.size() - 2];
-    ASSERT_TRUE(shown(target.id));
     controller().tabs().moveBrowserTabWithIDToWindowPoint(ids[0], target.left + 3, target.midY);
     auto moved = order(controller());
     auto at = std::find(moved.begin(), moved.end(), ids[0]);
