@@ -96,14 +96,27 @@ struct LoadCounter {
     int finished = 0;
 };
 
-// Milliseconds from go(n) to the view's next finished load; negative when none comes.
-double loadOnce(WebKitWebView* view, const std::function<void(int)>& go, int n)
+// Frames the window has drawn.
+int g_frames = 0;
+
+double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// Milliseconds from go(n) to the view's next finished load; negative when none comes. `cpu`
+// gets the UI thread's own time over the load.
+double loadOnce(WebKitWebView* view, const std::function<void(int)>& go, int n, double& cpu)
 {
     LoadCounter loads(view);
+    double cpuStart = threadCpuMs();
     auto start = Clock::now();
     go(n);
     if (!waitUntil([&] { return loads.finished > 0; }, std::chrono::seconds(20)))
         return -1;
+    cpu = threadCpuMs() - cpuStart;
     return msSince(start);
 }
 
@@ -153,6 +166,8 @@ int main()
             return 1;
         settle(std::chrono::milliseconds(500));
         WebKitWebView* tab = controller.tabs().selectedWebView();
+        g_signal_connect(gtk_widget_get_frame_clock(GTK_WIDGET(controller.window()->gobj())), "after-paint",
+            G_CALLBACK(+[](GdkFrameClock*, gpointer) { ++g_frames; }), nullptr);
         // The bare views go beside the tab's view in the content area, in the same session as
         // the floor above; only one of the three is shown at a time.
         auto bareView = [&](bool machineChoice) {
@@ -191,6 +206,8 @@ int main()
             WebKitWebView* view;
             std::function<void(int)> go;
             std::vector<double>* loads;
+            std::vector<double> cpu = {};
+            std::vector<double> frames = {};
         };
         Kind kinds[] = { { bare, direct(bare), &bareLoads },
             { engineDefault, direct(engineDefault), &defaultLoads }, { tab, direct(tab), &browserLoads },
@@ -208,18 +225,28 @@ int main()
             for (Kind& kind : kinds) {
                 show(kind.view);
                 for (int i = 0; i <= kBlock; ++i) {
-                    double ms = loadOnce(kind.view, kind.go, page++);
+                    double cpu = 0;
+                    int framesBefore = g_frames;
+                    double ms = loadOnce(kind.view, kind.go, page++, cpu);
                     if (ms < 0) {
                         std::fprintf(stderr, "a page never finished loading\n");
                         status = 1;
                         break;
                     }
-                    if (i > 0)
+                    if (i > 0) {
                         kind.loads->push_back(ms);
+                        kind.cpu.push_back(cpu);
+                        kind.frames.push_back(g_frames - framesBefore);
+                    }
                     settle(kQuiet);
                 }
             }
         }
+        // What the UI thread itself spends, which the machine's other work does not stretch.
+        std::printf("per load (medians): UI thread's own time / frames drawn: bare %.2f ms / %.0f, "
+                    "engine default %.2f ms / %.0f, browser tab %.2f ms / %.0f, typed %.2f ms / %.0f\n",
+            median(kinds[0].cpu), median(kinds[0].frames), median(kinds[1].cpu), median(kinds[1].frames),
+            median(kinds[2].cpu), median(kinds[2].frames), median(kinds[3].cpu), median(kinds[3].frames));
         controller.window()->close();
         settle(std::chrono::milliseconds(200));
     }

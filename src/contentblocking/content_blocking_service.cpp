@@ -8,6 +8,8 @@
 #include "base/user_defaults.h"
 #include "base/uuid.h"
 #include "contentblocking/content_blocking_button.h"
+#include "contentblocking/element_hiding.h"
+#include "contentblocking/element_hiding_script.h"
 #include "contentblocking/filter_list_converter.h"
 #include "platform/log.h"
 #include "platform/storage_locations.h"
@@ -25,6 +27,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uintmax_t kIndexFileLimit = 1024 * 1024;
+// A list of the most rules the engine takes is well under this in its own format.
+constexpr std::uintmax_t kEngineRulesFileLimit = 128 * 1024 * 1024;
+constexpr std::uintmax_t kHidingFileLimit = 64 * 1024 * 1024;
 constexpr size_t kMaxLists = 64;
 constexpr size_t kMaxAllowedSitesPerProfile = 10000;
 // Beyond this a page's reports are not counted: the count is the page's word, not ours.
@@ -80,9 +85,11 @@ ContentBlockingService::ContentBlockingService(const Services& services)
 ContentBlockingService::~ContentBlockingService()
 {
     m_lifetime.end();
+    if (m_hidingRead.valid())
+        m_hidingRead.wait();
     for (auto& [view, state] : m_views)
         state.loadChanged.disconnect();
-    m_messageHandlers.clear();
+    m_pageScripts.clear();
 }
 
 fs::path ContentBlockingService::folder() const
@@ -106,8 +113,28 @@ void ContentBlockingService::start()
         webkit_user_content_filter_store_new((folder() / "compiled").c_str()));
     readIndex();
     readAllowedSites();
+    if (m_lists.empty())
+        return;
+    // Each list's generic hiding is read off the UI thread before the list is used.
+    std::vector<std::string> identifiers;
     for (const ContentBlockerListInfo& list : m_lists)
-        loadOrCompile(list.identifier);
+        identifiers.push_back(list.identifier);
+    m_hidingRead = std::async(std::launch::async,
+        [folder = folder(), identifiers, owner = m_lifetime.token(), self = this] {
+            auto tables = std::make_shared<std::map<std::string, std::shared_ptr<const ElementHidingTable>>>();
+            for (const std::string& identifier : identifiers) {
+                FileRead read = readWholeFile(folder / (identifier + ".hiding"), kHidingFileLimit);
+                if (read.status == ReadStatus::Ok)
+                    (*tables)[identifier] = std::make_shared<ElementHidingTable>(
+                        ElementHidingTable::fromText(read.contents));
+            }
+            runOnMainLoop(owner, [self, identifiers, tables] {
+                for (const std::string& identifier : identifiers) {
+                    auto table = tables->find(identifier);
+                    self->loadOrCompile(identifier, table == tables->end() ? nullptr : table->second);
+                }
+            });
+        });
 }
 
 void ContentBlockingService::readIndex()
@@ -171,7 +198,8 @@ void ContentBlockingService::saveAllowedSites()
     m_services.shell->setDefaultsValue(kContentBlockingAllowedSitesKey, std::move(stored));
 }
 
-void ContentBlockingService::loadOrCompile(const std::string& identifier)
+void ContentBlockingService::loadOrCompile(
+    const std::string& identifier, std::shared_ptr<const ElementHidingTable> hiding)
 {
     // Later launches load the compiled list; only a store without it compiles it again.
     struct Load {
@@ -179,8 +207,10 @@ void ContentBlockingService::loadOrCompile(const std::string& identifier)
         Lifetime::Token owner;
         std::string identifier;
         gint64 start;
+        std::shared_ptr<const ElementHidingTable> hiding;
     };
-    auto call = AsyncCall<Load>({ this, m_lifetime.token(), identifier, g_get_monotonic_time() });
+    auto call = AsyncCall<Load>(
+        { this, m_lifetime.token(), identifier, g_get_monotonic_time(), std::move(hiding) });
     webkit_user_content_filter_store_load(m_store.get(), identifier.c_str(), nullptr,
         [](GObject* store, GAsyncResult* result, gpointer data) {
             auto load = AsyncCall<Load>::take(data);
@@ -195,7 +225,13 @@ void ContentBlockingService::loadOrCompile(const std::string& identifier)
             }
             if (filter) {
                 load->self->m_lastLoadMilliseconds = millisecondsSince(load->start);
+                if (load->hiding)
+                    load->self->m_hidingTables[load->identifier] = load->hiding;
                 load->self->filterReady(load->identifier, filter);
+                // Compiled before generic hiding had a file of its own: the list works as it
+                // is meanwhile.
+                if (!load->hiding)
+                    load->self->compile(load->identifier, nullptr);
             } else {
                 g_clear_error(&error);
                 load->self->compile(load->identifier, nullptr);
@@ -207,27 +243,68 @@ void ContentBlockingService::loadOrCompile(const std::string& identifier)
 void ContentBlockingService::compile(const std::string& identifier,
     std::function<void(const GError*)> done)
 {
+    struct Split {
+        std::string engineRules;
+        std::shared_ptr<const ElementHidingTable> hiding;
+    };
+    auto split = std::make_shared<Split>();
+    // The rules are read and split on the writer's thread, which writes the hiding file next.
+    FileContentsMaker make = [rules = folder() / (identifier + ".json"), split]() -> Result<std::string> {
+        FileRead read = readWholeFile(rules, kEngineRulesFileLimit);
+        if (read.status != ReadStatus::Ok)
+            return Result<std::string>::failure(
+                read.status == ReadStatus::Missing ? "The rules file is missing." : read.error);
+        auto parts = splitGenericHiding(read.contents);
+        if (!parts)
+            return Result<std::string>::failure(parts.error());
+        split->engineRules = parts->engineRules;
+        split->hiding = std::make_shared<ElementHidingTable>(ElementHidingTable::fromText(parts->hidingSelectors));
+        return parts->hidingSelectors;
+    };
+    FileWriteHooks hooks;
+    hooks.done = [this, owner = m_lifetime.token(), identifier, split, done](const FileWriteReport& report) {
+        runOnMainLoop(owner, [this, identifier, split, done, report] {
+            if (report.kind != FileWriteReport::Kind::Written) {
+                logLine("content blocking: list " + identifier + " could not be prepared: " + report.message);
+                if (done) {
+                    GError* error = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, report.message.c_str());
+                    done(error);
+                    g_error_free(error);
+                }
+                return;
+            }
+            compileEngineRules(identifier, split->engineRules, split->hiding, done);
+        });
+    };
+    m_services.shell->fileWriter().submitMade(folder() / (identifier + ".hiding"), std::move(make),
+        std::move(hooks), std::chrono::milliseconds(0));
+}
+
+void ContentBlockingService::compileEngineRules(const std::string& identifier, const std::string& rules,
+    std::shared_ptr<const ElementHidingTable> hiding, std::function<void(const GError*)> done)
+{
     struct Compile {
         ContentBlockingService* self;
         Lifetime::Token owner;
         std::string identifier;
         gint64 start;
+        std::shared_ptr<const ElementHidingTable> hiding;
         std::function<void(const GError*)> done;
     };
-    auto call = AsyncCall<Compile>(
-        { this, m_lifetime.token(), identifier, g_get_monotonic_time(), std::move(done) });
-    // The engine reads and compiles the rules on its own threads.
-    GFile* rules = g_file_new_for_path((folder() / (identifier + ".json")).c_str());
-    webkit_user_content_filter_store_save_from_file(m_store.get(), identifier.c_str(), rules,
-        nullptr,
+    auto call = AsyncCall<Compile>({ this, m_lifetime.token(), identifier, g_get_monotonic_time(),
+        std::move(hiding), std::move(done) });
+    // The engine compiles on its own threads.
+    GBytes* bytes = g_bytes_new(rules.data(), rules.size());
+    webkit_user_content_filter_store_save(m_store.get(), identifier.c_str(), bytes, nullptr,
         [](GObject* store, GAsyncResult* result, gpointer data) {
             auto compile = AsyncCall<Compile>::take(data);
             GError* error = nullptr;
-            WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_from_file_finish(
+            WebKitUserContentFilter* filter = webkit_user_content_filter_store_save_finish(
                 WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
             if (!compile->owner.expired()) {
                 if (filter) {
                     compile->self->m_lastCompileMilliseconds = millisecondsSince(compile->start);
+                    compile->self->m_hidingTables[compile->identifier] = compile->hiding;
                     compile->self->filterReady(compile->identifier, filter);
                     filter = nullptr;
                 } else {
@@ -242,12 +319,18 @@ void ContentBlockingService::compile(const std::string& identifier,
             g_clear_error(&error);
         },
         call.release());
-    g_object_unref(rules);
+    g_bytes_unref(bytes);
 }
 
 void ContentBlockingService::filterReady(const std::string& identifier, WebKitUserContentFilter* filter)
 {
     m_filters[identifier] = std::shared_ptr<WebKitUserContentFilter>(filter, webkit_user_content_filter_unref);
+    // A list compiled again replaces itself where it is attached; the engine keys it by name.
+    std::set<WebKitUserContentManager*> replaced;
+    for (const auto& [view, state] : m_views) {
+        if (state.attached.contains(identifier) && replaced.insert(state.content).second)
+            webkit_user_content_manager_add_filter(state.content, filter);
+    }
     applyFiltersEverywhere();
     m_listsChanged.emit();
 }
@@ -286,9 +369,7 @@ void ContentBlockingService::addListFromFile(const fs::path& file,
             }
             compile(list->identifier, [this, list, done](const GError* error) {
                 if (error) {
-                    GFile* rules = g_file_new_for_path((folder() / (list->identifier + ".json")).c_str());
-                    g_file_delete_async(rules, G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
-                    g_object_unref(rules);
+                    deleteListFiles(list->identifier);
                     done(Result<ContentBlockerListInfo>::failure(
                         std::string("The rules could not be compiled: ") + error->message));
                     return;
@@ -316,13 +397,21 @@ void ContentBlockingService::removeList(const std::string& identifier)
             setListUsedInProfile(profile.id, identifier, false);
     }
     m_filters.erase(identifier);
+    m_hidingTables.erase(identifier);
     applyFiltersEverywhere();
     saveIndex();
     webkit_user_content_filter_store_remove(m_store.get(), identifier.c_str(), nullptr, nullptr, nullptr);
-    GFile* rules = g_file_new_for_path((folder() / (identifier + ".json")).c_str());
-    g_file_delete_async(rules, G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
-    g_object_unref(rules);
+    deleteListFiles(identifier);
     m_listsChanged.emit();
+}
+
+void ContentBlockingService::deleteListFiles(const std::string& identifier)
+{
+    for (const char* extension : { ".json", ".hiding" }) {
+        GFile* file = g_file_new_for_path((folder() / (identifier + extension)).c_str());
+        g_file_delete_async(file, G_PRIORITY_DEFAULT, nullptr, nullptr, nullptr);
+        g_object_unref(file);
+    }
 }
 
 bool ContentBlockingService::listUsedInProfile(const ProfileID& profile, const std::string& identifier) const
@@ -390,33 +479,53 @@ ProfileID ContentBlockingService::profileOfWebView(WebKitWebView* view) const
     return std::string(kBuiltInProfileID);
 }
 
+// The scripts of a page with lists: the blocked-load count and the generic element hiding,
+// in one world of their own. A page without lists gets neither.
+struct ContentBlockingService::PageScripts {
+    PageScripts(ContentBlockingService& service, WebKitUserContentManager* manager)
+        : content(GObjectPtr<WebKitUserContentManager>::retain(manager))
+    {
+        webkit_user_content_manager_register_script_message_handler(manager, "qvContentBlocked", kCountingWorld);
+        counting = webkit_user_script_new_for_world(kCountingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kCountingWorld, nullptr, nullptr);
+        webkit_user_content_manager_add_script(manager, counting);
+        counted = SignalConnection(manager,
+            connectSignal<&ContentBlockingService::blockedLoadReported>(
+                manager, "script-message-received::qvContentBlocked", &service));
+        hiding = std::make_unique<ElementHidingScript>(manager, kCountingWorld,
+            [&service](WebKitUserContentManager* content, const std::vector<std::string>& tokens) {
+                return service.hidingStyleFor(content, tokens);
+            });
+    }
+    ~PageScripts()
+    {
+        hiding.reset();
+        counted.disconnect();
+        webkit_user_content_manager_remove_script(content.get(), counting);
+        webkit_user_script_unref(counting);
+        webkit_user_content_manager_unregister_script_message_handler(
+            content.get(), "qvContentBlocked", kCountingWorld);
+    }
+    PageScripts(const PageScripts&) = delete;
+    PageScripts& operator=(const PageScripts&) = delete;
+
+    GObjectPtr<WebKitUserContentManager> content;
+    WebKitUserScript* counting = nullptr;
+    SignalConnection counted;
+    std::unique_ptr<ElementHidingScript> hiding;
+};
+
 void ContentBlockingService::webViewCreated(WebKitWebView* view)
 {
     ViewState state;
     state.profile = profileOfWebView(view);
     state.content = webkit_web_view_get_user_content_manager(view);
-    // A view a page opened shares its opener's content manager, and with it the filters.
-    bool shared = m_messageHandlers.contains(state.content);
-    if (!shared) {
-        webkit_user_content_manager_register_script_message_handler(
-            state.content, "qvContentBlocked", kCountingWorld);
-        WebKitUserScript* script = webkit_user_script_new_for_world(kCountingScript,
-            WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            kCountingWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(state.content, script);
-        webkit_user_script_unref(script);
-        m_messageHandlers.emplace(state.content,
-            SignalConnection(state.content,
-                connectSignal<&ContentBlockingService::blockedLoadReported>(
-                    state.content, "script-message-received::qvContentBlocked", this)));
-    }
     state.loadChanged = SignalConnection(view,
         connectSignal<&ContentBlockingService::webViewLoadChanged>(view, "load-changed", this));
-    if (shared) {
-        for (const auto& [other, otherState] : m_views) {
-            if (otherState.content == state.content)
-                state.attached = otherState.attached;
-        }
+    // A view a page opened shares its opener's content manager, and with it the filters.
+    for (const auto& [other, otherState] : m_views) {
+        if (otherState.content == state.content)
+            state.attached = otherState.attached;
     }
     applyFilters(m_views[view] = std::move(state));
 }
@@ -432,7 +541,23 @@ void ContentBlockingService::webViewReleasing(WebKitWebView* view)
     bool stillUsed = std::any_of(m_views.begin(), m_views.end(),
         [&](const auto& entry) { return entry.second.content == content; });
     if (!stillUsed)
-        m_messageHandlers.erase(content);
+        m_pageScripts.erase(content);
+}
+
+std::string ContentBlockingService::hidingStyleFor(
+    WebKitUserContentManager* content, const std::vector<std::string>& tokens) const
+{
+    // Views sharing a manager share what is attached to it, so any of them answers.
+    auto view = std::find_if(m_views.begin(), m_views.end(),
+        [&](const auto& entry) { return entry.second.content == content; });
+    if (view == m_views.end())
+        return {};
+    std::vector<std::string_view> selectors;
+    for (const std::string& identifier : view->second.attached) {
+        if (auto table = m_hidingTables.find(identifier); table != m_hidingTables.end() && table->second)
+            table->second->appendSelectorsFor(tokens, selectors);
+    }
+    return elementHidingStyle(selectors);
 }
 
 void ContentBlockingService::webViewLoadChanged(WebKitWebView* view, WebKitLoadEvent event)
@@ -484,6 +609,10 @@ void ContentBlockingService::applyFilters(ViewState& state)
         if (!state.attached.contains(identifier))
             webkit_user_content_manager_add_filter(state.content, m_filters[identifier].get());
     }
+    if (wanted.empty())
+        m_pageScripts.erase(state.content);
+    else if (!m_pageScripts.contains(state.content))
+        m_pageScripts.emplace(state.content, std::make_unique<PageScripts>(*this, state.content));
     // Views sharing the content manager share what is attached.
     for (auto& [view, other] : m_views) {
         if (other.content == state.content)

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -26,6 +27,7 @@ namespace qv {
 
 struct Services;
 class ContentBlockingButton;
+class ElementHidingTable;
 
 inline constexpr const char* kContentBlockersFolder = "ContentBlockers";
 
@@ -111,9 +113,14 @@ private:
     void saveIndex();
     void readAllowedSites();
     void saveAllowedSites();
-    void loadOrCompile(const std::string& identifier);
+    void loadOrCompile(const std::string& identifier, std::shared_ptr<const ElementHidingTable> hiding);
+    // Moves the list's generic hiding into its own file and table, and compiles the rest.
     void compile(const std::string& identifier, std::function<void(const GError*)> done);
+    void compileEngineRules(const std::string& identifier, const std::string& rules,
+        std::shared_ptr<const ElementHidingTable> hiding, std::function<void(const GError*)> done);
     void filterReady(const std::string& identifier, WebKitUserContentFilter* filter);
+    void deleteListFiles(const std::string& identifier);
+    std::string hidingStyleFor(WebKitUserContentManager* content, const std::vector<std::string>& tokens) const;
     void webViewCreated(WebKitWebView* view);
     void webViewReleasing(WebKitWebView* view);
     ProfileID profileOfWebView(WebKitWebView* view) const;
@@ -128,7 +135,10 @@ private:
     // The allowed hosts of each profile.
     std::map<ProfileID, std::set<std::string>> m_allowedSites;
     std::map<WebKitWebView*, ViewState> m_views;
-    std::map<WebKitUserContentManager*, SignalConnection> m_messageHandlers;
+    std::map<std::string, std::shared_ptr<const ElementHidingTable>> m_hidingTables;
+    struct PageScripts;
+    std::map<WebKitUserContentManager*, std::unique_ptr<PageScripts>> m_pageScripts;
+    std::future<void> m_hidingRead;
     ContentBlockingButton* m_button = nullptr;
     double m_lastCompileMilliseconds = 0;
     double m_lastLoadMilliseconds = 0;

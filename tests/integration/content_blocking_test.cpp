@@ -1,6 +1,7 @@
-// Content blocking: a filter list added in the profiles window blocks a request in the profile
-// that uses it and not in another, "Allow on this site" lets it through, and a later launch
-// loads the compiled list from the store instead of compiling it again.
+// Content blocking: a filter list added in the profiles window blocks a request and hides an
+// element in the profile that uses it and not in another, "Allow on this site" lets it
+// through, and a later launch loads the compiled list from the store instead of compiling it
+// again.
 #include "support/browser_fixture.h"
 
 #include "base/atomic_file.h"
@@ -35,7 +36,7 @@ protected:
         BrowserTest::SetUp();
         ASSERT_TRUE(m_server);
         m_server->page("/page.html", "Page",
-            "<img src=\"/ad/banner.svg\"><img src=\"/own.svg\">");
+            "<img src=\"/ad/banner.svg\"><img src=\"/own.svg\"><div id=s class=\"box sponsor\">ad</div>");
         TestServer::Response image;
         image.contentType = "image/svg+xml";
         image.body = "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'/>";
@@ -49,6 +50,14 @@ protected:
         ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/page.html")));
     }
     ContentBlockingService& blocking() { return controller().contentBlocking(); }
+    // The list's generic hiding reaches the page after it loads, or not at all.
+    bool sponsorHidden(bool hidden)
+    {
+        const char* display = "getComputedStyle(document.getElementById('s')).display";
+        if (hidden)
+            return waitUntil([&] { return evaluate(selectedView(), display) == "\"none\""; });
+        return evaluate(selectedView(), display) == "\"none\"";
+    }
 };
 
 TEST_F(ContentBlockingTest, AListBlocksInItsProfileOnlyAndAllowingTheSiteLetsItThrough)
@@ -77,6 +86,7 @@ TEST_F(ContentBlockingTest, AListBlocksInItsProfileOnlyAndAllowingTheSiteLetsItT
     EXPECT_EQ(m_server->requestCount("/own.svg"), 1);
     EXPECT_EQ(m_server->requestCount("/ad/banner.svg"), 0);
     EXPECT_EQ(blocking().attachedLists(selectedView()).size(), 1u);
+    EXPECT_TRUE(sponsorHidden(true));
     // The page's report of the blocked image reaches the shield.
     ASSERT_TRUE(waitUntil([&] { return blocking().selectedPageState().blocked == 1; }));
     ContentBlockingButton* shield = blocking().shieldButtonWidget();
@@ -91,6 +101,7 @@ TEST_F(ContentBlockingTest, AListBlocksInItsProfileOnlyAndAllowingTheSiteLetsItT
     EXPECT_EQ(m_server->requestCount("/own.svg"), 2);
     EXPECT_EQ(m_server->requestCount("/ad/banner.svg"), 1);
     EXPECT_TRUE(blocking().attachedLists(selectedView()).empty());
+    EXPECT_FALSE(sponsorHidden(false));
     EXPECT_FALSE(shield->get_visible());
 
     // Allowing the site in the default profile reloads the page without the list.
@@ -100,6 +111,8 @@ TEST_F(ContentBlockingTest, AListBlocksInItsProfileOnlyAndAllowingTheSiteLetsItT
     ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/ad/banner.svg") == 2; }));
     EXPECT_TRUE(blocking().attachedLists(selectedView()).empty());
     EXPECT_TRUE(blocking().siteAllowed("default", "127.0.0.1"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/page.html")));
+    EXPECT_FALSE(sponsorHidden(false));
     flushFiles();
     Json stored = storedDefaults();
     EXPECT_EQ(stored["QuivelContentBlockingAllowedSites"], Json::parse(R"({"default":["127.0.0.1"]})"));
@@ -111,6 +124,19 @@ TEST_F(ContentBlockingTest, AListBlocksInItsProfileOnlyAndAllowingTheSiteLetsItT
     ASSERT_TRUE(waitUntil([&] { return controller().contentBlocking().listReady(info.identifier); }));
     EXPECT_GT(controller().contentBlocking().lastLoadMilliseconds(), 0);
     EXPECT_EQ(controller().contentBlocking().lastCompileMilliseconds(), 0);
+    controller().contentBlocking().setSiteAllowed("default", "127.0.0.1", false);
+    loadPage();
+    EXPECT_TRUE(sponsorHidden(true));
+
+    // A store compiled before generic hiding had a file of its own is used, then made anew.
+    fs::path hidingFile = dataDirectory() / kContentBlockersFolder / (info.identifier + ".hiding");
+    ASSERT_TRUE(fs::exists(hidingFile));
+    shutDown();
+    fs::remove(hidingFile);
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return controller().contentBlocking().lastCompileMilliseconds() > 0; }));
+    flushFiles();
+    EXPECT_TRUE(fs::exists(hidingFile));
 }
 
 } // namespace qv::test
