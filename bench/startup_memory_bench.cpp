@@ -63,6 +63,35 @@ constexpr unsigned kWatchdogSeconds = 900;
 constexpr const char* kBrowserTitle = "Quivel Browser";
 constexpr const char* kBareTitle = "Bare WebView";
 
+// The browser under test; QV_BENCH_BROWSER names another build, to compare two in one sitting.
+const char* browserExe()
+{
+    const char* other = std::getenv("QV_BENCH_BROWSER");
+    return other && *other ? other : QV_BROWSER_EXE;
+}
+
+// CPU time (user and system) of a process and its descendants, in clock ticks.
+long long treeCpuTicks(pid_t root)
+{
+    long long ticks = 0;
+    for (pid_t pid : qv::bench::processTree(root)) {
+        std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+        if (!f)
+            continue;
+        char line[1024];
+        size_t n = std::fread(line, 1, sizeof line - 1, f);
+        std::fclose(f);
+        line[n] = 0;
+        // Fields after the command name, which may hold spaces, start after its ')'.
+        const char* at = std::strrchr(line, ')');
+        unsigned long long utime = 0, stime = 0;
+        if (at && std::sscanf(at + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu",
+                      &utime, &stime) == 2)
+            ticks += static_cast<long long>(utime + stime);
+    }
+    return ticks;
+}
+
 double millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 double mebibytes(long kib) { return static_cast<double>(kib) / 1024.0; }
 
@@ -782,7 +811,7 @@ private:
     {
         std::fprintf(stderr, "start-up: %d runs each after a warm-up, interleaved\n", kStartupRuns);
         for (int run = 0; run <= kStartupRuns; ++run) {
-            auto browser = startupOnce(QV_BROWSER_EXE, {}, kBrowserTitle);
+            auto browser = startupOnce(browserExe(), {}, kBrowserTitle);
             auto bare = startupOnce(QV_BARE_WEBVIEW_EXE, { m_server.pageURL() }, kBareTitle);
             if (run == 0)
                 continue;
@@ -840,7 +869,7 @@ private:
     {
         std::fprintf(stderr, "quivel-browser: %d navigations in the first tab, then %d tabs\n", kLoadRuns, kTabs);
         m_server.beacons.clear();
-        auto child = Child::spawn(QV_BROWSER_EXE, {}, nextScratch(), proxy());
+        auto child = Child::spawn(browserExe(), {}, nextScratch(), proxy());
         if (!child)
             return;
         auto mapped = waitForWindow(*child, kBrowserTitle);
@@ -908,7 +937,8 @@ private:
     }
 
     // Launch restoring the session against a launch with one tab of the same page: time to the
-    // window, then memory once the page has loaded and settled.
+    // window, then memory once the page has loaded and the whole tree has gone quiet (the
+    // restored tabs are in, the main loop idle), not at a fixed time while tabs may still come.
     void measureSessionRestore()
     {
         std::string page = m_server.pageURL() + "?n=first";
@@ -916,8 +946,9 @@ private:
         std::vector<TreeMemory> oneTab, restored;
         for (int run = 0; run <= kStartupRuns; ++run) {
             for (bool restore : { false, true }) {
-                auto child = restore ? Child::spawn(QV_BROWSER_EXE, {}, sessionScratch(page), proxy())
-                                     : Child::spawn(QV_BROWSER_EXE, { page }, nextScratch(), proxy());
+                size_t beaconsBefore = m_server.beacons.size();
+                auto child = restore ? Child::spawn(browserExe(), {}, sessionScratch(page), proxy())
+                                     : Child::spawn(browserExe(), { page }, nextScratch(), proxy());
                 if (!child)
                     continue;
                 auto mapped = waitForWindow(*child, kBrowserTitle);
@@ -926,7 +957,17 @@ private:
                 (restore ? m_sessionShown : m_oneTabShown).push_back(millis(mapped->at - child->started()));
                 if (run > kSessionMemoryRounds)
                     continue;
-                if (auto memory = settledMemory(*child))
+                bool loaded = pump([&] {
+                    for (size_t i = beaconsBefore; i < m_server.beacons.size(); ++i)
+                        if (m_server.beacons[i].n == "first")
+                            return true;
+                    return child->exited();
+                }, 30s, child.get());
+                if (!loaded || child->exited())
+                    continue;
+                auto quietAfter = waitUntilQuiet(*child);
+                (restore ? m_sessionSettled : m_oneTabSettled).push_back(millis(quietAfter - child->started()));
+                if (auto memory = sampledMemory(*child))
                     (restore ? restored : oneTab).push_back(*memory);
             }
         }
@@ -939,6 +980,39 @@ private:
         };
         m_oneTabMemory = middle(oneTab);
         m_sessionMemory = middle(restored);
+    }
+
+    // Until the tree has used under 5% of one core for a second (at most 30 s): when it was.
+    Clock::time_point waitUntilQuiet(Child& child)
+    {
+        auto deadline = Clock::now() + 30s;
+        long long before = treeCpuTicks(child.pid());
+        long perSecond = sysconf(_SC_CLK_TCK);
+        while (Clock::now() < deadline && !child.exited()) {
+            idle(1s);
+            long long now = treeCpuTicks(child.pid());
+            if (static_cast<double>(now - before) < 0.05 * static_cast<double>(perSecond))
+                return Clock::now();
+            before = now;
+        }
+        std::fprintf(stderr, "  pid %d never went quiet\n", child.pid());
+        return Clock::now();
+    }
+
+    // Three samples a second apart; the median keeps a collection cycle from skewing it.
+    std::optional<TreeMemory> sampledMemory(Child& child)
+    {
+        std::vector<TreeMemory> samples;
+        for (int i = 0; i < 3; ++i) {
+            if (i)
+                idle(1s);
+            if (child.exited())
+                return std::nullopt;
+            samples.push_back(qv::bench::treeMemory(child.pid()));
+        }
+        std::sort(samples.begin(), samples.end(),
+            [](const TreeMemory& a, const TreeMemory& b) { return a.pssKiB < b.pssKiB; });
+        return samples[1];
     }
 
     void measureCommandLineTabs(const std::string& baseline)
@@ -963,7 +1037,7 @@ private:
         };
         for (int round = 0; round < kCommandLineRounds; ++round) {
             std::fprintf(stderr, "%d addresses on the command line, round %d\n", kTabs, round + 1);
-            if (auto ours = once(QV_BROWSER_EXE))
+            if (auto ours = once(browserExe()))
                 m_commandLine.push_back(*ours);
             if (!baseline.empty())
                 if (auto theirs = once(baseline))
@@ -1093,6 +1167,8 @@ private:
                     median(m_sessionShown) / median(m_oneTabShown));
                 line("ratio", text);
             }
+            line("one tab: quiet after", timesText(m_oneTabSettled));
+            line("restored session: quiet after", timesText(m_sessionSettled));
             line("one tab: memory", memoryText(m_oneTabMemory));
             line("restored session: memory", memoryText(m_sessionMemory));
             if (m_oneTabMemory && m_sessionMemory) {
@@ -1191,6 +1267,7 @@ private:
     std::vector<LoadTiming> m_newTabLoads;
     std::optional<TreeMemory> m_browserOneTab;
     std::vector<double> m_oneTabShown, m_sessionShown;
+    std::vector<double> m_oneTabSettled, m_sessionSettled; // launch to quiet, for the memory samples
     std::optional<TreeMemory> m_oneTabMemory, m_sessionMemory;
     std::optional<TreeMemory> m_browserTabs;
     std::vector<MemoryFigure> m_probe;

@@ -69,6 +69,7 @@ BrowserController::BrowserController(Glib::RefPtr<Gtk::Application> application)
     m_permissions = std::make_unique<PermissionService>(m_services);
     m_services.permissions = m_permissions.get();
     m_devtools = std::make_unique<DevToolsService>(m_services);
+    m_services.devtools = m_devtools.get();
     m_session = std::make_unique<SessionService>(m_services);
     m_services.session = m_session.get();
 

@@ -4,6 +4,7 @@
 
 namespace qv {
 
+class DevToolsService;
 class DownloadService;
 class BookmarkService;
 class ContentBlockingService;
@@ -30,6 +31,7 @@ struct Services {
     SuggestionService* suggestions = nullptr;
     ContentBlockingService* contentBlocking = nullptr;
     PermissionService* permissions = nullptr;
+    DevToolsService* devtools = nullptr;
 };
 
 } // namespace qv

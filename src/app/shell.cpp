@@ -125,6 +125,7 @@ void Shell::applyWindowCss()
     // Private tabs carry a purple edge and mark.
     css += ".qv-tab-item.qv-private { border: 1.5px solid rgba(145,65,172,0.7); }\n";
     css += ".qv-tab-item.qv-private #private-mark { color: rgb(145,65,172); }\n";
+    css += themedBezelButtonCss(".qv-tab-item button.qv-tab-close", dark) + "\n";
     css += ".qv-tab-item.qv-drop-target { border: 1.5px solid " + accent + "; }\n";
     css += ".qv-tab-title, .qv-tab-title label { font-size: 12px; padding: 0 4px; min-height: 0;"
            " color: "

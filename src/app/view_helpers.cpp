@@ -162,11 +162,22 @@ void tintSymbolButton(Gtk::Button& button, const RGB& colour)
         setWidgetCss(button, "button { color: " + cssColor(colour) + "; }");
 }
 
+namespace {
+
+std::string bezelButtonCss(const std::string& selector, const RGB& bezel, const RGB& symbol)
+{
+    return selector + " { background: " + cssColor(bezel) + "; color: " + cssColor(symbol)
+        + "; border: none; box-shadow: none; min-width: 0; min-height: 0; padding: 0; }";
+}
+
+RGB themedBezel(bool dark) { return dark ? RGB { 0.2, 0.24, 0.32 } : RGB { 0.9, 0.92, 0.95 }; }
+RGB themedSymbol(bool dark) { return dark ? RGB { 0.9, 0.92, 0.96 } : RGB { 0.12, 0.38, 0.78 }; }
+
+} // namespace
+
 void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol)
 {
-    setWidgetCss(button,
-        "button { background: " + cssColor(bezel) + "; color: " + cssColor(symbol)
-            + "; border: none; box-shadow: none; min-width: 0; min-height: 0; padding: 0; }");
+    setWidgetCss(button, bezelButtonCss("button", bezel, symbol));
 }
 
 void markWindowTheme(Gtk::Window& window, bool dark)
@@ -189,9 +200,12 @@ void tintIconButtons(Gtk::Widget& view, const RGB& colour)
 
 void styleThemedBezelButton(Gtk::Button& button, bool dark)
 {
-    RGB bezel = dark ? RGB { 0.2, 0.24, 0.32 } : RGB { 0.9, 0.92, 0.95 };
-    RGB symbol = dark ? RGB { 0.9, 0.92, 0.96 } : RGB { 0.12, 0.38, 0.78 };
-    styleBezelButton(button, bezel, symbol);
+    styleBezelButton(button, themedBezel(dark), themedSymbol(dark));
+}
+
+std::string themedBezelButtonCss(const std::string& selector, bool dark)
+{
+    return bezelButtonCss(selector, themedBezel(dark), themedSymbol(dark));
 }
 
 void styleMainToolbarButton(Gtk::Button& button, bool dark) { styleThemedBezelButton(button, dark); }

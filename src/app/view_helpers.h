@@ -73,6 +73,8 @@ void tintIconButtons(Gtk::Widget& view, const RGB& colour);
 void styleMainToolbarButton(Gtk::Button& button, bool dark);
 // The theme's bezel and symbol colours, shared by the toolbar, tab close and "+" buttons.
 void styleThemedBezelButton(Gtk::Button& button, bool dark);
+// The same as a style sheet rule for the buttons `selector` picks.
+std::string themedBezelButtonCss(const std::string& selector, bool dark);
 void styleBezelButton(Gtk::Button& button, const RGB& bezel, const RGB& symbol);
 
 // A card with rounded corners (radius 14) on the window's content background, holding the

@@ -17,7 +17,7 @@ std::optional<DefaultsType> defaultsTypeForKey(std::string_view key)
     if (key == kDarkModeKey || key == kUnloadTabsUnderMemoryPressureKey
         || key == kRestoreSessionOnLaunchKey || key == kInlineCompletionKey)
         return DefaultsType::Boolean;
-    if (key == kCurrentProfileKey)
+    if (key == kCurrentProfileKey || key == kLocalCopyMarkKey)
         return DefaultsType::String;
     if (key == kProfilesKey || key == kEnabledExtensionsKey || key == kDeletedBundledExtensionsKey)
         return DefaultsType::Array;

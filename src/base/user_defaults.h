@@ -37,6 +37,9 @@ inline constexpr const char* kSitePermissionsKey = "QuivelSitePermissions";
 // Hosts where a profile's content-blocker lists are not applied: {"<profile ID>": ["host", ...]}.
 inline constexpr const char* kContentBlockingAllowedSitesKey = "QuivelContentBlockingAllowedSites";
 
+// The secret that local-copy marks are made with (64 hex digits), made with the first copy.
+inline constexpr const char* kLocalCopyMarkKey = "QuivelLocalCopyMarkKey";
+
 // Extension storage lives in the defaults too; a larger file is not read into memory.
 inline constexpr std::uintmax_t kDefaultsFileLimit = 64 * 1024 * 1024;
 

@@ -1,6 +1,8 @@
 // Filter-list text to engine rules, and the engine format's own shape check.
 #include "contentblocking/filter_list_converter.h"
 
+#include "base/text_util.h"
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -39,16 +41,6 @@ std::vector<std::string_view> split(std::string_view text, char separator)
     }
 }
 
-std::string lowered(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
-}
-
 // A plain ASCII host name; wildcard entities ("example.*") and IDNs are not.
 bool isPlainHost(std::string_view host)
 {
@@ -70,7 +62,7 @@ std::optional<std::pair<const char*, Json>> domainCondition(std::string_view lis
         bool isNegated = !entry.empty() && entry.front() == '~';
         if (isNegated)
             entry.remove_prefix(1);
-        std::string host = lowered(entry);
+        std::string host = toLowerAscii(entry);
         if (!isPlainHost(host) || (negated && *negated != isNegated))
             return std::nullopt;
         negated = isNegated;
@@ -202,7 +194,7 @@ FilterLineConversion convertNetworkRule(std::string_view line)
     if (!options.empty()) {
         for (std::string_view option : split(options, ',')) {
             option = trimmed(option);
-            std::string name = canonicalOption(lowered(option));
+            std::string name = canonicalOption(toLowerAscii(option));
             if (const char* type = resourceTypeForOption(name)) {
                 if (std::find(types.begin(), types.end(), type) == types.end())
                     types.push_back(type);
@@ -256,7 +248,7 @@ bool isPlainSelector(std::string_view selector)
     static constexpr std::string_view kExtended[] = { ":-abp-", ":has-text(", ":contains(",
         ":xpath(", ":matches-css", ":upward(", ":remove(", ":style(", ":min-text-length(",
         ":watch-attr(", ":matches-path(", ":matches-attr(", ":others(", ":if(", ":if-not(" };
-    std::string lower = lowered(selector);
+    std::string lower = toLowerAscii(selector);
     return std::none_of(std::begin(kExtended), std::end(kExtended),
         [&](std::string_view token) { return lower.find(token) != std::string::npos; });
 }

@@ -9,6 +9,7 @@ namespace qv {
 
 DevToolsService::DevToolsService(const Services& services)
     : m_services(services)
+    , m_localCopies(*services.shell)
 {
 }
 
@@ -18,7 +19,7 @@ void DevToolsService::showSourceEditor()
 {
     if (!m_sourceWindow)
         m_sourceWindow = std::make_unique<PageSourceWindow>(
-            *m_services.shell, *m_services.tabs, *m_services.navigation);
+            *m_services.shell, *m_services.tabs, *m_services.navigation, m_localCopies);
     m_sourceWindow->showInFront();
     m_sourceWindow->refreshPageResources();
 }

@@ -10,6 +10,7 @@
 #include "base/atomic_file.h"
 #include "base/new_folder.h"
 #include "devtools/local_copy_download.h"
+#include "devtools/local_copy_scheme.h"
 #include "platform/alerts.h"
 #include "platform/archive.h"
 #include "platform/file_panels.h"
@@ -203,10 +204,12 @@ struct PageSourceWindow::LocalCopyBuild {
 
 // ---- The window ----
 
-PageSourceWindow::PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation)
+PageSourceWindow::PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation,
+    LocalCopyScheme& localCopies)
     : AuxiliaryWindow(shell, AuxiliaryWindowKind::PageSource, "Edit Source")
     , m_tabs(tabs)
     , m_navigation(navigation)
+    , m_localCopies(localCopies)
 {
     set_default_size(1260, 850);
     set_size_request(980, 680);
@@ -341,6 +344,12 @@ Gtk::Widget* PageSourceWindow::makeButtons()
 
 WebKitWebView* PageSourceWindow::webView() const { return m_tabs.selectedWebView(); }
 
+std::string PageSourceWindow::shownFileURL() const
+{
+    std::string uri = webViewURI(webView());
+    return m_localCopies.fileURLForAddress(uri).value_or(uri);
+}
+
 void PageSourceWindow::setStatus(const std::string& text) { m_status->set_text(text); }
 
 std::string PageSourceWindow::status() const { return m_status->get_text().raw(); }
@@ -422,15 +431,14 @@ bool PageSourceWindow::localCopyServesListedPage() const
 
 bool PageSourceWindow::showsListedPage() const
 {
-    return showsSourcePage(
-        webViewURI(webView()), m_sourceEditorURL, m_workspace, m_workspacePageURL);
+    return showsSourcePage(shownFileURL(), m_sourceEditorURL, m_workspace, m_workspacePageURL);
 }
 
 void PageSourceWindow::refreshPageResources()
 {
     WebKitWebView* view = webView();
     std::string uri = webViewURI(view);
-    if (isLocalPreviewURL(uri, m_workspace)) {
+    if (isLocalPreviewURL(shownFileURL(), m_workspace)) {
         setStatus("This is the local preview. The resource list still points to the original "
                   "website; use Load Selected to edit local files.");
         return;
@@ -812,9 +820,9 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
     result->downloads = downloads.failures();
     // The listed files and what they named on the way.
     build.resources = downloads.transfers();
-    build.writer
-        = std::thread([resources = build.resources, bodies = downloads.bodies(),
-                          page = build.pageURL, folder = build.folder, result = result.release()] {
+    build.writer = std::thread(
+        [resources = build.resources, bodies = downloads.bodies(), page = build.pageURL,
+            folder = build.folder, key = m_localCopies.markKey(), result = result.release()] {
               // The copy gets a new folder of its own, so nothing the user keeps in the chosen
               // one can be replaced or reached through a link there.
               Result<NewFolder> made = NewFolder::createInside(folder, localCopyFolderName(page));
@@ -824,6 +832,15 @@ void PageSourceWindow::finishDownloads(LocalCopyDownloads downloads)
                   std::vector<LocalCopyFile> files
                       = localCopyFiles(resources, bodies, page, copy.path());
                   result->writes = writeLocalCopyFiles(files, copy);
+                  // Marked last, so that a copy opens through the copy scheme once complete.
+                  std::error_code ec;
+                  fs::path real = fs::canonical(copy.path(), ec);
+                  auto marked = ec || key.empty()
+                      ? Result<Done>::failure("Write failed")
+                      : copy.writeFile(
+                          { std::string(kLocalCopyMarkName) }, localCopyMarkText(key, real));
+                  if (!marked)
+                      result->writes.add(std::string(kLocalCopyMarkName) + " — " + marked.error());
               } else {
                   result->folderError = made.error();
               }
@@ -921,9 +938,11 @@ void PageSourceWindow::previewLocalSourceCopy()
         setStatus("The local page file is missing. Build the local copy again.");
         return;
     }
-    webkit_web_view_load_uri(view, uri);
-    m_navigation.setAddressFieldText(uri);
+    // Inside its marked folder the page runs from the copy scheme, modules included.
+    std::string address = m_localCopies.addressForFileURL(uri).value_or(uri);
     g_free(uri);
+    webkit_web_view_load_uri(view, address.c_str());
+    m_navigation.setAddressFieldText(address);
     setStatus("Previewing local copy \u00B7 " + file->string());
 }
 

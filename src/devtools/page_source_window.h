@@ -17,6 +17,7 @@
 
 namespace qv {
 
+class LocalCopyScheme;
 class NavigationService;
 class Shell;
 class TabService;
@@ -44,7 +45,8 @@ private:
 
 class PageSourceWindow : public AuxiliaryWindow {
 public:
-    PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation);
+    PageSourceWindow(Shell& shell, TabService& tabs, NavigationService& navigation,
+        LocalCopyScheme& localCopies);
     ~PageSourceWindow() override;
 
     // The editor's actions, each ending in a status line.
@@ -86,6 +88,8 @@ private:
     // are none), false when the user keeps them.
     bool unsavedEditsSettled(const char* question, bool* discarded = nullptr);
     WebKitWebView* webView() const;
+    // The selected view's address, a served copy's page as its file address.
+    std::string shownFileURL() const;
     void setStatus(const std::string& text);
     void reloadTable();
     void selectionChanged();
@@ -130,6 +134,7 @@ private:
     Lifetime m_lifetime;
     TabService& m_tabs;
     NavigationService& m_navigation;
+    LocalCopyScheme& m_localCopies;
 };
 
 } // namespace qv

@@ -6,6 +6,7 @@
 #include "app/shell.h"
 #include "app/web_views.h"
 #include "base/text_util.h"
+#include "devtools/devtools_service.h"
 #include "downloads/download_service.h"
 #include "extensions/extension_service.h"
 #include "history/history_service.h"
@@ -123,9 +124,12 @@ void NavigationService::unwatchWebView(WebKitWebView* view)
         updateSiteWarningBar();
 }
 
-void NavigationService::completeVisit(WebKitWebView* view, const std::string& url)
+void NavigationService::completeVisit(WebKitWebView* view, const std::string& shownURL)
 {
-    std::string title = webViewURI(view) == url ? pageTitle(view) : hostOfURI(url);
+    std::string title = webViewURI(view) == shownURL ? pageTitle(view) : hostOfURI(shownURL);
+    // A copy's address lasts for this run only; its file address opens it again later.
+    std::string url
+        = m_services.devtools->localCopies().fileURLForAddress(shownURL).value_or(shownURL);
     const Tab* tab = m_services.tabs->tabList().tabWithView(view);
     // A private profile's visits are never recorded.
     bool isPrivate = tab && m_services.profiles->isPrivateProfile(tab->profileID());
@@ -365,6 +369,12 @@ bool NavigationService::decideNavigationPolicy(WebKitWebView* view,
         if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && uri
             && webViewURI(view) == uri) {
             std::string requested = uri;
+            // A page of a marked local copy runs from the copy scheme, where its modules load.
+            if (auto copy = m_services.devtools->localCopies().addressForFileURL(requested)) {
+                webkit_policy_decision_ignore(decision);
+                webkit_web_view_load_uri(view, copy->c_str());
+                return true;
+            }
             if (auto https = httpsAttemptFor(view, requested)) {
                 webkit_policy_decision_ignore(decision);
                 startHttpsAttempt(view, requested, *https);

@@ -20,33 +20,25 @@ TabContextButton::TabContextButton()
     m_secondaryClick = Gtk::GestureClick::create();
     m_secondaryClick->set_button(GDK_BUTTON_SECONDARY);
     m_secondaryClick->signal_pressed().connect([this](int, double x, double y) {
-        if (!m_menu)
+        Glib::RefPtr<Gio::MenuModel> menu = m_menuMaker ? m_menuMaker(*this) : nullptr;
+        if (!menu)
             return;
-        // Made on the first use: a strip of hundreds of tabs would otherwise build a popover
-        // for every tab it shows.
         if (!m_popover) {
             m_popover = Gtk::make_managed<Gtk::PopoverMenu>();
             m_popover->set_parent(*this);
             m_popover->set_has_arrow(false);
-            m_popover->set_menu_model(m_menu);
             signal_destroy().connect([this] {
                 if (m_popover)
                     m_popover->unparent();
                 m_popover = nullptr;
             });
         }
+        m_popover->set_menu_model(menu);
         Gdk::Rectangle at(static_cast<int>(x), static_cast<int>(y), 1, 1);
         m_popover->set_pointing_to(at);
         m_popover->popup();
     });
     add_controller(m_secondaryClick);
-}
-
-void TabContextButton::setTabContextMenu(Glib::RefPtr<Gio::MenuModel> menu)
-{
-    m_menu = std::move(menu);
-    if (m_popover)
-        m_popover->set_menu_model(m_menu);
 }
 
 bool TabContextButton::windowPoint(double localX, double localY, double& wx, double& wy)

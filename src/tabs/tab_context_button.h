@@ -13,10 +13,12 @@ namespace qv {
 class TabContextButton : public AccessibleRoleClass, public Gtk::Button {
 public:
     using PointHandler = std::function<void(const std::string& identifier, double x, double y)>;
+    // Makes the menu when it is opened, so an item costs nothing for a menu never asked for.
+    using MenuMaker = std::function<Glib::RefPtr<Gio::MenuModel>(TabContextButton& button)>;
 
     TabContextButton();
 
-    void setTabContextMenu(Glib::RefPtr<Gio::MenuModel> menu);
+    void setTabContextMenuMaker(MenuMaker maker) { m_menuMaker = std::move(maker); }
     void setTabDragUpdateHandler(PointHandler handler) { m_tabDragUpdateHandler = std::move(handler); }
     void setTabDropHandler(PointHandler handler) { m_tabDropHandler = std::move(handler); }
     const PointHandler& tabDragUpdateHandler() const { return m_tabDragUpdateHandler; }
@@ -33,7 +35,7 @@ private:
 
     Glib::RefPtr<Gtk::GestureDrag> m_drag;
     Glib::RefPtr<Gtk::GestureClick> m_secondaryClick;
-    Glib::RefPtr<Gio::MenuModel> m_menu;
+    MenuMaker m_menuMaker;
     Gtk::PopoverMenu* m_popover = nullptr;
     PointHandler m_tabDragUpdateHandler;
     PointHandler m_tabDropHandler;

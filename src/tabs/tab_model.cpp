@@ -75,6 +75,28 @@ size_t dropGapIndex(std::optional<size_t> gapIndex, size_t targetIndex, bool aft
     return std::min(wanted, arrangedCount);
 }
 
+StripRange stripItemRange(size_t count, double offset, double visibleWidth)
+{
+    StripRange range;
+    range.end = count;
+    double step = kStripItemWidth + kStripItemSpacing;
+    if (count == 0 || static_cast<double>(count) * step - kStripItemSpacing <= visibleWidth)
+        return range;
+    range.fixedWidth = true;
+    // Half a visible stretch on either side: a scroll step shows items already made.
+    double margin = std::max(visibleWidth, step) / 2;
+    double from = std::max(0.0, offset - margin);
+    double to = std::max(from, offset + visibleWidth + margin);
+    range.first = std::min(count - 1, static_cast<size_t>(from / step));
+    range.end = std::clamp(static_cast<size_t>(to / step) + 1, range.first + 1, count);
+    return range;
+}
+
+double stripItemOffset(size_t index)
+{
+    return static_cast<double>(index) * (kStripItemWidth + kStripItemSpacing);
+}
+
 std::string displayedTabTitle(const std::string& title)
 {
     std::string shown = displaySafeTitle(title);

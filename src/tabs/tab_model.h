@@ -55,6 +55,26 @@ double dropMarkerHeight(double stripHeight);
 size_t dropGapIndex(std::optional<size_t> gapIndex, size_t targetIndex, bool after,
     size_t arrangedCount);
 
+// The strip's items: side by side at their own widths while all of them would fit at
+// kStripItemWidth, else every item kStripItemWidth wide and only those near the visible stretch
+// made, so a strip of hundreds of tabs keeps a few dozen widgets.
+inline constexpr double kStripItemWidth = 200;
+inline constexpr double kStripItemSpacing = 8;
+
+struct StripRange {
+    bool fixedWidth = false;
+    // The items made: [first, end).
+    size_t first = 0;
+    size_t end = 0;
+};
+
+// `offset` and `visibleWidth` are the scrolled position and the width of the visible stretch,
+// measured from the first item's left edge.
+StripRange stripItemRange(size_t count, double offset, double visibleWidth);
+
+// Left edge of a fixed-width item, from the first item's left edge.
+double stripItemOffset(size_t index);
+
 // The title a tab item shows: the page's title made safe to show, else "New Tab".
 std::string displayedTabTitle(const std::string& title);
 

@@ -315,8 +315,9 @@ void TabService::saveTabsSnapshot()
             tab.profileID(), tab.lazy(), &tab == m_tabs.selected() });
     }
     // Best effort: the snapshot is never read back, so a failed write is dropped. A burst of
-    // changes (a page animating its title) is one write, off this thread.
-    m_services.shell->fileWriter().submit(m_tabsFileURL, tabsSnapshotJson(entries));
+    // changes (a page animating its title) is one write; its text is made off this thread.
+    m_services.shell->fileWriter().submitMade(m_tabsFileURL,
+        [entries = std::move(entries)]() -> Result<std::string> { return tabsSnapshotJson(entries); });
 }
 
 void TabService::selectTabByShortcut(TabShortcut shortcut, size_t number)

@@ -14,7 +14,11 @@ namespace {
 
 constexpr const char* kTabItemClass = "qv-tab-item";
 constexpr const char* kDropTargetClass = "qv-drop-target";
+constexpr const char* kTabCloseClass = "qv-tab-close";
 constexpr int kTabBarHeight = 46;
+// The strip's padding before its first item, as the window's style sheet sets it.
+constexpr double kBarPaddingStart = 14;
+constexpr double kAssumedVisibleWidth = 1000;
 
 // Runs step(t) for t from 0 to 1 over the duration on the widget's frame clock.
 void animate(Gtk::Widget& widget, double seconds, std::function<void(double)> step)
@@ -68,8 +72,8 @@ TabStripView::TabStripView(Shell& shell, TabService& tabs, ProfileService& profi
     , m_tabs(tabs)
     , m_profiles(profiles)
 {
-    m_bar = Gtk::make_managed<WithAccessibleRole<Gtk::Box>>(
-        "QvTabList", GTK_ACCESSIBLE_ROLE_TAB_LIST, Gtk::Orientation::HORIZONTAL, 8);
+    m_bar = Gtk::make_managed<WithAccessibleRole<Gtk::Box>>("QvTabList",
+        GTK_ACCESSIBLE_ROLE_TAB_LIST, Gtk::Orientation::HORIZONTAL, static_cast<int>(kStripItemSpacing));
     m_bar->add_css_class("qv-tabbar");
     m_bar->set_valign(Gtk::Align::FILL);
     m_bar->set_hexpand(true);
@@ -88,6 +92,8 @@ TabStripView::TabStripView(Shell& shell, TabService& tabs, ProfileService& profi
     m_dropIndicator = indicator;
     m_dropGap.set_size_request(14, -1);
     m_dropGap.add_css_class("qv-drop-gap");
+    m_leadSpacer.set_name("strip-lead");
+    m_trailSpacer.set_name("strip-trail");
     m_scroll = Gtk::make_managed<Gtk::ScrolledWindow>();
     m_scroll->set_policy(Gtk::PolicyType::AUTOMATIC, Gtk::PolicyType::NEVER);
     m_scroll->set_has_frame(false);
@@ -96,6 +102,14 @@ TabStripView::TabStripView(Shell& shell, TabService& tabs, ProfileService& profi
     m_scroll->set_margin_start(14);
     m_scroll->set_margin_end(14);
     m_scroll->add_css_class("qv-tabscroll");
+    // Scrolling and resizing bring other items into the made range.
+    auto adjustment = m_scroll->get_hadjustment();
+    adjustment->signal_value_changed().connect(sigc::mem_fun(*this, &TabStripView::layOutSoon));
+    adjustment->signal_changed().connect([this] {
+        layOutSoon();
+        if (m_scrollWanted && !m_scrollIdle.connected())
+            scrollSelectedIntoViewSoon();
+    });
     set_transition_type(Gtk::RevealerTransitionType::SLIDE_DOWN);
     set_transition_duration(180);
     set_child(*m_scroll);
@@ -108,6 +122,7 @@ TabStripView::~TabStripView() { cancelPendingWork(); }
 void TabStripView::cancelPendingWork()
 {
     m_scrollIdle.disconnect();
+    m_layOutIdle.disconnect();
     m_dropFadeTimer.disconnect();
 }
 
@@ -131,8 +146,9 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     Item item;
     item.box = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 4);
     item.box->add_css_class(kTabItemClass);
-    item.box->set_size_request(-1, 36);
     item.box->set_valign(Gtk::Align::CENTER);
+    // Set, so that the title's expanding in a fixed-width item does not spread to the item.
+    item.box->set_hexpand(false);
 
     // A private profile's tabs say so: nothing they do is kept.
     const Tab* tab = tabService.tabList().tabWithID(id);
@@ -157,7 +173,6 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     item.label = Gtk::make_managed<Gtk::Label>();
     item.label->set_ellipsize(Pango::EllipsizeMode::END);
     item.label->set_xalign(0);
-    item.label->set_max_width_chars(32);
     title->set_child(*item.label);
     title->set_has_frame(false);
     title->add_css_class("qv-tab-title");
@@ -176,9 +191,37 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
             [&tabService, id, x, y] { tabService.moveBrowserTabWithIDToWindowPoint(id, x, y); },
             tabService));
     });
+    title->setTabContextMenuMaker(
+        [this](TabContextButton& button) { return makeContextMenu(button); });
+    item.box->append(*title);
+
+    // Styled by the window's style sheet: a style of its own per button would cost every
+    // item a style cascade.
+    Gtk::Button* close = symbolButton("window-close-symbolic", "Close tab", 10);
+    close->set_name("tab-close");
+    close->add_css_class("circular");
+    close->add_css_class(kTabCloseClass);
+    close->set_size_request(22, 22);
+    close->set_valign(Gtk::Align::CENTER);
+    close->add_css_class("qv-keep-tint");
+    close->signal_clicked().connect([&tabService, id] {
+        if (auto tag = tagOfTab(tabService, id))
+            tabService.closeBrowserTab(Sender::button(*tag));
+    });
+    item.box->append(*close);
+    return item;
+}
+
+Glib::RefPtr<Gio::MenuModel> TabStripView::makeContextMenu(TabContextButton& button)
+{
+    TabService& tabService = m_tabs;
+    std::string id = button.get_name().raw();
+    const Tab* tab = tabService.tabList().tabWithID(id);
+    if (!tab)
+        return nullptr;
     auto actions = Gio::SimpleActionGroup::create();
-    item.lazyAction = Gio::SimpleAction::create_bool("lazy", false);
-    item.lazyAction->signal_activate().connect([&tabService, id](const Glib::VariantBase&) {
+    auto lazy = Gio::SimpleAction::create_bool("lazy", tab->lazy());
+    lazy->signal_activate().connect([&tabService, id](const Glib::VariantBase&) {
         Glib::signal_idle().connect_once(sigc::track_obj(
             [&tabService, id] {
                 if (auto tag = tagOfTab(tabService, id))
@@ -186,26 +229,17 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
             },
             tabService));
     });
-    actions->add_action(item.lazyAction);
-    title->insert_action_group("tab", actions);
-    item.box->append(*title);
-
-    item.close = symbolButton("window-close-symbolic", "Close tab", 10);
-    item.close->set_name("tab-close");
-    item.close->add_css_class("circular");
-    item.close->set_size_request(22, 22);
-    item.close->set_valign(Gtk::Align::CENTER);
-    item.close->add_css_class("qv-keep-tint");
-    item.close->signal_clicked().connect([&tabService, id] {
-        if (auto tag = tagOfTab(tabService, id))
-            tabService.closeBrowserTab(Sender::button(*tag));
-    });
-    item.box->append(*item.close);
-    return item;
+    actions->add_action(lazy);
+    button.insert_action_group("tab", actions);
+    auto menu = Gio::Menu::create();
+    auto section = Gio::Menu::create();
+    section->append(tab->lazy() ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
+    menu->append_section("Tab Options", section);
+    return menu;
 }
 
 // Sets only what changed, so an unchanged tab costs a few comparisons.
-void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool dark)
+void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool fixedWidth)
 {
     if (!item.shown || item.selected != selected) {
         if (selected)
@@ -214,6 +248,13 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool da
             item.box->remove_css_class("selected");
         setAccessibleSelected(*item.title, selected);
         item.selected = selected;
+    }
+    if (!item.shown || item.fixedWidth != fixedWidth) {
+        // A fixed-width item gives its title what the icon and the close button leave.
+        item.box->set_size_request(fixedWidth ? static_cast<int>(kStripItemWidth) : -1, 36);
+        item.label->set_max_width_chars(fixedWidth ? 0 : 32);
+        item.title->set_hexpand(fixedWidth);
+        item.fixedWidth = fixedWidth;
     }
     if (!item.shown || item.titleShown != tab.title()) {
         std::string shown = displayedTabTitle(tab.title());
@@ -234,19 +275,6 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool da
         }
         item.faviconShown = tab.favicon();
     }
-    if (!item.shown || item.lazy != tab.lazy()) {
-        item.lazyAction->set_state(Glib::Variant<bool>::create(tab.lazy()));
-        auto menu = Gio::Menu::create();
-        auto section = Gio::Menu::create();
-        section->append(tab.lazy() ? "Turn Lazy Tabs Off" : "Turn Lazy Tabs On", "tab.lazy");
-        menu->append_section("Tab Options", section);
-        item.title->setTabContextMenu(menu);
-        item.lazy = tab.lazy();
-    }
-    if (!item.shown || item.dark != dark) {
-        styleThemedBezelButton(*item.close, dark);
-        item.dark = dark;
-    }
     item.shown = true;
 }
 
@@ -254,52 +282,34 @@ void TabStripView::rebuild()
 {
     TabService& tabService = m_tabs;
     m_dropTargetItem = nullptr;
-    m_scrollIdle.disconnect();
     if (m_dropGap.get_parent() == m_bar)
         m_bar->remove(m_dropGap);
     for (Gtk::Widget* child = m_bar->get_first_child(); child; child = child->get_next_sibling())
         child->remove_css_class(kDropTargetClass);
 
-    bool dark = m_shell.darkMode();
     ProfileID profile = m_profiles.currentProfile();
     const auto& tabs = tabService.browserTabs();
-    std::map<std::string, Item> kept;
-    Gtk::Widget* previous = nullptr;
+    m_order.clear();
+    std::optional<size_t> selectedIndex;
+    std::string selectedID;
     for (const Tab& tab : tabs) {
-        if (tab.profileID() != profile || kept.count(tab.id()))
+        if (tab.profileID() != profile)
             continue;
-        auto found = m_items.find(tab.id());
-        Item item = found != m_items.end() ? found->second : makeItem(tab.id());
-        if (found != m_items.end())
-            m_items.erase(found);
-        bool selected = &tab == tabs.selected();
-        updateItem(item, tab, selected, dark);
-        if (item.box->get_parent() != m_bar) {
-            if (previous)
-                m_bar->insert_child_after(*item.box, *previous);
-            else
-                m_bar->prepend(*item.box);
-        } else if (item.box->get_prev_sibling() != previous) {
-            if (previous)
-                m_bar->reorder_child_after(*item.box, *previous);
-            else
-                m_bar->reorder_child_at_start(*item.box);
+        if (&tab == tabs.selected()) {
+            selectedIndex = m_order.size();
+            selectedID = tab.id();
         }
-        previous = item.box;
-        if (selected) {
-            Gtk::Widget* shown = item.box;
-            m_scrollIdle = Glib::signal_idle().connect([this, shown] {
-                scrollIntoView(shown);
-                return false;
-            });
-        }
-        kept.emplace(tab.id(), item);
+        m_order.push_back(tab.id());
     }
-    // Items of closed tabs and of other profiles' tabs go.
-    for (auto& [id, item] : m_items)
-        m_bar->remove(*item.box);
-    m_items = std::move(kept);
+    // The selected tab is brought into view when it is another one or has moved, not on
+    // every change of a title.
+    if (selectedIndex != m_selectedIndex || selectedID != m_selectedID) {
+        m_selectedIndex = selectedIndex;
+        m_selectedID = selectedID;
+        m_scrollWanted = selectedIndex.has_value();
+    }
 
+    bool dark = m_shell.darkMode();
     if (!m_plus) {
         m_plus = symbolButton("list-add-symbolic", "New tab", 15);
         m_plus->set_tooltip_text("New tab (Ctrl+T)");
@@ -318,23 +328,150 @@ void TabStripView::rebuild()
         styleThemedBezelButton(*m_plus, dark);
         m_plusDark = dark;
     }
+    layOut();
+    if (m_scrollWanted) {
+        m_scrollIdle.disconnect();
+        scrollSelectedIntoViewSoon();
+    }
 }
 
-void TabStripView::scrollIntoView(Gtk::Widget* item)
+StripRange TabStripView::currentRange() const
 {
-    // The item may be gone if the strip was rebuilt again before this ran.
-    bool present = false;
-    for (Gtk::Widget* c = m_bar->get_first_child(); c; c = c->get_next_sibling())
-        present = present || c == item;
-    if (!present)
-        return;
-    auto bounds = boundsIn(*item, *m_bar);
-    if (!bounds)
-        return;
     auto adjustment = m_scroll->get_hadjustment();
     double visible = adjustment->get_page_size();
-    double right = bounds->origin.x + bounds->size.width;
-    adjustment->set_value(right < visible ? 0 : right - visible);
+    // Before the first allocation: about the width of a new window's strip.
+    if (visible <= 0)
+        visible = kAssumedVisibleWidth;
+    return stripItemRange(m_order.size(), adjustment->get_value() - kBarPaddingStart, visible);
+}
+
+void TabStripView::layOutSoon()
+{
+    StripRange range = currentRange();
+    if (m_layOutIdle.connected() || (range.fixedWidth == m_range.fixedWidth
+            && range.first == m_range.first && range.end == m_range.end))
+        return;
+    // Not while GTK is allocating, where the adjustment changes; before the next frame draws.
+    m_layOutIdle = Glib::signal_idle().connect(
+        [this] {
+            layOut();
+            return false;
+        },
+        Glib::PRIORITY_HIGH_IDLE);
+}
+
+void TabStripView::placeSpacer(Gtk::Box& spacer, double width, Gtk::Widget* after)
+{
+    if (width <= 0) {
+        if (spacer.get_parent() == m_bar)
+            m_bar->remove(spacer);
+        return;
+    }
+    spacer.set_size_request(static_cast<int>(width), -1);
+    if (spacer.get_parent() != m_bar) {
+        if (after)
+            m_bar->insert_child_after(spacer, *after);
+        else
+            m_bar->prepend(spacer);
+    } else if (spacer.get_prev_sibling() != after) {
+        if (after)
+            m_bar->reorder_child_after(spacer, *after);
+        else
+            m_bar->reorder_child_at_start(spacer);
+    }
+}
+
+void TabStripView::layOut()
+{
+    m_layOutIdle.disconnect();
+    const TabList& tabs = m_tabs.browserTabs();
+    StripRange range = currentRange();
+    m_range = range;
+    // The spacers stand for the items not made, so every item sits where it would if all were.
+    double before = range.first ? stripItemOffset(range.first) - kStripItemSpacing : 0;
+    placeSpacer(m_leadSpacer, before, nullptr);
+    Gtk::Widget* previous = before > 0 ? &m_leadSpacer : nullptr;
+    std::unordered_map<std::string, Item> kept;
+    kept.reserve(range.end - range.first);
+    for (size_t i = range.first; i < range.end; ++i) {
+        const std::string& id = m_order[i];
+        const Tab* tab = tabs.tabWithID(id);
+        if (!tab || kept.count(id))
+            continue;
+        auto found = m_items.find(id);
+        Item item = found != m_items.end() ? found->second : makeItem(id);
+        if (found != m_items.end())
+            m_items.erase(found);
+        updateItem(item, *tab, m_selectedIndex == i, range.fixedWidth);
+        if (item.box->get_parent() != m_bar) {
+            if (previous)
+                m_bar->insert_child_after(*item.box, *previous);
+            else
+                m_bar->prepend(*item.box);
+        } else if (item.box->get_prev_sibling() != previous) {
+            if (previous)
+                m_bar->reorder_child_after(*item.box, *previous);
+            else
+                m_bar->reorder_child_at_start(*item.box);
+        }
+        previous = item.box;
+        kept.emplace(id, item);
+    }
+    // Items of closed tabs, of other profiles' tabs and of tabs out of the range go.
+    for (auto& [id, item] : m_items) {
+        if (m_dropTargetItem == item.box)
+            m_dropTargetItem = nullptr;
+        m_bar->remove(*item.box);
+    }
+    m_items = std::move(kept);
+    double after = range.fixedWidth && range.end < m_order.size()
+        ? stripItemOffset(m_order.size() - range.end) - kStripItemSpacing
+        : 0;
+    placeSpacer(m_trailSpacer, after, previous);
+}
+
+void TabStripView::scrollSelectedIntoViewSoon()
+{
+    m_scrollIdle = Glib::signal_idle().connect([this] {
+        scrollSelectedIntoView();
+        return false;
+    });
+}
+
+void TabStripView::scrollSelectedIntoView()
+{
+    if (!m_scrollWanted || !m_selectedIndex)
+        return;
+    auto adjustment = m_scroll->get_hadjustment();
+    double page = adjustment->get_page_size();
+    if (page <= 0)
+        return; // again once the strip has its size
+    double left = 0, right = 0;
+    if (m_range.fixedWidth) {
+        left = kBarPaddingStart + stripItemOffset(*m_selectedIndex);
+        right = left + kStripItemWidth;
+    } else {
+        auto found = m_items.find(m_selectedID);
+        if (found == m_items.end())
+            return;
+        auto bounds = boundsIn(*found->second.box, *m_bar);
+        if (!bounds || bounds->size.width <= 0)
+            return;
+        left = bounds->origin.x;
+        right = left + bounds->size.width;
+    }
+    double value = adjustment->get_value();
+    double wanted = value;
+    if (left - kBarPaddingStart < value)
+        wanted = left - kBarPaddingStart;
+    else if (right + kBarPaddingStart > value + page)
+        wanted = right + kBarPaddingStart - page;
+    wanted = std::max(0.0, wanted);
+    // The strip has not grown to hold the item yet: again when it has.
+    if (wanted > adjustment->get_upper() - page)
+        return;
+    m_scrollWanted = false;
+    adjustment->set_value(wanted);
 }
 
 bool TabStripView::insertionAtWindowPoint(double x, double y, std::string* targetID, bool* after,

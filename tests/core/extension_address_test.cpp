@@ -38,6 +38,8 @@ TEST(ExtensionAddress, OnlyWebAddressesOpenEverythingElseIsSearched)
         { "blob:https://site.test/1-2", "search:blob:https://site.test/1-2" },
         { "view-source:https://site.test/", "search:view-source:https://site.test/" },
         { "ftp://site.test/file", "search:ftp://site.test/file" },
+        { "quivel-copy://0123456789abcdef0123456789abcdef/index.html",
+            "search:quivel-copy://0123456789abcdef0123456789abcdef/index.html" },
         { "/etc/hostname", "search:/etc/hostname" },
         { "~/secrets.txt", "search:~/secrets.txt" },
         { "./index.html", "search:./index.html" },

@@ -104,6 +104,34 @@ TEST(TabDropRules, GapIndexAccountsForTheGapItself)
     EXPECT_EQ(dropGapIndex(std::nullopt, 9, true, 5), 5u);
 }
 
+TEST(TabStripRange, MakesOnlyItemsNearTheVisibleStretchOnceTheyOverflow)
+{
+    const double step = kStripItemWidth + kStripItemSpacing;
+    struct Case {
+        size_t count;
+        double offset, visible;
+        bool fixed;
+        size_t first, end;
+    } cases[] = {
+        { 0, 0, 1000, false, 0, 0 },
+        { 4, 0, 4 * step - kStripItemSpacing, false, 0, 4 }, // fits exactly
+        { 5, 0, 4 * step, true, 0, 5 }, // one too many
+        { 500, 0, 1000, true, 0, 8 },
+        { 500, 100 * step, 1000, true, 97, 108 },
+        { 500, 499 * step, 1000, true, 496, 500 }, // scrolled to the end
+        { 500, 1e9, 1000, true, 499, 500 }, // an offset past the end still makes the last
+        { 500, 0, 0, true, 0, 1 }, // nothing visible yet
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.count << " items at " << c.offset << " in " << c.visible);
+        StripRange range = stripItemRange(c.count, c.offset, c.visible);
+        EXPECT_EQ(range.fixedWidth, c.fixed);
+        EXPECT_EQ(range.first, c.first);
+        EXPECT_EQ(range.end, c.end);
+    }
+    EXPECT_EQ(stripItemOffset(3), 3 * step);
+}
+
 TEST(TabSnapshot, HoldsExactlySixTypedMembersWithFallbacks)
 {
     std::vector<TabSnapshotEntry> tabs = {

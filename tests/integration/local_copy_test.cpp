@@ -3,6 +3,7 @@
 #include "support/source_site_fixture.h"
 
 #include "base/atomic_file.h"
+#include "base/url.h"
 #include "platform/archive.h"
 #include "platform/file_panels.h"
 
@@ -105,7 +106,7 @@ TEST_F(LocalCopy, CopyOpensWithTheServerStoppedAndEveryResourceLocal)
     m_server.reset();
     window.previewLocalSourceCopy();
     ASSERT_EQ(window.status().rfind("Previewing local copy", 0), 0u) << window.status();
-    ASSERT_TRUE(waitForLoad(selectedView(), "file://"));
+    ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
     ASSERT_TRUE(waitUntil([&] {
         return evaluate(selectedView(),
                    "document.images.length === 4 && Array.from(document.images).every("
@@ -113,16 +114,18 @@ TEST_F(LocalCopy, CopyOpensWithTheServerStoppedAndEveryResourceLocal)
             == "true";
     })) << evaluate(selectedView(), "document.documentElement.outerHTML");
     EXPECT_EQ(evaluate(selectedView(),
-                  "Array.from(document.images).every(i => i.currentSrc.startsWith('file:'))"
-                  " && Array.from(document.styleSheets).every(s => s.href.startsWith('file:'))"
-                  " && Array.from(document.scripts).every(s => s.src.startsWith('file:'))"
+                  "Array.from(document.images).every(i => i.currentSrc.startsWith(location.origin))"
+                  " && Array.from(document.styleSheets).every("
+                  "s => s.href.startsWith(location.origin))"
+                  " && Array.from(document.scripts).every(s => s.src.startsWith(location.origin))"
                   " && performance.getEntriesByType('resource').every("
-                  "e => e.name.startsWith('file:'))"),
+                  "e => e.name.startsWith(location.origin))"),
         "true");
     EXPECT_EQ(evaluate(selectedView(),
-                  "getComputedStyle(document.body).backgroundImage.startsWith('url(\"file:')"
+                  "getComputedStyle(document.body).backgroundImage.startsWith("
+                  "'url(\"' + location.origin)"
                   " && getComputedStyle(document.getElementById('title'))"
-                  ".backgroundImage.startsWith('url(\"file:')"),
+                  ".backgroundImage.startsWith('url(\"' + location.origin)"),
         "true");
     EXPECT_EQ(evaluate(selectedView(), "getComputedStyle(document.getElementById('title')).color"),
         "\"rgb(1, 2, 3)\"");
@@ -182,9 +185,21 @@ TEST_F(LocalCopy, WhatFilesNameIsCopiedAndOpensWithNothingFetched)
     EXPECT_EQ(read(copy / "mod/js/lib/lazy.js"), "export const lazy = 'lazy';");
     EXPECT_EQ(read(copy / "mod/img/hidden.png"), tinyPNG());
 
+    // Links in the copy that lead out of it: a file and a folder elsewhere.
+    writeFileAtomically(testHome() / "outside.txt", "private");
+    fs::create_symlink(testHome() / "outside.txt", copy / "mod" / "leak.txt");
+    fs::create_directory_symlink(testHome(), copy / "mod" / "home");
+
     const std::size_t served = s.requestLog().size();
     window.previewLocalSourceCopy();
-    ASSERT_TRUE(waitForLoad(selectedView(), "file://"));
+    ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
+    // The module chain ran from the copy, the import named later too.
+    ASSERT_TRUE(waitUntil(
+        [&] { return evaluate(selectedView(), "document.body.dataset.tag") == "\"deep\""; }))
+        << evaluate(selectedView(), "document.documentElement.outerHTML");
+    evaluate(selectedView(), "loadLazy()");
+    EXPECT_TRUE(waitUntil(
+        [&] { return evaluate(selectedView(), "document.body.dataset.lazy") == "\"lazy\""; }));
     // The style sheet with its query and the sheet it imports come from the copy.
     ASSERT_TRUE(waitUntil([&] {
         return evaluate(selectedView(), "getComputedStyle(document.getElementById('title')).color")
@@ -201,13 +216,47 @@ TEST_F(LocalCopy, WhatFilesNameIsCopiedAndOpensWithNothingFetched)
         "urls.push(new URL(pic.getAttribute('srcset').split(',')[1].trim().split(' ')[0],"
         " location.href).href);"
         "urls.forEach((url, k) => { const i = new Image();"
-        " i.onload = () => loaded[k] = url.startsWith('file:') && i.naturalWidth > 0;"
+        " i.onload = () => loaded[k] = url.startsWith(location.origin) && i.naturalWidth > 0;"
         " i.onerror = () => loaded[k] = url; i.src = url; });");
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(selectedView(), "Object.keys(loaded).length === 3") == "true";
     }));
     EXPECT_EQ(evaluate(selectedView(), "JSON.stringify(loaded)"), "\"[true,true,true]\"");
+
+    // Only plain files inside the copy are served: no link out, no folder, nothing above it.
+    // Nor does anything reach the site the copy came from.
+    evaluate(selectedView(),
+        "window.fetched = {}; window.tried = ['img/one.png', 'leak.txt', 'home/outside.txt',"
+        " 'js/', '%2e%2e/%2e%2e/outside.txt', 'js/%2e%2e%2f..%2f..%2foutside.txt',"
+        " '../.quivel-local-copy', '"
+            + s.url("/mod/img/one.png") + "'];"
+        "tried.forEach(u => fetch(u).then(r => fetched[u] = r.ok ? 'ok' : r.status,"
+        " () => fetched[u] = 'refused'));");
+    EXPECT_TRUE(waitUntil([&] {
+        return evaluate(selectedView(), "Object.keys(fetched).length === tried.length") == "true";
+    }));
+    EXPECT_EQ(evaluate(selectedView(), "tried.map(u => fetched[u]).join(' ')"),
+        "\"ok refused refused refused refused refused refused refused\"");
     EXPECT_EQ(s.requestLog().size(), served);
+
+    // The copy's page typed as a file opens through the copy scheme too; history keeps the
+    // file's address, which opens it again in a later run.
+    submitAddress((copy / "mod" / "index.html").string());
+    ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
+    EXPECT_TRUE(waitUntil(
+        [&] { return evaluate(selectedView(), "document.body.dataset.tag") == "\"deep\""; }));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto& entries = controller().history().historyEntries();
+        return !entries.empty() && entries.front().url == fileURLFromPath(copy / "mod/index.html");
+    }));
+    // A mark copied into another folder marks nothing there: its page stays a file page.
+    const fs::path elsewhere = testHome() / "elsewhere";
+    fs::create_directories(elsewhere);
+    ASSERT_TRUE(fs::is_regular_file(copy / ".quivel-local-copy"));
+    fs::copy_file(copy / ".quivel-local-copy", elsewhere / ".quivel-local-copy");
+    writeFileAtomically(elsewhere / "index.html", "<title>Elsewhere</title>");
+    submitAddress((elsewhere / "index.html").string());
+    EXPECT_TRUE(waitForLoad(selectedView(), "file://"));
 }
 
 TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
@@ -246,7 +295,7 @@ TEST_F(LocalCopy, LocalEditsArePreviewedAndExportedAsZip)
 
     m_server.reset();
     window.previewLocalSourceCopy();
-    ASSERT_TRUE(waitForLoad(selectedView(), "file://"));
+    ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
     EXPECT_TRUE(waitUntil([&] {
         return evaluate(selectedView(), "getComputedStyle(document.getElementById('title')).color")
             == "\"rgb(7, 8, 9)\"";

@@ -3,6 +3,8 @@
 
 #include "base/atomic_file.h"
 #include "tabs/tab_context_button.h"
+#include "tabs/tab_model.h"
+#include "tabs/tab_strip_view.h"
 
 #include <fstream>
 
@@ -119,6 +121,73 @@ TEST_F(WindowTest, DragShowsMarkerAndGapAndClearingHidesThem)
     for (Gtk::Widget* c = controller().tabs().tabStrip()->bar().get_first_child(); c; c = c->get_next_sibling())
         ++children;
     EXPECT_EQ(children, 3 + 1 + 1);
+}
+
+TEST_F(WindowTest, AStripOfHundredsOfTabsMakesItemsOnlyNearWhatIsShown)
+{
+    constexpr size_t kMany = 300;
+    std::vector<RestoredTab> restored;
+    for (size_t i = 0; i < kMany; ++i)
+        restored.push_back({ kDefaultProfileID, "about:blank", "Restored " + std::to_string(i), false,
+            kDefaultZoomLevel, {}, {} });
+    controller().tabs().restoreTabs(std::move(restored), 0);
+    TabStripView& strip = *controller().tabs().tabStrip();
+    auto ids = order(controller());
+    std::vector<ItemGeometry> items;
+    ASSERT_TRUE(waitUntil([&] {
+        items = tabItems(controller());
+        return !items.empty() && items.front().right > items.front().left;
+    }));
+    EXPECT_EQ(strip.tabCount(), kMany + 1);
+    EXPECT_LT(strip.madeItemCount(), 20u);
+    // Each made item is where it would be if all were made: in tab order, of one width.
+    for (size_t k = 0; k < items.size(); ++k) {
+        EXPECT_EQ(items[k].id, ids[k]);
+        EXPECT_DOUBLE_EQ(items[k].right - items[k].left, items[0].right - items[0].left);
+        if (k) {
+            EXPECT_DOUBLE_EQ(items[k].left - items[k - 1].left, kStripItemWidth + kStripItemSpacing);
+        }
+    }
+
+    // Selecting the last tab scrolls its item into view, made and drawn among few others.
+    controller().tabs().selectBrowserTabAtIndex(kMany);
+    double scrollerLeft = 0, y = 0;
+    strip.scroller().translate_coordinates(*controller().window(), 0, 0, scrollerLeft, y);
+    auto shown = [&](const std::string& id) {
+        for (const auto& item : tabItems(controller())) {
+            if (item.id == id)
+                return item.right > item.left && item.left >= scrollerLeft
+                    && item.right <= scrollerLeft + strip.scroller().get_width();
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil([&] { return shown(ids.back()); }));
+    EXPECT_LT(strip.madeItemCount(), 20u);
+
+    // A change to the shown tab reaches its item.
+    controller().tabs().tabList()[kMany].setTitle("Changed at the end");
+    ASSERT_TRUE(waitUntil([&] {
+        for (Gtk::Widget* item = strip.bar().get_first_child(); item; item = item->get_next_sibling()) {
+            for (Gtk::Widget* c = item->get_first_child(); c; c = c->get_next_sibling()) {
+                auto* b = dynamic_cast<TabContextButton*>(c);
+                if (b && b->get_name().raw() == ids.back() && b->get_tooltip_text() == "Changed at the end")
+                    return true;
+            }
+        }
+        return false;
+    }));
+
+    // A drop among the shown items lands before the one it is on.
+    ASSERT_TRUE(waitUntil([&] {
+        items = tabItems(controller());
+        return items.size() >= 3u && shown(items[items.size() - 2].id);
+    }));
+    const ItemGeometry& target = items[items.size() - 2];
+    controller().tabs().moveBrowserTabWithIDToWindowPoint(ids[0], target.left + 3, target.midY);
+    auto moved = order(controller());
+    auto at = std::find(moved.begin(), moved.end(), ids[0]);
+    ASSERT_NE(at + 1, moved.end());
+    EXPECT_EQ(*(at + 1), target.id);
 }
 
 TEST_F(WindowTest, ReorderedStripIsWrittenToTheSnapshot)
