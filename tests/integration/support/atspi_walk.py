@@ -7,7 +7,8 @@
     atspi_walk.py PID --has WINDOW         exits 0 once a shown window has that title
     atspi_walk.py PID --press WINDOW NAME  does the first action of the control so named
 
-The walk exits 1 listing every control with no name or with its class's name for one, 3 when
+The walk exits 1 listing every control with no name or with its class's name for one, or that
+the keyboard cannot reach (an enabled control outside the menus that takes no focus), 3 when
 the process or the window is not (yet) there, 4 when the control to press is not there.
 """
 import re
@@ -25,6 +26,8 @@ CONTROLS = {
     R.COMBO_BOX, R.SPIN_BUTTON, R.PAGE_TAB, R.SLIDER, R.PUSH_BUTTON_MENU, R.LINK, R.MENU_ITEM,
     R.CHECK_MENU_ITEM, R.RADIO_MENU_ITEM,
 }
+# Reached from the menus by their own keys; everything else is reached with Tab.
+MENU_ROLES = {R.MENU_ITEM, R.CHECK_MENU_ITEM, R.RADIO_MENU_ITEM}
 # A text area counts when it can be edited or focused; static text is a label.
 TEXT_ROLES = {R.TEXT}
 # Page content is the site's, read by the engine's own tree, not ours to name.
@@ -110,6 +113,21 @@ def unnamed(name):
     return not name.strip() or CLASS_NAME.match(name) is not None
 
 
+def focusable(node, depth=0):
+    # A drop-down takes the focus in the button inside it.
+    if node.get_state_set().contains(Atspi.StateType.FOCUSABLE):
+        return True
+    return depth < 2 and any(
+        child is not None and focusable(child, depth + 1)
+        for child in (node.get_child_at_index(i) for i in range(node.get_child_count())))
+
+
+def reachable(node):
+    states = node.get_state_set()
+    return (node.get_role() in MENU_ROLES or not states.contains(Atspi.StateType.SENSITIVE)
+            or focusable(node))
+
+
 def walk(app):
     faults = []
     for window in shown_windows(app):
@@ -121,9 +139,11 @@ def walk(app):
             line = "%s\t%s\t%s\t%s" % (title, node.get_role_name(), name, state_names(node))
             print("control\t" + line)
             if unnamed(name):
-                faults.append(line)
+                faults.append("unnamed\t" + line)
+            if not reachable(node):
+                faults.append("unreachable\t" + line)
     for line in faults:
-        print("unnamed\t" + line, file=sys.stderr)
+        print(line, file=sys.stderr)
     return 1 if faults else 0
 
 
