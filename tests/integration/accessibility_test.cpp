@@ -44,22 +44,9 @@ protected:
     // The browser as a user starts it, its accessibility on, in this test's home and proxy.
     void spawnBrowser(const std::string& url)
     {
-        std::vector<std::string> argv = { QV_BROWSER_EXECUTABLE, url };
-        std::vector<char*> raw;
-        for (auto& arg : argv)
-            raw.push_back(arg.data());
-        raw.push_back(nullptr);
-        gchar** env = g_get_environ();
-        env = g_environ_setenv(env, "QV_NON_UNIQUE", "1", TRUE);
-        env = g_environ_unsetenv(env, "GTK_A11Y");
-        env = g_environ_unsetenv(env, "NO_AT_BRIDGE");
-        GError* error = nullptr;
-        bool spawned = g_spawn_async(testWorkingDirectory().c_str(), raw.data(), env,
-            static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL
-                | G_SPAWN_STDERR_TO_DEV_NULL),
-            nullptr, nullptr, &m_browser, &error);
-        g_strfreev(env);
-        ASSERT_TRUE(spawned) << (error ? error->message : "");
+        std::string error;
+        m_browser = spawnBrowserProgram({ url }, { { "GTK_A11Y", "" }, { "NO_AT_BRIDGE", "" } }, error);
+        ASSERT_TRUE(m_browser) << error;
     }
 
     WalkResult walk(std::vector<std::string> arguments = {})

@@ -127,23 +127,10 @@ TEST_F(SessionTest, AfterTheRealBrowserIsKilledTheNextLaunchOffersItsSession)
 {
     shutDown();
     m_server->page("/kept.html", "Kept");
-    std::vector<std::string> argv = { QV_BROWSER_EXECUTABLE, m_server->url("/kept.html") };
-    std::vector<char*> raw;
-    for (auto& arg : argv)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
-    gchar** env = g_get_environ();
-    env = g_environ_setenv(env, "QV_NON_UNIQUE", "1", TRUE);
-    env = g_environ_setenv(env, "GTK_A11Y", "none", TRUE);
-    env = g_environ_setenv(env, "QV_NETWORK_PROXY", "http://127.0.0.1:9", TRUE);
-    GPid browser = 0;
-    GError* error = nullptr;
-    bool spawned = g_spawn_async(testWorkingDirectory().c_str(), raw.data(), env,
-        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL
-            | G_SPAWN_STDERR_TO_DEV_NULL),
-        nullptr, nullptr, &browser, &error);
-    g_strfreev(env);
-    ASSERT_TRUE(spawned) << (error ? error->message : "");
+    std::string error;
+    GPid browser = spawnBrowserProgram({ m_server->url("/kept.html") },
+        { { "GTK_A11Y", "none" }, { "QV_NETWORK_PROXY", "http://127.0.0.1:9" } }, error);
+    ASSERT_TRUE(browser) << error;
     fs::path file = dataFolder() / kSessionFileName;
     bool saved = waitUntil([&] {
         FileRead read = readWholeFile(file);

@@ -47,6 +47,35 @@ int reserveClosedLoopbackPort()
 }
 const fs::path& testWorkingDirectory() { return g_workingDirectory; }
 
+GPid spawnBrowserProgram(const std::vector<std::string>& arguments,
+    const std::vector<std::pair<std::string, std::string>>& environment, std::string& error)
+{
+    std::vector<std::string> argv = { QV_BROWSER_EXECUTABLE };
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> raw;
+    for (auto& arg : argv)
+        raw.push_back(arg.data());
+    raw.push_back(nullptr);
+    gchar** env = g_get_environ();
+    env = g_environ_setenv(env, "QV_NON_UNIQUE", "1", TRUE);
+    for (const auto& [name, value] : environment)
+        env = value.empty() ? g_environ_unsetenv(env, name.c_str())
+                            : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+    GPid browser = 0;
+    GError* failure = nullptr;
+    bool spawned = g_spawn_async(g_workingDirectory.c_str(), raw.data(), env,
+        static_cast<GSpawnFlags>(
+            G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+        nullptr, nullptr, &browser, &failure);
+    g_strfreev(env);
+    if (!spawned) {
+        error = failure ? failure->message : "the browser did not start";
+        g_clear_error(&failure);
+        return 0;
+    }
+    return browser;
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;

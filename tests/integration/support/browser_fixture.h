@@ -52,6 +52,11 @@ const std::filesystem::path& testHome();
 // A 16 by 16 PNG of one colour, for pages' icons.
 std::string pngIcon();
 const std::filesystem::path& testWorkingDirectory();
+// Starts the real browser program with these arguments in the working directory, its
+// environment changed as given (an empty value removes the variable), unreaped; the reason in
+// `error` when it could not start.
+GPid spawnBrowserProgram(const std::vector<std::string>& arguments,
+    const std::vector<std::pair<std::string, std::string>>& environment, std::string& error);
 
 // A local HTTP server on 127.0.0.1 with an ephemeral port.
 class TestServer {
