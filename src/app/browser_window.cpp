@@ -226,8 +226,7 @@ void BrowserWindow::showInContent(Gtk::Widget& webView)
 void BrowserWindow::applyTheme(bool dark)
 {
     const char* label = dark ? "Switch to light mode" : "Switch to dark mode";
-    m_darkModeButton.set_tooltip_text(label);
-    setAccessibleLabel(m_darkModeButton, label);
+    setTooltipAndLabel(m_darkModeButton, label);
     if (m_darkModeButton.get_active() != dark)
         m_darkModeButton.set_active(dark);
     for (Gtk::Widget* child = m_browserToolbar->get_first_child(); child;

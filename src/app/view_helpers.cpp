@@ -84,6 +84,20 @@ void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
     }
 }
 
+void setTooltipAndLabel(Gtk::Widget& widget, const std::string& text)
+{
+    if (widget.get_tooltip_text().raw() == text)
+        return;
+    widget.set_tooltip_text(text);
+    setAccessibleLabel(widget, text);
+}
+
+void setIconName(Gtk::Image& image, const char* name)
+{
+    if (image.get_storage_type() != Gtk::Image::Type::ICON_NAME || image.get_icon_name().raw() != name)
+        image.set_from_icon_name(name);
+}
+
 void setAccessibleSelected(Gtk::Widget& widget, bool selected)
 {
     gtk_accessible_update_state(

@@ -37,6 +37,12 @@ void addApplicationStyleSheet(const char* css);
 // The name a screen reader says for the control; a drop-down's or menu button's inner button
 // gets it too.
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
+// Tooltip and accessible label together, touched only when the text changes: setting a tooltip
+// asks the display server where the pointer is, which chrome updated on every load cannot
+// afford.
+void setTooltipAndLabel(Gtk::Widget& widget, const std::string& text);
+// An image's named icon, set only when it changes (setting it again redraws and re-measures).
+void setIconName(Gtk::Image& image, const char* name);
 void setAccessibleSelected(Gtk::Widget& widget, bool selected);
 
 // GTK reads a widget's accessible role from the widget's class unless the widget was made with

@@ -411,10 +411,8 @@ void BookmarkService::updateStar()
     std::string url = selectedPageURL();
     m_starBookmarked = bookmarkForUrl(url) != nullptr;
     if (auto* image = dynamic_cast<Gtk::Image*>(m_star->get_child()))
-        image->set_from_icon_name(m_starBookmarked ? "starred-symbolic" : "non-starred-symbolic");
-    const char* label = m_starBookmarked ? "Edit Bookmark" : "Bookmark This Page";
-    m_star->set_tooltip_text(label);
-    setAccessibleLabel(*m_star, label);
+        setIconName(*image, m_starBookmarked ? "starred-symbolic" : "non-starred-symbolic");
+    setTooltipAndLabel(*m_star, m_starBookmarked ? "Edit Bookmark" : "Bookmark This Page");
     if (m_starBookmarked)
         m_star->add_css_class("qv-starred");
     else

@@ -74,10 +74,11 @@ void ContentBlockingButton::refresh()
     else
         m_count->set_text(std::to_string(page.blocked) + (page.blocked == 1 ? " load" : " loads")
             + " blocked on this page");
-    if (page.shown && !page.allowed && page.blocked > 0)
-        set_tooltip_text("Content Blocking: " + std::to_string(page.blocked) + " blocked");
-    else
-        set_tooltip_text("Content Blocking");
+    std::string tooltip = page.shown && !page.allowed && page.blocked > 0
+        ? "Content Blocking: " + std::to_string(page.blocked) + " blocked"
+        : "Content Blocking";
+    if (get_tooltip_text().raw() != tooltip)
+        set_tooltip_text(tooltip);
 }
 
 void ContentBlockingButton::allowToggled()

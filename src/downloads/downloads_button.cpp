@@ -174,8 +174,7 @@ void DownloadsButton::refresh()
         if (m_fraction)
             label += ", " + std::to_string(static_cast<int>(*m_fraction * 100)) + "%";
     }
-    set_tooltip_text(label);
-    setAccessibleLabel(*this, label);
+    setTooltipAndLabel(*this, label);
     if (m_running == 0 && m_popover.get_visible())
         m_popover.popdown();
     m_ring.queue_draw();

@@ -360,9 +360,8 @@ void NavigationService::updateSecurityIndicator()
                                                         : "channel-insecure-symbolic";
     std::string words = pageSecurityWords(security);
     icon.set_visible(security != PageSecurity::Unknown);
-    icon.set_from_icon_name(name);
-    icon.set_tooltip_text(words);
-    setAccessibleLabel(icon, words);
+    setIconName(icon, name);
+    setTooltipAndLabel(icon, words);
 }
 
 } // namespace qv
