@@ -6,6 +6,7 @@
 #include "base/url.h"
 #include "platform/archive.h"
 #include "platform/file_panels.h"
+#include "session/session_service.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -107,6 +108,14 @@ TEST_F(LocalCopy, CopyOpensWithTheServerStoppedAndEveryResourceLocal)
     window.previewLocalSourceCopy();
     ASSERT_EQ(window.status().rfind("Previewing local copy", 0), 0u) << window.status();
     ASSERT_TRUE(waitForLoad(selectedView(), "quivel-copy://"));
+    // The session keeps the copy's file address, which opens it again after a restart; its
+    // copy address would be refused then.
+    EXPECT_TRUE(waitUntil([&] {
+        FileRead saved = readWholeFile(controller().session().sessionFile());
+        return saved.contents.find("\"file://" + (copy / "site/index.html").string() + "\"")
+            != std::string::npos
+            && saved.contents.find("quivel-copy:") == std::string::npos;
+    })) << readWholeFile(controller().session().sessionFile()).contents;
     ASSERT_TRUE(waitUntil([&] {
         return evaluate(selectedView(),
                    "document.images.length === 4 && Array.from(document.images).every("
