@@ -12,6 +12,7 @@ list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/row_list_model.cpp
     ${CMAKE_CURRENT_LIST_DIR}/web_views.cpp
     ${CMAKE_CURRENT_LIST_DIR}/find_bar.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/window_bar.cpp
     ${CMAKE_CURRENT_LIST_DIR}/page_commands.cpp
 )
 list(APPEND QV_CORE_SOURCES

@@ -6,37 +6,9 @@
 
 namespace qv {
 
-namespace {
-
-constexpr const char* kDownloadBarCss = R"CSS(
-.qv-download-bar-box { border-radius: 10px; border: 1px solid alpha(@borders, 0.8);
-    background: alpha(@theme_base_color, 0.85); padding: 4px 10px; }
-)CSS";
-
-} // namespace
-
 DownloadBar::DownloadBar()
+    : WindowBar("qv-download-bar", "folder-download-symbolic")
 {
-    set_transition_type(Gtk::RevealerTransitionType::SLIDE_DOWN);
-    set_transition_duration(120);
-    set_reveal_child(false);
-    add_css_class("qv-download-bar");
-    addApplicationStyleSheet(kDownloadBarCss);
-
-    m_box.add_css_class("qv-download-bar-box");
-    m_box.set_margin_start(12);
-    m_box.set_margin_end(12);
-    m_box.set_margin_top(6);
-    m_box.set_margin_bottom(4);
-
-    auto* icon = Gtk::make_managed<Gtk::Image>();
-    icon->set_from_icon_name("folder-download-symbolic");
-    m_box.append(*icon);
-    m_label.set_xalign(0);
-    m_label.set_hexpand(true);
-    m_label.set_ellipsize(Pango::EllipsizeMode::END);
-    m_box.append(m_label);
-
     m_allow.add_css_class("suggested-action");
     m_allow.signal_clicked().connect([this] {
         if (auto act = m_onAllow)
@@ -60,7 +32,6 @@ DownloadBar::DownloadBar()
     m_box.append(m_block);
     m_box.append(m_showList);
     m_box.append(*m_close);
-    set_child(m_box);
 }
 
 void DownloadBar::showQuestion(std::function<void()> allow, std::function<void()> block)

@@ -2,6 +2,8 @@
 // them failed, without stopping anything else in the window.
 #pragma once
 
+#include "app/window_bar.h"
+
 #include <gtkmm.h>
 
 #include <functional>
@@ -9,7 +11,7 @@
 
 namespace qv {
 
-class DownloadBar : public Gtk::Revealer {
+class DownloadBar : public WindowBar {
 public:
     DownloadBar();
 
@@ -22,15 +24,12 @@ public:
 
     bool asking() const { return get_reveal_child() && m_allow.get_visible(); }
     bool noticeShown() const { return get_reveal_child() && m_showList.get_visible(); }
-    std::string text() const { return m_label.get_text().raw(); }
     Gtk::Button& allowButton() { return m_allow; }
     Gtk::Button& blockButton() { return m_block; }
     Gtk::Button& showListButton() { return m_showList; }
     Gtk::Button& closeButton() { return *m_close; }
 
 private:
-    Gtk::Box m_box { Gtk::Orientation::HORIZONTAL, 8 };
-    Gtk::Label m_label;
     Gtk::Button m_allow { "Allow" };
     Gtk::Button m_block { "Block" };
     Gtk::Button m_showList { "Show Downloads" };

@@ -2,6 +2,8 @@
 // browser window, out of reach of every page script.
 #pragma once
 
+#include "app/window_bar.h"
+
 #include <gtkmm.h>
 
 #include <functional>
@@ -9,7 +11,7 @@
 
 namespace qv {
 
-class SiteWarningBar : public Gtk::Revealer {
+class SiteWarningBar : public WindowBar {
 public:
     SiteWarningBar();
 
@@ -17,13 +19,9 @@ public:
         std::function<void()> action);
     void hideBar();
 
-    bool shown() const { return get_reveal_child(); }
-    std::string text() const { return m_label.get_text().raw(); }
     Gtk::Button& actionButton() { return m_action; }
 
 private:
-    Gtk::Box m_box { Gtk::Orientation::HORIZONTAL, 8 };
-    Gtk::Label m_label;
     Gtk::Button m_action;
     std::function<void()> m_onAction;
 };

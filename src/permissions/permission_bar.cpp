@@ -9,11 +9,6 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kPermissionBarCss = R"CSS(
-.qv-permission-bar-box { border-radius: 10px; border: 1px solid alpha(@borders, 0.8);
-    background: alpha(@theme_base_color, 0.85); padding: 4px 10px; }
-)CSS";
-
 const char* iconNameForKind(PermissionKind kind)
 {
     switch (kind) {
@@ -42,24 +37,8 @@ const char* iconNameForKind(PermissionKind kind)
 } // namespace
 
 PermissionBar::PermissionBar()
+    : WindowBar("qv-permission-bar", nullptr)
 {
-    set_transition_type(Gtk::RevealerTransitionType::SLIDE_DOWN);
-    set_transition_duration(120);
-    set_reveal_child(false);
-    add_css_class("qv-permission-bar");
-    addApplicationStyleSheet(kPermissionBarCss);
-
-    m_box.add_css_class("qv-permission-bar-box");
-    m_box.set_margin_start(12);
-    m_box.set_margin_end(12);
-    m_box.set_margin_top(6);
-    m_box.set_margin_bottom(4);
-
-    m_box.append(m_icon);
-    m_label.set_xalign(0);
-    m_label.set_hexpand(true);
-    m_label.set_ellipsize(Pango::EllipsizeMode::END);
-    m_box.append(m_label);
     m_box.append(m_remember);
 
     setAccessibleLabel(m_allow, "Allow");
@@ -69,7 +48,6 @@ PermissionBar::PermissionBar()
     m_deny.signal_clicked().connect([this] { answer(PermissionDecision::Deny); });
     m_box.append(m_deny);
     m_box.append(m_allow);
-    set_child(m_box);
 }
 
 void PermissionBar::showRequest(

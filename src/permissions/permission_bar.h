@@ -1,6 +1,7 @@
 // The bar under the toolbar that asks the user about one permission request of the selected tab.
 #pragma once
 
+#include "app/window_bar.h"
 #include "permissions/permission_store.h"
 
 #include <gtkmm.h>
@@ -10,7 +11,7 @@
 
 namespace qv {
 
-class PermissionBar : public Gtk::Revealer {
+class PermissionBar : public WindowBar {
 public:
     // The user's answer, and whether it is to be remembered for the site.
     using Answer = std::function<void(PermissionDecision, bool remember)>;
@@ -22,8 +23,6 @@ public:
     void showRequest(const std::string& text, PermissionKind kind, bool rememberable, Answer answer);
     void hideBar();
 
-    bool shown() const { return get_reveal_child(); }
-    std::string text() const { return m_label.get_text().raw(); }
     Gtk::Button& allowButton() { return m_allow; }
     Gtk::Button& denyButton() { return m_deny; }
     Gtk::CheckButton& rememberCheck() { return m_remember; }
@@ -31,9 +30,6 @@ public:
 private:
     void answer(PermissionDecision decision);
 
-    Gtk::Box m_box { Gtk::Orientation::HORIZONTAL, 8 };
-    Gtk::Image m_icon;
-    Gtk::Label m_label;
     Gtk::CheckButton m_remember { "Remember for this site" };
     Gtk::Button m_deny { "Deny" };
     Gtk::Button m_allow { "Allow" };
