@@ -21,8 +21,9 @@ bool machineHasGpuDevice()
 
 namespace {
 
-// A window of 2560 by 1440 pixels takes 14 MiB a frame; the allocator allows at most 32 MiB.
-constexpr int kFrameBufferBytes = 32 << 20;
+// A window of 2560 by 1440 pixels takes 14 MiB a frame. More would keep memory for nothing on
+// most screens.
+constexpr int kFrameBufferBytes = 16 << 20;
 
 void keepFrameBuffers()
 {
