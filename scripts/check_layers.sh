@@ -86,7 +86,7 @@ for f in $platform_files; do
 done
 # The app layer: direct includes, as each header is checked as a file of its own.
 subsystems='tabs|navigation|history|downloads|profiles|extensions|devtools|session|suggestions|bookmarks|contentblocking|permissions'
-shell_headers=' app/sender.h app/shell.h app/services.h app/web_views.h app/view_helpers.h app/auxiliary_window.h app/row_list_model.h app/browser_window.h '
+shell_headers=' app/sender.h app/shell.h app/services.h app/web_views.h app/view_helpers.h app/auxiliary_window.h app/window_bar.h app/row_list_model.h app/browser_window.h '
 core_headers=" $(for f in $core_files; do echo "${f#src/}" | sed 's/\.cpp$/.h/'; done | tr '\n' ' ') "
 app_layer_files=$(for d in tabs navigation history downloads profiles extensions devtools session suggestions bookmarks contentblocking permissions; do
     find "src/$d" -name '*.cpp' -o -name '*.h'; done | sort)
