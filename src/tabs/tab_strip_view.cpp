@@ -178,6 +178,15 @@ TabStripView::Item TabStripView::makeItem(const std::string& id)
     title->add_css_class("qv-tab-title");
     title->set_name(id);
     title->set_size_request(64, -1);
+    // The tooltip is read from the label when it is about to show: setting it on every change
+    // of a title would ask the display server where the pointer is each time.
+    title->set_has_tooltip(true);
+    title->signal_query_tooltip().connect(
+        [label = item.label](int, int, bool, const Glib::RefPtr<Gtk::Tooltip>& tooltip) {
+            tooltip->set_text(label->get_text());
+            return !label->get_text().empty();
+        },
+        false);
     title->signal_clicked().connect([&tabService, id] {
         if (auto tag = tagOfTab(tabService, id))
             tabService.selectBrowserTab(Sender::button(*tag));
@@ -259,7 +268,6 @@ void TabStripView::updateItem(Item& item, const Tab& tab, bool selected, bool fi
     if (!item.shown || item.titleShown != tab.title()) {
         std::string shown = displayedTabTitle(tab.title());
         item.label->set_text(shown);
-        item.title->set_tooltip_text(shown);
         // A screen reader names the tab by its page, not by the widget's class.
         setAccessibleLabel(*item.title, shown);
         item.titleShown = tab.title();
