@@ -91,7 +91,9 @@ TEST_F(BookmarksTest, ControlDAndTheStarKeepEditAndRemoveThePage)
     Gtk::Button* remove = buttonNamed(*popover, "remove-bookmark");
     ASSERT_TRUE(remove);
     EXPECT_EQ(remove->get_label(), "Remove Bookmark");
-    remove->activate();
+    // A click, not activate(): an activated button clicks only after a quarter second, and a
+    // popover closed by then (its grab lost on a busy display) takes the click with it.
+    g_signal_emit_by_name(remove->gobj(), "clicked");
     ASSERT_TRUE(waitUntil([&] { return !bookmarks().bookmarkForUrl(kept); }));
     EXPECT_FALSE(bookmarks().starShowsBookmarked());
     flushFiles();
