@@ -84,12 +84,18 @@ void setAccessibleLabel(Gtk::Widget& widget, const std::string& label)
     }
 }
 
-void setTooltipAndLabel(Gtk::Widget& widget, const std::string& text)
+bool setTooltip(Gtk::Widget& widget, const std::string& text)
 {
     if (widget.get_tooltip_text().raw() == text)
-        return;
+        return false;
     widget.set_tooltip_text(text);
-    setAccessibleLabel(widget, text);
+    return true;
+}
+
+void setTooltipAndLabel(Gtk::Widget& widget, const std::string& text)
+{
+    if (setTooltip(widget, text))
+        setAccessibleLabel(widget, text);
 }
 
 void setIconName(Gtk::Image& image, const char* name)

@@ -37,9 +37,10 @@ void addApplicationStyleSheet(const char* css);
 // The name a screen reader says for the control; a drop-down's or menu button's inner button
 // gets it too.
 void setAccessibleLabel(Gtk::Widget& widget, const std::string& label);
-// Tooltip and accessible label together, touched only when the text changes: setting a tooltip
-// asks the display server where the pointer is, which chrome updated on every load cannot
-// afford.
+// A tooltip set only when its text changes, which says whether it did: setting one asks the
+// display server where the pointer is, which chrome updated on every load cannot afford.
+bool setTooltip(Gtk::Widget& widget, const std::string& text);
+// Tooltip and accessible label together, touched only when the text changes.
 void setTooltipAndLabel(Gtk::Widget& widget, const std::string& text);
 // An image's named icon, set only when it changes (setting it again redraws and re-measures).
 void setIconName(Gtk::Image& image, const char* name);

@@ -74,11 +74,10 @@ void ContentBlockingButton::refresh()
     else
         m_count->set_text(std::to_string(page.blocked) + (page.blocked == 1 ? " load" : " loads")
             + " blocked on this page");
-    std::string tooltip = page.shown && !page.allowed && page.blocked > 0
-        ? "Content Blocking: " + std::to_string(page.blocked) + " blocked"
-        : "Content Blocking";
-    if (get_tooltip_text().raw() != tooltip)
-        set_tooltip_text(tooltip);
+    setTooltip(*this,
+        page.shown && !page.allowed && page.blocked > 0
+            ? "Content Blocking: " + std::to_string(page.blocked) + " blocked"
+            : "Content Blocking");
 }
 
 void ContentBlockingButton::allowToggled()

@@ -300,12 +300,12 @@ std::optional<std::string> LocalCopyScheme::addressForFileURL(std::string_view u
     return address;
 }
 
-std::optional<std::string> LocalCopyScheme::fileURLForAddress(std::string_view url) const
+std::string LocalCopyScheme::lastingAddress(std::string_view url) const
 {
     auto request = parseLocalCopyRequest(url);
     auto root = request ? m_rootsByToken.find(request->token) : m_rootsByToken.end();
     if (root == m_rootsByToken.end())
-        return std::nullopt;
+        return std::string(url);
     fs::path file = root->second->path;
     for (const std::string& name : request->names)
         file /= name;

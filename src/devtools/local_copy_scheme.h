@@ -28,8 +28,9 @@ public:
 
     // The copy address for a file address inside a marked copy; nothing for any other address.
     std::optional<std::string> addressForFileURL(std::string_view url);
-    // The file address a copy address of this run stands for; nothing for any other address.
-    std::optional<std::string> fileURLForAddress(std::string_view url) const;
+    // The address a page is known by beyond this run: for a copy address, the file address it
+    // stands for (its token lasts one run); any other address as it is.
+    std::string lastingAddress(std::string_view url) const;
     // The key marks are made with, made and stored on first use.
     std::string markKey();
 

@@ -346,8 +346,7 @@ WebKitWebView* PageSourceWindow::webView() const { return m_tabs.selectedWebView
 
 std::string PageSourceWindow::shownFileURL() const
 {
-    std::string uri = webViewURI(webView());
-    return m_localCopies.fileURLForAddress(uri).value_or(uri);
+    return m_localCopies.lastingAddress(webViewURI(webView()));
 }
 
 void PageSourceWindow::setStatus(const std::string& text) { m_status->set_text(text); }

@@ -127,9 +127,7 @@ void NavigationService::unwatchWebView(WebKitWebView* view)
 void NavigationService::completeVisit(WebKitWebView* view, const std::string& shownURL)
 {
     std::string title = webViewURI(view) == shownURL ? pageTitle(view) : hostOfURI(shownURL);
-    // A copy's address lasts for this run only; its file address opens it again later.
-    std::string url
-        = m_services.devtools->localCopies().fileURLForAddress(shownURL).value_or(shownURL);
+    std::string url = m_services.devtools->localCopies().lastingAddress(shownURL);
     const Tab* tab = m_services.tabs->tabList().tabWithView(view);
     // A private profile's visits are never recorded.
     bool isPrivate = tab && m_services.profiles->isPrivateProfile(tab->profileID());

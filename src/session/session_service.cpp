@@ -317,8 +317,7 @@ void SessionService::save()
         std::string url = webViewURI(view);
         if (url.empty())
             url = tab.url();
-        // A local copy's address lasts for this run only; its file address opens it again.
-        url = m_services.devtools->localCopies().fileURLForAddress(url).value_or(url);
+        url = m_services.devtools->localCopies().lastingAddress(url);
         // A tab that never had a page (or shows one of ours) has nothing to come back to.
         if (!restorableSessionAddress(url))
             continue;
