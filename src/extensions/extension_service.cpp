@@ -77,6 +77,8 @@ Json jsonFromScriptValue(JSCValue* value)
 ExtensionService::ExtensionService(const Services& services)
     : m_services(services)
 {
+    // Every start and stop of an extension is told through it.
+    m_changed.connect(sigc::mem_fun(*this, &ExtensionService::updateActivityReporters));
 }
 
 ExtensionService::~ExtensionService() { stopAllExtensionWebViews(); }
@@ -419,15 +421,6 @@ void ExtensionService::emitExtensionEvent(const std::string& name, const Json& d
                     logLine(extensionEventFailureLogLine(name, error->message));
             });
     }
-}
-
-void ExtensionService::markActivityReporter(WebKitWebView* view)
-{
-    std::optional<TabID> id = m_services.tabs->tabIDForWebView(view);
-    if (!id)
-        return;
-    std::string script = "window.qvActivityTab = " + dumpJson(Json(*id)) + ";";
-    runPageScript(view, script, { PageScriptKind::Expression, kUserActivityWorld, nullptr });
 }
 
 Json ExtensionService::handleUserActivityMessage(WebKitWebView* webView, const Json& detail)

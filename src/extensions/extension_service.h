@@ -46,6 +46,8 @@ public:
         WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
     // Tells the activity reporter of the page just committed in `view` which tab it is in.
     void markActivityReporter(WebKitWebView* view);
+    // A browser tab's new content manager gets the reporter while one is wanted.
+    void addActivityReporterTo(WebKitUserContentManager* content);
     // Runtime host; a sender's identifier is the ExtensionID.
     void openExtension(const Sender& sender);
     void toggleExtension(const Sender& sender);
@@ -100,6 +102,9 @@ private:
     void saveEnabledExtensionIDs();
     std::optional<ExtensionID> extensionIDForContentManager(WebKitUserContentManager* manager) const;
     GtkWindow* extensionAlertParent() const;
+    // Puts the reporter into every tab, or takes it out, as running extensions need it.
+    void updateActivityReporters();
+    WebKitUserScript* activityReporterScript();
     bool managerShown() const;
     gboolean extensionBridgeMessageReceived(
         WebKitUserContentManager* manager, JSCValue* message, WebKitScriptMessageReply* reply);
@@ -117,6 +122,10 @@ private:
     std::map<ExtensionID, std::string> m_stopMessages;
     std::unique_ptr<BridgeHost> m_bridgeHost;
     UserActivityRateLimiter m_userActivityLimiter;
+    bool m_activityReporting = false;
+    std::unique_ptr<WebKitUserScript, decltype(&webkit_user_script_unref)> m_activityScript {
+        nullptr, webkit_user_script_unref
+    };
     std::string m_selectedExtensionID;
     bool m_extensionSettingsVisible = false;
     sigc::signal<void()> m_changed;

@@ -18,6 +18,7 @@ list(APPEND QV_CORE_SOURCES
 )
 list(APPEND QV_APP_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/extension_service.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/activity_reporter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bridge_host_adapter.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_views.cpp
     ${CMAKE_CURRENT_LIST_DIR}/extension_manager_window.cpp

@@ -1,5 +1,5 @@
-// The web views of browser tabs: each profile's session and user agent, the browser's own
-// activity script, and views a page opens sharing its opener's content.
+// The web views of browser tabs: each profile's session and user agent, the handler of the
+// activity reporter, and views a page opens sharing its opener's content.
 #include "tabs/tab_service.h"
 
 #include "app/services.h"
@@ -9,44 +9,6 @@
 namespace qv {
 
 namespace {
-
-// Reports user activity on interactive elements; never printable keys or typed text.
-constexpr const char* kUserActivityScript = R"JS((function () {
-    function report(event) {
-        // Only the user's own input counts: events a page makes or dispatches are not trusted.
-        if (!event.isTrusted)
-            return;
-        var node = event.target instanceof Element ? event.target : null;
-        if (node) {
-            var interactive = node.closest('button,a,input,select,textarea,[role=button],[role=link]');
-            if (interactive)
-                node = interactive;
-        }
-        if (!node)
-            return;
-        var key = event.type === 'keydown' && typeof event.key === 'string' && event.key.length > 1
-            ? event.key : '';
-        var detail = {
-            type: event.type,
-            tag: (node.tagName || '').toLowerCase(),
-            id: node.id || '',
-            role: node.getAttribute('role') || '',
-            inputType: node instanceof HTMLInputElement ? (node.type || '') : '',
-            key: key,
-            // Set by the browser in this world when the page commits: windows a page opens
-            // share their opener's message handler, so the handler alone cannot tell them apart.
-            view: typeof window.qvActivityTab === 'string' ? window.qvActivityTab : ''
-        };
-        try {
-            var reply = webkit.messageHandlers.qvUserActivity.postMessage(detail);
-            if (reply && typeof reply.catch === 'function')
-                reply.catch(function () {});
-        } catch (e) {}
-    }
-    ['click', 'keydown', 'input', 'submit'].forEach(function (type) {
-        document.addEventListener(type, report, true);
-    });
-})();)JS";
 
 // New settings holding every value of `source`, so views opened from one another can change
 // their settings (the user agent above all) apart.
@@ -94,11 +56,7 @@ GObjectPtr<WebKitWebView> TabService::newBrowserWebViewWithConfiguration(
             "qvUserActivity", kUserActivityWorld);
         connectSignal<&ExtensionService::userActivityMessageReceived>(content,
             "script-message-with-reply-received::qvUserActivity", m_services.extensions);
-        WebKitUserScript* script = webkit_user_script_new_for_world(kUserActivityScript,
-            WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-            kUserActivityWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(content, script);
-        webkit_user_script_unref(script);
+        m_services.extensions->addActivityReporterTo(content);
 
         WebKitSettings* settings = newBrowserWebSettings();
         webkit_settings_set_enable_fullscreen(settings, TRUE);

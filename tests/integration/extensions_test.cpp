@@ -509,9 +509,15 @@ TEST_F(ExtensionsTest, PointerClicksInATabReachAnExtensionHoldingUserActivity)
         "<button id=\"b\" role=\"button\" "
         "style=\"position:fixed;left:0;top:0;width:100%;height:100%\">Press</button>");
     WebKitWebView* tab = selectedView();
+    // The reporter is in a page only while an extension that may hear it runs.
+    auto reporterIn = [&](WebKitWebView* view) {
+        return evaluate(view, "typeof qvActivityReporter", kUserActivityWorld);
+    };
+    EXPECT_EQ(reporterIn(tab), "\"undefined\"");
     WebKitWebView* watch = startExtension("watch");
     WebKitWebView* blind = startExtension("blind");
     ASSERT_TRUE(watch && blind);
+    EXPECT_EQ(reporterIn(tab), "\"boolean\"");
     callAsync(watch,
         "window.seen = []; await qv.on('page.userInteraction', d => seen.push(d)); return 1;");
     EXPECT_EQ(callAsync(blind,
@@ -524,6 +530,10 @@ TEST_F(ExtensionsTest, PointerClicksInATabReachAnExtensionHoldingUserActivity)
     EXPECT_EQ(callAsync(watch, "return seen[0];"),
         (Json { { "tabId", controller().tabs().browserTabs().back().id() }, { "type", "click" },
             { "tag", "button" }, { "id", "b" }, { "role", "button" }, { "inputType", "" } }));
+
+    controller().extensions().toggleExtension(Sender::identified("watch"));
+    openServedTab("/after.html", "after");
+    EXPECT_EQ(reporterIn(selectedView()), "\"undefined\"");
 }
 
 TEST_F(ExtensionsTest, ThemeAndChromeChangesFromAnExtensionReachTheWindow)

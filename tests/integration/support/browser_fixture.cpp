@@ -332,7 +332,7 @@ bool BrowserTest::waitForLoad(WebKitWebView* view, const std::string& prefix,
         timeout);
 }
 
-std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script)
+std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script, const char* world)
 {
     struct Pending {
         bool done = false;
@@ -340,7 +340,7 @@ std::string BrowserTest::evaluate(WebKitWebView* view, const std::string& script
     };
     // Shared with the callback, which may run after the wait here has given up.
     auto pending = std::make_shared<Pending>();
-    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, nullptr, nullptr, nullptr,
+    webkit_web_view_evaluate_javascript(view, script.c_str(), -1, world, nullptr, nullptr,
         +[](GObject* object, GAsyncResult* result, gpointer data) {
             std::unique_ptr<std::shared_ptr<Pending>> owned(
                 static_cast<std::shared_ptr<Pending>*>(data));

@@ -145,7 +145,8 @@ protected:
     bool waitForLoad(WebKitWebView* view, const std::string& prefix,
         std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Runs a script in the page and returns its result as JSON text ("" on failure).
-    std::string evaluate(WebKitWebView* view, const std::string& script);
+    // In the page's own world, or in the named one.
+    std::string evaluate(WebKitWebView* view, const std::string& script, const char* world = nullptr);
     // Waits until the window and its strip have been laid out.
     bool waitForLayout();
 
