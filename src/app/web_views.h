@@ -33,10 +33,6 @@ void detachWebView(WebKitWebView* view, gpointer owner);
 // Gives a network session the process's proxy override, if there is one.
 void applyNetworkProxy(WebKitNetworkSession* session);
 
-// The world the browser's own page scripts run in: the page shares its DOM and storage with
-// it but cannot replace the functions those scripts call.
-inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
-
 // The size of a script's result as the engine holds it, counted in UTF-16 code units the way
 // pageReadSize counts bytes, before anything is copied out of it; counting stops once past
 // `stopAfter`. A page can answer with hundreds of megabytes, so every bounded read measures

@@ -34,7 +34,7 @@ constexpr size_t kMaxLists = 64;
 constexpr size_t kMaxAllowedSitesPerProfile = 10000;
 // Beyond this a page's reports are not counted: the count is the page's word, not ours.
 constexpr unsigned kMaxBlockedCount = 100000;
-constexpr const char* kCountingWorld = "QuivelContentBlocking";
+constexpr const char* kCountingWorld = kBrowserScriptWorld;
 
 // Reports element loads that failed without reaching the network: a load the engine blocked
 // leaves no resource timing entry, one that failed at the server does.

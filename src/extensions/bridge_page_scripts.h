@@ -22,6 +22,12 @@ enum class PageScriptKind { Expression, AsyncFunctionBody };
 // extension's own code.
 enum class PageScriptWorld { Isolated, Page };
 
+// The browser's own script world in tab pages: the bridge's page scripts, the icon look-up,
+// the activity reporter and the content-blocking scripts all run in it. A frame that has run
+// a script in a world makes that world a new global object on every later navigation, so one
+// world costs a page one, not one per script.
+inline constexpr const char* kBrowserScriptWorld = "quivel-browser";
+
 struct PageScript {
     PageScriptKind kind = PageScriptKind::Expression;
     std::string source;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/json_text.h"
+#include "extensions/bridge_page_scripts.h"
 
 #include <functional>
 #include <string>
@@ -50,6 +51,6 @@ using BridgeReplyHandler = std::function<void(const BridgeReply&)>;
 inline constexpr const char* kBridgeMessageHandlerName = "qvBridge";
 inline constexpr const char* kUserActivityMessageHandlerName = "qvUserActivity";
 // The script world the activity reporter runs in, out of the page's reach.
-inline constexpr const char* kUserActivityWorld = "QuivelActivity";
+inline constexpr const char* kUserActivityWorld = kBrowserScriptWorld;
 
 } // namespace qv

@@ -16,6 +16,9 @@ namespace {
 
     // A drip-fed icon gives up after this long, whatever its size so far.
     constexpr auto kFaviconTimeout = 15s;
+    // The look-up runs a script in the page, which costs a page without scripts of its own a
+    // script context: pages passed through (a redirect, quick steps back) are not asked.
+    constexpr unsigned kFaviconLookupDelayMilliseconds = 300;
 
     const char* loaderTypeFor(FaviconFormat format)
     {
@@ -126,6 +129,27 @@ size_t TabService::pendingFaviconDownloads() const
 }
 
 void TabService::updateFaviconForWebView(WebKitWebView* view)
+{
+    std::optional<TabID> tabID = tabIDForWebView(view);
+    Tab* tab = tabID ? m_tabs.tabWithID(*tabID) : nullptr;
+    if (!tab)
+        return;
+    unsigned serial = tab->loadState().serial;
+    Lifetime::Token alive = m_lifetime.token();
+    Glib::signal_timeout().connect_once(
+        [this, alive, view, id = *tabID, serial] {
+            if (alive.expired())
+                return;
+            // Still the same tab, view and finished load.
+            Tab* tab = m_tabs.tabWithID(id);
+            if (tab && tab->webView() == view && tab->loadState().serial == serial
+                && tab->loadState().finished && !webkit_web_view_is_loading(view))
+                lookUpFavicon(view);
+        },
+        kFaviconLookupDelayMilliseconds);
+}
+
+void TabService::lookUpFavicon(WebKitWebView* view)
 {
     std::string pageAddress = webViewURI(view);
     std::string pageHost = hostOfURI(pageAddress);

@@ -125,7 +125,8 @@ public:
     void clearTabDropIndicator();
     TabStripView* tabStrip() const;
 
-    // Finds the page's icon after a finished load and, when it arrives, shows it in the strip.
+    // Finds the page's icon once the finished page has been shown for a moment and, when it
+    // arrives, shows it in the strip. A page left sooner is not asked.
     void updateFaviconForWebView(WebKitWebView* webView);
     FaviconCache<Glib::RefPtr<Gdk::Texture>>& faviconCache() { return m_faviconCache; }
     // Icon downloads started and not yet finished.
@@ -146,6 +147,7 @@ public:
     }
 
 private:
+    void lookUpFavicon(WebKitWebView* webView);
     void unloadSelectedTabIfLazy();
     void showWebViewInContent(WebKitWebView* webView);
     void detachTabView(WebKitWebView* webView);

@@ -108,10 +108,20 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
 
     // A second page with the same icon takes it from the cache.
     m_server->page("/again.html", "Again", "<link rel=\"icon\" href=\"/icon.png\">");
+    size_t finished = controller().tabs().faviconLookupsFinished();
     controller().navigation().loadResolvedAddress(m_server->url("/again.html"));
-    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/again.html")));
-    ASSERT_TRUE(waitUntil([&] { return controller().tabs().pendingFaviconDownloads() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 1; }));
     EXPECT_EQ(m_server->requestCount("/icon.png"), 1);
+    EXPECT_NE(controller().tabs().browserTabs()[0].favicon(), nullptr);
+
+    // A page left as soon as it has loaded is not asked for its icon.
+    m_server->route("/passed.png", { 200, "image/png", pngIcon(), {} });
+    m_server->page("/passed.html", "Passed", "<link rel=\"icon\" href=\"/passed.png\">");
+    controller().navigation().loadResolvedAddress(m_server->url("/passed.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/passed.html")));
+    controller().navigation().loadResolvedAddress(m_server->url("/again.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 2; }));
+    EXPECT_EQ(m_server->requestCount("/passed.png"), 0);
 
     // Another host's page drops the icon as it shows, before any icon of its own could come.
     m_server->hang("/slow-icon.png");
