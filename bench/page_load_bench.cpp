@@ -120,8 +120,13 @@ struct LoadCounter {
     {
         handler = g_signal_connect(view, "load-changed",
             G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-                if (event == WEBKIT_LOAD_FINISHED)
-                    ++static_cast<LoadCounter*>(self)->finished;
+                auto* counter = static_cast<LoadCounter*>(self);
+                if (event == WEBKIT_LOAD_STARTED)
+                    counter->started = Clock::now();
+                else if (event == WEBKIT_LOAD_COMMITTED)
+                    counter->committed = Clock::now();
+                else if (event == WEBKIT_LOAD_FINISHED)
+                    ++counter->finished;
             }),
             this);
     }
@@ -130,6 +135,11 @@ struct LoadCounter {
     WebKitWebView* view;
     gulong handler = 0;
     int finished = 0;
+    Clock::time_point started, committed;
+};
+
+struct Phases {
+    std::vector<double> toStart, toCommit, toFinish;
 };
 
 // Frames the window has drawn.
@@ -144,7 +154,8 @@ double threadCpuMs()
 
 // Milliseconds from go(n) to the view's next finished load; negative when none comes. `cpu`
 // gets the UI thread's own time over the load.
-double loadOnce(WebKitWebView* view, const std::function<void(int)>& go, int n, double& cpu)
+double loadOnce(WebKitWebView* view, const std::function<void(int)>& go, int n, double& cpu,
+    Phases* phases = nullptr)
 {
     LoadCounter loads(view);
     double cpuStart = threadCpuMs();
@@ -153,6 +164,13 @@ double loadOnce(WebKitWebView* view, const std::function<void(int)>& go, int n, 
     if (!waitUntil([&] { return loads.finished > 0; }, std::chrono::seconds(20)))
         return -1;
     cpu = threadCpuMs() - cpuStart;
+    auto end = Clock::now();
+    if (phases) {
+        using Ms = std::chrono::duration<double, std::milli>;
+        phases->toStart.push_back(Ms(loads.started - start).count());
+        phases->toCommit.push_back(Ms(loads.committed - loads.started).count());
+        phases->toFinish.push_back(Ms(end - loads.committed).count());
+    }
     return msSince(start);
 }
 
@@ -244,6 +262,7 @@ int main()
             std::vector<double>* loads;
             std::vector<double> cpu = {};
             std::vector<double> frames = {};
+            Phases phases = {};
         };
         Kind kinds[] = { { bare, direct(bare), &bareLoads },
             { engineDefault, direct(engineDefault), &defaultLoads }, { tab, direct(tab), &browserLoads },
@@ -263,7 +282,8 @@ int main()
                 for (int i = 0; i <= kBlock; ++i) {
                     double cpu = 0;
                     int framesBefore = g_frames;
-                    double ms = loadOnce(kind.view, kind.go, page++, cpu);
+                    Phases scratch;
+                    double ms = loadOnce(kind.view, kind.go, page++, cpu, i > 0 ? &kind.phases : &scratch);
                     if (ms < 0) {
                         std::fprintf(stderr, "a page never finished loading\n");
                         status = 1;
@@ -283,6 +303,11 @@ int main()
                     "engine default %.2f ms / %.0f, browser tab %.2f ms / %.0f, typed %.2f ms / %.0f\n",
             median(kinds[0].cpu), median(kinds[0].frames), median(kinds[1].cpu), median(kinds[1].frames),
             median(kinds[2].cpu), median(kinds[2].frames), median(kinds[3].cpu), median(kinds[3].frames));
+        std::printf("per load (medians): to started / to committed / to finished:");
+        for (const Kind& kind : kinds)
+            std::printf(" %.2f / %.2f / %.2f;", median(kind.phases.toStart),
+                median(kind.phases.toCommit), median(kind.phases.toFinish));
+        std::printf("\n");
         controller.window()->close();
         settle(std::chrono::milliseconds(200));
     }
