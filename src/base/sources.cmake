@@ -4,6 +4,7 @@ list(APPEND QV_CORE_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/json_text.cpp
     ${CMAKE_CURRENT_LIST_DIR}/uuid.cpp
     ${CMAKE_CURRENT_LIST_DIR}/url.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/markup_tags.cpp
     ${CMAKE_CURRENT_LIST_DIR}/paths.cpp
     ${CMAKE_CURRENT_LIST_DIR}/atomic_file.cpp
     ${CMAKE_CURRENT_LIST_DIR}/new_folder.cpp

@@ -2,6 +2,7 @@
 // the local copy. Each scanner is one forward pass; hostile text only costs its length.
 #include "devtools/local_copy_references.h"
 
+#include "base/markup_tags.h"
 #include "base/text_util.h"
 #include "base/url.h"
 #include "devtools/local_copy_rules.h"
@@ -15,8 +16,6 @@ namespace qv {
 namespace {
 
 using References = std::vector<LocalCopyReference>;
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 bool isNameByte(char c)
 {
@@ -69,7 +68,7 @@ std::size_t cssURL(std::string_view text, std::size_t open, const std::string& k
     std::size_t base, References& out)
 {
     std::size_t i = open + 1;
-    while (i < text.size() && isBlank(text[i]))
+    while (i < text.size() && isMarkupBlank(text[i]))
         ++i;
     if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
         std::size_t end = cssStringEnd(text, i);
@@ -82,7 +81,7 @@ std::size_t cssURL(std::string_view text, std::size_t open, const std::string& k
     if (end == std::string_view::npos)
         end = text.size();
     std::size_t last = end;
-    while (last > i && isBlank(text[last - 1]))
+    while (last > i && isMarkupBlank(text[last - 1]))
         --last;
     std::string address(text.substr(i, last - i));
     if (!address.empty())
@@ -113,7 +112,7 @@ void scanStyleSheet(std::string_view text, std::size_t base, References& out)
         if (c == '@' && matchesWordAt(text, i + 1, "import", true)
             && (i + 7 >= text.size() || !isNameByte(text[i + 7]))) {
             std::size_t j = i + 7;
-            while (j < text.size() && isBlank(text[j]))
+            while (j < text.size() && isMarkupBlank(text[j]))
                 ++j;
             if (j < text.size() && (text[j] == '"' || text[j] == '\'')) {
                 std::size_t end = cssStringEnd(text, j);
@@ -153,7 +152,7 @@ public:
         std::size_t i = 0;
         while (i < m_text.size()) {
             char c = m_text[i];
-            if (isBlank(c)) {
+            if (isMarkupBlank(c)) {
                 ++i;
                 continue;
             }
@@ -217,7 +216,7 @@ private:
     std::size_t skipBlanks(std::size_t i) const
     {
         while (i < m_text.size()) {
-            if (isBlank(m_text[i])) {
+            if (isMarkupBlank(m_text[i])) {
                 ++i;
                 continue;
             }
@@ -384,66 +383,17 @@ std::string decodedAttribute(std::string_view value)
     return out;
 }
 
-struct Attribute {
-    std::string name;
-    std::size_t offset = 0; // of the value
-    std::string_view value;
-};
-
-// The attributes of a tag starting after its name at i; the index after ">".
-std::size_t tagAttributes(std::string_view text, std::size_t i, std::vector<Attribute>& attributes)
-{
-    while (i < text.size()) {
-        while (i < text.size() && (isBlank(text[i]) || text[i] == '/'))
-            ++i;
-        if (i >= text.size())
-            break;
-        if (text[i] == '>')
-            return i + 1;
-        std::size_t nameStart = i;
-        while (i < text.size() && !isBlank(text[i]) && text[i] != '=' && text[i] != '>'
-            && text[i] != '/')
-            ++i;
-        Attribute attribute { toLowerAscii(std::string(text.substr(nameStart, i - nameStart))), i, {} };
-        std::size_t j = i;
-        while (j < text.size() && isBlank(text[j]))
-            ++j;
-        if (j < text.size() && text[j] == '=') {
-            j++;
-            while (j < text.size() && isBlank(text[j]))
-                ++j;
-            if (j < text.size() && (text[j] == '"' || text[j] == '\'')) {
-                std::size_t end = text.find(text[j], j + 1);
-                if (end == std::string_view::npos)
-                    end = text.size();
-                attribute.offset = j + 1;
-                attribute.value = text.substr(j + 1, end - j - 1);
-                i = std::min(end + 1, text.size());
-            } else {
-                std::size_t end = j;
-                while (end < text.size() && !isBlank(text[end]) && text[end] != '>')
-                    ++end;
-                attribute.offset = j;
-                attribute.value = text.substr(j, end - j);
-                i = end;
-            }
-        }
-        if (i == nameStart)
-            ++i;
-        attributes.push_back(std::move(attribute));
-    }
-    return text.size();
-}
+using Attribute = MarkupAttribute;
 
 void addSrcset(const Attribute& attribute, const std::string& kind, References& out)
 {
     std::string_view value = attribute.value;
     std::size_t i = 0;
     while (i < value.size()) {
-        while (i < value.size() && (isBlank(value[i]) || value[i] == ','))
+        while (i < value.size() && (isMarkupBlank(value[i]) || value[i] == ','))
             ++i;
         std::size_t start = i;
-        while (i < value.size() && !isBlank(value[i]))
+        while (i < value.size() && !isMarkupBlank(value[i]))
             ++i;
         std::size_t end = i;
         while (end > start && value[end - 1] == ',')
@@ -470,7 +420,7 @@ std::string linkKind(const std::vector<Attribute>& attributes)
             as = toLowerAscii(std::string(attribute.value));
     }
     for (char& c : rel) {
-        if (isBlank(c))
+        if (isMarkupBlank(c))
             c = ' ';
     }
     if (rel.find(" stylesheet ") != std::string::npos)
@@ -524,7 +474,7 @@ void scanPage(std::string_view text, References& out)
         }
         std::string tag = toLowerAscii(std::string(text.substr(open + 1, nameEnd - open - 1)));
         std::vector<Attribute> attributes;
-        i = tagAttributes(text, nameEnd, attributes);
+        i = markupTagAttributes(text, nameEnd, attributes);
         bool module = false;
         for (const Attribute& attribute : attributes) {
             if (attribute.name == "type")

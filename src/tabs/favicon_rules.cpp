@@ -1,10 +1,13 @@
 // Icon addresses, inline icon decoding and the download limit.
 #include "tabs/favicon_rules.h"
 
+#include "base/markup_tags.h"
 #include "base/text_util.h"
 #include "base/url.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 
 namespace qv {
 
@@ -347,6 +350,206 @@ std::pair<int, int> faviconDisplaySize(int width, int height)
         return { width, height };
     double scale = double(kFaviconDisplaySide) / std::max(width, height);
     return { std::max(1, int(width * scale)), std::max(1, int(height * scale)) };
+}
+
+namespace {
+
+    // An attribute value with its character references decoded; nothing for a reference the
+    // reader does not know or a byte outside printable ASCII.
+    std::optional<std::string> decodedMarkupValue(std::string_view value)
+    {
+        constexpr std::array<std::pair<std::string_view, char>, 5> kNamed {
+            { { "amp", '&' }, { "lt", '<' }, { "gt", '>' }, { "quot", '"' }, { "apos", '\'' } }
+        };
+        std::string out;
+        for (size_t i = 0; i < value.size(); ++i) {
+            auto byte = static_cast<unsigned char>(value[i]);
+            if (byte >= 0x7F || (byte < 0x20 && !isMarkupBlank(value[i])))
+                return std::nullopt;
+            if (value[i] != '&') {
+                out += value[i];
+                continue;
+            }
+            size_t end = i + 1;
+            while (end < value.size() && (isAsciiAlnum(value[end]) || value[end] == '#'))
+                ++end;
+            std::string_view name = value.substr(i + 1, end - i - 1);
+            if (name.empty()) {
+                out += '&';
+                continue;
+            }
+            if (end >= value.size() || value[end] != ';' || name.size() > 8)
+                return std::nullopt;
+            std::optional<unsigned long> code;
+            if (name[0] == '#') {
+                bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+                std::string digits(name.substr(hex ? 2 : 1));
+                bool valid = !digits.empty()
+                    && std::all_of(digits.begin(), digits.end(), [hex](char c) {
+                           return hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                                      : isAsciiDigit(c);
+                       });
+                if (valid)
+                    code = std::stoul(digits, nullptr, hex ? 16 : 10);
+            } else {
+                for (auto [known, character] : kNamed) {
+                    if (name == known)
+                        code = static_cast<unsigned char>(character);
+                }
+            }
+            if (!code || *code < 0x20 || *code >= 0x7F)
+                return std::nullopt;
+            out += static_cast<char>(*code);
+            i = end;
+        }
+        return out;
+    }
+
+    bool namesIcon(std::string_view rel)
+    {
+        size_t i = 0;
+        while (i < rel.size()) {
+            while (i < rel.size() && isMarkupBlank(rel[i]))
+                ++i;
+            size_t start = i;
+            while (i < rel.size() && !isMarkupBlank(rel[i]))
+                ++i;
+            if (i > start && toLowerAscii(rel.substr(start, i - start)) == "icon")
+                return true;
+        }
+        return false;
+    }
+
+    const MarkupAttribute* firstAttribute(
+        const std::vector<MarkupAttribute>& attributes, std::string_view name)
+    {
+        auto it = std::find_if(attributes.begin(), attributes.end(),
+            [name](const MarkupAttribute& attribute) { return attribute.name == name; });
+        return it == attributes.end() ? nullptr : &*it;
+    }
+
+    // Elements whose content or effect on the document the reader does not model.
+    bool leavesMarkupToTheScript(std::string_view tag)
+    {
+        for (std::string_view refused : { "script", "base", "template", "noscript", "svg", "math",
+                 "plaintext", "xmp", "iframe", "noembed", "noframes", "frameset", "select" }) {
+            if (tag == refused)
+                return true;
+        }
+        return false;
+    }
+
+    // The end of a raw-text element's text that starts at `from`: its first end tag.
+    size_t rawTextEnd(std::string_view lower, size_t from, std::string_view tag)
+    {
+        std::string close = "</" + std::string(tag);
+        for (size_t at = lower.find(close, from); at != std::string_view::npos;
+             at = lower.find(close, at + 1)) {
+            size_t after = at + close.size();
+            if (after >= lower.size() || isMarkupBlank(lower[after]) || lower[after] == '/'
+                || lower[after] == '>')
+                return at;
+        }
+        return std::string_view::npos;
+    }
+
+} // namespace
+
+std::optional<std::string> faviconFromMarkup(std::string_view markup, std::string_view pageAddress)
+{
+    if (markup.size() > kMaxFaviconMarkupBytes || markup.find('\0') != std::string_view::npos
+        || markup.starts_with("\xFE\xFF") || markup.starts_with("\xFF\xFE"))
+        return std::nullopt;
+    const std::string lower = toLowerAscii(markup);
+    if (lower.find("javascript:") != std::string::npos)
+        return std::nullopt;
+    constexpr auto npos = std::string::npos;
+    size_t i = 0;
+    while (true) {
+        size_t open = lower.find('<', i);
+        if (open == npos)
+            break;
+        std::string_view rest = std::string_view(lower).substr(open);
+        if (rest.starts_with("<!--")) {
+            // "<!-->" and "<!--->" close at once; "--!>" also closes, which is not modelled.
+            if (rest.starts_with("<!-->") || rest.starts_with("<!--->")) {
+                i = open + (rest[4] == '>' ? 5 : 6);
+                continue;
+            }
+            size_t end = lower.find("-->", open + 4);
+            size_t bang = lower.find("--!>", open + 4);
+            if (bang != npos && (end == npos || bang < end))
+                return std::nullopt;
+            if (end == npos)
+                break;
+            i = end + 3;
+            continue;
+        }
+        bool closing = rest.starts_with("</");
+        size_t nameStart = open + (closing ? 2 : 1);
+        if (rest.starts_with("<!") || rest.starts_with("<?")
+            || (closing && nameStart < lower.size() && !isAsciiAlpha(lower[nameStart]))) {
+            // Declarations and bogus comments run to the next ">".
+            size_t end = lower.find('>', open + 1);
+            if (end == npos)
+                break;
+            i = end + 1;
+            continue;
+        }
+        if (nameStart >= lower.size() || !isAsciiAlpha(lower[nameStart])) {
+            i = open + 1; // a "<" that starts no tag is text
+            continue;
+        }
+        size_t nameEnd = nameStart;
+        while (nameEnd < lower.size() && !isMarkupBlank(lower[nameEnd]) && lower[nameEnd] != '/'
+            && lower[nameEnd] != '>')
+            ++nameEnd;
+        std::string_view tag = std::string_view(lower).substr(nameStart, nameEnd - nameStart);
+        std::vector<MarkupAttribute> attributes;
+        i = markupTagAttributes(markup, nameEnd, attributes);
+        // A tag the text ends inside is dropped, as is everything after it.
+        bool closed = markup[i - 1] == '>'
+            && (attributes.empty()
+                || attributes.back().offset + attributes.back().value.size() < markup.size());
+        if (!closed)
+            break;
+        if (closing)
+            continue;
+        if (leavesMarkupToTheScript(tag))
+            return std::nullopt;
+        for (const MarkupAttribute& attribute : attributes) {
+            if (attribute.name.starts_with("on"))
+                return std::nullopt;
+        }
+        if (tag == "title" || tag == "textarea" || tag == "style") {
+            i = rawTextEnd(lower, i, tag);
+            if (i == npos)
+                break;
+            continue;
+        }
+        const MarkupAttribute* rel = tag == "link" ? firstAttribute(attributes, "rel") : nullptr;
+        if (!rel)
+            continue;
+        std::optional<std::string> relValue = decodedMarkupValue(rel->value);
+        if (!relValue)
+            return std::nullopt;
+        if (!namesIcon(*relValue))
+            continue;
+        // The first icon link decides, as the script's query does.
+        const MarkupAttribute* href = firstAttribute(attributes, "href");
+        std::optional<std::string> hrefValue
+            = href ? decodedMarkupValue(href->value) : std::nullopt;
+        std::string address = hrefValue ? trim(*hrefValue) : std::string();
+        if (address.empty())
+            return std::nullopt;
+        // An inline icon is its own address; the address parser drops tabs and line breaks.
+        if (toLowerAscii(address.substr(0, 5)) == "data:") {
+            std::erase_if(address, [](char c) { return c == '\t' || c == '\n' || c == '\r'; });
+            return address;
+        }
+        return resolveURLReference(pageAddress, address);
+    }
+    return faviconFallbackAddress(pageAddress);
 }
 
 std::string faviconFailureKey(std::string_view pageAddress, std::string_view iconAddress)

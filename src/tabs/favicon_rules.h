@@ -17,6 +17,17 @@ inline constexpr std::string_view kFaviconLookupScript
     = "(() => { const icon = document.querySelector('link[rel~=\"icon\"],link[rel=\"shortcut "
       "icon\"]'); return icon ? icon.href : new URL('/favicon.ico', location.href).href; })()";
 
+// The largest page whose markup is read for its icon; a larger one is asked with the script.
+inline constexpr size_t kMaxFaviconMarkupBytes = 1024 * 1024;
+
+// The look-up script's answer for an HTML page at pageAddress, read from the page's markup
+// alone: a page without scripts of its own then never has one run in it, which would cost it a
+// script context on every later navigation of its frame. Nothing when only the script can
+// tell: the page has scripts or event handlers, names a base address, holds content the reader
+// does not model (templates, SVG or MathML, frames, raw text it cannot delimit), writes a
+// character reference or a non-ASCII byte in the icon's link, or is too large.
+std::optional<std::string> faviconFromMarkup(std::string_view markup, std::string_view pageAddress);
+
 // Inline icons may carry this many characters after the comma; fetched icons this many bytes.
 inline constexpr size_t kMaxFaviconDataCharacters = 700000;
 inline constexpr std::uint64_t kMaxFaviconBytes = 700000;

@@ -16,8 +16,8 @@ namespace {
 
     // A drip-fed icon gives up after this long, whatever its size so far.
     constexpr auto kFaviconTimeout = 15s;
-    // The look-up runs a script in the page, which costs a page without scripts of its own a
-    // script context: pages passed through (a redirect, quick steps back) are not asked.
+    // A look-up whose page's markup cannot tell runs a script in the page: pages passed through
+    // (a redirect, quick steps back) are not asked.
     constexpr unsigned kFaviconLookupDelayMilliseconds = 300;
 
     const char* loaderTypeFor(FaviconFormat format)
@@ -92,33 +92,83 @@ namespace {
         return decoded;
     }
 
+    // Work for a worker thread and what receives its result on the main loop.
+    template <class Result> struct BackgroundJob {
+        std::function<Result()> work;
+        std::function<void(Result)> done;
+        Result result {};
+    };
+
+    template <class Result>
+    void runInBackground(std::function<Result()> work, std::function<void(Result)> done)
+    {
+        using Job = BackgroundJob<Result>;
+        auto* job = new Job { std::move(work), std::move(done) };
+        GTask* task = g_task_new(
+            nullptr, nullptr,
+            +[](GObject*, GAsyncResult* result, gpointer) {
+                // The task's return orders the worker's write before this read.
+                g_task_propagate_boolean(G_TASK(result), nullptr);
+                auto* job = static_cast<Job*>(g_task_get_task_data(G_TASK(result)));
+                job->done(std::move(job->result));
+            },
+            nullptr);
+        g_task_set_task_data(task, job, +[](gpointer data) { delete static_cast<Job*>(data); });
+        g_task_run_in_thread(task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
+            auto* job = static_cast<Job*>(data);
+            job->result = job->work();
+            g_task_return_boolean(task, true);
+        });
+        g_object_unref(task);
+    }
+
     // Gets the decoded image, or null; it is only borrowed for the call.
     using FaviconDecoded = std::function<void(GdkPixbuf*)>;
 
-    // Decodes on a worker thread and hands the result back on the main loop.
     void decodeFaviconInBackground(std::string bytes, FaviconDecoded done)
     {
-        AsyncCall<FaviconDecoded> pending(std::move(done));
-        GTask* task = g_task_new(
-            nullptr, nullptr,
-            +[](GObject*, GAsyncResult* result, gpointer data) {
-                auto done = AsyncCall<FaviconDecoded>::take(data);
-                auto* pixbuf
-                    = static_cast<GdkPixbuf*>(g_task_propagate_pointer(G_TASK(result), nullptr));
-                (*done)(pixbuf);
+        runInBackground<GdkPixbuf*>(
+            [bytes = std::move(bytes)] { return decodeFaviconPixbuf(bytes); },
+            [done = std::move(done)](GdkPixbuf* pixbuf) {
+                done(pixbuf);
                 if (pixbuf)
                     g_object_unref(pixbuf);
+            });
+    }
+
+    struct MainResourceRead {
+        std::function<void(std::optional<std::string>)> done;
+    };
+
+    // The bytes of the page's main document as it arrived, when it is HTML of a size the
+    // markup reader takes; nothing otherwise.
+    void readPageMarkup(WebKitWebView* view, std::function<void(std::optional<std::string>)> done)
+    {
+        WebKitWebResource* page = webkit_web_view_get_main_resource(view);
+        WebKitURIResponse* response = page ? webkit_web_resource_get_response(page) : nullptr;
+        const char* type = response ? webkit_uri_response_get_mime_type(response) : nullptr;
+        if (!type || std::string_view(type) != "text/html"
+            || webkit_uri_response_get_content_length(response) > kMaxFaviconMarkupBytes) {
+            done(std::nullopt);
+            return;
+        }
+        AsyncCall<MainResourceRead> pending({ std::move(done) });
+        webkit_web_resource_get_data(
+            page, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                auto read = AsyncCall<MainResourceRead>::take(data);
+                gsize length = 0;
+                GError* error = nullptr;
+                guchar* bytes = webkit_web_resource_get_data_finish(
+                    WEBKIT_WEB_RESOURCE(source), result, &length, &error);
+                g_clear_error(&error);
+                std::optional<std::string> markup;
+                if (bytes && length <= kMaxFaviconMarkupBytes)
+                    markup.emplace(reinterpret_cast<const char*>(bytes), length);
+                g_free(bytes);
+                read->done(std::move(markup));
             },
             pending.release());
-        g_task_set_task_data(
-            task, new std::string(std::move(bytes)),
-            +[](gpointer data) { delete static_cast<std::string*>(data); });
-        g_task_run_in_thread(
-            task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
-                GdkPixbuf* pixbuf = decodeFaviconPixbuf(*static_cast<std::string*>(data));
-                g_task_return_pointer(task, pixbuf, pixbuf ? g_object_unref : nullptr);
-            });
-        g_object_unref(task);
     }
 
 } // namespace
@@ -149,6 +199,42 @@ void TabService::updateFaviconForWebView(WebKitWebView* view)
         kFaviconLookupDelayMilliseconds);
 }
 
+void TabService::findFaviconAddress(WebKitWebView* view, Lifetime::Token alive,
+    std::function<bool()> stillWanted, std::function<void(std::optional<std::string>)> found)
+{
+    auto askTheScript = [this, view, alive, found] {
+        ++m_faviconScriptLookups;
+        evaluateBrowserScript(view, std::string(kFaviconLookupScript), alive,
+            [found](ScriptAnswer answer) {
+                found(answer.ok && answer.isString ? std::optional(std::move(answer.text))
+                                                   : std::nullopt);
+            });
+    };
+    readPageMarkup(view,
+        [alive, stillWanted, found, askTheScript, pageAddress = webViewURI(view)](
+            std::optional<std::string> markup) {
+            if (alive.expired())
+                return;
+            // A page left is answered with nothing; without markup only the script can tell.
+            if (!stillWanted())
+                return found(std::nullopt);
+            if (!markup)
+                return askTheScript();
+            runInBackground<std::optional<std::string>>(
+                [markup = std::move(*markup), pageAddress] {
+                    return faviconFromMarkup(markup, pageAddress);
+                },
+                [alive, stillWanted, found, askTheScript](std::optional<std::string> address) {
+                    if (alive.expired())
+                        return;
+                    if (address || !stillWanted())
+                        found(std::move(address));
+                    else
+                        askTheScript();
+                });
+        });
+}
+
 void TabService::lookUpFavicon(WebKitWebView* view)
 {
     std::string pageAddress = webViewURI(view);
@@ -170,11 +256,10 @@ void TabService::lookUpFavicon(WebKitWebView* view)
     };
 
     Lifetime::Token alive = m_lifetime.token();
-    evaluateBrowserScript(view, std::string(kFaviconLookupScript), alive,
-        [this, alive, tabStillOnHost, show, pageAddress](ScriptAnswer answer) {
-            FaviconSource source = answer.ok && answer.isString && tabStillOnHost()
-                ? faviconSourceFor(answer.text)
-                : FaviconSource {};
+    findFaviconAddress(view, alive, [tabStillOnHost] { return tabStillOnHost() != nullptr; },
+        [this, alive, tabStillOnHost, show, pageAddress](std::optional<std::string> address) {
+            FaviconSource source
+                = address && tabStillOnHost() ? faviconSourceFor(*address) : FaviconSource {};
             if (source.kind == FaviconSource::Kind::None) {
                 ++m_faviconLookupsFinished;
                 return;

@@ -133,6 +133,8 @@ public:
     size_t pendingFaviconDownloads() const;
     // Icon look-ups that have run to their end: shown, refused, failed or dropped.
     size_t faviconLookupsFinished() const { return m_faviconLookupsFinished; }
+    // Look-ups that had to run the script in the page: its markup could not tell.
+    size_t faviconScriptLookups() const { return m_faviconScriptLookups; }
 
     // A browser tab's view was made; whoever connects to its signals does so now.
     sigc::signal<void(WebKitWebView*)>& signalWebViewCreated() { return m_webViewCreated; }
@@ -148,6 +150,11 @@ public:
 
 private:
     void lookUpFavicon(WebKitWebView* webView);
+    // The icon's address as the look-up script would give it, read from the page's markup when
+    // it can be, so that no script runs in a page without scripts of its own; nothing when the
+    // answer is not a string.
+    void findFaviconAddress(WebKitWebView* webView, Lifetime::Token alive,
+        std::function<bool()> stillWanted, std::function<void(std::optional<std::string>)> found);
     void unloadSelectedTabIfLazy();
     void showWebViewInContent(WebKitWebView* webView);
     void detachTabView(WebKitWebView* webView);
@@ -165,6 +172,7 @@ private:
     FaviconCache<Glib::RefPtr<Gdk::Texture>> m_faviconCache;
     FaviconCache<bool> m_failedFavicons;
     size_t m_faviconLookupsFinished = 0;
+    size_t m_faviconScriptLookups = 0;
     std::unique_ptr<HttpClient> m_faviconClient;
     std::unique_ptr<TabMemoryGuard> m_memoryGuard;
     std::unique_ptr<PageCloseAsker> m_pageCloseAsker;

@@ -55,6 +55,65 @@ TEST(FaviconAddresses, FallbackIsFaviconIcoAtThePageOrigin)
     EXPECT_FALSE(faviconPageHost("file:///tmp/page.html"));
 }
 
+struct MarkupCase {
+    const char* markup;
+    std::optional<std::string> address; // nothing: only the script can tell
+};
+
+class FaviconMarkup : public testing::TestWithParam<MarkupCase> { };
+
+TEST_P(FaviconMarkup, GivesTheScriptsAnswerOrLeavesItToTheScript)
+{
+    EXPECT_EQ(faviconFromMarkup(GetParam().markup, "http://site.test:81/a/page.html?q#f"),
+        GetParam().address)
+        << GetParam().markup;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, FaviconMarkup,
+    testing::Values(MarkupCase { "<title>T</title><p>No icon", "http://site.test:81/favicon.ico" },
+        MarkupCase { "<LINK REL='Shortcut ICON' HREF=../i.png?a=1&amp;b=2#x>",
+            "http://site.test:81/i.png?a=1&b=2#x" },
+        MarkupCase { "<link rel=stylesheet href=s.css><link href='/first.ico' rel=\"icon\">"
+                     "<link rel=icon href=second.ico>",
+            "http://site.test:81/first.ico" },
+        MarkupCase { "<body><p>late</p><link rel=\"apple-touch-icon icon\" href=\"//cdn.test/i\">",
+            "http://cdn.test/i" },
+        MarkupCase { "<link rel=icon href=' data:image/png;base64,iVBO\nRw0K '>",
+            "data:image/png;base64,iVBORw0K" },
+        // Text and comments that only look like links.
+        MarkupCase { "<!-- <link rel=icon href=c.ico> --><title><link rel=icon href=t.ico>"
+                     "</title ><textarea><link rel=icon href=x></TEXTAREA><!--->"
+                     "<style>a{}</style><link rel=icon href=real.ico>",
+            "http://site.test:81/a/real.ico" },
+        MarkupCase { "<title>never closed <link rel=icon href=t.ico>",
+            "http://site.test:81/favicon.ico" },
+        MarkupCase { "<link rel=icon href=\"cut.ico", "http://site.test:81/favicon.ico" },
+        MarkupCase { "<link rel=icon href=a.ico rel=stylesheet href=b.ico>",
+            "http://site.test:81/a/a.ico" },
+        // What only running the page can tell.
+        MarkupCase { "<script>document.head.innerHTML += '<link rel=icon href=s.ico>'</script>",
+            std::nullopt },
+        MarkupCase { "<body onload=\"go()\"><link rel=icon href=i.ico>", std::nullopt },
+        MarkupCase { "<a href=\"JavaScript:void 0\">x</a>", std::nullopt },
+        MarkupCase { "<base href=/other/><link rel=icon href=i.ico>", std::nullopt },
+        MarkupCase { "<noscript><link rel=icon href=n.ico></noscript>", std::nullopt },
+        MarkupCase { "<svg><link rel=icon href=s.ico></svg>", std::nullopt },
+        MarkupCase { "<template><link rel=icon href=t.ico></template>", std::nullopt },
+        MarkupCase { "<!-- a --!><link rel=icon href=i.ico>", std::nullopt },
+        MarkupCase { "<link rel=icon href=\"&copy;.ico\">", std::nullopt },
+        MarkupCase { "<link rel=icon href=\"caf\xC3\xA9.ico\">", std::nullopt },
+        MarkupCase { "<link rel=icon>", std::nullopt },
+        MarkupCase { "<link rel=icon href=\"  \">", std::nullopt }));
+
+TEST(FaviconMarkupLimits, OversizedOrWideTextIsLeftToTheScript)
+{
+    std::string page = "<link rel=icon href=i.ico>";
+    EXPECT_TRUE(faviconFromMarkup(page, "http://site.test/"));
+    EXPECT_FALSE(faviconFromMarkup(page + std::string(kMaxFaviconMarkupBytes, ' '), "http://site.test/"));
+    EXPECT_FALSE(faviconFromMarkup("\xFF\xFE<\0l\0", "http://site.test/"));
+    EXPECT_FALSE(faviconFromMarkup(page, "file:///tmp/page.html"));
+}
+
 struct DownloadCase {
     const char* name;
     std::optional<int> status;

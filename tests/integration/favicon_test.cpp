@@ -113,6 +113,18 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 1; }));
     EXPECT_EQ(m_server->requestCount("/icon.png"), 1);
     EXPECT_NE(controller().tabs().browserTabs()[0].favicon(), nullptr);
+    // Pages without scripts were read from their markup; nothing ran in them.
+    EXPECT_EQ(controller().tabs().faviconScriptLookups(), 0u);
+
+    // An icon a page's script adds is found by asking the page.
+    m_server->route("/scripted.png", { 200, "image/png", pngIcon(), {} });
+    m_server->page("/scripted.html", "Scripted",
+        "<script>const l = document.createElement('link'); l.rel = 'icon';"
+        " l.href = '/scripted.png'; document.head.append(l);</script>");
+    controller().navigation().loadResolvedAddress(m_server->url("/scripted.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 2; }));
+    EXPECT_EQ(m_server->requestCount("/scripted.png"), 1);
+    EXPECT_EQ(controller().tabs().faviconScriptLookups(), 1u);
 
     // A page left as soon as it has loaded is not asked for its icon.
     m_server->route("/passed.png", { 200, "image/png", pngIcon(), {} });
@@ -120,7 +132,7 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     controller().navigation().loadResolvedAddress(m_server->url("/passed.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/passed.html")));
     controller().navigation().loadResolvedAddress(m_server->url("/again.html"));
-    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 3; }));
     EXPECT_EQ(m_server->requestCount("/passed.png"), 0);
 
     // Another host's page drops the icon as it shows, before any icon of its own could come.
