@@ -20,6 +20,11 @@ namespace fs = std::filesystem;
 
 // A burst of changes (a page animating its title, a restore of many tabs) is one write.
 constexpr unsigned kSaveDelayMs = 100;
+// Reading a tab's back and forward list takes this thread a millisecond or more, so a save
+// waits for the pages being loaded, checking this often, but never past kLatestSaveMs after
+// the first change it holds: the file is still on disk within a quarter second.
+constexpr unsigned kLoadCheckMs = 15;
+constexpr unsigned kLatestSaveMs = 190;
 
 constexpr const char* kOfferBarCss = R"CSS(
 .qv-session-offer-box { border-radius: 10px; border: 1px solid alpha(@borders, 0.8);
@@ -281,12 +286,30 @@ void SessionService::scheduleSave()
     }
     if (m_saveTimer.connected() || m_folder.empty())
         return;
+    auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLatestSaveMs);
+    // True while the save still waits for a load.
+    auto waitOrSave = [this, due] {
+        if (aPageIsLoading() && std::chrono::steady_clock::now() < due)
+            return true;
+        save();
+        return false;
+    };
     m_saveTimer = Glib::signal_timeout().connect(
-        [this] {
-            save();
+        [this, waitOrSave] {
+            if (waitOrSave())
+                m_saveTimer = Glib::signal_timeout().connect(waitOrSave, kLoadCheckMs);
             return false;
         },
         kSaveDelayMs);
+}
+
+bool SessionService::aPageIsLoading() const
+{
+    for (const Tab& tab : m_services.tabs->tabList()) {
+        if (tab.webView() && webkit_web_view_is_loading(tab.webView()))
+            return true;
+    }
+    return false;
 }
 
 void SessionService::saveFinalSession()

@@ -47,6 +47,7 @@ public:
 
     // The tabs changed: the file is written a moment later with every change until then.
     void scheduleSave();
+    bool aPageIsLoading() const;
     // The window closes: the session as it stands now, and nothing after it.
     void saveFinalSession();
     // A normal quit, once the files are written: the mark goes, so the next launch knows this

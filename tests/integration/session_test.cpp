@@ -159,6 +159,23 @@ TEST_F(SessionTest, AfterTheRealBrowserIsKilledTheNextLaunchOffersItsSession)
     EXPECT_EQ(controller().session().crashOfferBar(), nullptr);
 }
 
+TEST_F(SessionTest, APageThatNeverFinishesLoadingHoldsNoSaveBack)
+{
+    // Saves wait for loads under way, but not for ever.
+    m_server->hang("/slow.png");
+    m_server->page("/loading.html", "Loading", "<img src=\"/slow.png\">");
+    m_server->page("/a.html", "A");
+    submitAddress(m_server->url("/loading.html"));
+    ASSERT_TRUE(waitUntil([&] { return m_server->requestCount("/slow.png") == 1; }));
+    controller().tabs().createBrowserTabWithURL(m_server->url("/a.html"));
+    ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/a.html")));
+    ASSERT_TRUE(webkit_web_view_is_loading(controller().tabs().browserTabs()[0].webView()));
+    EXPECT_TRUE(waitUntil([&] {
+        auto session = parseSession(readWholeFile(dataFolder() / kSessionFileName).contents);
+        return session && session.value().tabs.size() == 2;
+    }));
+}
+
 TEST_F(SessionTest, ADamagedSessionFileIsKeptByteForByteReportedOnceAndTheHomePageOpens)
 {
     controller().shell().setDefaultsValue(kRestoreSessionOnLaunchKey, true);
