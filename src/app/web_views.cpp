@@ -134,6 +134,17 @@ WebKitSettings* newBrowserWebSettings()
     return settings;
 }
 
+std::optional<std::uint64_t> announcedDecodedLength(WebKitURIResponse* response)
+{
+    guint64 announced = response ? webkit_uri_response_get_content_length(response) : 0;
+    SoupMessageHeaders* headers = response ? webkit_uri_response_get_http_headers(response) : nullptr;
+    const char* encoding
+        = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
+    if (announced == 0 || (encoding && g_ascii_strcasecmp(encoding, "identity") != 0))
+        return std::nullopt;
+    return announced;
+}
+
 std::string webViewSessionState(WebKitWebView* view)
 {
     if (!view)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +44,10 @@ std::size_t scriptValueLength(JSCValue* value, std::size_t stopAfter);
 // and without a GPU device no hardware acceleration, whose software GL would otherwise be
 // loaded into every web process for nothing.
 WebKitSettings* newBrowserWebSettings();
+
+// The size a response announces for its body as it is handed over, decoded: nothing when it
+// announces none or its encoding (gzip and the like) makes the announced size the encoded one.
+std::optional<std::uint64_t> announcedDecodedLength(WebKitURIResponse* response);
 
 // The view's back/forward list in the engine's own serialised form ("" when it has none).
 std::string webViewSessionState(WebKitWebView* view);

@@ -73,13 +73,8 @@ namespace {
         WebKitURIResponse* response = webkit_download_get_response(download);
         if (!response)
             return false;
-        guint64 announced = webkit_uri_response_get_content_length(response);
-        SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
-        const char* encoding
-            = headers ? soup_message_headers_get_one(headers, "Content-Encoding") : nullptr;
-        if (announced == 0 || (encoding && g_ascii_strcasecmp(encoding, "identity") != 0))
-            return false;
-        return webkit_download_get_received_data_length(download) < announced;
+        std::optional<std::uint64_t> announced = announcedDecodedLength(response);
+        return announced && webkit_download_get_received_data_length(download) < *announced;
     }
 
     std::string requestURI(WebKitDownload* download)

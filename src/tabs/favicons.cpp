@@ -140,15 +140,18 @@ namespace {
         std::function<void(std::optional<std::string>)> done;
     };
 
-    // The bytes of the page's main document as it arrived, when it is HTML of a size the
-    // markup reader takes; nothing otherwise.
+    // The bytes of the page's main document as it arrived, when it is HTML that announced a
+    // size the markup reader takes; nothing otherwise. The engine hands over the whole document
+    // in one piece, so one without an announced size (or a compressed one, whose announced size
+    // is not its own) is never asked for.
     void readPageMarkup(WebKitWebView* view, std::function<void(std::optional<std::string>)> done)
     {
         WebKitWebResource* page = webkit_web_view_get_main_resource(view);
         WebKitURIResponse* response = page ? webkit_web_resource_get_response(page) : nullptr;
         const char* type = response ? webkit_uri_response_get_mime_type(response) : nullptr;
-        if (!type || std::string_view(type) != "text/html"
-            || webkit_uri_response_get_content_length(response) > kMaxFaviconMarkupBytes) {
+        std::optional<std::uint64_t> length = announcedDecodedLength(response);
+        if (!type || std::string_view(type) != "text/html" || !length
+            || *length > kMaxFaviconMarkupBytes) {
             done(std::nullopt);
             return;
         }

@@ -57,6 +57,18 @@ namespace {
             + chunk("IEND", "");
     }
 
+    std::string gzipped(const std::string& text)
+    {
+        GZlibCompressor* compressor = g_zlib_compressor_new(G_ZLIB_COMPRESSOR_FORMAT_GZIP, -1);
+        std::string out(text.size() + 256, '\0');
+        gsize read = 0, written = 0;
+        g_converter_convert(G_CONVERTER(compressor), text.data(), text.size(), out.data(),
+            out.size(), G_CONVERTER_INPUT_AT_END, &read, &written, nullptr);
+        g_object_unref(compressor);
+        out.resize(written);
+        return out;
+    }
+
     long statusKiB(const char* field)
     {
         std::ifstream status("/proc/self/status");
@@ -125,6 +137,12 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 2; }));
     EXPECT_EQ(m_server->requestCount("/scripted.png"), 1);
     EXPECT_EQ(controller().tabs().faviconScriptLookups(), 1u);
+    // A compressed page does not announce its own size: its markup is not read, the page is asked.
+    m_server->route("/packed.html", { 200, "text/html", gzipped("<link rel=icon href=/icon.png>"),
+        { { "Content-Encoding", "gzip" } } });
+    controller().navigation().loadResolvedAddress(m_server->url("/packed.html"));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 3; }));
+    EXPECT_EQ(controller().tabs().faviconScriptLookups(), 2u);
 
     // A page left as soon as it has loaded is not asked for its icon.
     m_server->route("/passed.png", { 200, "image/png", pngIcon(), {} });
@@ -132,7 +150,7 @@ TEST_F(FaviconTest, AnIconFromThePageAppearsInTheStripAndIsCached)
     controller().navigation().loadResolvedAddress(m_server->url("/passed.html"));
     ASSERT_TRUE(waitForLoad(selectedView(), m_server->url("/passed.html")));
     controller().navigation().loadResolvedAddress(m_server->url("/again.html"));
-    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 3; }));
+    ASSERT_TRUE(waitUntil([&] { return controller().tabs().faviconLookupsFinished() == finished + 4; }));
     EXPECT_EQ(m_server->requestCount("/passed.png"), 0);
 
     // Another host's page drops the icon as it shows, before any icon of its own could come.
