@@ -51,6 +51,9 @@ DownloadsButton::DownloadsButton(DownloadService& downloads, std::function<void(
     set_child(m_overlay);
 
     m_popover.set_parent(*this);
+    // Let go of while the button is taken down: it is finalized before its C++ side goes, and
+    // GTK wants no children left by then.
+    signal_destroy().connect([this] { letGoOfPopover(); });
     m_popover.add_css_class("qv-downloads-popover");
     m_popover.set_position(Gtk::PositionType::BOTTOM);
     auto* content = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL, 10);
@@ -86,7 +89,13 @@ DownloadsButton::DownloadsButton(DownloadService& downloads, std::function<void(
     refresh();
 }
 
-DownloadsButton::~DownloadsButton() { m_popover.unparent(); }
+DownloadsButton::~DownloadsButton() { letGoOfPopover(); }
+
+void DownloadsButton::letGoOfPopover()
+{
+    if (m_popover.get_parent())
+        m_popover.unparent();
+}
 
 DownloadsButton::Row DownloadsButton::makeRow(const std::string& key)
 {

@@ -32,6 +32,7 @@ public:
     std::string statusText(const std::string& key) const;
 
 private:
+    void letGoOfPopover();
     struct Row {
         Gtk::Box* box = nullptr;
         Gtk::Label* name = nullptr;

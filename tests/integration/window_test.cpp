@@ -230,6 +230,10 @@ TEST_F(WindowTest, ClosingTheBrowserWindowStopsEveryTab)
     EXPECT_TRUE(m_alerts.empty());
     for (const auto& tab : controller().tabs().browserTabs())
         EXPECT_EQ(gtk_widget_get_parent(GTK_WIDGET(tab.webView())), nullptr);
+    // Taken down, no widget of the window keeps a child it parented itself.
+    size_t before = widgetsFinalizedWithChildren();
+    shutDown();
+    EXPECT_EQ(widgetsFinalizedWithChildren(), before);
 }
 
 TEST_F(WindowTest, ElementFullscreenInTheSelectedTabHidesChromeOnly)

@@ -3,6 +3,7 @@
 #include "platform/renderer_choice.h"
 #include "platform/storage_locations.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <thread>
 #include <arpa/inet.h>
@@ -28,7 +29,22 @@ int boundPort(int fd)
 }
 } // namespace
 
+std::atomic<size_t> g_finalizedWithChildren { 0 };
+
+GLogWriterOutput countingLogWriter(
+    GLogLevelFlags level, const GLogField* fields, gsize count, gpointer data)
+{
+    for (gsize i = 0; i < count; ++i) {
+        if (std::string_view(fields[i].key) == "MESSAGE" && fields[i].length < 0
+            && std::string_view(static_cast<const char*>(fields[i].value))
+                   .find("but it still has children left") != std::string_view::npos)
+            ++g_finalizedWithChildren;
+    }
+    return g_log_writer_default(level, fields, count, data);
+}
+
 const fs::path& testHome() { return g_home; }
+size_t widgetsFinalizedWithChildren() { return g_finalizedWithChildren; }
 
 int reserveClosedLoopbackPort()
 {
@@ -406,6 +422,7 @@ int main(int argc, char** argv)
     qv::chooseRendererForMachine();
     if (chdir(qv::test::g_workingDirectory.c_str()) != 0)
         return 2;
+    g_log_set_writer_func(qv::test::countingLogWriter, nullptr, nullptr);
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
     std::error_code ec;

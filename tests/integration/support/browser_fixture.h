@@ -47,6 +47,10 @@ bool flushIdleWork();
 // A port on 127.0.0.1 that refuses connections for the life of the process.
 int reserveClosedLoopbackPort();
 
+// Widgets finalized with children still attached, which GTK warns of: a child a widget of
+// ours parented itself and never let go of.
+size_t widgetsFinalizedWithChildren();
+
 // The per-process temporary home (HOME, XDG folders) and working directory.
 const std::filesystem::path& testHome();
 // A 16 by 16 PNG of one colour, for pages' icons.
