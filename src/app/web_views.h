@@ -159,4 +159,36 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+namespace detail {
+    template <class Result> struct BackgroundJob {
+        std::function<Result()> work;
+        std::function<void(Result)> done;
+        Result result {};
+    };
+} // namespace detail
+
+// Runs `work` on a worker thread and hands its result to `done` on the main loop.
+template <class Result>
+void runInBackground(std::function<Result()> work, std::function<void(Result)> done)
+{
+    using Job = detail::BackgroundJob<Result>;
+    GTask* task = g_task_new(
+        nullptr, nullptr,
+        +[](GObject*, GAsyncResult* result, gpointer) {
+            // The task's return orders the worker's write before this read.
+            g_task_propagate_boolean(G_TASK(result), nullptr);
+            auto* job = static_cast<Job*>(g_task_get_task_data(G_TASK(result)));
+            job->done(std::move(job->result));
+        },
+        nullptr);
+    g_task_set_task_data(task, new Job { std::move(work), std::move(done) },
+        +[](gpointer data) { delete static_cast<Job*>(data); });
+    g_task_run_in_thread(task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
+        auto* job = static_cast<Job*>(data);
+        job->result = job->work();
+        g_task_return_boolean(task, true);
+    });
+    g_object_unref(task);
+}
+
 } // namespace qv

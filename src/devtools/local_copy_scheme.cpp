@@ -2,6 +2,7 @@
 #include "devtools/local_copy_scheme.h"
 
 #include "app/shell.h"
+#include "app/web_views.h"
 #include "base/url.h"
 #include "base/user_defaults.h"
 
@@ -204,33 +205,26 @@ void LocalCopyScheme::serve(WebKitURISchemeRequest* request)
         refuse(request);
         return;
     }
-    auto* job = new ServeJob { root->second, std::move(parsed->names) };
-    GTask* task = g_task_new(nullptr, nullptr,
-        +[](GObject*, GAsyncResult* result, gpointer data) {
-            auto* request = static_cast<WebKitURISchemeRequest*>(data);
-            auto* served = static_cast<ServeJob*>(g_task_get_task_data(G_TASK(result)));
-            GError* error = nullptr;
-            auto* bytes = static_cast<GBytes*>(g_task_propagate_pointer(G_TASK(result), &error));
-            if (bytes) {
-                finishServed(request, bytes, served->names.back());
-                g_bytes_unref(bytes);
-            } else {
-                webkit_uri_scheme_request_finish_error(request, error);
-                g_error_free(error);
-            }
-            g_object_unref(request);
-        },
-        g_object_ref(request));
-    g_task_set_task_data(task, job, [](gpointer data) { delete static_cast<ServeJob*>(data); });
-    g_task_run_in_thread(task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
+    std::string name = parsed->names.back();
+    struct Served {
+        GBytes* bytes = nullptr;
         GError* error = nullptr;
-        GBytes* bytes = readServedFile(*static_cast<ServeJob*>(data), &error);
-        if (bytes)
-            g_task_return_pointer(task, bytes, reinterpret_cast<GDestroyNotify>(g_bytes_unref));
-        else
-            g_task_return_error(task, error);
-    });
-    g_object_unref(task);
+    };
+    runInBackground<Served>(
+        [job = ServeJob { root->second, std::move(parsed->names) }] {
+            Served served;
+            served.bytes = readServedFile(job, &served.error);
+            return served;
+        },
+        [request = GObjectPtr<WebKitURISchemeRequest>::retain(request), name](Served served) {
+            if (served.bytes) {
+                finishServed(request.get(), served.bytes, name);
+                g_bytes_unref(served.bytes);
+            } else {
+                webkit_uri_scheme_request_finish_error(request.get(), served.error);
+                g_error_free(served.error);
+            }
+        });
 }
 
 std::string LocalCopyScheme::markKey()

@@ -47,7 +47,6 @@ public:
 
     // The tabs changed: the file is written a moment later with every change until then.
     void scheduleSave();
-    bool aPageIsLoading() const;
     // The window closes: the session as it stands now, and nothing after it.
     void saveFinalSession();
     // A normal quit, once the files are written: the mark goes, so the next launch knows this
@@ -57,6 +56,7 @@ public:
     std::filesystem::path sessionFile() const;
 
 private:
+    bool aPageIsLoading() const;
     struct LastRun {
         std::optional<Session> session;
         // Each tab's icon, decoded on the worker: a reference or nullptr, as many as tabs.

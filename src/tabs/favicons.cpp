@@ -92,36 +92,6 @@ namespace {
         return decoded;
     }
 
-    // Work for a worker thread and what receives its result on the main loop.
-    template <class Result> struct BackgroundJob {
-        std::function<Result()> work;
-        std::function<void(Result)> done;
-        Result result {};
-    };
-
-    template <class Result>
-    void runInBackground(std::function<Result()> work, std::function<void(Result)> done)
-    {
-        using Job = BackgroundJob<Result>;
-        auto* job = new Job { std::move(work), std::move(done) };
-        GTask* task = g_task_new(
-            nullptr, nullptr,
-            +[](GObject*, GAsyncResult* result, gpointer) {
-                // The task's return orders the worker's write before this read.
-                g_task_propagate_boolean(G_TASK(result), nullptr);
-                auto* job = static_cast<Job*>(g_task_get_task_data(G_TASK(result)));
-                job->done(std::move(job->result));
-            },
-            nullptr);
-        g_task_set_task_data(task, job, +[](gpointer data) { delete static_cast<Job*>(data); });
-        g_task_run_in_thread(task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
-            auto* job = static_cast<Job*>(data);
-            job->result = job->work();
-            g_task_return_boolean(task, true);
-        });
-        g_object_unref(task);
-    }
-
     // Gets the decoded image, or null; it is only borrowed for the call.
     using FaviconDecoded = std::function<void(GdkPixbuf*)>;
 
@@ -202,8 +172,9 @@ void TabService::updateFaviconForWebView(WebKitWebView* view)
         kFaviconLookupDelayMilliseconds);
 }
 
-void TabService::findFaviconAddress(WebKitWebView* view, Lifetime::Token alive,
-    std::function<bool()> stillWanted, std::function<void(std::optional<std::string>)> found)
+void TabService::findFaviconAddress(WebKitWebView* view, const std::string& pageAddress,
+    Lifetime::Token alive, std::function<bool()> stillWanted,
+    std::function<void(std::optional<std::string>)> found)
 {
     auto askTheScript = [this, view, alive, found] {
         ++m_faviconScriptLookups;
@@ -214,7 +185,7 @@ void TabService::findFaviconAddress(WebKitWebView* view, Lifetime::Token alive,
             });
     };
     readPageMarkup(view,
-        [alive, stillWanted, found, askTheScript, pageAddress = webViewURI(view)](
+        [alive, stillWanted, found, askTheScript, pageAddress](
             std::optional<std::string> markup) {
             if (alive.expired())
                 return;
@@ -259,7 +230,8 @@ void TabService::lookUpFavicon(WebKitWebView* view)
     };
 
     Lifetime::Token alive = m_lifetime.token();
-    findFaviconAddress(view, alive, [tabStillOnHost] { return tabStillOnHost() != nullptr; },
+    findFaviconAddress(view, pageAddress, alive,
+        [tabStillOnHost] { return tabStillOnHost() != nullptr; },
         [this, alive, tabStillOnHost, show, pageAddress](std::optional<std::string> address) {
             FaviconSource source
                 = address && tabStillOnHost() ? faviconSourceFor(*address) : FaviconSource {};

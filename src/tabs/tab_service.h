@@ -153,8 +153,9 @@ private:
     // The icon's address as the look-up script would give it, read from the page's markup when
     // it can be, so that no script runs in a page without scripts of its own; nothing when the
     // answer is not a string.
-    void findFaviconAddress(WebKitWebView* webView, Lifetime::Token alive,
-        std::function<bool()> stillWanted, std::function<void(std::optional<std::string>)> found);
+    void findFaviconAddress(WebKitWebView* webView, const std::string& pageAddress,
+        Lifetime::Token alive, std::function<bool()> stillWanted,
+        std::function<void(std::optional<std::string>)> found);
     void unloadSelectedTabIfLazy();
     void showWebViewInContent(WebKitWebView* webView);
     void detachTabView(WebKitWebView* webView);
